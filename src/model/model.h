@@ -1,0 +1,93 @@
+// The map model: project, maps, layers, the shared tileset library and the
+// map files. Every change to a map goes through the functions declared here.
+// Nothing here knows about the screen.
+#pragma once
+#include <stdint.h>
+
+struct SDL_Surface;
+
+enum {
+  MAX_PEERS = 64,               // network connection slots
+  LIBRARY_SLOTS = 1000,         // tilesets loaded at once
+  MAX_LAYER_CELLS = 64 << 20,   // cells of one layer (256 MiB)
+  LAYER_NAME_LEN = 256,         // buffer of a layer's tileset name
+  PASS_BYTES_PER_TILE = 4,      // one byte per 8x8 quarter, 1 passable, 0 blocked
+};
+
+struct Layer {
+  int32_t* e = nullptr;         // w*h cells, row-major: (x, y) at y*w + x
+  char* layerGFX = nullptr;     // tileset name
+  SDL_Surface* s = nullptr;     // borrowed from the tileset library
+  char bg = 0;                  // 1: background layer drawn as a whole image
+  int16_t x = 0, y = 0;         // scroll settings of a background layer
+};
+
+struct Map {
+  Layer** layer = nullptr;      // index 0 is the bottom layer
+  uint16_t layers = 0;
+  char* sysname = nullptr;      // display name
+  char* filename = nullptr;     // file name in "maps" without extension: the identity
+  uint32_t w = 0, h = 0;        // size in cells
+  uint32_t viewX = 0, viewY = 0;  // view scroll in pixels, steps of 16
+};
+typedef Map* pMap;
+
+struct Project {
+  char name[256] = {0};
+  uint32_t crc = 0;
+  int32_t mapIndex = 0;
+  pMap* listeMaps = nullptr;    // nbreMaps slots, a null slot is free
+  int32_t nbreMaps = 0;
+  int32_t currentMap = 0;
+  int32_t currentLayer = 0;
+  int32_t currentElement = 0;
+  int32_t elementIndex = 0;
+  char currentMenu[256] = {0};
+  char workingMap[256] = {0};
+};
+
+extern Project project;
+extern pMap usedMap[MAX_PEERS];
+extern SDL_Surface* layersGFX[LIBRARY_SLOTS];
+extern char* layersGFXnames[LIBRARY_SLOTS];
+extern unsigned char* passconditions;
+
+// Names that become file names: not empty, no separator, no "..", no
+// control character, shorter than LAYER_NAME_LEN. Logs the refusal.
+bool validName(const char* name);
+
+// Cells and maps (names are map filenames).
+int getMap(const char* map);
+void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element);
+void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
+                      unsigned long x2, unsigned long y2, int element);
+void changeMapSysname(const char* filename, const char* sysname);
+void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
+
+// Tileset library and layers.
+SDL_Surface* layersGFXLoad(const char* chipset);
+void addLayer(Map* map, const char* chipset, bool bg);
+void deleteLayer(Map* map, long l);
+// Tile count of a tileset as layer creation and the pass-conditions editor count it.
+int passTileCount(int w, int h);
+
+// Map files.
+bool openMapi(int nmap, const char* smap);    // false: the slot stays null
+bool closeMapi(int nmap, const char* smap);   // false: the write failed, old file kept
+bool newMapFile(const char* smap, unsigned long w, unsigned long h);
+void newMap();
+// The slot rule: the first null slot, else one new slot at the end; then
+// openMapi. Returns the slot, or -1 when the map could not be opened.
+int openMapInFreeSlot(const char* smap);
+// True when some peer's usedMap slot points to a map with this filename.
+bool mapUsedByPeers(const char* filename);
+
+// Frees every map, the list and the library (tests).
+void modelReset();
+
+// The model's one lock, recursive. Every operation above takes it for its
+// whole run, so an action applied by a network thread never interleaves with
+// an editor command. Code that walks the maps or the library without going
+// through these operations (the map view) holds it around the walk.
+void modelLock();
+void modelUnlock();

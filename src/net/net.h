@@ -1,0 +1,11 @@
+// Network collaboration: peer connections, actions and transfers.
+#pragma once
+#include <atomic>
+
+extern std::atomic<bool> disco;        // disconnect in progress
+extern std::atomic<bool> antenneWifi;  // an action is being sent or received
+extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
+
+void initNet();
+void disconnect(bool all);
+int connectedPeers();

@@ -1,0 +1,95 @@
+#include "platform/platform.h"
+
+#include <SDL/SDL.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <deque>
+
+namespace {
+bool scripted = false;
+std::deque<ScriptFrame> script;
+ScriptFrame current;
+uint8_t scriptKeys[KEY_TABLE_SIZE];
+size_t pollsPastEnd = 0;
+// A modal loop waiting on input the script never gives would spin forever.
+const size_t kMaxPollsPastEnd = 200000;
+
+void applyFrame(const ScriptFrame& f) {
+  current = f;
+  memset(scriptKeys, 0, sizeof scriptKeys);
+  for (int k : f.keys)
+    if (k > 0 && k < KEY_TABLE_SIZE) scriptKeys[k] = 1;
+}
+}  // namespace
+
+int platformPollEvent(SDL_Event* ev) {
+  if (!scripted) return SDL_PollEvent(ev);
+  if (script.empty()) {
+    if (++pollsPastEnd > kMaxPollsPastEnd) {
+      fprintf(stderr, "input script exhausted: a loop waits for input that never comes\n");
+      abort();
+    }
+    return 0;
+  }
+  ScriptFrame f = script.front();
+  script.pop_front();
+  applyFrame(f);
+  if (!f.hasEvent) return 0;
+  *ev = f.ev;
+  return 1;
+}
+
+uint8_t platformGetMouseState(int* x, int* y) {
+  if (!scripted) return SDL_GetMouseState(x, y);
+  if (x) *x = current.mouseX;
+  if (y) *y = current.mouseY;
+  return current.buttons;
+}
+
+const uint8_t* platformGetKeyState() {
+  if (!scripted) return SDL_GetKeyState(NULL);
+  return scriptKeys;
+}
+
+void platformDelay(uint32_t ms) {
+  if (!scripted) SDL_Delay(ms);
+}
+
+uint32_t platformTicks() { return SDL_GetTicks(); }
+
+bool platformProgramFolder(char* out, size_t cap) {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return false;
+  buf[n] = 0;
+  char* slash = strrchr(buf, '/');
+  if (!slash) return false;
+  slash[1] = 0;
+  if (strlen(buf) >= cap) return false;
+  memcpy(out, buf, strlen(buf) + 1);
+  return true;
+}
+
+bool platformMakeDir(const char* path) { return mkdir(path, 0755) == 0; }
+
+void platformScriptStart() {
+  scripted = true;
+  script.clear();
+  applyFrame(ScriptFrame());
+  pollsPastEnd = 0;
+}
+void platformScriptPush(const ScriptFrame& f) {
+  script.push_back(f);
+  pollsPastEnd = 0;
+}
+size_t platformScriptRemaining() { return script.size(); }
+bool platformScripted() { return scripted; }
+void platformScriptStop() {
+  scripted = false;
+  script.clear();
+}

@@ -1,0 +1,36 @@
+// Thin layer between the editor and the operating system / SDL input.
+// Every read of events, mouse state and key state goes through here, so that
+// tests can replace the real input with a scripted sequence of frames.
+#pragma once
+#include <SDL/SDL_events.h>
+#include <SDL/SDL_keysym.h>
+#include <stddef.h>
+#include <stdint.h>
+
+// Key codes the entry loops use (values of SDLKey).
+enum { KEY_TABLE_SIZE = SDLK_LAST };
+
+int platformPollEvent(SDL_Event* ev);          // 1 when an event was taken
+uint8_t platformGetMouseState(int* x, int* y);  // SDL_BUTTON() mask
+const uint8_t* platformGetKeyState();           // indexed by key code
+void platformDelay(uint32_t ms);
+uint32_t platformTicks();
+
+// The program folder: where the executable really lives, ending with "/".
+bool platformProgramFolder(char* out, size_t cap);
+bool platformMakeDir(const char* path);         // true when created
+
+// Scripted input for tests. Each poll consumes one frame; once the script
+// is exhausted the last frame's state stays. Delays do not sleep.
+struct ScriptFrame {
+  int mouseX = 0, mouseY = 0;
+  uint8_t buttons = 0;      // SDL_BUTTON(1) | ...
+  int keys[8] = {0};        // key codes held in this frame, 0 ends the list
+  bool hasEvent = false;
+  SDL_Event ev{};
+};
+void platformScriptStart();                 // switch to scripted input, empty script
+void platformScriptPush(const ScriptFrame& f);
+size_t platformScriptRemaining();
+bool platformScripted();
+void platformScriptStop();                  // back to real input

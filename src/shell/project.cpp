@@ -1,0 +1,161 @@
+// The project file "PROJECT.MSK" and loading the project at start-up.
+#include "shell/project.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "model/model.h"
+#include "shell/shell.h"
+#include "toolkit/files.h"
+
+char newproject[256] = "newgame";
+std::atomic<bool> projectLoaded{false};
+
+namespace {
+const char kProjectFile[] = "PROJECT.MSK";
+const size_t kProjectFileLen = sizeof kProjectFile - 1;
+const int kMaxMapSlots = 65536;
+
+// One label word (discarded) then one value word, read whole.
+bool readPair(FILE* f, char* out, size_t cap) {
+  char label[256];
+  if (fscanf(f, "%255s", label) != 1) return false;
+  int c;
+  do c = fgetc(f); while (c != EOF && isspace(c));
+  size_t n = 0;
+  for (; c != EOF && !isspace(c); c = fgetc(f))
+    if (n + 1 < cap) out[n++] = (char)c;
+  out[n] = 0;
+  return n > 0;
+}
+
+long readNumber(FILE* f) {
+  char w[64];
+  return readPair(f, w, sizeof w) ? strtol(w, nullptr, 10) : 0;
+}
+
+bool isFile(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The argument names the project file itself or its folder.
+bool projectFromArgument(const char* arg) {
+  char path[PATH_LEN];
+  size_t n = strlen(arg);
+  bool endsWithFile = n >= kProjectFileLen && strcmp(arg + n - kProjectFileLen, kProjectFile) == 0 &&
+                      (n == kProjectFileLen || arg[n - kProjectFileLen - 1] == osRep[0]);
+  int w;
+  if (endsWithFile)
+    w = snprintf(path, sizeof path, "%s", arg);
+  else
+    w = snprintf(path, sizeof path, "%s%s%s", arg, n && arg[n - 1] == osRep[0] ? "" : osRep,
+                 kProjectFile);
+  if (w < 0 || (size_t)w >= sizeof path || !isFile(path)) {
+    printf("Projet introuvable: %s (ni fichier %s ni dossier de projet)!\n", arg, kProjectFile);
+    return false;
+  }
+  memcpy(projectPath, path, strlen(path) + 1);
+  return true;
+}
+}  // namespace
+
+bool readProjectFile() {
+  FILE* f = openFile(osRep, "PROJECT", "MSK", "r+");
+  if (!f) return false;
+  printf("Loading project %s...\n", projectPath);
+  readPair(f, project.name, sizeof project.name);
+  project.crc = (uint32_t)readNumber(f);
+  project.mapIndex = (int32_t)readNumber(f);
+  long maps = readNumber(f);
+  project.currentMap = (int32_t)readNumber(f);
+  project.currentMap = 0;
+  project.currentLayer = (int32_t)readNumber(f);
+  project.currentElement = (int32_t)readNumber(f);
+  project.elementIndex = (int32_t)readNumber(f);
+  if (!readPair(f, project.currentMenu, sizeof project.currentMenu))
+    snprintf(project.currentMenu, sizeof project.currentMenu, "main");
+  readPair(f, project.workingMap, sizeof project.workingMap);
+  closeFile(f);
+  if (maps < 0 || maps > kMaxMapSlots) {
+    printf("MAPS incorrect (%ld), ramene a 1.\n", maps);
+    maps = 1;
+  }
+  project.nbreMaps = (int32_t)maps;
+  if (project.currentElement < 0) project.currentElement = 0;
+  if (project.elementIndex < 0) project.elementIndex = 0;
+  printf("project name:%s\n", project.name);
+  printf("crc: %ld\n", (long)project.crc);
+  printf("mapIndex: %d\n", project.mapIndex);
+  printf("NbreMaps: %d\n", project.nbreMaps);
+  return true;
+}
+
+void saveProjectFile() {
+  FILE* f = openFile(osRep, "PROJECT", "MSK", "w+");
+  if (!f) exit(EXIT_PROJECT_FILE);
+  printf("Saving project %s...\n", projectPath);
+  fprintf(f, "NAME %s\n", project.name);
+  fprintf(f, "CRC %ld\n", (long)project.crc);
+  fprintf(f, "MAPINDEX %d\n", project.mapIndex);
+  fprintf(f, "MAPS %d\n", 1);
+  fprintf(f, "CURRENTMAP %ld\n", (long)project.currentMap);
+  fprintf(f, "CURRENTLAYER %d\n", project.currentLayer);
+  fprintf(f, "CURRENTELEMENT %ld\n", (long)project.currentElement);
+  fprintf(f, "ELEMENTINDEX %d\n", project.elementIndex);
+  fprintf(f, "CURRENTMENU %s\n", project.currentMenu);
+  fprintf(f, "WORKINGMAP %s\n", project.workingMap);
+  if (fflush(f) != 0) printf("ERREUR: ecriture du fichier projet incomplete!\n");
+  closeFile(f);
+}
+
+void startProject() {
+  printf("Start project...\n");
+  newMap();
+}
+
+// Opens the working map into slot 0 of a fresh list, or starts the project.
+static void openWorkingMap() {
+  if (project.nbreMaps != 0) {
+    project.listeMaps = new pMap[project.nbreMaps]();
+    if (!validName(project.workingMap) || !openMapi(0, project.workingMap)) {
+      printf("Carte de travail %s illisible: nouvelle carte.\n", project.workingMap);
+      delete[] project.listeMaps;
+      project.listeMaps = nullptr;
+      project.nbreMaps = 0;
+    }
+  }
+  if (project.nbreMaps == 0 || !project.listeMaps[0]) {
+    startProject();
+    project.currentMap = project.nbreMaps - 1;
+  }
+  pMap m = project.listeMaps[project.currentMap];
+  snprintf(project.workingMap, sizeof project.workingMap, "%s", m->filename);
+  if (project.currentLayer < 0 || project.currentLayer >= m->layers) {
+    printf("CURRENTLAYER %d hors de la carte (%d layers), ramene a 0.\n", project.currentLayer,
+           m->layers);
+    project.currentLayer = 0;
+  }
+}
+
+int chooseProjectScreen();  // project-selection screen (choose.cpp)
+
+int loadProject(char** argv) {
+  if (argv[1] && argv[1][0] != '?') {
+    if (!projectFromArgument(argv[1])) exit(EXIT_PROJECT_FILE);
+  } else {
+    snprintf(projectPath, sizeof projectPath, "%s", recent);
+    if (!recent[0] && !chooseProjectScreen()) return 0;
+  }
+  size_t n = strlen(projectPath);
+  projectPath[n >= kProjectFileLen ? n - kProjectFileLen : 0] = 0;
+  printf("->projectPath=%s\n", projectPath);
+  if (!readProjectFile()) exit(EXIT_PROJECT_FILE);
+  openWorkingMap();
+  projectLoaded = true;
+  printf("Project loaded.\n");
+  return 1;
+}

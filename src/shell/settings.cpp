@@ -1,0 +1,146 @@
+// Settings file and recent-project file.
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "shell/shell.h"
+#include "toolkit/files.h"
+
+namespace {
+const int kMinWidth = PANEL_WIDTH + TILE;  // the panel plus one map cell
+const int kMinHeight = TILE;
+const int kMaxSide = 16384;
+const size_t kProjectFileNameLen = 11;     // strlen("PROJECT.MSK")
+
+// Reads one blank-separated word whole, keeping at most cap - 1 characters.
+// Returns false at end of file; *tooLong tells whether characters were dropped.
+bool readWord(FILE* f, char* out, size_t cap, bool* tooLong) {
+  int c;
+  do c = fgetc(f); while (c != EOF && isspace(c));
+  if (c == EOF) return false;
+  size_t n = 0;
+  *tooLong = false;
+  for (; c != EOF && !isspace(c); c = fgetc(f)) {
+    if (n + 1 < cap) out[n++] = (char)c;
+    else *tooLong = true;
+  }
+  out[n] = 0;
+  return true;
+}
+
+// One label word then one value word; false when the file ends first.
+bool readValue(FILE* f, char* out, size_t cap, bool* tooLong) {
+  char label[64];
+  bool skip;
+  return readWord(f, label, sizeof label, &skip) && readWord(f, out, cap, tooLong);
+}
+
+bool readInt(FILE* f, long* v, const char* what) {
+  char word[64];
+  bool tooLong;
+  if (!readValue(f, word, sizeof word, &tooLong)) return false;
+  char* end;
+  long n = strtol(word, &end, 10);
+  if (tooLong || end == word || *end) {
+    printf("Parametre %s incorrect (%s), valeur par defaut conservee.\n", what, word);
+    return false;
+  }
+  *v = n;
+  return true;
+}
+
+void readText(FILE* f, char* dst, size_t cap, const char* what) {
+  char word[1024];
+  bool tooLong;
+  if (!readValue(f, word, sizeof word, &tooLong)) return;
+  if (tooLong || strlen(word) >= cap) {
+    printf("Parametre %s trop long (%zu caracteres au plus), valeur par defaut conservee.\n", what,
+           cap - 1);
+    return;
+  }
+  memcpy(dst, word, strlen(word) + 1);
+}
+
+void readSettingsFile(FILE* f) {
+  long v;
+  if (readInt(f, &v, "fullscreen")) fullscreen = v != 0;
+  if (readInt(f, &v, "video_x")) {
+    if (v < kMinWidth || v > kMaxSide)
+      printf("Parametre video_x incorrect (%ld), valeur par defaut conservee.\n", v);
+    else
+      video_x = (uint32_t)v;
+  }
+  if (readInt(f, &v, "video_y")) {
+    if (v < kMinHeight || v > kMaxSide)
+      printf("Parametre video_y incorrect (%ld), valeur par defaut conservee.\n", v);
+    else
+      video_y = (uint32_t)v;
+  }
+  readText(f, username, sizeof username, "username");
+  readText(f, ipServer, sizeof ipServer, "ipserver");
+  if (readInt(f, &v, "fps")) {
+    if (v <= 0 || v > 100000)
+      printf("Parametre fps incorrect (%ld), valeur par defaut conservee.\n", v);
+    else
+      fps = (int)v;
+  }
+  if (readInt(f, &v, "net")) net = v != 0;
+}
+
+// False when the file cannot be opened.
+bool readRecent() {
+  FILE* f = openFile("", "recent", "txt", "rb");
+  recent[0] = 0;
+  if (!f) return false;
+  long size = -1;
+  if (fseek(f, 0, SEEK_END) == 0) size = ftell(f);
+  fseek(f, 0, SEEK_SET);
+  if (size < 0 || size >= (long)sizeof recent) {
+    printf("Fichier recent.txt trop long (%ld octets), ignore.\n", size);
+  } else {
+    size_t got = fread(recent, 1, (size_t)size, f);
+    recent[got] = 0;
+  }
+  closeFile(f);
+  return true;
+}
+
+// True when the project file that recent names can be opened.
+bool recentProjectOpens() {
+  size_t n = strlen(recent);
+  if (n < kProjectFileNameLen) return false;
+  memcpy(projectPath, recent, n - kProjectFileNameLen);
+  projectPath[n - kProjectFileNameLen] = 0;
+  FILE* f = openFile(osRep, "PROJECT", "MSK", "r+");
+  if (!f) return false;
+  closeFile(f);
+  return true;
+}
+}  // namespace
+
+int loadSettings(char** argv) {
+  FILE* f = openFile("", "settings", "ini", "r+");
+  if (!f) exit(EXIT_SETTINGS);
+  readSettingsFile(f);
+  closeFile(f);
+
+  printf("Reading software application parameters:\n");
+  printf("fullscreen: %d\n", fullscreen ? 1 : 0);
+  printf("video_x: %ld\n", (long)video_x);
+  printf("video_y: %ld\n", (long)video_y);
+  printf("username: %s\n", username);
+  printf("ipserver:%s\n", ipServer);
+  printf("fps: %d\n", fps);
+  printf("net: %d\n", net ? 1 : 0);
+
+  if (readRecent() && !argv[1]) {
+    printf("Verifying recent %s...\n", recent);
+    if (!recentProjectOpens()) {
+      printf("Can't load recent project %s!\n", recent);
+      recent[0] = 0;
+    }
+  }
+  if (argv[1] && argv[1][0] == '?') recent[0] = 0;
+  return 1;
+}

@@ -1,0 +1,56 @@
+// Start-up and the main loop.
+#include <SDL/SDL.h>
+#include <SDL/SDL_ttf.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "editor/editor.h"
+#include "model/model.h"
+#include "net/net.h"
+#include "platform/platform.h"
+#include "shell/project.h"
+#include "shell/shell.h"
+#include "toolkit/video.h"
+
+int init(char** argv) {
+  TTF_Init();
+  if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+    printf("Init SDL error: %s\n", SDL_GetError());
+    exit(EXIT_SDL_INIT);
+  }
+  for (pMap& m : usedMap) m = nullptr;
+  atexit(SDL_Quit);
+  loadSettings(argv);
+  videoInit();
+  startPacing();
+  return 0;
+}
+
+static void mainLoop() {
+  for (;;) {
+    boucle();
+    if (stop) break;
+    while (!synchronisation) platformDelay(1);
+    refresh();
+  }
+}
+
+int SDL_main_body(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);  // the log is read while the program runs
+  printf("MOSKA 2 %s\n============\n", version);
+  if (!platformProgramFolder(programPath, sizeof programPath)) programPath[0] = 0;
+  if (argc > 1) printf("%s\n", argv[1]);
+  init(argv);
+  char caption[64];
+  snprintf(caption, sizeof caption, "MOSKA 2 version %s", version);
+  SDL_WM_SetCaption(caption, nullptr);
+  initCursor();
+  if (net) initNet();
+  loadProject(argv);
+  printf("Project loaded succesfully!\n");
+  setMenu(project.currentMenu);
+  mainLoop();
+  exitSequence();
+  return 0;
+}

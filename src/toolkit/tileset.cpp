@@ -1,0 +1,27 @@
+#include "toolkit/tileset.h"
+
+#include <SDL/SDL.h>
+#include <stdio.h>
+
+#include "toolkit/files.h"
+#include "toolkit/video.h"
+
+SDL_Surface* tilesetLoad(const char* name) {
+  char file[FILE_PATH_LEN];
+  if (snprintf(file, sizeof file, "%s.png", name) >= (int)sizeof file) return nullptr;
+  SDL_Surface* s = loadImage("layers", file);
+  if (!s) return nullptr;
+  // The colour of the top-left pixel is the tileset's transparent colour.
+  SDL_SetColorKey(s, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(s, 0, 0));
+  return s;
+}
+
+void tilesetFree(SDL_Surface* s) {
+  if (s) SDL_FreeSurface(s);
+}
+
+bool tilesetSize(SDL_Surface* s, int* w, int* h) {
+  *w = s ? s->w : 0;
+  *h = s ? s->h : 0;
+  return s != nullptr;
+}

@@ -1,0 +1,255 @@
+#include "toolkit/video.h"
+
+#include <SDL/SDL.h>
+#include <SDL/SDL_ttf.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "model/model.h"
+#include "shell/shell.h"
+#include "toolkit/files.h"
+
+SDL_Surface* screen = nullptr;
+SDL_Surface* menu = nullptr;
+SDL_Surface* window = nullptr;
+SDL_Surface* text = nullptr;
+TTF_Font* police = nullptr;
+SDL_Color fontColor = {128, 128, 128, 0};
+
+SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *passnot, *b_MainMenu,
+    *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect, *b_down, *b_up, *b_newmap, *b_addlayer,
+    *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new;
+
+namespace {
+struct InterfaceImage {
+  const char* file;
+  SDL_Surface** global;
+  bool keyed;
+};
+const InterfaceImage kImages[] = {
+    {"menubg.png", &menubg, false},
+    {"netact.png", &antenneWifiGFX, false},
+    {"moska.png", &moska, true},
+    {"brushpen.png", &brushpen, true},
+    {"brushsquare.png", &brushsquare, true},
+    {"passnot.png", &passnot, true},
+    {"b_mmenu.png", &b_MainMenu, true},
+    {"b_mmap.png", &b_MapMenu, true},
+    {"b_mentit.png", &b_EntitiesMenu, true},
+    {"b_join.png", &b_join, true},
+    {"b_discnt.png", &b_disconnect, true},
+    {"b_down.png", &b_down, true},
+    {"b_up.png", &b_up, true},
+    {"b_newmap.png", &b_newmap, true},
+    {"b_addlayer.png", &b_addlayer, true},
+    {"b_delete.png", &b_delete, true},
+    {"b_tobg.png", &b_tobg, true},
+    {"b_tolayr.png", &b_tolayer, true},
+    {"b_passconditions.png", &b_passconditions, true},
+    {"b_save.png", &b_save, true},
+    {"b_new.png", &b_new, true},
+};
+
+struct NamedColour {
+  const char* name;
+  int r, g, b;
+};
+const NamedColour kColours[] = {
+    {"white", 255, 255, 255}, {"grey", 128, 128, 128},  {"black", 0, 0, 0},
+    {"red", 255, 0, 0},       {"pink", 255, 128, 128},  {"green", 0, 220, 0},
+    {"blue", 0, 0, 255},      {"yellow", 255, 255, 128}, {"orange", 255, 165, 0},
+    {"purple", 0, 200, 200},
+};
+
+int fontStyle(const char* style) {
+  if (strcmp(style, "B") == 0) return TTF_STYLE_BOLD;
+  if (strcmp(style, "I") == 0) return TTF_STYLE_ITALIC;
+  if (strcmp(style, "U") == 0) return TTF_STYLE_UNDERLINE;
+  if (strcmp(style, "BI") == 0 || strcmp(style, "IB") == 0) return TTF_STYLE_BOLD | TTF_STYLE_ITALIC;
+  return TTF_STYLE_NORMAL;
+}
+}  // namespace
+
+const char* arrow[37] = {
+    "    32    32        3            1",
+    "X c #000000",
+    ". c #ffffff",
+    "  c None",
+    "X                               ",
+    "XX                              ",
+    "X.X                             ",
+    "X..X                            ",
+    "X...X                           ",
+    "X....X                          ",
+    "X.....X                         ",
+    "X......X                        ",
+    "X.......X                       ",
+    "X........X                      ",
+    "X.....XXXXX                     ",
+    "X..X..X                         ",
+    "X.X X..X                        ",
+    "XX  X..X                        ",
+    "X    X..X                       ",
+    "     X..X                       ",
+    "      X..X                      ",
+    "      X..X                      ",
+    "       XX                       ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "                                ",
+    "0,0",
+};
+
+void videoInit() {
+  Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
+  screen = SDL_SetVideoMode(video_x, video_y, 32, flags);
+  if (!screen) exit(EXIT_VIDEO_MODE);
+  menu = SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
+  window = SDL_CreateRGBSurface(SDL_HWSURFACE, screen->w - PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
+  if (!menu || !window) exit(EXIT_SURFACE);
+  for (const InterfaceImage& im : kImages)
+    *im.global = im.keyed ? loadImageT("", im.file) : loadImage("", im.file);
+  for (int i = 0; i < LIBRARY_SLOTS; i++) {
+    layersGFX[i] = nullptr;
+    layersGFXnames[i] = nullptr;
+  }
+}
+
+SDL_Cursor* init_system_cursor(const char* image[]) {
+  const int kHeaderRows = 4, kSize = 32;
+  Uint8 data[4 * 32] = {0};
+  Uint8 mask[4 * 32] = {0};
+  int i = -1;
+  for (int row = 0; row < kSize; ++row) {
+    const char* line = image[kHeaderRows + row];
+    size_t len = strlen(line);
+    for (int col = 0; col < kSize; ++col) {
+      if (col % 8) {
+        data[i] <<= 1;
+        mask[i] <<= 1;
+      } else {
+        ++i;
+      }
+      char c = (size_t)col < len ? line[col] : ' ';
+      if (c == 'X') {
+        data[i] |= 0x01;
+        mask[i] |= 0x01;
+      } else if (c == '.') {
+        mask[i] |= 0x01;
+      }
+    }
+  }
+  int hotX = 0, hotY = 0;
+  sscanf(image[kHeaderRows + kSize], "%d,%d", &hotX, &hotY);
+  return SDL_CreateCursor(data, mask, kSize, kSize, hotX, hotY);
+}
+
+void initCursor() {
+  SDL_ShowCursor(SDL_ENABLE);
+  SDL_Cursor* c = init_system_cursor(arrow);
+  if (c) SDL_SetCursor(c);
+}
+
+void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b) {
+  if (!s || x < 0 || y < 0 || x >= s->w || y >= s->h || s->format->BytesPerPixel != 4) return;
+  Uint32 pixel = SDL_MapRGB(menu ? menu->format : s->format, r & 0xff, g & 0xff, b & 0xff);
+  Uint8* row = (Uint8*)s->pixels + y * s->pitch;
+  ((Uint32*)row)[x] = pixel;
+}
+
+uint32_t getpixel(SDL_Surface* s, int x, int y) {
+  if (!s || x < 0 || y < 0 || x >= s->w || y >= s->h) return 0;
+  int bpp = s->format->BytesPerPixel;
+  Uint8* p = (Uint8*)s->pixels + y * s->pitch + x * bpp;
+  switch (bpp) {
+    case 1: return *p;
+    case 2: return *(Uint16*)p;
+    case 3: return p[0] | p[1] << 8 | p[2] << 16;
+    case 4: return *(Uint32*)p;
+    default: return 0;
+  }
+}
+
+void setFontColor(SDL_Color* f, int r, int g, int b) {
+  f->r = r;
+  f->g = g;
+  f->b = b;
+}
+
+void drawText(const char* s, int x, int y, const char* color, const char* style, int size,
+              bool omenu) {
+  for (const NamedColour& c : kColours)
+    if (strcmp(color, c.name) == 0) setFontColor(&fontColor, c.r, c.g, c.b);
+  if (!s || !s[0]) return;  // an empty line renders nothing
+  police = openFont("", "STONE.TTF", size);
+  if (!police) return;
+  TTF_SetFontStyle(police, fontStyle(style));
+  text = TTF_RenderText_Blended(police, s, fontColor);
+  if (text) {
+    SDL_Rect dst = {(Sint16)x, (Sint16)y, 0, 0};
+    SDL_Surface* target = omenu ? menu : screen;
+    if (target) SDL_BlitSurface(text, nullptr, target, &dst);
+    SDL_FreeSurface(text);
+    text = nullptr;
+  }
+  TTF_CloseFont(police);
+  police = nullptr;
+}
+
+void blitButton(SDL_Surface*& source, int x, int y, int style) {
+  if (!source || !menu) return;
+  int third = source->h / 3;
+  SDL_Rect src = {0, (Sint16)(third * style), (Uint16)source->w, (Uint16)third};
+  SDL_Rect dst = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(source, &src, menu, &dst);
+}
+
+void blitIt(SDL_Surface*& source, SDL_Surface*& destination, int x, int y) {
+  if (!source || !destination) return;
+  SDL_Rect dst = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(source, nullptr, destination, &dst);
+}
+
+void blitElement(SDL_Surface*& source, int x, int y, int element) {
+  if (!source || !window || element < 0) return;
+  int n = source->w / TILE;
+  if (n == 0) return;  // narrower than one tile: nothing to draw
+  SDL_Rect src = {(Sint16)((element % n) * TILE), (Sint16)((element / n) * TILE), TILE, TILE};
+  SDL_Rect dst = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(source, &src, window, &dst);
+}
+
+void blitWindow() {
+  if (!screen || !window) return;
+  SDL_Rect dst = {PANEL_WIDTH, 0, 0, 0};
+  SDL_BlitSurface(window, nullptr, screen, &dst);
+  SDL_Flip(screen);
+}
+
+void blitMenu() {
+  if (!screen || !menu) return;
+  SDL_Rect dst = {0, 0, 0, 0};
+  SDL_BlitSurface(menu, nullptr, screen, &dst);
+  SDL_Flip(screen);
+}
+
+void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b) {
+  if (!s || w <= 0 || h <= 0) return;
+  if (x < 0) { w += x; x = 0; }
+  if (y < 0) { h += y; y = 0; }
+  if (x >= s->w || y >= s->h || w <= 0 || h <= 0) return;
+  if (w > s->w - x) w = s->w - x;
+  if (h > s->h - y) h = s->h - y;
+  SDL_Rect rc = {(Sint16)x, (Sint16)y, (Uint16)w, (Uint16)h};
+  SDL_FillRect(s, &rc, SDL_MapRGB(s->format, r & 0xff, g & 0xff, b & 0xff));
+}

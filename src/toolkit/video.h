@@ -1,0 +1,41 @@
+// Window, drawing surfaces, cursor, pixels, text and image copies.
+#pragma once
+#include <SDL/SDL_mouse.h>
+#include <SDL/SDL_video.h>
+#include <stdint.h>
+
+struct _TTF_Font;
+
+extern SDL_Surface* screen;  // video surface
+extern SDL_Surface* menu;    // the panel, PANEL_WIDTH x screen height, at (0, 0)
+extern SDL_Surface* window;  // the map view, the rest of the width, at (PANEL_WIDTH, 0)
+extern SDL_Surface* text;
+extern _TTF_Font* police;
+extern SDL_Color fontColor;
+extern const char* arrow[37];
+
+// Interface images, loaded from the program folder by videoInit.
+extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare,
+    *passnot, *b_MainMenu, *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect,
+    *b_down, *b_up, *b_newmap, *b_addlayer, *b_delete, *b_tobg, *b_tolayer,
+    *b_passconditions, *b_save, *b_new;
+
+void videoInit();
+SDL_Cursor* init_system_cursor(const char* image[]);
+void initCursor();
+
+void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b);
+uint32_t getpixel(SDL_Surface* s, int x, int y);
+
+void setFontColor(SDL_Color* f, int r, int g, int b);
+void drawText(const char* s, int x, int y, const char* color, const char* style, int size,
+              bool omenu);
+
+void blitButton(SDL_Surface*& source, int x, int y, int style);
+void blitIt(SDL_Surface*& source, SDL_Surface*& destination, int x, int y);
+void blitElement(SDL_Surface*& source, int x, int y, int element);
+void blitWindow();
+void blitMenu();
+
+// Fills a rectangle of a surface, clipped (frames of fields and browser rows).
+void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b);

@@ -1,0 +1,23 @@
+// Immediate-mode widgets drawn on the panel, and modal keyboard entry.
+#pragma once
+#include <SDL/SDL_video.h>
+
+enum {
+  FIELD_HEIGHT = 20,
+  DYNAMIC_EDIT_LEN = 2048,  // edit buffer of dynamic fields
+};
+
+bool button(int bx1, int by1, SDL_Surface* s);
+bool buttonList(int bx1, int by1, SDL_Surface* s);
+char* textArea(char* s, int x, int y, int w, int wtext, bool dynamic);
+char* numberArea(char* s, int x, int y, int w, int wtext, bool dynamic);
+void textAreaNew(char* s, int x, int y, int w, int wtext);
+
+// Entry loops edit ch (capacity cap bytes) in place, up to size characters.
+void inputText(char* ch, size_t cap, int x, int y, int w, int size);
+void inputNumber(char* ch, size_t cap, int x, int y, int w, int size);
+bool inputchar(char* ch, size_t cap, int value, const char* strng);
+bool backspace();
+
+// Draws a field frame with its text; editing adds the pale-yellow look and "|".
+void drawField(const char* s, int x, int y, int w, bool editing);

@@ -1,0 +1,80 @@
+#include "testutil.h"
+
+#include <SDL/SDL.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "shell/shell.h"
+#include "toolkit/video.h"
+
+std::string appDir() {
+  const char* a = getenv("MOSKA_APP");
+  std::string s = a ? a : "build/app";
+  if (s.empty() || s.back() != '/') s += '/';
+  return s;
+}
+
+std::string tempDir() {
+  char tmpl[] = "/tmp/moska-test-XXXXXX";
+  char* d = mkdtemp(tmpl);
+  if (!d) abort();
+  return std::string(d) + "/";
+}
+
+std::string makeProject() {
+  std::string p = tempDir();
+  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
+  snprintf(programPath, sizeof programPath, "%s", appDir().c_str());
+  snprintf(projectPath, sizeof projectPath, "%s", p.c_str());
+  return p;
+}
+
+void startVideo(int w, int h) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  snprintf(programPath, sizeof programPath, "%s", appDir().c_str());
+  if (SDL_WasInit(SDL_INIT_VIDEO) == 0) SDL_Init(SDL_INIT_VIDEO);
+  video_x = w;
+  video_y = h;
+  videoInit();
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return "";
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f << bytes;
+  return (bool)f;
+}
+
+static int savedStdout = -1;
+static char capturePath[64];
+
+void captureLogBegin() {
+  fflush(stdout);
+  snprintf(capturePath, sizeof capturePath, "/tmp/moska-log-%d.txt", (int)getpid());
+  savedStdout = dup(1);
+  FILE* f = fopen(capturePath, "w");
+  dup2(fileno(f), 1);
+  fclose(f);
+}
+
+std::string captureLogEnd() {
+  fflush(stdout);
+  dup2(savedStdout, 1);
+  close(savedStdout);
+  std::string s = readFile(capturePath);
+  unlink(capturePath);
+  return s;
+}

@@ -1,0 +1,20 @@
+// Shared set-up of the unit tests: a program folder, a project folder and
+// headless video.
+#pragma once
+#include <string>
+
+// Path of the built program folder (build/app).
+std::string appDir();
+// A fresh empty temporary folder, ending with "/".
+std::string tempDir();
+// Points programPath at the built program folder and projectPath at a new
+// project folder with layers, layerspc, maps and models; returns projectPath.
+std::string makeProject();
+// Starts SDL with the dummy driver and runs videoInit at w x h.
+void startVideo(int w = 640, int h = 480);
+// Whole file content, or "" when it cannot be read.
+std::string readFile(const std::string& path);
+bool writeFile(const std::string& path, const std::string& bytes);
+// Captures standard output between begin and end (log lines).
+void captureLogBegin();
+std::string captureLogEnd();
