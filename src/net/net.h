@@ -9,3 +9,5 @@ extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 void initNet();
 void disconnect(bool all);
 int connectedPeers();
+// Applies, on the main thread, the actions received since the last call.
+void netPump();

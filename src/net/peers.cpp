@@ -34,3 +34,6 @@ void disconnect(bool all) {
   }
   disco = false;
 }
+
+// Received actions are applied here, on the main thread; none arrive yet.
+void netPump() {}

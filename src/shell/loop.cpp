@@ -30,6 +30,7 @@ void stopPacing() {
 }
 
 bool boucle() {
+  netPump();  // received actions change the maps only here, between frames
   platformPollEvent(&event);  // when none is pending, the last event stays
   uint8_t buttons = platformGetMouseState(&mouseX, &mouseY);
   leftClic = buttons & SDL_BUTTON(1);
