@@ -1,0 +1,18 @@
+// Helpers shared by the model's own source files.
+#pragma once
+#include "model/model.h"
+
+// Holds the model lock for a scope.
+struct ModelGuard {
+  ModelGuard() { modelLock(); }
+  ~ModelGuard() { modelUnlock(); }
+  ModelGuard(const ModelGuard&) = delete;
+  ModelGuard& operator=(const ModelGuard&) = delete;
+};
+
+// The open map in a slot, or null for a free or missing slot.
+Map* openMapAt(int slot);
+// A layer of m, or null when m is null or has no such layer.
+Layer* mapLayer(Map* m, int layer);
+// Clears the peers' entries that point at m (m is being freed).
+void forgetPeerMap(const Map* m);

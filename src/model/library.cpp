@@ -1,0 +1,182 @@
+// The shared tileset library, layer creation and deletion, and the default
+// pass-conditions files.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+#include "model/internal.h"
+#include "model/model.h"
+#include "shell/shell.h"
+#include "toolkit/files.h"
+#include "toolkit/tileset.h"
+
+namespace {
+const int MAX_LAYERS = 0xFFFF;  // the 16-bit layer count of a map
+
+char* copyName(const char* s, size_t min) {
+  size_t n = strlen(s) + 1;
+  char* p = (char*)calloc(n > min ? n : min, 1);
+  if (p) memcpy(p, s, n);
+  return p;
+}
+
+// Creates "<chipset>.pss" in "layerspc" with every quarter passable, unless
+// the file exists. Without a surface the tile count is unknown: no file.
+void defaultPassConditions(const char* chipset, SDL_Surface* s) {
+  FILE* f = openFile("layerspc", chipset, "pss", "rb");
+  if (f) {
+    closeFile(f);
+    return;
+  }
+  int w, h;
+  if (!tilesetSize(s, &w, &h)) {
+    printf("Pas de fichier de passabilite par defaut pour %s: tileset absent.\n", chipset);
+    return;
+  }
+  size_t n = (size_t)passTileCount(w, h) * PASS_BYTES_PER_TILE;
+  unsigned char* buf = (unsigned char*)malloc(n ? n : 1);
+  if (!buf) {
+    printf("Fichier de passabilite %s non cree: memoire insuffisante!\n", chipset);
+    return;
+  }
+  memset(buf, 1, n);
+  f = openFile("layerspc", chipset, "pss", "wb");
+  if (f) {
+    bool ok = fwrite(buf, 1, n, f) == n;
+    ok = fclose(f) == 0 && ok;
+    if (!ok) {
+      // A short file would misstate the tileset: remove it so a later layer retries.
+      char path[FILE_PATH_LEN];
+      if (filePath(path, sizeof path, "layerspc", chipset, "pss")) remove(path);
+      printf("ERREUR: ecriture du fichier de passabilite %s impossible!\n", chipset);
+    }
+  }
+  free(buf);
+}
+
+// True when a layer other than layer l of map m names the tileset.
+bool tilesetShared(const Map* m, long l, const char* name) {
+  auto usesIt = [&](const Map* o) {
+    for (int i = 0; i < o->layers; i++)
+      if ((o != m || i != l) && o->layer[i]->layerGFX && strcmp(o->layer[i]->layerGFX, name) == 0)
+        return true;
+    return false;
+  };
+  // The map's own other layers count even when it is not in the list.
+  if (usesIt(m)) return true;
+  for (int i = 0; i < project.nbreMaps; i++) {
+    const Map* o = project.listeMaps[i];
+    if (o && o != m && usesIt(o)) return true;
+  }
+  return false;
+}
+}  // namespace
+
+int passTileCount(int w, int h) {
+  if (w <= 0 || h <= 0) return 0;
+  return ((w / 16) * h) / 16;
+}
+
+SDL_Surface* layersGFXLoad(const char* chipset) {
+  ModelGuard g;
+  if (!validName(chipset)) return nullptr;
+  for (int i = 0; i < LIBRARY_SLOTS; i++) {
+    if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0) {
+      printf("layerGFX partage %s detecte! Chargement inutile.\n", chipset);
+      return layersGFX[i];
+    }
+  }
+  int slot = 0;
+  while (slot < LIBRARY_SLOTS && layersGFXnames[slot]) slot++;
+  if (slot == LIBRARY_SLOTS) {
+    printf("Vous avez déjà chargé le maximum de 1000 layers en mémoire!!!\n");
+    fflush(stdout);
+    exit(EXIT_LIBRARY_FULL);
+  }
+  char* name = copyName(chipset, 1);
+  if (!name) {
+    printf("cannot load image '%s.png'!\n", chipset);
+    return nullptr;
+  }
+  layersGFX[slot] = tilesetLoad(chipset);
+  layersGFXnames[slot] = name;
+  if (layersGFX[slot])
+    printf("Le layerGFX partage %s a ete charge en memoire.\n", chipset);
+  else
+    printf("cannot load image '%s.png'!\n", chipset);
+  return layersGFX[slot];
+}
+
+void addLayer(Map* map, const char* chipset, bool bg) {
+  ModelGuard g;
+  if (!map) {
+    printf("addLayer refuse: map absente!\n");
+    return;
+  }
+  if (!validName(chipset)) return;
+  if (map->layers >= MAX_LAYERS) {
+    printf("addLayer(%s) refuse: %d layers au maximum!\n", chipset, MAX_LAYERS);
+    return;
+  }
+  size_t cells = (size_t)map->w * map->h;
+  Layer* l = new (std::nothrow) Layer();
+  Layer** grown = new (std::nothrow) Layer*[map->layers + 1];
+  if (l) l->e = (int32_t*)calloc(cells ? cells : 1, sizeof(int32_t));
+  if (l) l->layerGFX = copyName(chipset, LAYER_NAME_LEN);
+  if (!l || !grown || !l->e || !l->layerGFX) {
+    printf("addLayer(%s) refuse: memoire insuffisante!\n", chipset);
+    if (l) free(l->e), free(l->layerGFX);
+    delete l;
+    delete[] grown;
+    return;
+  }
+  for (int i = 0; i < map->layers; i++) grown[i] = map->layer[i];
+  grown[map->layers] = l;  // the new top layer
+  delete[] map->layer;
+  map->layer = grown;
+  l->s = layersGFXLoad(chipset);
+  map->layers++;
+  defaultPassConditions(chipset, l->s);
+  l->bg = bg ? 1 : 0;
+  l->x = 1;
+  l->y = 1;
+}
+
+void deleteLayer(Map* map, long l) {
+  ModelGuard g;
+  if (!map || l < 0 || l >= map->layers) {
+    printf("deleteLayer(%ld) refuse: %s!\n", l, !map ? "map absente" : "layer inexistant");
+    return;
+  }
+  if (map->layers == 1) return;  // a map keeps at least one layer
+  Layer* gone = map->layer[l];
+  printf("1\n");
+  bool shared = !gone->layerGFX || tilesetShared(map, l, gone->layerGFX);
+  printf("2\n");
+  if (!shared) {
+    printf("Suppression de la librairie layerGFX partagee...");
+    for (int i = 0; i < LIBRARY_SLOTS; i++) {
+      if (layersGFXnames[i] && strcmp(layersGFXnames[i], gone->layerGFX) == 0) {
+        tilesetFree(layersGFX[i]);
+        free(layersGFXnames[i]);
+        layersGFX[i] = nullptr;
+        layersGFXnames[i] = nullptr;
+        break;
+      }
+    }
+  } else {
+    printf("Suppression d'un layer sans alterer la librairie layerGFX partagee...");
+  }
+  printf("3\n");
+  free(gone->layerGFX);
+  free(gone->e);
+  delete gone;
+  map->layers--;
+  printf("4\n");
+  for (long i = l; i < map->layers; i++) map->layer[i] = map->layer[i + 1];
+  map->layer[map->layers] = nullptr;
+  project.currentLayer = 0;
+  printf("OK.\n");
+}

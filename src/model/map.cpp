@@ -1,0 +1,155 @@
+// The model's records and the cell, name and background operations.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <mutex>
+
+#include "model/mapfile.h"
+#include "model/model.h"
+#include "model/internal.h"
+#include "toolkit/tileset.h"
+
+Project project;
+pMap usedMap[MAX_PEERS] = {nullptr};
+SDL_Surface* layersGFX[LIBRARY_SLOTS] = {nullptr};
+char* layersGFXnames[LIBRARY_SLOTS] = {nullptr};
+unsigned char* passconditions = nullptr;
+
+namespace {
+// Never destroyed: an exit from inside an operation must not tear it down.
+std::recursive_mutex& theLock() {
+  static std::recursive_mutex* m = new std::recursive_mutex;
+  return *m;
+}
+
+const size_t STRING_MAX = 0xFFFF;  // a stored string's 16-bit length, NUL included
+}  // namespace
+
+void modelLock() { theLock().lock(); }
+void modelUnlock() { theLock().unlock(); }
+
+Map* openMapAt(int slot) {
+  if (slot < 0 || slot >= project.nbreMaps || !project.listeMaps) return nullptr;
+  return project.listeMaps[slot];
+}
+
+Layer* mapLayer(Map* m, int layer) {
+  if (!m || layer < 0 || layer >= m->layers) return nullptr;
+  return m->layer[layer];
+}
+
+int getMap(const char* map) {
+  ModelGuard g;
+  for (int i = 0; map && i < project.nbreMaps; i++) {
+    pMap m = project.listeMaps[i];
+    if (m && m->filename && strcmp(m->filename, map) == 0) return i;
+  }
+  return project.nbreMaps;
+}
+
+void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element) {
+  ModelGuard g;
+  Map* m = openMapAt(map);
+  const char* why = !m                          ? "map non ouverte"
+                    : !mapLayer(m, layer)        ? "layer inexistant"
+                    : x >= m->w || y >= m->h     ? "cellule hors de la map"
+                                                 : nullptr;
+  if (why) {
+    printf("setElementAbsolute(%d,%d,%ld,%ld,%d) refuse: %s!\n", map, layer, (long)x, (long)y,
+           element, why);
+    return;
+  }
+  printf("setElementAbsolute(%d,%d,%ld,%ld,%d);\n", map, layer, (long)x, (long)y, element);
+  m->layer[layer]->e[(size_t)y * m->w + x] = element;
+}
+
+void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
+                      unsigned long x2, unsigned long y2, int element) {
+  ModelGuard g;
+  if (x1 > x2) { unsigned long t = x1; x1 = x2; x2 = t; }
+  if (y1 > y2) { unsigned long t = y1; y1 = y2; y2 = t; }
+  int i = getMap(map);
+  Map* m = openMapAt(i);
+  const char* why = !m                        ? "map non ouverte"
+                    : !mapLayer(m, layer)      ? "layer inexistant"
+                    : x1 >= m->w || y1 >= m->h ? "rectangle hors de la map"
+                                               : nullptr;
+  if (why) {
+    printf("setElementSquare(%s,%d) refuse: %s!\n", map ? map : "", layer, why);
+    return;
+  }
+  // A rectangle that runs past the edge is cut to the map, the same way on
+  // every editor that replays it.
+  if (x2 >= m->w || y2 >= m->h) {
+    if (x2 >= m->w) x2 = m->w - 1;
+    if (y2 >= m->h) y2 = m->h - 1;
+    printf("setElementSquare(%s,%d): rectangle coupe au bord de la map.\n", map, layer);
+  }
+  // The lock is held throughout, so one lookup stands for one per cell.
+  for (unsigned long y = y1; y <= y2; y++)
+    for (unsigned long x = x1; x <= x2; x++) setElementAbsolute(i, layer, x, y, element);
+}
+
+void changeMapSysname(const char* filename, const char* sysname) {
+  ModelGuard g;
+  Map* m = openMapAt(getMap(filename));
+  if (!m || !sysname || strlen(sysname) + 1 > STRING_MAX) {
+    printf("changeMapSysname(%s) refuse: %s!\n", filename ? filename : "",
+           !m ? "map non ouverte" : "nom invalide");
+    return;
+  }
+  size_t n = strlen(sysname) + 1;
+  char* copy = (char*)malloc(n);
+  if (!copy) {
+    printf("changeMapSysname(%s) refuse: memoire insuffisante!\n", filename);
+    return;
+  }
+  memcpy(copy, sysname, n);
+  free(m->sysname);
+  m->sysname = copy;
+}
+
+void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
+  ModelGuard g;
+  Map* m = openMapAt(getMap(map));
+  Layer* l = mapLayer(m, layer);
+  if (!l) {
+    printf("setLayerBGXY(%s,%d) refuse: %s!\n", map ? map : "", layer,
+           !m ? "map non ouverte" : "layer inexistant");
+    return;
+  }
+  l->bg = bg;
+  l->x = (int16_t)(uint16_t)x;  // the low 16 bits
+  l->y = (int16_t)(uint16_t)y;
+}
+
+bool mapUsedByPeers(const char* filename) {
+  ModelGuard g;
+  for (pMap m : usedMap)
+    if (m && m->filename && filename && strcmp(m->filename, filename) == 0) return true;
+  return false;
+}
+
+void forgetPeerMap(const Map* m) {
+  for (pMap& u : usedMap)
+    if (u == m) u = nullptr;
+}
+
+void modelReset() {
+  ModelGuard g;
+  for (int i = 0; i < project.nbreMaps && project.listeMaps; i++) {
+    if (!project.listeMaps[i]) continue;
+    freeMapRecord(project.listeMaps[i]);
+    delete project.listeMaps[i];
+  }
+  delete[] project.listeMaps;
+  project = Project();
+  for (int i = 0; i < LIBRARY_SLOTS; i++) {
+    tilesetFree(layersGFX[i]);
+    layersGFX[i] = nullptr;
+    free(layersGFXnames[i]);
+    layersGFXnames[i] = nullptr;
+  }
+  for (pMap& u : usedMap) u = nullptr;
+}

@@ -1,0 +1,243 @@
+// Map files in the project's "maps" folder and the life of a map in the
+// open-map list: open, save and close, new file, new map in memory.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "model/internal.h"
+#include "model/mapfile.h"
+#include "model/model.h"
+#include "shell/shell.h"
+#include "toolkit/files.h"
+
+namespace {
+const char MAPS[] = "maps";
+const char MAP_EXT[] = "map";
+const char TEMP_SUFFIX[] = ".tmp";
+const unsigned long NEW_MAP_SIZE = 512;
+const int NEW_MAP_PROBES = 65000;
+
+char* copyString(const char* s) {
+  size_t n = strlen(s) + 1;
+  char* p = (char*)malloc(n);
+  if (p) memcpy(p, s, n);
+  return p;
+}
+
+// Makes the rename of a finished file durable too.
+void syncFolder(const char* file) {
+  char dir[FILE_PATH_LEN];
+  snprintf(dir, sizeof dir, "%s", file);
+  char* slash = strrchr(dir, '/');
+  if (!slash) return;
+  slash[1] = 0;
+  int fd = open(dir, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Writes m to the map file smap without ever leaving a half-written file:
+// the bytes go to "<file>.tmp" beside it, are flushed to the disk, and only
+// then renamed over the old file. Logs like openFile for the file it
+// replaces. Exits with status 9 when the file cannot be created at all;
+// false when a write fails (the old file is then untouched).
+bool saveMapFile(const char* smap, const Map* m) {
+  char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + sizeof TEMP_SUFFIX];
+  FILE* f = nullptr;
+  if (filePath(path, sizeof path, MAPS, smap, MAP_EXT)) {
+    snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
+    f = fopen(temp, "wb");
+  } else {
+    snprintf(path, sizeof path, "%s%s.%s", MAPS, smap, MAP_EXT);
+  }
+  if (!f) {
+    printf("ERROR: can't load (wb) file: %s!\n", path);
+    fflush(stdout);
+    exit(EXIT_MAP_WRITE);
+  }
+  printf("Loaded file(wb): %s!\n", path);
+  bool ok = writeMapStream(f, m) && fflush(f) == 0 && fsync(fileno(f)) == 0;
+  int err = errno;
+  ok = fclose(f) == 0 && ok;
+  if (ok && rename(temp, path) != 0) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) {
+    remove(temp);
+    printf("ERREUR: ecriture de la map %s impossible (%s), ancien fichier conserve!\n", smap,
+           strerror(err ? err : EIO));
+    return false;
+  }
+  syncFolder(path);
+  return true;
+}
+
+bool sizeAllowed(unsigned long w, unsigned long h) {
+  return w <= 0xFFFFFFFFul && h <= 0xFFFFFFFFul &&
+         (unsigned long long)w * h <= (unsigned long long)MAX_LAYER_CELLS;
+}
+
+void printTooBig(const char* smap, unsigned long long w, unsigned long long h) {
+  printf("Map %s trop grande: %llux%llu cellules, %d par layer au maximum!\n", smap, w, h,
+         (int)MAX_LAYER_CELLS);
+}
+
+// Grows the open-map list by one null slot at its end; its index, or -1.
+int appendSlot() {
+  pMap* grown = new (std::nothrow) pMap[project.nbreMaps + 1]();
+  if (!grown) return -1;
+  for (int i = 0; i < project.nbreMaps; i++) grown[i] = project.listeMaps[i];
+  delete[] project.listeMaps;
+  project.listeMaps = grown;
+  return project.nbreMaps++;
+}
+}  // namespace
+
+bool openMapi(int nmap, const char* smap) {
+  ModelGuard g;
+  if (!validName(smap)) return false;
+  if (nmap < 0 || nmap >= project.nbreMaps || !project.listeMaps || project.listeMaps[nmap]) {
+    printf("openMapi(%d,%s) refuse: emplacement invalide ou occupe!\n", nmap, smap);
+    return false;
+  }
+  FILE* f = openFile(MAPS, smap, MAP_EXT, "rb");
+  if (!f) {
+    fflush(stdout);
+    exit(EXIT_MAP_READ);
+  }
+  printf("Ouverture de la map %s...\n", smap);
+  struct stat st;
+  Map read;
+  MapRead r = MAP_READ_CORRUPT;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode))
+    r = readMapStream(f, (size_t)st.st_size, &read);
+  closeFile(f);
+  Map* m = nullptr;
+  char* filename = nullptr;
+  if (r == MAP_READ_OK || r == MAP_READ_BAD_END) {
+    m = new (std::nothrow) Map();
+    filename = copyString(smap);
+    if (!m || !filename) r = MAP_READ_NO_MEMORY;
+  }
+  if (r == MAP_READ_TOO_BIG) printf("Map %s trop grande: %d cellules par layer au maximum!\n", smap, (int)MAX_LAYER_CELLS);
+  if (r == MAP_READ_NO_MEMORY) printf("Map %s: memoire insuffisante!\n", smap);
+  if (r != MAP_READ_OK && r != MAP_READ_BAD_END) {
+    printf("Fichier MAP incorrect ou corrompu!\n");
+    freeMapRecord(&read);
+    delete m;
+    free(filename);
+    return false;
+  }
+  *m = read;
+  m->filename = filename;
+  for (int i = m->layers - 1; i >= 0; i--) m->layer[i]->s = layersGFXLoad(m->layer[i]->layerGFX);
+  project.listeMaps[nmap] = m;
+  if (r == MAP_READ_OK)
+    printf("Map OK:\nsysname: %s, filename: %s, w: %ld, h: %ld, %ldx%ld, layers: %d!\n", m->sysname,
+           m->filename, (long)m->w, (long)m->h, (long)m->viewX, (long)m->viewY, m->layers);
+  else
+    printf("Fin de fichier MAP incorrect ou corrompu!\n");
+  return true;
+}
+
+bool closeMapi(int nmap, const char* smap) {
+  ModelGuard g;
+  Map* m = openMapAt(nmap);
+  if (!m) {
+    printf("closeMapi(%d) refuse: aucune map ouverte a cet emplacement!\n", nmap);
+    return false;
+  }
+  if (!validName(smap)) return false;
+  // The whole file is written and in place before any layer is let go, so
+  // a failed save keeps the map open with everything in it.
+  printf("LAYERS:%d\n", m->layers);
+  if (!saveMapFile(smap, m)) return false;
+  for (int i = m->layers - 1; i >= 0; i--) {
+    printf("Sauvegarde du layer %d:%s...\n", i, m->layer[i]->layerGFX);
+    printf("Suppression du layer...\n");
+    deleteLayer(m, i);
+  }
+  printf("Map %s enregistree avec succès!\n", m->filename);
+  forgetPeerMap(m);
+  freeMapRecord(m);
+  delete m;
+  project.listeMaps[nmap] = nullptr;
+  printf("Map fermée.\n");
+  return true;
+}
+
+bool newMapFile(const char* smap, unsigned long w, unsigned long h) {
+  ModelGuard g;
+  printf("Creation de la map '%s' %ldx%ld...\n", smap ? smap : "", (long)w, (long)h);
+  if (!validName(smap)) return false;
+  if (!sizeAllowed(w, h)) {
+    printTooBig(smap, w, h);
+    return false;
+  }
+  char sysname[] = "New map", gfx[] = "default";
+  Layer layer;
+  layer.layerGFX = gfx;  // null cells: written as zeros
+  layer.x = layer.y = 0;
+  Layer* layers[1] = {&layer};
+  Map m;
+  m.layer = layers;
+  m.layers = 1;
+  m.sysname = sysname;
+  m.filename = const_cast<char*>(smap);
+  m.w = (uint32_t)w;
+  m.h = (uint32_t)h;
+  if (!saveMapFile(smap, &m)) return false;
+  printf("Map %s creee avec succès!\n", smap);
+  return true;
+}
+
+void newMap() {
+  ModelGuard g;
+  int slot = appendSlot();
+  Map* m = slot < 0 ? nullptr : new (std::nothrow) Map();
+  char* sysname = (char*)malloc(NAME_LEN);
+  char* filename = (char*)malloc(NAME_LEN);
+  if (!m || !sysname || !filename) {
+    printf("newMap: memoire insuffisante!\n");
+    delete m;
+    free(sysname);
+    free(filename);
+    return;
+  }
+  m->w = m->h = NEW_MAP_SIZE;
+  project.listeMaps[slot] = m;
+  addLayer(m, "default", false);
+  int k = 0;
+  for (; k < NEW_MAP_PROBES; k++) {
+    char name[NAME_LEN];
+    snprintf(name, sizeof name, "map%d", k);
+    FILE* f = openFile(MAPS, name, MAP_EXT, "rb");
+    if (!f) break;
+    closeFile(f);
+  }
+  snprintf(sysname, NAME_LEN, "New map %d", k);
+  snprintf(filename, NAME_LEN, "map%d", k);
+  m->sysname = sysname;
+  m->filename = filename;
+}
+
+int openMapInFreeSlot(const char* smap) {
+  ModelGuard g;
+  if (!validName(smap)) return -1;
+  int slot = 0;
+  while (slot < project.nbreMaps && project.listeMaps[slot]) slot++;
+  if (slot == project.nbreMaps) slot = appendSlot();
+  if (slot < 0) {
+    printf("openMapi(%s) refuse: memoire insuffisante!\n", smap);
+    return -1;
+  }
+  return openMapi(slot, smap) ? slot : -1;
+}
