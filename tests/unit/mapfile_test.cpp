@@ -1,0 +1,302 @@
+// Map files: the byte layout, open, save and close, new maps, the slot rule,
+// and files that lie about their contents.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "model/mapfile.h"
+#include "model/model.h"
+#include "testutil.h"
+
+namespace {
+std::string u16(unsigned v) { return std::string{(char)(v & 0xFF), (char)(v >> 8)}; }
+std::string u32(uint32_t v) { return u16(v & 0xFFFF) + u16(v >> 16); }
+std::string str(const std::string& s) { return u16(s.size() + 1) + s + '\0'; }
+
+// A map file, layer records given top-down as they are stored.
+struct LayerBytes {
+  std::string gfx;
+  std::vector<int32_t> cells;
+  char bg;
+  int16_t x, y;
+};
+std::string mapBytes(const std::string& sys, const std::string& stored, uint32_t w, uint32_t h,
+                     const std::vector<LayerBytes>& topDown, bool end = true) {
+  std::string b = "$" + str(sys) + str(stored) + u32(w) + u32(h) + u32(16) + u32(32) +
+                  u16(topDown.size());
+  for (const LayerBytes& l : topDown) {
+    b += str(l.gfx);
+    for (int32_t c : l.cells) b += u32((uint32_t)c);
+    b += std::string(1, l.bg) + u16((uint16_t)l.x) + u16((uint16_t)l.y);
+  }
+  return end ? b + "$" : b;
+}
+
+std::string mapPath(const std::string& p, const char* name) { return p + "maps/" + name + ".map"; }
+
+bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+}  // namespace
+
+TEST(MapFile, NewMapFileBytesAndSize) {
+  std::string p = makeProject();
+  captureLogBegin();
+  ASSERT_TRUE(newMapFile("map3", 2, 1));
+  std::string log = captureLogEnd();
+  const unsigned char want[60] = {
+      0x24, 0x08, 0x00, 0x4E, 0x65, 0x77, 0x20, 0x6D, 0x61, 0x70, 0x00, 0x05, 0x00, 0x6D, 0x61,
+      0x70, 0x33, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x08, 0x00, 0x64, 0x65, 0x66, 0x61, 0x75, 0x6C, 0x74,
+      0x00, 0,    0,    0,    0,    0,    0,    0,    0,    0x00, 0x00, 0x00, 0x00, 0x00, 0x24};
+  EXPECT_EQ(readFile(mapPath(p, "map3")), std::string((const char*)want, sizeof want));
+  EXPECT_EQ(log, "Creation de la map 'map3' 2x1...\nLoaded file(wb): " + mapPath(p, "map3") +
+                     "!\nMap map3 creee avec succès!\n");
+  ASSERT_TRUE(newMapFile("forest_edge", 7, 5));
+  EXPECT_EQ(readFile(mapPath(p, "forest_edge")).size(), 48u + 11 + 4 * 7 * 5);
+  EXPECT_EQ(access((mapPath(p, "forest_edge") + ".tmp").c_str(), F_OK), -1);
+}
+
+TEST(MapFile, LayersKeepTheirOrderThroughSaveAndReload) {
+  std::string p = makeProject();
+  ASSERT_TRUE(newMapFile("three", 3, 2));
+  int slot = openMapInFreeSlot("three");
+  ASSERT_GE(slot, 0);
+  Map* m = project.listeMaps[slot];
+  addLayer(m, "mid", false);
+  addLayer(m, "top", true);
+  setElementAbsolute(slot, 0, 0, 0, 10);
+  setElementAbsolute(slot, 1, 1, 0, 11);
+  setElementAbsolute(slot, 2, 2, 1, 12);
+  setLayerBGXY("three", 2, 1, -5, 7);
+  changeMapSysname("three", "Three layers");
+  m->viewX = 48;
+  project.currentLayer = 2;
+  captureLogBegin();
+  ASSERT_TRUE(closeMapi(slot, "three"));
+  std::string log = captureLogEnd();
+  size_t at = log.find("LAYERS:3\n");
+  ASSERT_NE(at, std::string::npos);
+  for (const char* step : {"Sauvegarde du layer 2:top...\nSuppression du layer...\n",
+                           "Sauvegarde du layer 1:mid...\nSuppression du layer...\n",
+                           "Sauvegarde du layer 0:default...\nSuppression du layer...\n",
+                           "Map three enregistree avec succès!\n", "Map fermée.\n"}) {
+    size_t next = log.find(step, at);
+    ASSERT_NE(next, std::string::npos) << step << " in " << log;
+    at = next;
+  }
+  EXPECT_EQ(project.currentLayer, 0);
+  EXPECT_EQ(project.listeMaps[slot], nullptr);
+
+  std::string bytes = readFile(mapPath(p, "three"));
+  LayerBytes top{"top", {0, 0, 0, 0, 0, 12}, 1, -5, 7}, mid{"mid", {0, 11, 0, 0, 0, 0}, 0, 1, 1},
+      bottom{"default", {10, 0, 0, 0, 0, 0}, 0, 0, 0};
+  std::string want = mapBytes("Three layers", "three", 3, 2, {top, mid, bottom});
+  want.replace(32, 8, u32(48) + u32(0));  // viewX 48, viewY 0
+  EXPECT_EQ(bytes, want);
+
+  slot = openMapInFreeSlot("three");
+  ASSERT_GE(slot, 0);
+  m = project.listeMaps[slot];
+  ASSERT_EQ(m->layers, 3);
+  EXPECT_STREQ(m->layer[0]->layerGFX, "default");
+  EXPECT_STREQ(m->layer[1]->layerGFX, "mid");
+  EXPECT_STREQ(m->layer[2]->layerGFX, "top");
+  EXPECT_EQ(m->layer[2]->e[5], 12);
+  EXPECT_EQ(m->layer[2]->x, -5);
+  EXPECT_EQ(m->viewX, 48u);
+  EXPECT_STREQ(m->sysname, "Three layers");
+}
+
+TEST(MapFile, FilenameComesFromTheNameOnDisk) {
+  std::string p = makeProject();
+  writeFile(mapPath(p, "real"), mapBytes("Shown", "other", 1, 1, {{"default", {4}, 0, 0, 0}}));
+  captureLogBegin();
+  int slot = openMapInFreeSlot("real");
+  std::string log = captureLogEnd();
+  ASSERT_GE(slot, 0);
+  EXPECT_TRUE(contains(log, "Ouverture de la map real...\n"));
+  EXPECT_TRUE(contains(log, "Map OK:\nsysname: Shown, filename: real, w: 1, h: 1, 16x32, layers: 1!\n"));
+  EXPECT_STREQ(project.listeMaps[slot]->filename, "real");
+  ASSERT_TRUE(closeMapi(slot, "real"));
+  EXPECT_EQ(readFile(mapPath(p, "real")),
+            mapBytes("Shown", "real", 1, 1, {{"default", {4}, 0, 0, 0}}));
+}
+
+TEST(MapFile, BadEndMarkerStillOpensAndIsSavedWellFormed) {
+  std::string p = makeProject();
+  std::string good = mapBytes("E", "ends", 2, 1, {{"default", {1, 2}, 0, 0, 0}});
+  for (const std::string& bytes : {good.substr(0, good.size() - 1) + "#", good.substr(0, good.size() - 1)}) {
+    writeFile(mapPath(p, "ends"), bytes);
+    captureLogBegin();
+    int slot = openMapInFreeSlot("ends");
+    std::string log = captureLogEnd();
+    ASSERT_GE(slot, 0);
+    EXPECT_TRUE(contains(log, "Fin de fichier MAP incorrect ou corrompu!\n"));
+    EXPECT_FALSE(contains(log, "Map OK"));
+    setElementAbsolute(slot, 0, 1, 0, 3);
+    ASSERT_TRUE(closeMapi(slot, "ends"));
+    std::string saved = readFile(mapPath(p, "ends"));
+    EXPECT_EQ(saved.back(), '$');
+    EXPECT_EQ(saved, mapBytes("E", "ends", 2, 1, {{"default", {1, 3}, 0, 0, 0}}));
+  }
+}
+
+TEST(MapFile, BrokenFilesAreRefusedAndLeaveTheSlotFree) {
+  std::string p = makeProject();
+  std::string good = mapBytes("Sys", "f", 2, 2, {{"a", {1, 2, 3, 4}, 0, 1, 1}, {"b", {5, 6, 7, 8}, 1, 0, 0}});
+  std::vector<std::string> broken = {
+      "", "#", "$",
+      "$" + u16(0x7FFF) + "abc",                                // S beyond the file
+      "$" + u16(3) + "abc" + str("f"),                           // sysname without NUL
+      "$" + str("S") + u16(2) + "ff" + good.substr(9),           // stored name without NUL
+      "$" + str("S") + str("f") + u32(0x10000) + u32(0x401) + u32(0) + u32(0) + u16(1),  // too big
+      "$" + str("S") + str("f") + u32(1000) + u32(1000) + u32(0) + u32(0) + u16(1) + str("a"),
+      "$" + str("S") + str("f") + u32(1) + u32(1) + u32(0) + u32(0) + u16(0) + "$",  // no layer
+      "$" + str("S") + str("f") + u32(1) + u32(1) + u32(0) + u32(0) + u16(1) + u16(0) +
+          std::string(9, '\0') + "$",  // G = 0
+      "$" + str("S") + str("f") + u32(1) + u32(1) + u32(0) + u32(0) + u16(1) + u16(1) + "a" +
+          std::string(9, '\0') + "$",  // layer name without NUL
+  };
+  // Every cut before the last layer is complete.
+  for (size_t n = 1; n + 1 < good.size(); n++) broken.push_back(good.substr(0, n));
+  for (const std::string& bytes : broken) {
+    writeFile(mapPath(p, "bad"), bytes);
+    captureLogBegin();
+    int slot = openMapInFreeSlot("bad");
+    std::string log = captureLogEnd();
+    EXPECT_EQ(slot, -1) << bytes.size();
+    EXPECT_TRUE(contains(log, "Fichier MAP incorrect ou corrompu!\n")) << log;
+    for (int i = 0; i < project.nbreMaps; i++) EXPECT_EQ(project.listeMaps[i], nullptr);
+  }
+  // The refused openings grew the list once, then reused its free slot.
+  EXPECT_EQ(project.nbreMaps, 1);
+  for (int i = 0; i < LIBRARY_SLOTS; i++) EXPECT_EQ(layersGFXnames[i], nullptr);
+  writeFile(mapPath(p, "bad"), good);
+  EXPECT_EQ(openMapInFreeSlot("bad"), 0);
+}
+
+TEST(MapFile, ReaderRefusesOversizedMaps) {
+  Map m;
+  std::string big = "$" + str("S") + str("f") + u32(8192) + u32(8193) + u32(0) + u32(0) + u16(1);
+  EXPECT_EQ(readMapBytes((const unsigned char*)big.data(), big.size(), &m), MAP_READ_TOO_BIG);
+  EXPECT_EQ(m.layer, nullptr);
+  std::string edge = "$" + str("S") + str("f") + u32(8192) + u32(8192) + u32(0) + u32(0) + u16(1);
+  EXPECT_EQ(readMapBytes((const unsigned char*)edge.data(), edge.size(), &m), MAP_READ_CORRUPT);
+  std::string p = makeProject();
+  captureLogBegin();
+  EXPECT_FALSE(newMapFile("huge", 8192, 8193));
+  EXPECT_FALSE(newMapFile("wide", 1ul << 33, 1));
+  std::string log = captureLogEnd();
+  EXPECT_TRUE(contains(log, "trop grande"));
+  EXPECT_EQ(readFile(mapPath(p, "huge")), "");
+}
+
+TEST(MapFile, NamesThatLeaveTheFolderAreRefused) {
+  std::string p = makeProject();
+  captureLogBegin();
+  EXPECT_FALSE(newMapFile("../escape", 1, 1));
+  EXPECT_EQ(openMapInFreeSlot("sub/map"), -1);
+  newMap();
+  EXPECT_FALSE(closeMapi(0, ".."));
+  captureLogEnd();
+  EXPECT_NE(project.listeMaps[0], nullptr);  // still open, nothing lost
+  EXPECT_EQ(readFile(p + "escape.map"), "");
+  EXPECT_FALSE(closeMapi(5, "map0"));
+}
+
+TEST(MapFile, NewMapNumbersAfterExistingFiles) {
+  std::string p = makeProject();
+  newMap();
+  ASSERT_EQ(project.nbreMaps, 1);
+  Map* m = project.listeMaps[0];
+  EXPECT_STREQ(m->filename, "map0");
+  EXPECT_STREQ(m->sysname, "New map 0");
+  EXPECT_EQ(m->w, 512u);
+  EXPECT_EQ(m->layers, 1);
+  EXPECT_EQ(m->layer[0]->x, 1);
+  EXPECT_EQ(readFile(mapPath(p, "map0")), "");  // nothing on disk until closed
+  ASSERT_TRUE(closeMapi(0, "map0"));
+  ASSERT_TRUE(newMapFile("map1", 1, 1));
+  newMap();
+  EXPECT_STREQ(project.listeMaps[1]->filename, "map2");
+  EXPECT_STREQ(project.listeMaps[1]->sysname, "New map 2");
+  // Null slots inside the list are not reused by newMap.
+  newMap();
+  ASSERT_EQ(project.nbreMaps, 3);
+  EXPECT_EQ(project.listeMaps[0], nullptr);
+  EXPECT_EQ(readFile(mapPath(p, "map0")).size(), 48u + 4 + 2 + 4 * 512 * 512);
+}
+
+TEST(MapFile, SlotRuleTakesFirstFreeSlotElseGrows) {
+  makeProject();
+  ASSERT_TRUE(newMapFile("m", 1, 1));
+  project.listeMaps = new pMap[3]();
+  project.nbreMaps = 3;
+  EXPECT_EQ(openMapInFreeSlot("m"), 0);
+  EXPECT_EQ(openMapInFreeSlot("m"), 1);
+  EXPECT_EQ(openMapInFreeSlot("m"), 2);
+  EXPECT_EQ(openMapInFreeSlot("m"), 3);
+  EXPECT_EQ(project.nbreMaps, 4);
+  ASSERT_TRUE(closeMapi(1, "m"));
+  EXPECT_EQ(openMapInFreeSlot("m"), 1);
+  EXPECT_FALSE(openMapi(2, "m"));  // occupied: the map in it is kept
+  EXPECT_NE(project.listeMaps[2], nullptr);
+}
+
+TEST(MapFile, ClosingForgetsPeersPointingAtTheMap) {
+  makeProject();
+  ASSERT_TRUE(newMapFile("shared", 1, 1));
+  int slot = openMapInFreeSlot("shared");
+  usedMap[7] = project.listeMaps[slot];
+  EXPECT_TRUE(mapUsedByPeers("shared"));
+  EXPECT_FALSE(mapUsedByPeers("other"));
+  ASSERT_TRUE(closeMapi(slot, "shared"));
+  EXPECT_EQ(usedMap[7], nullptr);
+  EXPECT_FALSE(mapUsedByPeers("shared"));
+}
+
+TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
+  std::string p = makeProject();
+  ASSERT_TRUE(newMapFile("keep", 64, 64));
+  std::string before = readFile(mapPath(p, "keep"));
+  int slot = openMapInFreeSlot("keep");
+  ASSERT_GE(slot, 0);
+  addLayer(project.listeMaps[slot], "more", false);
+  setElementAbsolute(slot, 1, 5, 5, 42);
+  // A file size limit stands in for a full disk.
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit old;
+  getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit small = {4096, old.rlim_max};  // the soft limit only, so it can be raised again
+  setrlimit(RLIMIT_FSIZE, &small);
+  captureLogBegin();
+  bool saved = closeMapi(slot, "keep");
+  std::string log = captureLogEnd();
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_FALSE(saved);
+  EXPECT_TRUE(contains(log, "ancien fichier conserve")) << log;
+  EXPECT_FALSE(contains(log, "enregistree avec succ"));
+  EXPECT_EQ(readFile(mapPath(p, "keep")), before);
+  EXPECT_EQ(access((mapPath(p, "keep") + ".tmp").c_str(), F_OK), -1);
+  ASSERT_NE(project.listeMaps[slot], nullptr);
+  EXPECT_EQ(project.listeMaps[slot]->layers, 2);
+  EXPECT_EQ(project.listeMaps[slot]->layer[1]->e[5 * 64 + 5], 42);
+  ASSERT_TRUE(closeMapi(slot, "keep"));
+  EXPECT_EQ(readFile(mapPath(p, "keep")).size(), before.size() + 2 + 5 + 4 * 64 * 64 + 5);
+}
+
+TEST(MapFileDeathTest, UnreadableAndUnwritableFilesExit) {
+  std::string p = makeProject();
+  project.listeMaps = new pMap[1]();
+  project.nbreMaps = 1;
+  EXPECT_EXIT(openMapi(0, "absent"), ::testing::ExitedWithCode(7), "");
+  rmdir((p + "maps").c_str());
+  EXPECT_EXIT(newMapFile("nowhere", 1, 1), ::testing::ExitedWithCode(9), "");
+  newMap();
+  EXPECT_EXIT(closeMapi(1, "map0"), ::testing::ExitedWithCode(9), "");
+}
