@@ -15,7 +15,7 @@
 
 std::string appDir() {
   const char* a = getenv("MOSKA_APP");
-  std::string s = a ? a : "build/app";
+  std::string s = a ? a : MOSKA_APP_DIR;
   if (s.empty() || s.back() != '/') s += '/';
   return s;
 }

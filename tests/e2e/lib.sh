@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# End-to-end harness: runs the real editor in a private program folder, under
+# Xvfb (real window, xdotool input, screenshots) or headless (dummy video),
+# optionally inside a network namespace.
+#
+#   moska_app DIR [key=value ...]   copy build/app into DIR, write settings.ini
+#                                   (keys: fullscreen video_x video_y username ipserver fps net)
+#   moska_start DIR [ARGS...]       start DIR/moska2 (log in DIR/log.txt), sets MOSKA_PID
+#   moska_start_ns NS DIR [ARGS...] the same inside network namespace NS
+#   moska_wait_log DIR REGEX [SECS] wait until the log matches
+#   moska_wait_exit [SECS]          wait for MOSKA_PID, sets MOSKA_STATUS
+#   moska_xvfb_start / moska_xvfb_stop
+#   moska_wait_window, moska_focus, moska_key KEY, moska_type TEXT,
+#   moska_click X Y [BUTTON], moska_move X Y, moska_screenshot FILE
+#   moska_netns NS IP               namespace NS on the test bridge with address IP/24
+#   moska_cleanup                   kill what was started, remove namespaces
+
+MOSKA_APP=${MOSKA_APP:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/app}
+MOSKA_PIDS=()
+MOSKA_NS=()
+MOSKA_XVFB_PID=""
+MOSKA_BRIDGE=mosbr$$
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+moska_app() {
+  local dir=$1; shift
+  mkdir -p "$dir"
+  cp -r "$MOSKA_APP"/. "$dir"/
+  rm -f "$dir/recent.txt"
+  local fullscreen=0 video_x=640 video_y=480 username=tester ipserver=127.0.0.1 fps=30 net=0
+  local kv
+  for kv in "$@"; do local "$kv"; done
+  printf 'FULLSCREEN %s\nVIDEO_X %s\nVIDEO_Y %s\nUSERNAME %s\nIPSERVER %s\nFPS %s\nNET %s\n' \
+    "$fullscreen" "$video_x" "$video_y" "$username" "$ipserver" "$fps" "$net" > "$dir/settings.ini"
+}
+
+moska_driver() { if [ -n "${DISPLAY:-}" ]; then echo x11; else echo dummy; fi; }
+
+moska_start() {
+  local dir=$1; shift
+  SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-$(moska_driver)} "$dir/moska2" "$@" > "$dir/log.txt" 2>&1 &
+  MOSKA_PID=$!
+  MOSKA_PIDS+=("$MOSKA_PID")
+}
+
+moska_start_ns() {
+  local ns=$1 dir=$2; shift 2
+  ip netns exec "$ns" env SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-$(moska_driver)} \
+    "$dir/moska2" "$@" > "$dir/log.txt" 2>&1 &
+  MOSKA_PID=$!
+  MOSKA_PIDS+=("$MOSKA_PID")
+}
+
+moska_wait_log() {
+  local dir=$1 re=$2 secs=${3:-20} i
+  for ((i = 0; i < secs * 10; i++)); do
+    grep -qE -- "$re" "$dir/log.txt" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "--- log of $dir ---" >&2; tail -n 40 "$dir/log.txt" >&2
+  fail "no log line matching '$re' within ${secs}s"
+}
+
+moska_wait_exit() {
+  local secs=${1:-20} i
+  for ((i = 0; i < secs * 10; i++)); do
+    if ! kill -0 "$MOSKA_PID" 2>/dev/null; then
+      wait "$MOSKA_PID"; MOSKA_STATUS=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  kill -9 "$MOSKA_PID" 2>/dev/null
+  fail "the editor did not exit within ${secs}s"
+}
+
+moska_xvfb_start() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    MOSKA_XVFB_PID=$!
+    export DISPLAY=:$n
+    local i
+    for ((i = 0; i < 50; i++)); do
+      xdpyinfo >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+    kill "$MOSKA_XVFB_PID" 2>/dev/null
+  done
+  fail "Xvfb did not start"
+}
+
+moska_xvfb_stop() {
+  [ -n "$MOSKA_XVFB_PID" ] && kill "$MOSKA_XVFB_PID" 2>/dev/null && wait "$MOSKA_XVFB_PID" 2>/dev/null
+  MOSKA_XVFB_PID=""
+  unset DISPLAY
+}
+
+moska_wait_window() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    MOSKA_WINDOW=$(xdotool search --name "MOSKA 2" 2>/dev/null | head -n 1)
+    [ -n "$MOSKA_WINDOW" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+moska_focus() { xdotool windowfocus --sync "$MOSKA_WINDOW" 2>/dev/null || xdotool windowfocus "$MOSKA_WINDOW"; }
+
+# Keys are held long enough for a loop polling the key state to see them.
+moska_key() { moska_focus; xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.05; }
+
+moska_type() {
+  local s=$1 i c
+  for ((i = 0; i < ${#s}; i++)); do
+    c=${s:i:1}
+    case "$c" in
+      " ") c=space ;; ".") c=period ;; "-") c=minus ;; "_") c=underscore ;; "/") c=slash ;;
+    esac
+    moska_key "$c"
+  done
+}
+
+moska_move() { xdotool mousemove "$1" "$2"; sleep 0.1; }
+
+moska_click() {
+  local b=${3:-1}
+  xdotool mousemove "$1" "$2"; sleep 0.1
+  xdotool mousedown "$b"; sleep 0.15
+  xdotool mouseup "$b"; sleep 0.15
+}
+
+moska_screenshot() { import -window root "$1"; }
+
+moska_netns() {
+  local ns=$1 ip=$2
+  if ! ip link show "$MOSKA_BRIDGE" >/dev/null 2>&1; then
+    ip link add "$MOSKA_BRIDGE" type bridge
+    ip link set "$MOSKA_BRIDGE" up
+  fi
+  ip netns add "$ns"
+  MOSKA_NS+=("$ns")
+  local veth=v${ns:0:6}$$
+  ip link add "${veth}a" type veth peer name "${veth}b"
+  ip link set "${veth}a" master "$MOSKA_BRIDGE" up
+  ip link set "${veth}b" netns "$ns"
+  ip -n "$ns" link set "${veth}b" name eth0
+  ip -n "$ns" addr add "$ip/24" dev eth0
+  ip -n "$ns" link set eth0 up
+  ip -n "$ns" link set lo up
+}
+
+moska_cleanup() {
+  local p ns
+  for p in "${MOSKA_PIDS[@]}"; do kill -9 "$p" 2>/dev/null; done
+  for ns in "${MOSKA_NS[@]}"; do ip netns del "$ns" 2>/dev/null; done
+  ip link del "$MOSKA_BRIDGE" 2>/dev/null
+  moska_xvfb_stop
+  true
+}
