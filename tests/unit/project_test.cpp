@@ -1,0 +1,149 @@
+// Loading and saving the project file, and choosing the project at start-up.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "model/model.h"
+#include "platform/platform.h"
+#include "shell/project.h"
+#include "shell/shell.h"
+#include "testutil.h"
+#include "toolkit/browser.h"
+
+namespace {
+std::string projectText(const char* maps, const char* currentMap, const char* layer,
+                        const char* working) {
+  char buf[512];
+  snprintf(buf, sizeof buf,
+           "NAME demo\nCRC 777\nMAPINDEX 5\nMAPS %s\nCURRENTMAP %s\nCURRENTLAYER %s\n"
+           "CURRENTELEMENT 9\nELEMENTINDEX 2\nCURRENTMENU map\nWORKINGMAP %s\n",
+           maps, currentMap, layer, working);
+  return buf;
+}
+
+// A project folder holding one new map file "map0"; returns the folder.
+std::string projectWithMap(const std::string& text) {
+  std::string dir = makeProject();
+  writeFile(dir + "PROJECT.MSK", text);
+  EXPECT_TRUE(newMapFile("map0", 8, 4));
+  return dir;
+}
+
+int load(const std::string& arg) {
+  char* argv[] = {(char*)"moska2", (char*)arg.c_str(), nullptr};
+  return loadProject(argv);
+}
+}  // namespace
+
+TEST(ProjectFile, LoadsWorkingMapIntoSlotZero) {
+  startVideo();
+  std::string dir = projectWithMap(projectText("4", "3", "0", "map0"));
+  captureLogBegin();
+  EXPECT_EQ(load(dir + "PROJECT.MSK"), 1);
+  std::string log = captureLogEnd();
+  EXPECT_EQ(project.currentMap, 0);
+  EXPECT_EQ(project.nbreMaps, 4);
+  ASSERT_NE(project.listeMaps[0], nullptr);
+  EXPECT_STREQ(project.listeMaps[0]->filename, "map0");
+  for (int i = 1; i < 4; i++) EXPECT_EQ(project.listeMaps[i], nullptr);
+  EXPECT_EQ(project.currentElement, 9);
+  EXPECT_EQ(project.elementIndex, 2);
+  EXPECT_STREQ(project.currentMenu, "map");
+  EXPECT_EQ(std::string(projectPath), dir);
+  EXPECT_NE(log.find("->projectPath=" + dir + "\nLoaded file(r+): " + dir +
+                     "PROJECT.MSK!\nLoading project " + dir +
+                     "...\nproject name:demo\ncrc: 777\nmapIndex: 5\nNbreMaps: 4\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("Project loaded.\n"), std::string::npos);
+  stopNow();  // saves with MAPS 1 whatever the slot count
+  EXPECT_EQ(readFile(dir + "PROJECT.MSK"), projectText("1", "0", "0", "map0").replace(
+                                               projectText("1", "0", "0", "map0").find("MAPINDEX 5"), 10, "MAPINDEX 5"));
+}
+
+TEST(ProjectFile, KeyWordsAreNotChecked) {
+  startVideo();
+  std::string dir = projectWithMap(
+      "A demo\nB 777\nC 5\nD 1\nE 0\nF 0\nG 9\nH 2\nI main\nJ map0\n");
+  EXPECT_EQ(load(dir), 1);  // the folder is accepted as well as the file
+  EXPECT_STREQ(project.name, "demo");
+  EXPECT_EQ(project.crc, 777u);
+  EXPECT_EQ(project.currentElement, 9);
+  EXPECT_STREQ(project.workingMap, "map0");
+}
+
+TEST(ProjectFile, OutOfRangeValuesAreBroughtBack) {
+  startVideo();
+  std::string dir = projectWithMap(projectText("-3", "0", "7", "map0"));
+  captureLogBegin();
+  EXPECT_EQ(load(dir + "PROJECT.MSK"), 1);
+  std::string log = captureLogEnd();
+  EXPECT_EQ(project.nbreMaps, 1);
+  EXPECT_EQ(project.currentLayer, 0);  // the map has one layer
+  EXPECT_NE(log.find("MAPS incorrect (-3)"), std::string::npos);
+  EXPECT_NE(log.find("CURRENTLAYER 7"), std::string::npos);
+}
+
+TEST(ProjectFile, NewProjectWithoutMapsStartsMap0) {
+  startVideo();
+  std::string dir = makeProject();
+  writeFile(dir + "PROJECT.MSK", projectText("0", "0", "0", "map0"));
+  captureLogBegin();
+  EXPECT_EQ(load(dir + "PROJECT.MSK"), 1);
+  std::string log = captureLogEnd();
+  EXPECT_NE(log.find("Start project...\n"), std::string::npos);
+  ASSERT_EQ(project.nbreMaps, 1);
+  EXPECT_STREQ(project.listeMaps[0]->filename, "map0");
+  EXPECT_EQ(project.listeMaps[0]->w, 512u);
+}
+
+TEST(ProjectFile, BadArgumentExitsWithStatus6) {
+  std::string dir = tempDir();
+  EXPECT_EXIT(load(dir), ::testing::ExitedWithCode(6), "");
+  EXPECT_EXIT(load(dir + "notes.txt"), ::testing::ExitedWithCode(6), "");
+}
+
+namespace {
+void frame(int x, int y, bool left) {
+  ScriptFrame f;
+  f.mouseX = x;
+  f.mouseY = y;
+  f.buttons = left ? SDL_BUTTON(1) : 0;
+  platformScriptPush(f);
+}
+void quitFrame() {
+  ScriptFrame f;
+  f.hasEvent = true;
+  f.ev.type = SDL_QUIT;
+  platformScriptPush(f);
+}
+}  // namespace
+
+int chooseProjectScreen();
+
+TEST(ProjectChoice, DotDotGoesUpAndEmptiesRecentAndQuitWritesNothing) {
+  startVideo();
+  std::string root = tempDir();
+  mkdir((root + "prog").c_str(), 0755);
+  mkdir((root + "prog/sub").c_str(), 0755);
+  snprintf(programPath, sizeof programPath, "%sprog/", root.c_str());
+  platformScriptStart();
+  // Rows start at y 15; the first row of the listing is "..", then "prog" (sorted).
+  frame(100, 24, true);   // click ".."
+  frame(100, 24, false);
+  frame(100, 100, false);
+  frame(100, 100, false);
+  quitFrame();
+  char* argv[] = {(char*)"moska2", (char*)"?", nullptr};
+  recent[0] = 0;
+  captureLogBegin();
+  EXPECT_EQ(loadProject(argv), 0);
+  stopNow();
+  std::string log = captureLogEnd();
+  EXPECT_NE(log.find(":..!\n"), std::string::npos) << log;
+  std::string up = root.substr(0, root.size() - 1);  // the folder above "prog"
+  EXPECT_NE(log.find("projectPath:" + up + "!\n"), std::string::npos) << log;
+  EXPECT_STREQ(recent, "");
+  struct stat st;
+  EXPECT_NE(stat((root + "PROJECT.MSK").c_str(), &st), 0);
+  EXPECT_NE(stat((root + "prog/PROJECT.MSK").c_str(), &st), 0);
+}
