@@ -96,7 +96,13 @@ void drawField(const char* s, int x, int y, int w, bool editing) {
   fillRect(menu, x + 1, y + 1, w - 2, FIELD_HEIGHT - 2, 255, 255, editing ? 128 : 255);
   char shown[DYNAMIC_EDIT_LEN + 2];
   snprintf(shown, sizeof shown, "%s%s", s ? s : "", editing ? "|" : "");
+  // The text stays inside the frame: a tall glyph must not mark the panel below.
+  SDL_Rect saved, inside = {(Sint16)(x + 1), (Sint16)(y + 1), (Uint16)(w > 2 ? w - 2 : 0),
+                            FIELD_HEIGHT - 2};
+  SDL_GetClipRect(menu, &saved);
+  SDL_SetClipRect(menu, &inside);
   drawText(shown, x + kFieldTextOffset, y + kFieldTextOffset, "black", "", kFieldTextSize, true);
+  SDL_SetClipRect(menu, &saved);
 }
 
 char* textArea(char* s, int x, int y, int w, int wtext, bool dynamic) {
