@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "toolkit/files.h"
+#include "toolkit/tilecache.h"
 #include "toolkit/video.h"
 
 SDL_Surface* tilesetLoad(const char* name) {
@@ -17,6 +18,7 @@ SDL_Surface* tilesetLoad(const char* name) {
 }
 
 void tilesetFree(SDL_Surface* s) {
+  tileCacheDrop(s);  // the address may come back for another tileset
   if (s) SDL_FreeSurface(s);
 }
 

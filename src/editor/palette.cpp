@@ -1,0 +1,158 @@
+// The tile palette in the panel: the tiles of the current layer's tileset,
+// the choice of the element to paint, scrolling by palette rows, and in
+// pass-conditions mode the editing of each tile's four quarters.
+#include <SDL/SDL.h>
+#include <stdint.h>
+
+#include <vector>
+
+#include "editor/editor.h"
+#include "model/model.h"
+#include "shell/shell.h"
+#include "toolkit/video.h"
+#include "toolkit/widgets.h"
+
+namespace {
+const int kQuarter = TILE / 2;
+const int kQuarters = PASS_BYTES_PER_TILE;  // top-left, top-right, bottom-left, bottom-right
+const int kScrollDelayMs = 60;              // repeat rate of a held scroll button
+const int kScrollButtonRise = 32;           // the down button sits this far above the bottom
+
+Layer* currentLayerOrNull() {
+  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
+    return nullptr;
+  Map* m = project.listeMaps[project.currentMap];
+  if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)
+    return nullptr;
+  return m->layer[project.currentLayer];
+}
+
+SDL_Surface* currentSheet() {
+  Layer* l = currentLayerOrNull();
+  return l ? l->s : nullptr;
+}
+
+// Draws tile n of the sheet at (x, y) of dst, as blitElement does on the
+// view. A tile past the sheet, or one whose row the 16-bit source rectangle
+// cannot reach, draws nothing.
+void drawTile(SDL_Surface* sheet, SDL_Surface* dst, int x, int y, long long n) {
+  if (!sheet || !dst || n < 0 || sheet->w < TILE) return;
+  long long perRow = sheet->w / TILE, sy = n / perRow * TILE;
+  if (sy >= sheet->h || sy > INT16_MAX) return;
+  SDL_Rect src = {(Sint16)(n % perRow * TILE), (Sint16)sy, TILE, TILE};
+  SDL_Rect d = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(sheet, &src, dst, &d);
+}
+
+struct PaletteCell {
+  int x, y;     // top-left corner in the panel
+  long long n;  // element shown there
+};
+
+// The palette cell walk: row by row, stopping once as many cells as the
+// tileset has tiles (its cell limit) have been visited.
+std::vector<PaletteCell> walkCells(int x, int y, int wd, int h, long long cellLimit) {
+  std::vector<PaletteCell> cells;
+  long long visited = 0;
+  for (int j = 0; j < h && visited < cellLimit; j++)
+    for (int k = 0; k < wd && visited < cellLimit; k++, visited++)
+      cells.push_back({x + TILE * k, y + TILE * j, k + (long long)(j + project.elementIndex) * wd});
+  return cells;
+}
+
+bool mouseIn(int x, int y, int size) {
+  return mouseX >= x && mouseX < x + size && mouseY >= y && mouseY < y + size;
+}
+
+// Black frame one pixel outside the cells.
+void drawFrame(int x, int y, int wd, int h) {
+  int right = x + TILE * wd, bottom = y + TILE * h;
+  for (int px = x; px < right; px++) {
+    setPixel(menu, px, y - 1, 0, 0, 0);
+    setPixel(menu, px, bottom, 0, 0, 0);
+  }
+  for (int py = y - 1; py <= bottom; py++) {
+    setPixel(menu, x - 1, py, 0, 0, 0);
+    setPixel(menu, right, py, 0, 0, 0);
+  }
+}
+
+// Up and down by one palette row while a button is held; down only while
+// rows past the shown ones still hold tiles.
+void scrollButtons(int bx, int y, int wd, int h, long long tileLimit) {
+  if (buttonList(bx, y, b_up) && project.elementIndex >= 1) {
+    project.elementIndex--;
+    setMenu("map");
+    SDL_Delay(kScrollDelayMs);
+  }
+  if (buttonList(bx, y + TILE * h - kScrollButtonRise, b_down) &&
+      (long long)(h + project.elementIndex) * wd < tileLimit) {
+    project.elementIndex++;
+    setMenu("map");
+    SDL_Delay(kScrollDelayMs);
+  }
+}
+
+void previewAt(int x, int y, int wd, int h) {
+  drawSelectedElement(x + TILE * wd + kQuarter, (2 * y + TILE * h - TILE) / 2);
+}
+
+// Left button marks the quarter passable, right button blocked; blocked
+// quarters carry the passnot mark.
+void editQuarters(const PaletteCell& cell) {
+  for (int q = 0; q < kQuarters; q++) {
+    int qx = cell.x + (q % 2) * kQuarter, qy = cell.y + (q / 2) * kQuarter;
+    unsigned char& pass = passconditions[cell.n * kQuarters + q];
+    if (leftClic && mouseIn(qx, qy, kQuarter)) pass = 1;
+    if (rightClic && mouseIn(qx, qy, kQuarter)) pass = 0;
+    if (pass == 0) blitIt(passnot, menu, qx, qy);
+  }
+}
+}  // namespace
+
+long long paletteCellLimit(SDL_Surface* s) {
+  if (!s) return 0;
+  return (long long)(s->w / TILE) * s->h / TILE;
+}
+
+long long paletteTileLimit(SDL_Surface* s) {
+  if (!s) return 0;
+  return (long long)(s->w / TILE) * (s->h / TILE);
+}
+
+void drawSelectedElement(int x, int y) {
+  drawTile(currentSheet(), menu, x, y, project.currentElement);
+}
+
+void drawElementsH(int x, int y, int wd, int h) {
+  fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
+  SDL_Surface* sheet = currentSheet();
+  long long tiles = paletteTileLimit(sheet);
+  for (const PaletteCell& c : walkCells(x, y, wd, h, paletteCellLimit(sheet)))
+    if (c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
+  previewAt(x, y, wd, h);
+}
+
+void drawElements(int x, int y, int wd, int h) {
+  SDL_Surface* sheet = currentSheet();
+  for (const PaletteCell& c : walkCells(x, y, wd, h, paletteCellLimit(sheet)))
+    if (leftClic && mouseIn(c.x, c.y, TILE) && c.n >= 0 && c.n <= INT32_MAX) {
+      project.currentElement = (int32_t)c.n;
+      previewAt(x, y, wd, h);
+    }
+  drawFrame(x, y, wd, h);
+  scrollButtons(x + TILE * wd + 1, y, wd, h, paletteTileLimit(sheet));
+}
+
+void drawElementsPC(int x, int y, int wd, int h, bool show) {
+  fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
+  SDL_Surface* sheet = currentSheet();
+  long long cells = paletteCellLimit(sheet), tiles = paletteTileLimit(sheet);
+  for (const PaletteCell& c : walkCells(x, y, wd, h, cells)) {
+    if (show && c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
+    // The pass buffer holds `cells` tiles.
+    if (passconditions && c.n >= 0 && c.n < cells) editQuarters(c);
+  }
+  drawFrame(x, y, wd, h);
+  scrollButtons(x + TILE * wd, y, wd, h, tiles);
+}

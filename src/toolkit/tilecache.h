@@ -1,0 +1,35 @@
+// Per-tileset tiles kept in a form that blits fast onto the map view.
+//
+// Blitting a 16x16 sub-rectangle of a whole sheet is slow (an RLE-keyed
+// sheet is rescanned from its top on every blit, other formats are converted
+// pixel by pixel). The cache cuts each tileset once into one small surface
+// per tile and draws from those, with the very pixels the sheet blit gives.
+// It is built on the first draw of a tileset, shared by every layer that
+// borrows the surface, and dropped by tilesetFree.
+#pragma once
+#include <SDL/SDL_video.h>
+
+#include <vector>
+
+struct TileCache {
+  SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
+  std::vector<SDL_Surface*> tiles;    // one per tile number; null: draws nothing
+  // What the tiles depend on; a change (or a reused address) means a rebuild.
+  int w = 0, h = 0, bpp = 0;
+  Uint32 flags = 0, colorkey = 0, masks[4] = {0, 0, 0, 0};
+  Uint8 alpha = 0;
+  SDL_PixelFormat* target = nullptr;  // format of the surface the tiles are made for
+};
+
+// The cache of `sheet` for drawing onto surfaces in `target`'s format, built
+// now if needed. Null when the sheet has no whole tile (null, narrower than
+// 16 pixels) or the tiles cannot be made.
+const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target);
+// Draws tile `element` at (x, y) of `dst`, exactly as a blit of that tile's
+// rectangle from the sheet would. Numbers past the sheet draw nothing.
+void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
+// Forgets the tiles of `sheet` (before the sheet is freed).
+void tileCacheDrop(SDL_Surface* sheet);
+void tileCacheClear();
+// Number of tilesets cached (tests).
+int tileCacheSize();

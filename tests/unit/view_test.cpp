@@ -1,0 +1,271 @@
+// The map view: pictures equal to the cell-by-cell sheet blit for every
+// tileset format, background layers, scrolling, the edges of the map,
+// unusable layers and network activity.
+#include <SDL/SDL.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "editor/editor.h"
+#include "model/model.h"
+#include "net/net.h"
+#include "shell/shell.h"
+#include "testutil.h"
+#include "tilesheet.h"
+#include "toolkit/tilecache.h"
+#include "toolkit/tileset.h"
+#include "toolkit/video.h"
+
+namespace {
+
+Layer* newLayer(const Map& m, SDL_Surface* s, char bg = 0) {
+  Layer* l = new Layer;
+  l->e = new int32_t[(size_t)m.w * m.h]();
+  l->s = s;
+  l->bg = bg;
+  return l;
+}
+
+Map* newMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets) {
+  Map* m = new Map;
+  m->w = w;
+  m->h = h;
+  m->layers = (uint16_t)sheets.size();
+  m->layer = new Layer*[sheets.size()];
+  for (size_t i = 0; i < sheets.size(); i++) m->layer[i] = newLayer(*m, sheets[i]);
+  return m;
+}
+
+void showMap(Map* m) {
+  project.listeMaps = new pMap[1]{m};
+  project.nbreMaps = 1;
+  project.currentMap = 0;
+  project.currentLayer = 0;
+}
+
+int tileCount(SDL_Surface* s) { return (s->w / 16) * ((s->h + 15) / 16); }
+
+// Cells from a fixed sequence: many empty cells, every tile, and numbers
+// just outside the tileset (which draw nothing).
+void fillCells(Map* m, uint32_t seed) {
+  for (int i = 0; i < m->layers; i++) {
+    int n = tileCount(m->layer[i]->s);
+    for (size_t c = 0; c < (size_t)m->w * m->h; c++) {
+      seed = seed * 1664525u + 1013904223u;
+      int v = (int)((seed >> 8) % (unsigned)(n + 5)) - 1;
+      m->layer[i]->e[c] = (seed >> 28) < 5 ? 0 : v;
+    }
+  }
+}
+
+// The view drawn the straightforward way: each cell blitted from the sheet.
+void referenceDraw(const Map* m) {
+  fillRect(window, 0, 0, window->w, window->h, 0, 0, 0);
+  for (int i = 0; i < m->layers; i++) {
+    Layer* l = m->layer[i];
+    if (!l->s) continue;
+    if (l->bg) {
+      blitIt(l->s, window, 0, 0);
+      continue;
+    }
+    for (uint32_t r = 0; r < (uint32_t)window->h / 16 && m->viewY / 16 + r < m->h; r++)
+      for (uint32_t c = 0; c < (uint32_t)window->w / 16 && m->viewX / 16 + c < m->w; c++)
+        blitElement(l->s, c * 16, r * 16, l->e[(m->viewY / 16 + r) * m->w + m->viewX / 16 + c]);
+  }
+}
+
+Uint32 rgb(int r, int g, int b) { return SDL_MapRGB(window->format, r, g, b); }
+
+std::vector<Uint32> frame() {
+  std::vector<Uint32> px;
+  for (int y = 0; y < window->h; y++)
+    for (int x = 0; x < window->w; x++) px.push_back(getpixel(window, x, y));
+  return px;
+}
+
+// Number of pixels that differ between the fast view and the reference.
+int differences(Map* m) {
+  referenceDraw(m);
+  std::vector<Uint32> want = frame();
+  size_t drawn = 0;
+  for (Uint32 v : want) drawn += v != rgb(0, 0, 0);
+  EXPECT_GT(drawn, want.size() / 20);  // the maps compared are not empty
+  drawWindow();
+  std::vector<Uint32> got = frame();
+  int diff = 0;
+  for (size_t i = 0; i < want.size(); i++) diff += want[i] != got[i];
+  return diff;
+}
+
+SDL_Surface* loadSheet(const std::string& project, const char* name, SheetKind kind, int w, int h) {
+  EXPECT_TRUE(writeSheetPng(project + "layers/" + name + ".png", makeSheet(kind, w, h)));
+  SDL_Surface* s = tilesetLoad(name);
+  EXPECT_NE(s, nullptr);
+  return s;
+}
+
+// A sheet in the view's own format: the one the library run-length encodes.
+SDL_Surface* viewFormatSheet(SDL_Surface* from) {
+  SDL_Surface* s = SDL_ConvertSurface(from, window->format, SDL_SWSURFACE);
+  SDL_SetColorKey(s, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(s, 0, 0));
+  return s;
+}
+
+
+// A sheet whose tiles are solid colours: tile n is (n * 10, 100, 200 - n),
+// tile 0 (the key colour) is transparent.
+SDL_Surface* solidSheet(int w, int h) {
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  for (int n = 0; n < (w / 16) * (h / 16); n++) {
+    SDL_Rect r = {(Sint16)(n % (w / 16) * 16), (Sint16)(n / (w / 16) * 16), 16, 16};
+    SDL_FillRect(s, &r, SDL_MapRGB(s->format, n * 10, 100, 200 - n));
+  }
+  SDL_SetColorKey(s, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(s, 0, 0));
+  return s;
+}
+
+}  // namespace
+
+class ViewPixels : public ::testing::TestWithParam<SheetKind> {};
+
+TEST_P(ViewPixels, SameFrameAsSheetBlits) {
+  std::string p = makeProject();
+  startVideo();
+  tileCacheClear();
+  SheetKind kind = GetParam();
+  SDL_Surface* square = loadSheet(p, "square", kind, 256, 256);
+  SDL_Surface* odd = loadSheet(p, "odd", kind, 200, 120);  // partial column and row
+  SDL_Surface* encoded = viewFormatSheet(square);
+  Map* m = newMap(30, 40, {square, odd, encoded, square, odd});
+  fillCells(m, 7);
+  showMap(m);
+  EXPECT_EQ(differences(m), 0);
+  m->viewX = 37;  // not a multiple of 16
+  m->viewY = 70;
+  EXPECT_EQ(differences(m), 0);
+  m->viewX = 20 * 16;  // the map ends inside the view
+  m->viewY = 35 * 16;
+  EXPECT_EQ(differences(m), 0);
+  EXPECT_EQ(tileCacheSize(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ViewPixels,
+                         ::testing::Values(SHEET_PALETTED, SHEET_RGB, SHEET_RGBA));
+
+TEST(View, TilesFollowTheirSheetAfterFreeReloadAndRekey) {
+  std::string p = makeProject();
+  startVideo();
+  SDL_Surface* a = loadSheet(p, "a", SHEET_RGB, 128, 128);
+  Map* m = newMap(19, 30, {a});
+  fillCells(m, 3);
+  showMap(m);
+  EXPECT_EQ(differences(m), 0);
+  EXPECT_EQ(tileCacheSize(), 1);
+  tilesetFree(a);
+  EXPECT_EQ(tileCacheSize(), 0);
+  // The new sheet may well get the freed address.
+  SDL_Surface* b = loadSheet(p, "b", SHEET_PALETTED, 128, 128);
+  m->layer[0]->s = b;
+  EXPECT_EQ(differences(m), 0);
+  SDL_SetColorKey(b, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(b, 17, 17));
+  EXPECT_EQ(differences(m), 0);
+}
+
+TEST(View, BackgroundLayerIsWholeAndUnmoved) {
+  makeProject();
+  startVideo();
+  SDL_Surface* tiles = solidSheet(64, 64);
+  SDL_Surface* bg = SDL_CreateRGBSurface(SDL_SWSURFACE, 100, 50, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(bg, nullptr, SDL_MapRGB(bg->format, 10, 220, 30));
+  Map* m = newMap(40, 40, {tiles, bg});
+  m->layer[1]->bg = 1;
+  m->layer[1]->x = 5;  // the view ignores the scroll settings
+  m->layer[1]->y = -7;
+  for (size_t c = 0; c < 40 * 40; c++) m->layer[0]->e[c] = 3;
+  showMap(m);
+  for (uint32_t v : {0u, 48u}) {
+    m->viewX = m->viewY = v;
+    drawWindow();
+    EXPECT_EQ(getpixel(window, 0, 0), rgb(10, 220, 30));
+    EXPECT_EQ(getpixel(window, 99, 49), rgb(10, 220, 30));
+    EXPECT_EQ(getpixel(window, 100, 49), rgb(30, 100, 197));  // tile 3 beside it
+    EXPECT_EQ(getpixel(window, 99, 50), rgb(30, 100, 197));
+  }
+}
+
+TEST(View, ScrollingMovesWholeCellsAndOutsideIsBlack) {
+  makeProject();
+  startVideo();
+  Map* m = newMap(25, 35, {solidSheet(64, 64)});
+  for (uint32_t y = 0; y < m->h; y++)
+    for (uint32_t x = 0; x < m->w; x++) m->layer[0]->e[y * m->w + x] = 1 + (x + y) % 15;
+  showMap(m);
+  auto tileAt = [](uint32_t x, uint32_t y) { return rgb((1 + (x + y) % 15) * 10, 100, 200 - (1 + (x + y) % 15)); };
+  m->viewX = 16 * 3 + 9;  // drawn as column 3
+  m->viewY = 16 * 2;
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 0, 0), tileAt(3, 2));
+  EXPECT_EQ(getpixel(window, 16, 0), tileAt(4, 2));
+  EXPECT_EQ(getpixel(window, 16 * 18 + 8, 16 * 29), tileAt(21, 31));
+  EXPECT_EQ(getpixel(window, 19 * 16, 0), rgb(0, 0, 0));  // strip right of the last whole column
+  m->viewX = 16 * 10;
+  m->viewY = 16 * 20;
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 14 * 16 + 15, 14 * 16 + 15), tileAt(24, 34));
+  EXPECT_EQ(getpixel(window, 15 * 16, 0), rgb(0, 0, 0));
+  EXPECT_EQ(getpixel(window, 0, 15 * 16), rgb(0, 0, 0));
+  EXPECT_EQ(getpixel(window, 317, 479), rgb(0, 0, 0));
+}
+
+TEST(View, LayersWithoutUsableTilesAreSkipped) {
+  makeProject();
+  startVideo();
+  SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 15, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(narrow, nullptr, SDL_MapRGB(narrow->format, 255, 255, 255));
+  Map* m = newMap(30, 30, {solidSheet(64, 64), nullptr, narrow});
+  for (int l = 0; l < 3; l++)
+    for (size_t c = 0; c < 900; c++) m->layer[l]->e[c] = 2;
+  showMap(m);
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 5, 5), rgb(20, 100, 198));
+  // The palette of either unusable layer stays black and selects nothing.
+  for (int l = 1; l <= 2; l++) {
+    project.currentLayer = l;
+    project.currentElement = 2;
+    fillRect(menu, 0, 0, menu->w, menu->h, 9, 9, 9);
+    drawElementsH(1, 70, 18, 10);
+    EXPECT_EQ(getpixel(menu, 1, 70), rgb(0, 0, 0));
+    EXPECT_EQ(getpixel(menu, 297, 142), rgb(9, 9, 9));  // no preview
+    leftClic = true;
+    mouseX = 5, mouseY = 75;
+    drawElements(1, 70, 18, 10);
+    EXPECT_EQ(project.currentElement, 2);
+  }
+  // A bottom layer with no cells array, and no map at all, draw black.
+  m->layer[0]->e = nullptr;
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 5, 5), rgb(0, 0, 0));
+  project.currentMap = 3;
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 5, 5), rgb(0, 0, 0));
+}
+
+TEST(View, NetworkActivityShowsOnlyItsImage) {
+  makeProject();
+  startVideo();
+  antenneWifiGFX = SDL_CreateRGBSurface(SDL_SWSURFACE, 40, 40, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(antenneWifiGFX, nullptr, SDL_MapRGB(antenneWifiGFX->format, 1, 2, 3));
+  Map* m = newMap(30, 30, {solidSheet(64, 64)});
+  for (size_t c = 0; c < 900; c++) m->layer[0]->e[c] = 4;
+  showMap(m);
+  antenneWifi = true;
+  fillRect(window, 0, 0, window->w, window->h, 7, 7, 7);
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 0, 0), rgb(1, 2, 3));
+  EXPECT_EQ(getpixel(window, 39, 39), rgb(1, 2, 3));
+  EXPECT_EQ(getpixel(window, 40, 40), rgb(7, 7, 7));  // the map is not drawn
+  antenneWifi = false;
+  drawWindow();
+  EXPECT_EQ(getpixel(window, 40, 40), rgb(40, 100, 196));
+}
