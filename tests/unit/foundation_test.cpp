@@ -325,3 +325,21 @@ TEST(QuitPath, UnwritableRecentIsSkipped) {
   project.nbreMaps = 0;
   exitSequence();  // no crash, nothing written
 }
+
+TEST(Video, MissingImagesNeverCrashADraw) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  SDL_Init(SDL_INIT_VIDEO);
+  snprintf(programPath, sizeof programPath, "%s", tempDir().c_str());
+  captureLogBegin();
+  videoInit();
+  std::string log = captureLogEnd();
+  EXPECT_NE(log.find("ERROR: can't load image: " + std::string(programPath) + "b_new.png!"),
+            std::string::npos);
+  EXPECT_EQ(b_new, nullptr);
+  blitButton(b_new, 0, 0, 2);
+  blitIt(menubg, menu, 0, 0);
+  blitElement(b_up, 0, 0, 3);
+  blitWindow();
+  blitMenu();
+  drawText("no font here", 0, 0, "red", "B", 16, true);
+}
