@@ -2,6 +2,7 @@
 // disk, the library or the open-map list (the fuzzer drives the parser).
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #include "model/model.h"
@@ -25,6 +26,9 @@ MapRead readMapStream(FILE* f, size_t size, Map* out);
 // written as zeros. False when a write fails or a string does not fit its
 // 16-bit length.
 bool writeMapStream(FILE* f, const Map* m);
+// Uninitialised room for a layer's cells, released with free(); big
+// layers are placed in huge pages where the system offers them.
+int32_t* allocCells(size_t cells);
 // Frees the layers, cells and names of m (not m itself, not the surfaces,
 // which the library owns) and leaves m empty.
 void freeMapRecord(Map* m);

@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include <new>
 
@@ -15,6 +16,7 @@ const size_t STRING_MAX = 0xFFFF;            // a 16-bit length, NUL included
 const size_t LAYER_FIXED = 2 + 1 + 2 + 2;    // G, bg, x, y
 const size_t HEADER_FIXED = 4 * 4 + 2;       // w, h, viewX, viewY, L
 const size_t ZERO_CHUNK = 1 << 20;
+const size_t HUGE_PAGE = 2 << 20;
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 void swapCells(int32_t* e, size_t n) {
@@ -89,7 +91,7 @@ MapRead readLayer(Source& s, size_t cells, Layer* l) {
   MapRead r = takeString(s, &l->layerGFX, LAYER_NAME_LEN);
   if (r != MAP_READ_OK) return r;
   if (cells * 4 + 5 > s.left) return MAP_READ_CORRUPT;
-  l->e = (int32_t*)malloc(cells ? cells * 4 : 4);
+  l->e = allocCells(cells);
   if (!l->e) return MAP_READ_NO_MEMORY;
   if (!take(s, l->e, cells * 4)) return MAP_READ_CORRUPT;
   swapCells(l->e, cells);
@@ -182,6 +184,19 @@ bool putCells(FILE* f, const int32_t* e, size_t cells) {
 #endif
 }
 }  // namespace
+
+int32_t* allocCells(size_t cells) {
+  size_t bytes = cells ? cells * 4 : 4;
+  if (bytes < HUGE_PAGE) return (int32_t*)malloc(bytes);
+  // Big layers in huge pages: a fresh 4 KiB page costs a fault each, which
+  // dominates reading a big map into new memory.
+  size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+  void* p = aligned_alloc(HUGE_PAGE, rounded);
+#ifdef MADV_HUGEPAGE
+  if (p) madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+  return (int32_t*)p;
+}
 
 MapRead readMapBytes(const unsigned char* data, size_t n, Map* out) {
   static const unsigned char none = 0;
