@@ -1,13 +1,91 @@
 // Network collaboration: peer connections, actions and transfers.
+//
+// Threads: the listening thread accepts peers; one receiving thread per peer
+// reads its actions and file transfers from the socket and queues them;
+// netPump, on the main thread, applies the queue. The senders run on the
+// main thread and hand each action to one send thread per peer.
 #pragma once
+#include <stdint.h>
+
 #include <atomic>
+
+#include "model/model.h"
+
+// Sizes the wire fixes.
+enum {
+  NET_PORT = 34567,        // every editor listens and joins on it
+  HEADER_BLOCK = 32,       // "%s %d": command word and body size
+  NAME_BLOCK = 256,        // handshake: user name
+  VERSION_BLOCK = 16,      // handshake: protocol version
+  TOKEN_BLOCK = 8,         // handshake: "REPEAT!" or "THANKS!"
+  REPLY_BLOCK = 7,         // tileset offer: "SENDIT" or "LEFTME"
+  SIZE_BLOCK = 16,         // "%ld" byte count of the data that follows
+  CHUNK_MAX = 16384,       // largest tileset image chunk
+  RECV_BUFFER = 32767,     // largest body a receiver takes
+  BODY_LEN = 256,          // body buffer of the senders
+  SYSNAME_BODY_LEN = 1024, // body buffer of "SENDMAPSYSNAME"
+};
+
+// Limits of what a peer may send before it is cut off.
+const long PASS_MAX_BYTES = 4L << 20;       // pass conditions of a 16384x16384 tileset
+const long TILESET_MAX_BYTES = 512L << 20;  // one tileset image
 
 extern std::atomic<bool> disco;        // disconnect in progress
 extern std::atomic<bool> antenneWifi;  // an action is being sent or received
 extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 
+// The port listened on and joined (tests may change it before initNet), and
+// the local address the listening socket binds (0: any).
+extern int netPort;
+extern uint32_t netListenHost;  // network byte order
+// The port actually bound (differs from netPort when netPort is 0).
+int netListeningPort();
+
+// One connection slot ("tunnel"): the peer's inbound and outbound
+// connections share the index.
+struct Peer {
+  int connectedSocket = -1;      // inbound, accepted; -1 when free
+  int clientSocket = -1;         // outbound, opened by us; -1 when free
+  bool clientReady = false;      // outbound handshake done: actions go there
+  bool clientPending = false;    // outbound being opened
+  char clientNames[256] = {0};   // user name of the peer served on the slot
+  uint32_t inHost = 0;           // inbound peer address, network order
+  uint16_t inPort = 0;
+  uint32_t outHost = 0;          // outbound target, network order
+  void* littleServerThread = nullptr;  // SDL_Thread of the receiving loop
+  unsigned gen = 0;              // bumped whenever the slot is freed
+};
+extern Peer peers[MAX_PEERS];
+
 void initNet();
-void disconnect(bool all);
+void disconnect(bool retour);
+// Joins the editor at `host` (network order) on netPort; 1 when joined.
+int client(uint32_t host, bool repeat);
+// Join command: resolves `ipServer`, refuses an address already served.
+int joinServer(const char* address);
 int connectedPeers();
+// Copies the name of the peer on slot i (for the peer list); false when free.
+bool peerName(int i, char* out, int cap);
 // Applies, on the main thread, the actions received since the last call.
 void netPump();
+
+// Action senders: send to every peer when `net` is on and a peer is
+// connected; the first five also apply the change here.
+void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsigned long y,
+                               int element);
+void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
+                             unsigned long x2, unsigned long y2, int element);
+void action_addLayer(long map, const char* chipset, bool bg);
+void action_deleteLayer(long map, long l);
+// Sends "NEWMAP" and creates the map file here; false when it was refused.
+bool action_newMap(const char* smap, unsigned long w, unsigned long h);
+void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);
+void action_sendMapSysname(const char* filename, const char* sysname);
+void action_sendPC(const char* chipset);
+void action_silentopen(const char* map);
+void action_silentclose(const char* map);
+
+// Sends one action to every connected peer and returns when all have it.
+void actionSend(const char* header, const char* corps);
+// Interprets one received action of the peer on slot i (main thread).
+void readActions(const char* header, const char* corps, int i);

@@ -1,0 +1,195 @@
+// Sockets and blocks: every block is moved whole, with waits that look at
+// the stop flags, so no thread ever hangs on a silent peer.
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "net/netio.h"
+#include "shell/shell.h"
+
+namespace {
+long long nowMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+// Waits for `events` on s for at most ms (-1: forever), waking every
+// POLL_MS to look at the flags. 1 ready, 0 timed out, -1 stopped or error.
+int waitFor(int s, short events, int ms, const std::atomic<bool>* quit) {
+  long long end = ms < 0 ? 0 : nowMs() + ms;
+  for (;;) {
+    if (stop || (quit && *quit)) return -1;
+    int slice = POLL_MS;
+    if (ms >= 0) {
+      long long left = end - nowMs();
+      if (left <= 0) return 0;
+      if (left < slice) slice = (int)left;
+    }
+    pollfd p = {s, events, 0};
+    int r = poll(&p, 1, slice);
+    if (r > 0) return 1;  // ready, or hung up / in error: the next call tells
+    if (r < 0 && errno != EINTR) return -1;
+  }
+}
+
+void tune(int s) {
+  int yes = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // actions are tiny
+}
+}  // namespace
+
+bool sendAll(int s, const void* p, size_t n, int stallMs) {
+  const char* c = (const char*)p;
+  while (n > 0) {
+    if (stop || s < 0) return false;
+    ssize_t k = send(s, c, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (k > 0) {
+      c += k;
+      n -= (size_t)k;
+      continue;
+    }
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (waitFor(s, POLLOUT, stallMs, nullptr) <= 0) return false;
+      continue;
+    }
+    return false;  // closed or reset: fails for this peer only
+  }
+  return true;
+}
+
+bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  char* c = (char*)p;
+  bool first = true;
+  while (n > 0) {
+    if (s < 0) return false;
+    if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
+    ssize_t k = recv(s, c, n, MSG_DONTWAIT);
+    if (k > 0) {
+      c += k;
+      n -= (size_t)k;
+      first = false;
+      continue;
+    }
+    if (k < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    return false;  // 0: the peer closed
+  }
+  return true;
+}
+
+int gSend(int s, const char* buffer, int size) {
+  if (stop || size < 0) return 0;
+  return sendAll(s, buffer, (size_t)size) ? size : 0;
+}
+
+int gRecv(int s, char* buffer, int size) {
+  if (stop || size < 0) return 0;
+  return recvAll(s, buffer, (size_t)size, STALL_MS) ? size : 0;
+}
+
+int netListen(uint32_t host, int port, int* bound) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return -1;
+  int yes = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = host;
+  a.sin_port = htons((uint16_t)port);
+  if (bind(s, (sockaddr*)&a, sizeof a) < 0 || listen(s, 16) < 0) {
+    close(s);
+    return -1;
+  }
+  socklen_t len = sizeof a;
+  getsockname(s, (sockaddr*)&a, &len);
+  if (bound) *bound = ntohs(a.sin_port);
+  return s;
+}
+
+int netAccept(int listener, int waitMs, uint32_t* host, uint16_t* port) {
+  if (waitFor(listener, POLLIN, waitMs, nullptr) <= 0) return -1;
+  sockaddr_in a = {};
+  socklen_t len = sizeof a;
+  int s = accept4(listener, (sockaddr*)&a, &len, SOCK_CLOEXEC);
+  if (s < 0) return -1;
+  tune(s);
+  if (host) *host = a.sin_addr.s_addr;
+  if (port) *port = ntohs(a.sin_port);
+  return s;
+}
+
+int netConnect(uint32_t host, int port, int timeoutMs) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (s < 0) return -1;
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = host;
+  a.sin_port = htons((uint16_t)port);
+  int r = connect(s, (sockaddr*)&a, sizeof a);
+  if (r < 0 && errno == EINPROGRESS) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (waitFor(s, POLLOUT, timeoutMs, &disco) == 1 &&
+        getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0)
+      r = 0;
+  }
+  if (r < 0) {
+    close(s);
+    return -1;
+  }
+  // Blocking again; every wait goes through poll anyway.
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK);
+  tune(s);
+  return s;
+}
+
+void netShutdown(int s) {
+  if (s >= 0) shutdown(s, SHUT_RDWR);
+}
+
+void netClose(int s) {
+  if (s >= 0) close(s);
+}
+
+void formatHeader(char block[HEADER_BLOCK], const char* command, int n) {
+  memset(block, 0, HEADER_BLOCK);
+  snprintf(block, HEADER_BLOCK, "%s %d", command, n);
+}
+
+bool parseHeader(const char block[HEADER_BLOCK], char* command, int* n) {
+  if (!memchr(block, 0, HEADER_BLOCK)) return false;
+  long v = 0;
+  // A text of at most 31 characters: the word fits HEADER_BLOCK bytes.
+  if (sscanf(block, "%31s %ld", command, &v) != 2) return false;
+  if (v < 0 || v > RECV_BUFFER) return false;
+  *n = (int)v;
+  return true;
+}
+
+void formatSizeBlock(char block[SIZE_BLOCK], long n) {
+  memset(block, 0, SIZE_BLOCK);
+  snprintf(block, SIZE_BLOCK, "%ld", n);
+}
+
+bool parseSizeBlock(const char block[SIZE_BLOCK], long max, long* n) {
+  if (!memchr(block, 0, SIZE_BLOCK)) return false;
+  const char* p = block;
+  while (*p == ' ') p++;
+  if (*p < '0' || *p > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = strtol(p, &end, 10);
+  if (errno || *end != 0 || v < 0 || v > max) return false;
+  *n = v;
+  return true;
+}

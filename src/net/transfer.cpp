@@ -1,0 +1,224 @@
+// File transfers: the tileset offer after "ADDLAYER" and the pass
+// conditions after "SENDPC". Received files are written beside their final
+// name and renamed into place only when complete.
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "model/model.h"
+#include "net/netio.h"
+#include "toolkit/files.h"
+#include "toolkit/tileset.h"
+
+namespace {
+std::atomic<int> partCounter{0};
+
+// A temporary name beside "<name>.<ext>", unique to this transfer.
+void partExtension(char* out, size_t cap, const char* ext) {
+  snprintf(out, cap, "%s.%d.part", ext, partCounter++);
+}
+
+bool reply(int s, const char* word) {
+  char block[REPLY_BLOCK] = {0};
+  snprintf(block, sizeof block, "%s", word);
+  return sendAll(s, block, REPLY_BLOCK);
+}
+
+bool recvSize(int s, long max, long* n) {
+  char block[SIZE_BLOCK];
+  if (!recvAll(s, block, SIZE_BLOCK, STALL_MS, STALL_MS, &disco)) return false;
+  if (parseSizeBlock(block, max, n)) return true;
+  printf("Bloc de taille invalide recu: connexion coupee!\n");
+  return false;
+}
+
+bool recvBytes(int s, std::vector<unsigned char>& data, long n) {
+  data.resize((size_t)n);
+  return n == 0 || recvAll(s, data.data(), (size_t)n, STALL_MS, STALL_MS, &disco);
+}
+
+// Moves a finished temporary file onto its final name.
+bool putInPlace(const char* rep, const char* name, const char* ext, const char* partExt) {
+  char from[FILE_PATH_LEN], to[FILE_PATH_LEN];
+  if (!filePath(from, sizeof from, rep, name, partExt) || !filePath(to, sizeof to, rep, name, ext))
+    return false;
+  return rename(from, to) == 0;
+}
+
+void removePart(const char* rep, const char* name, const char* partExt) {
+  char path[FILE_PATH_LEN];
+  if (filePath(path, sizeof path, rep, name, partExt)) remove(path);
+}
+
+// Writes data to "<rep>/<name>.<ext>", replacing it whole or not at all.
+bool writeReplace(const char* rep, const char* name, const char* ext,
+                  const std::vector<unsigned char>& data) {
+  char part[32];
+  partExtension(part, sizeof part, ext);
+  FILE* f = openFile(rep, name, part, "wb");
+  if (!f) return false;
+  bool ok = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
+  ok = fclose(f) == 0 && ok;
+  if (ok) ok = putInPlace(rep, name, ext, part);
+  if (!ok) removePart(rep, name, part);
+  return ok;
+}
+}  // namespace
+
+std::vector<unsigned char> passConditionsOf(const char* chipset) {
+  std::vector<unsigned char> pass;
+  int w = 0, h = 0;
+  modelLock();
+  bool found = false;
+  for (int i = 0; i < LIBRARY_SLOTS && !found; i++)
+    if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0)
+      found = tilesetSize(layersGFX[i], &w, &h);
+  modelUnlock();
+  if (!found && validName(chipset)) {
+    // Not in use here: measure the image itself.
+    SDL_Surface* s = tilesetLoad(chipset);
+    found = tilesetSize(s, &w, &h);
+    tilesetFree(s);
+  }
+  if (!found) {
+    printf("Tileset %s introuvable: aucune condition de passage envoyee.\n", chipset);
+    return pass;
+  }
+  long n = (long)(w / 16) * (h / 16) * PASS_BYTES_PER_TILE;
+  pass.assign((size_t)n, 1);  // missing bytes stay passable
+  FILE* f = openFile("layerspc", chipset, "pss", "rb");
+  if (f) {
+    size_t got = fread(pass.data(), 1, pass.size(), f);
+    if (got < pass.size())
+      printf("Fichier de passabilite %s trop court: %ld octets sur %ld, le reste passable.\n",
+             chipset, (long)got, n);
+    closeFile(f);
+  }
+  return pass;
+}
+
+bool sendPC(const std::vector<unsigned char>& pass, int s) {
+  char block[SIZE_BLOCK];
+  formatSizeBlock(block, (long)pass.size());
+  if (!sendAll(s, block, SIZE_BLOCK)) return false;
+  return pass.empty() || sendAll(s, pass.data(), pass.size());
+}
+
+bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& pass) {
+  char answer[REPLY_BLOCK];
+  if (!recvAll(s, answer, REPLY_BLOCK, STALL_MS, STALL_MS)) return false;
+  answer[REPLY_BLOCK - 1] = 0;
+  if (strcmp(answer, "SENDIT") != 0) return true;  // anything else means "LEFTME"
+  printf("envoi de %s...\n", chipset);
+  FILE* f = openFile("layers", chipset, "png", "rb");
+  long size = 0;
+  if (f && fseek(f, 0, SEEK_END) == 0) size = ftell(f);
+  if (size < 0) size = 0;
+  if (f) rewind(f);
+  if (!f) printf("Tileset %s introuvable: envoi d'une image vide.\n", chipset);
+  static_assert(CHUNK_MAX <= 16384, "one chunk on the stack");
+  char buf[CHUNK_MAX];
+  long left = size;
+  bool ok = true;
+  for (;;) {
+    long chunk = left < (long)CHUNK_MAX ? left : (long)CHUNK_MAX;
+    left -= chunk;
+    printf("Envoi d'un paquet de %ld (%ld restant)", chunk, left);
+    size_t got = chunk > 0 ? fread(buf, 1, (size_t)chunk, f) : 0;
+    if ((long)got < chunk) {
+      // The file shrank under us: the peer still gets the announced count.
+      memset(buf + got, 0, (size_t)(chunk - (long)got));
+      printf("Tileset %s modifie pendant l'envoi!\n", chipset);
+    }
+    char block[SIZE_BLOCK];
+    formatSizeBlock(block, chunk);
+    if (!sendAll(s, block, SIZE_BLOCK) || (chunk > 0 && !sendAll(s, buf, (size_t)chunk))) {
+      ok = false;
+      break;
+    }
+    if (chunk < CHUNK_MAX) break;
+  }
+  if (f) closeFile(f);
+  return ok && sendPC(pass, s);
+}
+
+bool receiveTileset(int s, const char* corps) {
+  // Words of a body of up to RECV_BUFFER bytes.
+  std::vector<char> words(2 * (RECV_BUFFER + 1), 0);
+  char* mapName = words.data();
+  char* name = words.data() + RECV_BUFFER + 1;
+  int bg = 0;
+  if (sscanf(corps, "%s %s %d", mapName, name, &bg) != 3) {
+    printf("Action ADDLAYER mal formee: tileset refuse.\n");
+    return reply(s, "LEFTME");
+  }
+  printf("addlayer %s...\n", name);
+  if (!validName(name)) return reply(s, "LEFTME");
+  FILE* f = openFile("layers", name, "png", "r+");
+  if (f) {
+    printf("LayerGFX %s déjà present, envoi inutile.\n", name);
+    closeFile(f);
+    return reply(s, "LEFTME");
+  }
+  char part[32];
+  partExtension(part, sizeof part, "png");
+  FILE* out = openFile("layers", name, part, "wb");
+  if (!out) {
+    printf("Tileset %s impossible a creer: envoi refuse.\n", name);
+    return reply(s, "LEFTME");
+  }
+  bool ok = reply(s, "SENDIT"), written = true;
+  long total = 0;
+  std::vector<unsigned char> chunk;
+  while (ok) {
+    long n = 0;
+    ok = recvSize(s, CHUNK_MAX, &n) && recvBytes(s, chunk, n);
+    if (!ok) break;
+    printf("recu: un paquet de %ld.\n", n);
+    written = written && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
+    total += n;
+    if (total > TILESET_MAX_BYTES) {
+      printf("Tileset %s trop grand: connexion coupee!\n", name);
+      ok = false;
+    }
+    if (n < CHUNK_MAX) break;
+  }
+  written = fclose(out) == 0 && written;
+  bool image = false;
+  if (ok && written && total > 0 && putInPlace("layers", name, "png", part)) {
+    image = true;
+    printf("LayerGFX %s recu!\n", name);
+  } else {
+    removePart("layers", name, part);
+    if (ok) printf("Tileset %s non recu (vide ou ecriture impossible).\n", name);
+  }
+  if (!ok) return false;
+  long n = 0;
+  std::vector<unsigned char> pass;
+  if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
+  if (!image || pass.empty()) return true;  // layer creation writes the default file
+  if (writeReplace("layerspc", name, "pss", pass))
+    printf("Transfert du pss %s termine!\n", name);
+  else
+    printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", name);
+  return true;
+}
+
+bool receivePC(int s, const char* corps) {
+  long n = 0;
+  std::vector<unsigned char> pass;
+  if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
+  std::vector<char> word(RECV_BUFFER + 1, 0);
+  if (sscanf(corps, "%s", word.data()) != 1 || !validName(word.data())) {
+    printf("Conditions de passage refusees: nom de tileset invalide.\n");
+    return true;
+  }
+  if (n % PASS_BYTES_PER_TILE != 0) {
+    printf("Conditions de passage %s refusees: %ld octets, pas 4 par tile.\n", word.data(), n);
+    return true;
+  }
+  if (!writeReplace("layerspc", word.data(), "pss", pass))
+    printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", word.data());
+  return true;
+}

@@ -1,0 +1,578 @@
+// Network: framing, senders, interpreter, transfers, and the handshake and
+// receiving loop against a fake peer over loopback.
+#include <SDL/SDL.h>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/model.h"
+#include "net/net.h"
+#include "net/netio.h"
+#include "shell/project.h"
+#include "shell/shell.h"
+#include "testutil.h"
+
+namespace {
+std::string proj;
+
+void setUpProject() {
+  startVideo();
+  proj = makeProject();
+}
+
+int openTestMap(const char* name, unsigned long w, unsigned long h) {
+  EXPECT_TRUE(newMapFile(name, w, h));
+  return openMapInFreeSlot(name);
+}
+
+// A w x h tileset image (BMP bytes under the .png name: the loader reads both).
+void writeTileset(const char* name, int w, int h) {
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  ASSERT_NE(s, nullptr);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) ((uint32_t*)s->pixels)[y * s->pitch / 4 + x] = (uint32_t)(x * 7 + y * 131);
+  std::string path = proj + "layers/" + name + ".png";
+  ASSERT_EQ(SDL_SaveBMP(s, path.c_str()), 0);
+  SDL_FreeSurface(s);
+}
+
+std::string pattern(size_t n) {
+  std::string s(n, 0);
+  for (size_t i = 0; i < n; i++) s[i] = (char)(i * 31 + 7);
+  return s;
+}
+
+bool readBlock(int s, void* p, size_t n) { return recvAll(s, p, n, 5000, 5000); }
+
+std::string readHeader(int s) {
+  char h[HEADER_BLOCK];
+  if (!readBlock(s, h, HEADER_BLOCK)) return "<none>";
+  return std::string(h, strnlen(h, HEADER_BLOCK));
+}
+
+bool nothingPending(int s) {
+  pollfd p = {s, POLLIN, 0};
+  return poll(&p, 1, 100) == 0;
+}
+
+// Peer slot 0 with its outbound connection on one end of a socket pair;
+// returns the other end (what the peer reads).
+int fakeOutbound(int slot = 0) {
+  int sv[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  std::lock_guard<std::mutex> g(peersLock);
+  peers[slot].clientSocket = sv[0];
+  peers[slot].clientReady = true;
+  return sv[1];
+}
+
+std::string sizeBlock(long n) {
+  char b[SIZE_BLOCK];
+  formatSizeBlock(b, n);
+  return std::string(b, SIZE_BLOCK);
+}
+
+void sendStr(int s, const std::string& bytes) { ASSERT_TRUE(sendAll(s, bytes.data(), bytes.size())); }
+
+std::string blockOf(const char* text, size_t size) {
+  std::string b(size, 0);
+  memcpy(&b[0], text, strlen(text) < size ? strlen(text) : size);
+  return b;
+}
+}  // namespace
+
+TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
+  char h[HEADER_BLOCK], word[HEADER_BLOCK];
+  int n = -1;
+  formatHeader(h, "PARTTHIS!", 13);
+  EXPECT_STREQ(h, "PARTTHIS! 13");
+  ASSERT_TRUE(parseHeader(h, word, &n));
+  EXPECT_STREQ(word, "PARTTHIS!");
+  EXPECT_EQ(n, 13);
+  formatHeader(h, "DISCONNECT!", 0);
+  ASSERT_TRUE(parseHeader(h, word, &n));
+  EXPECT_EQ(n, 0);
+  memset(h, 'A', sizeof h);  // no NUL inside the block
+  EXPECT_FALSE(parseHeader(h, word, &n));
+  for (const char* bad : {"PARTTHIS! -1", "PARTTHIS! 32768", "PARTTHIS!", "PARTTHIS! x", ""}) {
+    memset(h, 0, sizeof h);
+    strcpy(h, bad);
+    EXPECT_FALSE(parseHeader(h, word, &n)) << bad;
+  }
+  char sb[SIZE_BLOCK];
+  long v = -1;
+  formatSizeBlock(sb, 16384);
+  ASSERT_TRUE(parseSizeBlock(sb, CHUNK_MAX, &v));
+  EXPECT_EQ(v, 16384);
+  EXPECT_FALSE(parseSizeBlock(sb, CHUNK_MAX - 1, &v));
+  for (const char* bad : {"-1", "12x", "", "abc", "99999999999999"}) {
+    memset(sb, 0, sizeof sb);
+    strcpy(sb, bad);
+    EXPECT_FALSE(parseSizeBlock(sb, PASS_MAX_BYTES, &v)) << bad;
+  }
+  memset(sb, '1', sizeof sb);
+  EXPECT_FALSE(parseSizeBlock(sb, PASS_MAX_BYTES, &v));
+}
+
+TEST(NetSenders, PenActionIsThirteenBodyBytesAndAppliesLocally) {
+  setUpProject();
+  int m = openTestMap("map0", 8, 8);
+  ASSERT_GE(m, 0);
+  int peer = fakeOutbound();
+  action_SetElementAbsolute("map0", 0, 3, 2, 5);
+  EXPECT_EQ(readHeader(peer), "PARTTHIS! 13");
+  char b[13];
+  ASSERT_TRUE(readBlock(peer, b, 13));
+  EXPECT_EQ(std::string(b, 13), std::string("map0 0 3 2 5\0", 13));
+  EXPECT_EQ(project.listeMaps[m]->layer[0]->e[2 * 8 + 3], 5);
+  // Rectangle, rename with spaces, background fields, map following.
+  action_SetElementSquare("map0", 0, 2, 5, 0, 4, 9);
+  EXPECT_EQ(readHeader(peer), "DRAWSQUARE 17");
+  char sq[17];
+  ASSERT_TRUE(readBlock(peer, sq, 17));
+  EXPECT_STREQ(sq, "map0 0 2 5 0 4 9");
+  EXPECT_EQ(project.listeMaps[m]->layer[0]->e[4 * 8 + 1], 9);
+  action_sendMapSysname("map0", "The big cave");
+  EXPECT_EQ(readHeader(peer), "SENDMAPSYSNAME 18");
+  char rn[18];
+  ASSERT_TRUE(readBlock(peer, rn, 18));
+  EXPECT_STREQ(rn, "map0 The big cave");
+  // A body that does not fit its buffer is not sent truncated.
+  std::string longName(300, 'x');
+  action_silentopen(longName.c_str());
+  EXPECT_TRUE(nothingPending(peer));
+}
+
+TEST(NetSenders, NetOffOrNoPeerSendsNothingButApplies) {
+  setUpProject();
+  int m = openTestMap("map0", 8, 8);
+  net = false;
+  int peer = fakeOutbound();
+  action_SetElementAbsolute("map0", 0, 1, 1, 7);
+  action_deleteLayer(m, 0);
+  EXPECT_TRUE(nothingPending(peer));
+  EXPECT_EQ(project.listeMaps[m]->layer[0]->e[9], 7);
+  net = true;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    peers[0].clientReady = false;  // connected but handshake not done: not a peer yet
+  }
+  EXPECT_EQ(connectedPeers(), 0);
+  action_SetElementAbsolute("map0", 0, 2, 1, 8);
+  EXPECT_TRUE(nothingPending(peer));
+  EXPECT_EQ(project.listeMaps[m]->layer[0]->e[10], 8);
+  // A dead peer: the send fails quietly, the edit still lands here.
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    peers[0].clientReady = true;
+  }
+  close(peer);
+  action_SetElementAbsolute("map0", 0, 3, 1, 4);
+  EXPECT_EQ(project.listeMaps[m]->layer[0]->e[11], 4);
+}
+
+TEST(NetInterpreter, RenameDeleteLayerNewMapAndUnknownWords) {
+  setUpProject();
+  int a = openTestMap("alpha", 4, 4);
+  int b = openTestMap("beta", 4, 4);
+  ASSERT_EQ(a, 0);
+  ASSERT_EQ(b, 1);
+  addLayer(project.listeMaps[a], "default", false);
+  addLayer(project.listeMaps[a], "default", false);
+  readActions("SENDMAPSYSNAME", "beta Castle of  glass", 0);
+  EXPECT_STREQ(project.listeMaps[b]->sysname, "Castle of  glass");
+  // Slot 0 here holds alpha, whatever name the sender's slot 0 had.
+  ASSERT_EQ(project.listeMaps[a]->layers, 3);
+  readActions("DELETELAYER", "0 2", 3);
+  EXPECT_EQ(project.listeMaps[a]->layers, 2);
+  readActions("DELETELAYER", "7 0", 3);  // no map in slot 7: nothing
+  readActions("DELETELAYER", "-1 0", 3);
+  EXPECT_EQ(project.listeMaps[a]->layers, 2);
+  int maps = project.nbreMaps, current = project.currentMap;
+  readActions("NEWMAP", "gamma 2 1", 0);
+  EXPECT_EQ(readFile(proj + "maps/gamma.map").size(), 48u + 5 + 8);
+  EXPECT_EQ(project.nbreMaps, maps);
+  EXPECT_EQ(getMap("gamma"), project.nbreMaps);
+  EXPECT_EQ(project.currentMap, current);
+  // Never overwrites a map it has, never writes outside "maps", obeys the size limit.
+  project.listeMaps[a]->layer[0]->e[0] = 3;
+  ASSERT_TRUE(closeMapi(a, "alpha"));
+  std::string before = readFile(proj + "maps/alpha.map");
+  readActions("NEWMAP", "alpha 2 2", 0);
+  EXPECT_EQ(readFile(proj + "maps/alpha.map"), before);
+  readActions("NEWMAP", "../evil 2 2", 0);
+  readActions("NEWMAP", "huge 100000 100000", 0);
+  readActions("NEWMAP", "neg -1 5", 0);
+  EXPECT_EQ(readFile(proj + "evil.map"), "");
+  EXPECT_EQ(readFile(proj + "maps/huge.map"), "");
+  EXPECT_EQ(readFile(proj + "maps/neg.map"), "");
+  // Unknown words and "SLIENTCLOSE" change nothing.
+  std::string sys = project.listeMaps[b]->sysname;
+  captureLogBegin();
+  readActions("SLIENTCLOSE", "beta", 0);
+  readActions("FORMATDISK", "beta 1 2", 0);
+  std::string log = captureLogEnd();
+  EXPECT_EQ(log, "Action reseau: SLIENTCLOSE,beta!\nAction reseau: FORMATDISK,beta 1 2!\n");
+  EXPECT_EQ(project.listeMaps[b]->sysname, sys);
+  EXPECT_NE(getMap("beta"), project.nbreMaps);
+}
+
+TEST(NetInterpreter, HostileValuesOnlyLog) {
+  setUpProject();
+  int m = openTestMap("map0", 4, 4);
+  std::vector<int32_t> cells(project.listeMaps[m]->layer[0]->e, project.listeMaps[m]->layer[0]->e + 16);
+  for (const char* body : {"nomap 0 1 1 5", "map0 1 1 1 5", "map0 -1 1 1 5", "map0 0 4 0 5", "map0 0 -1 0 5",
+                           "map0 0 0 99999999999 5", "map0 4294967296 0 0 5", "map0 0 0 0 4294967296",
+                           "map0", "", "map0 0 0"})
+    readActions("PARTTHIS!", body, 0);
+  readActions("DRAWSQUARE", "map0 0 9 9 20 20 1", 0);
+  readActions("DRAWSQUARE", "map0 0 -1 0 2 2 1", 0);
+  readActions("SETLAYERBGXY", "map0 5 1 2 3", 0);
+  readActions("ADDLAYER", "nomap default 0", 0);
+  readActions("ADDLAYER", "map0 ../../etc/passwd 0", 0);
+  readActions("SENDMAPSYSNAME", "nomap x", 0);
+  readActions("PARTTHIS!", "map0 0 0 0 1", 64);
+  readActions("PARTTHIS!", "map0 0 0 0 1", -1);
+  EXPECT_EQ(project.listeMaps[m]->layers, 1);
+  EXPECT_EQ(std::vector<int32_t>(project.listeMaps[m]->layer[0]->e, project.listeMaps[m]->layer[0]->e + 16), cells);
+  readActions("PARTTHIS!", "map0 0 3 3 6", 0);
+  EXPECT_EQ(project.listeMaps[m]->layer[0]->e[15], 6);
+}
+
+TEST(NetInterpreter, SilentOpenFollowsThePeerAndReleasesUnusedMaps) {
+  setUpProject();
+  int w = openTestMap("work", 4, 4);
+  snprintf(project.workingMap, sizeof project.workingMap, "work");
+  project.currentMap = w;
+  ASSERT_TRUE(newMapFile("cave", 4, 4));
+  ASSERT_TRUE(newMapFile("town", 4, 4));
+  readActions("SILENTOPEN", "cave", 2);
+  int c = getMap("cave");
+  ASSERT_LT(c, project.nbreMaps);
+  EXPECT_EQ(usedMap[2], project.listeMaps[c]);
+  project.listeMaps[c]->layer[0]->e[0] = 42;
+  // Peer 2 moves on: cave is saved and closed, town opened.
+  readActions("SILENTOPEN", "town", 2);
+  EXPECT_EQ(getMap("cave"), project.nbreMaps);
+  EXPECT_STREQ(usedMap[2]->filename, "town");
+  readActions("SILENTOPEN", "cave", 2);
+  EXPECT_EQ(project.listeMaps[getMap("cave")]->layer[0]->e[0], 42);
+  // Peer 3 uses cave too: peer 2 leaving it keeps it open. The working map stays.
+  readActions("SILENTOPEN", "cave", 3);
+  readActions("SILENTOPEN", "work", 2);
+  EXPECT_LT(getMap("cave"), project.nbreMaps);
+  readActions("SILENTOPEN", "town", 2);
+  EXPECT_LT(getMap("work"), project.nbreMaps);
+  // A map this editor lacks, or a bad name: logged, the editor keeps running.
+  readActions("SILENTOPEN", "nowhere", 3);
+  EXPECT_EQ(usedMap[3], nullptr);
+  EXPECT_EQ(getMap("cave"), project.nbreMaps);  // released by peer 3 leaving it
+  readActions("SILENTOPEN", "../../x", 2);
+  EXPECT_STREQ(usedMap[2]->filename, "town");
+  // The end of peer 2's connection releases town, but never the working map.
+  releasePeerMap(2);
+  EXPECT_EQ(getMap("town"), project.nbreMaps);
+  usedMap[4] = project.listeMaps[w];
+  releasePeerMap(4);
+  EXPECT_LT(getMap("work"), project.nbreMaps);
+  EXPECT_EQ(usedMap[4], nullptr);
+}
+
+namespace {
+// Runs the sending side of a tileset offer into a socket pair and collects
+// the chunk sizes the peer reads.
+std::vector<long> offerAndRead(const char* name, const std::string& bytes, std::string* got,
+                               std::string* log) {
+  std::vector<long> sizes;
+  writeFile(proj + "layers/" + name + ".png", bytes);
+  int sv[2];
+  EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  std::thread peer([&] {
+    sendAll(sv[1], blockOf("SENDIT", REPLY_BLOCK).data(), REPLY_BLOCK);
+    for (;;) {
+      char b[SIZE_BLOCK];
+      long n;
+      if (!readBlock(sv[1], b, SIZE_BLOCK) || !parseSizeBlock(b, CHUNK_MAX, &n)) return;
+      sizes.push_back(n);
+      std::string chunk(n, 0);
+      if (n && !readBlock(sv[1], &chunk[0], n)) return;
+      *got += chunk;
+      if (n < CHUNK_MAX) break;
+    }
+    char b[SIZE_BLOCK];
+    long n;
+    if (readBlock(sv[1], b, SIZE_BLOCK) && parseSizeBlock(b, PASS_MAX_BYTES, &n)) sizes.push_back(-n);
+  });
+  std::vector<unsigned char> pass(8, 1);
+  captureLogBegin();
+  EXPECT_TRUE(offerTileset(sv[0], name, pass));
+  *log = captureLogEnd();
+  peer.join();
+  close(sv[0]);
+  close(sv[1]);
+  return sizes;
+}
+}  // namespace
+
+TEST(NetTransfer, ChunksOfFortyThousandAndOfAnExactMultiple) {
+  setUpProject();
+  std::string got, log, data = pattern(40000);
+  EXPECT_EQ(offerAndRead("big", data, &got, &log), (std::vector<long>{16384, 16384, 7232, -8}));
+  EXPECT_EQ(got, data);
+  EXPECT_NE(log.find("envoi de big...\n"), std::string::npos);
+  EXPECT_NE(log.find("Envoi d'un paquet de 16384 (23616 restant)Envoi d'un paquet de 16384 (7232 restant)"
+                     "Envoi d'un paquet de 7232 (0 restant)"),
+            std::string::npos);
+  got.clear();
+  data = pattern(32768);
+  EXPECT_EQ(offerAndRead("even", data, &got, &log), (std::vector<long>{16384, 16384, 0, -8}));
+  EXPECT_EQ(got, data);
+  EXPECT_NE(log.find("Envoi d'un paquet de 0 (0 restant)"), std::string::npos);
+}
+
+TEST(NetTransfer, PassConditionsAsSentForOddSizesAndMissingFiles) {
+  setUpProject();
+  writeTileset("t6448", 64, 48);
+  writeTileset("t6440", 64, 40);
+  EXPECT_EQ(passConditionsOf("t6448"), std::vector<unsigned char>(48, 1));
+  EXPECT_EQ(passConditionsOf("t6440"), std::vector<unsigned char>(32, 1));
+  // A saved file is sent as it stands; a short one is padded with passable.
+  std::string pss(48, 0);
+  pss[5] = 1;
+  writeFile(proj + "layerspc/t6448.pss", pss);
+  std::vector<unsigned char> p = passConditionsOf("t6448");
+  EXPECT_EQ(std::string(p.begin(), p.end()), pss);
+  writeFile(proj + "layerspc/t6448.pss", std::string(10, 0));
+  p = passConditionsOf("t6448");
+  EXPECT_EQ(std::string(p.begin(), p.end()), std::string(10, 0) + std::string(38, 1));
+  EXPECT_TRUE(passConditionsOf("absent").empty());
+}
+
+TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
+  setUpProject();
+  // Present image: "LEFTME", own pass conditions untouched.
+  writeFile(proj + "layers/have.png", "PNG");
+  writeFile(proj + "layerspc/have.pss", std::string(4, 0));
+  int sv[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  ASSERT_TRUE(receiveTileset(sv[0], "map0 have 0"));
+  char r[REPLY_BLOCK];
+  ASSERT_TRUE(readBlock(sv[1], r, REPLY_BLOCK));
+  EXPECT_STREQ(r, "LEFTME");
+  EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
+  EXPECT_TRUE(nothingPending(sv[1]));
+  // Missing image: "SENDIT", then chunks and pass conditions, byte-identical.
+  std::string img = pattern(20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
+  std::thread sender([&] {
+    char a[REPLY_BLOCK];
+    if (!readBlock(sv[1], a, REPLY_BLOCK)) return;
+    sendStr(sv[1], sizeBlock(16384) + img.substr(0, 16384) + sizeBlock(20000 - 16384) + img.substr(16384) +
+                       sizeBlock(8) + pss);
+  });
+  ASSERT_TRUE(receiveTileset(sv[0], "map0 fresh 0"));
+  sender.join();
+  EXPECT_EQ(readFile(proj + "layers/fresh.png"), img);
+  EXPECT_EQ(readFile(proj + "layerspc/fresh.pss"), pss);
+  // A bad name is refused without touching anything.
+  ASSERT_TRUE(receiveTileset(sv[0], "map0 ../x 0"));
+  ASSERT_TRUE(readBlock(sv[1], r, REPLY_BLOCK));
+  EXPECT_STREQ(r, "LEFTME");
+  // A chunk announcing more than 16384, and a peer gone mid-chunk: no file, no leftover.
+  for (int round = 0; round < 2; round++) {
+    std::thread bad([&] {
+      char a[REPLY_BLOCK];
+      if (!readBlock(sv[1], a, REPLY_BLOCK)) return;
+      if (round == 0)
+        sendStr(sv[1], sizeBlock(16385));
+      else
+        sendStr(sv[1], sizeBlock(16384) + img.substr(0, 100));
+      shutdown(sv[1], SHUT_WR);
+    });
+    EXPECT_FALSE(receiveTileset(sv[0], "map0 broken 0"));
+    bad.join();
+    if (round == 0) {
+      close(sv[0]);
+      close(sv[1]);
+      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    }
+  }
+  EXPECT_EQ(readFile(proj + "layers/broken.png"), "");
+  EXPECT_EQ(system(("ls " + proj + "layers | grep -q part").c_str()) == 0, false);
+}
+
+TEST(NetTransfer, ReceivedPassConditionsReplaceTheFileWhole) {
+  setUpProject();
+  int sv[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+  sendStr(sv[1], sizeBlock(8) + std::string(8, 0));
+  ASSERT_TRUE(receivePC(sv[0], "grass"));
+  EXPECT_EQ(readFile(proj + "layerspc/grass.pss"), std::string(8, 0));
+  sendStr(sv[1], sizeBlock(4) + std::string(4, 1));
+  ASSERT_TRUE(receivePC(sv[0], "../grass"));  // consumed, refused
+  EXPECT_EQ(readFile(proj + "layerspc/grass.pss"), std::string(8, 0));
+  sendStr(sv[1], sizeBlock(PASS_MAX_BYTES + 1));
+  EXPECT_FALSE(receivePC(sv[0], "grass"));
+  // An unwritable folder: logged, no exit.
+  ASSERT_EQ(system(("rm -rf " + proj + "layerspc").c_str()), 0);
+  sendStr(sv[1], sizeBlock(4) + std::string(4, 1));
+  EXPECT_TRUE(receivePC(sv[0], "grass"));
+}
+
+// ---- The handshake and the receiving loop against a fake peer over loopback.
+namespace {
+const uint32_t EDITOR_HOST = htonl(0x7F000001);  // 127.0.0.1
+const uint32_t PEER_HOST = htonl(0x7F000002);    // 127.0.0.2
+
+void startEditor() {
+  setUpProject();
+  int m = openTestMap("map0", 8, 8);
+  project.currentMap = m;
+  snprintf(project.workingMap, sizeof project.workingMap, "map0");
+  projectLoaded = true;
+  snprintf(username, sizeof username, "alice");
+  netPort = 20000 + (int)(getpid() % 20000);
+  netListenHost = EDITOR_HOST;
+  initNet();
+  ASSERT_FALSE(stop);
+}
+
+int peerConnect() {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = PEER_HOST;
+  EXPECT_EQ(bind(s, (sockaddr*)&a, sizeof a), 0);
+  a.sin_addr.s_addr = EDITOR_HOST;
+  a.sin_port = htons((uint16_t)netPort);
+  EXPECT_EQ(connect(s, (sockaddr*)&a, sizeof a), 0);
+  return s;
+}
+
+// The joining side of the handshake as a peer speaks it.
+std::string peerHandshake(int s, const char* ver, const char* token) {
+  sendStr(s, blockOf("bob", NAME_BLOCK));
+  char name[NAME_BLOCK], v[VERSION_BLOCK];
+  if (!readBlock(s, name, NAME_BLOCK)) return "<no name>";
+  sendStr(s, blockOf(ver, VERSION_BLOCK));
+  if (!readBlock(s, v, VERSION_BLOCK)) return "<no version>";
+  sendStr(s, blockOf(token, TOKEN_BLOCK));
+  return std::string(name) + "/" + v;
+}
+
+template <class F>
+bool pumpUntil(F done, int ms = 5000) {
+  for (int t = 0; t < ms; t += 5) {
+    netPump();
+    if (done()) return true;
+    SDL_Delay(5);
+  }
+  return false;
+}
+
+void sendAction(int s, const char* header, const char* body) {
+  char h[HEADER_BLOCK];
+  formatHeader(h, header, (int)strlen(body) + 1);
+  sendStr(s, std::string(h, HEADER_BLOCK) + std::string(body, strlen(body) + 1));
+}
+}  // namespace
+
+TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
+  startEditor();
+  int peerListen = netListen(PEER_HOST, netPort, nullptr);
+  ASSERT_GE(peerListen, 0);
+  int in = peerConnect();
+  EXPECT_EQ(peerHandshake(in, "0.24a", "REPEAT!"), "alice/0.24a");
+  // The editor connects back and runs the joining side with "THANKS!".
+  int back = netAccept(peerListen, 5000, nullptr, nullptr);
+  ASSERT_GE(back, 0);
+  char name[NAME_BLOCK], v[VERSION_BLOCK], token[TOKEN_BLOCK];
+  ASSERT_TRUE(readBlock(back, name, NAME_BLOCK));
+  EXPECT_STREQ(name, "alice");
+  sendStr(back, blockOf("bob", NAME_BLOCK));
+  ASSERT_TRUE(readBlock(back, v, VERSION_BLOCK));
+  sendStr(back, blockOf("0.24a", VERSION_BLOCK));
+  ASSERT_TRUE(readBlock(back, token, TOKEN_BLOCK));
+  EXPECT_STREQ(token, "THANKS!");
+  ASSERT_TRUE(pumpUntil([] { return connectedPeers() == 1 && usedMap[0] != nullptr; }));
+  char peer[NAME_BLOCK];
+  ASSERT_TRUE(peerName(0, peer, sizeof peer));
+  EXPECT_STREQ(peer, "bob");
+  // The peer's pen lands on the main thread; our pen reaches the peer.
+  sendAction(in, "PARTTHIS!", "map0 0 3 2 5");
+  ASSERT_TRUE(pumpUntil([] { return project.listeMaps[0]->layer[0]->e[2 * 8 + 3] == 5; }));
+  action_SetElementAbsolute("map0", 0, 1, 1, 6);
+  EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
+  char body[13];
+  ASSERT_TRUE(readBlock(back, body, 13));
+  EXPECT_STREQ(body, "map0 0 1 1 6");
+  // Our disconnect: "DISCONNECT! 0" to the peer, threads ended, slot free.
+  disconnect(true);
+  EXPECT_EQ(readHeader(back), "DISCONNECT! 0");
+  EXPECT_EQ(connectedPeers(), 0);
+  EXPECT_FALSE(peerName(0, peer, sizeof peer));
+  EXPECT_NE(usedMap[0], nullptr);  // a local disconnect keeps the peer's map counted
+  close(in);
+  close(back);
+  close(peerListen);
+  stop = true;
+  disconnect(false);
+}
+
+TEST(NetPeers, VersionMismatchGarbageVanishAndDisconnectFreeTheSlot) {
+  startEditor();
+  int s = peerConnect();
+  captureLogBegin();
+  EXPECT_EQ(peerHandshake(s, "0.24b", "REPEAT!"), "alice/0.24a");
+  ASSERT_TRUE(pumpUntil([] {
+    std::lock_guard<std::mutex> g(peersLock);
+    return peers[0].connectedSocket < 0;
+  }));
+  std::string log = captureLogEnd();
+  EXPECT_NE(log.find("Mauvaise version 0.24a<>0.24b!\n"), std::string::npos);
+  close(s);
+  // Garbage header, vanished peer, "DISCONNECT!": each frees the slot.
+  for (int round = 0; round < 3; round++) {
+    int p = peerConnect();
+    EXPECT_EQ(peerHandshake(p, "0.24a", "THANKS!"), "alice/0.24a");
+    ASSERT_TRUE(pumpUntil([] { return usedMap[0] != nullptr; }));
+    if (round == 0) sendStr(p, std::string(HEADER_BLOCK, 'Z'));
+    if (round == 2) sendAction(p, "DISCONNECT!", "");
+    if (round == 1) close(p);
+    ASSERT_TRUE(pumpUntil([] {
+      std::lock_guard<std::mutex> g(peersLock);
+      return peers[0].connectedSocket < 0 && !peers[0].littleServerThread;
+    })) << round;
+    EXPECT_EQ(usedMap[0], nullptr);
+    EXPECT_LT(getMap("map0"), project.nbreMaps);  // the working map stays open
+    if (round != 1) close(p);
+  }
+  stop = true;
+  disconnect(false);
+}
+
+TEST(NetPeers, AllSlotsTakenRefusesTheNextConnection) {
+  startEditor();
+  std::vector<int> socks;
+  for (int i = 0; i < MAX_PEERS; i++) socks.push_back(peerConnect());
+  ASSERT_TRUE(pumpUntil([] {
+    std::lock_guard<std::mutex> g(peersLock);
+    return peers[MAX_PEERS - 1].connectedSocket >= 0;
+  }));
+  int extra = peerConnect();
+  char c;
+  pollfd p = {extra, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 5000), 1);
+  EXPECT_EQ(recv(extra, &c, 1, 0), 0);  // closed by the editor
+  close(extra);
+  disconnect(false);  // ends the 64 threads waiting in their handshake
+  for (int s : socks) close(s);
+  stop = true;
+}
