@@ -1,0 +1,202 @@
+// A test peer that speaks the editors' wire protocol on its own, to drive a
+// real editor over TCP and check what it sends back.
+//
+//   peer_tool EDITOR_IP NAME VERSION STEP...
+// Steps:
+//   join                      connect, handshake with "REPEAT!", accept the reverse connection
+//   act HEADER BODY           send one action
+//   addlayer MAP TILESET PNG PSS [cut]   send "ADDLAYER" and serve the offer
+//                             ("cut": die after half of the first chunk)
+//   sendpc TILESET PSS        send "SENDPC" with the file's bytes
+//   expect HEADER             read one action on the reverse connection, print "HEADER|BODY"
+//   sleep MS
+//   bye                       send "DISCONNECT! 0"
+// Exit status 0 when every step worked, 1 otherwise (2: refused by the editor).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+const int PORT = 34567;
+int out = -1, back = -1, lsock = -1;
+const char *editorIp, *myName, *myVersion;
+
+bool sendAllBytes(int s, const void* p, size_t n) {
+  const char* c = (const char*)p;
+  while (n) {
+    ssize_t k = send(s, c, n, MSG_NOSIGNAL);
+    if (k <= 0) return false;
+    c += k;
+    n -= (size_t)k;
+  }
+  return true;
+}
+
+bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) {
+  char* c = (char*)p;
+  while (n) {
+    pollfd f = {s, POLLIN, 0};
+    if (poll(&f, 1, ms) <= 0) return false;
+    ssize_t k = recv(s, c, n, 0);
+    if (k <= 0) return false;
+    c += k;
+    n -= (size_t)k;
+  }
+  return true;
+}
+
+bool sendBlock(int s, const char* text, size_t size) {
+  std::string b(size, 0);
+  memcpy(&b[0], text, strnlen(text, size - 1));
+  return sendAllBytes(s, b.data(), size);
+}
+
+bool sendSize(int s, long n) {
+  char b[16] = {0};
+  snprintf(b, sizeof b, "%ld", n);
+  return sendAllBytes(s, b, 16);
+}
+
+std::string slurp(const char* path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool action(const char* header, const char* body) {
+  char h[32] = {0};
+  snprintf(h, sizeof h, "%s %d", header, (int)strlen(body) + 1);
+  return sendAllBytes(out, h, 32) && sendAllBytes(out, body, strlen(body) + 1);
+}
+
+// Both handshakes; 2 when the editor refuses the version.
+int join() {
+  lsock = socket(AF_INET, SOCK_STREAM, 0);
+  int yes = 1;
+  setsockopt(lsock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(PORT);
+  if (bind(lsock, (sockaddr*)&a, sizeof a) < 0 || listen(lsock, 4) < 0) return 1;
+  out = socket(AF_INET, SOCK_STREAM, 0);
+  setsockopt(out, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  inet_pton(AF_INET, editorIp, &a.sin_addr);
+  if (connect(out, (sockaddr*)&a, sizeof a) < 0) return 1;
+  char name[256], ver[16];
+  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256)) return 1;
+  if (!sendBlock(out, myVersion, 16) || !recvAllBytes(out, ver, 16)) return 1;
+  ver[15] = 0;
+  name[255] = 0;
+  printf("editor %s version %s\n", name, ver);
+  if (strcmp(ver, myVersion) != 0) {
+    // The editor frees the slot and closes: nothing more arrives.
+    char c;
+    sendBlock(out, "REPEAT!", 8);
+    pollfd f = {out, POLLIN, 0};
+    bool closed = poll(&f, 1, 5000) == 1 && recv(out, &c, 1, 0) <= 0;
+    printf("refused, connection %s\n", closed ? "closed" : "open");
+    return closed ? 2 : 1;
+  }
+  if (!sendBlock(out, "REPEAT!", 8)) return 1;
+  pollfd f = {lsock, POLLIN, 0};
+  if (poll(&f, 1, 10000) != 1) return 1;
+  back = accept(lsock, nullptr, nullptr);
+  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256)) return 1;
+  if (!recvAllBytes(back, ver, 16) || !sendBlock(back, myVersion, 16)) return 1;
+  char token[8];
+  if (!recvAllBytes(back, token, 8)) return 1;
+  token[7] = 0;
+  printf("reverse token %s\n", token);
+  return strcmp(token, "THANKS!") == 0 ? 0 : 1;
+}
+
+bool addlayer(const char* map, const char* tileset, const char* png, const char* pss, bool cut) {
+  char body[256];
+  snprintf(body, sizeof body, "%s %s 0", map, tileset);
+  if (!action("ADDLAYER", body)) return false;
+  char reply[7];
+  if (!recvAllBytes(out, reply, 7)) return false;
+  reply[6] = 0;
+  printf("reply %s\n", reply);
+  if (strcmp(reply, "SENDIT") != 0) return true;
+  std::string img = slurp(png), pc = slurp(pss);
+  size_t off = 0;
+  for (;;) {
+    size_t n = img.size() - off < 16384 ? img.size() - off : 16384;
+    if (cut) {
+      sendSize(out, (long)n);
+      sendAllBytes(out, img.data() + off, n / 2);
+      _exit(0);  // a peer killed mid-transfer
+    }
+    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, n)) return false;
+    off += n;
+    if (n < 16384) break;
+  }
+  return sendSize(out, (long)pc.size()) && sendAllBytes(out, pc.data(), pc.size());
+}
+
+bool expect(const char* header) {
+  char h[32], word[32];
+  int n = 0;
+  if (!recvAllBytes(back, h, 32, 60000)) return false;
+  h[31] = 0;
+  if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
+  std::string body(n, 0);
+  if (n && !recvAllBytes(back, &body[0], n)) return false;
+  printf("%s|%s\n", word, body.c_str());
+  return strcmp(word, header) == 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc < 4) return 1;
+  editorIp = argv[1];
+  myName = argv[2];
+  myVersion = argv[3];
+  for (int i = 4; i < argc; i++) {
+    std::string s = argv[i];
+    bool ok = true;
+    if (s == "join") {
+      int r = join();
+      if (r) return r;
+    } else if (s == "act" && i + 2 < argc) {
+      ok = action(argv[i + 1], argv[i + 2]);
+      i += 2;
+    } else if (s == "addlayer" && i + 4 < argc) {
+      bool cut = i + 5 < argc && strcmp(argv[i + 5], "cut") == 0;
+      ok = addlayer(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4], cut);
+      i += cut ? 5 : 4;
+    } else if (s == "sendpc" && i + 2 < argc) {
+      std::string pc = slurp(argv[i + 2]);
+      ok = action("SENDPC", argv[i + 1]) && sendSize(out, (long)pc.size()) &&
+           sendAllBytes(out, pc.data(), pc.size());
+      i += 2;
+    } else if (s == "expect" && i + 1 < argc) {
+      ok = expect(argv[++i]);
+    } else if (s == "sleep" && i + 1 < argc) {
+      usleep(1000 * atoi(argv[++i]));
+    } else if (s == "bye") {
+      ok = sendBlock(out, "DISCONNECT! 0", 32);
+    } else {
+      fprintf(stderr, "bad step %s\n", argv[i]);
+      return 1;
+    }
+    if (!ok) {
+      printf("step %s failed\n", s.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
