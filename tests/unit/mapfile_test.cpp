@@ -127,6 +127,21 @@ TEST(MapFile, FilenameComesFromTheNameOnDisk) {
             mapBytes("Shown", "real", 1, 1, {{"default", {4}, 0, 0, 0}}));
 }
 
+TEST(MapFile, TilesetNamesFromTheFileStayInsideTheProject) {
+  std::string p = makeProject();
+  writeFile(mapPath(p, "sly"), mapBytes("S", "sly", 1, 1, {{"../../../etc/passwd", {1}, 0, 0, 0}}));
+  captureLogBegin();
+  int slot = openMapInFreeSlot("sly");
+  std::string log = captureLogEnd();
+  ASSERT_GE(slot, 0);
+  EXPECT_TRUE(contains(log, "Nom refuse")) << log;
+  EXPECT_EQ(project.listeMaps[slot]->layer[0]->s, nullptr);
+  for (int i = 0; i < LIBRARY_SLOTS; i++) EXPECT_EQ(layersGFXnames[i], nullptr);
+  // The name is kept as data and written back unchanged.
+  ASSERT_TRUE(closeMapi(slot, "sly"));
+  EXPECT_EQ(readFile(mapPath(p, "sly")), mapBytes("S", "sly", 1, 1, {{"../../../etc/passwd", {1}, 0, 0, 0}}));
+}
+
 TEST(MapFile, BadEndMarkerStillOpensAndIsSavedWellFormed) {
   std::string p = makeProject();
   std::string good = mapBytes("E", "ends", 2, 1, {{"default", {1, 2}, 0, 0, 0}});
