@@ -19,7 +19,7 @@ static void measure(int rate, int frames) {
   std::vector<double> periods;
   Uint32 last = 0;
   for (int i = 0; i <= frames; i++) {
-    while (!synchronisation) SDL_Delay(1);
+    waitFrame();
     refresh();
     Uint32 now = SDL_GetTicks();
     if (i > 0) periods.push_back(now - last);

@@ -11,15 +11,28 @@
 #include "toolkit/files.h"
 
 static SDL_Thread* processorThread = nullptr;
+// Counts the raises of synchronisation, so a frame is drawn once per period
+// even when it takes less than the 1 ms the flag stays raised.
+static std::atomic<uint32_t> pacingTicks{0};
+static uint32_t lastFrameTick = 0;
 
 int processorF(void*) {
   while (!stop) {
     synchronisation = false;
     platformDelay(1000 / fps);
+    pacingTicks++;
     synchronisation = true;
     platformDelay(1);
   }
   return 0;
+}
+
+void waitFrame() {
+  while (!synchronisation || pacingTicks == lastFrameTick) {
+    if (stop) return;
+    platformDelay(1);
+  }
+  lastFrameTick = pacingTicks;
 }
 
 void startPacing() { processorThread = SDL_CreateThread(processorF, nullptr); }

@@ -57,6 +57,7 @@ int processorF(void* unused);
 bool boucle();
 void stopNow();
 void startPacing();
+void waitFrame();  // returns once per pacing period (or when stopping)
 void stopPacing();
 void exitSequence();
 

@@ -31,7 +31,7 @@ static void mainLoop() {
   for (;;) {
     boucle();
     if (stop) break;
-    while (!synchronisation) platformDelay(1);
+    waitFrame();
     refresh();
   }
 }
