@@ -11,13 +11,51 @@ DEMO=$BUILD/tests/widget_demo
 
 dir=$(mktemp -d /tmp/moska-widgets-XXXXXX)
 moska_app "$dir"
-moska_xvfb_start
-SDL_VIDEODRIVER=x11 "$DEMO" "$dir/" > "$dir/log.txt" 2>&1 &
-MOSKA_PID=$!
-MOSKA_PIDS+=("$MOSKA_PID")
+# Xvfb picks a free display itself (-displayfd): choosing a number by its
+# lock file races with other tests starting a server at the same moment.
+xvfb_start() {
+  local i
+  rm -f "$dir/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
+  MOSKA_XVFB_PID=$!
+  for ((i = 0; i < 100; i++)); do
+    [ -s "$dir/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$dir/display" ] || return 1
+  export DISPLAY=:$(head -n 1 "$dir/display")
+  for ((i = 0; i < 50; i++)); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
-moska_wait_window || fail "no window"
-moska_wait_log "$dir" '^button: [0-9]+ x [0-9]+'
+# The demo up with its window; false when it ended first (on a loaded
+# machine a fresh server now and then refuses the first client).
+demo_start() {
+  xvfb_start || return 1
+  SDL_VIDEODRIVER=x11 "$DEMO" "$dir/" > "$dir/log.txt" 2>&1 &
+  MOSKA_PID=$!
+  MOSKA_PIDS+=("$MOSKA_PID")
+  local i
+  for ((i = 0; i < 100; i++)); do
+    grep -qE '^button: [0-9]+ x [0-9]+' "$dir/log.txt" && break
+    kill -0 "$MOSKA_PID" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  moska_wait_window
+}
+
+started=0
+for attempt in 1 2 3; do
+  if demo_start; then started=1; break; fi
+  echo "attempt $attempt: no window" >&2
+  cat "$dir/log.txt" >&2
+  kill -9 "$MOSKA_PID" 2>/dev/null
+  moska_xvfb_stop
+done
+[ "$started" = 1 ] || fail "no demo window after 3 attempts"
 read -r bw bh < <(sed -n 's/^button: \([0-9]*\) x \([0-9]*\)$/\1 \2/p' "$dir/log.txt" | head -n 1)
 moska_focus
 
