@@ -1,18 +1,128 @@
-// Per-frame composition of the screen and the menu panel.
+// Per-frame composition of the screen, the choice of the menu and the fixed
+// content of the menu panel.
+#include <SDL/SDL.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <mutex>
 
 #include "editor/editor.h"
+#include "editor/menu.h"
 #include "model/model.h"
+#include "net/netio.h"
 #include "shell/shell.h"
+#include "toolkit/browser.h"
 #include "toolkit/video.h"
 
-void setMenu(const char* m) {
-  if (m != project.currentMenu) snprintf(project.currentMenu, sizeof project.currentMenu, "%s", m);
+char panelMessage[PANEL_MESSAGE_LEN] = "";
+char panelMessageMenu[16] = "";
+
+namespace {
+const int kTextSize = 16;
+const int kSmallText = 14;
+const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixels
+const int kPeerLineStep = 18;
+const int kMessageY = 420;    // refusals, under every command of the menus
+
+Map* currentMapOrNull() {
+  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
+    return nullptr;
+  return project.listeMaps[project.currentMap];
+}
+
+Layer* currentLayerOrNull(Map* m) {
+  if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)
+    return nullptr;
+  return m->layer[project.currentLayer];
+}
+
+// The peer name of slot i when its outgoing connection is open.
+bool outboundPeer(int i, char* name, size_t cap) {
+  std::lock_guard<std::mutex> g(peersLock);
+  if (!peers[i].clientReady) return false;
+  snprintf(name, cap, "%s", peers[i].clientNames);
+  return true;
+}
+
+void drawMainMenu() {
+  char line[NAME_LEN + 64];
+  Map* m = currentMapOrNull();
+  snprintf(line, sizeof line, "map %ld/%d   %ldx%ld", (long)project.currentMap + 1, project.nbreMaps,
+           m ? (long)m->w : 0L, m ? (long)m->h : 0L);
+  drawText(line, 166, 40, "black", "", kTextSize, true);
+  blitButton(moska, 80, 40, 0);
+  blitButton(b_MainMenu, 0, 0, 2);
+  int k = 0;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    char name[NAME_LEN];
+    if (!outboundPeer(i, name, sizeof name)) continue;
+    k++;
+    pMap used = usedMap[i];
+    snprintf(line, sizeof line, "%d- %s (%s)", i, name, used && used->filename ? used->filename : "");
+    drawText(line, 0, kPeerListY + kPeerLineStep * k, "black", "I", kTextSize, true);
+  }
+  snprintf(line, sizeof line, "Clients: %d.", k);
+  drawText(line, 0, kPeerListY, "black", "U", kTextSize, true);
+  snprintf(line, sizeof line, "Current: %s.map", project.workingMap);
+  drawText(line, 0, 74, "black", "B", kTextSize, true);
+}
+
+void drawMapMenu() {
+  Map* m = currentMapOrNull();
+  Layer* l = currentLayerOrNull(m);
+  blitButton(b_MapMenu, 120, 0, 2);
+  char line[NAME_LEN + 64];
+  snprintf(line, sizeof line, "Layer %d/%d  %s", project.currentLayer + 1, m ? m->layers : 0,
+           l && l->layerGFX ? l->layerGFX : "");
+  drawText(line, 0, 240, "blue", "", kTextSize, true);
+  if (e_addlayer) blitButton(b_addlayer, 232, 270, 2);
+  if (!l) return;
+  if (!l->bg) {
+    // The pass buffer belongs to the tileset the mode was entered with: the
+    // editing palette is only safe on that tileset.
+    if (e_passconditions && l->layerGFX && strcmp(l->layerGFX, e_pcname) == 0)
+      drawElementsPC(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS, true);
+    else
+      drawElementsH(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS);
+    return;
+  }
+  drawText("Scrolling background", 50, 90, "black", "U", kTextSize, true);
+  snprintf(line, sizeof line, "x: %d", l->x);
+  drawText(line, 100, 122, "black", "", kSmallText, true);
+  snprintf(line, sizeof line, "y: %d", l->y);
+  drawText(line, 100, 162, "black", "", kSmallText, true);
+}
+}  // namespace
+
+void setPanelMessage(const char* menuName, const char* text) {
+  snprintf(panelMessageMenu, sizeof panelMessageMenu, "%s", menuName);
+  snprintf(panelMessage, sizeof panelMessage, "%s", text);
+}
+
+void drawMenu() {
   blitIt(menubg, menu, 0, 0);
-  blitButton(moska, 10, 40, 0);
+  if (!menu) return;
+  char line[64];
+  snprintf(line, sizeof line, "MOSKA2 v%s", version);
+  drawText(line, 0, menu->h - 16, "green", "I", kTextSize, true);
+  if (strcmp(project.currentMenu, "main") == 0) drawMainMenu();
+  if (strcmp(project.currentMenu, "map") == 0) drawMapMenu();
+  if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
+  if (panelMessage[0] && strcmp(panelMessageMenu, project.currentMenu) == 0)
+    drawText(panelMessage, 2, kMessageY, "red", "B", kSmallText, true);
+}
+
+void setMenu(const char* m) {
+  gxplorer_index = 0;
+  // A refusal stays on its menu until another menu is chosen.
+  if (strcmp(m, project.currentMenu) != 0) panelMessage[0] = 0;
+  if (m != project.currentMenu) snprintf(project.currentMenu, sizeof project.currentMenu, "%s", m);
+  drawMenu();
+  blitMenu();
 }
 
 void refresh() {
+  eventMenu();
   SDL_Rect origin = {0, 0, 0, 0};
   if (menu && screen) SDL_BlitSurface(menu, nullptr, screen, &origin);
   drawWindow();

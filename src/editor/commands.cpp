@@ -1,0 +1,134 @@
+// The command handler: one turn of input turned into paints, scrolls and
+// menu commands, and the two brushes.
+#include <SDL/SDL.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "editor/editor.h"
+#include "editor/menu.h"
+#include "model/model.h"
+#include "net/net.h"
+#include "platform/platform.h"
+#include "shell/shell.h"
+#include "toolkit/video.h"
+#include "toolkit/widgets.h"
+
+char brush[BRUSH_LEN] = "PEN";
+bool brush_square_state = false;
+unsigned long brush_squareX1 = 0, brush_squareY1 = 0, brush_squareX2 = 0, brush_squareY2 = 0;
+const int force = SCROLL_STEP;
+
+namespace {
+Map* currentMapOrNull() {
+  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
+    return nullptr;
+  return project.listeMaps[project.currentMap];
+}
+
+bool currentLayerExists(const Map* m) {
+  return m && project.currentLayer >= 0 && project.currentLayer < m->layers;
+}
+
+bool isPen() { return strcmp(brush, "PEN") == 0; }
+bool isSquare() { return strcmp(brush, "SQUARE") == 0; }
+
+bool keyDown(SDLKey key) { return event.type == SDL_KEYDOWN && event.key.keysym.sym == key; }
+
+// The rectangle brush: fills from the first corner to the cell under the
+// mouse, cut to the map so that nothing is written outside it.
+void fillSquare(Map* m) {
+  brush_squareX2 = getElementX();
+  brush_squareY2 = getElementY();
+  printf("Brush SQUARE %ldx%ld->%ldx%ld\n", (long)brush_squareX1, (long)brush_squareY1,
+         (long)brush_squareX2, (long)brush_squareY2);
+  if (!currentLayerExists(m)) return;
+  unsigned long x1 = brush_squareX1, y1 = brush_squareY1, x2 = brush_squareX2, y2 = brush_squareY2;
+  if (x1 > x2) { unsigned long t = x1; x1 = x2; x2 = t; }
+  if (y1 > y2) { unsigned long t = y1; y1 = y2; y2 = t; }
+  if (x1 >= m->w || y1 >= m->h) return;  // wholly outside the map
+  if (x2 >= m->w) x2 = m->w - 1;
+  if (y2 >= m->h) y2 = m->h - 1;
+  action_SetElementSquare(m->filename, project.currentLayer, x1, y1, x2, y2,
+                          project.currentElement);
+}
+
+void paintStep() {
+  Map* m = currentMapOrNull();
+  if (leftClic && mouseX > PANEL_WIDTH) {
+    if (isPen()) setElementRelative(project.currentElement);
+    if (isSquare()) {
+      brush_squareX1 = getElementX();
+      brush_squareY1 = getElementY();
+      brush_square_state = true;
+    }
+  }
+  if (rightClic && mouseX > PANEL_WIDTH) {
+    if (isPen()) setElementRelative(0);
+    if (isSquare() && brush_square_state) fillSquare(m);
+  }
+}
+
+void scrollStep() {
+  Map* m = currentMapOrNull();
+  if (!m || !window) return;
+  uint32_t cols = (uint32_t)window->w / TILE, rows = (uint32_t)window->h / TILE;
+  if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(SDLK_RIGHT)))
+    m->viewX += force;
+  if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(SDLK_LEFT))) m->viewX -= force;
+  if (m->viewY / TILE + rows < m->h && ((uint32_t)mouseY == video_y - 1 || keyDown(SDLK_DOWN)))
+    m->viewY += force;
+  if (m->viewY >= (uint32_t)force && (mouseY == 0 || keyDown(SDLK_UP))) m->viewY -= force;
+}
+}  // namespace
+
+unsigned long getElementX() {
+  Map* m = currentMapOrNull();
+  long viewCol = m ? (long)(m->viewX / TILE) : 0;
+  return (unsigned long)((mouseX - PANEL_WIDTH) / TILE + viewCol);
+}
+
+unsigned long getElementY() {
+  Map* m = currentMapOrNull();
+  long viewRow = m ? (long)(m->viewY / TILE) : 0;
+  return (unsigned long)(mouseY / TILE + viewRow);
+}
+
+void setElementRelative(int element) {
+  Map* m = currentMapOrNull();
+  if (!currentLayerExists(m)) return;
+  unsigned long x = getElementX(), y = getElementY();
+  // Where the view is wider or taller than the map there is no cell: the
+  // paint is dropped here rather than sent to the peers.
+  if (x >= m->w || y >= m->h) return;
+  action_SetElementAbsolute(m->filename, project.currentLayer, x, y, element);
+}
+
+void brushSwitch() {
+  if (middleClic) {
+    brush_square_state = false;
+    snprintf(brush, sizeof brush, "%s", isPen() ? "SQUARE" : "PEN");
+    platformDelay(BRUSH_SWITCH_MS);
+    printf("%s\n", brush);
+  }
+  if (isPen() && button(240, 46, brushsquare)) {
+    snprintf(brush, sizeof brush, "SQUARE");
+    platformDelay(BRUSH_SWITCH_MS);
+  }
+  if (isSquare() && button(240, 46, brushpen)) {
+    snprintf(brush, sizeof brush, "PEN");
+    platformDelay(BRUSH_SWITCH_MS);
+  }
+}
+
+void eventMenu() {
+  if (refreshMenu) {
+    drawMenu();
+    blitMenu();
+    refreshMenu = false;
+  }
+  paintStep();
+  scrollStep();
+  if (strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
+  if (strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
+  tabButtons();
+}

@@ -1,0 +1,68 @@
+// The menu panel's state and commands: the three menus, the command handler
+// that paints and scrolls, the map switch, and the widget state of the menus.
+#pragma once
+#include <stddef.h>
+
+#include "shell/shell.h"
+
+// Sizes of the menu fields' buffers and the limits the fields accept.
+enum {
+  NEWMAP_NAME_LIMIT = 16,     // characters typed into the new map's name
+  NEWMAP_SIZE_LIMIT = 10,     // digits typed into its width and height
+  ADDRESS_LIMIT = 16,         // characters typed into the peer address
+  SYSNAME_LIMIT = 64,         // characters typed into the map's display name
+  BRUSH_LEN = 8,
+  BG_LIMIT = 33,              // background x and y stay within -33..33
+  SCROLL_STEP = 16,           // `force`: the view moves one cell per turn
+  BRUSH_SWITCH_MS = 100,
+  PANEL_MESSAGE_LEN = 128,
+};
+
+// Palette geometry every menu uses: origin (1, 70), 18 columns, 10 rows.
+const int PALETTE_X = 1, PALETTE_Y = 70, PALETTE_COLUMNS = 18, PALETTE_ROWS = 10;
+
+// Painting state.
+extern char brush[BRUSH_LEN];  // "PEN" or "SQUARE"
+extern bool brush_square_state;
+extern unsigned long brush_squareX1, brush_squareY1, brush_squareX2, brush_squareY2;
+extern const int force;
+
+// Widget state of the menus.
+extern char e_newmap[NAME_LEN];
+extern char e_newmapw[VERSION_LEN], e_newmaph[VERSION_LEN];
+extern unsigned long e_newmapwi, e_newmaphi;
+extern char e_openmap[PATH_LEN];
+extern bool e_addlayer;
+extern char e_openlayer[PATH_LEN];
+extern bool e_passconditions;
+// Bytes in `passconditions` and the tileset they belong to (pass-conditions mode).
+extern size_t passconditionsLen;
+extern char e_pcname[NAME_LEN];
+
+// A message the panel shows under the commands of one menu (a refused
+// command); empty when there is none.
+extern char panelMessage[PANEL_MESSAGE_LEN];
+extern char panelMessageMenu[16];
+void setPanelMessage(const char* menuName, const char* text);
+
+void drawMenu();
+void g_openmap();
+void eventMenu();
+
+// The mouse position as a cell of the current map, and the pen.
+unsigned long getElementX();
+unsigned long getElementY();
+void setElementRelative(int element);
+
+// The commands of the menus, run by eventMenu in steps 5 to 7 of its turn.
+void mainMenuCommands();
+void mapMenuCommands();
+void tabButtons();
+void brushSwitch();
+// The new-map command: reads the fields, refuses what the model refuses,
+// creates the map (and tells the peers) and switches to it.
+void action_newMap();
+// Pass-conditions mode of the current tileset: enter reads the file, leave
+// writes it; leave returns false (mode kept) when the file cannot be written.
+void enterPassConditions();
+bool leavePassConditions();

@@ -1,0 +1,91 @@
+// The switch of the current map, which keeps the maps the peers use loaded.
+#include <stdio.h>
+#include <string.h>
+
+#include "editor/editor.h"
+#include "editor/menu.h"
+#include "model/model.h"
+#include "net/net.h"
+#include "shell/shell.h"
+#include "toolkit/files.h"
+
+char e_openmap[PATH_LEN] = "";
+
+namespace {
+// The map file can be read. Checked before anything is announced, because
+// the model ends the program on a map file it cannot open.
+bool mapFileReadable(const char* name) {
+  char path[FILE_PATH_LEN];
+  if (!filePath(path, sizeof path, "maps", name, "map")) return false;
+  FILE* f = fopen(path, "rb");
+  if (!f) return false;
+  fclose(f);
+  return true;
+}
+
+void refuse(const char* why) {
+  printf("Map %s non ouverte: %s. La map actuelle %s reste ouverte.\n", e_openmap, why,
+         project.workingMap);
+  char text[PANEL_MESSAGE_LEN];
+  snprintf(text, sizeof text, "Map %.40s: %s", e_openmap, why);
+  setPanelMessage("main", text);
+  setMenu("main");
+}
+}  // namespace
+
+void g_openmap() {
+  if (strcmp(e_openmap, project.workingMap) == 0) {
+    setMenu("main");
+    return;
+  }
+  if (!validName(e_openmap)) {
+    refuse("nom invalide");
+    return;
+  }
+  // A map already loaded here (a peer uses it, or used it) is reused: a
+  // second copy read from its file would lose the edits made since.
+  int loaded = getMap(e_openmap);
+  bool isLoaded = loaded < project.nbreMaps;
+  if (!isLoaded && !mapFileReadable(e_openmap)) {
+    refuse("fichier illisible");
+    return;
+  }
+  action_silentopen(e_openmap);
+  printf("openmap!\n");
+  bool leftInUse = mapUsedByPeers(project.workingMap);
+  printf(leftInUse ? "Map actuelle %s utilisee en reseau\n" : "Map actuelle %s inutilisee en reseau\n",
+         project.workingMap);
+  int index;
+  if (mapUsedByPeers(e_openmap) && isLoaded) {
+    printf("Map a ouvrir %s utilisee en reseau\n", e_openmap);
+    index = loaded;
+  } else {
+    printf("Map a ouvrir %s inutilisee en reseau\n", e_openmap);
+    index = isLoaded ? loaded : openMapInFreeSlot(e_openmap);
+  }
+  if (index < 0) {
+    // The peers were told about the switch: point them back at this map.
+    action_silentopen(project.workingMap);
+    refuse("fichier MAP incorrect");
+    return;
+  }
+  int leftIndex = project.currentMap;
+  char leftName[NAME_LEN];
+  snprintf(leftName, sizeof leftName, "%s", project.workingMap);
+  project.currentMap = index;
+  snprintf(project.workingMap, sizeof project.workingMap, "%s", e_openmap);
+  project.currentLayer = 0;
+  project.currentElement = 0;
+  project.elementIndex = 0;
+  printf("Map %s ouverte avec succes.\n", e_openmap);
+  pMap left = leftIndex >= 0 && leftIndex < project.nbreMaps && project.listeMaps
+                  ? project.listeMaps[leftIndex]
+                  : nullptr;
+  if (!leftInUse) {
+    if (left && left->filename && strcmp(left->filename, leftName) == 0 && leftIndex != index)
+      closeMapi(leftIndex, leftName);
+  } else {
+    printf("Map %s utilisee en reseau (%d).\n", e_openmap, index);
+  }
+  setMenu("main");
+}
