@@ -75,19 +75,29 @@ moska_wait_exit() {
   fail "the editor did not exit within ${secs}s"
 }
 
+# The server picks a free display number itself (-displayfd), so parallel
+# runs never race for one.
 moska_xvfb_start() {
-  local n
-  for n in $(seq 90 140); do
-    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  local try i n out
+  for try in 1 2 3; do
+    out=$(mktemp /tmp/moska-xvfb-XXXXXX)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out" >/dev/null 2>&1 &
     MOSKA_XVFB_PID=$!
-    export DISPLAY=:$n
-    local i
     for ((i = 0; i < 50; i++)); do
-      xdpyinfo >/dev/null 2>&1 && return 0
+      n=$(cat "$out" 2>/dev/null)
+      [ -n "$n" ] && break
       sleep 0.1
     done
-    kill "$MOSKA_XVFB_PID" 2>/dev/null
+    rm -f "$out"
+    if [ -n "$n" ]; then
+      export DISPLAY=:$n
+      for ((i = 0; i < 50; i++)); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
+      done
+    fi
+    kill -9 "$MOSKA_XVFB_PID" 2>/dev/null
+    wait "$MOSKA_XVFB_PID" 2>/dev/null
   done
   fail "Xvfb did not start"
 }
