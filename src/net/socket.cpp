@@ -72,8 +72,8 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
   char* c = (char*)p;
   bool first = true;
   while (n > 0) {
-    if (s < 0) return false;
-    if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
+    if (s < 0 || stop || (quit && *quit)) return false;
+    // Take what is there first; wait only when nothing is.
     ssize_t k = recv(s, c, n, MSG_DONTWAIT);
     if (k > 0) {
       c += k;
@@ -81,7 +81,11 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
       first = false;
       continue;
     }
-    if (k < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
+      continue;
+    }
     return false;  // 0: the peer closed
   }
   return true;

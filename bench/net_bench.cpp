@@ -1,0 +1,146 @@
+// Network benchmark between two processes (run by bench/net_bench.sh, each in
+// its own network namespace): latency of "PARTTHIS!" from send to applied at
+// the peer, and a 16 MiB tileset transfer next to raw TCP on the same link.
+//   net_bench echo            serves; echoes each pen action back
+//   net_bench drive PEER_IP   joins, measures, prints figures
+#include <SDL/SDL.h>
+#include <arpa/inet.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/model.h"
+#include "net/net.h"
+#include "net/netio.h"
+#include "shell/project.h"
+#include "shell/shell.h"
+
+namespace {
+const int ROUNDS = 2000;
+const size_t TILESET = 16u << 20;
+const int RAW_PORT = 34568;
+
+double nowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
+}
+
+void setUp(const char* who) {
+  char dir[64];
+  snprintf(dir, sizeof dir, "/tmp/moska-netbench-%s-XXXXXX", who);
+  if (!mkdtemp(dir)) exit(1);
+  snprintf(projectPath, sizeof projectPath, "%s/", dir);
+  for (const char* sub : {"layers", "layerspc", "maps", "models"})
+    mkdir((std::string(projectPath) + sub).c_str(), 0755);
+  freopen("/dev/null", "w", stdout);  // the log of every cell write
+  newMapFile("map0", 64, 64);
+  openMapInFreeSlot("map0");
+  snprintf(project.workingMap, sizeof project.workingMap, "map0");
+  projectLoaded = true;
+  snprintf(username, sizeof username, "%s", who);
+  initNet();
+}
+
+int32_t& cell(int x) { return project.listeMaps[0]->layer[0]->e[x]; }
+
+void rawServer() {
+  int ls = netListen(0, RAW_PORT, nullptr);
+  int s = netAccept(ls, 60000, nullptr, nullptr);
+  std::vector<char> buf(1 << 16);
+  size_t got = 0;
+  while (got < TILESET) {
+    ssize_t k = recv(s, buf.data(), buf.size(), 0);
+    if (k <= 0) break;
+    got += (size_t)k;
+  }
+  sendAll(s, "!", 1);
+  netClose(s);
+  netClose(ls);
+}
+
+int echo() {
+  setUp("echo");
+  std::thread raw(rawServer);
+  int32_t last = 0;
+  double end = nowUs() + 120e6;
+  while (nowUs() < end) {
+    netPump();
+    if (cell(0) != last) {
+      last = cell(0);
+      if (last < 0) break;
+      action_SetElementAbsolute("map0", 0, 1, 0, last);
+    }
+    usleep(50);
+  }
+  raw.join();
+  return 0;
+}
+
+int drive(const char* peer) {
+  setUp("drive");
+  FILE* out = fdopen(dup(2), "w");
+  if (!joinServer(peer)) return 1;
+  while (!usedMap[0]) {
+    netPump();
+    usleep(1000);
+  }
+  std::vector<double> rtt;
+  for (int k = 1; k <= ROUNDS; k++) {
+    double t0 = nowUs();
+    action_SetElementAbsolute("map0", 0, 0, 0, k);
+    while (cell(1) != k) {
+      netPump();
+      usleep(20);
+    }
+    rtt.push_back(nowUs() - t0);
+  }
+  std::sort(rtt.begin(), rtt.end());
+  // The tileset: written here, offered with "ADDLAYER", pulled by the peer.
+  std::string img(TILESET, 0);
+  for (size_t i = 0; i < img.size(); i++) img[i] = (char)(i * 2654435761u >> 24);
+  FILE* f = fopen((std::string(projectPath) + "layers/big.png").c_str(), "wb");
+  fwrite(img.data(), 1, img.size(), f);
+  fclose(f);
+  double t0 = nowUs();
+  action_addLayer(0, "big", false);
+  double tileUs = nowUs() - t0;
+  uint32_t host;
+  inet_pton(AF_INET, peer, &host);
+  int s = netConnect(host, RAW_PORT, 5000);
+  t0 = nowUs();
+  sendAll(s, img.data(), img.size());
+  char c;
+  recvAll(s, &c, 1, 30000);
+  double rawUs = nowUs() - t0;
+  netClose(s);
+  action_SetElementAbsolute("map0", 0, 0, 0, -1);
+  double mb = TILESET / 1048576.0;
+  fprintf(out, "PARTTHIS! round trip over %d rounds: p50 %.0f us, p99 %.0f us\n", ROUNDS,
+          rtt[rtt.size() / 2], rtt[rtt.size() * 99 / 100]);
+  fprintf(out, "send to applied at the peer (half a round trip): p50 %.0f us, p99 %.0f us\n",
+          rtt[rtt.size() / 2] / 2, rtt[rtt.size() * 99 / 100] / 2);
+  fprintf(out, "16 MiB tileset transfer: %.1f MiB/s; raw TCP on the same link: %.1f MiB/s (ratio %.2f)\n",
+          mb / (tileUs / 1e6), mb / (rawUs / 1e6), rawUs / tileUs);
+  fclose(out);
+  stop = true;
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  SDL_Init(SDL_INIT_VIDEO);
+  if (argc >= 2 && strcmp(argv[1], "echo") == 0) return echo();
+  if (argc >= 3 && strcmp(argv[1], "drive") == 0) return drive(argv[2]);
+  fprintf(stderr, "usage: net_bench echo | net_bench drive PEER_IP\n");
+  return 2;
+}
