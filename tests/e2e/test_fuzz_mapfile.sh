@@ -6,7 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="${MOSKA_BUILD:-$root/build}/fuzz"
 seconds="${FUZZ_SECONDS:-20}"
-bin="$("$root/fuzz/build.sh" "$out" | tail -n 1)"
+bin="$(bash "$root/fuzz/build.sh" "$out" | tail -n 1)"
 # New inputs go to a scratch corpus; the seeds in the tree stay as they are.
 rm -rf "$out/corpus-run"
 mkdir -p "$out/corpus-run"
