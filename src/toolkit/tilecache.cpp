@@ -2,9 +2,9 @@
 // from the sheet, with the sheet's own blit, onto scratch destinations of
 // three different colours: a pixel that keeps the scratch colour is
 // transparent, a pixel that comes out the same on all three is what the blit
-// always writes there. Such a tile becomes a surface in the target's format,
-// keyed on a value none of its pixels has, which the library copies run by
-// run. A tile whose result depends on what lies under it (blended alpha) is
+// always writes there. Such a tile is kept as pixels in the target's format
+// with a mask of the written ones, and copied straight into the target
+// (whole rows with memcpy). A tile whose result depends on what lies under it (blended alpha) is
 // cut in the sheet's own format and flags instead, so it blends exactly as
 // the sheet does.
 #include "toolkit/tilecache.h"
@@ -16,7 +16,7 @@
 
 namespace {
 const int kTile = 16;
-const int kMaxTiles = 1 << 16;  // larger sheets (64 MiB of tiles) are drawn from the sheet
+const int kMaxTiles = 1 << 14;  // larger sheets (2048 x 2048 pixels) are drawn from the sheet
 const int kScratches = 3;
 const Uint32 kScratchColour[kScratches] = {0x00000000u, 0xFFFFFFFFu, 0x7F80817Eu};
 
@@ -26,6 +26,10 @@ void freeTiles(TileCache& c) {
   for (SDL_Surface* t : c.tiles)
     if (t) SDL_FreeSurface(t);
   c.tiles.clear();
+  c.kind.clear();
+  c.pixels.clear();
+  c.masks.clear();
+  c.rowKind.clear();
 }
 
 const Uint32 kStateFlags = SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK;
@@ -38,10 +42,10 @@ void takeSignature(TileCache& c, SDL_Surface* s, SDL_Surface* target) {
   c.flags = s->flags & kStateFlags;
   c.colorkey = s->format->colorkey;
   c.alpha = s->format->alpha;
-  c.masks[0] = s->format->Rmask;
-  c.masks[1] = s->format->Gmask;
-  c.masks[2] = s->format->Bmask;
-  c.masks[3] = s->format->Amask;
+  c.sheetMasks[0] = s->format->Rmask;
+  c.sheetMasks[1] = s->format->Gmask;
+  c.sheetMasks[2] = s->format->Bmask;
+  c.sheetMasks[3] = s->format->Amask;
   c.target = target->format;
 }
 
@@ -49,8 +53,8 @@ bool sameSignature(const TileCache& c, SDL_Surface* s, SDL_Surface* target) {
   const SDL_PixelFormat* f = s->format;
   return c.w == s->w && c.h == s->h && c.bpp == f->BitsPerPixel &&
          c.flags == (s->flags & kStateFlags) && c.colorkey == f->colorkey && c.alpha == f->alpha &&
-         c.masks[0] == f->Rmask && c.masks[1] == f->Gmask && c.masks[2] == f->Bmask &&
-         c.masks[3] == f->Amask && c.target == target->format;
+         c.sheetMasks[0] == f->Rmask && c.sheetMasks[1] == f->Gmask && c.sheetMasks[2] == f->Bmask &&
+         c.sheetMasks[3] == f->Amask && c.target == target->format;
 }
 
 SDL_Surface* newSurface(int w, int h, const SDL_PixelFormat* f) {
@@ -82,52 +86,61 @@ SDL_Surface* cutSameFormat(SDL_Surface* sheet, int sx, int sy) {
   return t;
 }
 
-bool keyTaken(const Uint32* px, const bool* opaque, Uint32 key) {
-  for (int i = 0; i < kTile * kTile; i++)
-    if (opaque[i] && px[i] == key) return true;
-  return false;
+// Marks tile n blended (drawn from its own surface) or sorts its rows.
+bool finishTile(TileCache& c, int n, int sx, int sy, bool blended) {
+  if (blended) {
+    c.kind[n] = TILE_SURFACE;
+    c.tiles[n] = cutSameFormat(c.sheet, sx, sy);
+    return c.tiles[n] != nullptr;
+  }
+  const Uint32* mask = &c.masks[(size_t)n * kTile * kTile];
+  int written = 0;
+  for (int y = 0; y < kTile; y++) {
+    int set = 0;
+    for (int x = 0; x < kTile; x++) set += mask[y * kTile + x] != 0;
+    c.rowKind[n * kTile + y] = set == 0 ? 0 : set == kTile ? 1 : 2;
+    written += set;
+  }
+  c.kind[n] = written ? TILE_PIXELS : TILE_EMPTY;
+  return true;
 }
 
-// Makes the tile at (sx, sy) of the sheet. Null with *empty set: the blit
-// writes nothing. Null without it: out of memory.
-SDL_Surface* makeTile(SDL_Surface* sheet, SDL_Surface* scratch[], int sx, int sy, bool* empty) {
-  *empty = false;
+// Blits the whole sheet onto each scratch colour in turn (every blit works
+// pixel by pixel, so this equals blitting tile by tile) and sorts each pixel
+// of each tile: untouched, always the same value, or depending on what lay
+// under it.
+bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
+  SDL_Surface* scratch = newSurface(perRow * kTile, rows * kTile, target->format);
+  if (!scratch) return false;
+  size_t count = (size_t)perRow * rows, n = count * kTile * kTile;
+  std::vector<Uint8> untouched(n, 1), fixed(n, 1);
   for (int i = 0; i < kScratches; i++) {
-    SDL_FillRect(scratch[i], nullptr, kScratchColour[i]);
-    SDL_Rect src = {(Sint16)sx, (Sint16)sy, kTile, kTile};
+    SDL_FillRect(scratch, nullptr, kScratchColour[i]);
     SDL_Rect dst = {0, 0, 0, 0};
-    SDL_BlitSurface(sheet, &src, scratch[i], &dst);
-  }
-  Uint32 px[kTile * kTile];
-  bool opaque[kTile * kTile];
-  int written = 0;
-  for (int y = 0; y < kTile; y++)
-    for (int x = 0; x < kTile; x++) {
-      Uint32 v[kScratches];
-      bool untouched = true, fixed = true;
-      for (int i = 0; i < kScratches; i++) {
-        v[i] = row32(scratch[i], y)[x];
-        untouched = untouched && v[i] == kScratchColour[i];
-        fixed = fixed && v[i] == v[0];
+    SDL_BlitSurface(c.sheet, nullptr, scratch, &dst);
+    for (size_t t = 0; t < count; t++)
+      for (int y = 0; y < kTile; y++) {
+        const Uint32* src = row32(scratch, (int)(t / perRow) * kTile + y) + (t % perRow) * kTile;
+        size_t at = (t * kTile + y) * kTile;
+        for (int x = 0; x < kTile; x++) {
+          if (i == 0) c.pixels[at + x] = src[x];
+          untouched[at + x] &= src[x] == kScratchColour[i];
+          fixed[at + x] &= src[x] == c.pixels[at + x];
+        }
       }
-      if (!untouched && !fixed) return cutSameFormat(sheet, sx, sy);
-      opaque[y * kTile + x] = !untouched;
-      px[y * kTile + x] = v[0];
-      written += !untouched;
-    }
-  if (written == 0) {
-    *empty = true;
-    return nullptr;
   }
-  // A key that no written pixel has; at most 256 values are taken.
-  Uint32 key = 0xFF00FE01u;
-  while (keyTaken(px, opaque, key)) key++;
-  SDL_Surface* t = newSurface(kTile, kTile, scratch[0]->format);
-  if (!t) return nullptr;
-  for (int y = 0; y < kTile; y++)
-    for (int x = 0; x < kTile; x++) row32(t, y)[x] = opaque[y * kTile + x] ? px[y * kTile + x] : key;
-  if (written < kTile * kTile) SDL_SetColorKey(t, SDL_SRCCOLORKEY | SDL_RLEACCEL, key);
-  return t;
+  SDL_FreeSurface(scratch);
+  bool ok = true;
+  for (size_t t = 0; ok && t < count; t++) {
+    bool blended = false;
+    for (size_t p = t * kTile * kTile; p < (t + 1) * kTile * kTile; p++) {
+      blended = blended || (!untouched[p] && !fixed[p]);
+      c.masks[p] = untouched[p] ? 0 : ~0u;
+      if (untouched[p]) c.pixels[p] = 0;
+    }
+    ok = finishTile(c, (int)t, (int)(t % perRow) * kTile, (int)(t / perRow) * kTile, blended);
+  }
+  return ok;
 }
 
 // The sheet's blit mapping now points at a scratch surface about to be
@@ -143,20 +156,13 @@ void remapSheet(SDL_Surface* sheet) {
 bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
   int perRow = sheet->w / kTile, rows = (sheet->h + kTile - 1) / kTile;
   if ((long long)perRow * rows > kMaxTiles || target->format->BytesPerPixel != 4) return false;
-  SDL_Surface* scratch[kScratches] = {nullptr, nullptr, nullptr};
-  bool ok = true;
-  for (int i = 0; i < kScratches; i++) {
-    scratch[i] = newSurface(kTile, kTile, target->format);
-    ok = ok && scratch[i];
-  }
-  c.tiles.assign((size_t)perRow * rows, nullptr);
-  for (int n = 0; ok && n < perRow * rows; n++) {
-    bool empty = false;
-    c.tiles[n] = makeTile(sheet, scratch, (n % perRow) * kTile, (n / perRow) * kTile, &empty);
-    ok = c.tiles[n] || empty;
-  }
-  for (SDL_Surface* s : scratch)
-    if (s) SDL_FreeSurface(s);
+  size_t count = (size_t)perRow * rows;
+  c.kind.assign(count, TILE_EMPTY);
+  c.tiles.assign(count, nullptr);
+  c.pixels.assign(count * kTile * kTile, 0);
+  c.masks.assign(count * kTile * kTile, 0);
+  c.rowKind.assign(count * kTile, 0);
+  bool ok = recordTiles(c, target, perRow, rows);
   remapSheet(sheet);
   if (!ok) freeTiles(c);
   return ok;
@@ -167,10 +173,11 @@ const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target) {
   if (!sheet || !target || sheet->w < kTile || sheet->h <= 0) return nullptr;
   auto it = caches.find(sheet);
   if (it != caches.end()) {
-    if (sameSignature(it->second, sheet, target)) return it->second.tiles.empty() ? nullptr : &it->second;
+    if (sameSignature(it->second, sheet, target)) return it->second.kind.empty() ? nullptr : &it->second;
     freeTiles(it->second);
   }
   TileCache& c = caches[sheet];
+  c.sheet = sheet;
   // The signature is taken first: building does not change the sheet, and a
   // sheet that cannot be cached is not retried on every frame.
   takeSignature(c, sheet, target);
@@ -178,12 +185,49 @@ const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target) {
   return &c;
 }
 
+namespace {
+bool sameLayout(const SDL_PixelFormat* a, const SDL_PixelFormat* b) {
+  return a == b || (a->BytesPerPixel == 4 && b->BytesPerPixel == 4 && a->Rmask == b->Rmask &&
+                    a->Gmask == b->Gmask && a->Bmask == b->Bmask && a->Amask == b->Amask);
+}
+
+// Copies the written pixels of a recorded tile, clipped to dst.
+void copyPixels(const TileCache* c, int n, SDL_Surface* dst, int x, int y) {
+  int x0 = x < 0 ? -x : 0, y0 = y < 0 ? -y : 0;
+  int x1 = dst->w - x < kTile ? dst->w - x : kTile, y1 = dst->h - y < kTile ? dst->h - y : kTile;
+  if (x0 >= x1 || y0 >= y1) return;
+  const Uint32* px = &c->pixels[(size_t)n * kTile * kTile];
+  const Uint32* mask = &c->masks[(size_t)n * kTile * kTile];
+  const Uint8* rowKind = &c->rowKind[(size_t)n * kTile];
+  bool locked = SDL_MUSTLOCK(dst);
+  if (locked && SDL_LockSurface(dst) < 0) return;
+  for (int ty = y0; ty < y1; ty++) {
+    if (rowKind[ty] == 0) continue;
+    Uint32* d = row32(dst, y + ty) + x;
+    const Uint32* s = px + ty * kTile;
+    if (rowKind[ty] == 1 && x0 == 0 && x1 == kTile) {
+      memcpy(d, s, kTile * 4);
+      continue;
+    }
+    const Uint32* m = mask + ty * kTile;
+    if (x0 == 0 && x1 == kTile) {
+      for (int tx = 0; tx < kTile; tx++) d[tx] = (s[tx] & m[tx]) | (d[tx] & ~m[tx]);
+      continue;
+    }
+    for (int tx = x0; tx < x1; tx++) d[tx] = (s[tx] & m[tx]) | (d[tx] & ~m[tx]);
+  }
+  if (locked) SDL_UnlockSurface(dst);
+}
+}  // namespace
+
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
-  if (!c || element < 0 || (size_t)element >= c->tiles.size()) return;
-  SDL_Surface* t = c->tiles[element];
-  if (!t) return;
-  SDL_Rect d = {(Sint16)x, (Sint16)y, 0, 0};
-  SDL_BlitSurface(t, nullptr, dst, &d);
+  if (!c || !dst || element < 0 || (size_t)element >= c->kind.size()) return;
+  if (c->kind[element] == TILE_PIXELS && sameLayout(dst->format, c->target)) {
+    copyPixels(c, element, dst, x, y);
+  } else if (c->kind[element] == TILE_SURFACE) {
+    SDL_Rect d = {(Sint16)x, (Sint16)y, 0, 0};
+    SDL_BlitSurface(c->tiles[element], nullptr, dst, &d);
+  }
 }
 
 void tileCacheDrop(SDL_Surface* sheet) {

@@ -11,12 +11,22 @@
 
 #include <vector>
 
+enum TileKind : Uint8 {
+  TILE_EMPTY,    // the blit writes nothing
+  TILE_PIXELS,   // fixed pixels in the target's format, copied where the mask is set
+  TILE_SURFACE,  // blended: drawn from its own surface in the sheet's format
+};
+enum { TILE_PIXELS_PER_TILE = 16 * 16 };
+
 struct TileCache {
   SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
-  std::vector<SDL_Surface*> tiles;    // one per tile number; null: draws nothing
+  std::vector<Uint8> kind;            // TileKind of each tile number
+  std::vector<SDL_Surface*> tiles;    // TILE_SURFACE tiles; null for the others
+  std::vector<Uint32> pixels, masks;  // TILE_PIXELS tiles: 256 values each, mask ~0 where written
+  std::vector<Uint8> rowKind;         // 16 per tile: 0 nothing written, 1 all written, 2 some
   // What the tiles depend on; a change (or a reused address) means a rebuild.
   int w = 0, h = 0, bpp = 0;
-  Uint32 flags = 0, colorkey = 0, masks[4] = {0, 0, 0, 0};
+  Uint32 flags = 0, colorkey = 0, sheetMasks[4] = {0, 0, 0, 0};
   Uint8 alpha = 0;
   SDL_PixelFormat* target = nullptr;  // format of the surface the tiles are made for
 };

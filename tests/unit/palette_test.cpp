@@ -1,0 +1,184 @@
+// The tile palette: which cells are shown, visited and selectable, when the
+// scroll buttons move, and pass-condition editing per quarter.
+#include <SDL/SDL.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "editor/editor.h"
+#include "model/model.h"
+#include "shell/shell.h"
+#include "testutil.h"
+#include "toolkit/video.h"
+
+namespace {
+const int PX = 1, PY = 70, COLS = 18, ROWS = 10;
+
+Uint32 rgb(int r, int g, int b) { return SDL_MapRGB(menu->format, r, g, b); }
+
+// Tile n of a solid sheet is (n % 256, 1 + n / 256, 200); tile 0 is keyed.
+Uint32 tileColour(int n) { return rgb(n % 256, 1 + n / 256, 200); }
+
+SDL_Surface* solidSheet(int w, int h) {
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 0, 1, 200));
+  for (int n = 0; n < (w / 16) * (h / 16); n++) {
+    SDL_Rect r = {(Sint16)(n % (w / 16) * 16), (Sint16)(n / (w / 16) * 16), 16, 16};
+    SDL_FillRect(s, &r, SDL_MapRGB(s->format, n % 256, 1 + n / 256, 200));
+  }
+  SDL_SetColorKey(s, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(s, 0, 0));
+  return s;
+}
+
+SDL_Surface* solidImage(int w, int h, int r, int g, int b) {
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, r, g, b));
+  return s;
+}
+
+// A current map whose current layer uses `sheet`, and the palette's images.
+void setUp(SDL_Surface* sheet) {
+  makeProject();
+  startVideo();
+  Map* m = new Map;
+  m->w = m->h = 4;
+  m->layers = 1;
+  m->layer = new Layer*[1]{new Layer};
+  m->layer[0]->e = new int32_t[16]();
+  m->layer[0]->s = sheet;
+  project = Project();
+  project.listeMaps = new pMap[1]{m};
+  project.nbreMaps = 1;
+  b_up = solidImage(16, 48, 0, 255, 0);
+  b_down = solidImage(16, 48, 0, 0, 255);
+  passnot = solidImage(8, 8, 255, 0, 0);
+}
+
+Uint32 cellCentre(int k, int j) { return getpixel(menu, PX + 16 * k + 8, PY + 16 * j + 8); }
+
+// Colours of all 180 cells after drawElementsH.
+std::vector<Uint32> shown() {
+  fillRect(menu, 0, 0, menu->w, menu->h, 50, 50, 50);
+  drawElementsH(PX, PY, COLS, ROWS);
+  std::vector<Uint32> v;
+  for (int j = 0; j < ROWS; j++)
+    for (int k = 0; k < COLS; k++) v.push_back(cellCentre(k, j));
+  return v;
+}
+
+void clickAt(int x, int y, bool left, bool right = false) {
+  mouseX = x, mouseY = y;
+  leftClic = left;
+  rightClic = right;
+}
+
+// Selects with a click on cell (k, j); returns the new currentElement.
+int select(int k, int j) {
+  project.currentElement = -5;
+  clickAt(PX + 16 * k + 3, PY + 16 * j + 3, true);
+  drawElements(PX, PY, COLS, ROWS);
+  leftClic = false;
+  return project.currentElement;
+}
+
+void pressDown(bool pc = false) {
+  int bx = pc ? PX + 16 * COLS : PX + 16 * COLS + 1;
+  clickAt(bx + 8, PY + 16 * ROWS - 32 + 8, true);
+  if (pc) drawElementsPC(PX, PY, COLS, ROWS, true);
+  else drawElements(PX, PY, COLS, ROWS);
+  leftClic = false;
+}
+
+void pressUp() {
+  clickAt(PX + 16 * COLS + 1 + 8, PY + 8, true);
+  drawElements(PX, PY, COLS, ROWS);
+  leftClic = false;
+}
+}  // namespace
+
+TEST(Palette, FortyTilesShowVisitAndSelectOnlyTheirCells) {
+  setUp(solidSheet(160, 64));  // 10 tiles per row, 4 rows
+  std::vector<Uint32> v = shown();
+  for (int i = 0; i < COLS * ROWS; i++)
+    EXPECT_EQ(v[i], i >= 1 && i < 40 ? tileColour(i) : rgb(0, 0, 0)) << "cell " << i;
+  EXPECT_EQ(select(3, 2), 39);
+  EXPECT_EQ(select(4, 2), -5);  // not visited
+  EXPECT_EQ(select(0, 5), -5);
+  pressDown();
+  EXPECT_EQ(project.elementIndex, 0);
+  pressUp();
+  EXPECT_EQ(project.elementIndex, 0);
+  // The preview shows the selected tile right of the palette.
+  project.currentElement = 17;
+  shown();
+  EXPECT_EQ(getpixel(menu, 297, 142), tileColour(17));
+}
+
+TEST(Palette, TwoHundredTilesScrollByRowsUntilTheEnd) {
+  setUp(solidSheet(160, 320));  // 10 tiles per row, 20 rows
+  std::vector<Uint32> v = shown();
+  for (int i = 1; i < COLS * ROWS; i++) EXPECT_EQ(v[i], tileColour(i)) << "cell " << i;
+  pressUp();
+  EXPECT_EQ(project.elementIndex, 0);
+  pressDown();
+  EXPECT_EQ(project.elementIndex, 1);
+  v = shown();
+  EXPECT_EQ(v[0], tileColour(18));
+  EXPECT_EQ(v[179], tileColour(197));
+  pressDown();
+  EXPECT_EQ(project.elementIndex, 2);
+  v = shown();
+  for (int i = 0; i < COLS * ROWS; i++)
+    EXPECT_EQ(v[i], 36 + i < 200 ? tileColour(36 + i) : rgb(0, 0, 0)) << "cell " << i;
+  EXPECT_EQ(select(17, 9), 215);  // visited past the end: black but selectable
+  pressDown();
+  EXPECT_EQ(project.elementIndex, 2);  // (10 + 2) * 18 = 216 is not below 200
+  pressUp();
+  EXPECT_EQ(project.elementIndex, 1);
+}
+
+TEST(Palette, PassQuartersFollowTheButtonsAndTheShownElements) {
+  setUp(solidSheet(160, 320));
+  std::vector<unsigned char> pass(200 * 4, 1);
+  passconditions = pass.data();
+  pass[4 * 1 + 1] = 0;
+  int qx = PX + 16 + 8 + 3, qy = PY + 3;  // top-right quarter of element 1
+  clickAt(qx, qy, true);
+  drawElementsPC(PX, PY, COLS, ROWS, true);
+  EXPECT_EQ(pass[4 * 1 + 1], 1);
+  EXPECT_EQ(getpixel(menu, qx, qy), tileColour(1));  // no mark
+  clickAt(qx, qy, false, true);
+  drawElementsPC(PX, PY, COLS, ROWS, true);
+  EXPECT_EQ(pass[4 * 1 + 1], 0);
+  EXPECT_EQ(getpixel(menu, qx, qy), rgb(255, 0, 0));
+  for (int q : {0, 2, 3})
+    EXPECT_EQ(getpixel(menu, PX + 16 + (q % 2) * 8 + 3, PY + (q / 2) * 8 + 3), tileColour(1));
+  EXPECT_EQ(std::count(pass.begin(), pass.end(), 0), 1);
+  // Scrolled by one row, the first cell is element 18.
+  clickAt(0, 0, false);
+  pressDown(true);
+  EXPECT_EQ(project.elementIndex, 1);
+  pass[4 * 20 + 3] = 0;
+  clickAt(PX + 2, PY + 8 + 2, false, true);  // bottom-left quarter of element 18
+  drawElementsPC(PX, PY, COLS, ROWS, true);
+  EXPECT_EQ(pass[4 * 18 + 2], 0);
+  EXPECT_EQ(getpixel(menu, PX + 2 * 16 + 8 + 3, PY + 8 + 3), rgb(255, 0, 0));  // element 20
+  EXPECT_EQ(getpixel(menu, PX + 16 + 8 + 3, PY + 3), tileColour(19));  // element 1 is gone
+}
+
+TEST(Palette, PassEditingReachesTheCellLimitWhileTilesStopAtTheTileLimit) {
+  // 160 x 72: cell limit (10 * 72) / 16 = 45, tile limit 10 * 4 = 40.
+  setUp(solidSheet(160, 72));
+  std::vector<unsigned char> pass(45 * 4, 1);
+  passconditions = pass.data();
+  int x = PX + 16 * 6 + 3, y = PY + 16 * 2 + 3;  // element 42
+  clickAt(x, y, false, true);
+  drawElementsPC(PX, PY, COLS, ROWS, true);
+  EXPECT_EQ(pass[4 * 42], 0);
+  EXPECT_EQ(getpixel(menu, x, y), rgb(255, 0, 0));
+  EXPECT_EQ(getpixel(menu, x + 8, y), rgb(0, 0, 0));  // no tile 42 drawn
+  clickAt(PX + 16 * 9 + 3, y, false, true);  // element 45: not visited
+  drawElementsPC(PX, PY, COLS, ROWS, true);
+  EXPECT_EQ(std::count(pass.begin(), pass.end(), 0), 1);
+}
