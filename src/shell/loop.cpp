@@ -30,6 +30,7 @@ int processorF(void*) {
 void waitFrame() {
   while (!synchronisation || pacingTicks == lastFrameTick) {
     if (stop) return;
+    netPump();  // peers' edits are applied while waiting, not once per frame
     platformDelay(1);
   }
   lastFrameTick = pacingTicks;

@@ -39,6 +39,7 @@ moska_driver() { if [ -n "${DISPLAY:-}" ]; then echo x11; else echo dummy; fi; }
 
 moska_start() {
   local dir=$1; shift
+  : > "$dir/log.txt"  # emptied now, so a wait never matches an earlier run's lines
   SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-$(moska_driver)} "$dir/moska2" "$@" > "$dir/log.txt" 2>&1 &
   MOSKA_PID=$!
   MOSKA_PIDS+=("$MOSKA_PID")
@@ -46,6 +47,7 @@ moska_start() {
 
 moska_start_ns() {
   local ns=$1 dir=$2; shift 2
+  : > "$dir/log.txt"
   ip netns exec "$ns" env SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-$(moska_driver)} \
     "$dir/moska2" "$@" > "$dir/log.txt" 2>&1 &
   MOSKA_PID=$!
@@ -81,7 +83,7 @@ moska_xvfb_start() {
   local try i n out
   for try in 1 2 3; do
     out=$(mktemp /tmp/moska-xvfb-XXXXXX)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$out" >/dev/null 2>&1 &
     MOSKA_XVFB_PID=$!
     for ((i = 0; i < 50; i++)); do
       n=$(cat "$out" 2>/dev/null)

@@ -11,30 +11,9 @@ DEMO=$BUILD/tests/widget_demo
 
 dir=$(mktemp -d /tmp/moska-widgets-XXXXXX)
 moska_app "$dir"
-# Xvfb picks a free display itself (-displayfd): choosing a number by its
-# lock file races with other tests starting a server at the same moment.
-xvfb_start() {
-  local i
-  rm -f "$dir/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
-  MOSKA_XVFB_PID=$!
-  for ((i = 0; i < 100; i++)); do
-    [ -s "$dir/display" ] && break
-    sleep 0.1
-  done
-  [ -s "$dir/display" ] || return 1
-  export DISPLAY=:$(head -n 1 "$dir/display")
-  for ((i = 0; i < 50; i++)); do
-    xdpyinfo >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-# The demo up with its window; false when it ended first (on a loaded
-# machine a fresh server now and then refuses the first client).
+# The demo up with its window; false when it ended first.
 demo_start() {
-  xvfb_start || return 1
+  moska_xvfb_start
   SDL_VIDEODRIVER=x11 "$DEMO" "$dir/" > "$dir/log.txt" 2>&1 &
   MOSKA_PID=$!
   MOSKA_PIDS+=("$MOSKA_PID")
