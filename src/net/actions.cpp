@@ -5,13 +5,28 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <condition_variable>
 #include <thread>
 
+#include "editor/editor.h"
 #include "model/model.h"
 #include "net/netio.h"
 #include "shell/shell.h"
+#include "toolkit/video.h"
 
 namespace {
+// While an action is being sent the main thread shows the network-activity
+// picture in the map view and redraws it this often, so a long transfer does
+// not look frozen. The send threads never draw.
+const int ACTIVITY_REDRAW_MS = 100;
+
+// Counts the send threads of one action that have finished.
+struct SendDone {
+  std::mutex lock;
+  std::condition_variable changed;
+  size_t count = 0;
+};
+
 // One action for one peer, handed to its send thread as its argument.
 struct SendJob {
   int slot;
@@ -51,6 +66,15 @@ bool body(char* out, size_t cap, const char* header, const char* fmt, ...) {
   return false;
 }
 
+// Draws the map view, which shows the network-activity picture while
+// antenneWifi is set, and puts it on the screen. A receiving thread that
+// ends its action clears the flag meanwhile: it is set again while sending.
+void showActivity() {
+  antenneWifi = true;
+  drawWindow();
+  blitWindow();
+}
+
 pMap mapInSlot(long map) {
   if (!project.listeMaps || map < 0 || map >= project.nbreMaps) return nullptr;
   return project.listeMaps[map];
@@ -77,12 +101,28 @@ void actionSend(const char* header, const char* corps) {
   if (chipset[0]) pass = passConditionsOf(chipset);
   int n = (int)strlen(corps) + 1;
   std::vector<std::thread> threads;
+  SendDone done;
   for (SendJob& job : jobs) {
     printf("%d->corps:%d!%s!\n", job.slot, n, corps);
     job.chipset = chipset;
     job.pass = &pass;
-    threads.emplace_back([job] { clientSend(job); });
+    threads.emplace_back([job, &done] {
+      clientSend(job);
+      std::lock_guard<std::mutex> g(done.lock);
+      done.count++;
+      done.changed.notify_one();
+    });
   }
+  // The view is drawn here, on the main thread, while the threads send.
+  std::unique_lock<std::mutex> g(done.lock);
+  while (done.count < threads.size()) {
+    g.unlock();
+    showActivity();
+    g.lock();
+    done.changed.wait_for(g, std::chrono::milliseconds(ACTIVITY_REDRAW_MS),
+                          [&] { return done.count >= threads.size(); });
+  }
+  g.unlock();
   for (std::thread& t : threads) t.join();
   antenneWifi = false;
 }

@@ -19,6 +19,8 @@
 #include "shell/project.h"
 #include "shell/shell.h"
 #include "testutil.h"
+#include "toolkit/video.h"
+#include "editor/editor.h"
 
 namespace {
 std::string proj;
@@ -177,6 +179,63 @@ TEST(NetSenders, NetOffOrNoPeerSendsNothingButApplies) {
   close(peer);
   action_SetElementAbsolute("map0", 0, 3, 1, 4);
   EXPECT_EQ(project.listeMaps[m]->layer[0]->e[11], 4);
+}
+
+namespace {
+// The bytes the screen shows in the map view's place.
+std::string viewOnScreen() {
+  std::string out;
+  for (int y = 0; y < window->h; y++)
+    out.append((const char*)screen->pixels + y * screen->pitch + PANEL_WIDTH * 4, (size_t)window->w * 4);
+  return out;
+}
+}  // namespace
+
+TEST(NetSenders, ActivityPictureShownWhileAPeerReadsSlowly) {
+  setUpProject();
+  ASSERT_GE(openTestMap("map0", 64, 64), 0);
+  writeTileset("slow", 512, 512);  // 1 MiB: more than the socket holds
+  antenneWifi = true;
+  drawWindow();
+  blitWindow();
+  std::string picture = viewOnScreen();
+  antenneWifi = false;
+  project.listeMaps[0]->layer[0]->e[0] = 3;
+  drawWindow();
+  blitWindow();
+  ASSERT_NE(viewOnScreen(), picture);
+  // The peer takes the offer, then stalls before reading the image: the
+  // sender is blocked and the main thread keeps the picture on the screen.
+  // The screen is read while the main thread may redraw it, with the same
+  // picture each time.
+  int peer = fakeOutbound();
+  std::string during;
+  bool drained = false;
+  std::thread reader([&] {
+    if (readHeader(peer) != "ADDLAYER 12") return;
+    char b[12];
+    if (!readBlock(peer, b, 12)) return;
+    sendAll(peer, blockOf("SENDIT", REPLY_BLOCK).data(), REPLY_BLOCK);
+    SDL_Delay(400);
+    during = viewOnScreen();
+    for (long n = CHUNK_MAX; n == CHUNK_MAX;) {
+      char sb[SIZE_BLOCK];
+      if (!readBlock(peer, sb, SIZE_BLOCK) || !parseSizeBlock(sb, CHUNK_MAX, &n)) return;
+      std::string chunk((size_t)n, 0);
+      if (n && !readBlock(peer, &chunk[0], (size_t)n)) return;
+    }
+    char sb[SIZE_BLOCK];
+    long n;
+    std::string pass(32 * 32 * 4, 0);
+    drained = readBlock(peer, sb, SIZE_BLOCK) && parseSizeBlock(sb, PASS_MAX_BYTES, &n) &&
+              n == (long)pass.size() && readBlock(peer, &pass[0], pass.size());
+  });
+  actionSend("ADDLAYER", "map0 slow 0");
+  reader.join();
+  EXPECT_TRUE(drained);
+  EXPECT_TRUE(during == picture) << "the map view did not show the network-activity picture";
+  EXPECT_FALSE(antenneWifi);
+  close(peer);
 }
 
 TEST(NetInterpreter, RenameDeleteLayerNewMapAndUnknownWords) {
