@@ -19,12 +19,6 @@ unsigned long brush_squareX1 = 0, brush_squareY1 = 0, brush_squareX2 = 0, brush_
 const int force = SCROLL_STEP;
 
 namespace {
-Map* currentMapOrNull() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  return project.listeMaps[project.currentMap];
-}
-
 bool currentLayerExists(const Map* m) {
   return m && project.currentLayer >= 0 && project.currentLayer < m->layers;
 }

@@ -29,18 +29,6 @@ const char kMapExt[] = ".map";
 const char kImageExt[] = ".png";
 const size_t kExtLen = 4;
 
-Map* currentMapOrNull() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  return project.listeMaps[project.currentMap];
-}
-
-Layer* currentLayerOrNull(Map* m) {
-  if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)
-    return nullptr;
-  return m->layer[project.currentLayer];
-}
-
 // Cuts the 4-character extension off a picked name; false when the name
 // does not end with it (that file is not a map or a tileset).
 bool cutExtension(char* name, const char* ext) {
@@ -54,15 +42,6 @@ void refuseNewMap(const char* text) {
   printf("Nouvelle map refusee: %s\n", text);
   setPanelMessage("main", text);
   setMenu("main");
-}
-
-bool mapFileExists(const char* name) {
-  char path[FILE_PATH_LEN];
-  if (!filePath(path, sizeof path, "maps", name, "map")) return false;
-  FILE* f = fopen(path, "rb");
-  if (!f) return false;
-  fclose(f);
-  return true;
 }
 
 // ---- "main" menu ----

@@ -12,17 +12,6 @@
 char e_openmap[PATH_LEN] = "";
 
 namespace {
-// The map file can be read. Checked before anything is announced, because
-// the model ends the program on a map file it cannot open.
-bool mapFileReadable(const char* name) {
-  char path[FILE_PATH_LEN];
-  if (!filePath(path, sizeof path, "maps", name, "map")) return false;
-  FILE* f = fopen(path, "rb");
-  if (!f) return false;
-  fclose(f);
-  return true;
-}
-
 void refuse(const char* why) {
   printf("Map %s non ouverte: %s. La map actuelle %s reste ouverte.\n", e_openmap, why,
          project.workingMap);
@@ -46,7 +35,8 @@ void g_openmap() {
   // second copy read from its file would lose the edits made since.
   int loaded = getMap(e_openmap);
   bool isLoaded = loaded < project.nbreMaps;
-  if (!isLoaded && !mapFileReadable(e_openmap)) {
+  // Checked before anything is announced: the model ends the program on a missing file.
+  if (!isLoaded && !mapFileExists(e_openmap)) {
     refuse("fichier illisible");
     return;
   }

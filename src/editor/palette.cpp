@@ -18,17 +18,8 @@ const int kQuarters = PASS_BYTES_PER_TILE;  // top-left, top-right, bottom-left,
 const int kScrollDelayMs = 60;              // repeat rate of a held scroll button
 const int kScrollButtonRise = 32;           // the down button sits this far above the bottom
 
-Layer* currentLayerOrNull() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  Map* m = project.listeMaps[project.currentMap];
-  if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)
-    return nullptr;
-  return m->layer[project.currentLayer];
-}
-
 SDL_Surface* currentSheet() {
-  Layer* l = currentLayerOrNull();
+  Layer* l = currentLayerOrNull(currentMapOrNull());
   return l ? l->s : nullptr;
 }
 

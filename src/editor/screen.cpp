@@ -24,18 +24,6 @@ const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixe
 const int kPeerLineStep = 18;
 const int kMessageY = 420;    // refusals, under every command of the menus
 
-Map* currentMapOrNull() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  return project.listeMaps[project.currentMap];
-}
-
-Layer* currentLayerOrNull(Map* m) {
-  if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)
-    return nullptr;
-  return m->layer[project.currentLayer];
-}
-
 // The peer name of slot i when its outgoing connection is open.
 bool outboundPeer(int i, char* name, size_t cap) {
   std::lock_guard<std::mutex> g(peersLock);

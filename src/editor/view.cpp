@@ -11,12 +11,6 @@
 #include "toolkit/video.h"
 
 namespace {
-Map* currentMapOrNull() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  return project.listeMaps[project.currentMap];
-}
-
 // Tiles past the sheet have no pixels; the sheet blit would wrap their
 // 16-bit source rectangle back into the sheet, so they are not drawn at all.
 void blitFromSheet(Layer* l, int x, int y, int element) {

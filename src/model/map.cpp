@@ -153,3 +153,15 @@ void modelReset() {
   }
   for (pMap& u : usedMap) u = nullptr;
 }
+
+Map* currentMapOrNull() {
+  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
+    return nullptr;
+  return project.listeMaps[project.currentMap];
+}
+
+Layer* currentLayerOrNull(const Map* m) {
+  if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)
+    return nullptr;
+  return m->layer[project.currentLayer];
+}

@@ -241,3 +241,8 @@ int openMapInFreeSlot(const char* smap) {
   }
   return openMapi(slot, smap) ? slot : -1;
 }
+
+bool mapFileExists(const char* name) {
+  char path[FILE_PATH_LEN];
+  return filePath(path, sizeof path, "maps", name, "map") && access(path, R_OK) == 0;
+}

@@ -58,6 +58,11 @@ bool validName(const char* name);
 
 // Cells and maps (names are map filenames).
 int getMap(const char* map);
+// The map shown in the editor and its current layer, or null when there is none.
+Map* currentMapOrNull();
+Layer* currentLayerOrNull(const Map* m);
+// True when the map file of that name exists in the project's "maps" folder.
+bool mapFileExists(const char* name);
 void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element);
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                       unsigned long x2, unsigned long y2, int element);

@@ -57,11 +57,6 @@ int otherUser(int i, const char* filename) {
   return j;
 }
 
-bool mapFileExists(const char* name) {
-  char path[FILE_PATH_LEN];
-  return filePath(path, sizeof path, "maps", name, "map") && access(path, R_OK) == 0;
-}
-
 void silentOpen(const char* corps, int i) {
   Words w(1);
   if (sscanf(corps, "%s", w[0]) != 1) return ignored("SILENTOPEN", "corps vide");
