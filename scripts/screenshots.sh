@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots of the editor on the example project:
+#   bash scripts/screenshots.sh [OUT_DIR]   (default docs/screenshots)
+set -eu
+cd "$(dirname "$0")/.."
+out=${1:-docs/screenshots}
+mkdir -p "$out"
+source tests/e2e/lib.sh
+trap moska_cleanup EXIT
+root=$(mktemp -d /tmp/moska-shots-XXXXXX)
+moska_app "$root/app"
+cp -r examples/demo "$root/demo"
+moska_xvfb_start
+shot() { sleep 0.6; import -window root -crop 640x480+0+0 "$out/$1.png"; }
+
+moska_start "$root/app" "?"
+moska_wait_window
+shot choose
+moska_key Escape
+moska_wait_exit 20
+
+moska_start "$root/app" "$root/demo/PROJECT.MSK"
+moska_wait_window
+moska_wait_log "$root/app" "Project loaded succesfully!"
+moska_click 20 10
+shot main
+moska_click 150 10
+moska_click 57 94
+moska_click 362 120
+shot map
+moska_click 260 390
+shot passconditions
+moska_click 260 390
+moska_key Escape
+moska_wait_exit 20
+echo "screenshots in $out"
