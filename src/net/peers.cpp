@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <deque>
@@ -25,7 +26,7 @@ Peer peers[MAX_PEERS];
 std::mutex peersLock;
 
 namespace {
-SDL_Thread* serverThread = nullptr;
+std::atomic<SDL_Thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
 std::atomic<int> boundPort{0};
 std::mutex queueLock;
@@ -100,6 +101,19 @@ void startServer() {
   serverThread = SDL_CreateThread(server, nullptr);
 }
 
+// Waits for the listening thread, once, whoever asks first.
+void endServer() {
+  SDL_Thread* t = serverThread.exchange(nullptr);
+  if (t) SDL_WaitThread(t, nullptr);
+}
+
+// At exit: the listening thread that the quit path's disconnect started
+// again sees `stop` and ends; it is waited for before SDL is shut down.
+void endListening() {
+  stop = true;
+  endServer();
+}
+
 // The receiving thread ends; the main thread frees the slot, unless a
 // disconnect is under way and does it itself.
 int ended(int i, unsigned gen, bool release) {
@@ -156,6 +170,9 @@ void initNet() {
     std::lock_guard<std::mutex> g(peersLock);
     for (Peer& p : peers) clearSlot(p);
   }
+  static bool registered = false;
+  if (!registered) atexit(endListening);  // runs before SDL_Quit, registered earlier
+  registered = true;
   startServer();
 }
 
@@ -389,8 +406,7 @@ bool peerName(int i, char* out, int cap) {
 
 void disconnect(bool retour) {
   disco = true;
-  if (serverThread) SDL_WaitThread(serverThread, nullptr);
-  serverThread = nullptr;
+  endServer();
   {
     // Wakes every receiving thread at once; each sees `disco` and ends.
     std::lock_guard<std::mutex> g(peersLock);

@@ -10,6 +10,9 @@
 //   sendpc TILESET PSS        send "SENDPC" with the file's bytes
 //   expect HEADER             read one action on the reverse connection, print "HEADER|BODY"
 //   sleep MS
+//   latency N LOG             send N pen actions one at a time, each timed from
+//                             its send until LOG (the editor's log) shows the
+//                             cell applied; prints p50 and p99
 //   bye                       send "DISCONNECT! 0"
 // Exit status 0 when every step worked, 1 otherwise (2: refused by the editor).
 #include <arpa/inet.h>
@@ -19,12 +22,16 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 const int PORT = 34567;
@@ -157,6 +164,52 @@ bool expect(const char* header) {
   printf("%s|%s\n", word, body.c_str());
   return strcmp(word, header) == 0;
 }
+double nowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
+}
+
+// The editor logs "setElementAbsolute(map,layer,x,y,element);" on its main
+// thread as it applies a received pen action. Each round writes a value not
+// used before and waits, woken by inotify, until the log holds its line.
+bool latency(int rounds, const char* logPath) {
+  int in = inotify_init1(IN_CLOEXEC);
+  FILE* log = fopen(logPath, "rb");
+  if (in < 0 || !log || inotify_add_watch(in, logPath, IN_MODIFY) < 0) return false;
+  fseek(log, 0, SEEK_END);
+  std::vector<double> us;
+  std::string seen;
+  for (int k = 0; k < rounds; k++) {
+    int value = 100000 + k;
+    char body[64], want[32];
+    snprintf(body, sizeof body, "map0 0 %d %d %d", k % 32, k / 32 % 32, value);
+    snprintf(want, sizeof want, ",%d);\n", value);
+    double t0 = nowUs();
+    if (!action("PARTTHIS!", body)) return false;
+    for (;;) {
+      char buf[65536];
+      size_t n;
+      while ((n = fread(buf, 1, sizeof buf, log)) > 0) seen.append(buf, n);
+      clearerr(log);
+      if (seen.find(want) != std::string::npos) break;
+      pollfd f = {in, POLLIN, 0};
+      if (poll(&f, 1, 5000) != 1) return false;
+      char ev[4096];
+      if (read(in, ev, sizeof ev) < 0) return false;
+    }
+    us.push_back(nowUs() - t0);
+    // Keep only the tail: the next value is searched in what follows.
+    seen.erase(0, seen.size() > 256 ? seen.size() - 256 : 0);
+    usleep(2000 + (unsigned)(k * 7919 % 3000));  // a pen stroke's pace, off the 1 ms poll's phase
+  }
+  fclose(log);
+  close(in);
+  std::sort(us.begin(), us.end());
+  printf("send to applied in a real editor over %d rounds: p50 %.0f us, p99 %.0f us\n", rounds,
+         us[us.size() / 2], us[us.size() * 99 / 100]);
+  return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,6 +238,9 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (s == "expect" && i + 1 < argc) {
       ok = expect(argv[++i]);
+    } else if (s == "latency" && i + 2 < argc) {
+      ok = latency(atoi(argv[i + 1]), argv[i + 2]);
+      i += 2;
     } else if (s == "sleep" && i + 1 < argc) {
       usleep(1000 * atoi(argv[++i]));
     } else if (s == "bye") {
