@@ -1,7 +1,12 @@
 // The map view: every layer of the current map, bottom-up, into `window`.
-// Tiled layers are drawn cell by cell from the tileset's tile cache, which
-// gives the same pixels as blitting each tile from the sheet, only faster.
+// Tiled layers are drawn from the tileset's tile cache, which gives the same
+// pixels as blitting each tile from the sheet, only faster. Cells are drawn
+// one at a time through all their layers (the cell's pixels stay in the
+// processor's cache), starting from the highest layer whose tile there is
+// opaque: everything under it would be covered exactly, so it is not drawn.
 #include <stdint.h>
+
+#include <vector>
 
 #include "editor/editor.h"
 #include "model/model.h"
@@ -11,6 +16,26 @@
 #include "toolkit/video.h"
 
 namespace {
+Map* shownMap() {
+  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
+    return nullptr;
+  return project.listeMaps[project.currentMap];
+}
+
+// What one layer contributes to this frame.
+struct LayerPlan {
+  Layer* l = nullptr;
+  const TileCache* cache = nullptr;  // null: drawn from the sheet
+  bool tiled = false;                // cells to draw
+  bool bg = false;                   // whole image at the view's corner
+};
+
+// The visible part of the map: cols x rows whole cells from (x0, y0).
+struct ViewCells {
+  uint64_t x0 = 0, y0 = 0;
+  int cols = 0, rows = 0;
+};
+
 // Tiles past the sheet have no pixels; the sheet blit would wrap their
 // 16-bit source rectangle back into the sheet, so they are not drawn at all.
 void blitFromSheet(Layer* l, int x, int y, int element) {
@@ -19,25 +44,99 @@ void blitFromSheet(Layer* l, int x, int y, int element) {
     blitElement(l->s, x, y, element);
 }
 
-// Draws the view's cells of a tiled layer. False: network traffic began and
-// drawing stopped.
-bool drawTiledLayer(const Map* m, Layer* l) {
-  const TileCache* cache = tileCacheGet(l->s, window);
-  int cols = window->w / TILE, rows = window->h / TILE;
-  uint64_t x0 = m->viewX / TILE, y0 = m->viewY / TILE;
-  for (int r = 0; r < rows; r++) {
-    uint64_t my = y0 + r;
-    if (my >= m->h) break;  // below the map: stays black
-    const int32_t* row = l->e + my * m->w;
-    for (int c = 0; c < cols; c++) {
-      uint64_t mx = x0 + c;
-      if (mx >= m->w) break;  // right of the map: stays black
-      if (cache)
-        tileCacheBlit(cache, row[mx], window, c * TILE, r * TILE);
-      else
-        blitFromSheet(l, c * TILE, r * TILE, row[mx]);
-      if (antenneWifi) return false;
+std::vector<LayerPlan> planLayers(const Map* m) {
+  std::vector<LayerPlan> plan(m->layers);
+  for (int i = 0; i < m->layers; i++) {
+    Layer* l = m->layer[i];
+    // A layer whose tileset failed to load has nothing to show.
+    if (!l || !l->s) continue;
+    plan[i].l = l;
+    if (l->bg) {
+      plan[i].bg = true;
+    } else if (l->s->w >= TILE && l->e) {  // else no whole tile to take
+      plan[i].tiled = true;
+      plan[i].cache = tileCacheGet(l->s, window);
     }
+  }
+  return plan;
+}
+
+ViewCells viewCells(const Map* m) {
+  ViewCells v;
+  v.x0 = m->viewX / TILE;
+  v.y0 = m->viewY / TILE;
+  // Cells right of or below the map stay black.
+  uint64_t cols = window->w / TILE, rows = window->h / TILE;
+  v.cols = (int)(v.x0 >= m->w ? 0 : m->w - v.x0 < cols ? m->w - v.x0 : cols);
+  v.rows = (int)(v.y0 >= m->h ? 0 : m->h - v.y0 < rows ? m->h - v.y0 : rows);
+  return v;
+}
+
+void fillBlack(int x, int y, int w, int h) { fillRect(window, x, y, w, h, 0, 0, 0); }
+
+// One cell black, written straight into the view (a library fill per cell
+// costs more than the cell).
+void fillCellBlack(int x, int y) {
+  if (window->format->BytesPerPixel != 4 || SDL_MUSTLOCK(window)) {
+    fillBlack(x, y, TILE, TILE);
+    return;
+  }
+  Uint32 black = SDL_MapRGB(window->format, 0, 0, 0);
+  for (int r = 0; r < TILE; r++) {
+    Uint32* p = (Uint32*)((Uint8*)window->pixels + (y + r) * window->pitch) + x;
+    for (int c = 0; c < TILE; c++) p[c] = black;
+  }
+}
+
+// For each cell of view row r, the lowest layer that shows there: the
+// highest tiled layer whose tile is opaque, or 0. Cells where no opaque tile
+// hides the background start black.
+void findFirstLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
+                     std::vector<int>& first) {
+  uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
+  for (int c = 0; c < v.cols; c++) {
+    first[c] = 0;
+    for (int i = m->layers - 1; i >= 0; i--)
+      if (plan[i].tiled && tileCacheOpaque(plan[i].cache, plan[i].l->e[rowAt + c])) {
+        first[c] = i;
+        break;
+      }
+    if (first[c] == 0 && !(plan[0].tiled && tileCacheOpaque(plan[0].cache, plan[0].l->e[rowAt + c])))
+      fillCellBlack(c * TILE, r * TILE);
+  }
+}
+
+// Draws layers [from, to) of view row r, cell by cell, each cell from its
+// first layer up.
+void drawCells(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
+               const std::vector<int>& first, int from, int to) {
+  uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
+  for (int c = 0; c < v.cols; c++) {
+    int x = c * TILE, y = r * TILE;
+    for (int i = first[c] > from ? first[c] : from; i < to; i++) {
+      const LayerPlan& p = plan[i];
+      if (!p.tiled) continue;
+      int element = p.l->e[rowAt + c];
+      if (p.cache)
+        tileCacheDrawWhole(p.cache, element, window, x, y);
+      else
+        blitFromSheet(p.l, x, y, element);
+    }
+  }
+}
+
+// Draws the tiled layers [from, to) (no background layer among them) over
+// the view's cells; with from 0, also starts each cell. False: network
+// traffic began and drawing stopped, with the rows not drawn left black.
+bool drawLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v,
+                std::vector<std::vector<int>>& first, int from, int to) {
+  for (int r = 0; r < v.rows; r++) {
+    if (antenneWifi) {
+      if (from == 0) fillBlack(0, r * TILE, window->w, window->h - r * TILE);
+      return false;
+    }
+    if (from == 0) findFirstLayers(m, plan, v, r, first[r]);
+    drawCells(m, plan, v, r, first[r], from, to);
   }
   return true;
 }
@@ -49,19 +148,29 @@ void drawWindow() {
     blitIt(antenneWifiGFX, window, 0, 0);
     return;
   }
-  fillRect(window, 0, 0, window->w, window->h, 0, 0, 0);
-  Map* m = currentMapOrNull();
-  if (!m || !m->layer) return;
-  for (int i = 0; i < m->layers; i++) {
-    if (antenneWifi) return;
-    Layer* l = m->layer[i];
-    // A layer whose tileset failed to load has nothing to show.
-    if (!l || !l->s) continue;
-    if (l->bg) {
-      blitIt(l->s, window, 0, 0);  // whole image, fixed at the view's corner
-      continue;
+  Map* m = shownMap();
+  if (!m || !m->layer || m->layers == 0) {
+    fillBlack(0, 0, window->w, window->h);
+    return;
+  }
+  std::vector<LayerPlan> plan = planLayers(m);
+  ViewCells v = viewCells(m);
+  // Outside the map's cells: black under any background layer.
+  fillBlack(v.cols * TILE, 0, window->w - v.cols * TILE, window->h);
+  fillBlack(0, v.rows * TILE, v.cols * TILE, window->h - v.rows * TILE);
+  // A background layer is drawn whole in its place; the tiled layers
+  // between two of them are drawn cell by cell. An opaque tile above a
+  // background layer covers its cell after the background is drawn, so the
+  // cell's first layer holds across background layers.
+  std::vector<std::vector<int>> first(v.rows, std::vector<int>(v.cols));
+  int from = 0;
+  for (int i = 0; i <= m->layers; i++) {
+    if (i < m->layers && !plan[i].bg) continue;
+    if (!drawLayers(m, plan, v, first, from, i)) return;
+    if (i < m->layers) {
+      if (antenneWifi) return;
+      blitIt(plan[i].l->s, window, 0, 0);  // whole image, fixed at the view's corner
     }
-    if (l->s->w < TILE || !l->e) continue;  // no whole tile to take
-    if (!drawTiledLayer(m, l)) return;
+    from = i + 1;
   }
 }

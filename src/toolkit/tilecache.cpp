@@ -1,24 +1,30 @@
 // Tiles cut once per tileset. Each tile's pixels are taken by blitting it
 // from the sheet, with the sheet's own blit, onto scratch destinations of
-// three different colours: a pixel that keeps the scratch colour is
-// transparent, a pixel that comes out the same on all three is what the blit
-// always writes there. Such a tile is kept as pixels in the target's format
-// with a mask of the written ones, and copied straight into the target
-// (whole rows with memcpy). A tile whose result depends on what lies under it (blended alpha) is
-// cut in the sheet's own format and flags instead, so it blends exactly as
-// the sheet does.
+// several colours: a pixel that keeps the scratch colour is transparent, a
+// pixel that comes out the same on all of them is what the blit always
+// writes there. A pixel whose result depends on what lies under it (per-pixel
+// alpha) is kept as its source colour and alpha and blended the way the
+// library blends it, when that formula gives every scratch result; a tile
+// with a pixel the formula does not explain is cut in the sheet's own format
+// and flags instead, so it blends exactly as the sheet does.
 #include "toolkit/tilecache.h"
 
 #include <SDL/SDL.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <unordered_map>
 
 namespace {
-const int kTile = 16;
+const int kTile = TILE_SIDE;
 const int kMaxTiles = 1 << 14;  // larger sheets (2048 x 2048 pixels) are drawn from the sheet
-const int kScratches = 3;
-const Uint32 kScratchColour[kScratches] = {0x00000000u, 0xFFFFFFFFu, 0x7F80817Eu};
+const int kScratches = 5;
+// Every channel low, high and in between, and the unused top byte both set
+// and clear (a blend rewrites it).
+const Uint32 kScratchColour[kScratches] = {0x00000000u, 0xFFFFFFFFu, 0x7F80817Eu, 0x3C01FE40u,
+                                           0xA5FE0137u};
 
 std::unordered_map<SDL_Surface*, TileCache> caches;
 
@@ -41,7 +47,7 @@ void takeSignature(TileCache& c, SDL_Surface* s, SDL_Surface* target) {
   c.bpp = s->format->BitsPerPixel;
   c.flags = s->flags & kStateFlags;
   c.colorkey = s->format->colorkey;
-  c.alpha = s->format->alpha;
+  c.sheetAlpha = s->format->alpha;
   c.sheetMasks[0] = s->format->Rmask;
   c.sheetMasks[1] = s->format->Gmask;
   c.sheetMasks[2] = s->format->Bmask;
@@ -52,9 +58,9 @@ void takeSignature(TileCache& c, SDL_Surface* s, SDL_Surface* target) {
 bool sameSignature(const TileCache& c, SDL_Surface* s, SDL_Surface* target) {
   const SDL_PixelFormat* f = s->format;
   return c.w == s->w && c.h == s->h && c.bpp == f->BitsPerPixel &&
-         c.flags == (s->flags & kStateFlags) && c.colorkey == f->colorkey && c.alpha == f->alpha &&
-         c.sheetMasks[0] == f->Rmask && c.sheetMasks[1] == f->Gmask && c.sheetMasks[2] == f->Bmask &&
-         c.sheetMasks[3] == f->Amask && c.target == target->format;
+         c.flags == (s->flags & kStateFlags) && c.colorkey == f->colorkey &&
+         c.sheetAlpha == f->alpha && c.sheetMasks[0] == f->Rmask && c.sheetMasks[1] == f->Gmask &&
+         c.sheetMasks[2] == f->Bmask && c.sheetMasks[3] == f->Amask && c.target == target->format;
 }
 
 SDL_Surface* newSurface(int w, int h, const SDL_PixelFormat* f) {
@@ -63,6 +69,16 @@ SDL_Surface* newSurface(int w, int h, const SDL_PixelFormat* f) {
 }
 
 Uint32* row32(SDL_Surface* s, int y) { return (Uint32*)((Uint8*)s->pixels + y * s->pitch); }
+
+Uint32 rawPixel(SDL_Surface* s, int x, int y) {
+  const Uint8* p = (const Uint8*)s->pixels + y * s->pitch + x * s->format->BytesPerPixel;
+  switch (s->format->BytesPerPixel) {
+    case 1: return *p;
+    case 2: return *(const Uint16*)p;
+    case 3: return SDL_BYTEORDER == SDL_LIL_ENDIAN ? p[0] | p[1] << 8 | p[2] << 16 : p[2] | p[1] << 8 | p[0] << 16;
+    default: return *(const Uint32*)p;
+  }
+}
 
 // The tile's rectangle of the sheet in the sheet's own format and flags.
 SDL_Surface* cutSameFormat(SDL_Surface* sheet, int sx, int sy) {
@@ -86,34 +102,73 @@ SDL_Surface* cutSameFormat(SDL_Surface* sheet, int sx, int sy) {
   return t;
 }
 
-// Marks tile n blended (drawn from its own surface) or sorts its rows.
-bool finishTile(TileCache& c, int n, int sx, int sy, bool blended) {
-  if (blended) {
+// The blend formula is known for per-pixel-alpha sheets drawn onto 32-bit
+// targets without alpha, red in the top channel.
+bool blendKnown(SDL_Surface* sheet, SDL_Surface* target) {
+  const SDL_PixelFormat* t = target->format;
+  return (sheet->flags & SDL_SRCALPHA) && sheet->format->Amask && sheet->format->BytesPerPixel == 4 &&
+         t->BytesPerPixel == 4 && t->Rmask == 0xFF0000u && t->Gmask == 0xFF00u &&
+         t->Bmask == 0xFFu && t->Amask == 0;
+}
+
+// Source colour (0xRRGGBB) and alpha of each tile pixel, read from the sheet
+// (alpha 0 below its last row).
+bool readSources(SDL_Surface* sheet, int perRow, size_t count, std::vector<Uint32>& colour,
+                 std::vector<Uint8>& alpha) {
+  if (SDL_LockSurface(sheet) < 0) return false;
+  for (size_t t = 0; t < count; t++)
+    for (int y = 0; y < kTile; y++) {
+      int sy = (int)(t / perRow) * kTile + y;
+      if (sy >= sheet->h) break;
+      for (int x = 0; x < kTile; x++) {
+        Uint8 r, g, b, a;
+        SDL_GetRGBA(rawPixel(sheet, (int)(t % perRow) * kTile + x, sy), sheet->format, &r, &g, &b, &a);
+        size_t p = (t * kTile + y) * kTile + x;
+        colour[p] = (Uint32)r << 16 | (Uint32)g << 8 | b;
+        alpha[p] = a;
+      }
+    }
+  SDL_UnlockSurface(sheet);
+  return true;
+}
+
+// Sorts the rows of tile n and sets its kind; a tile with a pixel neither
+// fixed, untouched nor blended by the known formula is cut as a surface.
+bool finishTile(TileCache& c, int n, int sx, int sy, bool unexplained) {
+  if (unexplained) {
     c.kind[n] = TILE_SURFACE;
     c.tiles[n] = cutSameFormat(c.sheet, sx, sy);
     return c.tiles[n] != nullptr;
   }
-  const Uint32* mask = &c.masks[(size_t)n * kTile * kTile];
-  int written = 0;
+  size_t at = (size_t)n * TILE_PIXELS_PER_TILE;
+  int full = 0, written = 0;
   for (int y = 0; y < kTile; y++) {
-    int set = 0;
-    for (int x = 0; x < kTile; x++) set += mask[y * kTile + x] != 0;
-    c.rowKind[n * kTile + y] = set == 0 ? 0 : set == kTile ? 1 : 2;
-    written += set;
+    int fixed = 0, blended = 0;
+    for (int x = 0; x < kTile; x++) {
+      fixed += c.masks[at + y * kTile + x] == TILE_FIXED;
+      blended += c.masks[at + y * kTile + x] == TILE_BLEND;
+    }
+    c.rowKind[n * kTile + y] = blended ? ROW_BLENDED : fixed == kTile ? ROW_FULL : fixed ? ROW_MASKED : ROW_NONE;
+    full += fixed == kTile;
+    written += fixed + blended;
   }
-  c.kind[n] = written ? TILE_PIXELS : TILE_EMPTY;
+  c.kind[n] = full == kTile ? TILE_OPAQUE : written ? TILE_PIXELS : TILE_EMPTY;
   return true;
 }
 
 // Blits the whole sheet onto each scratch colour in turn (every blit works
 // pixel by pixel, so this equals blitting tile by tile) and sorts each pixel
-// of each tile: untouched, always the same value, or depending on what lay
-// under it.
+// of each tile: untouched, always the same value, blended as the formula
+// says, or none of these.
 bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
+  size_t count = (size_t)perRow * rows, n = count * TILE_PIXELS_PER_TILE;
+  bool blend = blendKnown(c.sheet, target);
+  std::vector<Uint32> colour(blend ? n : 0);
+  std::vector<Uint8> alpha(blend ? n : 0);
+  if (blend && !readSources(c.sheet, perRow, count, colour, alpha)) return false;
   SDL_Surface* scratch = newSurface(perRow * kTile, rows * kTile, target->format);
   if (!scratch) return false;
-  size_t count = (size_t)perRow * rows, n = count * kTile * kTile;
-  std::vector<Uint8> untouched(n, 1), fixed(n, 1);
+  std::vector<Uint8> untouched(n, 1), fixed(n, 1), blends(n, blend ? 1 : 0);
   for (int i = 0; i < kScratches; i++) {
     SDL_FillRect(scratch, nullptr, kScratchColour[i]);
     SDL_Rect dst = {0, 0, 0, 0};
@@ -126,19 +181,30 @@ bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
           if (i == 0) c.pixels[at + x] = src[x];
           untouched[at + x] &= src[x] == kScratchColour[i];
           fixed[at + x] &= src[x] == c.pixels[at + x];
+          if (blend && blends[at + x])
+            blends[at + x] = alpha[at + x] &&
+                             src[x] == tileBlendPixel(colour[at + x], alpha[at + x], kScratchColour[i]);
         }
       }
   }
   SDL_FreeSurface(scratch);
   bool ok = true;
   for (size_t t = 0; ok && t < count; t++) {
-    bool blended = false;
-    for (size_t p = t * kTile * kTile; p < (t + 1) * kTile * kTile; p++) {
-      blended = blended || (!untouched[p] && !fixed[p]);
-      c.masks[p] = untouched[p] ? 0 : ~0u;
-      if (untouched[p]) c.pixels[p] = 0;
+    bool unexplained = false;
+    for (size_t p = t * TILE_PIXELS_PER_TILE; p < (t + 1) * TILE_PIXELS_PER_TILE; p++) {
+      c.masks[p] = 0;
+      if (blends[p]) {  // the formula gives every result: blended, even where it looked fixed
+        c.pixels[p] = (Uint32)alpha[p] << 24 | colour[p];
+        c.masks[p] = TILE_BLEND;
+      } else if (untouched[p]) {
+        c.pixels[p] = 0;
+      } else if (fixed[p]) {
+        c.masks[p] = TILE_FIXED;
+      } else {
+        unexplained = true;
+      }
     }
-    ok = finishTile(c, (int)t, (int)(t % perRow) * kTile, (int)(t / perRow) * kTile, blended);
+    ok = finishTile(c, (int)t, (int)(t % perRow) * kTile, (int)(t / perRow) * kTile, unexplained);
   }
   return ok;
 }
@@ -159,9 +225,9 @@ bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
   size_t count = (size_t)perRow * rows;
   c.kind.assign(count, TILE_EMPTY);
   c.tiles.assign(count, nullptr);
-  c.pixels.assign(count * kTile * kTile, 0);
-  c.masks.assign(count * kTile * kTile, 0);
-  c.rowKind.assign(count * kTile, 0);
+  c.pixels.assign(count * TILE_PIXELS_PER_TILE, 0);
+  c.masks.assign(count * TILE_PIXELS_PER_TILE, 0);
+  c.rowKind.assign(count * kTile, ROW_NONE);
   bool ok = recordTiles(c, target, perRow, rows);
   remapSheet(sheet);
   if (!ok) freeTiles(c);
@@ -191,43 +257,126 @@ bool sameLayout(const SDL_PixelFormat* a, const SDL_PixelFormat* b) {
                     a->Gmask == b->Gmask && a->Bmask == b->Bmask && a->Amask == b->Amask);
 }
 
-// Copies the written pixels of a recorded tile, clipped to dst.
-void copyPixels(const TileCache* c, int n, SDL_Surface* dst, int x, int y) {
+// Fixed pixels where the mask is set; fixed-length, so it compiles to vector
+// operations.
+void maskedRow(Uint32* __restrict d, const Uint32* __restrict s, const Uint32* __restrict m) {
+  for (int x = 0; x < kTile; x++) d[x] = (s[x] & m[x]) | (d[x] & ~m[x]);
+}
+
+// Columns [x0, x1) of one recorded row, pixel by pixel.
+void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
+  for (int x = x0; x < x1; x++) {
+    if (m[x] == TILE_BLEND)
+      d[x] = tileBlendPixel(s[x] & 0xFFFFFF, s[x] >> 24, d[x]);
+    else if (m[x] == TILE_FIXED)
+      d[x] = s[x];
+  }
+}
+
+#if defined(__SSE2__)
+// tileBlendPixel for two pixels, one channel per 16-bit lane. With
+// P = s * a + 255 and Q = d * a (both fit 16 bits), the step
+// floor((P - Q) / 256) is (P >> 8) - (Q >> 8) - 1 where the low byte of P is
+// below that of Q, and the blue step is negative where P < Q.
+inline __m128i blendTwo(__m128i s, __m128i d) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i s16 = _mm_unpacklo_epi8(s, zero), d16 = _mm_unpacklo_epi8(d, zero);
+  __m128i a16 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF);  // alpha in every lane
+  __m128i p = _mm_add_epi16(_mm_mullo_epi16(s16, a16), _mm_set1_epi16(255));
+  __m128i q = _mm_mullo_epi16(d16, a16);
+  const __m128i low = _mm_set1_epi16(0xFF);
+  __m128i borrow = _mm_cmpgt_epi16(_mm_and_si128(q, low), _mm_and_si128(p, low));  // -1 where borrowing
+  __m128i r = _mm_add_epi16(_mm_sub_epi16(_mm_add_epi16(d16, _mm_srli_epi16(p, 8)), _mm_srli_epi16(q, 8)), borrow);
+  // Top byte: 1 where the blue lane (lane 0 of each pixel) has P < Q.
+  __m128i neg = _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(q, p), zero), _mm_set1_epi16(1));
+  __m128i top = _mm_shufflehi_epi16(_mm_shufflelo_epi16(neg, 0x00), 0x00);
+  const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
+  r = _mm_or_si128(_mm_and_si128(colour, r), _mm_andnot_si128(colour, top));
+  return _mm_packus_epi16(r, r);
+}
+
+// A row with blended pixels, four pixels at a time.
+void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) {
+  const __m128i fixedMark = _mm_set1_epi32((int)TILE_FIXED), blendMark = _mm_set1_epi32(TILE_BLEND);
+  for (int x = 0; x < kTile; x += 4) {
+    __m128i sv = _mm_loadu_si128((const __m128i*)(s + x));
+    __m128i dv = _mm_loadu_si128((const __m128i*)(d + x));
+    __m128i mv = _mm_loadu_si128((const __m128i*)(m + x));
+    __m128i lo = blendTwo(sv, dv);
+    __m128i hi = blendTwo(_mm_srli_si128(sv, 8), _mm_srli_si128(dv, 8));
+    __m128i blended = _mm_unpacklo_epi64(lo, hi);
+    __m128i isFixed = _mm_cmpeq_epi32(mv, fixedMark), isBlend = _mm_cmpeq_epi32(mv, blendMark);
+    __m128i keep = _mm_andnot_si128(_mm_or_si128(isFixed, isBlend), dv);
+    __m128i out = _mm_or_si128(keep, _mm_or_si128(_mm_and_si128(isFixed, sv), _mm_and_si128(isBlend, blended)));
+    _mm_storeu_si128((__m128i*)(d + x), out);
+  }
+}
+#else
+void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) { partRow(d, s, m, 0, kTile); }
+#endif
+
+// Rows [y0, y1), columns [x0, x1) of recorded tile n, whose top-left pixel
+// is at `d` (rows `pitch` pixels apart).
+void drawRecorded(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
+  size_t at = (size_t)n * TILE_PIXELS_PER_TILE;
+  const Uint32* px = &c->pixels[at];
+  const Uint32* mask = &c->masks[at];
+  const Uint8* rowKind = &c->rowKind[(size_t)n * kTile];
+  bool whole = x0 == 0 && x1 == kTile;
+  if (whole && c->kind[n] == TILE_OPAQUE) {
+    for (int y = y0; y < y1; y++) memcpy(d + y * pitch, px + y * kTile, kTile * 4);
+    return;
+  }
+  for (int y = y0; y < y1; y++) {
+    Uint32* row = d + y * pitch;
+    int k = rowKind[y];
+    if (k == ROW_NONE) continue;
+    if (!whole)
+      partRow(row, px + y * kTile, mask + y * kTile, x0, x1);
+    else if (k == ROW_FULL)
+      memcpy(row, px + y * kTile, kTile * 4);
+    else if (k == ROW_MASKED)
+      maskedRow(row, px + y * kTile, mask + y * kTile);
+    else
+      blendedRow(row, px + y * kTile, mask + y * kTile);
+  }
+}
+
+void drawClipped(const TileCache* c, int n, SDL_Surface* dst, int x, int y) {
   int x0 = x < 0 ? -x : 0, y0 = y < 0 ? -y : 0;
   int x1 = dst->w - x < kTile ? dst->w - x : kTile, y1 = dst->h - y < kTile ? dst->h - y : kTile;
   if (x0 >= x1 || y0 >= y1) return;
-  const Uint32* px = &c->pixels[(size_t)n * kTile * kTile];
-  const Uint32* mask = &c->masks[(size_t)n * kTile * kTile];
-  const Uint8* rowKind = &c->rowKind[(size_t)n * kTile];
   bool locked = SDL_MUSTLOCK(dst);
   if (locked && SDL_LockSurface(dst) < 0) return;
-  for (int ty = y0; ty < y1; ty++) {
-    if (rowKind[ty] == 0) continue;
-    Uint32* d = row32(dst, y + ty) + x;
-    const Uint32* s = px + ty * kTile;
-    if (rowKind[ty] == 1 && x0 == 0 && x1 == kTile) {
-      memcpy(d, s, kTile * 4);
-      continue;
-    }
-    const Uint32* m = mask + ty * kTile;
-    if (x0 == 0 && x1 == kTile) {
-      for (int tx = 0; tx < kTile; tx++) d[tx] = (s[tx] & m[tx]) | (d[tx] & ~m[tx]);
-      continue;
-    }
-    for (int tx = x0; tx < x1; tx++) d[tx] = (s[tx] & m[tx]) | (d[tx] & ~m[tx]);
-  }
+  drawRecorded(c, n, row32(dst, y) + x, dst->pitch / 4, x0, x1, y0, y1);
   if (locked) SDL_UnlockSurface(dst);
+}
+
+bool drawable(const TileCache* c, int element, SDL_Surface* dst) {
+  return c && dst && element >= 0 && (size_t)element < c->kind.size();
 }
 }  // namespace
 
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
-  if (!c || !dst || element < 0 || (size_t)element >= c->kind.size()) return;
-  if (c->kind[element] == TILE_PIXELS && sameLayout(dst->format, c->target)) {
-    copyPixels(c, element, dst, x, y);
-  } else if (c->kind[element] == TILE_SURFACE) {
+  if (!drawable(c, element, dst)) return;
+  int k = c->kind[element];
+  if ((k == TILE_OPAQUE || k == TILE_PIXELS) && sameLayout(dst->format, c->target)) {
+    drawClipped(c, element, dst, x, y);
+  } else if (k == TILE_SURFACE) {
     SDL_Rect d = {(Sint16)x, (Sint16)y, 0, 0};
     SDL_BlitSurface(c->tiles[element], nullptr, dst, &d);
   }
+}
+
+void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
+  if (!drawable(c, element, dst)) return;
+  int k = c->kind[element];
+  if ((k != TILE_OPAQUE && k != TILE_PIXELS) || SDL_MUSTLOCK(dst) || !sameLayout(dst->format, c->target) ||
+      x < 0 || y < 0 || x > dst->w - kTile || y > dst->h - kTile) {
+    tileCacheBlit(c, element, dst, x, y);
+    return;
+  }
+  drawRecorded(c, element, row32(dst, y) + x, dst->pitch / 4, 0, kTile, 0, kTile);
 }
 
 void tileCacheDrop(SDL_Surface* sheet) {

@@ -2,10 +2,10 @@
 //
 // Blitting a 16x16 sub-rectangle of a whole sheet is slow (an RLE-keyed
 // sheet is rescanned from its top on every blit, other formats are converted
-// pixel by pixel). The cache cuts each tileset once into one small surface
-// per tile and draws from those, with the very pixels the sheet blit gives.
-// It is built on the first draw of a tileset, shared by every layer that
-// borrows the surface, and dropped by tilesetFree.
+// pixel by pixel). The cache cuts each tileset once into tiles recorded in
+// the view's own format and draws from those, with the very pixels the sheet
+// blit gives. It is built on the first draw of a tileset, shared by every
+// layer that borrows the surface, and dropped by tilesetFree.
 #pragma once
 #include <SDL/SDL_video.h>
 
@@ -13,21 +13,32 @@
 
 enum TileKind : Uint8 {
   TILE_EMPTY,    // the blit writes nothing
-  TILE_PIXELS,   // fixed pixels in the target's format, copied where the mask is set
-  TILE_SURFACE,  // blended: drawn from its own surface in the sheet's format
+  TILE_OPAQUE,   // every pixel written with a fixed value: hides whatever lies under it
+  TILE_PIXELS,   // fixed pixels where the mask is set, blended ones where alpha is set
+  TILE_SURFACE,  // drawn from its own surface in the sheet's format (blend not reproduced)
 };
-enum { TILE_PIXELS_PER_TILE = 16 * 16 };
+enum TileRow : Uint8 {
+  ROW_NONE,     // nothing written
+  ROW_FULL,     // 16 fixed pixels
+  ROW_MASKED,   // fixed pixels where the mask is set, the rest untouched
+  ROW_BLENDED,  // also pixels that depend on what lies under them
+};
+enum { TILE_SIDE = 16, TILE_PIXELS_PER_TILE = 16 * 16 };
+enum : Uint32 { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };
 
 struct TileCache {
   SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
   std::vector<Uint8> kind;            // TileKind of each tile number
   std::vector<SDL_Surface*> tiles;    // TILE_SURFACE tiles; null for the others
-  std::vector<Uint32> pixels, masks;  // TILE_PIXELS tiles: 256 values each, mask ~0 where written
-  std::vector<Uint8> rowKind;         // 16 per tile: 0 nothing written, 1 all written, 2 some
+  // 256 per tile, row by row. masks: TILE_FIXED where pixels holds the
+  // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB of a
+  // blended source pixel, 0 where nothing is written.
+  std::vector<Uint32> pixels, masks;
+  std::vector<Uint8> rowKind;         // TileRow, 16 per tile
   // What the tiles depend on; a change (or a reused address) means a rebuild.
   int w = 0, h = 0, bpp = 0;
   Uint32 flags = 0, colorkey = 0, sheetMasks[4] = {0, 0, 0, 0};
-  Uint8 alpha = 0;
+  Uint8 sheetAlpha = 0;
   SDL_PixelFormat* target = nullptr;  // format of the surface the tiles are made for
 };
 
@@ -35,9 +46,33 @@ struct TileCache {
 // now if needed. Null when the sheet has no whole tile (null, narrower than
 // 16 pixels) or the tiles cannot be made.
 const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target);
+// True when tile `element` covers its whole 16x16 square with fixed pixels,
+// so nothing drawn under it shows.
+inline bool tileCacheOpaque(const TileCache* c, int element) {
+  return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] == TILE_OPAQUE;
+}
 // Draws tile `element` at (x, y) of `dst`, exactly as a blit of that tile's
 // rectangle from the sheet would. Numbers past the sheet draw nothing.
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
+// The same for a tile lying wholly inside `dst` (the view's cells), without
+// clipping.
+void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
+// One pixel `d` of a 32-bit target without alpha (red, green, blue from the
+// top byte down) after a per-pixel-alpha source pixel of colour `s`
+// (0xRRGGBB) and alpha `a` (1 to 255) is blitted onto it, as the library
+// blends: each channel moves by ((s - d) * a + 255) / 256 rounded down (alpha
+// 255 included, which is no plain copy). The library leaves the blue sum
+// unmasked, so a negative blue step sets bit 24; the rest of the top byte is
+// cleared. Derived by experiment; the tests check it against the library's
+// blit for every source, destination and alpha value of each channel.
+inline Uint32 tileBlendPixel(Uint32 s, Uint32 a, Uint32 d) {
+  int dr = d >> 16 & 0xFF, dg = d >> 8 & 0xFF, db = d & 0xFF;
+  int tr = ((int)(s >> 16 & 0xFF) - dr) * (int)a + 255;
+  int tg = ((int)(s >> 8 & 0xFF) - dg) * (int)a + 255;
+  int tb = ((int)(s & 0xFF) - db) * (int)a + 255;
+  return (Uint32)(dr + (tr >> 8)) << 16 | (Uint32)(dg + (tg >> 8)) << 8 | (Uint32)(db + (tb >> 8)) |
+         (tb < 0 ? 1u << 24 : 0u);
+}
 // Forgets the tiles of `sheet` (before the sheet is freed).
 void tileCacheDrop(SDL_Surface* sheet);
 void tileCacheClear();
