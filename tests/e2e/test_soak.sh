@@ -27,12 +27,14 @@ for ((i = 0; i < N; i++)); do
   nss[i]=nso$i$$
 done
 
+# The editors go before their displays; moska_cleanup then removes the
+# namespaces (and keeps the test's status).
 soak_cleanup() {
   local p
   for p in "${loops[@]}"; do kill "$p" 2>/dev/null; done
-  moska_cleanup
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
   for p in "${xvfbs[@]}"; do kill "$p" 2>/dev/null && wait "$p" 2>/dev/null; done
-  true
+  moska_cleanup
 }
 trap soak_cleanup EXIT
 
@@ -102,23 +104,41 @@ for ((i = 0; i < N; i++)); do rss_join[i]=$(rss_kb "${pids[i]}"); done
 # view, far from the screen edges that scroll it.
 cell_x() { echo $((322 + 16 * $1 + 8)); }
 cell_y() { echo $((16 * $1 + 8)); }
+# A click held for about three frames, shorter than moska_click's.
+tap() {
+  xdotool mousemove "$1" "$2"; sleep 0.05
+  xdotool mousedown "${3:-1}"; sleep 0.1
+  xdotool mouseup "${3:-1}"; sleep 0.05
+}
+# A pen stroke along row y from column c1 to c2: every frame with the button
+# held paints (and sends) one cell.
+stroke() {
+  local c1=$1 c2=$2 y=$3 b=$4 c step
+  step=$((c2 >= c1 ? 1 : -1))
+  xdotool mousemove "$(cell_x "$c1")" "$(cell_y "$y")"; sleep 0.05
+  xdotool mousedown "$b"
+  for ((c = c1; c != c2 + step; c += step)); do
+    xdotool mousemove "$(cell_x "$c")" "$(cell_y "$y")"; sleep 0.05
+  done
+  xdotool mouseup "$b"; sleep 0.05
+}
 paint_turn() {  # one random paint of editor i in its band; counts in $2
   local i=$1 counts=$2 r c y c2 y2
-  on "$i" moska_click $((1 + 16 * (RANDOM % 18) + 8)) $((70 + 16 * (RANDOM % 4) + 8))  # palette
+  on "$i" tap $((1 + 16 * (RANDOM % 18) + 8)) $((70 + 16 * (RANDOM % 4) + 8))  # palette
   c=$((1 + RANDOM % 17)) y=$((7 * i + 1 + RANDOM % 6))
+  c2=$((1 + RANDOM % 17)) y2=$((7 * i + 1 + RANDOM % 6))
   r=$((RANDOM % 10))
   if ((r < 6)); then
-    on "$i" moska_click "$(cell_x $c)" "$(cell_y $y)"
+    on "$i" stroke "$c" "$c2" "$y" 1
     echo pen >> "$counts"
   elif ((r < 8)); then
-    on "$i" moska_click "$(cell_x $c)" "$(cell_y $y)" 3
+    on "$i" stroke "$c" "$c2" "$y" 3
     echo erase >> "$counts"
   else
-    c2=$((1 + RANDOM % 17)) y2=$((7 * i + 1 + RANDOM % 6))
-    on "$i" moska_click 250 52                        # rectangle brush
-    on "$i" moska_click "$(cell_x $c)" "$(cell_y $y)"
-    on "$i" moska_click "$(cell_x $c2)" "$(cell_y $y2)" 3
-    on "$i" moska_click 250 52                        # back to the pen
+    on "$i" tap 250 52                        # rectangle brush
+    on "$i" tap "$(cell_x $c)" "$(cell_y $y)"
+    on "$i" tap "$(cell_x $c2)" "$(cell_y $y2)" 3
+    on "$i" tap 250 52                        # back to the pen
     echo fill >> "$counts"
   fi
 }
@@ -230,7 +250,7 @@ done
 
 # --- Figures.
 echo "soak: $N editors, $duration s of input (SOAK_SECONDS=$SOAK_SECONDS)"
-printf '%-5s %5s %5s %5s %6s %7s %7s %9s %9s %9s %6s\n' editor pen erase fill map1 sent applied \
+printf '%-5s %5s %5s %5s %6s %7s %7s %9s %9s %9s %6s\n' editor pen erase fill map1 actions applied \
   "rss-join" "rss-warm" "rss-end" slots
 status=0
 for ((i = 0; i < N; i++)); do
@@ -240,7 +260,7 @@ for ((i = 0; i < N; i++)); do
   released=$(($(grep -c "working map: " "$log") + $(grep -c "Deconnexion du client .* terminee\.$" "$log")))
   printf '%-5s %5d %5d %5d %6d %7d %7d %7dkB %7dkB %7dkB %4d/%d\n' "${names[i]}" \
     "$(grep -c '^pen$' "$counts")" "$(grep -c '^erase$' "$counts")" "$(grep -c '^fill$' "$counts")" \
-    "$(cat "$counts.map1" 2>/dev/null | wc -l)" "$sent" "$(applied "$i")" \
+    "$(cat "$counts.map1" 2>/dev/null | wc -l)" $((sent / (N - 1))) "$(applied "$i")" \
     "${rss_join[i]}" "${rss_warm[i]}" "${rss_end[i]}" "$released" $((N - 1))
   [ "$released" = $((N - 1)) ] || { echo "FAIL: ${names[i]} released $released slots" >&2; status=1; }
   if grep -E "Connexion perdue|En-tete invalide|Transfert interrompu|Poignee de main|Envoi de .* impossible|ignoree" "$log" >&2; then
@@ -267,6 +287,6 @@ for ((i = 1; i < N; i++)); do
   cmp "${dirs[0]}/demo/layers/cave.png" "${dirs[i]}/demo/layers/cave.png" || status=1
   cmp "${dirs[0]}/demo/layerspc/cave.pss" "${dirs[i]}/demo/layerspc/cave.pss" || status=1
 done
-[ $status = 0 ] || { [ -n "${SOAK_KEEP:-}" ] && trap - EXIT; fail "soak: see above (logs in $root)"; }
+[ $status = 0 ] || fail "soak: see above (logs in $root)"
 rm -rf "$root"
 echo "soak: ok"
