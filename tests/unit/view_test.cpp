@@ -1,6 +1,8 @@
 // The map view: pictures equal to the cell-by-cell sheet blit for every
-// tileset format, background layers, scrolling, the edges of the map,
-// unusable layers and network activity.
+// tileset format, opaque tiles hiding lower layers, background layers
+// between tiled ones, scrolling, the edges of the map, unusable layers and
+// network activity; the blend of per-pixel-alpha tiles equal to the
+// library's for every value.
 #include <SDL/SDL.h>
 #include <gtest/gtest.h>
 
@@ -150,6 +152,45 @@ TEST_P(ViewPixels, SameFrameAsSheetBlits) {
   EXPECT_EQ(tileCacheSize(), 3);
 }
 
+// Opaque tiles over every kind of tile, background layers (keyed, smaller
+// than the view) at the bottom, between tiled layers and on top, a sheet
+// with whole-surface alpha (drawn from per-tile surfaces) and blended tiles.
+TEST_P(ViewPixels, SameFrameWithBackgroundsBetweenOpaqueAndBlendedLayers) {
+  std::string p = makeProject();
+  startVideo();
+  tileCacheClear();
+  SheetKind kind = GetParam();
+  SDL_Surface* own = loadSheet(p, "own", kind, 256, 256);
+  SDL_Surface* rgba = loadSheet(p, "rgba", SHEET_RGBA, 128, 192);
+  SDL_Surface* pal = loadSheet(p, "pal", SHEET_PALETTED, 256, 64);
+  SDL_Surface* faded = loadSheet(p, "faded", SHEET_RGB, 128, 128);
+  SDL_SetAlpha(faded, SDL_SRCALPHA | SDL_RLEACCEL, 100);
+  SDL_Surface* bgSmall = loadSheet(p, "bgsmall", SHEET_RGB, 200, 120);
+  SDL_Surface* bgTall = loadSheet(p, "bgtall", kind, 256, 256);
+  Map* m = newMap(26, 37, {bgTall, own, pal, bgSmall, rgba, own, faded, bgSmall, pal, bgTall});
+  for (int i : {0, 3, 7, 9}) m->layer[i]->bg = 1;
+  fillCells(m, 11);
+  // Rows where the top layers are opaque everywhere, over blended ones.
+  for (uint32_t x = 0; x < m->w; x++) {
+    m->layer[8]->e[2 * m->w + x] = 3 * (int)(x % 20);
+    m->layer[5]->e[3 * m->w + x] = 3 + 3 * (int)(x % 50);
+  }
+  showMap(m);
+  for (uint32_t v : {0u, 21u, 17u * 16}) {
+    m->viewX = v;
+    m->viewY = v / 2;
+    EXPECT_EQ(differences(m), 0) << "view at " << v;
+  }
+  // Without the top background, the opaque rows show.
+  m->layers = 9;
+  m->viewX = m->viewY = 0;
+  EXPECT_EQ(differences(m), 0);
+  const TileCache* c = tileCacheGet(pal, window);  // opaque in every test format
+  int opaque = 0;
+  for (size_t t = 0; c && t < c->kind.size(); t++) opaque += c->kind[t] == TILE_OPAQUE;
+  EXPECT_GT(opaque, 20);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, ViewPixels,
                          ::testing::Values(SHEET_PALETTED, SHEET_RGB, SHEET_RGBA));
 
@@ -268,4 +309,72 @@ TEST(View, NetworkActivityShowsOnlyItsImage) {
   antenneWifi = false;
   drawWindow();
   EXPECT_EQ(getpixel(window, 40, 40), rgb(40, 100, 196));
+}
+
+namespace {
+// A per-pixel-alpha sheet holding every source value of each channel (x)
+// with every alpha (y): red x, green 255 - x, blue 7x + 3.
+SDL_Surface* everyBlendSheet(const std::string& p) {
+  SheetImage im;
+  im.kind = SHEET_RGBA;
+  im.w = im.h = 256;
+  im.pixels.resize(256 * 256 * 4);
+  for (int y = 0; y < 256; y++)
+    for (int x = 0; x < 256; x++) {
+      unsigned char* px = &im.pixels[(y * 256 + x) * 4];
+      px[0] = (unsigned char)x, px[1] = (unsigned char)(255 - x), px[2] = (unsigned char)(x * 7 + 3);
+      px[3] = (unsigned char)y;
+    }
+  EXPECT_TRUE(writeSheetPng(p + "layers/every.png", im));
+  return tilesetLoad("every");
+}
+
+Uint32 at(SDL_Surface* s, int x, int y) { return ((Uint32*)((Uint8*)s->pixels + y * s->pitch))[x]; }
+}  // namespace
+
+// Every destination value of each channel (red d, green 255 - d, blue
+// 13d + 1; top byte clear, full or 1) under every source value and alpha:
+// the formula, the tiles drawn whole and the tiles drawn clipped give the
+// library's blit, bit for bit.
+TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
+  std::string p = makeProject();
+  startVideo();
+  SDL_Surface* sheet = everyBlendSheet(p);
+  ASSERT_NE(sheet, nullptr);
+  SDL_Surface* want = SDL_CreateRGBSurface(SDL_SWSURFACE, 256, 256, 32, 0, 0, 0, 0);
+  SDL_Surface* got = SDL_CreateRGBSurface(SDL_SWSURFACE, 256, 256, 32, 0, 0, 0, 0);
+  const TileCache* c = tileCacheGet(sheet, got);
+  ASSERT_NE(c, nullptr);
+  for (Uint8 k : c->kind) ASSERT_NE(k, TILE_SURFACE);  // every pixel explained by the formula
+  long wrongFormula = 0, wrongWhole = 0, wrongClipped = 0;
+  for (int d = 0; d < 256; d++) {
+    Uint32 top = d % 3 == 0 ? 0 : d % 3 == 1 ? 0xFF000000u : 0x01000000u;
+    Uint32 fill = top | (Uint32)d << 16 | (Uint32)(255 - d) << 8 | (Uint32)((d * 13 + 1) & 0xFF);
+    SDL_FillRect(want, nullptr, fill);
+    SDL_Rect origin = {0, 0, 0, 0};
+    SDL_BlitSurface(sheet, nullptr, want, &origin);
+    SDL_FillRect(got, nullptr, fill);
+    for (int t = 0; t < 256; t++) tileCacheDrawWhole(c, t, got, t % 16 * 16, t / 16 * 16);
+    for (int y = 0; y < 256; y++)
+      for (int x = 0; x < 256; x++) {
+        Uint32 s = (Uint32)x << 16 | (Uint32)(255 - x) << 8 | (Uint32)((x * 7 + 3) & 0xFF);
+        wrongFormula += y > 0 && tileBlendPixel(s, (Uint32)y, fill) != at(want, x, y);
+        wrongWhole += at(got, x, y) != at(want, x, y);
+      }
+    if (d % 16) continue;
+    // Shifted half a tile left and up: the edge tiles are clipped.
+    SDL_FillRect(want, nullptr, fill);
+    SDL_Rect shifted = {-8, -8, 0, 0};
+    SDL_BlitSurface(sheet, nullptr, want, &shifted);
+    SDL_FillRect(got, nullptr, fill);
+    for (int t = 0; t < 256; t++) tileCacheBlit(c, t, got, t % 16 * 16 - 8, t / 16 * 16 - 8);
+    for (int y = 0; y < 256; y++)
+      for (int x = 0; x < 256; x++) wrongClipped += at(got, x, y) != at(want, x, y);
+  }
+  EXPECT_EQ(wrongFormula, 0);
+  EXPECT_EQ(wrongWhole, 0);
+  EXPECT_EQ(wrongClipped, 0);
+  tilesetFree(sheet);
+  SDL_FreeSurface(want);
+  SDL_FreeSurface(got);
 }
