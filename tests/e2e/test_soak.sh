@@ -234,6 +234,11 @@ for ((k = 0; k < 300; k++)); do
   sleep 0.1
 done
 ((quiet)) || fail "actions still unapplied 30 s after the run"
+for ((j = 0; j < N; j++)); do  # and none twice
+  want=0
+  for ((i = 0; i < N; i++)); do ((i == j)) || want=$((want + $(sent_to "$i" "$j"))); done
+  [ "$(applied "$j")" = "$want" ] || fail "${names[j]} applied $(applied "$j") actions of $want sent"
+done
 pause 1
 for ((i = 0; i < N; i++)); do rss_end[i]=$(rss_kb "${pids[i]}"); done
 
