@@ -107,11 +107,25 @@ void endServer() {
   if (t) SDL_WaitThread(t, nullptr);
 }
 
-// At exit: the listening thread that the quit path's disconnect started
-// again sees `stop` and ends; it is waited for before SDL is shut down.
-void endListening() {
+// At exit, before SDL and the globals are torn down: every network thread
+// sees `stop`, is woken and is waited for, so none outlives the program's
+// end. That is the listening thread the quit path's disconnect started
+// again, and the receiving threads of a program that exits without a
+// disconnect (a failed project load, a benchmark).
+void endNet() {
   stop = true;
   endServer();
+  SDL_Thread* threads[MAX_PEERS] = {nullptr};
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) {
+      netShutdown(peers[i].connectedSocket);
+      threads[i] = (SDL_Thread*)peers[i].littleServerThread;
+      peers[i].littleServerThread = nullptr;
+    }
+  }
+  for (SDL_Thread* t : threads)  // a receiving thread that calls exit skips itself
+    if (t && SDL_GetThreadID(t) != SDL_ThreadID()) SDL_WaitThread(t, nullptr);
 }
 
 // The receiving thread ends; the main thread frees the slot, unless a
@@ -171,7 +185,7 @@ void initNet() {
     for (Peer& p : peers) clearSlot(p);
   }
   static bool registered = false;
-  if (!registered) atexit(endListening);  // runs before SDL_Quit, registered earlier
+  if (!registered) atexit(endNet);  // runs before SDL_Quit, registered earlier
   registered = true;
   startServer();
 }

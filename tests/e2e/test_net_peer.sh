@@ -61,7 +61,12 @@ grep -q "^Mauvaise version 0.24a<>0.23!$" "$log" || fail "mismatch log"
 # Quit with a peer connected: it gets "DISCONNECT! 0"; every edit reaches the files.
 peer 0.24a join expect DISCONNECT! > "$root/peer4.txt" &
 tp=$!
-moska_wait_log "$root/app" "little serveur demarre!" 10
+# Peers 1 and 2 were served before: wait for the third serving to start.
+for ((i = 0; i < 200; i++)); do
+  [ "$(grep -c "^little serveur demarre!$" "$log")" -ge 3 ] && break
+  sleep 0.1
+done
+[ "$i" -lt 200 ] || fail "peer 4 not served"
 sleep 0.5
 kill -TERM "$MOSKA_PID"
 moska_wait_exit 20
