@@ -141,7 +141,7 @@ bool finishTile(TileCache& c, int n, int sx, int sy, bool unexplained) {
     return c.tiles[n] != nullptr;
   }
   size_t at = (size_t)n * TILE_PIXELS_PER_TILE;
-  int full = 0, written = 0;
+  int full = 0, written = 0, blendedRows = 0;
   for (int y = 0; y < kTile; y++) {
     int fixed = 0, blended = 0;
     for (int x = 0; x < kTile; x++) {
@@ -151,9 +151,22 @@ bool finishTile(TileCache& c, int n, int sx, int sy, bool unexplained) {
     c.rowKind[n * kTile + y] = blended ? ROW_BLENDED : fixed == kTile ? ROW_FULL : fixed ? ROW_MASKED : ROW_NONE;
     full += fixed == kTile;
     written += fixed + blended;
+    blendedRows += blended != 0;
   }
-  c.kind[n] = full == kTile ? TILE_OPAQUE : written ? TILE_PIXELS : TILE_EMPTY;
+  c.kind[n] = full == kTile ? TILE_OPAQUE : blendedRows ? TILE_BLENDED : written ? TILE_PIXELS : TILE_EMPTY;
   return true;
+}
+
+// A value none of the fixed pixels has (there are fewer of them than values,
+// so the search ends).
+Uint32 unusedValue(const std::vector<Uint32>& pixels, const std::vector<Uint8>& fixed,
+                   const std::vector<Uint8>& untouched, const std::vector<Uint8>& blends) {
+  for (Uint32 v = 0x5AFE01FDu;; v++) {
+    bool used = false;
+    for (size_t p = 0; !used && p < pixels.size(); p++)
+      used = pixels[p] == v && fixed[p] && !untouched[p] && !blends[p];
+    if (!used) return v;
+  }
 }
 
 // Blits the whole sheet onto each scratch colour in turn (every blit works
@@ -188,6 +201,7 @@ bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
       }
   }
   SDL_FreeSurface(scratch);
+  c.hole = unusedValue(c.pixels, fixed, untouched, blends);
   bool ok = true;
   for (size_t t = 0; ok && t < count; t++) {
     bool unexplained = false;
@@ -197,7 +211,7 @@ bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
         c.pixels[p] = (Uint32)alpha[p] << 24 | colour[p];
         c.masks[p] = TILE_BLEND;
       } else if (untouched[p]) {
-        c.pixels[p] = 0;
+        c.pixels[p] = c.hole;
       } else if (fixed[p]) {
         c.masks[p] = TILE_FIXED;
       } else {
@@ -259,8 +273,8 @@ bool sameLayout(const SDL_PixelFormat* a, const SDL_PixelFormat* b) {
 
 // Fixed pixels where the mask is set; fixed-length, so it compiles to vector
 // operations.
-void maskedRow(Uint32* __restrict d, const Uint32* __restrict s, const Uint32* __restrict m) {
-  for (int x = 0; x < kTile; x++) d[x] = (s[x] & m[x]) | (d[x] & ~m[x]);
+void maskedRow(Uint32* __restrict d, const Uint32* __restrict s, Uint32 hole) {
+  for (int x = 0; x < kTile; x++) d[x] = s[x] == hole ? d[x] : s[x];
 }
 
 // Columns [x0, x1) of one recorded row, pixel by pixel.
@@ -327,6 +341,10 @@ void drawRecorded(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x
     for (int y = y0; y < y1; y++) memcpy(d + y * pitch, px + y * kTile, kTile * 4);
     return;
   }
+  if (whole && c->kind[n] == TILE_PIXELS) {  // every row alike: no branch per row to mispredict
+    for (int y = y0; y < y1; y++) maskedRow(d + y * pitch, px + y * kTile, c->hole);
+    return;
+  }
   for (int y = y0; y < y1; y++) {
     Uint32* row = d + y * pitch;
     int k = rowKind[y];
@@ -336,7 +354,7 @@ void drawRecorded(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x
     else if (k == ROW_FULL)
       memcpy(row, px + y * kTile, kTile * 4);
     else if (k == ROW_MASKED)
-      maskedRow(row, px + y * kTile, mask + y * kTile);
+      maskedRow(row, px + y * kTile, c->hole);
     else
       blendedRow(row, px + y * kTile, mask + y * kTile);
   }
@@ -360,7 +378,7 @@ bool drawable(const TileCache* c, int element, SDL_Surface* dst) {
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
   if (!drawable(c, element, dst)) return;
   int k = c->kind[element];
-  if ((k == TILE_OPAQUE || k == TILE_PIXELS) && sameLayout(dst->format, c->target)) {
+  if ((k == TILE_OPAQUE || k == TILE_PIXELS || k == TILE_BLENDED) && sameLayout(dst->format, c->target)) {
     drawClipped(c, element, dst, x, y);
   } else if (k == TILE_SURFACE) {
     SDL_Rect d = {(Sint16)x, (Sint16)y, 0, 0};
@@ -371,7 +389,8 @@ void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int
 void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
   if (!drawable(c, element, dst)) return;
   int k = c->kind[element];
-  if ((k != TILE_OPAQUE && k != TILE_PIXELS) || SDL_MUSTLOCK(dst) || !sameLayout(dst->format, c->target) ||
+  if ((k != TILE_OPAQUE && k != TILE_PIXELS && k != TILE_BLENDED) || SDL_MUSTLOCK(dst) ||
+      !sameLayout(dst->format, c->target) ||
       x < 0 || y < 0 || x > dst->w - kTile || y > dst->h - kTile) {
     tileCacheBlit(c, element, dst, x, y);
     return;

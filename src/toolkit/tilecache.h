@@ -14,13 +14,14 @@
 enum TileKind : Uint8 {
   TILE_EMPTY,    // the blit writes nothing
   TILE_OPAQUE,   // every pixel written with a fixed value: hides whatever lies under it
-  TILE_PIXELS,   // fixed pixels where the mask is set, blended ones where alpha is set
+  TILE_PIXELS,   // fixed pixels and holes (`hole`) where nothing is written
+  TILE_BLENDED,  // also pixels blended with what lies under them
   TILE_SURFACE,  // drawn from its own surface in the sheet's format (blend not reproduced)
 };
 enum TileRow : Uint8 {
   ROW_NONE,     // nothing written
   ROW_FULL,     // 16 fixed pixels
-  ROW_MASKED,   // fixed pixels where the mask is set, the rest untouched
+  ROW_MASKED,   // fixed pixels, and `hole` where nothing is written
   ROW_BLENDED,  // also pixels that depend on what lies under them
 };
 enum { TILE_SIDE = 16, TILE_PIXELS_PER_TILE = 16 * 16 };
@@ -34,6 +35,9 @@ struct TileCache {
   // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB of a
   // blended source pixel, 0 where nothing is written.
   std::vector<Uint32> pixels, masks;
+  // A value no fixed pixel of the sheet has, stored where nothing is
+  // written: rows without blended pixels need no mask.
+  Uint32 hole = 0;
   std::vector<Uint8> rowKind;         // TileRow, 16 per tile
   // What the tiles depend on; a change (or a reused address) means a rebuild.
   int w = 0, h = 0, bpp = 0;
