@@ -11,7 +11,9 @@
 
 #include <SDL/SDL.h>
 #include <string.h>
-#if defined(__SSE2__)
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -288,37 +290,37 @@ void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
 }
 
 #if defined(__SSE2__)
-// tileBlendPixel for two pixels, one channel per 16-bit lane. With
-// P = s * a + 255 and Q = d * a (both fit 16 bits), the step
-// floor((P - Q) / 256) is (P >> 8) - (Q >> 8) - 1 where the low byte of P is
-// below that of Q, and the blue step is negative where P < Q.
-inline __m128i blendTwo(__m128i s, __m128i d) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i s16 = _mm_unpacklo_epi8(s, zero), d16 = _mm_unpacklo_epi8(d, zero);
-  __m128i a16 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF);  // alpha in every lane
+// tileBlendPixel for two pixels, one channel per 16-bit lane (the top lane
+// of each pixel holds its alpha). With P = s * a + 255 and Q = d * a (both
+// fit 16 bits), the step floor((P - Q) / 256) is (P >> 8) - (Q >> 8) - 1
+// where the low byte of P is below that of Q, and the blue step is negative
+// where P < Q.
+inline __m128i blendLanes(__m128i s16, __m128i d16) {
+  __m128i a16 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF);
   __m128i p = _mm_add_epi16(_mm_mullo_epi16(s16, a16), _mm_set1_epi16(255));
   __m128i q = _mm_mullo_epi16(d16, a16);
   const __m128i low = _mm_set1_epi16(0xFF);
   __m128i borrow = _mm_cmpgt_epi16(_mm_and_si128(q, low), _mm_and_si128(p, low));  // -1 where borrowing
   __m128i r = _mm_add_epi16(_mm_sub_epi16(_mm_add_epi16(d16, _mm_srli_epi16(p, 8)), _mm_srli_epi16(q, 8)), borrow);
   // Top byte: 1 where the blue lane (lane 0 of each pixel) has P < Q.
-  __m128i neg = _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(q, p), zero), _mm_set1_epi16(1));
+  __m128i neg = _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(q, p), _mm_setzero_si128()), _mm_set1_epi16(1));
   __m128i top = _mm_shufflehi_epi16(_mm_shufflelo_epi16(neg, 0x00), 0x00);
   const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-  r = _mm_or_si128(_mm_and_si128(colour, r), _mm_andnot_si128(colour, top));
-  return _mm_packus_epi16(r, r);
+  return _mm_or_si128(_mm_and_si128(colour, r), _mm_andnot_si128(colour, top));
 }
 
-// A row with blended pixels, four pixels at a time.
+// A row with blended pixels, four pixels at a time: blended where the mask
+// says so, fixed values copied, the rest kept.
 void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) {
   const __m128i fixedMark = _mm_set1_epi32((int)TILE_FIXED), blendMark = _mm_set1_epi32(TILE_BLEND);
+  const __m128i zero = _mm_setzero_si128();
   for (int x = 0; x < kTile; x += 4) {
     __m128i sv = _mm_loadu_si128((const __m128i*)(s + x));
     __m128i dv = _mm_loadu_si128((const __m128i*)(d + x));
     __m128i mv = _mm_loadu_si128((const __m128i*)(m + x));
-    __m128i lo = blendTwo(sv, dv);
-    __m128i hi = blendTwo(_mm_srli_si128(sv, 8), _mm_srli_si128(dv, 8));
-    __m128i blended = _mm_unpacklo_epi64(lo, hi);
+    __m128i lo = blendLanes(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero));
+    __m128i hi = blendLanes(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero));
+    __m128i blended = _mm_packus_epi16(lo, hi);
     __m128i isFixed = _mm_cmpeq_epi32(mv, fixedMark), isBlend = _mm_cmpeq_epi32(mv, blendMark);
     __m128i keep = _mm_andnot_si128(_mm_or_si128(isFixed, isBlend), dv);
     __m128i out = _mm_or_si128(keep, _mm_or_si128(_mm_and_si128(isFixed, sv), _mm_and_si128(isBlend, blended)));
@@ -329,13 +331,55 @@ void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) {
 void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) { partRow(d, s, m, 0, kTile); }
 #endif
 
-// Rows [y0, y1), columns [x0, x1) of recorded tile n, whose top-left pixel
-// is at `d` (rows `pitch` pixels apart). Also built for AVX2 processors
-// (picked when the program loads): a row of 16 pixels is then two vectors.
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target_clones("avx2", "default")))
+// The same eight pixels at a time, for AVX2 processors (the byte unpacking
+// and packing work within each 128-bit half, so pixel order is kept).
+__attribute__((target("avx2"))) inline __m256i blendLanesWide(__m256i s16, __m256i d16) {
+  __m256i a16 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF);
+  __m256i p = _mm256_add_epi16(_mm256_mullo_epi16(s16, a16), _mm256_set1_epi16(255));
+  __m256i q = _mm256_mullo_epi16(d16, a16);
+  const __m256i low = _mm256_set1_epi16(0xFF);
+  __m256i borrow = _mm256_cmpgt_epi16(_mm256_and_si256(q, low), _mm256_and_si256(p, low));
+  __m256i r = _mm256_add_epi16(
+      _mm256_sub_epi16(_mm256_add_epi16(d16, _mm256_srli_epi16(p, 8)), _mm256_srli_epi16(q, 8)), borrow);
+  __m256i neg = _mm256_andnot_si256(_mm256_cmpeq_epi16(_mm256_subs_epu16(q, p), _mm256_setzero_si256()),
+                                    _mm256_set1_epi16(1));
+  __m256i top = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(neg, 0x00), 0x00);
+  const __m256i colour = _mm256_set_epi16(0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1);
+  return _mm256_or_si256(_mm256_and_si256(colour, r), _mm256_andnot_si256(colour, top));
+}
+
+__attribute__((target("avx2"))) void blendedRowWide(Uint32* d, const Uint32* s, const Uint32* m) {
+  const __m256i fixedMark = _mm256_set1_epi32((int)TILE_FIXED), blendMark = _mm256_set1_epi32(TILE_BLEND);
+  const __m256i zero = _mm256_setzero_si256();
+  for (int x = 0; x < kTile; x += 8) {
+    __m256i sv = _mm256_loadu_si256((const __m256i*)(s + x));
+    __m256i dv = _mm256_loadu_si256((const __m256i*)(d + x));
+    __m256i mv = _mm256_loadu_si256((const __m256i*)(m + x));
+    __m256i lo = blendLanesWide(_mm256_unpacklo_epi8(sv, zero), _mm256_unpacklo_epi8(dv, zero));
+    __m256i hi = blendLanesWide(_mm256_unpackhi_epi8(sv, zero), _mm256_unpackhi_epi8(dv, zero));
+    __m256i blended = _mm256_packus_epi16(lo, hi);
+    __m256i isFixed = _mm256_cmpeq_epi32(mv, fixedMark), isBlend = _mm256_cmpeq_epi32(mv, blendMark);
+    __m256i keep = _mm256_andnot_si256(_mm256_or_si256(isFixed, isBlend), dv);
+    __m256i out = _mm256_or_si256(
+        keep, _mm256_or_si256(_mm256_and_si256(isFixed, sv), _mm256_and_si256(isBlend, blended)));
+    _mm256_storeu_si256((__m256i*)(d + x), out);
+  }
+}
+
+bool processorHasAvx2() {
+  __builtin_cpu_init();  // may run before the library's own start-up code
+  return __builtin_cpu_supports("avx2");
+}
+#else
+void blendedRowWide(Uint32* d, const Uint32* s, const Uint32* m) { blendedRow(d, s, m); }
+bool processorHasAvx2() { return false; }
 #endif
-void drawRecorded(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
+
+// Rows [y0, y1), columns [x0, x1) of recorded tile n, whose top-left pixel
+// is at `d` (rows `pitch` pixels apart).
+template <bool Wide>
+inline void drawRows(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
   size_t at = (size_t)n * TILE_PIXELS_PER_TILE;
   const Uint32* px = &c->pixels[at];
   const Uint32* mask = &c->masks[at];
@@ -359,9 +403,29 @@ void drawRecorded(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x
       memcpy(row, px + y * kTile, kTile * 4);
     else if (k == ROW_MASKED)
       maskedRow(row, px + y * kTile, c->hole);
+    else if (Wide)
+      blendedRowWide(row, px + y * kTile, mask + y * kTile);
     else
       blendedRow(row, px + y * kTile, mask + y * kTile);
   }
+}
+
+// The same code built for AVX2 processors: a row of 16 pixels is two
+// vectors.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2")))
+#endif
+void drawRowsWide(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
+  drawRows<true>(c, n, d, pitch, x0, x1, y0, y1);
+}
+
+bool wide = processorHasAvx2();
+
+void drawRecorded(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
+  if (wide)
+    drawRowsWide(c, n, d, pitch, x0, x1, y0, y1);
+  else
+    drawRows<false>(c, n, d, pitch, x0, x1, y0, y1);
 }
 
 void drawClipped(const TileCache* c, int n, SDL_Surface* dst, int x, int y) {
@@ -415,3 +479,8 @@ void tileCacheClear() {
 }
 
 int tileCacheSize() { return (int)caches.size(); }
+
+bool tileCacheUseWide(bool on) {
+  wide = on && processorHasAvx2();
+  return wide;
+}

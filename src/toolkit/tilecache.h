@@ -82,3 +82,6 @@ void tileCacheDrop(SDL_Surface* sheet);
 void tileCacheClear();
 // Number of tilesets cached (tests).
 int tileCacheSize();
+// Draws rows with AVX2 when `on` and the processor has it (the default), else
+// with the baseline vector code; returns whether AVX2 is used (tests).
+bool tileCacheUseWide(bool on);

@@ -93,10 +93,14 @@ int differences(Map* m) {
   size_t drawn = 0;
   for (Uint32 v : want) drawn += v != rgb(0, 0, 0);
   EXPECT_GT(drawn, want.size() / 20);  // the maps compared are not empty
-  drawWindow();
-  std::vector<Uint32> got = frame();
   int diff = 0;
-  for (size_t i = 0; i < want.size(); i++) diff += want[i] != got[i];
+  for (bool wide : {true, false}) {  // AVX2 rows (where the processor has them) and the baseline ones
+    tileCacheUseWide(wide);
+    drawWindow();
+    std::vector<Uint32> got = frame();
+    for (size_t i = 0; i < want.size(); i++) diff += want[i] != got[i];
+  }
+  tileCacheUseWide(true);
   return diff;
 }
 
@@ -334,8 +338,8 @@ Uint32 at(SDL_Surface* s, int x, int y) { return ((Uint32*)((Uint8*)s->pixels + 
 
 // Every destination value of each channel (red d, green 255 - d, blue
 // 13d + 1; top byte clear, full or 1) under every source value and alpha:
-// the formula, the tiles drawn whole and the tiles drawn clipped give the
-// library's blit, bit for bit.
+// the formula, the tiles drawn whole (by both row codes) and the tiles drawn
+// clipped give the library's blit, bit for bit.
 TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
   std::string p = makeProject();
   startVideo();
@@ -348,6 +352,7 @@ TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
   for (Uint8 k : c->kind) ASSERT_NE(k, TILE_SURFACE);  // every pixel explained by the formula
   long wrongFormula = 0, wrongWhole = 0, wrongClipped = 0;
   for (int d = 0; d < 256; d++) {
+    tileCacheUseWide(d % 2 == 0);  // AVX2 rows (where the processor has them) and the baseline ones
     Uint32 top = d % 3 == 0 ? 0 : d % 3 == 1 ? 0xFF000000u : 0x01000000u;
     Uint32 fill = top | (Uint32)d << 16 | (Uint32)(255 - d) << 8 | (Uint32)((d * 13 + 1) & 0xFF);
     SDL_FillRect(want, nullptr, fill);
