@@ -92,24 +92,21 @@ void fillCellBlack(int x, int y) {
 // highest tiled layer whose tile is opaque, or 0. Cells where no opaque tile
 // hides the background start black.
 void findFirstLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
-                     std::vector<int>& first) {
+                     int* first) {
   uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
   for (int c = 0; c < v.cols; c++) {
-    first[c] = 0;
-    for (int i = m->layers - 1; i >= 0; i--)
-      if (plan[i].tiled && tileCacheOpaque(plan[i].cache, plan[i].l->e[rowAt + c])) {
-        first[c] = i;
-        break;
-      }
-    if (first[c] == 0 && !(plan[0].tiled && tileCacheOpaque(plan[0].cache, plan[0].l->e[rowAt + c])))
-      fillCellBlack(c * TILE, r * TILE);
+    int top = -1;
+    for (int i = m->layers - 1; i >= 0 && top < 0; i--)
+      if (plan[i].tiled && tileCacheOpaque(plan[i].cache, plan[i].l->e[rowAt + c])) top = i;
+    if (top < 0) fillCellBlack(c * TILE, r * TILE);
+    first[c] = top < 0 ? 0 : top;
   }
 }
 
 // Draws layers [from, to) of view row r, cell by cell, each cell from its
 // first layer up.
 void drawCells(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
-               const std::vector<int>& first, int from, int to) {
+               const int* first, int from, int to) {
   uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
   for (int c = 0; c < v.cols; c++) {
     int x = c * TILE, y = r * TILE;
@@ -129,14 +126,15 @@ void drawCells(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells
 // the view's cells; with from 0, also starts each cell. False: network
 // traffic began and drawing stopped, with the rows not drawn left black.
 bool drawLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v,
-                std::vector<std::vector<int>>& first, int from, int to) {
+                std::vector<int>& first, int from, int to) {
   for (int r = 0; r < v.rows; r++) {
     if (antenneWifi) {
       if (from == 0) fillBlack(0, r * TILE, window->w, window->h - r * TILE);
       return false;
     }
-    if (from == 0) findFirstLayers(m, plan, v, r, first[r]);
-    drawCells(m, plan, v, r, first[r], from, to);
+    int* rowFirst = &first[(size_t)r * v.cols];
+    if (from == 0) findFirstLayers(m, plan, v, r, rowFirst);
+    drawCells(m, plan, v, r, rowFirst, from, to);
   }
   return true;
 }
@@ -162,7 +160,7 @@ void drawWindow() {
   // between two of them are drawn cell by cell. An opaque tile above a
   // background layer covers its cell after the background is drawn, so the
   // cell's first layer holds across background layers.
-  std::vector<std::vector<int>> first(v.rows, std::vector<int>(v.cols));
+  std::vector<int> first((size_t)v.rows * v.cols);  // each cell's first layer, found with the first rows
   int from = 0;
   for (int i = 0; i <= m->layers; i++) {
     if (i < m->layers && !plan[i].bg) continue;
