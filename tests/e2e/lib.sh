@@ -13,13 +13,17 @@
 #   moska_wait_window, moska_focus, moska_key KEY, moska_type TEXT,
 #   moska_click X Y [BUTTON], moska_move X Y, moska_screenshot FILE
 #   moska_netns NS IP               namespace NS on the test bridge with address IP/24
-#   moska_cleanup                   kill what was started, remove namespaces
+#   moska_cleanup                   kill what was started, remove namespaces; in the
+#                                   EXIT trap it fails the test when a sanitizer reported
+#                                   in any started editor's log
 
 MOSKA_APP=${MOSKA_APP:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/app}
 MOSKA_PIDS=()
+MOSKA_LOGS=()
 MOSKA_NS=()
 MOSKA_XVFB_PID=""
 MOSKA_BRIDGE=mosbr$$
+MOSKA_SANITIZER_RE='ERROR: (Address|Leak|Thread)Sanitizer|runtime error:|WARNING: ThreadSanitizer'
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -37,20 +41,33 @@ moska_app() {
 
 moska_driver() { if [ -n "${DISPLAY:-}" ]; then echo x11; else echo dummy; fi; }
 
+# A log about to be emptied for a new run keeps its sanitizer reports aside.
+moska_keep_reports() {
+  local dir=$1
+  if grep -qaE -- "$MOSKA_SANITIZER_RE" "$dir/log.txt" 2>/dev/null; then
+    cat "$dir/log.txt" >> "$dir/sanitizer.txt"
+    MOSKA_LOGS+=("$dir/sanitizer.txt")
+  fi
+}
+
 moska_start() {
   local dir=$1; shift
+  moska_keep_reports "$dir"
   : > "$dir/log.txt"  # emptied now, so a wait never matches an earlier run's lines
   SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-$(moska_driver)} "$dir/moska2" "$@" > "$dir/log.txt" 2>&1 &
   MOSKA_PID=$!
+  MOSKA_LOGS+=("$dir/log.txt")
   MOSKA_PIDS+=("$MOSKA_PID")
 }
 
 moska_start_ns() {
   local ns=$1 dir=$2; shift 2
+  moska_keep_reports "$dir"
   : > "$dir/log.txt"
   ip netns exec "$ns" env SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-$(moska_driver)} \
     "$dir/moska2" "$@" > "$dir/log.txt" 2>&1 &
   MOSKA_PID=$!
+  MOSKA_LOGS+=("$dir/log.txt")
   MOSKA_PIDS+=("$MOSKA_PID")
 }
 
@@ -165,11 +182,32 @@ moska_netns() {
   ip -n "$ns" link set lo up
 }
 
+# Sanitizer reports (ASan, LeakSanitizer, UBSan, TSan) in the logs of the
+# editors started so far; prints them and returns 1 when there is one.
+moska_sanitizer_check() {
+  local log bad=0
+  for log in $(printf '%s\n' "${MOSKA_LOGS[@]}" | sort -u); do
+    if grep -qaE -- "$MOSKA_SANITIZER_RE" "$log" 2>/dev/null; then
+      echo "--- sanitizer report in $log ---" >&2
+      grep -aE -A30 -- "$MOSKA_SANITIZER_RE" "$log" | head -n 80 >&2
+      bad=1
+    fi
+  done
+  return $bad
+}
+
+# Meant for the EXIT trap: exits 1 on a sanitizer report even when the test
+# itself passed, and keeps the test's own failure status otherwise.
 moska_cleanup() {
-  local p ns
+  local status=$? p ns
   for p in "${MOSKA_PIDS[@]}"; do kill -9 "$p" 2>/dev/null; done
+  for p in "${MOSKA_PIDS[@]}"; do wait "$p" 2>/dev/null; done
   for ns in "${MOSKA_NS[@]}"; do ip netns del "$ns" 2>/dev/null; done
   ip link del "$MOSKA_BRIDGE" 2>/dev/null
   moska_xvfb_stop
-  true
+  if ! moska_sanitizer_check; then
+    echo "FAIL: sanitizer report in an editor's log" >&2
+    exit 1
+  fi
+  return $status
 }
