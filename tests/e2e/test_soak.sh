@@ -149,6 +149,11 @@ all_applied() {
     ((j == i)) || moska_wait_log "${dirs[j]}" "$re" 60
   done
 }
+# Cat, on map1, has applied ann's new layer and ben's new name of map0.
+overlapped() {
+  grep -q "Action reseau: ADDLAYER,map0 cave 0!$" "${dirs[2]}/log.txt" &&
+    grep -q "Map map0 renommee en soak village\.$" "${dirs[2]}/log.txt"
+}
 special() {  # the one shared change of editor i, mid-run
   local i=$1 counts=$2
   case $i in
@@ -172,8 +177,12 @@ special() {  # the one shared change of editor i, mid-run
       moska_wait_log "${dirs[2]}" "Map map1 ouverte avec succes\.$" 30
       all_applied 2 "Action reseau: SILENTOPEN,map1!$"
       on 2 moska_click 150 10; pause
+      # Stays there until ann's layer and ben's name have reached map0 here.
       local until=$((SECONDS + SOAK_SECONDS / 6 + 3))
-      while ((SECONDS < until)); do paint_turn 2 "$counts.map1"; done
+      while ((SECONDS < until)) || ! overlapped; do
+        ((SECONDS < end)) || break
+        paint_turn 2 "$counts.map1"
+      done
       on 2 moska_click 20 10; pause
       on 2 moska_click 50 263                          # row 0: map0.map
       moska_wait_log "${dirs[2]}" "Map map0 ouverte avec succes\.$" 30
@@ -195,10 +204,13 @@ drive() {
   done
 }
 
+# The shared changes overlap: ann adds the layer and ben renames map0 while
+# cat is on map1 (a fifth of the run in, for a sixth of it).
+special_at=(25 30 20 100)
 start=$SECONDS
 end=$((start + SOAK_SECONDS))
 for ((i = 0; i < N; i++)); do
-  drive "$i" "$end" $((start + SOAK_SECONDS * (i + 1) / 6)) &
+  drive "$i" "$end" $((start + SOAK_SECONDS * special_at[i] / 100)) &
   loops+=($!)
 done
 # Memory: the warm-up ends after a fifth of the run (at least 10 s); the
@@ -278,6 +290,10 @@ echo "RSS samples (kB, every ${RSS_SAMPLE_SECONDS} s: ${names[*]}):"
 sed 's/^/  /' "$root/rss.txt"
 grep -q addlayer "$root/counts.0" && grep -q rename "$root/counts.1" && grep -q switch "$root/counts.2" ||
   { echo "FAIL: a shared change did not happen (run too short?)" >&2; status=1; }
+awk '/Map map1 ouverte avec succes/ { s = 1 } s == 1 && /ADDLAYER,map0/ { a = 1 }
+     s == 1 && /Map map0 renommee/ { r = 1 } /Map map0 ouverte avec succes/ { if (s) exit !(a && r) }
+     END { if (!s) exit 1 }' "${dirs[2]}/log.txt" ||
+  { echo "FAIL: the new layer and name did not reach cat while it was on map1" >&2; status=1; }
 
 # --- Every copy of each map holds the same layers and cells.
 copies() { local i; for ((i = 0; i < N; i++)); do echo "${dirs[i]}/demo/maps/$1.map"; done; }
