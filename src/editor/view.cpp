@@ -89,8 +89,8 @@ void fillCellBlack(int x, int y) {
 }
 
 // For each cell of view row r, the lowest layer that shows there: the
-// highest tiled layer whose tile is opaque, or 0. Cells where no opaque tile
-// hides the background start black.
+// highest tiled layer whose tile is opaque, or -1 where no opaque tile hides
+// the black under the map.
 void findFirstLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
                      int* first) {
   uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
@@ -98,27 +98,39 @@ void findFirstLayers(const Map* m, const std::vector<LayerPlan>& plan, const Vie
     int top = -1;
     for (int i = m->layers - 1; i >= 0 && top < 0; i--)
       if (plan[i].tiled && tileCacheOpaque(plan[i].cache, plan[i].l->e[rowAt + c])) top = i;
-    if (top < 0) fillCellBlack(c * TILE, r * TILE);
-    first[c] = top < 0 ? 0 : top;
+    first[c] = top;
   }
 }
 
+void drawTile(const LayerPlan& p, int element, int x, int y) {
+  if (p.cache)
+    tileCacheDrawWhole(p.cache, element, window, x, y);
+  else
+    blitFromSheet(p.l, x, y, element);
+}
+
 // Draws layers [from, to) of view row r, cell by cell, each cell from its
-// first layer up.
+// first layer up. A cell that starts black gets its black with its bottom
+// tile when that layer is in this run (the tile's holes written once), or
+// first thing otherwise; its first layer is 0 from then on.
 void drawCells(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
-               const int* first, int from, int to) {
+               int* first, int from, int to) {
   uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
+  Uint32 black = SDL_MapRGB(window->format, 0, 0, 0);
   for (int c = 0; c < v.cols; c++) {
     int x = c * TILE, y = r * TILE;
-    for (int i = first[c] > from ? first[c] : from; i < to; i++) {
-      const LayerPlan& p = plan[i];
-      if (!p.tiled) continue;
-      int element = p.l->e[rowAt + c];
-      if (p.cache)
-        tileCacheDrawWhole(p.cache, element, window, x, y);
-      else
-        blitFromSheet(p.l, x, y, element);
+    int i = first[c] > from ? first[c] : from;
+    if (first[c] < 0) {
+      first[c] = 0;
+      if (to > 0 && plan[0].tiled && plan[0].cache) {
+        tileCacheDrawOver(plan[0].cache, plan[0].l->e[rowAt + c], window, x, y, black);
+        i = 1;
+      } else {
+        fillCellBlack(x, y);
+      }
     }
+    for (; i < to; i++)
+      if (plan[i].tiled) drawTile(plan[i], plan[i].l->e[rowAt + c], x, y);
   }
 }
 

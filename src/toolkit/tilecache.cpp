@@ -279,6 +279,11 @@ void maskedRow(Uint32* __restrict d, const Uint32* __restrict s, Uint32 hole) {
   for (int x = 0; x < kTile; x++) d[x] = s[x] == hole ? d[x] : s[x];
 }
 
+// A row with holes over a plain colour.
+void holedRow(Uint32* __restrict d, const Uint32* __restrict s, Uint32 hole, Uint32 under) {
+  for (int x = 0; x < kTile; x++) d[x] = s[x] == hole ? under : s[x];
+}
+
 // Columns [x0, x1) of one recorded row, pixel by pixel.
 void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
   for (int x = x0; x < x1; x++) {
@@ -464,6 +469,24 @@ void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x
     return;
   }
   drawRecorded(c, element, row32(dst, y) + x, dst->pitch / 4, 0, kTile, 0, kTile);
+}
+
+void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, Uint32 under) {
+  bool holed = drawable(c, element, dst) && c->kind[element] == TILE_PIXELS && !SDL_MUSTLOCK(dst) &&
+               sameLayout(dst->format, c->target) && x >= 0 && y >= 0 && x <= dst->w - kTile &&
+               y <= dst->h - kTile;
+  if (!holed) {
+    if (dst && dst->format->BytesPerPixel == 4) {
+      SDL_Rect r = {(Sint16)x, (Sint16)y, kTile, kTile};
+      SDL_FillRect(dst, &r, under);
+    }
+    tileCacheDrawWhole(c, element, dst, x, y);
+    return;
+  }
+  const Uint32* px = &c->pixels[(size_t)element * TILE_PIXELS_PER_TILE];
+  Uint32* d = row32(dst, y) + x;
+  int pitch = dst->pitch / 4;
+  for (int r = 0; r < kTile; r++) holedRow(d + r * pitch, px + r * kTile, c->hole, under);
 }
 
 void tileCacheDrop(SDL_Surface* sheet) {

@@ -61,6 +61,9 @@ void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int
 // The same for a tile lying wholly inside `dst` (the view's cells), without
 // clipping.
 void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
+// As if the tile's square had been filled with `under` (a pixel value of
+// dst) and the tile then drawn whole: the holes of a tile are written once.
+void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, Uint32 under);
 // One pixel `d` of a 32-bit target without alpha (red, green, blue from the
 // top byte down) after a per-pixel-alpha source pixel of colour `s`
 // (0xRRGGBB) and alpha `a` (1 to 255) is blitted onto it, as the library
