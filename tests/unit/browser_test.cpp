@@ -40,6 +40,8 @@ class Browsers : public ::testing::Test {
     startVideo();
     platformScriptStart();
     // Scroll buttons of known colours, so their presence shows on the panel.
+    SDL_FreeSurface(b_down);  // the ones videoInit loaded
+    SDL_FreeSurface(b_up);
     b_down = plainImage(10, 20, 30);
     b_up = plainImage(40, 50, 60);
     gxplorer_index = 0;
@@ -214,6 +216,8 @@ TEST_F(Browsers, UnreadableOrOverlongFolderListsNothing) {
 
 TEST_F(Browsers, MissingScrollImagesDoNotCrash) {
   for (const char* n : {"a", "b", "c"}) touch(root + "maps/" + n + ".map");
+  SDL_FreeSurface(b_down);
+  SDL_FreeSurface(b_up);
   b_down = nullptr;
   b_up = nullptr;
   gxplorer_index = 1;

@@ -50,6 +50,9 @@ void setUp(SDL_Surface* sheet) {
   project = Project();
   project.listeMaps = new pMap[1]{m};
   project.nbreMaps = 1;
+  SDL_FreeSurface(b_up);  // the ones videoInit loaded
+  SDL_FreeSurface(b_down);
+  SDL_FreeSurface(passnot);
   b_up = solidImage(16, 48, 0, 255, 0);
   b_down = solidImage(16, 48, 0, 0, 255);
   passnot = solidImage(8, 8, 255, 0, 0);

@@ -69,6 +69,7 @@ class Widgets : public ::testing::Test {
     platformScriptStart();
     img = threeStateImage();
   }
+  void TearDown() override { SDL_FreeSurface(img); }
   SDL_Surface* img = nullptr;
 };
 
