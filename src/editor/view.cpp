@@ -16,12 +16,6 @@
 #include "toolkit/video.h"
 
 namespace {
-Map* shownMap() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  return project.listeMaps[project.currentMap];
-}
-
 // What one layer contributes to this frame.
 struct LayerPlan {
   Layer* l = nullptr;
@@ -158,7 +152,7 @@ void drawWindow() {
     blitIt(antenneWifiGFX, window, 0, 0);
     return;
   }
-  Map* m = shownMap();
+  Map* m = currentMapOrNull();
   if (!m || !m->layer || m->layers == 0) {
     fillBlack(0, 0, window->w, window->h);
     return;
