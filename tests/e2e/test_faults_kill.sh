@@ -98,11 +98,11 @@ edited() {
 }
 # Writing even a large map takes a few milliseconds here, far less than a
 # shell needs to fork a kill. So strace is attached to the editor before the
-# quit and delays each of its file system calls: the save then spans about
-# a second, and a kill at a random moment lands inside it.
+# quit and delays each of its file system calls by 50 ms: the save then spans
+# over half a second, and a kill at a random moment lands inside it.
 slow() {
   strace -f -qq -o /dev/null -p "$MOSKA_PID" -e trace=write,fsync,rename,openat,close \
-    -e inject=write,fsync,rename,openat,close:delay_enter=100000 2>/dev/null &
+    -e inject=write,fsync,rename,openat,close:delay_enter=50000 2>/dev/null &
   strace_pid=$!
   local i
   for ((i = 0; i < 100; i++)); do
