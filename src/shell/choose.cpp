@@ -72,6 +72,8 @@ bool validProjectName(const char* name) {
   return true;
 }
 
+}  // namespace
+
 // Creates the new project folder tree inside the folder being browsed.
 // On success projectPath names the new project file.
 bool createProject() {
@@ -125,6 +127,8 @@ bool createProject() {
   memcpy(recent, projectPath, sizeof recent);
   return true;
 }
+
+namespace {
 
 void waitRelease() {
   while (leftClic && !stop) boucle();

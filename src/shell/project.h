@@ -9,5 +9,9 @@ extern std::atomic<bool> projectLoaded;
 
 int loadProject(char** argv);   // 1 loaded, 0 quit during the project choice
 void startProject();
+// Creates the folder tree of the project `newproject` inside the folder being
+// browsed (projectPath); refuses, with a message, names that would not read
+// back and folders that exist. On success projectPath names its project file.
+bool createProject();
 bool readProjectFile();         // reads "PROJECT.MSK" of projectPath into project
 void saveProjectFile();         // writes it back; exits with 6 when it cannot be opened

@@ -147,3 +147,53 @@ TEST(ProjectChoice, DotDotGoesUpAndEmptiesRecentAndQuitWritesNothing) {
   EXPECT_NE(stat((root + "PROJECT.MSK").c_str(), &st), 0);
   EXPECT_NE(stat((root + "prog/PROJECT.MSK").c_str(), &st), 0);
 }
+
+TEST(ProjectCreation, TreeTemplateAndRecent) {
+  startVideo();
+  std::string browsed = tempDir();
+  std::string prog = tempDir();
+  writeFile(prog + "default.png", readFile(appDir() + "default.png"));
+  snprintf(programPath, sizeof programPath, "%s", prog.c_str());
+  snprintf(projectPath, sizeof projectPath, "%s", browsed.substr(0, browsed.size() - 1).c_str());
+  snprintf(newproject, sizeof newproject, "newgame");
+  ASSERT_TRUE(createProject());
+  std::string dir = browsed + "newgame/";
+  EXPECT_EQ(readFile(dir + "PROJECT.MSK"),
+            "NAME newgame\nCRC 777\nMAPINDEX 0\nMAPS 0\nCURRENTMAP 0\nCURRENTLAYER 0\n"
+            "CURRENTELEMENT 0\nELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n");
+  EXPECT_EQ(readFile(dir + "layers/default.png"), readFile(prog + "default.png"));
+  struct stat st;
+  for (const char* sub : {"layerspc", "maps", "models"})
+    EXPECT_EQ(stat((dir + sub).c_str(), &st), 0) << sub;
+  EXPECT_EQ(readFile(prog + "recent.txt"), dir + "PROJECT.MSK" + std::string(1, '\0'));
+  EXPECT_EQ(std::string(recent), dir + "PROJECT.MSK");
+}
+
+TEST(ProjectCreation, RefusesExistingFoldersBadNamesAndMissingTileset) {
+  startVideo();
+  std::string browsed = tempDir();
+  std::string prog = tempDir();
+  snprintf(programPath, sizeof programPath, "%s", prog.c_str());
+  std::string folder = browsed.substr(0, browsed.size() - 1);
+  mkdir((browsed + "taken").c_str(), 0755);
+  writeFile(browsed + "taken/PROJECT.MSK", "NAME precious\n");
+  writeFile(prog + "default.png", "png");
+  for (const char* name : {"taken", "two words", "a/b", "..", ""}) {
+    snprintf(projectPath, sizeof projectPath, "%s", folder.c_str());
+    snprintf(newproject, sizeof newproject, "%s", name);
+    captureLogBegin();
+    EXPECT_FALSE(createProject()) << name;
+    std::string log = captureLogEnd();
+    EXPECT_FALSE(log.empty()) << name;  // the refusal is said
+    EXPECT_EQ(std::string(projectPath), folder) << name;
+  }
+  EXPECT_EQ(readFile(browsed + "taken/PROJECT.MSK"), "NAME precious\n");
+  struct stat st;
+  EXPECT_NE(stat((browsed + "two words").c_str(), &st), 0);
+  // Without the default tileset nothing is created.
+  unlink((prog + "default.png").c_str());
+  snprintf(projectPath, sizeof projectPath, "%s", folder.c_str());
+  snprintf(newproject, sizeof newproject, "fresh");
+  EXPECT_FALSE(createProject());
+  EXPECT_NE(stat((browsed + "fresh").c_str(), &st), 0);
+}
