@@ -635,3 +635,17 @@ TEST(NetPeers, AllSlotsTakenRefusesTheNextConnection) {
   for (int s : socks) close(s);
   stop = true;
 }
+
+TEST(NetPeers, PeerIsHeldOffUntilTheProjectIsLoaded) {
+  startEditor();
+  projectLoaded = false;  // the project is still being chosen
+  int in = peerConnect();
+  sendStr(in, blockOf("bob", NAME_BLOCK));
+  // No name block comes back while no project exists.
+  char name[NAME_BLOCK];
+  EXPECT_FALSE(recvAll(in, name, NAME_BLOCK, 300, 300));
+  projectLoaded = true;
+  ASSERT_TRUE(readBlock(in, name, NAME_BLOCK));
+  EXPECT_STREQ(name, "alice");
+  close(in);
+}
