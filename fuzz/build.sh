@@ -1,12 +1,24 @@
 #!/bin/bash
-# Builds the map-file fuzzer: build.sh OUTPUT_DIR. Needs clang (Debian
-# packages clang and libclang-rt-14-dev, or the versioned equivalents).
+# Builds a fuzzer: build.sh mapfile|net OUTPUT_DIR. Needs clang (Debian
+# packages clang and libclang-rt-14-dev). The map-file fuzzer compiles the
+# reader alone; the network fuzzer compiles the whole editor library and
+# needs the SDL development packages.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 src="$here/../src"
-out="${1:-$here/../build-fuzz}"
+target="$1"
+out="${2:-$here/../build-fuzz}"
 mkdir -p "$out"
 CXX="${CXX_FUZZ:-clang++}"
+case "$target" in
+  mapfile) sources="$src/model/mapformat.cpp" libs="" ;;
+  net)
+    sources=$(ls "$src"/platform/*.cpp "$src"/shell/*.cpp "$src"/toolkit/*.cpp "$src"/model/*.cpp \
+      "$src"/editor/*.cpp "$src"/net/*.cpp | grep -v 'shell/main\.cpp$')
+    libs="$(pkg-config --cflags --libs sdl SDL_image SDL_ttf SDL_net) -lpthread" ;;
+  *) echo "usage: build.sh mapfile|net OUTPUT_DIR" >&2; exit 2 ;;
+esac
+# shellcheck disable=SC2086
 "$CXX" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$src" "$here/mapfile_fuzz.cpp" "$src/model/mapformat.cpp" -o "$out/mapfile_fuzz"
-echo "$out/mapfile_fuzz"
+  -I"$src" "$here/${target}_fuzz.cpp" $sources $libs -o "$out/${target}_fuzz"
+echo "$out/${target}_fuzz"

@@ -1,12 +1,12 @@
 #!/bin/bash
 # Fuzzes the map file parser for a short while on the seed corpus, under
 # AddressSanitizer and UndefinedBehaviorSanitizer. Longer runs by hand:
-#   fuzz/build.sh build-fuzz && build-fuzz/mapfile_fuzz -max_total_time=600 fuzz/corpus/mapfile
+#   fuzz/build.sh mapfile build-fuzz && build-fuzz/mapfile_fuzz -max_total_time=600 fuzz/corpus/mapfile
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 out="${MOSKA_BUILD:-$root/build}/fuzz"
 seconds="${FUZZ_SECONDS:-20}"
-bin="$(bash "$root/fuzz/build.sh" "$out" | tail -n 1)"
+bin="$(bash "$root/fuzz/build.sh" mapfile "$out" | tail -n 1)"
 # New inputs go to a scratch corpus; the seeds in the tree stay as they are.
 rm -rf "$out/corpus-run"
 mkdir -p "$out/corpus-run"

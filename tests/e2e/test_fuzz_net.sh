@@ -4,7 +4,7 @@ set -eu
 here=$(cd "$(dirname "$0")/../.." && pwd)
 out=${MOSKA_BUILD:-$here/build}/fuzz-net
 command -v clang++ >/dev/null || { echo "FAIL: clang++ missing" >&2; exit 1; }
-bin=$(bash "$here/fuzz/build_net.sh" "$out" | tail -n 1)
+bin=$(bash "$here/fuzz/build.sh" net "$out" | tail -n 1)
 corpus=$(mktemp -d /tmp/moska-netfuzz-XXXXXX)
 trap 'rm -rf "$corpus" /tmp/moska-netfuzz-??????' EXIT
 cp "$here"/fuzz/corpus/net/* "$corpus"/
