@@ -42,7 +42,7 @@ bool exists(const char* path) {
 
 // Writes "recent.txt" holding projectPath and one NUL byte.
 void writeRecentWithNul() {
-  FILE* f = openFile("", "recent", "txt", "wb");
+  FILE* f = openFile(USER_FILES, "recent", "txt", "wb");
   if (!f) {
     printf("recent.txt ne peut pas etre ecrit.\n");
     return;

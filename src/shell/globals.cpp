@@ -5,6 +5,7 @@
 char version[VERSION_LEN] = "0.24a";
 const char osRep[2] = "/";
 char programPath[PATH_LEN] = "";
+char userPath[PATH_LEN] = "";
 bool fullscreen = false;
 uint32_t video_x = 640, video_y = 480;
 char username[NAME_LEN] = "?";
@@ -24,6 +25,7 @@ bool wheelUp = false, wheelDown = false;
 void shellReset() {
   snprintf(version, sizeof version, "0.24a");
   programPath[0] = 0;
+  userPath[0] = 0;
   fullscreen = false;
   video_x = 640;
   video_y = 480;

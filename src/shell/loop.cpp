@@ -72,7 +72,7 @@ void exitSequence() {
     pMap m = project.listeMaps[i];
     if (m) closeMapi(i, m->filename);
   }
-  FILE* f = openFile("", "recent", "txt", "w+");
+  FILE* f = openFile(USER_FILES, "recent", "txt", "w+");
   if (f) {
     fputs(recent, f);
     closeFile(f);

@@ -90,7 +90,7 @@ void readSettingsFile(FILE* f) {
 
 // False when the file cannot be opened.
 bool readRecent() {
-  FILE* f = openFile("", "recent", "txt", "rb");
+  FILE* f = openFile(USER_FILES, "recent", "txt", "rb");
   recent[0] = 0;
   if (!f) return false;
   long size = -1;
@@ -120,7 +120,7 @@ bool recentProjectOpens() {
 }  // namespace
 
 int loadSettings(char** argv) {
-  FILE* f = openFile("", "settings", "ini", "r+");
+  FILE* f = openFile(USER_FILES, "settings", "ini", "r+");
   if (!f) exit(EXIT_SETTINGS);
   readSettingsFile(f);
   closeFile(f);

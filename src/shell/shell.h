@@ -32,7 +32,8 @@ enum {
 // Settings and paths.
 extern char version[VERSION_LEN];
 extern const char osRep[2];
-extern char programPath[PATH_LEN];
+extern char programPath[PATH_LEN];  // data: font, images, default tileset
+extern char userPath[PATH_LEN];     // settings.ini and recent.txt; empty: programPath
 extern bool fullscreen;
 extern uint32_t video_x, video_y;
 extern char username[NAME_LEN];
@@ -50,6 +51,8 @@ extern int mouseX, mouseY;
 extern bool leftClic, middleClic, rightClic;
 extern bool wheelUp, wheelDown;
 
+// Sets programPath and userPath for the build tree or an installed program.
+void findProgramFolders();
 int SDL_main_body(int argc, char** argv);  // the whole program run
 int init(char** argv);
 int loadSettings(char** argv);

@@ -39,7 +39,7 @@ static void mainLoop() {
 int SDL_main_body(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);  // the log is read while the program runs
   printf("MOSKA 2 %s\n============\n", version);
-  if (!platformProgramFolder(programPath, sizeof programPath)) programPath[0] = 0;
+  findProgramFolders();
   if (argc > 1) printf("%s\n", argv[1]);
   init(argv);
   char caption[64];

@@ -6,6 +6,8 @@
 
 #include "shell/shell.h"
 
+const char USER_FILES[] = "~";
+
 namespace {
 bool endsWithSeparator(const char* p) {
   size_t n = strlen(p);
@@ -19,8 +21,9 @@ bool fits(int written, size_t cap) { return written >= 0 && (size_t)written < ca
 bool filePath(char* out, size_t cap, const char* rep, const char* name, const char* extension) {
   if (cap > FILE_PATH_LEN) cap = FILE_PATH_LEN;
   int n;
-  if (rep[0] == 0) {
-    n = snprintf(out, cap, "%s%s.%s", programPath, name, extension);
+  if (rep[0] == 0 || strcmp(rep, USER_FILES) == 0) {
+    const char* dir = rep[0] && userPath[0] ? userPath : programPath;
+    n = snprintf(out, cap, "%s%s.%s", dir, name, extension);
   } else {
     // "?" is the project folder reached as a sub-folder named "".
     const char* sub = strcmp(rep, "?") == 0 ? "" : rep;

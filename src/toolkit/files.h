@@ -1,5 +1,6 @@
 // Location of every file, image and font of the program and of the project.
-//   rep ""      -> the program folder
+//   rep ""      -> the program folder (data)
+//   rep USER_FILES -> the user's folder (settings.ini, recent.txt)
 //   rep osRep   -> the project folder itself
 //   rep "?"     -> the project folder (doubled separator)
 //   other word  -> that sub-folder of the project
@@ -11,6 +12,7 @@
 struct _TTF_Font;
 
 enum { FILE_PATH_LEN = 256 };  // every built path fits 255 characters
+extern const char USER_FILES[];
 
 // Builds the path openFile would open; false when it would not fit.
 bool filePath(char* out, size_t cap, const char* rep, const char* name, const char* extension);

@@ -1,0 +1,79 @@
+// The program's commands that need no window.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "exchange/exchange.h"
+#include "shell/shell.h"
+
+namespace {
+enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+const char USAGE[] =
+    "Usage: moska2 [PROJECT | ?]\n"
+    "       moska2 --export PROJECT MAP OUT\n"
+    "       moska2 --import IN PROJECT MAP [--force]\n"
+    "       moska2 --help | --version\n";
+
+const char HELP[] =
+    "\n"
+    "Without an option, starts the tile-map editor on PROJECT (a project folder\n"
+    "or its PROJECT.MSK), on the last project, or with '?' on the project choice.\n"
+    "\n"
+    "  --export PROJECT MAP OUT   write map MAP (its name in maps/, without .map)\n"
+    "                             to OUT: .tmx (Tiled XML), .tmj or .json (Tiled\n"
+    "                             JSON), .png (every layer, 16 pixels a cell)\n"
+    "  --import IN PROJECT MAP    read the Tiled map IN (.tmx, .tmj, .json) into the\n"
+    "                             new map MAP, copying its tileset images into\n"
+    "                             layers/ and writing their pass conditions\n"
+    "  --force                    let --import replace an existing map\n"
+    "  --help                     show this help\n"
+    "  --version                  show the version\n"
+    "\n"
+    "These commands open no window and need no display.\n";
+
+int usageError(const char* what) {
+  fprintf(stderr, "moska2: %s\n%s", what, USAGE);
+  return EXIT_USAGE;
+}
+
+int failed(const char* what, const std::string& error) {
+  fprintf(stderr, "moska2: %s failed: %s\n", what, error.c_str());
+  return EXIT_FAILED;
+}
+
+int runExport(int argc, char** argv) {
+  if (argc != 5) return usageError("--export takes PROJECT MAP OUT");
+  std::string error;
+  if (!exportMap(argv[2], argv[3], argv[4], &error)) return failed("export", error);
+  printf("Map %s exported to %s\n", argv[3], argv[4]);
+  return EXIT_OK;
+}
+
+int runImport(int argc, char** argv) {
+  bool force = argc == 6 && strcmp(argv[5], "--force") == 0;
+  if (argc != 5 && !force) return usageError("--import takes IN PROJECT MAP [--force]");
+  std::string error;
+  if (!importMap(argv[2], argv[3], argv[4], force, &error)) return failed("import", error);
+  printf("%s imported as map %s\n", argv[2], argv[4]);
+  return EXIT_OK;
+}
+}  // namespace
+
+int exchangeCommand(int argc, char** argv) {
+  if (argc < 2 || strncmp(argv[1], "--", 2) != 0) return -1;
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  const char* cmd = argv[1];
+  if (strcmp(cmd, "--export") == 0) return runExport(argc, argv);
+  if (strcmp(cmd, "--import") == 0) return runImport(argc, argv);
+  if (argc == 2 && strcmp(cmd, "--help") == 0) {
+    printf("MOSKA 2 %s, tile-map editor with live collaboration\n\n%s%s", version, USAGE, HELP);
+    return EXIT_OK;
+  }
+  if (argc == 2 && strcmp(cmd, "--version") == 0) {
+    printf("moska2 %s\n", version);
+    return EXIT_OK;
+  }
+  return usageError((std::string("unknown option ") + cmd).c_str());
+}
