@@ -34,7 +34,7 @@ const char HELP[] =
     "These commands open no window and need no display.\n";
 
 int usageError(const char* what) {
-  fprintf(stderr, "moska2: %s\n%s", what, USAGE);
+  fprintf(stderr, "moska2: %s (see moska2 --help)\n", what);
   return EXIT_USAGE;
 }
 

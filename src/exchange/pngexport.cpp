@@ -34,7 +34,8 @@ void chunk(PngStream& s, const char* type, const unsigned char* data, size_t n) 
   unsigned char head[8], tail[4];
   put32(head, (uint32_t)n);
   memcpy(head + 4, type, 4);
-  uLong crc = crc32(crc32(0, head + 4, 4), data, (uInt)n);
+  uLong crc = crc32(0, head + 4, 4);
+  if (n) crc = crc32(crc, data, (uInt)n);  // a null buffer would restart the sum
   put32(tail, (uint32_t)crc);
   s.ok = s.ok && fwrite(head, 1, 8, s.f) == 8 && (n == 0 || fwrite(data, 1, n, s.f) == n) &&
          fwrite(tail, 1, 4, s.f) == 4;

@@ -4,6 +4,7 @@
 // and settings.ini and recent.txt live in $XDG_CONFIG_HOME/moska2 (default
 // ~/.config/moska2), settings.ini copied from the installed one on first start.
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -77,7 +78,10 @@ bool installedDataFolder(const char* exeDir, char* out, size_t cap) {
   int w = snprintf(out, cap, "%s%s/", exeDir, MOSKA_DATA_FROM_BIN);
   if (w <= 0 || (size_t)w >= cap) return false;
   snprintf(settings, sizeof settings, "%s%s", out, SETTINGS_FILE);
-  return exists(settings);
+  char real[PATH_MAX];
+  if (!exists(settings) || !realpath(out, real)) return false;
+  w = snprintf(out, cap, "%s/", real);  // without the "bin/.."
+  return w > 0 && (size_t)w < cap;
 }
 }  // namespace
 

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Maps leave and come back through Tiled's formats, checked by Tiled's own
+# tools and a small Python reader of the map file: the example maps plus one
+# with a background layer, exported to TMX, JSON and PNG with no display;
+# Tiled's picture of the TMX equals the PNG; Tiled's reading of the TMX and
+# of the JSON gives the map file's cells, tilesets and pass conditions;
+# every file, ours or re-saved by Tiled, imports back to the same map file.
+# Then the failures of the command line, and the installed program.
+set -u
+source "$(dirname "$0")/lib.sh"
+root=$(mktemp -d /tmp/moska-exchange-XXXXXX)
+trap 'rm -rf "$root"' EXIT
+app=$MOSKA_APP/moska2
+build=${MOSKA_BUILD:-$(cd "$MOSKA_APP/.." && pwd)}
+cp -r "$(dirname "$0")/../../examples/demo" "$root/demo"
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$root
+unset DISPLAY SDL_VIDEODRIVER
+
+# The map file read independently: name, size, layers bottom-up.
+cat > "$root/check.py" <<'PY'
+import json, os, struct, sys
+
+def read_map(path):
+    d = open(path, 'rb').read()
+    assert d[0:1] == b'$'
+    pos = 1
+    def string():
+        nonlocal pos
+        n, = struct.unpack_from('<H', d, pos)
+        s = d[pos + 2:pos + 1 + n].decode()
+        pos += 2 + n
+        return s
+    name = string(); string()
+    w, h, vx, vy, count = struct.unpack_from('<IIIIH', d, pos)
+    pos += 18
+    layers = []
+    for _ in range(count):
+        gfx = string()
+        cells = list(struct.unpack_from('<%di' % (w * h), d, pos))
+        pos += 4 * w * h
+        bg, x, y = struct.unpack_from('<Bhh', d, pos)
+        pos += 5
+        layers.insert(0, dict(gfx=gfx, cells=cells, bg=bg, x=x, y=y))
+    return dict(name=name, w=w, h=h, layers=layers)
+
+def stem(path):
+    return os.path.splitext(os.path.basename(path))[0]
+
+def check(tiled_json, map_file, project):
+    t, m = json.load(open(tiled_json)), read_map(map_file)
+    assert (t['width'], t['height']) == (m['w'], m['h']), 'size'
+    props = {p['name']: p['value'] for p in t.get('properties', [])}
+    assert props['name'] == m['name'], 'name'
+    sets = sorted(t['tilesets'], key=lambda s: s['firstgid'])
+    layers = [l for l in t['layers'] if l['type'] in ('tilelayer', 'imagelayer')]
+    assert len(layers) == len(m['layers']), 'layer count'
+    for n, (tl, ml) in enumerate(zip(layers, m['layers'])):
+        assert (tl['type'] == 'imagelayer') == bool(ml['bg']), 'layer %d kind' % n
+        if ml['bg']:
+            assert stem(tl['image']) == ml['gfx'], 'image of layer %d' % n
+            continue
+        for c, (gid, cell) in enumerate(zip(tl['data'], ml['cells'])):
+            if gid == 0:
+                assert cell == 0, 'layer %d cell %d: empty, map holds %d' % (n, c, cell)
+                continue
+            s = [s for s in sets if s['firstgid'] <= gid][-1]
+            assert stem(s['image']) == ml['gfx'] and gid - s['firstgid'] == cell, \
+                'layer %d cell %d: gid %d, map holds %d' % (n, c, gid, cell)
+    for s in sets:
+        pss = open(os.path.join(project, 'layerspc', stem(s['image']) + '.pss'), 'rb').read()
+        want = {(i // 4, i % 4) for i, b in enumerate(pss[:4 * s['tilecount']]) if b == 0}
+        got = {(tile['id'], int(o['y']) // 8 * 2 + int(o['x']) // 8)
+               for tile in s.get('tiles', []) for o in tile.get('objectgroup', {}).get('objects', [])}
+        assert got == want, 'collisions of ' + s['name']
+
+def write_map(path, name, w, h, layers):
+    # layers bottom-up: (tileset, bg, x, y, cells)
+    def string(s):
+        b = s.encode() + b'\0'
+        return struct.pack('<H', len(b)) + b
+    out = b'$' + string(name) + string(stem(path)) + struct.pack('<IIIIH', w, h, 16, 32, len(layers))
+    for gfx, bg, x, y, cells in reversed(layers):
+        out += string(gfx) + struct.pack('<%di' % (w * h), *cells) + struct.pack('<Bhh', bg, x, y)
+    open(path, 'wb').write(out + b'$')
+
+if sys.argv[1] == 'check':
+    check(*sys.argv[2:])
+else:  # a map with a background layer between two tilesets' layers
+    w, h = 24, 20
+    write_map(sys.argv[2], 'With background', w, h, [
+        ('dungeon', 0, 1, 1, [(x * 3 + y) % 32 for y in range(h) for x in range(w)]),
+        ('default', 1, -3, 5, [7 if x == y else 0 for y in range(h) for x in range(w)]),
+        ('default', 0, 0, 0, [(x * y) % 128 if (x + y) % 3 else 0 for y in range(h) for x in range(w)])])
+PY
+python3 "$root/check.py" make "$root/demo/maps/layered.map" || fail "writing the layered map"
+
+for map in map0 map1 layered; do
+  out=$root/$map
+  for ext in tmx json png; do
+    "$app" --export "$root/demo" "$map" "$out.$ext" > /dev/null || fail "export of $map to .$ext"
+  done
+  tmxrasterizer "$out.tmx" "$out-tiled.png" 2>/dev/null || fail "tmxrasterizer on $map"
+  convert "$out-tiled.png" -background black -flatten -type TrueColor "$out-tiled.png"
+  diff=$(compare -metric AE "$out-tiled.png" "$out.png" null: 2>&1)
+  [ "$diff" = 0 ] || fail "$map: Tiled's picture differs from the PNG export in $diff pixels"
+  for ext in tmx json; do
+    tiled --export-map json "$out.$ext" "$out-$ext-tiled.json" 2>/dev/null || fail "Tiled cannot read $map.$ext"
+    python3 "$root/check.py" check "$out-$ext-tiled.json" "$root/demo/maps/$map.map" "$root/demo" ||
+      fail "$map.$ext as Tiled reads it differs from the map file"
+  done
+  tiled --export-map tmx "$out.json" "$out-tiled.tmx" 2>/dev/null || fail "Tiled cannot convert $map.json"
+  for file in "$out.tmx" "$out.json" "$out-tmx-tiled.json" "$out-tiled.tmx"; do
+    "$app" --import "$file" "$root/demo" "$map" --force > /dev/null || fail "import of $file"
+    cmp -s "$root/demo/maps/$map.map" "$root/$map.orig" 2>/dev/null ||
+      [ ! -e "$root/$map.orig" ] || fail "$file imported back differs from the map file"
+    [ -e "$root/$map.orig" ] || cp "$root/demo/maps/$map.map" "$root/$map.orig"
+  done
+done
+cmp -s "$root/map0.orig" "$(dirname "$0")/../../examples/demo/maps/map0.map" || fail "map0 changed by its round trips"
+
+# Failures: status 1, one line on standard error, no output file left behind.
+expect_failure() {  # WHAT OUTPUT ARGS...
+  local what=$1 output=$2; shift 2
+  "$app" "$@" > /dev/null 2> "$root/err"
+  local status=$?
+  [ "$status" -ne 0 ] || fail "$what: succeeded"
+  [ "$(wc -l < "$root/err")" = 1 ] || fail "$what: standard error is not one line: $(cat "$root/err")"
+  [ -z "$output" ] || [ -z "$(ls "$output"* 2>/dev/null)" ] || fail "$what: left $(ls "$output"*)"
+}
+mkdir "$root/ro" && chmod 555 "$root/ro"
+expect_failure "unknown map" "$root/x.tmx" --export "$root/demo" nosuchmap "$root/x.tmx"
+expect_failure "unknown format" "$root/x.bmp" --export "$root/demo" map0 "$root/x.bmp"
+expect_failure "no project" "$root/x.tmx" --export "$root/nowhere" map0 "$root/x.tmx"
+expect_failure "missing folder" "" --export "$root/demo" map0 "$root/nowhere/x.png"
+[ "$(id -u)" = 0 ] || expect_failure "read-only folder" "$root/ro/x.png" --export "$root/demo" map0 "$root/ro/x.png"
+expect_failure "existing map" "" --import "$root/map1.tmx" "$root/demo" map0
+expect_failure "bad map name" "" --import "$root/map1.tmx" "$root/demo" "../x"
+expect_failure "wrong arguments" "" --export "$root/demo"
+expect_failure "unknown option" "" --frobnicate
+
+# Installed: the program, its data, a menu entry and an icon; the data is
+# found from bin/, each user's settings and recent project in their folder.
+cmake --install "$build" --prefix "$root/usr" > /dev/null || fail "cmake --install"
+for f in bin/moska2 share/moska2/STONE.TTF share/moska2/default.png share/moska2/menubg.png \
+    share/moska2/settings.ini share/applications/moska2.desktop share/icons/hicolor/scalable/apps/moska2.svg; do
+  [ -f "$root/usr/$f" ] || fail "not installed: $f"
+done
+[ "$("$root/usr/bin/moska2" --version)" = "moska2 0.24a" ] || fail "installed --version"
+export XDG_CONFIG_HOME=$root/config SDL_VIDEODRIVER=dummy
+unshare -n "$root/usr/bin/moska2" "$root/demo" > "$root/installed.log" 2>&1 &  # its own port 34567
+pid=$!
+for _ in $(seq 200); do grep -q "Project loaded succesfully!" "$root/installed.log" && break; sleep 0.1; done
+kill -TERM "$pid"; wait "$pid"
+grep -q "^Loaded image: $root/usr/share/moska2/menubg.png!$" "$root/installed.log" || fail "data not found in share/moska2"
+cmp -s "$root/config/moska2/settings.ini" "$root/usr/share/moska2/settings.ini" || fail "settings.ini not created in the user's folder"
+[ -f "$root/config/moska2/recent.txt" ] && [ ! -e "$root/usr/share/moska2/recent.txt" ] ||
+  fail "recent.txt not kept in the user's folder"
+echo "exchange: ok"
