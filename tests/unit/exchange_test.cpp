@@ -1,0 +1,273 @@
+// Tiled maps written by hand (several tilesets, an external one, an empty
+// cell, a layer mixing tilesets, a background image, collision rectangles,
+// compressed data) imported; exports of the result imported back to the
+// same bytes; each refusal leaving the project as it was; the PNG export
+// equal to the map view's drawing.
+#include <SDL/SDL.h>
+#include <SDL/SDL_image.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "editor/editor.h"
+#include "exchange/exchange.h"
+#include "model/mapfile.h"
+#include "model/model.h"
+#include "shell/shell.h"
+#include "testutil.h"
+#include "tilesheet.h"
+#include "toolkit/video.h"
+
+namespace {
+
+std::string base64(const std::string& in) {
+  static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < in.size(); i += 3) {
+    size_t n = std::min<size_t>(3, in.size() - i);
+    uint32_t v = 0;
+    for (size_t k = 0; k < 3; k++) v = v << 8 | (k < n ? (unsigned char)in[i + k] : 0);
+    for (size_t k = 0; k < 4; k++) out += k <= n ? abc[v >> (18 - 6 * k) & 63] : '=';
+  }
+  return out;
+}
+
+// Little-endian gids, zlib-compressed and base64-encoded, as Tiled stores them.
+std::string packedGids(const std::vector<uint32_t>& gids) {
+  std::string raw;
+  for (uint32_t g : gids)
+    for (int b = 0; b < 4; b++) raw += (char)(g >> (8 * b));
+  uLongf n = compressBound(raw.size());
+  std::string z(n, 0);
+  compress((Bytef*)&z[0], &n, (const Bytef*)raw.data(), raw.size());
+  z.resize(n);
+  return base64(z);
+}
+
+const char TMX[] = R"(<?xml version="1.0"?>
+<map orientation="orthogonal" width="3" height="2" tilewidth="16" tileheight="16" infinite="0">
+ <properties><property name="name" value="Hand made"/></properties>
+ <tileset firstgid="1" name="a" tilewidth="16" tileheight="16" tilecount="8" columns="4">
+  <image source="a.png" width="64" height="32"/>
+  <tile id="2"><objectgroup><object id="1" x="0" y="0" width="16" height="8"/></objectgroup></tile>
+ </tileset>
+ <tileset firstgid="9" source="b.tsx"/>
+ <layer name="ground" width="3" height="2"><data encoding="csv">1,2,3,4,5,6</data></layer>
+ <imagelayer name="sky"><image source="bg.png"/>
+  <properties><property name="x" type="int" value="-4"/></properties></imagelayer>
+ <objectgroup name="ignored"/>
+ <layer name="mixed" width="3" height="2"><data encoding="base64" compression="zlib">MIXED</data></layer>
+</map>)";
+const char TSX[] = R"(<tileset name="b" tilewidth="16" tileheight="16" tilecount="4" columns="2">
+ <image source="b.png"/>
+ <tile id="1"><objectgroup><object x="9" y="9" width="2" height="2"/></objectgroup></tile>
+</tileset>)";
+const char JSON[] = R"({"orientation":"orthogonal","width":3,"height":2,"tilewidth":16,"tileheight":16,
+ "infinite":false,"properties":[{"name":"name","type":"string","value":"Hand made"}],
+ "tilesets":[{"firstgid":1,"name":"a","tilewidth":16,"tileheight":16,"image":"a.png",
+   "tiles":[{"id":2,"objectgroup":{"objects":[{"x":0,"y":0,"width":16,"height":8}]}}]},
+  {"firstgid":9,"source":"b.tsj"}],
+ "layers":[{"type":"tilelayer","name":"ground","data":[1,2,3,4,5,6]},
+  {"type":"group","layers":[{"type":"imagelayer","name":"sky","image":"bg.png",
+    "properties":[{"name":"x","type":"int","value":-4}]}]},
+  {"type":"tilelayer","name":"mixed","encoding":"base64","compression":"zlib","data":"MIXED"}]})";
+const char TSJ[] = R"({"name":"b","tilewidth":16,"tileheight":16,"image":"b.png",
+ "tiles":[{"id":1,"objectgroup":{"objects":[{"x":9,"y":9,"width":2,"height":2}]}}]})";
+const std::vector<uint32_t> MIXED = {0, 10, 3, 12, 0, 0};
+
+std::string replaced(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+  return s;
+}
+
+struct Fixture {
+  std::string project, in;
+};
+
+// A project, and beside it the hand-written maps with their images.
+Fixture setUp() {
+  Fixture f;
+  f.project = makeProject();
+  writeFile(f.project + "PROJECT.MSK", "NAME hand\n");
+  f.in = tempDir();
+  writeSheetPng(f.in + "a.png", makeSheet(SHEET_RGB, 64, 32));
+  writeSheetPng(f.in + "b.png", makeSheet(SHEET_RGBA, 32, 32));
+  writeSheetPng(f.in + "bg.png", makeSheet(SHEET_PALETTED, 48, 48));
+  writeFile(f.in + "hand.tmx", replaced(TMX, "MIXED", packedGids(MIXED)));
+  writeFile(f.in + "b.tsx", TSX);
+  writeFile(f.in + "hand.json", replaced(JSON, "MIXED", packedGids(MIXED)));
+  writeFile(f.in + "b.tsj", TSJ);
+  return f;
+}
+
+Map readMap(const std::string& path) {
+  std::string bytes = readFile(path);
+  Map m;
+  EXPECT_EQ(readMapBytes((const unsigned char*)bytes.data(), bytes.size(), &m), MAP_READ_OK) << path;
+  return m;
+}
+
+std::string passBytes(std::vector<int> blocked, int tiles) {
+  std::string s(tiles * 4, 1);
+  for (int q : blocked) s[q] = 0;
+  return s;
+}
+
+TEST(Exchange, ImportsHandWrittenMapsAndExportsThemBackToTheSameBytes) {
+  for (const char* file : {"hand.tmx", "hand.json"}) {
+    SCOPED_TRACE(file);
+    Fixture f = setUp();
+    std::string error;
+    ASSERT_TRUE(importMap(f.in + file, f.project, "hand", false, &error)) << error;
+    Map m = readMap(f.project + "maps/hand.map");
+    EXPECT_STREQ(m.sysname, "Hand made");
+    ASSERT_EQ(m.w * m.h, 6u);
+    // Bottom-up: ground; the background image; the mixed layer split per tileset.
+    struct Want { const char* gfx; char bg; int x; std::vector<int32_t> cells; };
+    std::vector<Want> want = {{"a", 0, 1, {0, 1, 2, 3, 4, 5}}, {"bg", 1, -4, {0, 0, 0, 0, 0, 0}},
+                              {"a", 0, 1, {0, 0, 2, 0, 0, 0}}, {"b", 0, 1, {0, 1, 0, 3, 0, 0}}};
+    ASSERT_EQ(m.layers, want.size());
+    for (size_t i = 0; i < want.size(); i++) {
+      EXPECT_STREQ(m.layer[i]->layerGFX, want[i].gfx) << i;
+      EXPECT_EQ(m.layer[i]->bg, want[i].bg) << i;
+      EXPECT_EQ(m.layer[i]->x, want[i].x) << i;
+      EXPECT_EQ(std::vector<int32_t>(m.layer[i]->e, m.layer[i]->e + 6), want[i].cells) << i;
+    }
+    freeMapRecord(&m);
+    for (const char* img : {"a", "b", "bg"})
+      EXPECT_EQ(readFile(f.project + "layers/" + img + ".png"), readFile(f.in + img + ".png")) << img;
+    EXPECT_EQ(readFile(f.project + "layerspc/a.pss"), passBytes({8, 9}, 8));
+    EXPECT_EQ(readFile(f.project + "layerspc/b.pss"), passBytes({7}, 4));
+    EXPECT_EQ(readFile(f.project + "layerspc/bg.pss"), passBytes({}, 9));
+
+    std::string first = readFile(f.project + "maps/hand.map"), out = tempDir();
+    for (const char* back : {"back.tmx", "back.json"}) {
+      ASSERT_TRUE(exportMap(f.project, "hand", out + back, &error)) << error;
+      ASSERT_TRUE(importMap(out + back, f.project, "hand", true, &error)) << error;
+      EXPECT_EQ(readFile(f.project + "maps/hand.map"), first) << back;
+    }
+  }
+}
+
+std::vector<std::string> listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const char* sub : {"maps", "layers", "layerspc"}) {
+    std::string cmd = "ls " + dir + sub;
+    FILE* p = popen(cmd.c_str(), "r");
+    char line[256];
+    while (p && fgets(line, sizeof line, p)) names.push_back(std::string(sub) + "/" + line);
+    if (p) pclose(p);
+  }
+  return names;
+}
+
+TEST(Exchange, RefusesWhatAMapCannotHoldAndLeavesTheProjectAsItWas) {
+  struct Case { const char* file; const char* from; const char* to; const char* error; };
+  const Case cases[] = {
+      {"hand.tmx", "orthogonal", "isometric", "orientation 'isometric'"},
+      {"hand.tmx", "tilewidth=\"16\" tileheight=\"16\" infinite", "tilewidth=\"32\" tileheight=\"16\" infinite", "tiles of 32x16"},
+      {"hand.tmx", "infinite=\"0\"", "infinite=\"1\"", "infinite map"},
+      {"hand.tmx", ">1,2,3", ">2147483649,2,3", "flipped or rotated tile at (0, 0)"},
+      {"hand.tmx", "1,2,3,4,5,6", "1,2,3,4,5,99", "gid 99 names no tile at (2, 1)"},
+      {"hand.tmx", "1,2,3,4,5,6", "1,2,3", "holds 3 cells"},
+      {"hand.tmx", "b.tsx", "missing.tsx", "cannot read"},
+      {"hand.tmx", "bg.png", "missing.png", "cannot read image"},
+      {"hand.tmx", "columns=\"4\"", "columns=\"4\" spacing=\"1\"", "margin or spacing"},
+      {"hand.tmx", "a.png", "a.bmp", "is not a PNG"},
+      {"hand.tmx", "map", "mop", "is not a TMX map"},
+      {"hand.tmx", "</map>", "</mop>", "cannot read"},
+      {"hand.json", "\"infinite\":false", "\"infinite\":true", "infinite map"},
+      {"hand.json", "[1,2,3", "[1,2,-3", "bad gid -3"},
+      {"hand.json", "b.tsj", "missing.tsj", "cannot read"},
+      {"hand.json", "\"compression\":\"zlib\"", "\"compression\":\"zstd\"", "compression 'zstd'"},
+      {"hand.tmx", "", "", "already exists (--force"},              // the map is there
+      {"hand.tmx", "", "", "layers/a.png already exists and differs"},  // another a.png
+      {"hand.png", "", "", "unknown input format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    Fixture f = setUp();
+    std::string path = f.in + c.file, error;
+    if (c.from[0]) writeFile(path, replaced(readFile(path), c.from, c.to));
+    if (strstr(c.error, "already exists (")) writeFile(f.project + "maps/hand.map", "mine");
+    if (strstr(c.error, "differs")) writeFile(f.project + "layers/a.png", "mine");
+    std::vector<std::string> before = listing(f.project);
+    EXPECT_FALSE(importMap(path, f.project, "hand", false, &error));
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_EQ(listing(f.project), before);
+  }
+}
+
+TEST(Exchange, ExportRefusalsLeaveNoFile) {
+  struct Case { int32_t cell; const char* tileset; const char* out; const char* error; };
+  const Case cases[] = {
+      {8, "a", "x.tmx", "holds tile 8, outside tileset 'a' (8 tiles)"},
+      {-1, "a", "x.json", "holds tile -1"},
+      {0, "gone", "x.png", "cannot read tileset image layers/gone.png"},
+      {0, "a", "x.bmp", "unknown output format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    Fixture f = setUp();
+    std::string error, out = tempDir();
+    ASSERT_TRUE(importMap(f.in + "hand.tmx", f.project, "hand", false, &error)) << error;
+    Map m = readMap(f.project + "maps/hand.map");
+    m.layer[0]->e[5] = c.cell;
+    free(m.layer[0]->layerGFX);
+    m.layer[0]->layerGFX = strdup(c.tileset);
+    FILE* file = fopen((f.project + "maps/hand.map").c_str(), "wb");
+    ASSERT_TRUE(writeMapStream(file, &m));
+    fclose(file);
+    freeMapRecord(&m);
+    EXPECT_FALSE(exportMap(f.project, "hand", out + c.out, &error));
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_EQ(system(("rmdir " + out).c_str()), 0) << "output left behind";
+  }
+}
+
+// A map wider than the export's strips, with every kind of tileset and a
+// background image between tiled layers.
+TEST(Exchange, PngEqualsTheMapViewsDrawing) {
+  Fixture f = setUp();
+  std::string error;
+  ASSERT_TRUE(importMap(f.in + "hand.tmx", f.project, "hand", false, &error)) << error;
+  Map m = readMap(f.project + "maps/hand.map");
+  const uint32_t w = 70, h = 3;
+  uint32_t seed = 7;
+  for (int i = 0; i < m.layers; i++) {
+    free(m.layer[i]->e);
+    m.layer[i]->e = allocCells(w * h);
+    for (uint32_t c = 0; c < w * h; c++) m.layer[i]->e[c] = (int32_t)((seed = seed * 1664525u + 1013904223u) >> 24) % 10 - 1;
+  }
+  m.w = w, m.h = h;
+  FILE* file = fopen((f.project + "maps/hand.map").c_str(), "wb");
+  ASSERT_TRUE(writeMapStream(file, &m));
+  fclose(file);
+  freeMapRecord(&m);
+
+  std::string png = tempDir() + "hand.png";
+  ASSERT_TRUE(exportMap(f.project, "hand", png, &error)) << error;
+  startVideo();
+  ASSERT_GE(openMapInFreeSlot("hand"), 0);
+  project.currentMap = 0;
+  window = SDL_CreateRGBSurface(SDL_SWSURFACE, w * 16, h * 16, 32, 0, 0, 0, 0);
+  drawWindow();
+  SDL_Surface* got = IMG_Load(png.c_str());
+  ASSERT_TRUE(got);
+  ASSERT_EQ(got->w, window->w);
+  ASSERT_EQ(got->h, window->h);
+  int differ = 0;
+  for (int y = 0; y < window->h; y++)
+    for (int x = 0; x < window->w; x++) {
+      Uint8 r1, g1, b1, r2, g2, b2;
+      SDL_GetRGB(getpixel(window, x, y), window->format, &r1, &g1, &b1);
+      SDL_GetRGB(getpixel(got, x, y), got->format, &r2, &g2, &b2);
+      differ += r1 != r2 || g1 != g2 || b1 != b2;
+    }
+  EXPECT_EQ(differ, 0);
+}
+
+}  // namespace
