@@ -1,0 +1,149 @@
+// Export of a 2048x2048 map with 8 layers to TMX, JSON and PNG, each against
+// a floor measured in the same run on the same cells: the gids printed as
+// CSV with plain stdio (TMX, JSON), the picture's bytes copied once in
+// memory (PNG). Median of several rounds.
+//   exchange_bench [ROUNDS [FORMAT...]]   (formats: tmx json png)
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "../tests/unit/tilesheet.h"
+#include "exchange/exchange.h"
+#include "model/mapfile.h"
+#include "model/model.h"
+
+namespace {
+const uint32_t SIDE = 2048;
+const int LAYERS = 8;
+const int DEFAULT_ROUNDS = 3;
+const int TILES = 128;  // a 256x128 tileset
+
+double now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The log goes to /dev/null while timing; figures go to the real output.
+int quietBegin() {
+  fflush(stdout);
+  int saved = dup(1), null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+  return saved;
+}
+
+void quietEnd(int saved) {
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+}
+
+// A ground layer everywhere, then ever sparser layers of a few tiles each.
+std::string makeProject(Map* m) {
+  char tmpl[] = "/var/tmp/moska-exchange-bench-XXXXXX";
+  if (!mkdtemp(tmpl)) abort();
+  std::string p = std::string(tmpl) + "/";
+  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
+  FILE* f = fopen((p + "PROJECT.MSK").c_str(), "w");
+  fputs("NAME bench\n", f);
+  fclose(f);
+  writeSheetPng(p + "layers/ground.png", makeSheet(SHEET_RGB, 256, 128));
+  writeSheetPng(p + "layers/items.png", makeSheet(SHEET_RGBA, 256, 128));
+  m->w = m->h = SIDE;
+  m->layers = LAYERS;
+  m->layer = new Layer*[LAYERS];
+  m->sysname = strdup("Bench");
+  m->filename = strdup("big");
+  uint32_t seed = 1;
+  for (int i = 0; i < LAYERS; i++) {
+    Layer* l = m->layer[i] = new Layer();
+    l->layerGFX = strdup(i == 0 ? "ground" : "items");
+    l->e = allocCells((size_t)SIDE * SIDE);
+    for (size_t c = 0; c < (size_t)SIDE * SIDE; c++) {
+      seed = seed * 1664525u + 1013904223u;
+      bool filled = i == 0 || (seed >> 24) < 256u / (i + 1);
+      l->e[c] = filled ? (int32_t)((c % SIDE / 8 + c / SIDE / 8 + i) % 16 + (seed >> 28) * 0) % TILES : 0;
+    }
+  }
+  f = fopen((p + "maps/big.map").c_str(), "wb");
+  if (!f || !writeMapStream(f, m)) abort();
+  fclose(f);
+  return p;
+}
+
+double csvFloor(const Map& m, const std::string& out) {
+  double t = now();
+  FILE* f = fopen(out.c_str(), "wb");
+  for (int i = 0; i < m.layers; i++)
+    for (size_t c = 0; c < (size_t)m.w * m.h; c++) fprintf(f, "%d,", m.layer[i]->e[c] + 1);
+  fclose(f);
+  double d = now() - t;
+  unlink(out.c_str());
+  return d;
+}
+
+double copyFloor(size_t bytes) {
+  std::vector<unsigned char> a(bytes, 1), b(bytes);
+  double t = now();
+  memcpy(b.data(), a.data(), bytes);
+  double d = now() - t;
+  if (b[bytes / 2] != 1) abort();
+  return d;
+}
+
+long long fileSize(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? atoi(argv[1]) : DEFAULT_ROUNDS;
+  if (rounds < 1) rounds = 1;
+  Map m;
+  std::string project = makeProject(&m);
+  printf("Export of a %ux%u map with %d layers, median of %d rounds\n", SIDE, SIDE, LAYERS, rounds);
+  std::vector<const char*> exts = {"tmx", "json", "png"};
+  if (argc > 2) exts.assign(argv + 2, argv + argc);
+  for (const char* ext : exts) {
+    std::string out = project + "big." + ext, error;
+    std::vector<double> ours, floor;
+    long long size = 0;
+    for (int r = 0; r < rounds; r++) {
+      int q = quietBegin();
+      double t = now();
+      bool ok = exportMap(project, "big", out, &error);
+      double d = now() - t;
+      quietEnd(q);
+      if (!ok) {
+        printf("%s: export failed: %s\n", ext, error.c_str());
+        return 1;
+      }
+      ours.push_back(d);
+      size = fileSize(out);
+      unlink(out.c_str());
+      floor.push_back(strcmp(ext, "png") == 0 ? copyFloor((size_t)SIDE * 16 * SIDE * 16 * 3)
+                                              : csvFloor(m, out));
+    }
+    const char* floorName = strcmp(ext, "png") == 0 ? "memcpy of the picture" : "stdio CSV of the cells";
+    printf("%-4s | ours %8.2f s | %s %6.2f s | ratio %5.1f | file %lld MiB\n", ext, median(ours), floorName,
+           median(floor), median(ours) / median(floor), size >> 20);
+  }
+  freeMapRecord(&m);
+  std::string cmd = "rm -rf " + project;
+  return system(cmd.c_str()) == 0 ? 0 : 1;
+}
