@@ -221,7 +221,9 @@ bool writeFileAtomically(const std::string& path, bool (*write)(FILE*, const voi
     *error = "cannot write " + path + ": " + strerror(errno);
     return false;
   }
-  fchmod(fd, 0644);
+  mode_t mask = umask(0);  // as a plain fopen would create it
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
   bool ok = write(f, ctx);
   int err = ferror(f) ? EIO : 0;
   ok = fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
