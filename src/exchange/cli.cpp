@@ -67,11 +67,13 @@ int exchangeCommand(int argc, char** argv) {
   const char* cmd = argv[1];
   if (strcmp(cmd, "--export") == 0) return runExport(argc, argv);
   if (strcmp(cmd, "--import") == 0) return runImport(argc, argv);
-  if (argc == 2 && strcmp(cmd, "--help") == 0) {
+  bool info = strcmp(cmd, "--help") == 0 || strcmp(cmd, "--version") == 0;
+  if (info && argc != 2) return usageError((std::string(cmd) + " takes no argument").c_str());
+  if (strcmp(cmd, "--help") == 0) {
     printf("MOSKA 2 %s, tile-map editor with live collaboration\n\n%s%s", version, USAGE, HELP);
     return EXIT_OK;
   }
-  if (argc == 2 && strcmp(cmd, "--version") == 0) {
+  if (strcmp(cmd, "--version") == 0) {
     printf("moska2 %s\n", version);
     return EXIT_OK;
   }

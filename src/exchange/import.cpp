@@ -259,6 +259,8 @@ bool planMap(const InMap& m, const std::string& name, Plan* p, std::string* erro
   p->map.w = (uint32_t)m.w;
   p->map.h = (uint32_t)m.h;
   auto sys = m.props.find("name");
+  if (sys != m.props.end() && sys->second.size() >= NAME_LEN)
+    return fail(error, "map name property longer than " + std::to_string(NAME_LEN - 1) + " characters");
   p->map.sysname = strdup(sys != m.props.end() ? sys->second.c_str() : name.c_str());
   p->map.filename = strdup(name.c_str());
   long v;

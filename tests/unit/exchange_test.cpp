@@ -166,6 +166,7 @@ std::vector<std::string> listing(const std::string& dir) {
 
 TEST(Exchange, RefusesWhatAMapCannotHoldAndLeavesTheProjectAsItWas) {
   struct Case { const char* file; const char* from; const char* to; const char* error; };
+  const std::string longName(NAME_LEN, 'n');
   const Case cases[] = {
       {"hand.tmx", "orthogonal", "isometric", "orientation 'isometric'"},
       {"hand.tmx", "tilewidth=\"16\" tileheight=\"16\" infinite", "tilewidth=\"32\" tileheight=\"16\" infinite", "tiles of 32x16"},
@@ -182,6 +183,7 @@ TEST(Exchange, RefusesWhatAMapCannotHoldAndLeavesTheProjectAsItWas) {
       {"hand.json", "\"infinite\":false", "\"infinite\":true", "infinite map"},
       {"hand.json", "[1,2,3", "[1,2,-3", "bad gid -3"},
       {"hand.json", "b.tsj", "missing.tsj", "cannot read"},
+      {"hand.json", "Hand made", longName.c_str(), "name property longer than 255"},
       {"hand.json", "\"compression\":\"zlib\"", "\"compression\":\"zstd\"", "compression 'zstd'"},
       {"hand.tmx", "", "", "already exists (--force"},              // the map is there
       {"hand.tmx", "", "", "layers/a.png already exists and differs"},  // another a.png
