@@ -255,6 +255,7 @@ TEST(Exchange, PngEqualsTheMapViewsDrawing) {
   startVideo();
   ASSERT_GE(openMapInFreeSlot("hand"), 0);
   project.currentMap = 0;
+  SDL_Surface* view = window;  // the view's own format, the map's size
   window = SDL_CreateRGBSurface(SDL_SWSURFACE, w * 16, h * 16, 32, 0, 0, 0, 0);
   drawWindow();
   SDL_Surface* got = IMG_Load(png.c_str());
@@ -270,6 +271,9 @@ TEST(Exchange, PngEqualsTheMapViewsDrawing) {
       differ += r1 != r2 || g1 != g2 || b1 != b2;
     }
   EXPECT_EQ(differ, 0);
+  SDL_FreeSurface(got);
+  SDL_FreeSurface(window);
+  window = view;
 }
 
 }  // namespace
