@@ -2,12 +2,16 @@
 // draws it: black, then every layer bottom-up, background layers as their
 // whole image at the map's top-left corner, tiles through the tile cache.
 // Drawn one strip of cells at a time into a small surface (no display
-// needed) and compressed row by row, so any map size fits in memory.
+// needed), so any map size fits in memory. Drawing stays on this thread;
+// each band of 16 picture rows is compressed on its own by worker threads
+// while the next bands are drawn, and the pieces make one zlib stream.
 #include <SDL/SDL.h>
 #include <string.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "exchange/internal.h"
@@ -18,11 +22,13 @@ const int STRIP_COLS = 64;               // cells drawn at once, one map row hig
 const size_t IDAT_BYTES = 1 << 18;       // compressed bytes per IDAT chunk
 const int RGB = 3;
 const int PNG_COMPRESSION = Z_BEST_SPEED;
+const unsigned MAX_WORKERS = 8;          // compressing threads
+const size_t BATCH_BYTES = 64 << 20;     // picture bytes drawn ahead of the compression
+const size_t SYNC_ROOM = 64;             // a sync flush's bytes beyond deflateBound
 
 struct PngStream {
   FILE* f = nullptr;
-  z_stream z;
-  std::vector<unsigned char> out;
+  std::vector<unsigned char> out;  // IDAT bytes not yet written
   bool ok = true;
 };
 
@@ -41,24 +47,67 @@ void chunk(PngStream& s, const char* type, const unsigned char* data, size_t n) 
          fwrite(tail, 1, 4, s.f) == 4;
 }
 
-// Compresses n bytes (or finishes the stream), writing full IDAT chunks.
-void feed(PngStream& s, const unsigned char* data, size_t n, int flush) {
-  s.z.next_in = (Bytef*)data;
-  s.z.avail_in = (uInt)n;
-  int r;
-  do {
-    size_t have = s.out.size();
-    s.out.resize(IDAT_BYTES);
-    s.z.next_out = s.out.data() + have;
-    s.z.avail_out = (uInt)(IDAT_BYTES - have);
-    r = deflate(&s.z, flush);
-    s.out.resize(IDAT_BYTES - s.z.avail_out);
-    if (s.out.size() == IDAT_BYTES || (flush == Z_FINISH && r == Z_STREAM_END)) {
-      chunk(s, "IDAT", s.out.data(), s.out.size());
-      s.out.clear();
+// Compressed bytes into IDAT chunks of IDAT_BYTES; `end` writes the rest.
+void emit(PngStream& s, const unsigned char* data, size_t n, bool end) {
+  s.out.insert(s.out.end(), data, data + n);
+  size_t at = 0;
+  for (; s.out.size() - at >= IDAT_BYTES; at += IDAT_BYTES) chunk(s, "IDAT", s.out.data() + at, IDAT_BYTES);
+  if (end && s.out.size() > at) chunk(s, "IDAT", s.out.data() + at, s.out.size() - at), at = s.out.size();
+  s.out.erase(s.out.begin(), s.out.begin() + at);
+}
+
+// One band of picture rows and its compressed form: a raw deflate stream
+// ended by a sync flush (the last band by the final block), so the bands
+// laid end to end are one deflate stream.
+struct Band {
+  std::vector<unsigned char> raw, packed;
+  uLong adler = 1;
+  bool last = false, ok = true;
+};
+
+void compressBand(Band* b) {
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  b->ok = deflateInit2(&z, PNG_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+  if (!b->ok) return;
+  b->packed.resize(deflateBound(&z, b->raw.size()) + SYNC_ROOM);
+  z.next_in = b->raw.data();
+  z.avail_in = (uInt)b->raw.size();
+  z.next_out = b->packed.data();
+  z.avail_out = (uInt)b->packed.size();
+  int r = deflate(&z, b->last ? Z_FINISH : Z_SYNC_FLUSH);
+  b->ok = b->last ? r == Z_STREAM_END : r == Z_OK && z.avail_in == 0 && z.avail_out > 0;
+  b->packed.resize(b->packed.size() - z.avail_out);
+  deflateEnd(&z);
+  b->adler = adler32(1, b->raw.data(), (uInt)b->raw.size());
+}
+
+// Compresses bands [0, n) on `workers` threads.
+std::vector<std::thread> startCompressing(std::vector<Band>& bands, size_t n, unsigned workers) {
+  std::vector<std::thread> threads;
+  auto work = [&bands, n, workers](unsigned w) {
+    for (size_t j = w; j < n; j += workers) compressBand(&bands[j]);
+  };
+  for (unsigned w = 0; w < workers && w < n; w++) {
+    try {
+      threads.emplace_back(work, w);
+    } catch (const std::system_error&) {
+      work(w);  // no thread to be had: this one does that share
     }
-  } while (s.ok && r != Z_STREAM_ERROR && (s.z.avail_in > 0 || (flush == Z_FINISH && r != Z_STREAM_END)));
-  if (r == Z_STREAM_ERROR) s.ok = false;
+  }
+  return threads;
+}
+
+// Waits for the bands, then writes them in order; the zlib checksum grows.
+void finishBands(PngStream& s, std::vector<std::thread>& threads, std::vector<Band>& bands, size_t n,
+                 uLong* adler) {
+  for (std::thread& t : threads) t.join();
+  threads.clear();
+  for (size_t j = 0; j < n; j++) {
+    s.ok = s.ok && bands[j].ok;
+    emit(s, bands[j].packed.data(), bands[j].packed.size(), false);
+    *adler = adler32_combine(*adler, bands[j].adler, (z_off_t)bands[j].raw.size());
+  }
 }
 
 void header(PngStream& s, uint32_t w, uint32_t h) {
@@ -132,25 +181,38 @@ bool writePicture(FILE* f, const void* ctx) {
   if (!strip) return false;
   PngStream s;
   s.f = f;
-  memset(&s.z, 0, sizeof s.z);
-  if (deflateInit(&s.z, PNG_COMPRESSION) != Z_OK) {
-    SDL_FreeSurface(strip);
-    return false;
-  }
   header(s, p.map.w * TILED_TILE, p.map.h * TILED_TILE);
+  static const unsigned char zlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, fastest
+  emit(s, zlibHeader, sizeof zlibHeader, false);
   size_t rowBytes = 1 + (size_t)p.map.w * TILED_TILE * RGB;  // filter byte 0: none
-  std::vector<unsigned char> rows(rowBytes * TILED_TILE, 0);
-  for (uint32_t y = 0; y < p.map.h && s.ok; y++) {
-    for (uint32_t x0 = 0; x0 < p.map.w; x0 += STRIP_COLS) {
-      int cols = (int)std::min<uint32_t>(STRIP_COLS, p.map.w - x0);
-      drawStrip(p, strip, x0, cols, y);
-      stripToRgb(strip, cols, x0, rowBytes, rows.data());
+  unsigned workers = std::max(1u, std::min(std::thread::hardware_concurrency(), MAX_WORKERS));
+  size_t batch = std::max<size_t>(1, std::min<size_t>(2 * workers, BATCH_BYTES / (rowBytes * TILED_TILE)));
+  std::vector<Band> bands[2] = {std::vector<Band>(batch), std::vector<Band>(batch)};
+  std::vector<std::thread> running;
+  size_t runningCount = 0;
+  uLong adler = 1;
+  int cur = 0;
+  for (uint32_t y0 = 0; y0 < p.map.h; y0 += (uint32_t)batch, cur ^= 1) {
+    size_t n = std::min<size_t>(batch, p.map.h - y0);
+    for (size_t j = 0; j < n; j++) {
+      Band& b = bands[cur][j];
+      b.raw.assign(rowBytes * TILED_TILE, 0);
+      b.last = y0 + j + 1 == p.map.h;
+      for (uint32_t x0 = 0; x0 < p.map.w; x0 += STRIP_COLS) {
+        int cols = (int)std::min<uint32_t>(STRIP_COLS, p.map.w - x0);
+        drawStrip(p, strip, x0, cols, y0 + (uint32_t)j);
+        stripToRgb(strip, cols, x0, rowBytes, b.raw.data());
+      }
     }
-    feed(s, rows.data(), rows.size(), Z_NO_FLUSH);
+    finishBands(s, running, bands[cur ^ 1], runningCount, &adler);
+    running = startCompressing(bands[cur], n, workers);
+    runningCount = n;
   }
-  feed(s, nullptr, 0, Z_FINISH);
-  deflateEnd(&s.z);
+  finishBands(s, running, bands[cur ^ 1], runningCount, &adler);
   SDL_FreeSurface(strip);
+  unsigned char sum[4];
+  put32(sum, (uint32_t)adler);
+  emit(s, sum, sizeof sum, true);
   chunk(s, "IEND", nullptr, 0);
   return s.ok;
 }
