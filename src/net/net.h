@@ -28,7 +28,8 @@ enum {
 
 // Limits of what a peer may send before it is cut off.
 const long PASS_MAX_BYTES = 4L << 20;       // pass conditions of a 16384x16384 tileset
-const long TILESET_MAX_BYTES = 512L << 20;  // one tileset image
+const long TILESET_MAX_BYTES = 64L << 20;   // one tileset image
+const long long DISK_MARGIN = 64LL << 20;   // free disk space received files never take
 
 extern std::atomic<bool> disco;        // disconnect in progress
 extern std::atomic<bool> antenneWifi;  // an action is being sent or received
@@ -53,6 +54,8 @@ struct Peer {
   uint16_t inPort = 0;
   uint32_t outHost = 0;          // outbound target, network order
   void* littleServerThread = nullptr;  // SDL_Thread of the receiving loop
+  struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
+  bool dropping = false;         // being dropped: sockets shut, the main thread frees it
   unsigned gen = 0;              // bumped whenever the slot is freed
 };
 extern Peer peers[MAX_PEERS];
@@ -70,7 +73,8 @@ bool peerName(int i, char* out, int cap);
 void netPump();
 
 // Action senders: send to every peer when `net` is on and a peer is
-// connected; the first five also apply the change here.
+// connected; the first five also apply the change here. Nothing waits on a
+// peer: each has its own ordered, bounded send queue and thread.
 void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsigned long y,
                                int element);
 void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
@@ -85,7 +89,7 @@ void action_sendPC(const char* chipset);
 void action_silentopen(const char* map);
 void action_silentclose(const char* map);
 
-// Sends one action to every connected peer and returns when all have it.
+// Queues one action for every connected peer, in order; returns at once.
 void actionSend(const char* header, const char* corps);
 // Interprets one received action of the peer on slot i (main thread).
 void readActions(const char* header, const char* corps, int i);
