@@ -90,7 +90,7 @@ bool tilesetPresent(const char* chipset) {
 
 // The byte count of a tileset's pass conditions as sendPC counts them; -1
 // when the tileset is unknown here.
-long passBytesOf(const char* chipset) {
+static long passBytesOf(const char* chipset) {
   int w = 0, h = 0;
   modelLock();
   bool found = false;
@@ -230,6 +230,12 @@ bool receiveTileset(int s, const char* corps) {
   std::vector<unsigned char> pass;
   if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
   if (!image || pass.empty()) return true;  // layer creation writes the default file
+  long need = passBytesOf(name);
+  if ((long)pass.size() < need || pass.size() % PASS_BYTES_PER_TILE != 0) {
+    printf("Conditions de passage %s refusees: %ld octets pour %ld attendus.\n", name, (long)pass.size(),
+           need < 0 ? 0L : need);
+    return true;
+  }
   if (writeReplace("layerspc", name, "pss", pass))
     printf("Transfert du pss %s termine!\n", name);
   else

@@ -19,7 +19,10 @@ cp -r "$demo" "$root/demo"
 mkdir -p "$root/peer"
 cp "$demo/layers/dungeon.png" "$root/peer/newtiles.png"
 head -c 4096 /dev/urandom > "$root/peer/newtiles.pss"
-printf '\0\1\0\1\1\1\1\1' > "$root/peer/dungeon.pss"
+# Pass conditions: one payload shorter than the tileset needs (refused, the
+# file stays whole), then a whole one.
+printf '\0\1\0\1\1\1\1\1' > "$root/peer/short.pss"
+head -c "$(stat -c %s "$demo/layerspc/dungeon.pss")" /dev/zero > "$root/peer/dungeon.pss"
 SDL_VIDEODRIVER=dummy moska_start_ns $ned "$root/app" "$root/demo/PROJECT.MSK"
 moska_wait_log "$root/app" "Project loaded succesfully!"
 log="$root/app/log.txt"
@@ -27,7 +30,7 @@ log="$root/app/log.txt"
 peer 0.24a join act PARTTHIS! "map0 0 3 2 5" act DRAWSQUARE "map0 0 0 0 1 1 7" \
   act SENDMAPSYSNAME "map0 Hall of the king" act NEWMAP "fresh 4 3" \
   addlayer map0 newtiles "$root/peer/newtiles.png" "$root/peer/newtiles.pss" \
-  sendpc dungeon "$root/peer/dungeon.pss" act SILENTOPEN map1 act NEWMAP "../../escape 2 2" \
+  sendpc dungeon "$root/peer/short.pss" sendpc dungeon "$root/peer/dungeon.pss" act SILENTOPEN map1 act NEWMAP "../../escape 2 2" \
   act PARTTHIS! "nomap 0 1 1 1" sleep 300 bye > "$root/peer1.txt" || fail "peer 1: $(cat "$root/peer1.txt")"
 grep -q "reverse token THANKS!" "$root/peer1.txt" || fail "no reverse connection"
 moska_wait_log "$root/app" "^working map: map0,i:map1,j=64\.$"
@@ -40,6 +43,7 @@ grep -q "^Map map0 renommee en Hall of the king\.$" "$log" || fail "rename"
 grep -q "^LayerGFX newtiles recu!$" "$log" || fail "tileset not received"
 cmp -s "$root/peer/newtiles.png" "$root/demo/layers/newtiles.png" || fail "tileset differs"
 cmp -s "$root/peer/newtiles.pss" "$root/demo/layerspc/newtiles.pss" || fail "pass conditions differ"
+grep -q "^Conditions de passage dungeon refusees: 8 octets" "$log" || fail "short pass conditions not refused"
 cmp -s "$root/peer/dungeon.pss" "$root/demo/layerspc/dungeon.pss" || fail "pushed pass conditions differ"
 [ -f "$root/demo/maps/fresh.map" ] || fail "NEWMAP created no file"
 [ ! -e "$root/escape.map" ] && [ ! -e "$root/demo/escape.map" ] || fail "NEWMAP wrote outside maps"
