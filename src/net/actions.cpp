@@ -1,7 +1,11 @@
 // The action senders and actionSend: one send thread per peer, each writing
 // the header block, the body and any file transfer on its own connection.
+#include <SDL/SDL_timer.h>
 #include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <stdarg.h>
+#include <sys/ioctl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,7 +23,15 @@ void jobsDone(int n) {
 }
 
 // Writes one action, and the transfer that follows it, on the outbound socket.
-bool clientSend(int slot, int s, uint32_t host, uint16_t port, const SendJob& job) {
+bool clientSend(int slot, int s, const SendJob& job) {
+  uint32_t host;
+  uint16_t port;
+  {
+    // The inbound connection may have come after this one.
+    std::lock_guard<std::mutex> g(peersLock);
+    host = peers[slot].inHost ? peers[slot].inHost : peers[slot].outHost;
+    port = peers[slot].inPort;
+  }
   int n = (int)job.body.size() + 1;
   char head[HEADER_BLOCK];
   formatHeader(head, job.header.c_str(), job.bare ? 0 : n);
@@ -35,23 +47,66 @@ bool clientSend(int slot, int s, uint32_t host, uint16_t port, const SendJob& jo
   return ok;
 }
 
+// Whether the peer takes what was sent. The socket's own buffer hides a peer
+// that stopped reading for as long as it has room, so what the peer has
+// acknowledged is watched, not the writes: over TCP the count of bytes it
+// acknowledged, elsewhere (tests) the bytes it has not read yet.
+struct Progress {
+  unsigned long long acked = 0;
+  int unacked = 0;
+  Uint32 since = 0;  // when the peer last took something, or had nothing to take
+};
+
+// False when bytes have waited for the peer SEND_STALL_MS without any taken.
+bool peerTakes(int s, Progress& p) {
+  Uint32 now = SDL_GetTicks();
+  int unacked = 0;
+  if (ioctl(s, SIOCOUTQ, &unacked) != 0) unacked = 0;
+  tcp_info info = {};
+  socklen_t len = sizeof info;
+  bool tcp = getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 &&
+             len >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked;
+  bool took = tcp ? info.tcpi_bytes_acked > p.acked : unacked < p.unacked;
+  if (unacked == 0 || took) p.since = now;
+  if (tcp) p.acked = info.tcpi_bytes_acked;
+  p.unacked = unacked;
+  return now - p.since < (Uint32)SEND_STALL_MS;
+}
+
 // Body of a peer's send thread: its jobs in order until quit, the end of
-// the queue after a disconnect, or a failed send, which drops the peer.
-void serveQueue(int slot, unsigned gen, SendQueue* q, int s, uint32_t host, uint16_t port) {
+// the queue after a disconnect, or a failed send or a peer that takes
+// nothing, either of which drops the peer.
+void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
+  Progress progress;
+  progress.since = SDL_GetTicks();
   for (;;) {
     SendJob job;
+    bool taking = true;
     {
       std::unique_lock<std::mutex> g(q->lock);
-      q->wake.wait(g, [&] { return q->quit || !q->jobs.empty() || q->last; });
-      if (q->quit || q->jobs.empty()) return;
-      job = std::move(q->jobs.front());
+      while (!q->quit && q->jobs.empty() && !q->last && (taking = peerTakes(s, progress)))
+        q->wake.wait_for(g, std::chrono::milliseconds(POLL_MS * 10));
+      if (q->quit || (q->jobs.empty() && q->last)) return;
     }
-    bool ok = clientSend(slot, s, host, port, job);
+    if (!taking) {
+      if (!stop) dropPeer(slot, gen, "aucune donnee prise depuis 3 s");
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> g(q->lock);
+      job = q->jobs.front();
+    }
+    peerTakes(s, progress);  // what it took since the last job counts
+    bool ok = clientSend(slot, s, job) && (taking = peerTakes(s, progress));
     {
       std::lock_guard<std::mutex> g(q->lock);
       if (!q->jobs.empty()) q->jobs.pop_front();
     }
     jobsDone(1);
+    if (!ok && !taking) {
+      if (!stop) dropPeer(slot, gen, "aucune donnee prise depuis 3 s");
+      return;
+    }
     if (!ok) {
       if (!job.bare && !stop) {
         char why[HEADER_BLOCK + 64];
@@ -99,7 +154,7 @@ void startSender(int i) {
   Peer& p = peers[i];
   SendQueue* q = new SendQueue;
   p.out = q;
-  q->thread = std::thread(serveQueue, i, p.gen, q, p.clientSocket, p.inHost ? p.inHost : p.outHost, p.inPort);
+  q->thread = std::thread(serveQueue, i, p.gen, q, p.clientSocket);
 }
 
 // Ends slot i's sender (main thread): with `drain`, once its queue is sent.

@@ -3,7 +3,10 @@
 //
 //   peer_tool EDITOR_IP NAME VERSION STEP...
 // Steps:
-//   join                      connect, handshake with "REPEAT!", accept the reverse connection
+//   join                      connect, handshake with "REPEAT!", accept the reverse connection;
+//                             on another version, close without a token as a joiner does
+//   tiny                      (before join) a receive buffer of a few KiB on the reverse
+//                             connection, so a peer that stops reading is soon full
 //   act HEADER BODY           send one action
 //   addlayer MAP TILESET PNG PSS [cut]   send "ADDLAYER" and serve the offer
 //                             ("cut": die after half of the first chunk)
@@ -36,6 +39,8 @@
 namespace {
 const int PORT = 34567;
 int out = -1, back = -1, lsock = -1;
+bool tinyBuffer = false;
+const int TINY_RCVBUF = 2048;
 const char *editorIp, *myName, *myVersion;
 
 bool sendAllBytes(int s, const void* p, size_t n) {
@@ -92,6 +97,8 @@ int join() {
   lsock = socket(AF_INET, SOCK_STREAM, 0);
   int yes = 1;
   setsockopt(lsock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  // Set before listen: the accepted socket inherits it and its window.
+  if (tinyBuffer) setsockopt(lsock, SOL_SOCKET, SO_RCVBUF, &TINY_RCVBUF, sizeof TINY_RCVBUF);
   sockaddr_in a = {};
   a.sin_family = AF_INET;
   a.sin_port = htons(PORT);
@@ -107,13 +114,10 @@ int join() {
   name[255] = 0;
   printf("editor %s version %s\n", name, ver);
   if (strcmp(ver, myVersion) != 0) {
-    // The editor frees the slot and closes: nothing more arrives.
-    char c;
-    sendBlock(out, "REPEAT!", 8);
-    pollfd f = {out, POLLIN, 0};
-    bool closed = poll(&f, 1, 5000) == 1 && recv(out, &c, 1, 0) <= 0;
-    printf("refused, connection %s\n", closed ? "closed" : "open");
-    return closed ? 2 : 1;
+    // A joiner closes without a token; the editor frees the slot at once.
+    printf("Mauvaise version %s<>%s!\n", myVersion, ver);
+    close(out);
+    return 2;
   }
   if (!sendBlock(out, "REPEAT!", 8)) return 1;
   pollfd f = {lsock, POLLIN, 0};
@@ -221,7 +225,9 @@ int main(int argc, char** argv) {
   for (int i = 4; i < argc; i++) {
     std::string s = argv[i];
     bool ok = true;
-    if (s == "join") {
+    if (s == "tiny") {
+      tinyBuffer = true;
+    } else if (s == "join") {
       int r = join();
       if (r) return r;
     } else if (s == "act" && i + 2 < argc) {
