@@ -150,6 +150,15 @@ bool enqueue(int i, const SendJob& job) {
 
 int sendPending() { return pending; }
 
+void announceExtensions(int i) {
+  SendJob job;
+  job.header = "EXTENSIONS";
+  char words[BODY_LEN];
+  formatExtensions(words, sizeof words, LOCAL_EXTENSIONS);
+  job.body = words;
+  if (!enqueue(i, job)) printf("Extensions non annoncees sur le tunnel %d.\n", i);
+}
+
 void startSender(int i) {
   Peer& p = peers[i];
   SendQueue* q = new SendQueue;
@@ -173,7 +182,40 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
-void actionSend(const char* header, const char* corps) {
+const char* const extensionWords[EXTENSION_COUNT + 1] = {nullptr};
+
+unsigned parseExtensions(const char* body, const char* const* table) {
+  unsigned bits = 0;
+  for (const char* p = body; p && *p;) {
+    while (*p == ' ' || *p == '\t') p++;
+    size_t n = strcspn(p, " \t");
+    for (int k = 0; n && table[k] && k < 32; k++)
+      if (strlen(table[k]) == n && strncmp(table[k], p, n) == 0) bits |= 1u << k;
+    p += n;
+  }
+  return bits;
+}
+
+void formatExtensions(char* out, size_t cap, unsigned bits, const char* const* table) {
+  size_t used = 0;
+  out[0] = 0;
+  for (int k = 0; table[k] && k < 32; k++) {
+    if (!(bits & (1u << k))) continue;
+    int n = snprintf(out + used, cap - used, used ? " %s" : "%s", table[k]);
+    if (n < 0 || (size_t)n >= cap - used) break;  // the words that fit
+    used += (size_t)n;
+  }
+}
+
+bool peerHas(int slot, unsigned ext) {
+  if (slot < 0 || slot >= MAX_PEERS) return false;
+  std::lock_guard<std::mutex> g(peersLock);
+  return peers[slot].clientReady && (peers[slot].extensions & ext) == ext;
+}
+
+void actionSend(const char* header, const char* corps) { actionSendTo(0, header, corps); }
+
+void actionSendTo(unsigned ext, const char* header, const char* corps) {
   if (stop) return;
   SendJob job;
   job.header = header;
@@ -193,6 +235,7 @@ void actionSend(const char* header, const char* corps) {
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
       if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
+      if ((peers[i].extensions & ext) != ext) continue;
       printf("%d->corps:%d!%s!\n", i, n, corps);
       if (!enqueue(i, job)) full.push_back({i, peers[i].gen});
     }

@@ -191,5 +191,9 @@ void readActions(const char* header, const char* corps, int i) {
                        (unsigned long)v[4], (int)v[5]);
   } else if (strcmp(header, "SENDMAPSYSNAME") == 0) {
     renameAction(corps);
+  } else if (strcmp(header, "EXTENSIONS") == 0) {
+    unsigned bits = parseExtensions(corps);
+    std::lock_guard<std::mutex> g(peersLock);
+    peers[i].extensions = bits;
   }
 }

@@ -56,9 +56,25 @@ struct Peer {
   void* littleServerThread = nullptr;  // SDL_Thread of the receiving loop
   struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
   bool dropping = false;         // being dropped: sockets shut, the main thread frees it
+  unsigned extensions = 0;       // bits of the extension words the peer announced
   unsigned gen = 0;              // bumped whenever the slot is freed
 };
 extern Peer peers[MAX_PEERS];
+
+// Protocol extensions. Right after its handshake each side announces the
+// extension words it speaks in one "EXTENSIONS" action, the first on its
+// outbound connection (its body: the words separated by blanks). An editor
+// of the base protocol logs it and ignores it like any unknown word. Bit k
+// stands for extensionWords[k]; anything new on the wire goes only to peers
+// that announced its word.
+enum { EXTENSION_COUNT = 0 };                     // no extension word yet
+extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
+const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
+// The peer on `slot` announced every extension of `ext`.
+bool peerHas(int slot, unsigned ext);
+// Queues an action for the peers that announced every extension of `ext`
+// only, through their send queues like any action.
+void actionSendTo(unsigned ext, const char* header, const char* corps);
 
 void initNet();
 void disconnect(bool retour);

@@ -70,6 +70,11 @@ int netConnect(uint32_t host, int port, int timeoutMs);
 void netShutdown(int s);
 void netClose(int s);
 
+// Extension words: the bits of the words of `table` (null-terminated) that
+// a body names, unknown words ignored; and the body announcing `bits`.
+unsigned parseExtensions(const char* body, const char* const* table = extensionWords);
+void formatExtensions(char* out, size_t cap, unsigned bits, const char* const* table = extensionWords);
+
 // Framing.
 void formatHeader(char block[HEADER_BLOCK], const char* command, int n);
 // Reads the command word (room for HEADER_BLOCK bytes) and the body size;
@@ -123,6 +128,8 @@ void releasePeerMap(int i);
 int clientOn(uint32_t host, bool repeat, int slot);
 // Starts slot i's send queue on its outbound socket (peersLock held).
 void startSender(int i);
+// Queues slot i's "EXTENSIONS" action (peersLock held).
+void announceExtensions(int i);
 // Ends a send queue's thread and frees it (main thread, peersLock not held):
 // with `drain` once every queued action went out, else at once.
 void stopSender(SendQueue* q, bool drain);

@@ -308,6 +308,7 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     peers[i].clientPending = false;
     peers[i].clientReady = true;
     startSender(i);
+    announceExtensions(i);  // the first action on this connection
   }
   refreshMenu = true;
   printf("client ok\n");
@@ -602,8 +603,10 @@ void netPump() {
         int c = project.currentMap;
         usedMap[e.slot] =
             project.listeMaps && c >= 0 && c < project.nbreMaps ? project.listeMaps[c] : nullptr;
-      } else if (e.kind == EV_ACTION && (gen == e.gen || e.header != "SILENTOPEN")) {
-        // A freed slot's late edits still apply; only its map pointer does not.
+      } else if (e.kind == EV_ACTION &&
+                 (gen == e.gen || (e.header != "SILENTOPEN" && e.header != "EXTENSIONS"))) {
+        // A freed slot's late edits still apply; its map pointer and
+        // extensions belong to the slot's next peer.
         readActions(e.header.c_str(), e.body.c_str(), e.slot);
       }
       modelUnlock();

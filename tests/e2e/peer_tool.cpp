@@ -12,6 +12,7 @@
 //                             ("cut": die after half of the first chunk)
 //   sendpc TILESET PSS        send "SENDPC" with the file's bytes
 //   expect HEADER             read one action on the reverse connection, print "HEADER|BODY"
+//                             (an "EXTENSIONS" action before it is printed and passed over)
 //   sleep MS
 //   latency N LOG             send N pen actions one at a time, each timed from
 //                             its send until LOG (the editor's log) shows the
@@ -157,16 +158,21 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   return sendSize(out, (long)pc.size()) && sendAllBytes(out, pc.data(), pc.size());
 }
 
+// Reads actions until one arrives, printing each; an "EXTENSIONS" action is
+// passed over (logged) as a peer of the base protocol ignores it.
 bool expect(const char* header) {
-  char h[32], word[32];
-  int n = 0;
-  if (!recvAllBytes(back, h, 32, 60000)) return false;
-  h[31] = 0;
-  if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
-  std::string body(n, 0);
-  if (n && !recvAllBytes(back, &body[0], n)) return false;
-  printf("%s|%s\n", word, body.c_str());
-  return strcmp(word, header) == 0;
+  for (;;) {
+    char h[32], word[32];
+    int n = 0;
+    if (!recvAllBytes(back, h, 32, 60000)) return false;
+    h[31] = 0;
+    if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
+    std::string body(n, 0);
+    if (n && !recvAllBytes(back, &body[0], n)) return false;
+    printf("%s|%s\n", word, body.c_str());
+    if (strcmp(word, "EXTENSIONS") != 0 || strcmp(header, "EXTENSIONS") == 0)
+      return strcmp(word, header) == 0;
+  }
 }
 double nowUs() {
   timespec t;

@@ -257,6 +257,33 @@ TEST(NetSenders, HungOrOverflowingPeerIsDroppedWithoutHoldingTheEditor) {
   EXPECT_EQ(getMap("map0"), w);
 }
 
+TEST(NetExtensions, AnnouncedWordsAndActionsForAnnouncedPeersOnly) {
+  setUpProject();
+  const char* const table[] = {"ALPHA", "BETA", "GAMMA", nullptr};
+  EXPECT_EQ(parseExtensions("  BETA zeta\tALPHA ALPHAX ", table), 3u);
+  EXPECT_EQ(parseExtensions("", table), 0u);
+  char body[BODY_LEN];
+  formatExtensions(body, sizeof body, 5, table);
+  EXPECT_STREQ(body, "ALPHA GAMMA");
+  formatExtensions(body, sizeof body, 0, table);
+  EXPECT_STREQ(body, "");
+  // Words this editor does not know are recorded as nothing.
+  readActions("EXTENSIONS", "FUTUREWORD", 2);
+  EXPECT_EQ(peers[2].extensions, 0u);
+  // Only the peer that announced the extension gets the action, in its queue.
+  int plain = fakeOutbound(0), speaks = fakeOutbound(1);
+  peers[1].extensions = 1;
+  EXPECT_TRUE(peerHas(1, 1));
+  EXPECT_FALSE(peerHas(0, 1));
+  EXPECT_FALSE(peerHas(2, 0));  // no peer there
+  actionSendTo(1, "NEWTHING", "x");
+  EXPECT_EQ(readHeader(speaks), "NEWTHING 2");
+  EXPECT_TRUE(nothingPending(plain));
+  netReset();
+  close(plain);
+  close(speaks);
+}
+
 TEST(NetInterpreter, RenameDeleteLayerNewMapAndUnknownWords) {
   setUpProject();
   int a = openTestMap("alpha", 4, 4);
@@ -607,6 +634,10 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   ASSERT_TRUE(pumpUntil([] { return project.listeMaps[0]->layer[0]->e[2 * 8 + 3] == 5; }));
   EXPECT_TRUE(refreshMenu);
   action_SetElementAbsolute("map0", 0, 1, 1, 6);
+  // The first action on the connection announces this editor's extensions.
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 1");
+  ASSERT_TRUE(readBlock(back, name, 1));
+  EXPECT_EQ(name[0], 0);
   EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
   char body[13];
   ASSERT_TRUE(readBlock(back, body, 13));
