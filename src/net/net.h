@@ -30,6 +30,7 @@ enum {
 const long PASS_MAX_BYTES = 4L << 20;       // pass conditions of a 16384x16384 tileset
 const long TILESET_MAX_BYTES = 64L << 20;   // one tileset image
 const long long DISK_MARGIN = 64LL << 20;   // free disk space received files never take
+                                            // (a twentieth of a smaller disk)
 
 extern std::atomic<bool> disco;        // disconnect in progress
 extern std::atomic<bool> antenneWifi;  // an action is being sent or received

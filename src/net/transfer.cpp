@@ -76,7 +76,9 @@ bool diskRoom(long long bytes) {
   struct statvfs v;
   if (statvfs(path, &v) != 0) return true;  // unknown: the write itself tells
   long long avail = (long long)v.f_bavail * (long long)v.f_frsize;
-  if (avail - bytes >= DISK_MARGIN) return true;
+  long long total = (long long)v.f_blocks * (long long)v.f_frsize;
+  long long margin = total / 20 < DISK_MARGIN ? total / 20 : DISK_MARGIN;  // small disks too
+  if (avail - bytes >= margin) return true;
   printf("Disque presque plein: %lld octets refuses (%lld libres).\n", bytes, avail);
   return false;
 }
@@ -209,11 +211,8 @@ bool receiveTileset(int s, const char* corps) {
       ok = false;
       break;
     }
-    if (!diskRoom(n)) {
-      ok = false;
-      break;
-    }
-    written = written && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
+    // Without room the rest is read and thrown away: the connection stays in step.
+    written = written && diskRoom(n) && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
     if (n < CHUNK_MAX) break;
   }
   written = fclose(out) == 0 && written;
@@ -236,7 +235,7 @@ bool receiveTileset(int s, const char* corps) {
            need < 0 ? 0L : need);
     return true;
   }
-  if (writeReplace("layerspc", name, "pss", pass))
+  if (diskRoom((long long)pass.size()) && writeReplace("layerspc", name, "pss", pass))
     printf("Transfert du pss %s termine!\n", name);
   else
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", name);
@@ -259,8 +258,7 @@ bool receivePC(int s, const char* corps) {
            need < 0 ? 0L : need);
     return true;
   }
-  if (!diskRoom(n)) return true;
-  if (!writeReplace("layerspc", word.data(), "pss", pass))
+  if (!diskRoom(n) || !writeReplace("layerspc", word.data(), "pss", pass))
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", word.data());
   return true;
 }
