@@ -72,6 +72,12 @@ bool tilesetShared(const Map* m, long l, const char* name) {
   }
   return false;
 }
+// The tileset is in the library already, or a slot is free for it.
+bool libraryTakes(const char* chipset) {
+  for (int i = 0; i < LIBRARY_SLOTS; i++)
+    if (!layersGFXnames[i] || strcmp(layersGFXnames[i], chipset) == 0) return true;
+  return false;
+}
 }  // namespace
 
 int passTileCount(int w, int h) {
@@ -116,6 +122,12 @@ void addLayer(Map* map, const char* chipset, bool bg) {
     return;
   }
   if (!validName(chipset)) return;
+  // A full library refuses the layer: the editor keeps running.
+  if (!libraryTakes(chipset)) {
+    printf("Vous avez déjà chargé le maximum de 1000 layers en mémoire!!!\n");
+    printf("addLayer(%s) refuse: librairie pleine!\n", chipset);
+    return;
+  }
   if (map->layers >= MAX_LAYERS) {
     printf("addLayer(%s) refuse: %d layers au maximum!\n", chipset, MAX_LAYERS);
     return;

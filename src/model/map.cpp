@@ -24,6 +24,7 @@ std::recursive_mutex& theLock() {
 }
 
 const size_t STRING_MAX = 0xFFFF;  // a stored string's 16-bit length, NUL included
+const unsigned long long SQUARE_LOGGED_CELLS = 4096;  // larger rectangles log one line
 }  // namespace
 
 void modelLock() { theLock().lock(); }
@@ -87,8 +88,18 @@ void setElementSquare(const char* map, int layer, unsigned long x1, unsigned lon
     printf("setElementSquare(%s,%d): rectangle coupe au bord de la map.\n", map, layer);
   }
   // The lock is held throughout, so one lookup stands for one per cell.
+  unsigned long long cells = (unsigned long long)(x2 - x1 + 1) * (y2 - y1 + 1);
+  if (cells <= SQUARE_LOGGED_CELLS) {
+    for (unsigned long y = y1; y <= y2; y++)
+      for (unsigned long x = x1; x <= x2; x++) setElementAbsolute(i, layer, x, y, element);
+    return;
+  }
+  // A line per cell of millions would hold the editor for seconds: one line.
+  printf("setElementSquare(%d,%d,%ld,%ld,%ld,%ld,%d): %llu cellules.\n", i, layer, (long)x1, (long)y1,
+         (long)x2, (long)y2, element, cells);
+  int32_t* e = m->layer[layer]->e;
   for (unsigned long y = y1; y <= y2; y++)
-    for (unsigned long x = x1; x <= x2; x++) setElementAbsolute(i, layer, x, y, element);
+    for (unsigned long x = x1; x <= x2; x++) e[(size_t)y * m->w + x] = element;
 }
 
 void changeMapSysname(const char* filename, const char* sysname) {

@@ -1,57 +1,121 @@
 // The action senders and actionSend: one send thread per peer, each writing
 // the header block, the body and any file transfer on its own connection.
+#include <SDL/SDL_timer.h>
 #include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <stdarg.h>
+#include <sys/ioctl.h>
 #include <stdio.h>
 #include <string.h>
 
-#include <condition_variable>
-#include <thread>
-
-#include "editor/editor.h"
 #include "model/model.h"
 #include "net/netio.h"
 #include "shell/shell.h"
-#include "toolkit/video.h"
+#include "toolkit/files.h"
 
 namespace {
-// While an action is being sent the main thread shows the network-activity
-// picture in the map view and redraws it this often, so a long transfer does
-// not look frozen. The send threads never draw.
-const int ACTIVITY_REDRAW_MS = 100;
+std::atomic<int> pending{0};  // jobs in every queue, the one being sent included
 
-// Counts the send threads of one action that have finished.
-struct SendDone {
-  std::mutex lock;
-  std::condition_variable changed;
-  size_t count = 0;
-};
+// One job is done (or thrown away): the activity picture goes when none is left.
+void jobsDone(int n) {
+  if (n > 0 && (pending -= n) <= 0) antenneWifi = false;
+}
 
-// One action for one peer, handed to its send thread as its argument.
-struct SendJob {
-  int slot;
-  int socket;
-  uint32_t host;  // network order
+// Writes one action, and the transfer that follows it, on the outbound socket.
+bool clientSend(int slot, int s, const SendJob& job) {
+  uint32_t host;
   uint16_t port;
-  const char* header;
-  const char* corps;
-  const char* chipset;                      // ADDLAYER and SENDPC
-  const std::vector<unsigned char>* pass;   // their pass conditions
+  {
+    // The inbound connection may have come after this one.
+    std::lock_guard<std::mutex> g(peersLock);
+    host = peers[slot].inHost ? peers[slot].inHost : peers[slot].outHost;
+    port = peers[slot].inPort;
+  }
+  int n = (int)job.body.size() + 1;
+  char head[HEADER_BLOCK];
+  formatHeader(head, job.header.c_str(), job.bare ? 0 : n);
+  if (job.bare) return sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
+  printf("Action reseau -> X.X.X.%d:%d : %s,%s\n!", (int)(ntohl(host) & 0xFF), port, head,
+         job.body.c_str());
+  bool ok = sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
+  if (ok) printf("...\n");
+  ok = ok && sendAll(s, job.body.c_str(), (size_t)n, SEND_STALL_MS);
+  if (ok && job.header == "ADDLAYER")
+    ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
+  if (ok && job.header == "SENDPC") ok = sendPC(*job.pass, s, SEND_STALL_MS);
+  return ok;
+}
+
+// Whether the peer takes what was sent. The socket's own buffer hides a peer
+// that stopped reading for as long as it has room, so what the peer has
+// acknowledged is watched, not the writes: over TCP the count of bytes it
+// acknowledged, elsewhere (tests) the bytes it has not read yet.
+struct Progress {
+  unsigned long long acked = 0;
+  int unacked = 0;
+  Uint32 since = 0;  // when the peer last took something, or had nothing to take
 };
 
-int clientSend(const SendJob& job) {
-  int n = (int)strlen(job.corps) + 1;
-  char head[HEADER_BLOCK];
-  formatHeader(head, job.header, n);
-  printf("Action reseau -> X.X.X.%d:%d : %s,%s\n!", (int)(ntohl(job.host) & 0xFF), job.port, head,
-         job.corps);
-  bool ok = sendAll(job.socket, head, HEADER_BLOCK);
-  if (ok) printf("...\n");
-  ok = ok && sendAll(job.socket, job.corps, (size_t)n);
-  if (ok && strcmp(job.header, "ADDLAYER") == 0) ok = offerTileset(job.socket, job.chipset, *job.pass);
-  if (ok && strcmp(job.header, "SENDPC") == 0) ok = sendPC(*job.pass, job.socket);
-  if (!ok) printf("Envoi de %s impossible sur le tunnel %d.\n", job.header, job.slot);
-  return 1;
+// False when bytes have waited for the peer SEND_STALL_MS without any taken.
+bool peerTakes(int s, Progress& p) {
+  Uint32 now = SDL_GetTicks();
+  int unacked = 0;
+  if (ioctl(s, SIOCOUTQ, &unacked) != 0) unacked = 0;
+  tcp_info info = {};
+  socklen_t len = sizeof info;
+  bool tcp = getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 &&
+             len >= offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked;
+  bool took = tcp ? info.tcpi_bytes_acked > p.acked : unacked < p.unacked;
+  if (unacked == 0 || took) p.since = now;
+  if (tcp) p.acked = info.tcpi_bytes_acked;
+  p.unacked = unacked;
+  return now - p.since < (Uint32)SEND_STALL_MS;
+}
+
+// Body of a peer's send thread: its jobs in order until quit, the end of
+// the queue after a disconnect, or a failed send or a peer that takes
+// nothing, either of which drops the peer.
+void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
+  Progress progress;
+  progress.since = SDL_GetTicks();
+  for (;;) {
+    SendJob job;
+    bool taking = true;
+    {
+      std::unique_lock<std::mutex> g(q->lock);
+      while (!q->quit && q->jobs.empty() && !q->last && (taking = peerTakes(s, progress)))
+        q->wake.wait_for(g, std::chrono::milliseconds(POLL_MS * 10));
+      if (q->quit || (q->jobs.empty() && q->last)) return;
+    }
+    if (!taking) {
+      if (!stop) dropPeer(slot, gen, "aucune donnee prise depuis 3 s");
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> g(q->lock);
+      job = q->jobs.front();
+    }
+    peerTakes(s, progress);  // what it took since the last job counts
+    bool ok = clientSend(slot, s, job) && (taking = peerTakes(s, progress));
+    {
+      std::lock_guard<std::mutex> g(q->lock);
+      if (!q->jobs.empty()) q->jobs.pop_front();
+    }
+    jobsDone(1);
+    if (!ok && !taking) {
+      if (!stop) dropPeer(slot, gen, "aucune donnee prise depuis 3 s");
+      return;
+    }
+    if (!ok) {
+      if (!job.bare && !stop) {
+        char why[HEADER_BLOCK + 64];
+        snprintf(why, sizeof why, "envoi de %s impossible", job.header.c_str());
+        dropPeer(slot, gen, why);
+      }
+      return;
+    }
+  }
 }
 
 // Formats a body; false (logged) when it does not fit its buffer, so a
@@ -66,67 +130,118 @@ bool body(char* out, size_t cap, const char* header, const char* fmt, ...) {
   return false;
 }
 
-// Draws the map view, which shows the network-activity picture while
-// antenneWifi is set, and puts it on the screen. A receiving thread that
-// ends its action clears the flag meanwhile: it is set again while sending.
-void showActivity() {
-  antenneWifi = true;
-  drawWindow();
-  blitWindow();
-}
-
 pMap mapInSlot(long map) {
   if (!project.listeMaps || map < 0 || map >= project.nbreMaps) return nullptr;
   return project.listeMaps[map];
 }
+
+// Adds one job to slot i's queue (peersLock held); false when it is full.
+bool enqueue(int i, const SendJob& job) {
+  SendQueue* q = peers[i].out;
+  std::lock_guard<std::mutex> g(q->lock);
+  if (q->jobs.size() >= SEND_QUEUE_MAX) return false;
+  q->jobs.push_back(job);
+  pending++;
+  antenneWifi = true;
+  q->wake.notify_one();
+  return true;
+}
 }  // namespace
 
-void actionSend(const char* header, const char* corps) {
-  if (stop) return;
-  std::vector<SendJob> jobs;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    for (int i = 0; i < MAX_PEERS; i++)
-      if (peers[i].clientReady && peers[i].clientSocket >= 0)
-        jobs.push_back(SendJob{i, peers[i].clientSocket, peers[i].inHost ? peers[i].inHost : peers[i].outHost,
-                               peers[i].inPort, header, corps, nullptr, nullptr});
-  }
-  if (jobs.empty()) return;
-  antenneWifi = true;
-  // The pass conditions are read here, on the main thread, once for all peers.
-  char chipset[BODY_LEN] = "";
-  std::vector<unsigned char> pass;
-  if (strcmp(header, "ADDLAYER") == 0) sscanf(corps, "%*s %255s", chipset);
-  if (strcmp(header, "SENDPC") == 0) sscanf(corps, "%255s", chipset);
-  if (chipset[0]) pass = passConditionsOf(chipset);
-  int n = (int)strlen(corps) + 1;
-  std::vector<std::thread> threads;
-  SendDone done;
-  for (SendJob& job : jobs) {
-    printf("%d->corps:%d!%s!\n", job.slot, n, corps);
-    job.chipset = chipset;
-    job.pass = &pass;
-    threads.emplace_back([job, &done] {
-      clientSend(job);
-      std::lock_guard<std::mutex> g(done.lock);
-      done.count++;
-      done.changed.notify_one();
-    });
-  }
-  // The view is drawn here, on the main thread, while the threads send.
-  std::unique_lock<std::mutex> g(done.lock);
-  while (done.count < threads.size()) {
-    g.unlock();
-    showActivity();
-    g.lock();
-    done.changed.wait_for(g, std::chrono::milliseconds(ACTIVITY_REDRAW_MS),
-                          [&] { return done.count >= threads.size(); });
-  }
-  g.unlock();
-  for (std::thread& t : threads) t.join();
-  antenneWifi = false;
+int sendPending() { return pending; }
+
+void announceExtensions(int i) {
+  SendJob job;
+  job.header = "EXTENSIONS";
+  char words[BODY_LEN];
+  formatExtensions(words, sizeof words, LOCAL_EXTENSIONS);
+  job.body = words;
+  if (!enqueue(i, job)) printf("Extensions non annoncees sur le tunnel %d.\n", i);
 }
 
+void startSender(int i) {
+  Peer& p = peers[i];
+  SendQueue* q = new SendQueue;
+  p.out = q;
+  q->thread = std::thread(serveQueue, i, p.gen, q, p.clientSocket);
+}
+
+// Ends slot i's sender (main thread): with `drain`, once its queue is sent.
+void stopSender(SendQueue* q, bool drain) {
+  if (!q) return;
+  {
+    std::lock_guard<std::mutex> g(q->lock);
+    if (drain)
+      q->last = true;
+    else
+      q->quit = true;
+    q->wake.notify_one();
+  }
+  if (q->thread.joinable()) q->thread.join();
+  jobsDone((int)q->jobs.size());
+  delete q;
+}
+
+const char* const extensionWords[EXTENSION_COUNT + 1] = {nullptr};
+
+unsigned parseExtensions(const char* body, const char* const* table) {
+  unsigned bits = 0;
+  for (const char* p = body; p && *p;) {
+    while (*p == ' ' || *p == '\t') p++;
+    size_t n = strcspn(p, " \t");
+    for (int k = 0; n && table[k] && k < 32; k++)
+      if (strlen(table[k]) == n && strncmp(table[k], p, n) == 0) bits |= 1u << k;
+    p += n;
+  }
+  return bits;
+}
+
+void formatExtensions(char* out, size_t cap, unsigned bits, const char* const* table) {
+  size_t used = 0;
+  out[0] = 0;
+  for (int k = 0; table[k] && k < 32; k++) {
+    if (!(bits & (1u << k))) continue;
+    int n = snprintf(out + used, cap - used, used ? " %s" : "%s", table[k]);
+    if (n < 0 || (size_t)n >= cap - used) break;  // the words that fit
+    used += (size_t)n;
+  }
+}
+
+bool peerHas(int slot, unsigned ext) {
+  if (slot < 0 || slot >= MAX_PEERS) return false;
+  std::lock_guard<std::mutex> g(peersLock);
+  return peers[slot].clientReady && (peers[slot].extensions & ext) == ext;
+}
+
+void actionSend(const char* header, const char* corps) { actionSendTo(0, header, corps); }
+
+void actionSendTo(unsigned ext, const char* header, const char* corps) {
+  if (stop) return;
+  SendJob job;
+  job.header = header;
+  job.body = corps;
+  bool transfer = strcmp(header, "ADDLAYER") == 0 || strcmp(header, "SENDPC") == 0;
+  if (transfer) {
+    // Read here, on the main thread, once for all peers.
+    char chipset[BODY_LEN] = "";
+    if (strcmp(header, "ADDLAYER") == 0) sscanf(corps, "%*s %255s", chipset);
+    if (strcmp(header, "SENDPC") == 0) sscanf(corps, "%255s", chipset);
+    job.chipset = chipset;
+    job.pass = std::make_shared<const std::vector<unsigned char>>(passConditionsOf(chipset));
+  }
+  int n = (int)strlen(corps) + 1;
+  std::vector<std::pair<int, unsigned>> full;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) {
+      if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
+      if ((peers[i].extensions & ext) != ext) continue;
+      printf("%d->corps:%d!%s!\n", i, n, corps);
+      if (!enqueue(i, job)) full.push_back({i, peers[i].gen});
+    }
+  }
+  for (auto& f : full) dropPeer(f.first, f.second, "file d'envoi pleine");
+}
 void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsigned long y,
                                int element) {
   char corps[BODY_LEN];
@@ -149,6 +264,12 @@ void action_addLayer(long map, const char* chipset, bool bg) {
   pMap m = mapInSlot(map);
   if (!m) {
     printf("action_addLayer(%ld) refuse: map absente!\n", map);
+    return;
+  }
+  // A tileset this editor lacks could not reach the peers, who would refuse
+  // the layer: refused here too, so every copy keeps the same layers.
+  if (net && !tilesetPresent(chipset)) {
+    printf("action_addLayer(%s) refuse: tileset absent!\n", chipset);
     return;
   }
   // Added here first: the peers get the tileset and pass conditions this
@@ -193,7 +314,13 @@ void action_sendMapSysname(const char* filename, const char* sysname) {
 
 void action_sendPC(const char* chipset) {
   char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "SENDPC", "%s", chipset)) actionSend("SENDPC", corps);
+  if (!net || !body(corps, sizeof corps, "SENDPC", "%s", chipset)) return;
+  // Without its tileset the size is unknown: nothing rather than an empty file.
+  if (passConditionsOf(chipset).empty()) {
+    printf("Conditions de passage %s non envoyees: tileset absent.\n", chipset);
+    return;
+  }
+  actionSend("SENDPC", corps);
 }
 
 void action_silentopen(const char* map) {

@@ -34,6 +34,13 @@ int openMapNamed(const char* header, const char* name) {
   return -1;
 }
 
+// Cells of every layer of a map that peers may grow it to.
+const unsigned long long PEER_MAP_CELLS = 1ULL << 28;  // 1 GiB of cells
+
+bool roomForLayer(const Map* m) {
+  return ((unsigned long long)m->layers + 1) * m->w * m->h <= PEER_MAP_CELLS;
+}
+
 std::string peerNameOf(int i) {
   char name[NAME_BLOCK] = "";
   peerName(i, name, sizeof name);
@@ -100,6 +107,10 @@ void newMapAction(const char* corps) {
   if (sscanf(corps, "%s %ld %ld", w[0], &width, &height) != 3) return ignored("NEWMAP", "corps mal forme");
   if (!validName(w[0])) return;
   if (width <= 0 || height <= 0) return ignored("NEWMAP", "taille invalide");
+  // The file holds width x height cells of 4 bytes.
+  if ((unsigned long long)width * (unsigned long long)height <= (unsigned long long)MAX_LAYER_CELLS &&
+      !diskRoom((long long)width * height * 4))
+    return ignored("NEWMAP", "disque plein");
   // Never overwrite a map this editor has.
   if (mapFileExists(w[0]) || getMap(w[0]) < project.nbreMaps) {
     printf("Map %s deja presente: NEWMAP ignore.\n", w[0]);
@@ -149,7 +160,11 @@ void readActions(const char* header, const char* corps, int i) {
   } else if (strcmp(header, "ADDLAYER") == 0) {
     if (sscanf(corps, "%s %s %d", w[0], w[1], &d[0]) != 3) return ignored(header, "corps mal forme");
     int m = openMapNamed(header, w[0]);
-    if (m >= 0) addLayer(project.listeMaps[m], w[1], d[0] != 0);
+    if (m < 0) return;
+    // A tileset that did not arrive would take a library slot for nothing.
+    if (!tilesetPresent(w[1])) return ignored(header, "tileset absent");
+    if (!roomForLayer(project.listeMaps[m])) return ignored(header, "trop de cellules dans la map");
+    addLayer(project.listeMaps[m], w[1], d[0] != 0);
   } else if (strcmp(header, "DELETELAYER") == 0) {
     if (sscanf(corps, "%ld %ld", &v[0], &v[1]) != 2) return ignored(header, "corps mal forme");
     // The index names the receiver's own slot, whatever map is there.
@@ -176,5 +191,9 @@ void readActions(const char* header, const char* corps, int i) {
                        (unsigned long)v[4], (int)v[5]);
   } else if (strcmp(header, "SENDMAPSYSNAME") == 0) {
     renameAction(corps);
+  } else if (strcmp(header, "EXTENSIONS") == 0) {
+    unsigned bits = parseExtensions(corps);
+    std::lock_guard<std::mutex> g(peersLock);
+    peers[i].extensions = bits;
   }
 }

@@ -28,7 +28,9 @@ enum {
 
 // Limits of what a peer may send before it is cut off.
 const long PASS_MAX_BYTES = 4L << 20;       // pass conditions of a 16384x16384 tileset
-const long TILESET_MAX_BYTES = 512L << 20;  // one tileset image
+const long TILESET_MAX_BYTES = 64L << 20;   // one tileset image
+const long long DISK_MARGIN = 64LL << 20;   // free disk space received files never take
+                                            // (a twentieth of a smaller disk)
 
 extern std::atomic<bool> disco;        // disconnect in progress
 extern std::atomic<bool> antenneWifi;  // an action is being sent or received
@@ -53,9 +55,27 @@ struct Peer {
   uint16_t inPort = 0;
   uint32_t outHost = 0;          // outbound target, network order
   void* littleServerThread = nullptr;  // SDL_Thread of the receiving loop
+  struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
+  bool dropping = false;         // being dropped: sockets shut, the main thread frees it
+  unsigned extensions = 0;       // bits of the extension words the peer announced
   unsigned gen = 0;              // bumped whenever the slot is freed
 };
 extern Peer peers[MAX_PEERS];
+
+// Protocol extensions. Right after its handshake each side announces the
+// extension words it speaks in one "EXTENSIONS" action, the first on its
+// outbound connection (its body: the words separated by blanks). An editor
+// of the base protocol logs it and ignores it like any unknown word. Bit k
+// stands for extensionWords[k]; anything new on the wire goes only to peers
+// that announced its word.
+enum { EXTENSION_COUNT = 0 };                     // no extension word yet
+extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
+const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
+// The peer on `slot` announced every extension of `ext`.
+bool peerHas(int slot, unsigned ext);
+// Queues an action for the peers that announced every extension of `ext`
+// only, through their send queues like any action.
+void actionSendTo(unsigned ext, const char* header, const char* corps);
 
 void initNet();
 void disconnect(bool retour);
@@ -70,7 +90,8 @@ bool peerName(int i, char* out, int cap);
 void netPump();
 
 // Action senders: send to every peer when `net` is on and a peer is
-// connected; the first five also apply the change here.
+// connected; the first five also apply the change here. Nothing waits on a
+// peer: each has its own ordered, bounded send queue and thread.
 void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsigned long y,
                                int element);
 void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
@@ -85,7 +106,7 @@ void action_sendPC(const char* chipset);
 void action_silentopen(const char* map);
 void action_silentclose(const char* map);
 
-// Sends one action to every connected peer and returns when all have it.
+// Queues one action for every connected peer, in order; returns at once.
 void actionSend(const char* header, const char* corps);
 // Interprets one received action of the peer on slot i (main thread).
 void readActions(const char* header, const char* corps, int i);

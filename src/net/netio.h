@@ -3,8 +3,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <condition_variable>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/net.h"
@@ -12,16 +16,45 @@
 // Waits of the network code, in milliseconds.
 enum {
   POLL_MS = 20,               // flags are checked at least this often
-  HANDSHAKE_MS = 10000,       // each handshake block
-  STALL_MS = 10000,           // no byte moved for this long inside an action: cut off
+  HANDSHAKE_MS = 5000,        // the whole handshake, from the first block to the token
+  STALL_MS = 10000,           // no byte moved for this long inside a received action: cut off
+  SEND_STALL_MS = 3000,       // a peer that takes nothing for this long is dropped
   PROJECT_WAIT_MS = 8000,     // a peer waits this long for the project to load
   JOIN_MS = 3000,             // a join target is tried this long
   CONNECT_TRY_MS = 500,       // one connection attempt
   JOIN_SPACING_MS = 250,      // pause between attempts
 };
 
+// Bounds of the queues between the editor and its peers.
+enum {
+  SEND_QUEUE_MAX = 4096,      // actions waiting for one peer; more: the peer is dropped
+  RECV_QUEUE_MAX = 16384,     // received actions of one peer not yet applied; more: dropped
+  PUMP_BUDGET_MS = 8,         // netPump applies actions for at most this long per call
+};
+
 // Guards `peers` (never held while waiting on the network).
 extern std::mutex peersLock;
+
+// One action for one peer's send thread. The pass conditions that follow
+// "ADDLAYER"/"SENDPC" are read once on the main thread and shared.
+struct SendJob {
+  std::string header, body;
+  std::string chipset;
+  std::shared_ptr<const std::vector<unsigned char>> pass;
+  bool bare = false;  // header block only ("DISCONNECT! 0")
+};
+
+// A peer's ordered send queue, served by its own thread on the outbound
+// socket. Owned by the slot; created when the outbound handshake ends and
+// ended by the main thread when the slot is freed.
+struct SendQueue {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::deque<SendJob> jobs;
+  bool quit = false;       // drop what is left and end
+  bool last = false;       // end once the queue is empty (disconnect)
+  std::thread thread;
+};
 
 // Sockets. Every block is moved whole; false when the peer closed, an error
 // occurred, `stop` was set, or nothing moved for stallMs (-1: no limit).
@@ -37,6 +70,11 @@ int netConnect(uint32_t host, int port, int timeoutMs);
 void netShutdown(int s);
 void netClose(int s);
 
+// Extension words: the bits of the words of `table` (null-terminated) that
+// a body names, unknown words ignored; and the body announcing `bits`.
+unsigned parseExtensions(const char* body, const char* const* table = extensionWords);
+void formatExtensions(char* out, size_t cap, unsigned bits, const char* const* table = extensionWords);
+
 // Framing.
 void formatHeader(char block[HEADER_BLOCK], const char* command, int n);
 // Reads the command word (room for HEADER_BLOCK bytes) and the body size;
@@ -49,10 +87,15 @@ bool parseSizeBlock(const char block[SIZE_BLOCK], long max, long* n);
 
 // Transfers. The sending side of a tileset offer after an "ADDLAYER" body;
 // `pass` is the tileset's pass conditions as sendPC sends them.
-bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& pass);
+bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& pass,
+                  int stallMs = STALL_MS);
 // The pass-conditions bytes of a tileset as sendPC sends them (main thread).
 std::vector<unsigned char> passConditionsOf(const char* chipset);
-bool sendPC(const std::vector<unsigned char>& pass, int s);
+bool sendPC(const std::vector<unsigned char>& pass, int s, int stallMs = STALL_MS);
+// The tileset's image is in the project's "layers" folder.
+bool tilesetPresent(const char* chipset);
+// Room on the project's disk for `bytes` more, keeping a margin free (logged when not).
+bool diskRoom(long long bytes);
 // Receiving sides, on a receiving thread; false: the connection is unusable.
 bool receiveTileset(int s, const char* corps);
 bool receivePC(int s, const char* corps);
@@ -66,7 +109,9 @@ struct NetEvent {
   bool release;         // EV_END: release the peer's map as after "DISCONNECT!"
   std::string header, body;
 };
-void netQueue(NetEvent e);
+// False (the event is not queued) when the peer has RECV_QUEUE_MAX actions
+// waiting already; the end of a connection is always queued.
+bool netQueue(NetEvent e);
 // The queue's length (tests).
 size_t netQueued();
 
@@ -76,7 +121,22 @@ int littleServer(void* slot);
 void endSlot(int i, unsigned gen, bool release);
 // Releases the map peer i has open here unless another peer or the editor uses it.
 void releasePeerMap(int i);
-// The joining side, on a given outbound slot (-1: the lowest free one).
+// The joining side. A join (repeat) takes the lowest free slot and is
+// refused when that host is served or joined already; the reverse
+// connection goes on `slot`, the slot of its own inbound peer, or nowhere.
+// 1 joined, 0 failed, -1 the reverse connection is refused.
 int clientOn(uint32_t host, bool repeat, int slot);
+// Starts slot i's send queue on its outbound socket (peersLock held).
+void startSender(int i);
+// Queues slot i's "EXTENSIONS" action (peersLock held).
+void announceExtensions(int i);
+// Ends a send queue's thread and frees it (main thread, peersLock not held):
+// with `drain` once every queued action went out, else at once.
+void stopSender(SendQueue* q, bool drain);
+// Drops peer i from any thread: its sockets are shut, its sender stops and
+// the main thread frees the slot and releases its map. Logged with `why`.
+void dropPeer(int i, unsigned gen, const char* why);
+// Actions waiting in every send queue.
+int sendPending();
 // Resets every table (tests).
 void netReset();

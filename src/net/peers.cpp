@@ -31,8 +31,23 @@ std::atomic<int> serverSocket{-1};
 std::atomic<int> boundPort{0};
 std::mutex queueLock;
 std::deque<NetEvent> queue;
+int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
+
+long long nowMs() { return (long long)SDL_GetTicks(); }
+
+// Milliseconds left before a deadline, at least 1 so a wait still polls once.
+int leftMs(long long deadline) {
+  long long l = deadline - nowMs();
+  return l > 1 ? (int)l : 1;
+}
 
 int octet(uint32_t host, int k) { return (int)((const unsigned char*)&host)[k]; }
+
+// Shuts a slot's sockets: every thread waiting on them wakes and fails.
+void shutSlot(const Peer& p) {
+  netShutdown(p.connectedSocket);
+  netShutdown(p.clientSocket);
+}
 
 void clearSlot(Peer& p) {
   unsigned gen = p.gen + 1;
@@ -116,16 +131,21 @@ void endNet() {
   stop = true;
   endServer();
   SDL_Thread* threads[MAX_PEERS] = {nullptr};
+  SendQueue* senders[MAX_PEERS] = {nullptr};
   {
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
-      netShutdown(peers[i].connectedSocket);
+      shutSlot(peers[i]);
       threads[i] = (SDL_Thread*)peers[i].littleServerThread;
       peers[i].littleServerThread = nullptr;
+      senders[i] = peers[i].out;
+      peers[i].out = nullptr;
     }
   }
   for (SDL_Thread* t : threads)  // a receiving thread that calls exit skips itself
     if (t && SDL_GetThreadID(t) != SDL_ThreadID()) SDL_WaitThread(t, nullptr);
+  for (SendQueue* q : senders)
+    if (q && q->thread.get_id() != std::this_thread::get_id()) stopSender(q, false);
 }
 
 // The receiving thread ends; the main thread frees the slot, unless a
@@ -153,24 +173,68 @@ int glOpen(uint32_t host) {
   return -1;
 }
 
-bool recvText(int s, char* block, int size) {
-  if (!recvAll(s, block, (size_t)size, HANDSHAKE_MS, HANDSHAKE_MS, &disco)) return false;
+// Handshake blocks, each within what is left of the handshake's time.
+bool recvText(int s, char* block, int size, long long deadline) {
+  int ms = leftMs(deadline);
+  if (!recvAll(s, block, (size_t)size, ms, ms, &disco)) return false;
   block[size - 1] = 0;
   return true;
 }
 
-bool sendText(int s, const char* text, int size) {
+bool sendText(int s, const char* text, int size, long long deadline) {
   char block[NAME_BLOCK] = {0};
   snprintf(block, (size_t)size, "%s", text);
-  return sendAll(s, block, (size_t)size, HANDSHAKE_MS);
+  return sendAll(s, block, (size_t)size, leftMs(deadline));
+}
+
+bool outTaken(const Peer& p) { return p.clientSocket >= 0 || p.clientPending; }
+
+// Slot for a connection this editor opens (peersLock held), or -1 (logged).
+// A join is refused when that host is served or joined already, so two
+// editors joining each other at once end with one pair. The reverse
+// connection goes on the slot of its own inbound peer: none when the pair
+// is complete already, and a refusal (-2) rather than crossing two slots.
+int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
+  for (int k = 0; k < MAX_PEERS; k++) {
+    const Peer& p = peers[k];
+    bool joined = outTaken(p) && p.outHost == host;
+    if (repeat && (joined || (p.connectedSocket >= 0 && p.inHost == host))) {
+      printf("DEJA CONNECTE A CETTE ADRESSE IP!\n");
+      return -1;
+    }
+    if (!repeat && joined) {
+      if (k == slot) {
+        printf("Tunnel %d deja relie a X.X.X.%d: pas de seconde connexion.\n", k, octet(host, 3));
+        return -1;
+      }
+      printf("X.X.X.%d deja relie sur le tunnel %d: tunnel %d refuse!\n", octet(host, 3), k, slot);
+      return -2;
+    }
+  }
+  if (!repeat) {
+    if (slot < 0 || slot >= MAX_PEERS || outTaken(peers[slot])) {
+      printf("Tunnel %d occupe: connexion retour refusee!\n", slot);
+      return -2;
+    }
+    return slot;
+  }
+  for (int k = 0; k < MAX_PEERS; k++)
+    if (!outTaken(peers[k]) && peers[k].connectedSocket < 0 && !peers[k].littleServerThread) return k;
+  printf("Plus de tunnel libre: connexion a X.X.X.%d refusee!\n", octet(host, 3));
+  return -1;
 }
 }  // namespace
 
 int netListeningPort() { return boundPort; }
 
-void netQueue(NetEvent e) {
+bool netQueue(NetEvent e) {
   std::lock_guard<std::mutex> g(queueLock);
+  if (e.kind == EV_ACTION) {
+    if (queuedOf[e.slot] >= RECV_QUEUE_MAX) return false;
+    queuedOf[e.slot]++;
+  }
   queue.push_back(std::move(e));
+  return true;
 }
 
 size_t netQueued() {
@@ -191,22 +255,13 @@ void initNet() {
 }
 
 int clientOn(uint32_t host, bool repeat, int slot) {
-  int i = -1;
+  int i;
   {
     std::lock_guard<std::mutex> g(peersLock);
-    auto freeOut = [](const Peer& p) { return p.clientSocket < 0 && !p.clientPending; };
-    if (slot >= 0 && slot < MAX_PEERS && freeOut(peers[slot])) i = slot;
-    for (int k = 0; k < MAX_PEERS && i < 0; k++)
-      if (freeOut(peers[k]) && (!repeat || (peers[k].connectedSocket < 0 && !peers[k].littleServerThread)))
-        i = k;
-    if (i >= 0) {
-      peers[i].clientPending = true;
-      peers[i].outHost = host;
-    }
-  }
-  if (i < 0) {
-    printf("Plus de tunnel libre: connexion a X.X.X.%d refusee!\n", octet(host, 3));
-    return 0;
+    i = takeOutboundSlot(host, repeat, slot);
+    if (i < 0) return i == -2 ? -1 : 0;
+    peers[i].clientPending = true;
+    peers[i].outHost = host;
   }
   printf("Tentative de connexion a X.X.X.%d:%d/%d...\n", octet(host, 3), netPort, i);
   int s = glOpen(host);
@@ -225,8 +280,9 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientSocket = s;
   }
+  long long deadline = nowMs() + HANDSHAKE_MS;
   char name[NAME_BLOCK], peerVersion[VERSION_BLOCK];
-  if (!sendText(s, username, NAME_BLOCK) || !recvText(s, name, NAME_BLOCK)) {
+  if (!sendText(s, username, NAME_BLOCK, deadline) || !recvText(s, name, NAME_BLOCK, deadline)) {
     printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
     return fail(false);
   }
@@ -235,9 +291,9 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     printf("Je suis en contact client avec %s sur le tunnel %d pour le client!\n", name, i);
   else
     printf("J'ai repondu donc a %s sur le tunnel %d pour le client!\n", name, i);
-  if (!sendText(s, version, VERSION_BLOCK)) return fail(false);
+  if (!sendText(s, version, VERSION_BLOCK, deadline)) return fail(false);
   printf("B\n");
-  if (!recvText(s, peerVersion, VERSION_BLOCK)) {
+  if (!recvText(s, peerVersion, VERSION_BLOCK, deadline)) {
     printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
     return fail(false);
   }
@@ -246,18 +302,20 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
     return fail(true);
   }
-  if (!sendText(s, repeat ? "REPEAT!" : "THANKS!", TOKEN_BLOCK)) return fail(false);
+  if (!sendText(s, repeat ? "REPEAT!" : "THANKS!", TOKEN_BLOCK, deadline)) return fail(false);
   {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientPending = false;
     peers[i].clientReady = true;
+    startSender(i);
+    announceExtensions(i);  // the first action on this connection
   }
   refreshMenu = true;
   printf("client ok\n");
   return 1;
 }
 
-int client(uint32_t host, bool repeat) { return clientOn(host, repeat, -1); }
+int client(uint32_t host, bool repeat) { return clientOn(host, repeat, -1) == 1 ? 1 : 0; }
 
 int joinServer(const char* address) {
   addrinfo hints = {}, *res = nullptr;
@@ -269,14 +327,6 @@ int joinServer(const char* address) {
   }
   uint32_t host = ((sockaddr_in*)res->ai_addr)->sin_addr.s_addr;
   freeaddrinfo(res);
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    for (const Peer& p : peers)
-      if (p.clientSocket >= 0 && p.connectedSocket >= 0 && p.inHost == host) {
-        printf("DEJA CONNECTE A CETTE ADRESSE IP!\n");
-        return 0;
-      }
-  }
   return client(host, true);
 }
 
@@ -303,8 +353,11 @@ int littleServer(void* arg) {
     return ended(i, gen, false);
   }
   printf("Tentative de servir une connexion a X.X.X.%d:%d...\n", octet(host, 3), port);
+  // The whole handshake has HANDSHAKE_MS: a connection that never speaks
+  // cannot hold a slot.
+  long long deadline = nowMs() + HANDSHAKE_MS;
   char name[NAME_BLOCK], peerVersion[VERSION_BLOCK], token[TOKEN_BLOCK];
-  if (!recvText(s, name, NAME_BLOCK)) {
+  if (!recvText(s, name, NAME_BLOCK, deadline)) {
     printf("Poignee de main interrompue sur le tunnel %d!\n", i);
     return ended(i, gen, false);
   }
@@ -313,14 +366,20 @@ int littleServer(void* arg) {
     memcpy(peers[i].clientNames, name, NAME_BLOCK);
   }
   printf("Connecte avec %s sur le tunnel %d pour le serveur!\n", name, i);
-  if (!sendText(s, username, NAME_BLOCK) || !recvText(s, peerVersion, VERSION_BLOCK) ||
-      !sendText(s, version, VERSION_BLOCK) || !recvText(s, token, TOKEN_BLOCK)) {
+  if (!sendText(s, username, NAME_BLOCK, deadline) || !recvText(s, peerVersion, VERSION_BLOCK, deadline) ||
+      !sendText(s, version, VERSION_BLOCK, deadline)) {
     printf("Poignee de main interrompue sur le tunnel %d!\n", i);
     return ended(i, gen, false);
   }
+  // Checked as soon as both versions are out: a joiner of another version
+  // sends no token, and its slot is freed now.
   if (strcmp(version, peerVersion) != 0) {
     refreshMenu = true;
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
+    return ended(i, gen, false);
+  }
+  if (!recvText(s, token, TOKEN_BLOCK, deadline)) {
+    printf("Poignee de main interrompue sur le tunnel %d!\n", i);
     return ended(i, gen, false);
   }
   if (strcmp(token, "REPEAT!") == 0) {
@@ -328,10 +387,9 @@ int littleServer(void* arg) {
     snprintf(text, sizeof text, "%d.%d.%d.%d", octet(host, 0), octet(host, 1), octet(host, 2),
              octet(host, 3));
     printf("Reciprocite: %s:%d\n", text, netPort);
-    clientOn(host, false, i);
+    if (clientOn(host, false, i) < 0) return ended(i, gen, false);
   }
   printf("...\n");
-  refreshMenu = true;
   netQueue(NetEvent{EV_SERVE, i, gen, false, "", ""});
   printf("little serveur demarre!\n");
 
@@ -342,7 +400,6 @@ int littleServer(void* arg) {
     if (!recvAll(s, head, HEADER_BLOCK, -1, STALL_MS, &disco)) {
       if (stop || disco) return 0;
       printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
-      antenneWifi = false;
       return ended(i, gen, true);
     }
     if (!parseHeader(head, command, &n)) {
@@ -350,13 +407,11 @@ int littleServer(void* arg) {
       return ended(i, gen, true);
     }
     antenneWifi = true;
-    refreshMenu = true;
     printf("En-tête recu: %s! Taille: %d!\n", command, n);
     if (n > 0) {
       if (!recvAll(s, body.data(), (size_t)n, STALL_MS, STALL_MS, &disco)) {
         if (stop || disco) return 0;
         printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
-        antenneWifi = false;
         return ended(i, gen, true);
       }
       body[(size_t)n] = 0;
@@ -370,36 +425,61 @@ int littleServer(void* arg) {
     if (!ok) {
       if (stop || disco) return 0;
       printf("Transfert interrompu sur le tunnel %d: connexion coupee!\n", i);
-      antenneWifi = false;
       return ended(i, gen, true);
     }
-    netQueue(NetEvent{EV_ACTION, i, gen, false, command, body.data()});
-    antenneWifi = false;
+    if (!netQueue(NetEvent{EV_ACTION, i, gen, false, command, body.data()})) {
+      printf("Trop d'actions en attente de %s sur le tunnel %d: connexion coupee!\n", name, i);
+      return ended(i, gen, true);
+    }
+    if (sendPending() == 0) antenneWifi = false;
   }
   if (stop || disco) return 0;
-  antenneWifi = false;
   return ended(i, gen, true);
+}
+
+void dropPeer(int i, unsigned gen, const char* why) {
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    Peer& p = peers[i];
+    if (p.gen != gen || p.dropping) return;
+    p.dropping = true;
+    p.clientReady = false;  // nothing more is queued for it
+    printf("Client %s du tunnel %d abandonne: %s!\n", p.clientNames, i, why);
+    shutSlot(p);
+    if (p.out) {
+      std::lock_guard<std::mutex> q(p.out->lock);
+      p.out->quit = true;
+      p.out->wake.notify_one();
+    }
+  }
+  if (!stop && !disco) netQueue(NetEvent{EV_END, i, gen, true, "", ""});
 }
 
 void endSlot(int i, unsigned gen, bool release) {
   SDL_Thread* t;
   int in, out;
+  SendQueue* q;
   {
     std::lock_guard<std::mutex> g(peersLock);
-    if (peers[i].gen != gen) return;  // a disconnect freed it already
+    if (peers[i].gen != gen) return;  // freed already
     t = (SDL_Thread*)peers[i].littleServerThread;
     in = peers[i].connectedSocket;
     out = peers[i].clientSocket;
+    q = peers[i].out;
+    peers[i].out = nullptr;
+    peers[i].clientReady = false;
+    shutSlot(peers[i]);  // wakes both threads: neither waits on the peer any more
   }
   if (release) releasePeerMap(i);
-  if (t) SDL_WaitThread(t, nullptr);  // it has queued this event: it is ending
+  if (t) SDL_WaitThread(t, nullptr);
+  stopSender(q, false);
   netClose(in);
   netClose(out);
   {
     std::lock_guard<std::mutex> g(peersLock);
     clearSlot(peers[i]);
   }
-  antenneWifi = false;
+  if (sendPending() == 0) antenneWifi = false;
   refreshMenu = true;
 }
 
@@ -421,10 +501,22 @@ bool peerName(int i, char* out, int cap) {
 void disconnect(bool retour) {
   disco = true;
   endServer();
+  // Each peer gets "DISCONNECT! 0" after what is queued for it, all at once.
   {
-    // Wakes every receiving thread at once; each sees `disco` and ends.
     std::lock_guard<std::mutex> g(peersLock);
-    for (Peer& p : peers) netShutdown(p.connectedSocket);
+    for (int i = 0; i < MAX_PEERS; i++) {
+      Peer& p = peers[i];
+      netShutdown(p.connectedSocket);  // wakes the receiving thread, which sees `disco`
+      if (!p.out || !p.clientReady) continue;
+      printf("Deconnexion du client %d:%s...\n", i, p.clientNames);
+      SendJob bye;
+      bye.header = "DISCONNECT!";
+      bye.bare = true;
+      std::lock_guard<std::mutex> q(p.out->lock);
+      p.out->jobs.push_back(bye);
+      p.out->last = true;
+      p.out->wake.notify_one();
+    }
   }
   for (int i = 0; i < MAX_PEERS; i++) {
     SDL_Thread* t;
@@ -438,20 +530,15 @@ void disconnect(bool retour) {
     {
       std::lock_guard<std::mutex> g(peersLock);
       p = peers[i];
+      peers[i].out = nullptr;
     }
-    if (p.clientSocket >= 0 && p.clientReady) {
-      printf("Deconnexion du client %d:%s...\n", i, p.clientNames);
-      char head[HEADER_BLOCK];
-      formatHeader(head, "DISCONNECT!", 0);
-      sendAll(p.clientSocket, head, HEADER_BLOCK, 1000);
+    bool bye = p.out && p.clientReady;
+    stopSender(p.out, true);  // bounded: a stalled peer fails within SEND_STALL_MS
+    if (bye) {
       printf("deco0\n");
-      if (t) {
-        printf("deco1 !%d!\n", i);
-        netClose(p.connectedSocket);
-        printf("micro-serveur %d ferme\n", i);
-      } else {
-        netClose(p.connectedSocket);
-      }
+      if (t) printf("deco1 !%d!\n", i);
+      netClose(p.connectedSocket);
+      if (t) printf("micro-serveur %d ferme\n", i);
       printf("deco2!%d!\n", i);
       netClose(p.clientSocket);
       printf("Deconnexion du client %d:%s terminee.\n", i, p.clientNames);
@@ -465,26 +552,44 @@ void disconnect(bool retour) {
   }
   disco = false;
   printf("Deconnexion globale terminee.\n");
-  if (retour) startServer();
+  // Without networking nothing listened before, and nothing listens after.
+  if (retour && net) startServer();
   printf("Serveur d'écoute réinitiliasé\n");
   refreshMenu = true;
   printf("Tous les systèmes OK!\n");
 }
 
 void netReset() {
+  SendQueue* senders[MAX_PEERS];
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) {
+      senders[i] = peers[i].out;
+      peers[i].out = nullptr;
+      shutSlot(peers[i]);
+    }
+  }
+  for (SendQueue* q : senders) stopSender(q, false);
   std::lock_guard<std::mutex> g(peersLock);
   for (Peer& p : peers) clearSlot(p);
   std::lock_guard<std::mutex> q(queueLock);
   queue.clear();
+  memset(queuedOf, 0, sizeof queuedOf);
 }
 
+// Applies the queue in arrival order, for at most PUMP_BUDGET_MS, so a flood
+// of received work never holds a frame up; the rest waits for the next call.
 void netPump() {
-  std::deque<NetEvent> batch;
-  {
-    std::lock_guard<std::mutex> g(queueLock);
-    batch.swap(queue);
-  }
-  for (NetEvent& e : batch) {
+  long long deadline = nowMs() + PUMP_BUDGET_MS;
+  for (;;) {
+    NetEvent e;
+    {
+      std::lock_guard<std::mutex> g(queueLock);
+      if (queue.empty()) return;
+      e = std::move(queue.front());
+      queue.pop_front();
+      if (e.kind == EV_ACTION) queuedOf[e.slot]--;
+    }
     unsigned gen;
     {
       std::lock_guard<std::mutex> g(peersLock);
@@ -492,16 +597,21 @@ void netPump() {
     }
     if (e.kind == EV_END) {
       endSlot(e.slot, e.gen, e.release);
-      continue;
+    } else {
+      modelLock();
+      if (e.kind == EV_SERVE && gen == e.gen) {
+        int c = project.currentMap;
+        usedMap[e.slot] =
+            project.listeMaps && c >= 0 && c < project.nbreMaps ? project.listeMaps[c] : nullptr;
+      } else if (e.kind == EV_ACTION &&
+                 (gen == e.gen || (e.header != "SILENTOPEN" && e.header != "EXTENSIONS"))) {
+        // A freed slot's late edits still apply; its map pointer and
+        // extensions belong to the slot's next peer.
+        readActions(e.header.c_str(), e.body.c_str(), e.slot);
+      }
+      modelUnlock();
+      refreshMenu = true;  // the panel shows what was just applied
     }
-    modelLock();
-    if (e.kind == EV_SERVE && gen == e.gen) {
-      int c = project.currentMap;
-      usedMap[e.slot] = project.listeMaps && c >= 0 && c < project.nbreMaps ? project.listeMaps[c] : nullptr;
-    } else if (e.kind == EV_ACTION && (gen == e.gen || e.header != "SILENTOPEN")) {
-      // A freed slot's late edits still apply; only its map pointer does not.
-      readActions(e.header.c_str(), e.body.c_str(), e.slot);
-    }
-    modelUnlock();
+    if (nowMs() >= deadline) return;
   }
 }

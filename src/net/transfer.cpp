@@ -3,6 +3,7 @@
 // name and renamed into place only when complete.
 #include <stdio.h>
 #include <string.h>
+#include <sys/statvfs.h>
 
 #include <atomic>
 
@@ -66,8 +67,32 @@ bool writeReplace(const char* rep, const char* name, const char* ext,
 }
 }  // namespace
 
-std::vector<unsigned char> passConditionsOf(const char* chipset) {
-  std::vector<unsigned char> pass;
+bool diskRoom(long long bytes) {
+  // The project's folder: the one holding "layers".
+  char path[FILE_PATH_LEN];
+  if (!filePath(path, sizeof path, "layers", "x", "png")) return true;
+  char* cut = strrchr(path, '/');
+  if (cut) *cut = 0;
+  struct statvfs v;
+  if (statvfs(path, &v) != 0) return true;  // unknown: the write itself tells
+  long long avail = (long long)v.f_bavail * (long long)v.f_frsize;
+  long long total = (long long)v.f_blocks * (long long)v.f_frsize;
+  long long margin = total / 20 < DISK_MARGIN ? total / 20 : DISK_MARGIN;  // small disks too
+  if (avail - bytes >= margin) return true;
+  printf("Disque presque plein: %lld octets refuses (%lld libres).\n", bytes, avail);
+  return false;
+}
+
+bool tilesetPresent(const char* chipset) {
+  if (!validName(chipset)) return false;
+  FILE* f = openFile("layers", chipset, "png", "rb");
+  if (f) closeFile(f);
+  return f != nullptr;
+}
+
+// The byte count of a tileset's pass conditions as sendPC counts them; -1
+// when the tileset is unknown here.
+static long passBytesOf(const char* chipset) {
   int w = 0, h = 0;
   modelLock();
   bool found = false;
@@ -76,16 +101,18 @@ std::vector<unsigned char> passConditionsOf(const char* chipset) {
       found = tilesetSize(layersGFX[i], &w, &h);
   modelUnlock();
   if (!found && validName(chipset)) {
-    // Not in use here: measure the image itself.
-    SDL_Surface* s = tilesetLoad(chipset);
-    found = tilesetSize(s, &w, &h);
-    tilesetFree(s);
+    found = tilesetMeasure(chipset, &w, &h);  // not in use here: the image itself
   }
-  if (!found) {
+  return found ? (long)(w / 16) * (h / 16) * PASS_BYTES_PER_TILE : -1;
+}
+
+std::vector<unsigned char> passConditionsOf(const char* chipset) {
+  std::vector<unsigned char> pass;
+  long n = passBytesOf(chipset);
+  if (n < 0) {
     printf("Tileset %s introuvable: aucune condition de passage envoyee.\n", chipset);
     return pass;
   }
-  long n = (long)(w / 16) * (h / 16) * PASS_BYTES_PER_TILE;
   pass.assign((size_t)n, 1);  // missing bytes stay passable
   FILE* f = openFile("layerspc", chipset, "pss", "rb");
   if (f) {
@@ -98,16 +125,16 @@ std::vector<unsigned char> passConditionsOf(const char* chipset) {
   return pass;
 }
 
-bool sendPC(const std::vector<unsigned char>& pass, int s) {
+bool sendPC(const std::vector<unsigned char>& pass, int s, int stallMs) {
   char block[SIZE_BLOCK];
   formatSizeBlock(block, (long)pass.size());
-  if (!sendAll(s, block, SIZE_BLOCK)) return false;
-  return pass.empty() || sendAll(s, pass.data(), pass.size());
+  if (!sendAll(s, block, SIZE_BLOCK, stallMs)) return false;
+  return pass.empty() || sendAll(s, pass.data(), pass.size(), stallMs);
 }
 
-bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& pass) {
+bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& pass, int stallMs) {
   char answer[REPLY_BLOCK];
-  if (!recvAll(s, answer, REPLY_BLOCK, STALL_MS, STALL_MS)) return false;
+  if (!recvAll(s, answer, REPLY_BLOCK, stallMs, stallMs)) return false;
   answer[REPLY_BLOCK - 1] = 0;
   if (strcmp(answer, "SENDIT") != 0) return true;  // anything else means "LEFTME"
   printf("envoi de %s...\n", chipset);
@@ -135,14 +162,14 @@ bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& 
       printf("Tileset %s modifie pendant l'envoi!\n", chipset);
     }
     formatSizeBlock(packet, chunk);
-    if (!sendAll(s, packet, SIZE_BLOCK + (size_t)chunk)) {
+    if (!sendAll(s, packet, SIZE_BLOCK + (size_t)chunk, stallMs)) {
       ok = false;
       break;
     }
     if (chunk < CHUNK_MAX) break;
   }
   if (f) closeFile(f);
-  return ok && sendPC(pass, s);
+  return ok && sendPC(pass, s, stallMs);
 }
 
 bool receiveTileset(int s, const char* corps) {
@@ -178,12 +205,14 @@ bool receiveTileset(int s, const char* corps) {
     ok = recvSize(s, CHUNK_MAX, &n) && recvBytes(s, chunk, n);
     if (!ok) break;
     printf("recu: un paquet de %ld.\n", n);
-    written = written && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
     total += n;
     if (total > TILESET_MAX_BYTES) {
       printf("Tileset %s trop grand: connexion coupee!\n", name);
       ok = false;
+      break;
     }
+    // Without room the rest is read and thrown away: the connection stays in step.
+    written = written && diskRoom(n) && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
     if (n < CHUNK_MAX) break;
   }
   written = fclose(out) == 0 && written;
@@ -200,7 +229,13 @@ bool receiveTileset(int s, const char* corps) {
   std::vector<unsigned char> pass;
   if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
   if (!image || pass.empty()) return true;  // layer creation writes the default file
-  if (writeReplace("layerspc", name, "pss", pass))
+  long need = passBytesOf(name);
+  if ((long)pass.size() < need || pass.size() % PASS_BYTES_PER_TILE != 0) {
+    printf("Conditions de passage %s refusees: %ld octets pour %ld attendus.\n", name, (long)pass.size(),
+           need < 0 ? 0L : need);
+    return true;
+  }
+  if (diskRoom((long long)pass.size()) && writeReplace("layerspc", name, "pss", pass))
     printf("Transfert du pss %s termine!\n", name);
   else
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", name);
@@ -216,11 +251,14 @@ bool receivePC(int s, const char* corps) {
     printf("Conditions de passage refusees: nom de tileset invalide.\n");
     return true;
   }
-  if (n % PASS_BYTES_PER_TILE != 0) {
-    printf("Conditions de passage %s refusees: %ld octets, pas 4 par tile.\n", word.data(), n);
+  // A short payload would cut the receiver's file: refused, the file stays.
+  long need = passBytesOf(word.data());
+  if (n == 0 || n % PASS_BYTES_PER_TILE != 0 || n < need) {
+    printf("Conditions de passage %s refusees: %ld octets pour %ld attendus.\n", word.data(), n,
+           need < 0 ? 0L : need);
     return true;
   }
-  if (!writeReplace("layerspc", word.data(), "pss", pass))
+  if (!diskRoom(n) || !writeReplace("layerspc", word.data(), "pss", pass))
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", word.data());
   return true;
 }

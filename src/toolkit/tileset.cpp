@@ -27,3 +27,10 @@ bool tilesetSize(SDL_Surface* s, int* w, int* h) {
   *h = s ? s->h : 0;
   return s != nullptr;
 }
+
+bool tilesetMeasure(const char* name, int* w, int* h) {
+  SDL_Surface* s = tilesetLoad(name);
+  bool ok = tilesetSize(s, w, h);
+  if (s) SDL_FreeSurface(s);  // never entered the tile cache
+  return ok;
+}

@@ -3,12 +3,16 @@
 //
 //   peer_tool EDITOR_IP NAME VERSION STEP...
 // Steps:
-//   join                      connect, handshake with "REPEAT!", accept the reverse connection
+//   join                      connect, handshake with "REPEAT!", accept the reverse connection;
+//                             on another version, close without a token as a joiner does
+//   tiny                      (before join) a receive buffer of a few KiB on the reverse
+//                             connection, so a peer that stops reading is soon full
 //   act HEADER BODY           send one action
 //   addlayer MAP TILESET PNG PSS [cut]   send "ADDLAYER" and serve the offer
 //                             ("cut": die after half of the first chunk)
 //   sendpc TILESET PSS        send "SENDPC" with the file's bytes
 //   expect HEADER             read one action on the reverse connection, print "HEADER|BODY"
+//                             (an "EXTENSIONS" action before it is printed and passed over)
 //   sleep MS
 //   latency N LOG             send N pen actions one at a time, each timed from
 //                             its send until LOG (the editor's log) shows the
@@ -36,6 +40,8 @@
 namespace {
 const int PORT = 34567;
 int out = -1, back = -1, lsock = -1;
+bool tinyBuffer = false;
+const int TINY_RCVBUF = 2048;
 const char *editorIp, *myName, *myVersion;
 
 bool sendAllBytes(int s, const void* p, size_t n) {
@@ -92,6 +98,8 @@ int join() {
   lsock = socket(AF_INET, SOCK_STREAM, 0);
   int yes = 1;
   setsockopt(lsock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  // Set before listen: the accepted socket inherits it and its window.
+  if (tinyBuffer) setsockopt(lsock, SOL_SOCKET, SO_RCVBUF, &TINY_RCVBUF, sizeof TINY_RCVBUF);
   sockaddr_in a = {};
   a.sin_family = AF_INET;
   a.sin_port = htons(PORT);
@@ -107,13 +115,10 @@ int join() {
   name[255] = 0;
   printf("editor %s version %s\n", name, ver);
   if (strcmp(ver, myVersion) != 0) {
-    // The editor frees the slot and closes: nothing more arrives.
-    char c;
-    sendBlock(out, "REPEAT!", 8);
-    pollfd f = {out, POLLIN, 0};
-    bool closed = poll(&f, 1, 5000) == 1 && recv(out, &c, 1, 0) <= 0;
-    printf("refused, connection %s\n", closed ? "closed" : "open");
-    return closed ? 2 : 1;
+    // A joiner closes without a token; the editor frees the slot at once.
+    printf("Mauvaise version %s<>%s!\n", myVersion, ver);
+    close(out);
+    return 2;
   }
   if (!sendBlock(out, "REPEAT!", 8)) return 1;
   pollfd f = {lsock, POLLIN, 0};
@@ -153,16 +158,21 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   return sendSize(out, (long)pc.size()) && sendAllBytes(out, pc.data(), pc.size());
 }
 
+// Reads actions until one arrives, printing each; an "EXTENSIONS" action is
+// passed over (logged) as a peer of the base protocol ignores it.
 bool expect(const char* header) {
-  char h[32], word[32];
-  int n = 0;
-  if (!recvAllBytes(back, h, 32, 60000)) return false;
-  h[31] = 0;
-  if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
-  std::string body(n, 0);
-  if (n && !recvAllBytes(back, &body[0], n)) return false;
-  printf("%s|%s\n", word, body.c_str());
-  return strcmp(word, header) == 0;
+  for (;;) {
+    char h[32], word[32];
+    int n = 0;
+    if (!recvAllBytes(back, h, 32, 60000)) return false;
+    h[31] = 0;
+    if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
+    std::string body(n, 0);
+    if (n && !recvAllBytes(back, &body[0], n)) return false;
+    printf("%s|%s\n", word, body.c_str());
+    if (strcmp(word, "EXTENSIONS") != 0 || strcmp(header, "EXTENSIONS") == 0)
+      return strcmp(word, header) == 0;
+  }
 }
 double nowUs() {
   timespec t;
@@ -221,7 +231,9 @@ int main(int argc, char** argv) {
   for (int i = 4; i < argc; i++) {
     std::string s = argv[i];
     bool ok = true;
-    if (s == "join") {
+    if (s == "tiny") {
+      tinyBuffer = true;
+    } else if (s == "join") {
       int r = join();
       if (r) return r;
     } else if (s == "act" && i + 2 < argc) {

@@ -97,9 +97,9 @@ kill -TERM "$pid_b"
 moska_wait_exit 30
 [ "$MOSKA_STATUS" = 0 ] || fail "bob exit status $MOSKA_STATUS"
 
-# Bob got exactly the shared commands, in order.
+# Bob got alice's extensions, then exactly the shared commands, in order.
 got=$(sed -n 's/^Action reseau: \([^,]*\),.*/\1/p' "$b/log.txt" | uniq | tr '\n' ' ')
-want="PARTTHIS! DRAWSQUARE SENDMAPSYSNAME ADDLAYER SETLAYERBGXY SENDPC DELETELAYER NEWMAP SILENTOPEN "
+want="EXTENSIONS PARTTHIS! DRAWSQUARE SENDMAPSYSNAME ADDLAYER SETLAYERBGXY SENDPC DELETELAYER NEWMAP SILENTOPEN "
 [ "$got" = "$want" ] || fail "bob received: $got"
 cmp -s "$a/demo/layerspc/dungeon.pss" "$b/demo/layerspc/dungeon.pss" || fail "pass conditions differ"
 cmp -s "$a/demo/maps/cave.map" "$b/demo/maps/cave.map" || fail "cave.map differs"

@@ -47,9 +47,9 @@ case $mode/$what in
     ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1 exec ctest --output-on-failure -j2 -L unit ;;
   asan/e2e)
     exec ctest --output-on-failure \
-      -R '^e2e_test_(startup|project_choice|editor_x11|net_peer|editor_net_x11|net_three|faults_disk|faults_files)$' ;;
+      -R '^e2e_test_(startup|project_choice|editor_x11|net_peer|net_pairs|editor_net_x11|net_three|faults_disk|faults_files)$' ;;
   tsan/unit) exec ctest --output-on-failure -j2 -R '^Net' ;;
-  tsan/e2e) exec ctest --output-on-failure -R '^e2e_test_(net_peer|editor_net_x11|net_three)$' ;;
+  tsan/e2e) exec ctest --output-on-failure -R '^e2e_test_(net_peer|net_pairs|editor_net_x11|net_three)$' ;;
 esac
 echo "FAIL: unknown step $step $what" >&2
 exit 1

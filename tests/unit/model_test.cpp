@@ -290,6 +290,11 @@ TEST(LibraryDeathTest, FullLibraryExitsWithStatus4) {
   }
   EXPECT_EXIT(layersGFXLoad("onemore"), ::testing::ExitedWithCode(4),
               "");
+  // A layer (a peer's or the user's) is refused instead, and the editor runs on.
+  newMap();
+  int layers = project.listeMaps[0]->layers;
+  addLayer(project.listeMaps[0], "onemore", false);
+  EXPECT_EQ(project.listeMaps[0]->layers, layers);
   free(layersGFXnames[5]);
   layersGFXnames[5] = nullptr;
   layersGFXLoad("onemore");

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,7 +74,23 @@ int fakeOutbound(int slot = 0) {
   std::lock_guard<std::mutex> g(peersLock);
   peers[slot].clientSocket = sv[0];
   peers[slot].clientReady = true;
+  startSender(slot);
   return sv[1];
+}
+
+template <class F>
+bool pumpUntil(F done, int ms = 5000) {
+  for (int t = 0; t < ms; t += 5) {
+    netPump();
+    if (done()) return true;
+    SDL_Delay(5);
+  }
+  return false;
+}
+
+bool slotFree(int i) {
+  std::lock_guard<std::mutex> g(peersLock);
+  return peers[i].connectedSocket < 0 && peers[i].clientSocket < 0 && !peers[i].littleServerThread;
 }
 
 std::string sizeBlock(long n) {
@@ -135,6 +152,15 @@ TEST(NetSenders, PenActionIsThirteenBodyBytesAndAppliesLocally) {
   ASSERT_TRUE(readBlock(peer, b, 13));
   EXPECT_EQ(std::string(b, 13), std::string("map0 0 3 2 5\0", 13));
   EXPECT_EQ(project.listeMaps[m]->layer[0]->e[2 * 8 + 3], 5);
+  // Queued edits reach the peer exactly in the order they were made.
+  for (int k = 0; k < 200; k++) action_SetElementAbsolute("map0", 0, 1, 1, k % 10);
+  for (int k = 0; k < 200; k++) {
+    char want[16];
+    snprintf(want, sizeof want, "map0 0 1 1 %d", k % 10);
+    ASSERT_EQ(readHeader(peer), "PARTTHIS! 13");
+    ASSERT_TRUE(readBlock(peer, b, 13));
+    ASSERT_STREQ(b, want);
+  }
   // Rectangle, rename with spaces, background fields, map following.
   action_SetElementSquare("map0", 0, 2, 5, 0, 4, 9);
   EXPECT_EQ(readHeader(peer), "DRAWSQUARE 17");
@@ -176,66 +202,86 @@ TEST(NetSenders, NetOffOrNoPeerSendsNothingButApplies) {
     std::lock_guard<std::mutex> g(peersLock);
     peers[0].clientReady = true;
   }
+  // A tileset this editor lacks is refused here as at the peers.
+  int layers = project.listeMaps[m]->layers;
+  action_addLayer(m, "absent", false);
+  EXPECT_EQ(project.listeMaps[m]->layers, layers);
+  EXPECT_TRUE(nothingPending(peer));
+  // A dead peer: the edit still lands here, the peer is dropped.
   close(peer);
   action_SetElementAbsolute("map0", 0, 3, 1, 4);
   EXPECT_EQ(project.listeMaps[m]->layer[0]->e[11], 4);
+  EXPECT_TRUE(pumpUntil([] { return slotFree(0); }));
 }
 
-namespace {
-// The bytes the screen shows in the map view's place.
-std::string viewOnScreen() {
-  std::string out;
-  for (int y = 0; y < window->h; y++)
-    out.append((const char*)screen->pixels + y * screen->pitch + PANEL_WIDTH * 4, (size_t)window->w * 4);
-  return out;
-}
-}  // namespace
-
-TEST(NetSenders, ActivityPictureShownWhileAPeerReadsSlowly) {
+// A peer that takes nothing costs the editor nothing: the action is queued
+// and the call returns; the activity flag stays up while the queue holds
+// work; the peer is dropped (slot freed, its map released) when its queue
+// overflows or when it makes no progress.
+TEST(NetSenders, HungOrOverflowingPeerIsDroppedWithoutHoldingTheEditor) {
   setUpProject();
-  ASSERT_GE(openTestMap("map0", 64, 64), 0);
-  writeTileset("slow", 512, 512);  // 1 MiB: more than the socket holds
-  antenneWifi = true;
-  drawWindow();
-  blitWindow();
-  std::string picture = viewOnScreen();
-  antenneWifi = false;
-  project.listeMaps[0]->layer[0]->e[0] = 3;
-  drawWindow();
-  blitWindow();
-  ASSERT_NE(viewOnScreen(), picture);
-  // The peer takes the offer, then stalls before reading the image: the
-  // sender is blocked and the main thread keeps the picture on the screen.
-  // The screen is read while the main thread may redraw it, with the same
-  // picture each time.
-  int peer = fakeOutbound();
-  std::string during;
-  bool drained = false;
-  std::thread reader([&] {
-    if (readHeader(peer) != "ADDLAYER 12") return;
-    char b[12];
-    if (!readBlock(peer, b, 12)) return;
-    sendAll(peer, blockOf("SENDIT", REPLY_BLOCK).data(), REPLY_BLOCK);
-    SDL_Delay(400);
-    during = viewOnScreen();
-    for (long n = CHUNK_MAX; n == CHUNK_MAX;) {
-      char sb[SIZE_BLOCK];
-      if (!readBlock(peer, sb, SIZE_BLOCK) || !parseSizeBlock(sb, CHUNK_MAX, &n)) return;
-      std::string chunk((size_t)n, 0);
-      if (n && !readBlock(peer, &chunk[0], (size_t)n)) return;
+  int w = openTestMap("map0", 8, 8);
+  snprintf(project.workingMap, sizeof project.workingMap, "map0");
+  writeTileset("tiles", 32, 32);
+  struct Case {
+    const char* what;
+    int actions;  // pen actions; 0: one "ADDLAYER" the peer never answers
+    const char* log;
+  } cases[] = {
+      {"stalled transfer", 0, "abandonne: envoi de ADDLAYER impossible!"},
+      {"overflow", 20000, "abandonne: file d'envoi pleine!"},
+  };
+  for (const Case& c : cases) {
+    int peer = fakeOutbound();
+    int cave = openTestMap("cave", 4, 4);
+    usedMap[0] = project.listeMaps[cave];
+    captureLogBegin();
+    if (c.actions == 0) {
+      actionSend("ADDLAYER", "map0 tiles 0");
+      EXPECT_EQ(sendPending(), 1) << c.what;
+      EXPECT_TRUE(antenneWifi) << c.what;
     }
-    char sb[SIZE_BLOCK];
-    long n;
-    std::string pass(32 * 32 * 4, 0);
-    drained = readBlock(peer, sb, SIZE_BLOCK) && parseSizeBlock(sb, PASS_MAX_BYTES, &n) &&
-              n == (long)pass.size() && readBlock(peer, &pass[0], pass.size());
-  });
-  actionSend("ADDLAYER", "map0 slow 0");
-  reader.join();
-  EXPECT_TRUE(drained);
-  EXPECT_TRUE(during == picture) << "the map view did not show the network-activity picture";
-  EXPECT_FALSE(antenneWifi);
-  close(peer);
+    for (int k = 0; k < c.actions && !slotFree(0); k++) {
+      action_SetElementAbsolute("map0", 0, 1, 1, k);
+      netPump();
+    }
+    EXPECT_TRUE(pumpUntil([] { return slotFree(0); }, 10000)) << c.what;
+    std::string log = captureLogEnd();
+    EXPECT_NE(log.find(c.log), std::string::npos) << c.what;
+    EXPECT_EQ(usedMap[0], nullptr) << c.what;
+    EXPECT_EQ(getMap("cave"), project.nbreMaps) << c.what;  // released: saved and closed
+    EXPECT_EQ(sendPending(), 0) << c.what;
+    EXPECT_FALSE(antenneWifi) << c.what;
+    close(peer);
+  }
+  EXPECT_EQ(getMap("map0"), w);
+}
+
+TEST(NetExtensions, AnnouncedWordsAndActionsForAnnouncedPeersOnly) {
+  setUpProject();
+  const char* const table[] = {"ALPHA", "BETA", "GAMMA", nullptr};
+  EXPECT_EQ(parseExtensions("  BETA zeta\tALPHA ALPHAX ", table), 3u);
+  EXPECT_EQ(parseExtensions("", table), 0u);
+  char body[BODY_LEN];
+  formatExtensions(body, sizeof body, 5, table);
+  EXPECT_STREQ(body, "ALPHA GAMMA");
+  formatExtensions(body, sizeof body, 0, table);
+  EXPECT_STREQ(body, "");
+  // Words this editor does not know are recorded as nothing.
+  readActions("EXTENSIONS", "FUTUREWORD", 2);
+  EXPECT_EQ(peers[2].extensions, 0u);
+  // Only the peer that announced the extension gets the action, in its queue.
+  int plain = fakeOutbound(0), speaks = fakeOutbound(1);
+  peers[1].extensions = 1;
+  EXPECT_TRUE(peerHas(1, 1));
+  EXPECT_FALSE(peerHas(0, 1));
+  EXPECT_FALSE(peerHas(2, 0));  // no peer there
+  actionSendTo(1, "NEWTHING", "x");
+  EXPECT_EQ(readHeader(speaks), "NEWTHING 2");
+  EXPECT_TRUE(nothingPending(plain));
+  netReset();
+  close(plain);
+  close(speaks);
 }
 
 TEST(NetInterpreter, RenameDeleteLayerNewMapAndUnknownWords) {
@@ -297,13 +343,23 @@ TEST(NetInterpreter, HostileValuesOnlyLog) {
   readActions("SETLAYERBGXY", "map0 5 1 2 3", 0);
   readActions("ADDLAYER", "nomap default 0", 0);
   readActions("ADDLAYER", "map0 ../../etc/passwd 0", 0);
+  readActions("ADDLAYER", "map0 nosuchtiles 0", 0);  // never arrived: no layer, no library slot
   readActions("SENDMAPSYSNAME", "nomap x", 0);
   readActions("PARTTHIS!", "map0 0 0 0 1", 64);
   readActions("PARTTHIS!", "map0 0 0 0 1", -1);
   EXPECT_EQ(project.listeMaps[m]->layers, 1);
   EXPECT_EQ(std::vector<int32_t>(project.listeMaps[m]->layer[0]->e, project.listeMaps[m]->layer[0]->e + 16), cells);
+  for (int i = 0; i < LIBRARY_SLOTS; i++)
+    EXPECT_FALSE(layersGFXnames[i] && strcmp(layersGFXnames[i], "nosuchtiles") == 0);
   readActions("PARTTHIS!", "map0 0 3 3 6", 0);
   EXPECT_EQ(project.listeMaps[m]->layer[0]->e[15], 6);
+  // Millions of cells: cut to the map, filled, one log line instead of one per cell.
+  int wide = openTestMap("wide", 2048, 2048);
+  captureLogBegin();
+  readActions("DRAWSQUARE", "wide 0 0 0 99999 99999 3", 0);
+  std::string log = captureLogEnd();
+  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 5);
+  EXPECT_EQ(project.listeMaps[wide]->layer[0]->e[2048 * 2048 - 1], 3);
 }
 
 TEST(NetInterpreter, SilentOpenFollowsThePeerAndReleasesUnusedMaps) {
@@ -477,8 +533,23 @@ TEST(NetTransfer, ReceivedPassConditionsReplaceTheFileWhole) {
   sendStr(sv[1], sizeBlock(4) + std::string(4, 1));
   ASSERT_TRUE(receivePC(sv[0], "../grass"));  // consumed, refused
   EXPECT_EQ(readFile(proj + "layerspc/grass.pss"), std::string(8, 0));
+  // Shorter than the tileset here needs (48 bytes), or empty: the file stays.
+  writeTileset("grass", 64, 48);
+  for (long n : {44L, 0L}) {
+    sendStr(sv[1], sizeBlock(n) + std::string((size_t)n, 1));
+    ASSERT_TRUE(receivePC(sv[0], "grass"));
+    EXPECT_EQ(readFile(proj + "layerspc/grass.pss"), std::string(8, 0)) << n;
+  }
+  sendStr(sv[1], sizeBlock(48) + std::string(48, 1));
+  ASSERT_TRUE(receivePC(sv[0], "grass"));
+  EXPECT_EQ(readFile(proj + "layerspc/grass.pss"), std::string(48, 1));
   sendStr(sv[1], sizeBlock(PASS_MAX_BYTES + 1));
   EXPECT_FALSE(receivePC(sv[0], "grass"));
+  // A sender without the tileset sends nothing rather than an empty file.
+  int peer = fakeOutbound();
+  action_sendPC("absent");
+  EXPECT_TRUE(nothingPending(peer));
+  EXPECT_FALSE(diskRoom(1LL << 62));
   // An unwritable folder: logged, no exit.
   ASSERT_EQ(system(("rm -rf " + proj + "layerspc").c_str()), 0);
   sendStr(sv[1], sizeBlock(4) + std::string(4, 1));
@@ -497,6 +568,7 @@ void startEditor() {
   snprintf(project.workingMap, sizeof project.workingMap, "map0");
   projectLoaded = true;
   snprintf(username, sizeof username, "alice");
+  net = true;
   netPort = 20000 + (int)(getpid() % 20000);
   netListenHost = EDITOR_HOST;
   initNet();
@@ -522,18 +594,8 @@ std::string peerHandshake(int s, const char* ver, const char* token) {
   if (!readBlock(s, name, NAME_BLOCK)) return "<no name>";
   sendStr(s, blockOf(ver, VERSION_BLOCK));
   if (!readBlock(s, v, VERSION_BLOCK)) return "<no version>";
-  sendStr(s, blockOf(token, TOKEN_BLOCK));
+  if (token) sendStr(s, blockOf(token, TOKEN_BLOCK));
   return std::string(name) + "/" + v;
-}
-
-template <class F>
-bool pumpUntil(F done, int ms = 5000) {
-  for (int t = 0; t < ms; t += 5) {
-    netPump();
-    if (done()) return true;
-    SDL_Delay(5);
-  }
-  return false;
 }
 
 void sendAction(int s, const char* header, const char* body) {
@@ -564,10 +626,18 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   char peer[NAME_BLOCK];
   ASSERT_TRUE(peerName(0, peer, sizeof peer));
   EXPECT_STREQ(peer, "bob");
-  // The peer's pen lands on the main thread; our pen reaches the peer.
+  // The peer's pen lands on the main thread, and only then is the panel redrawn.
+  refreshMenu = false;
   sendAction(in, "PARTTHIS!", "map0 0 3 2 5");
+  for (int t = 0; t < 5000 && netQueued() == 0; t += 5) SDL_Delay(5);
+  EXPECT_FALSE(refreshMenu);
   ASSERT_TRUE(pumpUntil([] { return project.listeMaps[0]->layer[0]->e[2 * 8 + 3] == 5; }));
+  EXPECT_TRUE(refreshMenu);
   action_SetElementAbsolute("map0", 0, 1, 1, 6);
+  // The first action on the connection announces this editor's extensions.
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 1");
+  ASSERT_TRUE(readBlock(back, name, 1));
+  EXPECT_EQ(name[0], 0);
   EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
   char body[13];
   ASSERT_TRUE(readBlock(back, body, 13));
@@ -585,32 +655,102 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   disconnect(false);
 }
 
+// One pair per peer: a joiner asking for the reverse connection while this
+// editor's own join to it is under way gets none (the join is the pair's
+// other half); one asking while another slot holds a link to it is refused
+// rather than crossing two slots.
+TEST(NetPeers, OneConnectionPairPerPeer) {
+  startEditor();
+  int peerListen = netListen(PEER_HOST, netPort, nullptr);
+  ASSERT_GE(peerListen, 0);
+  struct Case {
+    const char* what;
+    int linkedSlot;  // slot holding our link to the peer beforehand
+    bool paired;     // that slot already serves the peer too
+    bool kept;       // the new inbound connection is served on linkedSlot
+  } cases[] = {{"joining each other at once", 0, false, true}, {"second pair", 3, true, false}};
+  for (const Case& c : cases) {
+    {
+      std::lock_guard<std::mutex> g(peersLock);
+      Peer& p = peers[c.linkedSlot];
+      p.clientPending = true;  // our join, still in its handshake
+      p.outHost = PEER_HOST;
+      if (c.paired) {
+        int sv[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        close(sv[1]);
+        p.connectedSocket = sv[0];
+        p.inHost = PEER_HOST;
+      }
+    }
+    captureLogBegin();
+    int in = peerConnect();
+    EXPECT_EQ(peerHandshake(in, "0.24a", "REPEAT!"), "alice/0.24a") << c.what;
+    if (c.kept)
+      EXPECT_TRUE(pumpUntil([&] { return usedMap[c.linkedSlot] != nullptr; })) << c.what;
+    else
+      EXPECT_TRUE(pumpUntil([] { return slotFree(0); })) << c.what;
+    std::string log = captureLogEnd();
+    EXPECT_EQ(log.find("Tentative de connexion"), std::string::npos) << c.what;
+    EXPECT_TRUE(nothingPending(peerListen)) << c.what;  // no second connection
+    disconnect(true);  // ends every thread, closes every socket, listens again
+    close(in);
+  }
+  close(peerListen);
+  stop = true;
+  disconnect(false);
+}
+
+TEST(NetPeers, QuitWithoutNetworkingListensNowhere) {
+  setUpProject();
+  net = false;
+  netPort = 20000 + (int)(getpid() % 20000);
+  netListenHost = EDITOR_HOST;
+  disconnect(true);  // the quit path
+  int l = netListen(EDITOR_HOST, netPort, nullptr);
+  EXPECT_GE(l, 0) << "the port is taken: something listens";
+  close(l);
+}
+
 TEST(NetPeers, VersionMismatchGarbageVanishAndDisconnectFreeTheSlot) {
   startEditor();
   int s = peerConnect();
   captureLogBegin();
-  EXPECT_EQ(peerHandshake(s, "0.24b", "REPEAT!"), "alice/0.24a");
-  ASSERT_TRUE(pumpUntil([] {
-    std::lock_guard<std::mutex> g(peersLock);
-    return peers[0].connectedSocket < 0;
-  }));
+  // A joiner of another version sends no token: its slot is freed at once,
+  // well before the handshake's time runs out.
+  EXPECT_EQ(peerHandshake(s, "0.24b", nullptr), "alice/0.24a");
+  ASSERT_TRUE(pumpUntil([] { return slotFree(0); }, HANDSHAKE_MS / 2));
   std::string log = captureLogEnd();
   EXPECT_NE(log.find("Mauvaise version 0.24a<>0.24b!\n"), std::string::npos);
   close(s);
-  // Garbage header, vanished peer, "DISCONNECT!": each frees the slot.
-  for (int round = 0; round < 3; round++) {
+  // Garbage header, vanished peer, "DISCONNECT!", a flood faster than the
+  // editor applies: each frees the slot.
+  for (int round = 0; round < 4; round++) {
     int p = peerConnect();
     EXPECT_EQ(peerHandshake(p, "0.24a", "THANKS!"), "alice/0.24a");
     ASSERT_TRUE(pumpUntil([] { return usedMap[0] != nullptr; }));
     if (round == 0) sendStr(p, std::string(HEADER_BLOCK, 'Z'));
     if (round == 2) sendAction(p, "DISCONNECT!", "");
     if (round == 1) close(p);
+    if (round == 3) {
+      captureLogBegin();
+      std::string many;
+      for (int k = 0; k <= RECV_QUEUE_MAX; k++) {
+        char h[HEADER_BLOCK];
+        formatHeader(h, "FLOOD", 2);
+        many += std::string(h, HEADER_BLOCK) + std::string("x", 2);
+      }
+      sendAll(p, many.data(), many.size());  // the editor may cut it off midway
+      // Nothing is applied meanwhile: the editor is busy elsewhere.
+      for (int t = 0; t < 5000 && netQueued() < RECV_QUEUE_MAX; t += 5) SDL_Delay(5);
+    }
     ASSERT_TRUE(pumpUntil([] {
       std::lock_guard<std::mutex> g(peersLock);
       return peers[0].connectedSocket < 0 && !peers[0].littleServerThread;
     })) << round;
     EXPECT_EQ(usedMap[0], nullptr);
     EXPECT_LT(getMap("map0"), project.nbreMaps);  // the working map stays open
+    if (round == 3) EXPECT_NE(captureLogEnd().find("Trop d'actions en attente"), std::string::npos);
     if (round != 1) close(p);
   }
   stop = true;
@@ -631,7 +771,8 @@ TEST(NetPeers, AllSlotsTakenRefusesTheNextConnection) {
   ASSERT_EQ(poll(&p, 1, 5000), 1);
   EXPECT_EQ(recv(extra, &c, 1, 0), 0);  // closed by the editor
   close(extra);
-  disconnect(false);  // ends the 64 threads waiting in their handshake
+  // Connections that never speak are cut when the handshake's time is out.
+  EXPECT_TRUE(pumpUntil([] { return slotFree(0) && slotFree(MAX_PEERS - 1); }, HANDSHAKE_MS + 3000));
   for (int s : socks) close(s);
   stop = true;
 }
