@@ -12,6 +12,7 @@ void setMenu(const char* m); // selects a menu screen and redraws the panel
 void drawElementsH(int x, int y, int wd, int h);   // tiles and preview, read-only
 void drawElements(int x, int y, int wd, int h);    // selection, frame, scroll buttons
 void drawElementsPC(int x, int y, int wd, int h, bool show);  // pass-condition editing
+void drawElementsPCH(int x, int y, int wd, int h);  // the same, read-only (panel redraw)
 void drawSelectedElement(int x, int y);
 // Tile counts of a tileset: cells (R * height) / 16 and tiles R * (height / 16),
 // with R = width / 16; both 0 for a null surface.

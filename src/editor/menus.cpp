@@ -114,6 +114,11 @@ void addLayerCommand(Map* m) {
     setMenu("map");
     return;
   }
+  if (!validName(e_openlayer)) {
+    setPanelMessage("map", "Nom de tileset refuse (espace ou caractere interdit).");
+    setMenu("map");
+    return;
+  }
   action_addLayer(project.currentMap, e_openlayer, false);
   project.elementIndex = 0;
   e_addlayer = false;
@@ -201,6 +206,15 @@ void action_newMap() {
 void enterPassConditions() {
   Layer* l = currentLayerOrNull(currentMapOrNull());
   if (!l || !l->layerGFX) return;
+  // The file is named after the tileset and sized by its image: a name that
+  // could leave the project, or an image that did not load, would make Save
+  // write outside the project or truncate the file.
+  if (!validName(l->layerGFX) || !l->s) {
+    printf("Conditions de passage de %s refusees: tileset non charge.\n", l->layerGFX);
+    setPanelMessage("map", "Tileset non charge: conditions de passage indisponibles.");
+    setMenu("map");
+    return;
+  }
   e_passconditions = true;
   snprintf(e_pcname, sizeof e_pcname, "%s", l->layerGFX);
   FILE* f = openFile("layerspc", l->layerGFX, "pss", "rb");

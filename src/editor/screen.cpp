@@ -69,7 +69,7 @@ void drawMapMenu() {
     // The pass buffer belongs to the tileset the mode was entered with: the
     // editing palette is only safe on that tileset.
     if (e_passconditions && l->layerGFX && strcmp(l->layerGFX, e_pcname) == 0)
-      drawElementsPC(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS, true);
+      drawElementsPCH(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS);
     else
       drawElementsH(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS);
     return;

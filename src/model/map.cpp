@@ -62,6 +62,7 @@ void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, in
   }
   printf("setElementAbsolute(%d,%d,%ld,%ld,%d);\n", map, layer, (long)x, (long)y, element);
   m->layer[layer]->e[(size_t)y * m->w + x] = element;
+  m->dirty = true;
 }
 
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
@@ -108,6 +109,7 @@ void changeMapSysname(const char* filename, const char* sysname) {
   memcpy(copy, sysname, n);
   free(m->sysname);
   m->sysname = copy;
+  m->dirty = true;
 }
 
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
@@ -122,6 +124,7 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
   l->bg = bg;
   l->x = (int16_t)(uint16_t)x;  // the low 16 bits
   l->y = (int16_t)(uint16_t)y;
+  m->dirty = true;
 }
 
 bool mapUsedByPeers(const char* filename) {

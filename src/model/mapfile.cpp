@@ -20,6 +20,7 @@ namespace {
 const char MAPS[] = "maps";
 const char MAP_EXT[] = "map";
 const char TEMP_SUFFIX[] = ".tmp";
+const char UNSAVED_SUFFIX[] = ".unsaved";
 const unsigned long NEW_MAP_SIZE = 512;
 const int NEW_MAP_PROBES = 65000;
 
@@ -43,24 +44,18 @@ void syncFolder(const char* file) {
   close(fd);
 }
 
-// Writes m to the map file smap without ever leaving a half-written file:
-// the bytes go to "<file>.tmp" beside it, are flushed to the disk, and only
-// then renamed over the old file. Logs like openFile for the file it
-// replaces. Exits with status 9 when the file cannot be created at all;
-// false when a write fails (the old file is then untouched).
-bool saveMapFile(const char* smap, const Map* m) {
-  char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + sizeof TEMP_SUFFIX];
-  FILE* f = nullptr;
-  if (filePath(path, sizeof path, MAPS, smap, MAP_EXT)) {
-    snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
-    f = fopen(temp, "wb");
-  } else {
-    snprintf(path, sizeof path, "%s%s.%s", MAPS, smap, MAP_EXT);
-  }
+// Writes m to path through "<path>.tmp", flushed to the disk and then
+// renamed over the old file, so no half-written file ever takes its place.
+// Logs like openFile; false (old file untouched) when anything fails.
+bool writeMapAtomically(const char* path, const char* smap, const Map* m) {
+  char temp[FILE_PATH_LEN + sizeof TEMP_SUFFIX];
+  snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
+  FILE* f = fopen(temp, "wb");
   if (!f) {
     printf("ERROR: can't load (wb) file: %s!\n", path);
-    fflush(stdout);
-    exit(EXIT_MAP_WRITE);
+    printf("ERREUR: ecriture de la map %s impossible (%s), ancien fichier conserve!\n", smap,
+           strerror(errno));
+    return false;
   }
   printf("Loaded file(wb): %s!\n", path);
   bool ok = writeMapStream(f, m) && fflush(f) == 0 && fsync(fileno(f)) == 0;
@@ -78,6 +73,16 @@ bool saveMapFile(const char* smap, const Map* m) {
   }
   syncFolder(path);
   return true;
+}
+
+// Writes m to the map file smap in "maps" (see writeMapAtomically).
+bool saveMapFile(const char* smap, const Map* m) {
+  char path[FILE_PATH_LEN];
+  if (!filePath(path, sizeof path, MAPS, smap, MAP_EXT)) {
+    printf("ERREUR: chemin de la map %s trop long!\n", smap);
+    return false;
+  }
+  return writeMapAtomically(path, smap, m);
 }
 
 bool sizeAllowed(unsigned long w, unsigned long h) {
@@ -138,6 +143,7 @@ bool openMapi(int nmap, const char* smap) {
   }
   *m = read;
   m->filename = filename;
+  m->dirty = r != MAP_READ_OK;  // a bad end marker is rewritten by the next save
   for (int i = m->layers - 1; i >= 0; i--) m->layer[i]->s = layersGFXLoad(m->layer[i]->layerGFX);
   project.listeMaps[nmap] = m;
   if (r == MAP_READ_OK)
@@ -227,6 +233,7 @@ void newMap() {
   snprintf(filename, NAME_LEN, "map%d", k);
   m->sysname = sysname;
   m->filename = filename;
+  m->dirty = true;  // it has no file yet
 }
 
 int openMapInFreeSlot(const char* smap) {
@@ -240,6 +247,24 @@ int openMapInFreeSlot(const char* smap) {
     return -1;
   }
   return openMapi(slot, smap) ? slot : -1;
+}
+
+bool saveMap(int nmap) {
+  ModelGuard g;
+  Map* m = openMapAt(nmap);
+  if (!m || !validName(m->filename)) return false;
+  if (!saveMapFile(m->filename, m)) return false;
+  m->dirty = false;
+  return true;
+}
+
+bool writeUnsavedCopy(const Map* m, char* path, size_t cap) {
+  ModelGuard g;
+  char file[FILE_PATH_LEN];
+  if (!m || !validName(m->filename) || !filePath(file, sizeof file, MAPS, m->filename, MAP_EXT))
+    return false;
+  if (snprintf(path, cap, "%s%s", file, UNSAVED_SUFFIX) >= (int)cap) return false;
+  return writeMapAtomically(path, m->filename, m);
 }
 
 bool mapFileExists(const char* name) {

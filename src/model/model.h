@@ -2,6 +2,7 @@
 // map files. Every change to a map goes through the functions declared here.
 // Nothing here knows about the screen.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 struct SDL_Surface;
@@ -29,6 +30,7 @@ struct Map {
   char* filename = nullptr;     // file name in "maps" without extension: the identity
   uint32_t w = 0, h = 0;        // size in cells
   uint32_t viewX = 0, viewY = 0;  // view scroll in pixels, steps of 16
+  bool dirty = false;           // changed since it was read or last saved
 };
 typedef Map* pMap;
 
@@ -53,7 +55,8 @@ extern char* layersGFXnames[LIBRARY_SLOTS];
 extern unsigned char* passconditions;
 
 // Names that become file names: not empty, no separator, no "..", no
-// control character, shorter than LAYER_NAME_LEN. Logs the refusal.
+// control character, no blank (names are single words in the project file
+// and in actions), shorter than LAYER_NAME_LEN. Logs the refusal.
 bool validName(const char* name);
 
 // Cells and maps (names are map filenames).
@@ -79,6 +82,12 @@ int passTileCount(int w, int h);
 // Map files.
 bool openMapi(int nmap, const char* smap);    // false: the slot stays null
 bool closeMapi(int nmap, const char* smap);   // false: the write failed, old file kept
+// Writes the map of a slot to its file and keeps it open; false when the
+// write failed (old file kept, the map stays changed).
+bool saveMap(int nmap);
+// Writes m beside its file as "<name>.map.unsaved" (quit after a failed
+// save); the path written into path. False when that fails too.
+bool writeUnsavedCopy(const Map* m, char* path, size_t cap);
 bool newMapFile(const char* smap, unsigned long w, unsigned long h);
 void newMap();
 // The slot rule: the first null slot, else one new slot at the end; then

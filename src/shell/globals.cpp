@@ -20,6 +20,7 @@ SDL_Event event;
 int mouseX = 0, mouseY = 0;
 bool leftClic = false, middleClic = false, rightClic = false;
 bool wheelUp = false, wheelDown = false;
+bool freshEvent = false;
 
 void shellReset() {
   snprintf(version, sizeof version, "0.24a");
@@ -37,7 +38,7 @@ void shellReset() {
   stop = false;
   memset(&event, 0, sizeof event);
   mouseX = mouseY = 0;
-  leftClic = middleClic = rightClic = wheelUp = wheelDown = false;
+  leftClic = middleClic = rightClic = wheelUp = wheelDown = freshEvent = false;
 }
 
 // There is no console window to show or hide on this platform.

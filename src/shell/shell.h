@@ -49,6 +49,7 @@ extern SDL_Event event;
 extern int mouseX, mouseY;
 extern bool leftClic, middleClic, rightClic;
 extern bool wheelUp, wheelDown;
+extern bool freshEvent;  // the last boucle took a new event (edges of key presses)
 
 int SDL_main_body(int argc, char** argv);  // the whole program run
 int init(char** argv);
@@ -59,7 +60,9 @@ void stopNow();
 void startPacing();
 void waitFrame();  // returns once per pacing period (or when stopping)
 void stopPacing();
-void exitSequence();
+// Saves and closes the maps, writes recent.txt; the exit status: 0, or 6 / 9
+// when the project file / a map could not be written (the last log line says so).
+int exitSequence();
 
 // Host console operations: there is no console window to manage here.
 void showConsole();

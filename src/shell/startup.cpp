@@ -29,6 +29,8 @@ int init(char** argv) {
 
 static void mainLoop() {
   for (;;) {
+    // Peers' edits land here and in the frame wait, never inside a command.
+    netPump();
     boucle();
     if (stop) break;
     waitFrame();
@@ -51,6 +53,5 @@ int SDL_main_body(int argc, char** argv) {
   printf("Project loaded succesfully!\n");
   setMenu(project.currentMenu);
   mainLoop();
-  exitSequence();
-  return 0;
+  return exitSequence();
 }

@@ -310,6 +310,40 @@ TEST(QuitPath, StopNowSavesProjectAndExitWritesRecent) {
   EXPECT_EQ(readFile(prog + "recent.txt"), proj + "PROJECT.MSK");
 }
 
+// A save that fails at quit loses nothing: the other files are still
+// written, the map goes beside its file, the status and last line say so.
+TEST(QuitPath, FailedSavesEndWithACopyAndANonZeroStatus) {
+  struct {
+    bool mapFails, projectFails;
+    int status;
+  } cases[] = {{true, false, 9}, {false, true, 6}};
+  for (auto c : cases) {
+    modelReset();
+    std::string proj = makeProject();
+    snprintf(programPath, sizeof programPath, "%s", tempDir().c_str());
+    ASSERT_TRUE(newMapFile("map0", 4, 4));
+    int slot = openMapInFreeSlot("map0");
+    ASSERT_GE(slot, 0);
+    setElementAbsolute(slot, 0, 1, 1, 77);
+    if (c.mapFails) {  // a folder in the file's place: the rename fails
+      remove((proj + "maps/map0.map").c_str());
+      mkdir((proj + "maps/map0.map").c_str(), 0755);
+    }
+    if (c.projectFails) mkdir((proj + "PROJECT.MSK.tmp").c_str(), 0755);
+    projectLoaded = true;
+    stopNow();
+    captureLogBegin();
+    int status = exitSequence();
+    std::string log = captureLogEnd();
+    EXPECT_EQ(status, c.status);
+    size_t last = log.rfind('\n', log.size() - 2);
+    EXPECT_EQ(log.compare(last + 1, 7, "ERREUR:"), 0) << log;
+    std::string saved = readFile(proj + (c.mapFails ? "maps/map0.map.unsaved" : "maps/map0.map"));
+    ASSERT_EQ(saved.size(), 48u + 4 + 4 * 16);
+    EXPECT_EQ(saved[46 + 4 * 5], 77);  // cell (1, 1)
+  }
+}
+
 TEST(QuitPath, UnloadedProjectIsNeverWritten) {
   std::string proj = makeProject();
   writeFile(proj + "PROJECT.MSK", "NAME precious\n");
