@@ -6,6 +6,7 @@ struct SDL_Surface;
 void drawWindow();           // redraws the map view surface
 void refresh();              // one frame: commands, panel, map view, flip
 void setMenu(const char* m); // selects a menu screen and redraws the panel
+void refreshUndoLine();      // redraws the panel when what Ctrl+Z would undo changed
 
 // Tile palette of the current layer in the panel (cells of 16x16 pixels from
 // (x, y), wd columns, h rows) and the preview of the selected element.

@@ -8,7 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "model/internal.h"
 #include "model/mapfile.h"
@@ -155,6 +160,7 @@ bool openMapi(int nmap, const char* smap) {
 }
 
 bool closeMapi(int nmap, const char* smap) {
+  backgroundSaveWait();  // an older copy must not land after this save
   ModelGuard g;
   Map* m = openMapAt(nmap);
   if (!m) {
@@ -166,6 +172,7 @@ bool closeMapi(int nmap, const char* smap) {
   // a failed save keeps the map open with everything in it.
   printf("LAYERS:%d\n", m->layers);
   if (!saveMapFile(smap, m)) return false;
+  if (mapClosingHook) mapClosingHook(m);
   for (int i = m->layers - 1; i >= 0; i--) {
     printf("Sauvegarde du layer %d:%s...\n", i, m->layer[i]->layerGFX);
     printf("Suppression du layer...\n");
@@ -250,6 +257,7 @@ int openMapInFreeSlot(const char* smap) {
 }
 
 bool saveMap(int nmap) {
+  backgroundSaveWait();
   ModelGuard g;
   Map* m = openMapAt(nmap);
   if (!m || !validName(m->filename)) return false;
@@ -270,4 +278,124 @@ bool writeUnsavedCopy(const Map* m, char* path, size_t cap) {
 bool mapFileExists(const char* name) {
   char path[FILE_PATH_LEN];
   return filePath(path, sizeof path, "maps", name, "map") && access(path, R_OK) == 0;
+}
+
+Map* snapshotMap(const Map* m) {
+  ModelGuard g;
+  Map* c = new (std::nothrow) Map();
+  if (!c) return nullptr;
+  c->w = m->w;
+  c->h = m->h;
+  c->viewX = m->viewX;
+  c->viewY = m->viewY;
+  c->sysname = copyString(m->sysname ? m->sysname : "");
+  c->filename = copyString(m->filename ? m->filename : "");
+  c->layer = new (std::nothrow) Layer*[m->layers ? m->layers : 1]();
+  bool ok = c->sysname && c->filename && c->layer;
+  size_t cells = (size_t)m->w * m->h;
+  for (int i = 0; ok && i < m->layers; i++) {
+    const Layer* from = m->layer[i];
+    Layer* l = new (std::nothrow) Layer();
+    if (!l) break;
+    c->layer[c->layers++] = l;
+    l->bg = from->bg;
+    l->x = from->x;
+    l->y = from->y;
+    l->layerGFX = copyString(from->layerGFX ? from->layerGFX : "");
+    l->e = allocCells(cells);
+    ok = l->layerGFX && l->e;
+    if (ok) memcpy(l->e, from->e, cells * sizeof(int32_t));
+  }
+  if (ok && c->layers == m->layers) return c;
+  printf("Copie de la map %s: memoire insuffisante!\n", m->filename ? m->filename : "");
+  freeMapRecord(c);
+  delete c;
+  return nullptr;
+}
+
+namespace {
+// The background writer's state, shared with its thread under saveLock.
+struct SaveBatch {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool running = false, collected = true;
+  int saved = 0;
+  std::vector<std::string> failed;
+};
+SaveBatch& batch() {
+  static SaveBatch* b = new SaveBatch;  // never destroyed: the thread may outlive exit
+  return *b;
+}
+
+void writeBatch(std::vector<Map*> copies) {
+  int saved = 0;
+  std::vector<std::string> failed;
+  for (Map* c : copies) {
+    if (saveMapFile(c->filename, c))
+      saved++;
+    else
+      failed.push_back(c->filename);
+    freeMapRecord(c);
+    delete c;
+  }
+  SaveBatch& b = batch();
+  std::lock_guard<std::mutex> g(b.lock);
+  b.saved = saved;
+  b.failed = failed;
+  b.running = false;
+  b.collected = false;
+  b.ended.notify_all();
+}
+}  // namespace
+
+bool backgroundSaveStart(Map** copies, int n) {
+  SaveBatch& b = batch();
+  std::vector<Map*> list(copies, copies + n);
+  {
+    std::lock_guard<std::mutex> g(b.lock);
+    if (!b.running) {
+      b.running = true;
+      std::thread(writeBatch, list).detach();
+      return true;
+    }
+  }
+  for (Map* c : list) {
+    freeMapRecord(c);
+    delete c;
+  }
+  return false;
+}
+
+bool backgroundSaveBusy() {
+  SaveBatch& b = batch();
+  std::lock_guard<std::mutex> g(b.lock);
+  return b.running;
+}
+
+void backgroundSaveWait() {
+  SaveBatch& b = batch();
+  std::unique_lock<std::mutex> g(b.lock);
+  b.ended.wait(g, [&] { return !b.running; });
+}
+
+bool backgroundSaveCollect(int* saved, char* failed, size_t cap, int* failedCount) {
+  std::vector<std::string> names;
+  {
+    SaveBatch& b = batch();
+    std::lock_guard<std::mutex> g(b.lock);
+    if (b.running || b.collected) return false;
+    b.collected = true;
+    *saved = b.saved;
+    names = b.failed;
+  }
+  *failedCount = (int)names.size();
+  if (cap) failed[0] = 0;
+  ModelGuard g;
+  for (const std::string& n : names) {
+    size_t have = strlen(failed);
+    snprintf(failed + have, cap - have, "%s%s", have ? " " : "", n.c_str());
+    Map* m = openMapAt(getMap(n.c_str()));
+    if (m) m->dirty = true;  // still to be saved
+  }
+  return true;
 }

@@ -15,8 +15,12 @@ enum {
   PASS_BYTES_PER_TILE = 4,      // one byte per 8x8 quarter, 1 passable, 0 blocked
 };
 
+// A number no other layer record of this run has (never stored in files).
+uint32_t nextLayerUid();
+
 struct Layer {
   int32_t* e = nullptr;         // w*h cells, row-major: (x, y) at y*w + x
+  uint32_t uid = nextLayerUid();  // identity for the undo history
   char* layerGFX = nullptr;     // tileset name
   SDL_Surface* s = nullptr;     // borrowed from the tileset library
   char bg = 0;                  // 1: background layer drawn as a whole image
@@ -69,6 +73,10 @@ bool mapFileExists(const char* name);
 void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element);
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                       unsigned long x2, unsigned long y2, int element);
+// Writes the run [x1, x2] of row y of a layer without a log line per cell
+// (fills and undo cover up to millions of cells: the caller logs the whole
+// change); false when the run is not inside the map. Calls no hook.
+bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int32_t element);
 void changeMapSysname(const char* filename, const char* sysname);
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 
@@ -95,6 +103,30 @@ void newMap();
 int openMapInFreeSlot(const char* smap);
 // True when some peer's usedMap slot points to a map with this filename.
 bool mapUsedByPeers(const char* filename);
+
+// Hooks the editor sets (null: none). cellsWriteHook runs, on the thread that
+// changes the map, before the cells [x1, x2] x [y1, y2] (inside the map) of
+// layer `layer` of m take `element` through setElementAbsolute or
+// setElementSquare. mapClosingHook runs when closeMapi has saved m, before
+// m is freed.
+extern void (*cellsWriteHook)(Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2,
+                              int32_t element);
+extern void (*mapClosingHook)(const Map* m);
+// The network calls mapReplaced after a peer's sync replaced the map of that
+// name: the editor's undo history of that map no longer applies.
+extern void (*mapReplacedHook)(const char* filename);
+void mapReplaced(const char* filename);
+
+// Saving without stopping the editor: a whole copy of an open map, made
+// quickly, is written (crash-safe) by one background thread. The copies of
+// a batch are owned by the writer; one batch runs at a time.
+Map* snapshotMap(const Map* m);                  // null when memory runs out
+bool backgroundSaveStart(Map** copies, int n);   // false (copies freed) when one runs
+bool backgroundSaveBusy();
+// After a batch ended, once: how many maps reached their file, and the names
+// of those that did not (those maps are marked changed again).
+bool backgroundSaveCollect(int* saved, char* failed, size_t cap, int* failedCount);
+void backgroundSaveWait();                        // every save of a map waits first
 
 // Frees every map, the list and the library (tests).
 void modelReset();

@@ -11,6 +11,7 @@ char username[NAME_LEN] = "?";
 char ipServer[ADDRESS_LEN] = "10.0.0.2";
 int fps = 30;
 bool net = true;
+double autosaveMinutes = 2;
 char recent[PATH_LEN] = "";
 char projectPath[PATH_LEN] = "";
 
@@ -32,6 +33,7 @@ void shellReset() {
   snprintf(ipServer, sizeof ipServer, "10.0.0.2");
   fps = 30;
   net = true;
+  autosaveMinutes = 2;
   recent[0] = 0;
   projectPath[0] = 0;
   synchronisation = true;

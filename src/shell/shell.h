@@ -39,6 +39,7 @@ extern char username[NAME_LEN];
 extern char ipServer[ADDRESS_LEN];
 extern int fps;
 extern bool net;
+extern double autosaveMinutes;  // optional pair "autosave": 0 turns autosave off
 extern char recent[PATH_LEN];
 extern char projectPath[PATH_LEN];
 

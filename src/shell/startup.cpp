@@ -6,6 +6,8 @@
 #include <string.h>
 
 #include "editor/editor.h"
+#include "editor/history.h"
+#include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "platform/platform.h"
@@ -48,6 +50,8 @@ int SDL_main_body(int argc, char** argv) {
   snprintf(caption, sizeof caption, "MOSKA 2 version %s", version);
   SDL_WM_SetCaption(caption, nullptr);
   initCursor();
+  historyInstall();
+  projectSaveHook = saveProjectFile;
   if (net) initNet();
   loadProject(argv);
   printf("Project loaded succesfully!\n");

@@ -259,6 +259,32 @@ TEST(Settings, NonsenseValuesAreReplaced) {
   EXPECT_NE(log.find("fps incorrect"), std::string::npos);
 }
 
+// Optional pairs after the seven are known by their label; the seven echo
+// lines stay as they were.
+TEST(Settings, OptionalAutosavePair) {
+  struct {
+    const char* tail;
+    double minutes;
+    const char* logged;
+    bool echoed;
+  } cases[] = {{"", 2, "net: 1\n", false},
+               {"AUTOSAVE 0.05\n", 0.05, "net: 1\nautosave: 0.05\n", true},
+               {"autosave 0", 0, "autosave: 0\n", true},
+               {"autosave -3", 2, "autosave incorrect", false},
+               {"colour red autosave 5", 5, "colour inconnu", true}};
+  char* argv[] = {(char*)"moska2", nullptr};
+  for (auto c : cases) {
+    autosaveMinutes = 2;
+    settingsDir(std::string("A 0 B 640 C 480 D u E 1.2.3.4 F 30 G 1\n") + c.tail);
+    captureLogBegin();
+    loadSettings(argv);
+    std::string log = captureLogEnd();
+    EXPECT_EQ(autosaveMinutes, c.minutes) << c.tail;
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_EQ(log.find("autosave:") != std::string::npos, c.echoed) << log;
+  }
+}
+
 TEST(Settings, MissingFileExitsWithStatus8) {
   snprintf(programPath, sizeof programPath, "%s", tempDir().c_str());
   char* argv[] = {(char*)"moska2", nullptr};
