@@ -33,10 +33,26 @@ bool anyChanged() {
   return false;
 }
 
+// The result of a batch that ended, on the panel; false when none ended.
+bool showBatchResult() {
+  int saved = 0, failedCount = 0;
+  char failed[PANEL_MESSAGE_LEN - 16];
+  if (!backgroundSaveCollect(&saved, failed, sizeof failed, &failedCount)) return false;
+  char text[PANEL_MESSAGE_LEN];
+  if (failedCount)
+    snprintf(text, sizeof text, "Save failed: %s", failed);
+  else
+    snprintf(text, sizeof text, "Saved %d map%s", saved, saved == 1 ? "" : "s");
+  printf("%s\n", text);
+  if (failedCount || manualPending) showResult(text);
+  manualPending = false;
+  return true;
+}
+
 // Copies every changed map and hands the copies to the writer.
 void saveAll(bool manual) {
   backgroundSaveWait();
-  savingStep();  // the result of the batch that just ended is shown first
+  showBatchResult();  // the batch that just ended is reported first
   std::vector<Map*> copies;
   bool copyFailed = false;
   for (int i = 0; i < project.nbreMaps; i++) {
@@ -74,19 +90,7 @@ void savingStep() {
   uint32_t now = platformTicks();
   if (!lastSaveMs) lastSaveMs = now ? now : 1;
   if (leftClic || rightClic || middleClic) lastBusyMs = now;
-  int saved = 0, failedCount = 0;
-  char failed[PANEL_MESSAGE_LEN - 16];
-  if (backgroundSaveCollect(&saved, failed, sizeof failed, &failedCount)) {
-    char text[PANEL_MESSAGE_LEN];
-    if (failedCount)
-      snprintf(text, sizeof text, "Save failed: %s", failed);
-    else
-      snprintf(text, sizeof text, "Saved %d map%s", saved, saved == 1 ? "" : "s");
-    printf("%s\n", text);
-    if (failedCount || manualPending) showResult(text);
-    manualPending = false;
-    return;
-  }
+  if (showBatchResult()) return;
   if (autosaveMinutes <= 0 || backgroundSaveBusy() || now - lastBusyMs < kQuietMs) return;
   if ((double)(now - lastSaveMs) < autosaveMinutes * kMinuteMs || !anyChanged()) return;
   saveAll(false);

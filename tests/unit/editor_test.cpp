@@ -8,6 +8,7 @@
 #include <string>
 
 #include "editor/editor.h"
+#include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -150,6 +151,60 @@ TEST_F(Editor, RectangleBrushFillsFromTheLeftCornerToTheRightClick) {
   EXPECT_STREQ(brush, "SQUARE");
   turn(322 + 4, 4, RIGHT);  // the corner was forgotten: no fill
   EXPECT_EQ(cell(0, 0), 0);
+}
+
+// Keys act once per press: F, R, B pick the brush, Ctrl+Z / Ctrl+Y /
+// Ctrl+Shift+Z undo and redo, Ctrl+S saves; Alt+click picks a tile.
+TEST_F(Editor, KeysPickBrushesUndoRedoSaveAndAltClickPicks) {
+  historyInstall();
+  project.currentElement = 4;
+  SDL_Event f = keyEvent(SDLK_f), z = keyEvent(SDLK_z), y = keyEvent(SDLK_y), s = keyEvent(SDLK_s);
+  SDL_Event r = keyEvent(SDLK_r), b = keyEvent(SDLK_b);
+  turn(100, 300, 0, &f);
+  EXPECT_STREQ(brush, "FILL");
+  turn(330, 4, LEFT);  // fills the whole empty map
+  turn(330, 4, LEFT);  // held: still one fill
+  turn(330, 4);
+  EXPECT_EQ(cell(127, 127), 4);
+  turn(100, 300, 0, &b);
+  project.currentElement = 200;  // palette row 11
+  turn(330 + 16, 4, LEFT);
+  turn(330 + 16, 4);
+  ASSERT_EQ(cell(1, 0), 200);
+  z.key.keysym.mod = KMOD_LCTRL;
+  turn(100, 300, 0, &z);
+  turn(100, 300);  // the key-down stays the last event: no second undo
+  EXPECT_EQ(cell(1, 0), 4);
+  EXPECT_EQ(cell(127, 127), 4);
+  turn(100, 300, 0, &z);
+  EXPECT_EQ(cell(127, 127), 0);
+  z.key.keysym.mod = (SDLMod)(KMOD_LCTRL | KMOD_LSHIFT);
+  turn(100, 300, 0, &z);
+  EXPECT_EQ(cell(127, 127), 4);
+  y.key.keysym.mod = KMOD_RCTRL;
+  turn(100, 300, 0, &y);
+  EXPECT_EQ(cell(1, 0), 200);
+  turn(100, 300, 0, &r);
+  EXPECT_STREQ(brush, "SQUARE");
+  // Alt+click: the tile under the pointer, its palette row shown.
+  project.currentElement = 0;
+  ScriptFrame alt;
+  alt.mouseX = 330 + 16;
+  alt.mouseY = 4;
+  alt.buttons = LEFT;
+  alt.keys[0] = SDLK_LALT;
+  platformScriptPush(alt);
+  boucle();
+  eventMenu();
+  EXPECT_EQ(project.currentElement, 200);
+  EXPECT_EQ(project.elementIndex, 11);
+  EXPECT_EQ(cell(1, 0), 200);
+  s.key.keysym.mod = KMOD_LCTRL;
+  turn(100, 300, 0, &s);
+  backgroundSaveWait();
+  turn(100, 300);
+  EXPECT_STREQ(panelMessage, "Saved 1 map");
+  EXPECT_EQ((unsigned char)readFile(dir + "maps/map0.map")[46 + 4], 200);
 }
 
 TEST_F(Editor, BrushSwitchesOnlyInTheMapMenuAndTheButtonKeepsTheCorner) {
