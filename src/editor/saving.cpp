@@ -1,5 +1,5 @@
 // Saving while editing: Ctrl+S and autosave. The open maps that changed are
-// copied on the main thread (a memory copy) and written by the model's
+// copied a slice per frame on the main thread and written by the model's
 // background writer, so a big map never stalls the frame.
 #include <stdio.h>
 
@@ -14,13 +14,22 @@
 bool (*projectSaveHook)() = nullptr;
 
 namespace {
-const uint32_t kQuietMs = 1000;  // autosave waits for this long without a held button
+const uint32_t kQuietMs = 1000;        // autosave waits for this long without a held button
 const uint32_t kMinuteMs = 60000;
+const size_t kCopyCellsPerFrame = 2 << 20;  // 8 MiB of cells copied per frame
 
-uint32_t lastSaveMs = 0;   // last save started (0: not yet, set at the first turn)
-uint32_t lastBusyMs = 0;   // last turn with a mouse button held
-bool manualPending = false;
-char failedProject[] = "PROJECT.MSK";
+// A map being copied for the writer.
+struct Copy {
+  Map* from;
+  Map* to;
+  size_t cursor;
+};
+std::vector<Copy> copying;
+std::vector<Map*> copied;
+uint32_t lastSaveMs = 0;  // last save started (0: not yet, set at the first turn)
+uint32_t lastBusyMs = 0;  // last turn with a mouse button held
+bool manualPending = false, manualAgain = false;
+int copyFailures = 0;
 
 void showResult(const char* text) {
   setPanelMessage(project.currentMenu, text);
@@ -33,11 +42,13 @@ bool anyChanged() {
   return false;
 }
 
-// The result of a batch that ended, on the panel; false when none ended.
-bool showBatchResult() {
-  int saved = 0, failedCount = 0;
-  char failed[PANEL_MESSAGE_LEN - 16];
-  if (!backgroundSaveCollect(&saved, failed, sizeof failed, &failedCount)) return false;
+bool stillOpen(const Map* m) {
+  for (int i = 0; i < project.nbreMaps; i++)
+    if (project.listeMaps[i] == m) return true;
+  return false;
+}
+
+void report(int saved, int failedCount, const char* failed) {
   char text[PANEL_MESSAGE_LEN];
   if (failedCount)
     snprintf(text, sizeof text, "Save failed: %s", failed);
@@ -46,41 +57,59 @@ bool showBatchResult() {
   printf("%s\n", text);
   if (failedCount || manualPending) showResult(text);
   manualPending = false;
-  return true;
 }
 
-// Copies every changed map and hands the copies to the writer.
+// Starts copying every changed map; the project file is written at once.
 void saveAll(bool manual) {
-  backgroundSaveWait();
-  showBatchResult();  // the batch that just ended is reported first
-  std::vector<Map*> copies;
-  bool copyFailed = false;
+  if (!copying.empty() || backgroundSaveBusy()) {
+    manualAgain = manualAgain || manual;  // once the running save is done
+    return;
+  }
+  copyFailures = 0;
   for (int i = 0; i < project.nbreMaps; i++) {
     Map* m = project.listeMaps[i];
     if (!m || !m->dirty) continue;
-    Map* c = snapshotMap(m);
-    if (c) {
-      copies.push_back(c);
-      m->dirty = false;  // marked again if the write fails
-    } else {
-      copyFailed = true;
+    Map* c = snapshotBegin(m);
+    if (!c) {
+      copyFailures++;
+      continue;
     }
+    copying.push_back({m, c, 0});
+    m->dirty = false;  // a change from now on marks it again
   }
   bool projectOk = !projectSaveHook || projectSaveHook();
   lastSaveMs = platformTicks();
-  printf("%s de %zu map(s)...\n", manual ? "Sauvegarde" : "Sauvegarde automatique", copies.size());
+  printf("%s de %zu map(s)...\n", manual ? "Sauvegarde" : "Sauvegarde automatique", copying.size());
   manualPending = manual;
-  if (!projectOk || copyFailed) {
-    char text[PANEL_MESSAGE_LEN];
-    snprintf(text, sizeof text, "Save failed: %s", !projectOk ? failedProject : "memoire insuffisante");
-    showResult(text);
-    manualPending = false;  // the failure is what the panel keeps
+  if (!projectOk || copyFailures) {
+    showResult(!projectOk ? "Save failed: PROJECT.MSK" : "Save failed: memoire insuffisante");
+    manualPending = false;
   }
-  if (copies.empty()) {
-    if (manual && projectOk && !copyFailed) showResult("Saved 0 maps");
-    return;
+  if (copying.empty() && manualPending) report(0, 0, "");
+}
+
+// One frame's slice of the copies; the finished copies go to the writer.
+void copyStep() {
+  size_t budget = kCopyCellsPerFrame;
+  while (!copying.empty() && budget) {
+    Copy& c = copying.back();
+    size_t before = c.cursor;
+    int r = stillOpen(c.from) ? snapshotContinue(c.from, c.to, &c.cursor, budget) : -2;
+    budget -= c.cursor - before < budget ? c.cursor - before : budget;
+    if (r == 0) continue;
+    if (r == 1) {
+      copied.push_back(c.to);
+    } else {
+      // Closed meanwhile (its close saved it), or its layers changed: copied afresh next time.
+      if (r == -1) c.from->dirty = true;
+      snapshotFree(c.to);
+    }
+    copying.pop_back();
   }
-  backgroundSaveStart(copies.data(), (int)copies.size());
+  if (!copying.empty()) return;
+  if (!copied.empty()) backgroundSaveStart(copied.data(), (int)copied.size());
+  else if (manualPending) report(0, 0, "");
+  copied.clear();
 }
 }  // namespace
 
@@ -90,7 +119,17 @@ void savingStep() {
   uint32_t now = platformTicks();
   if (!lastSaveMs) lastSaveMs = now ? now : 1;
   if (leftClic || rightClic || middleClic) lastBusyMs = now;
-  if (showBatchResult()) return;
+  if (!copying.empty()) return copyStep();
+  int saved = 0, failedCount = 0;
+  char failed[PANEL_MESSAGE_LEN - 16];
+  if (backgroundSaveCollect(&saved, failed, sizeof failed, &failedCount)) {
+    report(saved, failedCount, failed);
+    if (manualAgain) {
+      manualAgain = false;
+      saveAll(true);
+    }
+    return;
+  }
   if (autosaveMinutes <= 0 || backgroundSaveBusy() || now - lastBusyMs < kQuietMs) return;
   if ((double)(now - lastSaveMs) < autosaveMinutes * kMinuteMs || !anyChanged()) return;
   saveAll(false);

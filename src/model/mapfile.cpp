@@ -280,37 +280,65 @@ bool mapFileExists(const char* name) {
   return filePath(path, sizeof path, "maps", name, "map") && access(path, R_OK) == 0;
 }
 
-Map* snapshotMap(const Map* m) {
+Map* snapshotBegin(const Map* m) {
   ModelGuard g;
   Map* c = new (std::nothrow) Map();
   if (!c) return nullptr;
   c->w = m->w;
   c->h = m->h;
-  c->viewX = m->viewX;
-  c->viewY = m->viewY;
-  c->sysname = copyString(m->sysname ? m->sysname : "");
   c->filename = copyString(m->filename ? m->filename : "");
   c->layer = new (std::nothrow) Layer*[m->layers ? m->layers : 1]();
-  bool ok = c->sysname && c->filename && c->layer;
+  bool ok = c->filename && c->layer;
   size_t cells = (size_t)m->w * m->h;
   for (int i = 0; ok && i < m->layers; i++) {
-    const Layer* from = m->layer[i];
     Layer* l = new (std::nothrow) Layer();
     if (!l) break;
     c->layer[c->layers++] = l;
-    l->bg = from->bg;
-    l->x = from->x;
-    l->y = from->y;
-    l->layerGFX = copyString(from->layerGFX ? from->layerGFX : "");
+    l->uid = m->layer[i]->uid;
+    l->layerGFX = copyString(m->layer[i]->layerGFX ? m->layer[i]->layerGFX : "");
     l->e = allocCells(cells);
     ok = l->layerGFX && l->e;
-    if (ok) memcpy(l->e, from->e, cells * sizeof(int32_t));
   }
   if (ok && c->layers == m->layers) return c;
   printf("Copie de la map %s: memoire insuffisante!\n", m->filename ? m->filename : "");
   freeMapRecord(c);
   delete c;
   return nullptr;
+}
+
+int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells) {
+  ModelGuard g;
+  if (c->layers != m->layers || c->w != m->w || c->h != m->h) return -1;
+  for (int i = 0; i < m->layers; i++)
+    if (c->layer[i]->uid != m->layer[i]->uid) return -1;
+  size_t cells = (size_t)m->w * m->h, total = cells * m->layers;
+  while (*cursor < total && maxCells) {
+    size_t layer = *cursor / cells, at = *cursor % cells, n = cells - at;
+    if (n > maxCells) n = maxCells;
+    memcpy(c->layer[layer]->e + at, m->layer[layer]->e + at, n * sizeof(int32_t));
+    *cursor += n;
+    maxCells -= n;
+  }
+  if (*cursor < total) return 0;
+  // The small fields as they are now, with the last cells.
+  char* sysname = copyString(m->sysname ? m->sysname : "");
+  if (!sysname) return -1;
+  free(c->sysname);
+  c->sysname = sysname;
+  c->viewX = m->viewX;
+  c->viewY = m->viewY;
+  for (int i = 0; i < m->layers; i++) {
+    c->layer[i]->bg = m->layer[i]->bg;
+    c->layer[i]->x = m->layer[i]->x;
+    c->layer[i]->y = m->layer[i]->y;
+  }
+  return 1;
+}
+
+void snapshotFree(Map* c) {
+  if (!c) return;
+  freeMapRecord(c);
+  delete c;
 }
 
 namespace {

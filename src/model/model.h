@@ -117,10 +117,14 @@ extern void (*mapClosingHook)(const Map* m);
 extern void (*mapReplacedHook)(const char* filename);
 void mapReplaced(const char* filename);
 
-// Saving without stopping the editor: a whole copy of an open map, made
-// quickly, is written (crash-safe) by one background thread. The copies of
+// Saving without stopping the editor: a copy of an open map, taken a slice
+// per frame, is written (crash-safe) by one background thread. The copies of
 // a batch are owned by the writer; one batch runs at a time.
-Map* snapshotMap(const Map* m);                  // null when memory runs out
+Map* snapshotBegin(const Map* m);                // room for the copy; null: no memory
+// Copies up to maxCells more cells from *cursor on: 1 the copy is whole (its
+// small fields taken now), 0 more to copy, -1 m's layers changed (start again).
+int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells);
+void snapshotFree(Map* c);
 bool backgroundSaveStart(Map** copies, int n);   // false (copies freed) when one runs
 bool backgroundSaveBusy();
 // After a batch ended, once: how many maps reached their file, and the names
