@@ -62,6 +62,7 @@ int localDepth = 0;
 // The step being recorded from local cell writes.
 struct OpenStep {
   bool active = false, overflow = false;
+  uint64_t stamp = 0;  // peers' writes after the stroke began are theirs
   char label[HISTORY_LABEL_LEN] = "";
   Map* m = nullptr;
   uint32_t layerUid = 0;
@@ -160,7 +161,7 @@ void commit(const Map* m, Step s) {
   if (!h) return;
   for (const Step& r : h->redo) totalBytes -= r.bytes();
   h->redo.clear();  // a new step ends what could be redone
-  s.stamp = ++clockNow;
+  if (!s.stamp) s.stamp = ++clockNow;
   s.runs.shrink_to_fit();
   totalBytes += s.bytes();
   h->undo.push_back(std::move(s));
@@ -218,9 +219,10 @@ void onCellsWrite(Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint
     if (open.active) capture(m, l, x1, y1, x2, y2, value);
     return;
   }
-  // A peer's write: kept while a step of this map may need it.
-  MapHistory* h = historyOf(m, false);
-  if (!h || (h->undo.empty() && h->redo.empty())) return;
+  // A peer's write: kept while a step of this map, or the one being made, may need it.
+  bool stroke = open.active && open.m == m;
+  MapHistory* h = historyOf(m, stroke);
+  if (!h || (h->undo.empty() && h->redo.empty() && !stroke)) return;
   h->remote.push_back({l->uid, x1, y1, x2, y2, ++clockNow});
   totalBytes += sizeof(RemoteRect);
   enforceBounds();
@@ -442,6 +444,7 @@ void historyOpen(const char* label) {
   if (open.active) return;
   open = OpenStep();
   open.active = true;
+  open.stamp = ++clockNow;
   snprintf(open.label, sizeof open.label, "%s", label);
 }
 
@@ -457,6 +460,7 @@ void historyClose() {
   if (done.runs.empty()) return;
   Step s;
   snprintf(s.label, sizeof s.label, "%s", done.label);
+  s.stamp = done.stamp;
   s.layerUid = done.layerUid;
   s.runs = std::move(done.runs);
   commit(done.m, std::move(s));

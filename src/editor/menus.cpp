@@ -154,6 +154,7 @@ void swapLayers(Map* m, int a, int b) {
   Layer* t = m->layer[a];
   m->layer[a] = m->layer[b];
   m->layer[b] = t;
+  m->dirty = true;  // the file keeps the order
   modelUnlock();
   setMenu("map");
 }

@@ -34,11 +34,6 @@ std::recursive_mutex& theLock() {
 const size_t STRING_MAX = 0xFFFF;  // a stored string's 16-bit length, NUL included
 }  // namespace
 
-uint32_t nextLayerUid() {
-  static std::atomic<uint32_t> next{1};
-  return next++;
-}
-
 void modelLock() { theLock().lock(); }
 void modelUnlock() { theLock().unlock(); }
 

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 struct SDL_Surface;
 
 enum {
@@ -16,7 +18,10 @@ enum {
 };
 
 // A number no other layer record of this run has (never stored in files).
-uint32_t nextLayerUid();
+inline uint32_t nextLayerUid() {
+  static std::atomic<uint32_t> next{1};
+  return next++;
+}
 
 struct Layer {
   int32_t* e = nullptr;         // w*h cells, row-major: (x, y) at y*w + x

@@ -72,6 +72,7 @@ int closeAllMaps() {
   for (int i = 0; i < project.nbreMaps; i++) {
     pMap m = project.listeMaps[i];
     if (!m || closeMapi(i, m->filename)) continue;
+    if (!m->dirty) continue;  // its file already holds it
     failed++;
     char copy[FILE_PATH_LEN];
     if (writeUnsavedCopy(m, copy, sizeof copy))
@@ -101,15 +102,10 @@ int exitSequence() {
   }
   stopPacing();
   printf("\nProgramme termine.\n");
-  int status = 0;
-  if (projectSaveFailed) {
-    printf("ERREUR: fichier projet %sPROJECT.MSK non enregistre!\n", projectPath);
-    status = EXIT_PROJECT_FILE;
-  }
-  if (failedMaps) {
+  if (failedMaps)
     printf("ERREUR: %d map(s) non enregistree(s) dans leur fichier, voir les copies .unsaved!\n",
            failedMaps);
-    status = EXIT_MAP_WRITE;
-  }
-  return status;
+  if (projectSaveFailed)
+    printf("ERREUR: fichier projet %sPROJECT.MSK non enregistre!\n", projectPath);
+  return projectSaveFailed ? EXIT_PROJECT_FILE : failedMaps ? EXIT_MAP_WRITE : 0;
 }

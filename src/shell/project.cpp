@@ -141,7 +141,13 @@ void startProject() {
 static void openWorkingMap() {
   if (project.nbreMaps != 0) {
     project.listeMaps = new pMap[project.nbreMaps]();
-    bool found = validName(project.workingMap) && mapFileExists(project.workingMap);
+    // Only a missing file starts a new map; one that exists but cannot be
+    // read still ends the start with status 7 (nothing is made over it).
+    char path[FILE_PATH_LEN];
+    struct stat st;
+    bool found = validName(project.workingMap) &&
+                 filePath(path, sizeof path, "maps", project.workingMap, "map") &&
+                 stat(path, &st) == 0;
     if (!found) printf("Carte de travail %s introuvable.\n", project.workingMap);
     if (!found || !openMapi(0, project.workingMap)) {
       printf("Carte de travail %s illisible: nouvelle carte.\n", project.workingMap);
