@@ -153,54 +153,43 @@ TEST_F(Editor, RectangleBrushFillsFromTheLeftCornerToTheRightClick) {
   EXPECT_EQ(cell(0, 0), 0);
 }
 
-// Keys act once per press: F, R, B pick the brush, Ctrl+Z / Ctrl+Y /
-// Ctrl+Shift+Z undo and redo, Ctrl+S saves; Alt+click picks a tile.
-TEST_F(Editor, KeysPickBrushesUndoRedoSaveAndAltClickPicks) {
+// Keys act once per key-down (the event stays the last one for a turn more):
+// F, R, B pick the brush, Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo,
+// Ctrl+S saves; Alt+click picks the tile and shows its palette row.
+TEST_F(Editor, KeysAndAltClick) {
   historyInstall();
+  auto key = [&](SDLKey k, int mod) {
+    SDL_Event e = keyEvent(k);
+    e.key.keysym.mod = (SDLMod)mod;
+    turn(100, 300, 0, &e);
+    turn(100, 300);
+  };
   project.currentElement = 4;
-  SDL_Event f = keyEvent(SDLK_f), z = keyEvent(SDLK_z), y = keyEvent(SDLK_y), s = keyEvent(SDLK_s);
-  SDL_Event r = keyEvent(SDLK_r), b = keyEvent(SDLK_b);
-  turn(100, 300, 0, &f);
-  EXPECT_STREQ(brush, "FILL");
-  turn(330, 4, LEFT);  // fills the whole empty map
-  turn(330, 4, LEFT);  // held: still one fill
-  turn(330, 4);
-  EXPECT_EQ(cell(127, 127), 4);
-  turn(100, 300, 0, &b);
+  key(SDLK_f, 0);
+  turn(330, 4, LEFT), turn(330, 4, LEFT), turn(330, 4);  // one fill of the whole map
+  key(SDLK_b, 0);
   project.currentElement = 200;  // palette row 11
-  turn(330 + 16, 4, LEFT);
-  turn(330 + 16, 4);
-  ASSERT_EQ(cell(1, 0), 200);
-  z.key.keysym.mod = KMOD_LCTRL;
-  turn(100, 300, 0, &z);
-  turn(100, 300);  // the key-down stays the last event: no second undo
-  EXPECT_EQ(cell(1, 0), 4);
-  EXPECT_EQ(cell(127, 127), 4);
-  turn(100, 300, 0, &z);
-  EXPECT_EQ(cell(127, 127), 0);
-  z.key.keysym.mod = (SDLMod)(KMOD_LCTRL | KMOD_LSHIFT);
-  turn(100, 300, 0, &z);
-  EXPECT_EQ(cell(127, 127), 4);
-  y.key.keysym.mod = KMOD_RCTRL;
-  turn(100, 300, 0, &y);
-  EXPECT_EQ(cell(1, 0), 200);
-  turn(100, 300, 0, &r);
+  turn(346, 4, LEFT), turn(346, 4);
+  struct {
+    SDLKey k;
+    int mod, first, last;  // cells (1, 0) and (127, 127) afterwards
+  } keys[] = {{SDLK_z, KMOD_LCTRL, 4, 4}, {SDLK_z, KMOD_LCTRL, 0, 0},
+              {SDLK_z, KMOD_LCTRL | KMOD_LSHIFT, 4, 4}, {SDLK_y, KMOD_RCTRL, 200, 4}};
+  for (auto& k : keys) {
+    key(k.k, k.mod);
+    EXPECT_EQ(cell(1, 0), k.first) << k.mod;
+    EXPECT_EQ(cell(127, 127), k.last) << k.mod;
+  }
+  key(SDLK_r, 0);
   EXPECT_STREQ(brush, "SQUARE");
-  // Alt+click: the tile under the pointer, its palette row shown.
-  project.currentElement = 0;
   ScriptFrame alt;
-  alt.mouseX = 330 + 16;
-  alt.mouseY = 4;
-  alt.buttons = LEFT;
-  alt.keys[0] = SDLK_LALT;
+  alt.mouseX = 346, alt.mouseY = 4, alt.buttons = LEFT, alt.keys[0] = SDLK_LALT;
   platformScriptPush(alt);
   boucle();
   eventMenu();
   EXPECT_EQ(project.currentElement, 200);
   EXPECT_EQ(project.elementIndex, 11);
-  EXPECT_EQ(cell(1, 0), 200);
-  s.key.keysym.mod = KMOD_LCTRL;
-  turn(100, 300, 0, &s);
+  key(SDLK_s, KMOD_LCTRL);
   backgroundSaveWait();
   turn(100, 300);
   EXPECT_STREQ(panelMessage, "Saved 1 map");

@@ -355,9 +355,11 @@ TEST(QuitPath, FailedSavesEndWithACopyAndANonZeroStatus) {
       remove((proj + "maps/map0.map").c_str());
       mkdir((proj + "maps/map0.map").c_str(), 0755);
     }
-    if (c.projectFails) mkdir((proj + "PROJECT.MSK.tmp").c_str(), 0755);
+    writeFile(proj + "PROJECT.MSK", "NAME old\n");
+    if (c.projectFails) mkdir((proj + "PROJECT.MSK.tmp").c_str(), 0755);  // no temporary file
     projectLoaded = true;
     stopNow();
+    EXPECT_EQ(readFile(proj + "PROJECT.MSK") == "NAME old\n", c.projectFails);
     captureLogBegin();
     int status = exitSequence();
     std::string log = captureLogEnd();

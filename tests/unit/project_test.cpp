@@ -116,20 +116,6 @@ TEST(ProjectFile, MissingWorkingMapStartsANewMapAndBareNameOpensHere) {
   }
 }
 
-// The project file is replaced whole or not at all.
-TEST(ProjectFile, SaveGoesThroughATemporaryFile) {
-  std::string dir = projectWithMap(projectText("1", "0", "0", "map0"));
-  snprintf(project.name, sizeof project.name, "renamed");
-  ASSERT_EQ(mkdir((dir + "PROJECT.MSK.tmp").c_str(), 0755), 0);  // the temporary cannot be made
-  EXPECT_FALSE(saveProjectFile());
-  EXPECT_EQ(readFile(dir + "PROJECT.MSK"), projectText("1", "0", "0", "map0"));
-  rmdir((dir + "PROJECT.MSK.tmp").c_str());
-  EXPECT_TRUE(saveProjectFile());
-  EXPECT_EQ(readFile(dir + "PROJECT.MSK").substr(0, 13), "NAME renamed\n");
-  struct stat st;
-  EXPECT_NE(stat((dir + "PROJECT.MSK.tmp").c_str(), &st), 0);
-}
-
 TEST(ProjectFile, BadArgumentExitsWithStatus6) {
   std::string dir = tempDir();
   EXPECT_EXIT(load(dir), ::testing::ExitedWithCode(6), "");
