@@ -1840,6 +1840,7 @@ bool writeInterface(const std::string& dir) {
   const Btn buttons[] = {
       {"brushpen.png", 72, 22, &kSlate, "Pen", kPen},
       {"brushsquare.png", 72, 22, &kSlate, "Rect", kSquare},
+      {"brushfill.png", 72, 22, &kSlate, "Fill", kGrid},
       {"b_join.png", 92, 24, &kGreen, "Join", kPlug},
       {"b_discnt.png", 80, 24, &kRed, "Disconnect", kNoIcon},
       {"b_down.png", 32, 32, &kBlue, "", kArrowDown},

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "editor/editor.h"
+#include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -25,8 +26,71 @@ bool currentLayerExists(const Map* m) {
 
 bool isPen() { return strcmp(brush, "PEN") == 0; }
 bool isSquare() { return strcmp(brush, "SQUARE") == 0; }
+bool isFill() { return strcmp(brush, "FILL") == 0; }
+bool fillArmed = true;  // one fill per press
 
 bool keyDown(SDLKey key) { return event.type == SDL_KEYDOWN && event.key.keysym.sym == key; }
+
+bool held(SDLKey a, SDLKey b) {
+  const uint8_t* keys = platformGetKeyState();
+  return keys && (keys[a] || keys[b]);
+}
+
+void setBrush(const char* b) {
+  brush_square_state = false;
+  snprintf(brush, sizeof brush, "%s", b);
+  printf("%s\n", brush);
+  setMenu(project.currentMenu);  // the brush picture
+}
+
+// Keys act once per press: on the turn that takes their key-down event.
+void shortcutStep() {
+  if (!freshEvent || event.type != SDL_KEYDOWN) return;
+  SDLKey k = event.key.keysym.sym;
+  bool ctrl = (event.key.keysym.mod & KMOD_CTRL) || held(SDLK_LCTRL, SDLK_RCTRL);
+  bool shift = (event.key.keysym.mod & KMOD_SHIFT) || held(SDLK_LSHIFT, SDLK_RSHIFT);
+  if (ctrl && k == SDLK_z && !shift) {
+    if (historyUndo()) setMenu(project.currentMenu);
+  } else if (ctrl && (k == SDLK_y || k == SDLK_z)) {
+    if (historyRedo()) setMenu(project.currentMenu);
+  } else if (ctrl && k == SDLK_s) {
+    saveAllCommand();
+  } else if (!ctrl && k == SDLK_f) {
+    setBrush("FILL");
+  } else if (!ctrl && k == SDLK_r) {
+    setBrush("SQUARE");
+  } else if (!ctrl && k == SDLK_b) {
+    setBrush("PEN");
+  }
+}
+
+// Alt+click: the tile under the pointer becomes the element, its palette row shown.
+void pickTile(Map* m) {
+  Layer* l = currentLayerOrNull(m);
+  unsigned long x = getElementX(), y = getElementY();
+  if (!l || x >= m->w || y >= m->h) return;
+  int32_t e = l->e[(size_t)y * m->w + x];
+  if (e < 0) return;
+  project.currentElement = e;
+  int32_t row = e / PALETTE_COLUMNS;
+  if (row < project.elementIndex || row >= project.elementIndex + PALETTE_ROWS)
+    project.elementIndex = row;
+  printf("Element %d pris en %ldx%ld.\n", e, (long)x, (long)y);
+  setMenu(project.currentMenu);
+}
+
+void pen(int element) {
+  historyOpen("pen stroke");
+  LocalEdit local;
+  setElementRelative(element);
+}
+
+void fillHere(Map* m, int element) {
+  if (!fillArmed || !currentLayerExists(m)) return;
+  fillArmed = false;
+  unsigned long x = getElementX(), y = getElementY();
+  if (x < m->w && y < m->h) fillAt(m, project.currentLayer, (uint32_t)x, (uint32_t)y, element);
+}
 
 // The rectangle brush: fills from the first corner to the cell under the
 // mouse, cut to the map so that nothing is written outside it.
@@ -48,17 +112,29 @@ void fillSquare(Map* m) {
 
 void paintStep() {
   Map* m = currentMapOrNull();
-  if (leftClic && mouseX > PANEL_WIDTH) {
-    if (isPen()) setElementRelative(project.currentElement);
+  bool inView = mouseX > PANEL_WIDTH;
+  if (!leftClic && !rightClic) {
+    historyClose();  // a stroke or a rectangle ends with the release
+    fillArmed = true;
+  }
+  if (leftClic && inView && held(SDLK_LALT, SDLK_RALT)) return pickTile(m);
+  if (leftClic && inView) {
+    if (isPen()) pen(project.currentElement);
     if (isSquare()) {
       brush_squareX1 = getElementX();
       brush_squareY1 = getElementY();
       brush_square_state = true;
     }
+    if (isFill()) fillHere(m, project.currentElement);
   }
-  if (rightClic && mouseX > PANEL_WIDTH) {
-    if (isPen()) setElementRelative(0);
-    if (isSquare() && brush_square_state) fillSquare(m);
+  if (rightClic && inView) {
+    if (isPen()) pen(0);
+    if (isSquare() && brush_square_state) {
+      historyOpen("rectangle");
+      LocalEdit local;
+      fillSquare(m);
+    }
+    if (isFill()) fillHere(m, 0);
   }
 }
 
@@ -104,11 +180,17 @@ void brushSwitch() {
     platformDelay(BRUSH_SWITCH_MS);
     printf("%s\n", brush);
   }
+  // The picture shows the brush the button switches to; the fill brush shows
+  // its own and switches to the pen.
   if (isPen() && button(240, 46, brushsquare)) {
     snprintf(brush, sizeof brush, "SQUARE");
     platformDelay(BRUSH_SWITCH_MS);
   }
   if (isSquare() && button(240, 46, brushpen)) {
+    snprintf(brush, sizeof brush, "PEN");
+    platformDelay(BRUSH_SWITCH_MS);
+  }
+  if (isFill() && button(240, 46, brushfill ? brushfill : brushpen)) {
     snprintf(brush, sizeof brush, "PEN");
     platformDelay(BRUSH_SWITCH_MS);
   }
@@ -120,9 +202,12 @@ void eventMenu() {
     blitMenu();
     refreshMenu = false;
   }
+  shortcutStep();
+  savingStep();
   paintStep();
   scrollStep();
   if (strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
   if (strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
   tabButtons();
+  refreshUndoLine();
 }

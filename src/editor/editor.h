@@ -6,12 +6,14 @@ struct SDL_Surface;
 void drawWindow();           // redraws the map view surface
 void refresh();              // one frame: commands, panel, map view, flip
 void setMenu(const char* m); // selects a menu screen and redraws the panel
+void refreshUndoLine();      // redraws the panel when what Ctrl+Z would undo changed
 
 // Tile palette of the current layer in the panel (cells of 16x16 pixels from
 // (x, y), wd columns, h rows) and the preview of the selected element.
 void drawElementsH(int x, int y, int wd, int h);   // tiles and preview, read-only
 void drawElements(int x, int y, int wd, int h);    // selection, frame, scroll buttons
 void drawElementsPC(int x, int y, int wd, int h, bool show);  // pass-condition editing
+void drawElementsPCH(int x, int y, int wd, int h);  // the same, read-only (panel redraw)
 void drawSelectedElement(int x, int y);
 // Tile counts of a tileset: cells (R * height) / 16 and tiles R * (height / 16),
 // with R = width / 16; both 0 for a null surface.

@@ -2,6 +2,11 @@
 // that paints and scrolls, the map switch, and the widget state of the menus.
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+#include "editor/history.h"
 
 #include "shell/shell.h"
 
@@ -22,7 +27,7 @@ enum {
 const int PALETTE_X = 1, PALETTE_Y = 70, PALETTE_COLUMNS = 18, PALETTE_ROWS = 10;
 
 // Painting state.
-extern char brush[BRUSH_LEN];  // "PEN" or "SQUARE"
+extern char brush[BRUSH_LEN];  // "PEN", "SQUARE" or "FILL"
 extern bool brush_square_state;
 extern unsigned long brush_squareX1, brush_squareY1, brush_squareX2, brush_squareY2;
 extern const int force;
@@ -48,6 +53,20 @@ void setPanelMessage(const char* menuName, const char* text);
 void drawMenu();
 void g_openmap();
 void eventMenu();
+
+// The fill brush: the runs of the 4-connected region of tiles equal to the
+// one at (x, y), to become `value` (before/after set); empty when nothing
+// would change. fillAt writes them, sends them and records one undo step.
+std::vector<CellRun> fillRegion(const Map* m, const Layer* l, uint32_t x, uint32_t y, int32_t value);
+void fillAt(Map* m, int layer, uint32_t x, uint32_t y, int32_t value);
+
+// Saving while editing: Ctrl+S saves every changed open map and the project
+// file; autosave does the same after a quiet moment once the interval has
+// passed. Maps are copied, then written by a background thread; the panel
+// says the result when it is in.
+void saveAllCommand();
+void savingStep();
+extern bool (*projectSaveHook)();  // writes the project file (set by the shell)
 
 // The mouse position as a cell of the current map, and the pen.
 unsigned long getElementX();

@@ -4,7 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "editor/editor.h"
+#include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -70,7 +73,9 @@ void mapNameField(Map* m) {
   memcpy(buffer, old, n);
   buffer = textArea(buffer, 20, 46, 200, SYSNAME_LIMIT, true);
   if (strcmp(buffer, m->sysname ? m->sysname : "") != 0) {
+    std::string old = m->sysname ? m->sysname : "";
     changeMapSysname(m->filename, buffer);
+    historyRename(m, old.c_str(), m->sysname);
     action_sendMapSysname(m->filename, m->sysname);
     setMenu("map");
   }
@@ -83,7 +88,10 @@ void sendBG(Map* m, Layer* l) {
 }
 
 void setBG(Map* m, Layer* l, char bg, int x, int y) {
+  char oldBg = l->bg;
+  int oldX = l->x, oldY = l->y;
   setLayerBGXY(m->filename, project.currentLayer, bg, x, y);
+  historyBackground(m, l, oldBg, oldX, oldY);
   sendBG(m, l);
 }
 
@@ -114,7 +122,14 @@ void addLayerCommand(Map* m) {
     setMenu("map");
     return;
   }
+  if (!validName(e_openlayer)) {
+    setPanelMessage("map", "Nom de tileset refuse (espace ou caractere interdit).");
+    setMenu("map");
+    return;
+  }
+  int before = m->layers;
   action_addLayer(project.currentMap, e_openlayer, false);
+  if (m->layers > before) historyLayerAdded(m, m->layer[m->layers - 1]);
   project.elementIndex = 0;
   e_addlayer = false;
   setMenu("map");
@@ -139,6 +154,7 @@ void swapLayers(Map* m, int a, int b) {
   Layer* t = m->layer[a];
   m->layer[a] = m->layer[b];
   m->layer[b] = t;
+  m->dirty = true;  // the file keeps the order
   modelUnlock();
   setMenu("map");
 }
@@ -152,6 +168,7 @@ void layerOrder(Map* m) {
 
 void layerCommands(Map* m) {
   if (m->layers > 1 && button(232, 300, b_delete)) {
+    historyLayerDeleting(m, project.currentLayer);
     action_deleteLayer(project.currentMap, project.currentLayer);
     project.elementIndex = 0;
     setMenu("map");
@@ -201,6 +218,15 @@ void action_newMap() {
 void enterPassConditions() {
   Layer* l = currentLayerOrNull(currentMapOrNull());
   if (!l || !l->layerGFX) return;
+  // The file is named after the tileset and sized by its image: a name that
+  // could leave the project, or an image that did not load, would make Save
+  // write outside the project or truncate the file.
+  if (!validName(l->layerGFX) || !l->s) {
+    printf("Conditions de passage de %s refusees: tileset non charge.\n", l->layerGFX);
+    setPanelMessage("map", "Tileset non charge: conditions de passage indisponibles.");
+    setMenu("map");
+    return;
+  }
   e_passconditions = true;
   snprintf(e_pcname, sizeof e_pcname, "%s", l->layerGFX);
   FILE* f = openFile("layerspc", l->layerGFX, "pss", "rb");

@@ -40,9 +40,15 @@ void g_openmap() {
     refuse("fichier illisible");
     return;
   }
+  bool leftInUse = mapUsedByPeers(project.workingMap);
+  // The map left behind is closed after the switch: it must reach its file
+  // first, or the switch does not happen and the map stays the current one.
+  if (!leftInUse && currentMapOrNull() && currentMapOrNull()->dirty && !saveMap(project.currentMap)) {
+    refuse("la map actuelle ne peut pas etre enregistree");
+    return;
+  }
   action_silentopen(e_openmap);
   printf("openmap!\n");
-  bool leftInUse = mapUsedByPeers(project.workingMap);
   printf(leftInUse ? "Map actuelle %s utilisee en reseau\n" : "Map actuelle %s inutilisee en reseau\n",
          project.workingMap);
   int index;

@@ -88,16 +88,31 @@ void previewAt(int x, int y, int wd, int h) {
   drawSelectedElement(x + TILE * wd + kQuarter, (2 * y + TILE * h - TILE) / 2);
 }
 
-// Left button marks the quarter passable, right button blocked; blocked
-// quarters carry the passnot mark.
-void editQuarters(const PaletteCell& cell) {
+// Left button marks the quarter passable, right button blocked (when
+// editing); blocked quarters carry the passnot mark.
+void editQuarters(const PaletteCell& cell, bool editing) {
   for (int q = 0; q < kQuarters; q++) {
     int qx = cell.x + (q % 2) * kQuarter, qy = cell.y + (q / 2) * kQuarter;
     unsigned char& pass = passconditions[cell.n * kQuarters + q];
-    if (leftClic && mouseIn(qx, qy, kQuarter)) pass = 1;
-    if (rightClic && mouseIn(qx, qy, kQuarter)) pass = 0;
+    if (editing && leftClic && mouseIn(qx, qy, kQuarter)) pass = 1;
+    if (editing && rightClic && mouseIn(qx, qy, kQuarter)) pass = 0;
     if (pass == 0) blitIt(passnot, menu, qx, qy);
   }
+}
+
+void drawPassPalette(int x, int y, int wd, int h, bool show, bool editing) {
+  fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
+  SDL_Surface* sheet = currentSheet();
+  long long cells = paletteCellLimit(sheet), tiles = paletteTileLimit(sheet);
+  for (const PaletteCell& c : walkCells(x, y, wd, h, cells)) {
+    if (show && c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
+    // The pass buffer holds `cells` tiles.
+    if (passconditions && c.n >= 0 && c.n < cells) editQuarters(c, editing);
+  }
+  drawFrame(x, y, wd, h);
+  // The scroll buttons redraw the panel, which draws this palette again:
+  // only the editing call may scroll, or one press would run to the end.
+  if (editing) scrollButtons(x + TILE * wd, y, wd, h, tiles);
 }
 }  // namespace
 
@@ -136,14 +151,7 @@ void drawElements(int x, int y, int wd, int h) {
 }
 
 void drawElementsPC(int x, int y, int wd, int h, bool show) {
-  fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
-  SDL_Surface* sheet = currentSheet();
-  long long cells = paletteCellLimit(sheet), tiles = paletteTileLimit(sheet);
-  for (const PaletteCell& c : walkCells(x, y, wd, h, cells)) {
-    if (show && c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
-    // The pass buffer holds `cells` tiles.
-    if (passconditions && c.n >= 0 && c.n < cells) editQuarters(c);
-  }
-  drawFrame(x, y, wd, h);
-  scrollButtons(x + TILE * wd, y, wd, h, tiles);
+  drawPassPalette(x, y, wd, h, show, true);
 }
+
+void drawElementsPCH(int x, int y, int wd, int h) { drawPassPalette(x, y, wd, h, true, false); }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "editor/editor.h"
+#include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/netio.h"
@@ -23,6 +24,8 @@ const int kSmallText = 14;
 const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixels
 const int kPeerLineStep = 18;
 const int kMessageY = 420;    // refusals, under every command of the menus
+const int kUndoLineRise = 34; // the undo line, above the version line
+char shownUndo[HISTORY_LABEL_LEN] = "";
 
 // The peer name of slot i when its outgoing connection is open.
 bool outboundPeer(int i, char* name, size_t cap) {
@@ -69,7 +72,7 @@ void drawMapMenu() {
     // The pass buffer belongs to the tileset the mode was entered with: the
     // editing palette is only safe on that tileset.
     if (e_passconditions && l->layerGFX && strcmp(l->layerGFX, e_pcname) == 0)
-      drawElementsPC(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS, true);
+      drawElementsPCH(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS);
     else
       drawElementsH(PALETTE_X, PALETTE_Y, PALETTE_COLUMNS, PALETTE_ROWS);
     return;
@@ -90,7 +93,7 @@ void setPanelMessage(const char* menuName, const char* text) {
 void drawMenu() {
   blitIt(menubg, menu, 0, 0);
   if (!menu) return;
-  char line[64];
+  char line[96];
   snprintf(line, sizeof line, "MOSKA2 v%s", version);
   drawText(line, 0, menu->h - 16, "green", "I", kTextSize, true);
   if (strcmp(project.currentMenu, "main") == 0) drawMainMenu();
@@ -98,6 +101,17 @@ void drawMenu() {
   if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
   if (panelMessage[0] && strcmp(panelMessageMenu, project.currentMenu) == 0)
     drawText(panelMessage, 2, kMessageY, "red", "B", kSmallText, true);
+  snprintf(shownUndo, sizeof shownUndo, "%s", historyUndoLabel());
+  if (shownUndo[0]) {
+    snprintf(line, sizeof line, "Ctrl+Z: undo %s", shownUndo);
+    drawText(line, 2, menu->h - kUndoLineRise, "black", "", kSmallText, true);
+  }
+}
+
+void refreshUndoLine() {
+  if (strcmp(shownUndo, historyUndoLabel()) == 0) return;
+  drawMenu();
+  blitMenu();
 }
 
 void setMenu(const char* m) {

@@ -150,6 +150,7 @@ void addLayer(Map* map, const char* chipset, bool bg) {
   map->layer = grown;
   l->s = layersGFXLoad(chipset);
   map->layers++;
+  map->dirty = true;
   defaultPassConditions(chipset, l->s);
   l->bg = bg ? 1 : 0;
   l->x = 1;
@@ -189,6 +190,7 @@ void deleteLayer(Map* map, long l) {
   printf("4\n");
   for (long i = l; i < map->layers; i++) map->layer[i] = map->layer[i + 1];
   map->layer[map->layers] = nullptr;
+  map->dirty = true;
   project.currentLayer = 0;
   printf("OK.\n");
 }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "model/mapfile.h"
@@ -15,6 +16,13 @@ pMap usedMap[MAX_PEERS] = {nullptr};
 SDL_Surface* layersGFX[LIBRARY_SLOTS] = {nullptr};
 char* layersGFXnames[LIBRARY_SLOTS] = {nullptr};
 unsigned char* passconditions = nullptr;
+void (*cellsWriteHook)(Map*, int, uint32_t, uint32_t, uint32_t, uint32_t, int32_t) = nullptr;
+void (*mapClosingHook)(const Map*) = nullptr;
+void (*mapReplacedHook)(const char*) = nullptr;
+
+void mapReplaced(const char* filename) {
+  if (mapReplacedHook) mapReplacedHook(filename);
+}
 
 namespace {
 // Never destroyed: an exit from inside an operation must not tear it down.
@@ -49,6 +57,14 @@ int getMap(const char* map) {
   return project.nbreMaps;
 }
 
+namespace {
+void putCell(int map, Map* m, int layer, unsigned long x, unsigned long y, int element) {
+  printf("setElementAbsolute(%d,%d,%ld,%ld,%d);\n", map, layer, (long)x, (long)y, element);
+  m->layer[layer]->e[(size_t)y * m->w + x] = element;
+  m->dirty = true;
+}
+}  // namespace
+
 void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element) {
   ModelGuard g;
   Map* m = openMapAt(map);
@@ -61,8 +77,8 @@ void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, in
            element, why);
     return;
   }
-  printf("setElementAbsolute(%d,%d,%ld,%ld,%d);\n", map, layer, (long)x, (long)y, element);
-  m->layer[layer]->e[(size_t)y * m->w + x] = element;
+  if (cellsWriteHook) cellsWriteHook(m, layer, (uint32_t)x, (uint32_t)y, (uint32_t)x, (uint32_t)y, element);
+  putCell(map, m, layer, x, y, element);
 }
 
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
@@ -87,19 +103,32 @@ void setElementSquare(const char* map, int layer, unsigned long x1, unsigned lon
     if (y2 >= m->h) y2 = m->h - 1;
     printf("setElementSquare(%s,%d): rectangle coupe au bord de la map.\n", map, layer);
   }
-  // The lock is held throughout, so one lookup stands for one per cell.
+  if (cellsWriteHook)
+    cellsWriteHook(m, layer, (uint32_t)x1, (uint32_t)y1, (uint32_t)x2, (uint32_t)y2, element);
   unsigned long long cells = (unsigned long long)(x2 - x1 + 1) * (y2 - y1 + 1);
   if (cells <= SQUARE_LOGGED_CELLS) {
     for (unsigned long y = y1; y <= y2; y++)
-      for (unsigned long x = x1; x <= x2; x++) setElementAbsolute(i, layer, x, y, element);
+      for (unsigned long x = x1; x <= x2; x++) putCell(i, m, layer, x, y, element);
     return;
   }
   // A line per cell of millions would hold the editor for seconds: one line.
   printf("setElementSquare(%d,%d,%ld,%ld,%ld,%ld,%d): %llu cellules.\n", i, layer, (long)x1, (long)y1,
          (long)x2, (long)y2, element, cells);
-  int32_t* e = m->layer[layer]->e;
-  for (unsigned long y = y1; y <= y2; y++)
-    for (unsigned long x = x1; x <= x2; x++) e[(size_t)y * m->w + x] = element;
+  for (unsigned long y = y1; y <= y2; y++) setElementRun(m, layer, (uint32_t)y, (uint32_t)x1, (uint32_t)x2, element);
+}
+
+bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int32_t element) {
+  ModelGuard g;
+  Layer* l = mapLayer(m, layer);
+  if (!l || x1 > x2 || x2 >= m->w || y >= m->h) {
+    printf("setElementRun(%d,%ld,%ld-%ld) refuse: hors de la map!\n", layer, (long)y, (long)x1,
+           (long)x2);
+    return false;
+  }
+  int32_t* row = l->e + (size_t)y * m->w;
+  for (uint32_t x = x1; x <= x2; x++) row[x] = element;
+  m->dirty = true;
+  return true;
 }
 
 void changeMapSysname(const char* filename, const char* sysname) {
@@ -119,6 +148,7 @@ void changeMapSysname(const char* filename, const char* sysname) {
   memcpy(copy, sysname, n);
   free(m->sysname);
   m->sysname = copy;
+  m->dirty = true;
 }
 
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
@@ -133,6 +163,7 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
   l->bg = bg;
   l->x = (int16_t)(uint16_t)x;  // the low 16 bits
   l->y = (int16_t)(uint16_t)y;
+  m->dirty = true;
 }
 
 bool mapUsedByPeers(const char* filename) {

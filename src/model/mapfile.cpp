@@ -8,7 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "model/internal.h"
 #include "model/mapfile.h"
@@ -20,6 +25,7 @@ namespace {
 const char MAPS[] = "maps";
 const char MAP_EXT[] = "map";
 const char TEMP_SUFFIX[] = ".tmp";
+const char UNSAVED_SUFFIX[] = ".unsaved";
 const unsigned long NEW_MAP_SIZE = 512;
 const int NEW_MAP_PROBES = 65000;
 
@@ -43,24 +49,18 @@ void syncFolder(const char* file) {
   close(fd);
 }
 
-// Writes m to the map file smap without ever leaving a half-written file:
-// the bytes go to "<file>.tmp" beside it, are flushed to the disk, and only
-// then renamed over the old file. Logs like openFile for the file it
-// replaces. Exits with status 9 when the file cannot be created at all;
-// false when a write fails (the old file is then untouched).
-bool saveMapFile(const char* smap, const Map* m) {
-  char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + sizeof TEMP_SUFFIX];
-  FILE* f = nullptr;
-  if (filePath(path, sizeof path, MAPS, smap, MAP_EXT)) {
-    snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
-    f = fopen(temp, "wb");
-  } else {
-    snprintf(path, sizeof path, "%s%s.%s", MAPS, smap, MAP_EXT);
-  }
+// Writes m to path through "<path>.tmp", flushed to the disk and then
+// renamed over the old file, so no half-written file ever takes its place.
+// Logs like openFile; false (old file untouched) when anything fails.
+bool writeMapAtomically(const char* path, const char* smap, const Map* m) {
+  char temp[FILE_PATH_LEN + sizeof TEMP_SUFFIX];
+  snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
+  FILE* f = fopen(temp, "wb");
   if (!f) {
     printf("ERROR: can't load (wb) file: %s!\n", path);
-    fflush(stdout);
-    exit(EXIT_MAP_WRITE);
+    printf("ERREUR: ecriture de la map %s impossible (%s), ancien fichier conserve!\n", smap,
+           strerror(errno));
+    return false;
   }
   printf("Loaded file(wb): %s!\n", path);
   bool ok = writeMapStream(f, m) && fflush(f) == 0 && fsync(fileno(f)) == 0;
@@ -78,6 +78,16 @@ bool saveMapFile(const char* smap, const Map* m) {
   }
   syncFolder(path);
   return true;
+}
+
+// Writes m to the map file smap in "maps" (see writeMapAtomically).
+bool saveMapFile(const char* smap, const Map* m) {
+  char path[FILE_PATH_LEN];
+  if (!filePath(path, sizeof path, MAPS, smap, MAP_EXT)) {
+    printf("ERREUR: chemin de la map %s trop long!\n", smap);
+    return false;
+  }
+  return writeMapAtomically(path, smap, m);
 }
 
 bool sizeAllowed(unsigned long w, unsigned long h) {
@@ -138,6 +148,7 @@ bool openMapi(int nmap, const char* smap) {
   }
   *m = read;
   m->filename = filename;
+  m->dirty = r != MAP_READ_OK;  // a bad end marker is rewritten by the next save
   for (int i = m->layers - 1; i >= 0; i--) m->layer[i]->s = layersGFXLoad(m->layer[i]->layerGFX);
   project.listeMaps[nmap] = m;
   if (r == MAP_READ_OK)
@@ -149,6 +160,7 @@ bool openMapi(int nmap, const char* smap) {
 }
 
 bool closeMapi(int nmap, const char* smap) {
+  backgroundSaveWait();  // an older copy must not land after this save
   ModelGuard g;
   Map* m = openMapAt(nmap);
   if (!m) {
@@ -160,6 +172,7 @@ bool closeMapi(int nmap, const char* smap) {
   // a failed save keeps the map open with everything in it.
   printf("LAYERS:%d\n", m->layers);
   if (!saveMapFile(smap, m)) return false;
+  if (mapClosingHook) mapClosingHook(m);
   for (int i = m->layers - 1; i >= 0; i--) {
     printf("Sauvegarde du layer %d:%s...\n", i, m->layer[i]->layerGFX);
     printf("Suppression du layer...\n");
@@ -227,6 +240,7 @@ void newMap() {
   snprintf(filename, NAME_LEN, "map%d", k);
   m->sysname = sysname;
   m->filename = filename;
+  m->dirty = true;  // it has no file yet
 }
 
 int openMapInFreeSlot(const char* smap) {
@@ -242,7 +256,174 @@ int openMapInFreeSlot(const char* smap) {
   return openMapi(slot, smap) ? slot : -1;
 }
 
+bool saveMap(int nmap) {
+  backgroundSaveWait();
+  ModelGuard g;
+  Map* m = openMapAt(nmap);
+  if (!m || !validName(m->filename)) return false;
+  if (!saveMapFile(m->filename, m)) return false;
+  m->dirty = false;
+  return true;
+}
+
+bool writeUnsavedCopy(const Map* m, char* path, size_t cap) {
+  ModelGuard g;
+  char file[FILE_PATH_LEN];
+  if (!m || !validName(m->filename) || !filePath(file, sizeof file, MAPS, m->filename, MAP_EXT))
+    return false;
+  if (snprintf(path, cap, "%s%s", file, UNSAVED_SUFFIX) >= (int)cap) return false;
+  return writeMapAtomically(path, m->filename, m);
+}
+
 bool mapFileExists(const char* name) {
   char path[FILE_PATH_LEN];
   return filePath(path, sizeof path, "maps", name, "map") && access(path, R_OK) == 0;
+}
+
+Map* snapshotBegin(const Map* m) {
+  ModelGuard g;
+  Map* c = new (std::nothrow) Map();
+  if (!c) return nullptr;
+  c->w = m->w;
+  c->h = m->h;
+  c->filename = copyString(m->filename ? m->filename : "");
+  c->layer = new (std::nothrow) Layer*[m->layers ? m->layers : 1]();
+  bool ok = c->filename && c->layer;
+  size_t cells = (size_t)m->w * m->h;
+  for (int i = 0; ok && i < m->layers; i++) {
+    Layer* l = new (std::nothrow) Layer();
+    if (!l) break;
+    c->layer[c->layers++] = l;
+    l->uid = m->layer[i]->uid;
+    l->layerGFX = copyString(m->layer[i]->layerGFX ? m->layer[i]->layerGFX : "");
+    l->e = allocCells(cells);
+    ok = l->layerGFX && l->e;
+  }
+  if (ok && c->layers == m->layers) return c;
+  printf("Copie de la map %s: memoire insuffisante!\n", m->filename ? m->filename : "");
+  freeMapRecord(c);
+  delete c;
+  return nullptr;
+}
+
+int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells) {
+  ModelGuard g;
+  if (c->layers != m->layers || c->w != m->w || c->h != m->h) return -1;
+  for (int i = 0; i < m->layers; i++)
+    if (c->layer[i]->uid != m->layer[i]->uid) return -1;
+  size_t cells = (size_t)m->w * m->h, total = cells * m->layers;
+  while (*cursor < total && maxCells) {
+    size_t layer = *cursor / cells, at = *cursor % cells, n = cells - at;
+    if (n > maxCells) n = maxCells;
+    memcpy(c->layer[layer]->e + at, m->layer[layer]->e + at, n * sizeof(int32_t));
+    *cursor += n;
+    maxCells -= n;
+  }
+  if (*cursor < total) return 0;
+  // The small fields as they are now, with the last cells.
+  char* sysname = copyString(m->sysname ? m->sysname : "");
+  if (!sysname) return -1;
+  free(c->sysname);
+  c->sysname = sysname;
+  c->viewX = m->viewX;
+  c->viewY = m->viewY;
+  for (int i = 0; i < m->layers; i++) {
+    c->layer[i]->bg = m->layer[i]->bg;
+    c->layer[i]->x = m->layer[i]->x;
+    c->layer[i]->y = m->layer[i]->y;
+  }
+  return 1;
+}
+
+void snapshotFree(Map* c) {
+  if (!c) return;
+  freeMapRecord(c);
+  delete c;
+}
+
+namespace {
+// The background writer's state, shared with its thread under saveLock.
+struct SaveBatch {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool running = false, collected = true;
+  int saved = 0;
+  std::vector<std::string> failed;
+};
+SaveBatch& batch() {
+  static SaveBatch* b = new SaveBatch;  // never destroyed: the thread may outlive exit
+  return *b;
+}
+
+void writeBatch(std::vector<Map*> copies) {
+  int saved = 0;
+  std::vector<std::string> failed;
+  for (Map* c : copies) {
+    if (saveMapFile(c->filename, c))
+      saved++;
+    else
+      failed.push_back(c->filename);
+    freeMapRecord(c);
+    delete c;
+  }
+  SaveBatch& b = batch();
+  std::lock_guard<std::mutex> g(b.lock);
+  b.saved = saved;
+  b.failed = failed;
+  b.running = false;
+  b.collected = false;
+  b.ended.notify_all();
+}
+}  // namespace
+
+bool backgroundSaveStart(Map** copies, int n) {
+  SaveBatch& b = batch();
+  std::vector<Map*> list(copies, copies + n);
+  {
+    std::lock_guard<std::mutex> g(b.lock);
+    if (!b.running) {
+      b.running = true;
+      std::thread(writeBatch, list).detach();
+      return true;
+    }
+  }
+  for (Map* c : list) {
+    freeMapRecord(c);
+    delete c;
+  }
+  return false;
+}
+
+bool backgroundSaveBusy() {
+  SaveBatch& b = batch();
+  std::lock_guard<std::mutex> g(b.lock);
+  return b.running;
+}
+
+void backgroundSaveWait() {
+  SaveBatch& b = batch();
+  std::unique_lock<std::mutex> g(b.lock);
+  b.ended.wait(g, [&] { return !b.running; });
+}
+
+bool backgroundSaveCollect(int* saved, char* failed, size_t cap, int* failedCount) {
+  std::vector<std::string> names;
+  {
+    SaveBatch& b = batch();
+    std::lock_guard<std::mutex> g(b.lock);
+    if (b.running || b.collected) return false;
+    b.collected = true;
+    *saved = b.saved;
+    names = b.failed;
+  }
+  *failedCount = (int)names.size();
+  if (cap) failed[0] = 0;
+  ModelGuard g;
+  for (const std::string& n : names) {
+    size_t have = strlen(failed);
+    snprintf(failed + have, cap - have, "%s%s", have ? " " : "", n.c_str());
+    Map* m = openMapAt(getMap(n.c_str()));
+    if (m) m->dirty = true;  // still to be saved
+  }
+  return true;
 }

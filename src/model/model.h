@@ -2,7 +2,10 @@
 // map files. Every change to a map goes through the functions declared here.
 // Nothing here knows about the screen.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
+
+#include <atomic>
 
 struct SDL_Surface;
 
@@ -14,8 +17,15 @@ enum {
   PASS_BYTES_PER_TILE = 4,      // one byte per 8x8 quarter, 1 passable, 0 blocked
 };
 
+// A number no other layer record of this run has (never stored in files).
+inline uint32_t nextLayerUid() {
+  static std::atomic<uint32_t> next{1};
+  return next++;
+}
+
 struct Layer {
   int32_t* e = nullptr;         // w*h cells, row-major: (x, y) at y*w + x
+  uint32_t uid = nextLayerUid();  // identity for the undo history
   char* layerGFX = nullptr;     // tileset name
   SDL_Surface* s = nullptr;     // borrowed from the tileset library
   char bg = 0;                  // 1: background layer drawn as a whole image
@@ -29,6 +39,7 @@ struct Map {
   char* filename = nullptr;     // file name in "maps" without extension: the identity
   uint32_t w = 0, h = 0;        // size in cells
   uint32_t viewX = 0, viewY = 0;  // view scroll in pixels, steps of 16
+  bool dirty = false;           // changed since it was read or last saved
 };
 typedef Map* pMap;
 
@@ -53,7 +64,8 @@ extern char* layersGFXnames[LIBRARY_SLOTS];
 extern unsigned char* passconditions;
 
 // Names that become file names: not empty, no separator, no "..", no
-// control character, shorter than LAYER_NAME_LEN. Logs the refusal.
+// control character, no blank (names are single words in the project file
+// and in actions), shorter than LAYER_NAME_LEN. Logs the refusal.
 bool validName(const char* name);
 
 // Cells and maps (names are map filenames).
@@ -66,6 +78,10 @@ bool mapFileExists(const char* name);
 void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element);
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                       unsigned long x2, unsigned long y2, int element);
+// Writes the run [x1, x2] of row y of a layer without a log line per cell
+// (fills and undo cover up to millions of cells: the caller logs the whole
+// change); false when the run is not inside the map. Calls no hook.
+bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int32_t element);
 void changeMapSysname(const char* filename, const char* sysname);
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 
@@ -79,6 +95,12 @@ int passTileCount(int w, int h);
 // Map files.
 bool openMapi(int nmap, const char* smap);    // false: the slot stays null
 bool closeMapi(int nmap, const char* smap);   // false: the write failed, old file kept
+// Writes the map of a slot to its file and keeps it open; false when the
+// write failed (old file kept, the map stays changed).
+bool saveMap(int nmap);
+// Writes m beside its file as "<name>.map.unsaved" (quit after a failed
+// save); the path written into path. False when that fails too.
+bool writeUnsavedCopy(const Map* m, char* path, size_t cap);
 bool newMapFile(const char* smap, unsigned long w, unsigned long h);
 void newMap();
 // The slot rule: the first null slot, else one new slot at the end; then
@@ -86,6 +108,34 @@ void newMap();
 int openMapInFreeSlot(const char* smap);
 // True when some peer's usedMap slot points to a map with this filename.
 bool mapUsedByPeers(const char* filename);
+
+// Hooks the editor sets (null: none). cellsWriteHook runs, on the thread that
+// changes the map, before the cells [x1, x2] x [y1, y2] (inside the map) of
+// layer `layer` of m take `element` through setElementAbsolute or
+// setElementSquare. mapClosingHook runs when closeMapi has saved m, before
+// m is freed.
+extern void (*cellsWriteHook)(Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2,
+                              int32_t element);
+extern void (*mapClosingHook)(const Map* m);
+// The network calls mapReplaced after a peer's sync replaced the map of that
+// name: the editor's undo history of that map no longer applies.
+extern void (*mapReplacedHook)(const char* filename);
+void mapReplaced(const char* filename);
+
+// Saving without stopping the editor: a copy of an open map, taken a slice
+// per frame, is written (crash-safe) by one background thread. The copies of
+// a batch are owned by the writer; one batch runs at a time.
+Map* snapshotBegin(const Map* m);                // room for the copy; null: no memory
+// Copies up to maxCells more cells from *cursor on: 1 the copy is whole (its
+// small fields taken now), 0 more to copy, -1 m's layers changed (start again).
+int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells);
+void snapshotFree(Map* c);
+bool backgroundSaveStart(Map** copies, int n);   // false (copies freed) when one runs
+bool backgroundSaveBusy();
+// After a batch ended, once: how many maps reached their file, and the names
+// of those that did not (those maps are marked changed again).
+bool backgroundSaveCollect(int* saved, char* failed, size_t cap, int* failedCount);
+void backgroundSaveWait();                        // every save of a map waits first
 
 // Frees every map, the list and the library (tests).
 void modelReset();

@@ -27,7 +27,10 @@ bool validName(const char* name) {
     why = "\"..\"";
   else
     for (const char* p = name; *p; p++)
-      if (isControl((unsigned char)*p)) why = "caractere de controle";
+      if (isControl((unsigned char)*p))
+        why = "caractere de controle";
+      else if (*p == ' ')
+        why = "espace";  // project file and actions hold names as single words
   if (!why) return true;
   char shown[LAYER_NAME_LEN];
   printable(shown, sizeof shown, name ? name : "");

@@ -12,6 +12,7 @@ char username[NAME_LEN] = "?";
 char ipServer[ADDRESS_LEN] = "10.0.0.2";
 int fps = 30;
 bool net = true;
+double autosaveMinutes = 2;
 char recent[PATH_LEN] = "";
 char projectPath[PATH_LEN] = "";
 
@@ -21,6 +22,7 @@ SDL_Event event;
 int mouseX = 0, mouseY = 0;
 bool leftClic = false, middleClic = false, rightClic = false;
 bool wheelUp = false, wheelDown = false;
+bool freshEvent = false;
 
 void shellReset() {
   snprintf(version, sizeof version, "0.24a");
@@ -33,13 +35,14 @@ void shellReset() {
   snprintf(ipServer, sizeof ipServer, "10.0.0.2");
   fps = 30;
   net = true;
+  autosaveMinutes = 2;
   recent[0] = 0;
   projectPath[0] = 0;
   synchronisation = true;
   stop = false;
   memset(&event, 0, sizeof event);
   mouseX = mouseY = 0;
-  leftClic = middleClic = rightClic = wheelUp = wheelDown = false;
+  leftClic = middleClic = rightClic = wheelUp = wheelDown = freshEvent = false;
 }
 
 // There is no console window to show or hide on this platform.

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "model/model.h"
 #include "shell/shell.h"
@@ -49,7 +50,9 @@ bool projectFromArgument(const char* arg) {
   bool endsWithFile = n >= kProjectFileLen && strcmp(arg + n - kProjectFileLen, kProjectFile) == 0 &&
                       (n == kProjectFileLen || arg[n - kProjectFileLen - 1] == osRep[0]);
   int w;
-  if (endsWithFile)
+  if (n == kProjectFileLen && endsWithFile)  // a bare name: the current folder
+    w = snprintf(path, sizeof path, ".%s%s", osRep, arg);
+  else if (endsWithFile)
     w = snprintf(path, sizeof path, "%s", arg);
   else
     w = snprintf(path, sizeof path, "%s%s%s", arg, n && arg[n - 1] == osRep[0] ? "" : osRep,
@@ -94,9 +97,20 @@ bool readProjectFile() {
   return true;
 }
 
-void saveProjectFile() {
-  FILE* f = openFile(osRep, "PROJECT", "MSK", "w+");
-  if (!f) exit(EXIT_PROJECT_FILE);
+bool saveProjectFile() {
+  // Written beside the old file and renamed over it, as the maps are: a full
+  // disk or a crash never leaves a truncated project file.
+  char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
+  FILE* f = nullptr;
+  if (filePath(path, sizeof path, osRep, "PROJECT", "MSK")) {
+    snprintf(temp, sizeof temp, "%s.tmp", path);
+    f = fopen(temp, "w");
+  }
+  if (!f) {
+    printf("ERROR: can't load (w+) file: %sPROJECT.MSK!\n", projectPath);
+    return false;
+  }
+  printf("Loaded file(w+): %s!\n", path);
   printf("Saving project %s...\n", projectPath);
   fprintf(f, "NAME %s\n", project.name);
   fprintf(f, "CRC %ld\n", (long)project.crc);
@@ -108,8 +122,14 @@ void saveProjectFile() {
   fprintf(f, "ELEMENTINDEX %d\n", project.elementIndex);
   fprintf(f, "CURRENTMENU %s\n", project.currentMenu);
   fprintf(f, "WORKINGMAP %s\n", project.workingMap);
-  if (fflush(f) != 0) printf("ERREUR: ecriture du fichier projet incomplete!\n");
-  closeFile(f);
+  bool ok = fflush(f) == 0 && fsync(fileno(f)) == 0;
+  ok = fclose(f) == 0 && ok;
+  ok = ok && rename(temp, path) == 0;
+  if (!ok) {
+    remove(temp);
+    printf("ERREUR: ecriture du fichier projet impossible, ancien fichier conserve!\n");
+  }
+  return ok;
 }
 
 void startProject() {
@@ -121,7 +141,15 @@ void startProject() {
 static void openWorkingMap() {
   if (project.nbreMaps != 0) {
     project.listeMaps = new pMap[project.nbreMaps]();
-    if (!validName(project.workingMap) || !openMapi(0, project.workingMap)) {
+    // Only a missing file starts a new map; one that exists but cannot be
+    // read still ends the start with status 7 (nothing is made over it).
+    char path[FILE_PATH_LEN];
+    struct stat st;
+    bool found = validName(project.workingMap) &&
+                 filePath(path, sizeof path, "maps", project.workingMap, "map") &&
+                 stat(path, &st) == 0;
+    if (!found) printf("Carte de travail %s introuvable.\n", project.workingMap);
+    if (!found || !openMapi(0, project.workingMap)) {
       printf("Carte de travail %s illisible: nouvelle carte.\n", project.workingMap);
       delete[] project.listeMaps;
       project.listeMaps = nullptr;

@@ -14,4 +14,4 @@ void startProject();
 // back and folders that exist. On success projectPath names its project file.
 bool createProject();
 bool readProjectFile();         // reads "PROJECT.MSK" of projectPath into project
-void saveProjectFile();         // writes it back; exits with 6 when it cannot be opened
+bool saveProjectFile();         // writes it back (temp file, renamed); false: old file kept

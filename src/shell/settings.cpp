@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include "shell/shell.h"
 #include "toolkit/files.h"
@@ -12,6 +13,7 @@ const int kMinWidth = PANEL_WIDTH + TILE;  // the panel plus one map cell
 const int kMinHeight = TILE;
 const int kMaxSide = 16384;
 const size_t kProjectFileNameLen = 11;     // strlen("PROJECT.MSK")
+const double kMaxAutosaveMinutes = 24 * 60;
 
 // Reads one blank-separated word whole, keeping at most cap - 1 characters.
 // Returns false at end of file; *tooLong tells whether characters were dropped.
@@ -88,6 +90,43 @@ void readSettingsFile(FILE* f) {
   if (readInt(f, &v, "net")) net = v != 0;
 }
 
+bool autosaveGiven = false;
+
+void readAutosave(const char* value) {
+  char* end;
+  double v = strtod(value, &end);
+  if (end == value || *end || !(v >= 0) || v > kMaxAutosaveMinutes) {
+    printf("Parametre autosave incorrect (%s), valeur par defaut conservee.\n", value);
+    return;
+  }
+  autosaveMinutes = v;
+  autosaveGiven = true;
+}
+
+// Pairs that may follow the seven, in any order, known by their label.
+struct OptionalPair {
+  const char* label;
+  void (*read)(const char* value);
+};
+const OptionalPair kOptionalPairs[] = {
+    {"autosave", readAutosave},
+};
+
+void readOptionalPairs(FILE* f) {
+  char label[64], value[1024];
+  bool tooLong;
+  while (readWord(f, label, sizeof label, &tooLong)) {
+    if (!readWord(f, value, sizeof value, &tooLong)) value[0] = 0;
+    const OptionalPair* known = nullptr;
+    for (const OptionalPair& p : kOptionalPairs)
+      if (strcasecmp(p.label, label) == 0) known = &p;
+    if (known && !tooLong)
+      known->read(value);
+    else
+      printf("Parametre %s inconnu ou trop long, ignore.\n", label);
+  }
+}
+
 // False when the file cannot be opened.
 bool readRecent() {
   FILE* f = openFile(USER_FILES, "recent", "txt", "rb");
@@ -123,6 +162,8 @@ int loadSettings(char** argv) {
   FILE* f = openFile(USER_FILES, "settings", "ini", "r+");
   if (!f) exit(EXIT_SETTINGS);
   readSettingsFile(f);
+  autosaveGiven = false;
+  readOptionalPairs(f);
   closeFile(f);
 
   printf("Reading software application parameters:\n");
@@ -133,6 +174,7 @@ int loadSettings(char** argv) {
   printf("ipserver:%s\n", ipServer);
   printf("fps: %d\n", fps);
   printf("net: %d\n", net ? 1 : 0);
+  if (autosaveGiven) printf("autosave: %g\n", autosaveMinutes);
 
   if (readRecent() && !argv[1]) {
     printf("Verifying recent %s...\n", recent);

@@ -40,6 +40,7 @@ extern char username[NAME_LEN];
 extern char ipServer[ADDRESS_LEN];
 extern int fps;
 extern bool net;
+extern double autosaveMinutes;  // optional pair "autosave": 0 turns autosave off
 extern char recent[PATH_LEN];
 extern char projectPath[PATH_LEN];
 
@@ -50,6 +51,7 @@ extern SDL_Event event;
 extern int mouseX, mouseY;
 extern bool leftClic, middleClic, rightClic;
 extern bool wheelUp, wheelDown;
+extern bool freshEvent;  // the last boucle took a new event (edges of key presses)
 
 // Sets programPath and userPath for the build tree or an installed program.
 void findProgramFolders();
@@ -62,7 +64,9 @@ void stopNow();
 void startPacing();
 void waitFrame();  // returns once per pacing period (or when stopping)
 void stopPacing();
-void exitSequence();
+// Saves and closes the maps, writes recent.txt; the exit status: 0, or 6 / 9
+// when the project file / a map could not be written (the last log line says so).
+int exitSequence();
 
 // Host console operations: there is no console window to manage here.
 void showConsole();

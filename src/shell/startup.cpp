@@ -6,6 +6,8 @@
 #include <string.h>
 
 #include "editor/editor.h"
+#include "editor/history.h"
+#include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "platform/platform.h"
@@ -29,6 +31,8 @@ int init(char** argv) {
 
 static void mainLoop() {
   for (;;) {
+    // Peers' edits land here and in the frame wait, never inside a command.
+    netPump();
     boucle();
     if (stop) break;
     waitFrame();
@@ -46,11 +50,12 @@ int SDL_main_body(int argc, char** argv) {
   snprintf(caption, sizeof caption, "MOSKA 2 version %s", version);
   SDL_WM_SetCaption(caption, nullptr);
   initCursor();
+  historyInstall();
+  projectSaveHook = saveProjectFile;
   if (net) initNet();
   loadProject(argv);
   printf("Project loaded succesfully!\n");
   setMenu(project.currentMenu);
   mainLoop();
-  exitSequence();
-  return 0;
+  return exitSequence();
 }

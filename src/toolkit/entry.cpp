@@ -118,7 +118,9 @@ void inputText(char* ch, size_t cap, int x, int y, int w, int size) {
     platformDelay(kEntryPassMs);
     showEditing(ch, x, y, w);
     for (const KeyText& k : kTextKeys) inputchar(ch, limit, k.key, k.text);
-    boucle();  // a quit request runs stopNow there; the field stays until Enter
+    // A quit request runs stopNow there; the entry ends with it, since a
+    // closed window can no longer give the Enter that would end it.
+    if (boucle()) break;
     if (enterDown()) break;
     if (backspace()) removeLast(ch);
     clearOnClearOrDelete(ch);

@@ -16,7 +16,7 @@ SDL_Surface* text = nullptr;
 TTF_Font* police = nullptr;
 SDL_Color fontColor = {128, 128, 128, 0};
 
-SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *passnot, *b_MainMenu,
+SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill, *passnot, *b_MainMenu,
     *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect, *b_down, *b_up, *b_newmap, *b_addlayer,
     *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new;
 
@@ -32,6 +32,7 @@ const InterfaceImage kImages[] = {
     {"moska.png", &moska, true},
     {"brushpen.png", &brushpen, true},
     {"brushsquare.png", &brushsquare, true},
+    {"brushfill.png", &brushfill, true},
     {"passnot.png", &passnot, true},
     {"b_mmenu.png", &b_MainMenu, true},
     {"b_mmap.png", &b_MapMenu, true},

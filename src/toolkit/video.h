@@ -15,7 +15,7 @@ extern SDL_Color fontColor;
 extern const char* arrow[37];
 
 // Interface images, loaded from the program folder by videoInit.
-extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare,
+extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill,
     *passnot, *b_MainMenu, *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect,
     *b_down, *b_up, *b_newmap, *b_addlayer, *b_delete, *b_tobg, *b_tolayer,
     *b_passconditions, *b_save, *b_new;

@@ -8,9 +8,11 @@
 #include <string>
 
 #include "editor/editor.h"
+#include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
+#include "net/netio.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "testutil.h"
@@ -151,6 +153,49 @@ TEST_F(Editor, RectangleBrushFillsFromTheLeftCornerToTheRightClick) {
   EXPECT_EQ(cell(0, 0), 0);
 }
 
+// Keys act once per key-down (the event stays the last one for a turn more):
+// F, R, B pick the brush, Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo,
+// Ctrl+S saves; Alt+click picks the tile and shows its palette row.
+TEST_F(Editor, KeysAndAltClick) {
+  historyInstall();
+  auto key = [&](SDLKey k, int mod) {
+    SDL_Event e = keyEvent(k);
+    e.key.keysym.mod = (SDLMod)mod;
+    turn(100, 300, 0, &e);
+    turn(100, 300);
+  };
+  project.currentElement = 4;
+  key(SDLK_f, 0);
+  turn(330, 4, LEFT), turn(330, 4, LEFT), turn(330, 4);  // one fill of the whole map
+  key(SDLK_b, 0);
+  project.currentElement = 200;  // palette row 11
+  turn(346, 4, LEFT), turn(346, 4);
+  struct {
+    SDLKey k;
+    int mod, first, last;  // cells (1, 0) and (127, 127) afterwards
+  } keys[] = {{SDLK_z, KMOD_LCTRL, 4, 4}, {SDLK_z, KMOD_LCTRL, 0, 0},
+              {SDLK_z, KMOD_LCTRL | KMOD_LSHIFT, 4, 4}, {SDLK_y, KMOD_RCTRL, 200, 4}};
+  for (auto& k : keys) {
+    key(k.k, k.mod);
+    EXPECT_EQ(cell(1, 0), k.first) << k.mod;
+    EXPECT_EQ(cell(127, 127), k.last) << k.mod;
+  }
+  key(SDLK_r, 0);
+  EXPECT_STREQ(brush, "SQUARE");
+  ScriptFrame alt;
+  alt.mouseX = 346, alt.mouseY = 4, alt.buttons = LEFT, alt.keys[0] = SDLK_LALT;
+  platformScriptPush(alt);
+  boucle();
+  eventMenu();
+  EXPECT_EQ(project.currentElement, 200);
+  EXPECT_EQ(project.elementIndex, 11);
+  key(SDLK_s, KMOD_LCTRL);
+  backgroundSaveWait();
+  turn(100, 300);
+  EXPECT_STREQ(panelMessage, "Saved 1 map");
+  EXPECT_EQ((unsigned char)readFile(dir + "maps/map0.map")[46 + 4], 200);
+}
+
 TEST_F(Editor, BrushSwitchesOnlyInTheMapMenuAndTheButtonKeepsTheCorner) {
   snprintf(project.currentMenu, sizeof project.currentMenu, "main");
   turn(100, 300, MIDDLE);
@@ -224,6 +269,42 @@ TEST_F(Editor, WheelAndOrderButtonsChangeOnlyTheLocalLayers) {
   EXPECT_EQ(project.currentLayer, 0);
 }
 
+// A peer's layer deletion that arrives while a layer button is held lands
+// after the command, on the layers the command left.
+TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
+  struct {
+    const char* what;
+    int x, y;
+    bool bg;
+    int peerDeletes;
+    int left[2];  // the layers that remain, by their first index
+  } cases[] = {{"up", 270, 245, false, 2, {0, 2}},     {"down", 230, 245, false, 0, {0, 2}},
+               {"delete", 250, 310, false, 2, {0, 2}}, {"bg x-", 154, 124, true, 1, {0, 2}},
+               {"bg x+", 186, 124, true, 1, {0, 2}},   {"bg y-", 154, 164, true, 1, {0, 2}},
+               {"bg y+", 186, 164, true, 1, {0, 2}}};
+  for (auto c : cases) {
+    while (cur()->layers > 1) deleteLayer(cur(), cur()->layers - 1);
+    action_addLayer(project.currentMap, "default", false);
+    action_addLayer(project.currentMap, "default", false);
+    Layer* was[3] = {cur()->layer[0], cur()->layer[1], cur()->layer[2]};
+    was[1]->bg = c.bg;
+    project.currentLayer = 1;
+    push(c.x, c.y, LEFT);
+    push(c.x, c.y, 0);
+    boucle();
+    char body[32];
+    snprintf(body, sizeof body, "%d %d", project.currentMap, c.peerDeletes);
+    netQueue(NetEvent{EV_ACTION, 0, peers[0].gen, false, "DELETELAYER", body});
+    eventMenu();  // the button waits for the release inside
+    netPump();    // the next turn
+    ASSERT_EQ(cur()->layers, 2) << c.what;
+    for (int i = 0; i < 2; i++) {
+      EXPECT_EQ(cur()->layer[i], was[c.left[i]]) << c.what << " " << i;
+      EXPECT_EQ(cur()->layer[i]->bg, 0) << c.what << " " << i;
+    }
+  }
+}
+
 TEST_F(Editor, BackgroundValuesStopAtTheLimits) {
   click(250, 340);  // to background
   Layer* l = cur()->layer[0];
@@ -242,11 +323,17 @@ TEST_F(Editor, BackgroundValuesStopAtTheLimits) {
 TEST_F(Editor, AddLayerBrowserAddsTheTilesetAndCloses) {
   SheetImage im = makeSheet(SHEET_RGB, 64, 48);
   ASSERT_TRUE(writeSheetPng(dir + "layers/cave.png", im));
+  ASSERT_TRUE(writeSheetPng(dir + "layers/a b.png", im));
   click(260, 280);
   ASSERT_TRUE(e_addlayer);
   project.elementIndex = 1;
-  turn(50, 270 + 16 + 8, LEFT);  // row 0: cave.png, before default.png
+  turn(50, 270 + 16 + 8, LEFT);  // row 0: "a b.png", a name with a blank
   turn(50, 270 + 16 + 8);
+  EXPECT_TRUE(e_addlayer);
+  EXPECT_EQ(cur()->layers, 1);
+  EXPECT_NE(panelMessage[0], 0);
+  turn(50, 270 + 32 + 8, LEFT);  // row 1: cave.png, before default.png
+  turn(50, 270 + 32 + 8);
   EXPECT_FALSE(e_addlayer);
   ASSERT_EQ(cur()->layers, 2);
   EXPECT_STREQ(cur()->layer[1]->layerGFX, "cave");
@@ -262,6 +349,10 @@ TEST_F(Editor, PassConditionsOf200TilesAreSavedWhole) {
   click(260, 390);
   ASSERT_TRUE(e_passconditions);
   EXPECT_EQ(passconditionsLen, 800u);
+  turn(1 + 16 * 18 + 8, 70 + 160 - 32 + 8, LEFT);  // the scroll-down button: one row
+  turn(1 + 16 * 18 + 8, 70 + 160 - 32 + 8);
+  EXPECT_EQ(project.elementIndex, 1);
+  project.elementIndex = 0;
   turn(1 + 8 + 2, 70 + 2, RIGHT);  // top-right quarter of element 0 blocked
   click(260, 390);
   EXPECT_FALSE(e_passconditions);
@@ -269,6 +360,20 @@ TEST_F(Editor, PassConditionsOf200TilesAreSavedWhole) {
   ASSERT_EQ(pss.size(), 800u);
   EXPECT_EQ(pss.substr(0, 4), std::string("\x01\x00\x01\x01", 4));
   EXPECT_EQ(pss.find('\0', 2), std::string::npos);
+}
+
+// Pass conditions belong to a loaded tileset whose name stays in the project.
+TEST_F(Editor, PassConditionsNeedALoadedTilesetWithASafeName) {
+  writeFile(dir + "layerspc/missing.pss", std::string(8, 1));
+  for (const char* name : {"../../../../x", "missing"}) {
+    snprintf(cur()->layer[0]->layerGFX, LAYER_NAME_LEN, "%s", name);
+    cur()->layer[0]->s = nullptr;  // as the library leaves a tileset it could not load
+    panelMessage[0] = 0;
+    click(260, 390);
+    EXPECT_FALSE(e_passconditions) << name;
+    EXPECT_NE(panelMessage[0], 0) << name;
+  }
+  EXPECT_EQ(readFile(dir + "layerspc/missing.pss").size(), 8u);
 }
 
 TEST_F(Editor, PassConditionsThatCannotBeWrittenKeepTheMode) {
@@ -344,6 +449,23 @@ TEST_F(Editor, MapSwitchToABadFileKeepsTheCurrentMap) {
   EXPECT_STREQ(project.workingMap, "map0");
   EXPECT_STREQ(cur()->filename, "map0");
   EXPECT_NE(std::string(panelMessage).find("broken"), std::string::npos);
+  writeFile(dir + "maps/my map.map", readFile(dir + "maps/map1.map"));
+  snprintf(e_openmap, sizeof e_openmap, "my map");  // a blank: refused
+  g_openmap();
+  EXPECT_STREQ(project.workingMap, "map0");
+  // A changed map whose save fails stays the current map.
+  setElementAbsolute(project.currentMap, 0, 2, 2, 6);
+  remove((dir + "maps/map0.map").c_str());
+  ASSERT_EQ(mkdir((dir + "maps/map0.map").c_str(), 0755), 0);
+  snprintf(e_openmap, sizeof e_openmap, "map1");
+  g_openmap();
+  EXPECT_STREQ(project.workingMap, "map0");
+  EXPECT_STREQ(cur()->filename, "map0");
+  EXPECT_EQ(cell(2, 2), 6);
+  rmdir((dir + "maps/map0.map").c_str());
+  g_openmap();
+  EXPECT_STREQ(project.workingMap, "map1");
+  EXPECT_EQ(readFile(dir + "maps/map0.map")[46 + 4 * (2 * 128 + 2)], 6);
 }
 
 TEST_F(Editor, NewMapFieldsCreateAndRefuse) {
@@ -360,8 +482,8 @@ TEST_F(Editor, NewMapFieldsCreateAndRefuse) {
   EXPECT_STREQ(project.workingMap, "wide");
   EXPECT_EQ(e_newmapwi, 64u);
   // Refused: a bad name, an empty size, a size the model refuses, an existing map.
-  const char* cases[][3] = {{"../x", "4", "4"}, {"ok", "0", "4"}, {"ok", "70000", "70000"},
-                            {"map0", "4", "4"}};
+  const char* cases[][3] = {{"../x", "4", "4"}, {"my map", "4", "4"}, {"ok", "0", "4"},
+                            {"ok", "70000", "70000"}, {"map0", "4", "4"}};
   for (auto& c : cases) {
     std::string before = readFile(dir + "maps/map0.map");
     snprintf(e_newmap, sizeof e_newmap, "%s", c[0]);

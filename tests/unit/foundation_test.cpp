@@ -259,6 +259,32 @@ TEST(Settings, NonsenseValuesAreReplaced) {
   EXPECT_NE(log.find("fps incorrect"), std::string::npos);
 }
 
+// Optional pairs after the seven are known by their label; the seven echo
+// lines stay as they were.
+TEST(Settings, OptionalAutosavePair) {
+  struct {
+    const char* tail;
+    double minutes;
+    const char* logged;
+    bool echoed;
+  } cases[] = {{"", 2, "net: 1\n", false},
+               {"AUTOSAVE 0.05\n", 0.05, "net: 1\nautosave: 0.05\n", true},
+               {"autosave 0", 0, "autosave: 0\n", true},
+               {"autosave -3", 2, "autosave incorrect", false},
+               {"colour red autosave 5", 5, "colour inconnu", true}};
+  char* argv[] = {(char*)"moska2", nullptr};
+  for (auto c : cases) {
+    autosaveMinutes = 2;
+    settingsDir(std::string("A 0 B 640 C 480 D u E 1.2.3.4 F 30 G 1\n") + c.tail);
+    captureLogBegin();
+    loadSettings(argv);
+    std::string log = captureLogEnd();
+    EXPECT_EQ(autosaveMinutes, c.minutes) << c.tail;
+    EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    EXPECT_EQ(log.find("autosave:") != std::string::npos, c.echoed) << log;
+  }
+}
+
 TEST(Settings, MissingFileExitsWithStatus8) {
   snprintf(programPath, sizeof programPath, "%s", tempDir().c_str());
   char* argv[] = {(char*)"moska2", nullptr};
@@ -308,6 +334,42 @@ TEST(QuitPath, StopNowSavesProjectAndExitWritesRecent) {
             "CURRENTELEMENT 12\nELEMENTINDEX 0\nCURRENTMENU map\nWORKINGMAP map3\n");
   exitSequence();
   EXPECT_EQ(readFile(prog + "recent.txt"), proj + "PROJECT.MSK");
+}
+
+// A save that fails at quit loses nothing: the other files are still
+// written, the map goes beside its file, the status and last line say so.
+TEST(QuitPath, FailedSavesEndWithACopyAndANonZeroStatus) {
+  struct {
+    bool mapFails, projectFails;
+    int status;
+  } cases[] = {{true, false, 9}, {false, true, 6}};
+  for (auto c : cases) {
+    modelReset();
+    std::string proj = makeProject();
+    snprintf(programPath, sizeof programPath, "%s", tempDir().c_str());
+    ASSERT_TRUE(newMapFile("map0", 4, 4));
+    int slot = openMapInFreeSlot("map0");
+    ASSERT_GE(slot, 0);
+    setElementAbsolute(slot, 0, 1, 1, 77);
+    if (c.mapFails) {  // a folder in the file's place: the rename fails
+      remove((proj + "maps/map0.map").c_str());
+      mkdir((proj + "maps/map0.map").c_str(), 0755);
+    }
+    writeFile(proj + "PROJECT.MSK", "NAME old\n");
+    if (c.projectFails) mkdir((proj + "PROJECT.MSK.tmp").c_str(), 0755);  // no temporary file
+    projectLoaded = true;
+    stopNow();
+    EXPECT_EQ(readFile(proj + "PROJECT.MSK") == "NAME old\n", c.projectFails);
+    captureLogBegin();
+    int status = exitSequence();
+    std::string log = captureLogEnd();
+    EXPECT_EQ(status, c.status);
+    size_t last = log.rfind('\n', log.size() - 2);
+    EXPECT_EQ(log.compare(last + 1, 7, "ERREUR:"), 0) << log;
+    std::string saved = readFile(proj + (c.mapFails ? "maps/map0.map.unsaved" : "maps/map0.map"));
+    ASSERT_EQ(saved.size(), 48u + 4 + 4 * 16);
+    EXPECT_EQ(saved[46 + 4 * 5], 77);  // cell (1, 1)
+  }
 }
 
 TEST(QuitPath, UnloadedProjectIsNeverWritten) {

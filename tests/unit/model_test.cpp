@@ -147,7 +147,7 @@ TEST(Cells, BackgroundFieldsKeepLow16BitsAndRenameCopies) {
 
 TEST(Names, RefusesWhatCouldLeaveTheFolder) {
   std::string longName(LAYER_NAME_LEN, 'a');
-  const char* bad[] = {"", "a/b", "a\\b", "..", "x..y", "tab\there", "del\x7f", longName.c_str()};
+  const char* bad[] = {"", "a/b", "a\\b", "..", "x..y", "tab\there", "del\x7f", "my map", longName.c_str()};
   for (const char* n : bad) {
     captureLogBegin();
     EXPECT_FALSE(validName(n)) << n;
@@ -155,7 +155,7 @@ TEST(Names, RefusesWhatCouldLeaveTheFolder) {
   }
   EXPECT_FALSE(validName(nullptr));
   longName.pop_back();
-  for (const char* n : {"map0", "New map.v2", "é", longName.c_str()}) EXPECT_TRUE(validName(n)) << n;
+  for (const char* n : {"map0", "New_map.v2", "é", longName.c_str()}) EXPECT_TRUE(validName(n)) << n;
 }
 
 TEST(Library, SharedTilesetLoadsOnceAndIsFreedWithItsLastLayer) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "model/model.h"
 #include "platform/platform.h"
@@ -94,6 +95,25 @@ TEST(ProjectFile, NewProjectWithoutMapsStartsMap0) {
   ASSERT_EQ(project.nbreMaps, 1);
   EXPECT_STREQ(project.listeMaps[0]->filename, "map0");
   EXPECT_EQ(project.listeMaps[0]->w, 512u);
+}
+
+// A working map that is missing (or whose name held a blank and read back
+// cut) starts a new map; a bare "PROJECT.MSK" names the current folder.
+TEST(ProjectFile, MissingWorkingMapStartsANewMapAndBareNameOpensHere) {
+  startVideo();
+  for (const char* working : {"gone", "my map"}) {
+    modelReset();
+    std::string dir = projectWithMap(projectText("1", "0", "0", working));
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    captureLogBegin();
+    EXPECT_EQ(load("PROJECT.MSK"), 1);
+    std::string log = captureLogEnd();
+    EXPECT_NE(log.find("Carte de travail " + std::string(working).substr(0, 2)), std::string::npos)
+        << log;
+    ASSERT_NE(project.listeMaps[project.currentMap], nullptr);
+    EXPECT_STREQ(project.workingMap, "map1");  // map0.map exists
+    EXPECT_STREQ(projectPath, "./");
+  }
 }
 
 TEST(ProjectFile, BadArgumentExitsWithStatus6) {

@@ -192,18 +192,32 @@ TEST_F(Widgets, NumberEntry) {
   EXPECT_STREQ(n, "10.7");
 }
 
-TEST_F(Widgets, NumberEntryEndsOnWindowClose) {
-  char n[16] = "";
-  clickAt(20, 110);
-  ScriptFrame quit;
-  quit.mouseX = 20;
-  quit.mouseY = 110;
-  quit.hasEvent = true;
-  quit.ev.type = SDL_QUIT;
-  platformScriptPush(quit);
-  numberArea(n, 8, 100, 200, 10, false);
-  EXPECT_TRUE(stop);
-  EXPECT_STREQ(n, "0");
+// Closing the window ends either entry and runs the quit path once, though
+// the close event stays the last one while no other comes.
+TEST_F(Widgets, EntryEndsOnWindowCloseAndQuitsOnce) {
+  for (bool number : {true, false}) {
+    stop = false;
+    char n[16] = "";
+    clickAt(20, 110);
+    ScriptFrame quit;
+    quit.mouseX = 20;
+    quit.mouseY = 110;
+    quit.hasEvent = true;
+    quit.ev.type = SDL_QUIT;
+    platformScriptPush(quit);
+    for (int i = 0; i < 5; i++) pushFrame(20, 110, 0);
+    captureLogBegin();
+    if (number)
+      numberArea(n, 8, 100, 200, 10, false);
+    else
+      textArea(n, 8, 100, 200, 10, false);
+    std::string log = captureLogEnd();
+    EXPECT_TRUE(stop);
+    EXPECT_STREQ(n, number ? "0" : "");
+    size_t first = log.find("Aucun projet charge");
+    EXPECT_NE(first, std::string::npos) << number;
+    EXPECT_EQ(log.find("Aucun projet charge", first + 1), std::string::npos) << log;
+  }
 }
 
 TEST_F(Widgets, TextEntryKeys) {

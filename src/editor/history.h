@@ -1,0 +1,63 @@
+// Undo and redo of this user's own steps, per map, selective: a cell that
+// another editor changed after a step is left as that editor made it. Undo
+// and redo reach the peers as ordinary actions (cells, rectangles, layer,
+// background and rename actions).
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+struct Map;
+struct Layer;
+
+enum {
+  HISTORY_MAX_BYTES = 64 << 20,  // all maps together; the oldest steps go first
+  HISTORY_MAX_STEPS = 10000,     // per map
+  HISTORY_LABEL_LEN = 48,
+};
+
+// A run of cells [x, x + n) of row y; `before` and `after` are the values
+// the step found and left (a run to write carries its value in `after`).
+struct CellRun {
+  uint32_t x, y, n;
+  int32_t before, after;
+};
+
+// Sets the model hooks that tell this history about cell writes and closed maps.
+void historyInstall();
+void historyReset();
+
+// Cell steps: the cells local edits write between open and close are one step
+// of the current map (a pen stroke from press to release, one rectangle).
+void historyOpen(const char* label);
+void historyClose();
+// Marks the edits of its scope as this user's own.
+struct LocalEdit {
+  LocalEdit();
+  ~LocalEdit();
+  LocalEdit(const LocalEdit&) = delete;
+  LocalEdit& operator=(const LocalEdit&) = delete;
+};
+
+// Steps the layer and map commands record (m: the current map).
+void historyCells(Map* m, int layer, std::vector<CellRun> runs, const char* label);
+void historyLayerAdded(Map* m, const Layer* l);
+void historyLayerDeleting(Map* m, int layer);  // before the layer goes
+void historyBackground(Map* m, const Layer* l, char oldBg, int oldX, int oldY);  // after the change
+void historyRename(Map* m, const char* oldName, const char* newName);
+
+// Undo / redo the current map's last step; false when there is none.
+bool historyUndo();
+bool historyRedo();
+// What Ctrl+Z would undo on the current map; "" when nothing.
+const char* historyUndoLabel();
+// A map replaced by a sync from a peer: its history no longer applies.
+void historyForget(const char* filename);
+
+size_t historyBytes();
+size_t historySteps(const char* filename, bool redo = false);
+
+// Writes runs (values in `after`) into layer `layer` of m and sends them to
+// the peers as rectangles over runs of equal tiles; returns the cells written.
+size_t paintRuns(Map* m, int layer, std::vector<CellRun>& runs);
