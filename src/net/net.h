@@ -68,8 +68,9 @@ extern Peer peers[MAX_PEERS];
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 0 };                     // no extension word yet
+enum { EXTENSION_COUNT = 1 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
+const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);

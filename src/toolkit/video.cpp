@@ -18,7 +18,7 @@ SDL_Color fontColor = {128, 128, 128, 0};
 
 SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill, *passnot, *b_MainMenu,
     *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect, *b_down, *b_up, *b_newmap, *b_addlayer,
-    *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new;
+    *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
 
 namespace {
 struct InterfaceImage {
@@ -49,6 +49,8 @@ const InterfaceImage kImages[] = {
     {"b_passconditions.png", &b_passconditions, true},
     {"b_save.png", &b_save, true},
     {"b_new.png", &b_new, true},
+    {"b_accept.png", &b_accept, true},
+    {"b_refuse.png", &b_refuse, true},
 };
 
 struct NamedColour {
