@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "model/model.h"
+#include "net/auth.h"
 #include "shell/project.h"
 #include "shell/shell.h"
 #include "testutil.h"
@@ -260,8 +261,9 @@ TEST(Settings, NonsenseValuesAreReplaced) {
 }
 
 // Optional pairs after the seven are known by their label; the seven echo
-// lines stay as they were.
-TEST(Settings, OptionalAutosavePair) {
+// lines stay as they were. A bad allow list or key fails closed; the key is
+// never logged.
+TEST(Settings, OptionalPairs) {
   struct {
     const char* tail;
     double minutes;
@@ -271,10 +273,16 @@ TEST(Settings, OptionalAutosavePair) {
                {"AUTOSAVE 0.05\n", 0.05, "net: 1\nautosave: 0.05\n", true},
                {"autosave 0", 0, "autosave: 0\n", true},
                {"autosave -3", 2, "autosave incorrect", false},
-               {"colour red autosave 5", 5, "colour inconnu", true}};
+               {"colour red autosave 5", 5, "colour inconnu", true},
+               {"allow 10.0.0.1,10.0.0.7 key s3cret  words \nautosave 1", 1,
+                "autosave: 1\nallow: 10.0.0.1,10.0.0.7\nkey: 12 caracteres\n", true},
+               {"ALLOW ask", 2, "net: 1\nallow: ask\n", false},
+               {"allow 10.0.0.1,10.0.0.300", 2, "aucune connexion entrante admise.\n", false},
+               {"key", 2, "aucun pair ne sera admis.\n", false}};
   char* argv[] = {(char*)"moska2", nullptr};
   for (auto c : cases) {
     autosaveMinutes = 2;
+    authReset();
     settingsDir(std::string("A 0 B 640 C 480 D u E 1.2.3.4 F 30 G 1\n") + c.tail);
     captureLogBegin();
     loadSettings(argv);
@@ -282,7 +290,9 @@ TEST(Settings, OptionalAutosavePair) {
     EXPECT_EQ(autosaveMinutes, c.minutes) << c.tail;
     EXPECT_NE(log.find(c.logged), std::string::npos) << log;
     EXPECT_EQ(log.find("autosave:") != std::string::npos, c.echoed) << log;
+    EXPECT_EQ(log.find("s3cret"), std::string::npos) << log;
   }
+  EXPECT_EQ(strlen(authSettings.key), (size_t)2 * NONCE_BYTES);  // the bad key: a random one
 }
 
 TEST(Settings, MissingFileExitsWithStatus8) {
