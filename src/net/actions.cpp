@@ -183,9 +183,20 @@ void actionSendEarly(int i, unsigned gen, const char* header, const char* body) 
   job.header = header;
   job.body = body;
   job.early = true;
-  std::lock_guard<std::mutex> g(peersLock);
-  if (peers[i].gen != gen || !peers[i].out || !enqueue(i, job))
-    printf("Action %s non envoyee sur le tunnel %d.\n", header, i);
+  // The peer's reverse connection may come in before our own join to it has
+  // finished its handshake: its queue is waited for, within the exchange's time.
+  for (int t = 0; t < AUTH_MS && !stop && !disco; t += POLL_MS) {
+    {
+      std::lock_guard<std::mutex> g(peersLock);
+      if (peers[i].gen != gen || (!peers[i].out && !peers[i].clientPending)) break;
+      if (peers[i].out) {
+        if (!enqueue(i, job)) break;
+        return;
+      }
+    }
+    SDL_Delay(POLL_MS);
+  }
+  printf("Action %s non envoyee sur le tunnel %d.\n", header, i);
 }
 
 void releaseHeld(int i, unsigned gen) {

@@ -33,6 +33,7 @@ struct AuthSlot {
   std::string extensions;  // the peer's announcement, applied once it is admitted
 };
 AuthSlot slots[MAX_PEERS];
+std::mutex issuedLock;  // the ring below (taken inside authLock by the exchange)
 unsigned char issued[kIssuedMax][NONCE_BYTES];
 int issuedCount = 0, issuedNext = 0;
 
@@ -74,7 +75,7 @@ bool fromHex(const char* hex, unsigned char out[NONCE_BYTES]) {
 }
 
 bool issuedHere(const unsigned char n[NONCE_BYTES]) {
-  std::lock_guard<std::mutex> g(authLock);
+  std::lock_guard<std::mutex> g(issuedLock);
   for (int k = 0; k < issuedCount; k++)
     if (sodium_memcmp(issued[k], n, NONCE_BYTES) == 0) return true;
   return false;
@@ -185,7 +186,7 @@ void authProof(const char* key, const unsigned char challenge[NONCE_BYTES],
 void authExchangeStart(AuthExchange* x) {
   *x = AuthExchange();
   if (cryptoReady()) randombytes_buf(x->mine, NONCE_BYTES);
-  std::lock_guard<std::mutex> g(authLock);
+  std::lock_guard<std::mutex> g(issuedLock);
   memcpy(issued[issuedNext], x->mine, NONCE_BYTES);
   issuedNext = (issuedNext + 1) % kIssuedMax;
   if (issuedCount < kIssuedMax) issuedCount++;
@@ -393,5 +394,6 @@ void authReset() {
   for (AuthSlot& s : slots) s = AuthSlot();
   pending.clear();
   refusalNew = false;
+  std::lock_guard<std::mutex> i(issuedLock);
   issuedCount = issuedNext = 0;
 }

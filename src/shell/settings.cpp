@@ -28,6 +28,7 @@ bool readWord(FILE* f, char* out, size_t cap, bool* tooLong) {
     if (n + 1 < cap) out[n++] = (char)c;
     else *tooLong = true;
   }
+  if (c != EOF) ungetc(c, f);  // a value running to the line's end keeps its blanks
   out[n] = 0;
   return true;
 }

@@ -275,7 +275,7 @@ TEST(Settings, OptionalPairs) {
                {"autosave -3", 2, "autosave incorrect", false},
                {"colour red autosave 5", 5, "colour inconnu", true},
                {"allow 10.0.0.1,10.0.0.7 key s3cret  words \nautosave 1", 1,
-                "autosave: 1\nallow: 10.0.0.1,10.0.0.7\nkey: 12 caracteres\n", true},
+                "autosave: 1\nallow: 10.0.0.1,10.0.0.7\nkey: 13 caracteres\n", true},
                {"ALLOW ask", 2, "net: 1\nallow: ask\n", false},
                {"allow 10.0.0.1,10.0.0.300", 2, "aucune connexion entrante admise.\n", false},
                {"key", 2, "aucun pair ne sera admis.\n", false}};
