@@ -202,13 +202,14 @@ void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y
       if (one) open.single[(size_t)y * m->w + x] = open.runs.size();
       open.runs.push_back({x, y, 1, row[x], value});
     }
-  }
-  if (open.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {
-    printf("Etape %s trop grande pour l'historique: elle ne pourra pas etre annulee.\n", open.label);
-    open.overflow = true;
-    open.runs.clear();
-    open.runs.shrink_to_fit();
-    open.single.clear();
+    if (open.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {  // checked per row: bounded
+      printf("Etape %s trop grande pour l'historique: elle ne pourra pas etre annulee.\n", open.label);
+      open.overflow = true;
+      open.runs.clear();
+      open.runs.shrink_to_fit();
+      open.single.clear();
+      return;
+    }
   }
 }
 
