@@ -109,7 +109,7 @@ MapHistory* historyOf(const Map* m, bool create) {
 }
 
 uint64_t oldestStamp(const MapHistory& h) {
-  uint64_t s = UINT64_MAX;
+  uint64_t s = open.active && open.m && open.m == h.live ? open.stamp : UINT64_MAX;
   if (!h.undo.empty()) s = std::min(s, h.undo.front().stamp);
   for (const Step& r : h.redo) s = std::min(s, r.stamp);
   return s;
@@ -141,7 +141,7 @@ void enforceBounds() {
     uint64_t best = UINT64_MAX;
     for (auto& kv : histories) {
       uint64_t s = oldestStamp(kv.second);
-      if (s < best) best = s, victim = &kv.second;
+      if ((!kv.second.undo.empty() || !kv.second.redo.empty()) && s < best) best = s, victim = &kv.second;
     }
     if (victim) {
       dropOldest(*victim);
