@@ -2,6 +2,8 @@
 #include <SDL/SDL.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "editor/editor.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -15,14 +17,29 @@ static SDL_Thread* processorThread = nullptr;
 // even when it takes less than the 1 ms the flag stays raised.
 static std::atomic<uint32_t> pacingTicks{0};
 static uint32_t lastFrameTick = 0;
+// When the next raise is due (platformMicros), so waitFrame sleeps no longer.
+static std::atomic<int64_t> nextRaise{0};
+static const int64_t kMicrosPerSecond = 1000000;
+static const int64_t kRaisedMicros = 1000;   // the flag stays up about 1 ms
+static const int64_t kPumpMicros = 1000;     // waitFrame looks at the queue this often
 
+// Raises come at fixed deadlines (start + k * period), not a fixed sleep
+// after the work, so the period does not grow by the work or by sleep
+// overshoot. After a stall (a long modal wait) counting restarts from now
+// instead of firing the missed raises in a burst.
 int processorF(void*) {
+  int64_t due = platformMicros();
   while (!stop) {
     synchronisation = false;
-    platformDelay(1000 / fps);
+    int64_t period = kMicrosPerSecond / (fps > 0 ? fps : 1);
+    due += period;
+    int64_t now = platformMicros();
+    if (due < now - period) due = now;
+    nextRaise = due;
+    platformSleepUntil(due);
     pacingTicks++;
     synchronisation = true;
-    platformDelay(1);
+    platformSleepUntil(due + std::min(kRaisedMicros, period / 2));
   }
   return 0;
 }
@@ -31,7 +48,8 @@ void waitFrame() {
   while (!synchronisation || pacingTicks == lastFrameTick) {
     if (stop) return;
     netPump();  // peers' edits are applied while waiting, not once per frame
-    platformDelay(1);
+    int64_t now = platformMicros();
+    platformSleepUntil(now + std::max<int64_t>(0, std::min(kPumpMicros, nextRaise - now)));
   }
   lastFrameTick = pacingTicks;
 }
