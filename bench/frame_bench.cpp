@@ -19,7 +19,7 @@ static void measure(int rate, int frames) {
   fps = rate;
   stop = false;
   startPacing();
-  std::vector<double> periods;
+  std::vector<double> periods, draws;
   int64_t last = 0;
   for (int i = 0; i <= frames; i++) {
     waitFrame();
@@ -27,10 +27,12 @@ static void measure(int rate, int frames) {
     if (i > 0) periods.push_back((now - last) / 1000.0);
     last = now;
     refresh();
+    draws.push_back((platformMicros() - now) / 1000.0);
   }
   stop = true;
   stopPacing();
   std::sort(periods.begin(), periods.end());
+  std::sort(draws.begin(), draws.end());
   double sum = 0;
   for (double p : periods) sum += p;
   double mean = sum / periods.size(), goal = 1000.0 / rate;
@@ -39,6 +41,9 @@ static void measure(int rate, int frames) {
   printf("fps %d: mean frame period %.2f ms, p99 %.2f ms, goal %.2f ms, off %+.2f%% (%d frames)%s\n",
          rate, mean, p99, goal, off, frames,
          std::abs(off) <= kGoalPercent ? "" : "  GOAL MISSED");
+  // While a frame is drawn, received edits wait: this bounds their delay.
+  printf("fps %d: frame drawing (refresh) p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", rate,
+         draws[draws.size() / 2], draws[draws.size() * 99 / 100], draws.back());
 }
 
 // frame_bench [APP_DIR/]: the program folder with the interface images.

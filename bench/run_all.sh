@@ -40,7 +40,7 @@ sed -n 's/^send to applied at the peer.*p50 \([0-9]*\) us, p99 \([0-9]*\) us/\1 
   while read -r a b; do row "edit latency, network code (p50 / p99)" "$a / $b us" "goal 1000 / 5000 us" "-"; done
 sed -n 's/^send to applied in a real editor.*p50 \([0-9]*\) us, p99 \([0-9]*\) us/\1 \2/p' net.txt |
   while read -r a b; do row "edit latency into a real editor (p50 / p99)" "$a / $b us" "goal 1000 / 5000 us" "-"; done
-sed -n 's/^16 MiB tileset transfer: \([0-9.]*\) MiB\/s; raw TCP on the same link: \([0-9.]*\) MiB\/s (ratio \([0-9.]*\))/\1 \2 \3/p' net.txt |
+sed -n 's/^16 MiB tileset transfer[^:]*: \([0-9.]*\) MiB\/s; raw TCP on the same link: \([0-9.]*\) MiB\/s (ratio \([0-9.]*\))/\1 \2 \3/p' net.txt |
   while read -r a b r; do row "16 MiB tileset transfer" "$a MiB/s" "raw TCP $b MiB/s" "$r"; done
 sed -n 's/^start-up (median of [0-9]*): editor \([0-9.]*\) ms, bare SDL window \([0-9.]*\) ms, ratio \([0-9.]*\)/\1 \2 \3/p' startup.txt |
   while read -r a b r; do row "start-up to the main loop" "$a ms" "bare SDL window $b ms" "$r"; done

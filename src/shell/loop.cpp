@@ -22,11 +22,13 @@ static std::atomic<int64_t> nextRaise{0};
 static const int64_t kMicrosPerSecond = 1000000;
 static const int64_t kRaisedMicros = 1000;   // the flag stays up about 1 ms
 static const int64_t kPumpMicros = 1000;     // waitFrame looks at the queue this often
+static const int64_t kCatchUpPeriods = 3;    // a late raise within this many periods keeps the beat
 
 // Raises come at fixed deadlines (start + k * period), not a fixed sleep
-// after the work, so the period does not grow by the work or by sleep
-// overshoot. After a stall (a long modal wait) counting restarts from now
-// instead of firing the missed raises in a burst.
+// after the work, so the period does not grow by the work, by sleep
+// overshoot or by a thread scheduled late. After a long stall (a modal
+// wait) counting restarts from now instead of firing the missed raises in a
+// burst.
 int processorF(void*) {
   int64_t due = platformMicros();
   while (!stop) {
@@ -34,7 +36,7 @@ int processorF(void*) {
     int64_t period = kMicrosPerSecond / (fps > 0 ? fps : 1);
     due += period;
     int64_t now = platformMicros();
-    if (due < now - period) due = now;
+    if (due < now - kCatchUpPeriods * period) due = now;
     nextRaise = due;
     platformSleepUntil(due);
     pacingTicks++;
