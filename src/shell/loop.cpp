@@ -1,6 +1,7 @@
 // Event pump, frame pacing, quit path and exit sequence.
 #include <SDL/SDL.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -46,7 +47,13 @@ int processorF(void*) {
   return 0;
 }
 
+// With MOSKA_FRAME_LOG set, one log line per frame put on the screen (for
+// the end-to-end latency benchmark): waitFrame is entered once the previous
+// frame has been drawn and flipped.
+static const bool frameLog = getenv("MOSKA_FRAME_LOG") != nullptr;
+
 void waitFrame() {
+  if (frameLog) printf("Image %u affichee.\n", (unsigned)lastFrameTick);
   while (!synchronisation || pacingTicks == lastFrameTick) {
     if (stop) return;
     netPump();  // peers' edits are applied while waiting, not once per frame
