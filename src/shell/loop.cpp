@@ -54,13 +54,17 @@ static const bool frameLog = getenv("MOSKA_FRAME_LOG") != nullptr;
 
 void waitFrame() {
   if (frameLog) printf("Image %u affichee.\n", (unsigned)lastFrameTick);
-  while (!synchronisation || pacingTicks == lastFrameTick) {
+  while (pacingTicks == lastFrameTick) {
     if (stop) return;
     netPump();  // peers' edits are applied while waiting, not once per frame
     int64_t now = platformMicros();
     platformSleepUntil(now + std::max<int64_t>(0, std::min(kPumpMicros, nextRaise - now)));
   }
-  lastFrameTick = pacingTicks;
+  // A frame that started late is followed by the ones it delayed, so frames
+  // keep their average rate (and input its pace); after a long stall the
+  // missed ones are dropped.
+  uint32_t ticks = pacingTicks;
+  lastFrameTick = ticks - lastFrameTick > (uint32_t)kCatchUpPeriods ? ticks : lastFrameTick + 1;
 }
 
 void startPacing() { processorThread = SDL_CreateThread(processorF, nullptr); }
