@@ -3,18 +3,24 @@
 # scripts/mutations.txt to a scratch copy of the tree (never this one),
 # rebuilds what the quick tier needs, runs `ctest -L quick`, and prints
 # caught / missed per fault and a score.
-#   bash scripts/mutate.sh [NAME_REGEX]     (keeps the copy: MUTATE_KEEP=1;
-#                                            only checks that each applies: MUTATE_DRY=1)
+#   bash scripts/mutate.sh [NAME_REGEX [REVISION]]
+# REVISION (a commit) is the tree to mutate, by default the working tree's
+# tracked files; MUTATE_KEEP=1 keeps the copy; MUTATE_DRY=1 only checks that
+# each fault applies.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/scripts/mutations.txt
-only=${1:-.}
+only=${1:-.} rev=${2:-}
 jobs=${MUTATE_JOBS:-2}
 scratch=$(mktemp -d /tmp/moska-mutate-XXXXXX)
 [ "${MUTATE_KEEP:-0}" = 1 ] || trap 'rm -rf "$scratch"' EXIT
 tree=$scratch/tree build=$scratch/build
 mkdir -p "$tree"
-(cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$tree")
+if [ -n "$rev" ]; then
+  git -C "$root" archive "$rev" | tar -x -C "$tree" || { echo "FAIL: no revision $rev"; exit 1; }
+else
+  (cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$tree")
+fi
 targets=(moska2 unit_tests widget_demo assets)
 
 build() { cmake --build "$build" -j"$jobs" --target "${targets[@]}" > "$scratch/build.log" 2>&1; }
