@@ -4,8 +4,8 @@
 # rebuilds what the quick tier needs, runs `ctest -L quick`, and prints
 # caught / missed per fault and a score.
 #   bash scripts/mutate.sh [NAME_REGEX [REVISION]]
-# REVISION (a commit) is the tree to mutate, by default the working tree's
-# tracked files; MUTATE_KEEP=1 keeps the copy; MUTATE_DRY=1 only checks that
+# REVISION (a commit) is the tree to mutate (with this tree's test labels),
+# by default the working tree's tracked files; MUTATE_KEEP=1 keeps the copy; MUTATE_DRY=1 only checks that
 # each fault applies.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +18,8 @@ tree=$scratch/tree build=$scratch/build
 mkdir -p "$tree"
 if [ -n "$rev" ]; then
   git -C "$root" archive "$rev" | tar -x -C "$tree" || { echo "FAIL: no revision $rev"; exit 1; }
+  # The tier's labels as this tree gives them, so both trees run the same tier.
+  cp "$root/tests/CMakeLists.txt" "$tree/tests/CMakeLists.txt"
 else
   (cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$tree")
 fi
