@@ -34,7 +34,7 @@ for ((k = 1; k <= peers; k++)); do
   logs+=("$root/p$k/log.txt")
 done
 moska_xvfb_start
-moska_start_ns "nla$$" "$root/alice" "$root/alice/demo/PROJECT.MSK"
+SDL_VIDEODRIVER=x11 moska_start_ns "nla$$" "$root/alice" "$root/alice/demo/PROJECT.MSK"
 moska_wait_window || fail "no window for alice"
 for ((k = 0; k <= peers; k++)); do moska_wait_log "$(dirname "${logs[k]}")" "Project loaded succesfully!" 60; done
 

@@ -19,7 +19,7 @@ namespace {
 const unsigned SIDE = 2048;
 const int LAYERS = 8;
 const int ROUNDS = 5;
-const int PAINTS = 200000;
+const int PAINTS = 1000000;
 
 double now() {
   timespec t;
@@ -174,7 +174,7 @@ int main() {
   double small, smallLog, big, bigLog;
   paintCost(16, &small, &smallLog);
   paintCost(4096, &big, &bigLog);
-  printf("paint one cell, spread cells, without the log line: 16x16 %.0f ns, 4096x4096 %.0f ns "
+  printf("paint one cell, spread cells, without the log line: 16x16 %.1f ns, 4096x4096 %.1f ns "
          "(with the log line to /dev/null %.0f / %.0f ns)\n",
          (small - smallLog) * 1e9, (big - bigLog) * 1e9, small * 1e9, big * 1e9);
   std::string cmd = "rm -rf '" + p + "'";
