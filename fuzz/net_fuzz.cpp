@@ -21,7 +21,9 @@
 
 namespace {
 void setUp() {
-  char dir[] = "/tmp/moska-netfuzz-XXXXXX";
+  const char* tmp = getenv("TMPDIR");
+  char dir[512];
+  snprintf(dir, sizeof dir, "%s/moska-netfuzz-XXXXXX", tmp ? tmp : "/tmp");
   if (!mkdtemp(dir)) abort();
   snprintf(projectPath, sizeof projectPath, "%s/", dir);
   for (const char* sub : {"layers", "layerspc", "maps", "models"})
