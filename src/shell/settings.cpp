@@ -143,7 +143,7 @@ void readOptionalPairs(FILE* f) {
     if (known)
       known->read(tooLong ? "" : value);
     else
-      printf("Parametre %s inconnu, ignore.\n", label);
+      printf("Parametre %s inconnu ou trop long, ignore.\n", label);
   }
 }
 
