@@ -11,7 +11,8 @@
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "platform/os.h"
 #include "toolkit/browser.h"
 #include "toolkit/files.h"
 #include "toolkit/video.h"
@@ -230,7 +231,7 @@ void enterPassConditions() {
   e_passconditions = true;
   snprintf(e_pcname, sizeof e_pcname, "%s", l->layerGFX);
   FILE* f = openFile("layerspc", l->layerGFX, "pss", "rb");
-  size_t n = (size_t)paletteCellLimit(l->s) * PASS_BYTES_PER_TILE;
+  size_t n = (size_t)tilesetCountsOf(l->s).cells * PASS_BYTES_PER_TILE;
   free(passconditions);
   passconditions = (unsigned char*)malloc(n ? n : 1);
   passconditionsLen = passconditions ? n : 0;

@@ -13,7 +13,8 @@
 #include "exchange/exchange.h"
 #include "exchange/internal.h"
 #include "model/mapfile.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "core/files.h"
 #include "toolkit/files.h"
 #include "toolkit/tilecache.h"
 #include "toolkit/tileset.h"
@@ -22,7 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-const char PROJECT_FILE[] = "PROJECT.MSK";
 const size_t INFLATE_CHUNK = 1 << 16;
 
 bool endsWith(const std::string& s, const std::string& end) {

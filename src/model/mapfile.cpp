@@ -18,8 +18,8 @@
 #include "model/internal.h"
 #include "model/mapfile.h"
 #include "model/model.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/core.h"
+#include "core/files.h"
 
 namespace {
 const char MAPS[] = "maps";

@@ -1,6 +1,5 @@
 // The action senders and actionSend: one send thread per peer, each writing
 // the header block, the body and any file transfer on its own connection.
-#include <SDL/SDL_timer.h>
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
@@ -11,8 +10,8 @@
 
 #include "model/model.h"
 #include "net/netio.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/core.h"
+#include "core/files.h"
 
 namespace {
 std::atomic<int> pending{0};  // jobs in every queue, the one being sent included
@@ -54,12 +53,12 @@ bool clientSend(int slot, int s, const SendJob& job) {
 struct Progress {
   unsigned long long acked = 0;
   int unacked = 0;
-  Uint32 since = 0;  // when the peer last took something, or had nothing to take
+  uint32_t since = 0;  // when the peer last took something, or had nothing to take
 };
 
 // False when bytes have waited for the peer SEND_STALL_MS without any taken.
 bool peerTakes(int s, Progress& p) {
-  Uint32 now = SDL_GetTicks();
+  uint32_t now = coreMillis();
   int unacked = 0;
   if (ioctl(s, SIOCOUTQ, &unacked) != 0) unacked = 0;
   tcp_info info = {};
@@ -70,7 +69,7 @@ bool peerTakes(int s, Progress& p) {
   if (unacked == 0 || took) p.since = now;
   if (tcp) p.acked = info.tcpi_bytes_acked;
   p.unacked = unacked;
-  return now - p.since < (Uint32)SEND_STALL_MS;
+  return now - p.since < (uint32_t)SEND_STALL_MS;
 }
 
 // Body of a peer's send thread: its jobs in order until quit, the end of
@@ -78,7 +77,7 @@ bool peerTakes(int s, Progress& p) {
 // nothing, either of which drops the peer.
 void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
   Progress progress;
-  progress.since = SDL_GetTicks();
+  progress.since = coreMillis();
   for (;;) {
     SendJob job;
     bool taking = true;

@@ -7,7 +7,8 @@
 #include "shell/project.h"
 #include "shell/shell.h"
 #include "toolkit/browser.h"
-#include "toolkit/files.h"
+#include "core/files.h"
+#include "model/model.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
@@ -63,13 +64,9 @@ bool copyDefaultTileset(FILE* in) {
   return ok;
 }
 
+// The field's limit, then the check every name that becomes a file name passes.
 bool validProjectName(const char* name) {
-  if (strlen(name) >= (size_t)kNameLimit + 1 || !name[0] || strcmp(name, ".") == 0 ||
-      strcmp(name, "..") == 0)
-    return false;
-  for (const char* c = name; *c; c++)
-    if (*c == ' ' || *c == osRep[0] || (unsigned char)*c < 32) return false;
-  return true;
+  return strlen(name) <= (size_t)kNameLimit && strcmp(name, ".") != 0 && validName(name);
 }
 
 }  // namespace
@@ -102,7 +99,7 @@ bool createProject() {
   memcpy(browsed, projectPath, sizeof browsed);
   bool ok = platformMakeDir(folder);
   memcpy(projectPath, folder, sizeof projectPath);
-  FILE* pf = ok ? openFile("?", "PROJECT", "MSK", "w+") : nullptr;
+  FILE* pf = ok ? openFile("?", PROJECT_FILE_NAME, PROJECT_FILE_EXT, "w+") : nullptr;
   if (pf) {
     ok = fprintf(pf, kTemplate, newproject) > 0;
     if (fclose(pf) != 0) ok = false;
@@ -122,7 +119,7 @@ bool createProject() {
     showMessage("Creation du projet impossible (dossier ou fichier).");
     return false;
   }
-  snprintf(projectPath, sizeof projectPath, "%s%sPROJECT.MSK", folder, osRep);
+  snprintf(projectPath, sizeof projectPath, "%s%s%s", folder, osRep, PROJECT_FILE);
   writeRecentWithNul();
   memcpy(recent, projectPath, sizeof recent);
   return true;
@@ -178,7 +175,7 @@ int chooseProjectScreen() {
     }
     waitRelease();
     gxplorer_index = 0;
-    if (strcmp(recent, "PROJECT.MSK") == 0) {
+    if (strcmp(recent, PROJECT_FILE) == 0) {
       writeRecentWithNul();
       memcpy(recent, projectPath, sizeof recent);
       return 1;
