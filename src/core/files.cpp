@@ -1,7 +1,12 @@
 #include "core/files.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/core.h"
 
@@ -69,6 +74,60 @@ FILE* openFile(const char* rep, const char* name, const char* extension, const c
 
 void closeFile(FILE* f) {
   if (f) fclose(f);
+}
+
+FILE* replacingOpen(const char* path, const char* suffix, char* temp, size_t cap) {
+  if (!fits(snprintf(temp, cap, "%s%s", path, suffix ? suffix : ".XXXXXX"), cap)) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  if (suffix) return fopen(temp, "wb");
+  int fd = mkstemp(temp);
+  if (fd < 0) return nullptr;
+  mode_t mask = umask(0);  // the mode a plain fopen would give
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  FILE* f = fdopen(fd, "wb");
+  if (!f) close(fd), unlink(temp);
+  return f;
+}
+
+namespace {
+// Makes the rename of a finished file durable too.
+void syncFolder(const char* file) {
+  char dir[PATH_LEN];
+  snprintf(dir, sizeof dir, "%s", file);
+  char* slash = strrchr(dir, '/');
+  if (!slash) return;
+  slash[1] = 0;
+  int fd = open(dir, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+}  // namespace
+
+bool replacingCommit(FILE* f, const char* temp, const char* path, bool ok, int* err) {
+  int e = ok ? 0 : errno;  // the caller's failed write
+  if (ok && (fflush(f) != 0 || fsync(fileno(f)) != 0)) {
+    ok = false;
+    e = errno;
+  }
+  if (fclose(f) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
+  if (ok && rename(temp, path) != 0) {
+    e = errno;
+    ok = false;
+  }
+  if (!ok) {
+    remove(temp);
+    if (err) *err = e ? e : EIO;
+    return false;
+  }
+  syncFolder(path);
+  return true;
 }
 
 bool readWord(FILE* f, char* out, size_t cap, bool* tooLong) {

@@ -26,6 +26,15 @@ bool imagePath(char* out, size_t cap, const char* rep, const char* name);
 FILE* openFile(const char* rep, const char* name, const char* extension, const char* params);
 void closeFile(FILE* f);
 
+// Crash-safe replacement of a whole file: replacingOpen creates the new
+// file beside `path` (named path + suffix, or a unique name when suffix is
+// null) into `temp`; replacingCommit flushes it to the disk, closes it and,
+// when `ok`, renames it over path and syncs the folder. On any failure the
+// temporary file is removed, the old file is untouched and *err (may be
+// null) holds the errno. Null / false on failure.
+FILE* replacingOpen(const char* path, const char* suffix, char* temp, size_t cap);
+bool replacingCommit(FILE* f, const char* temp, const char* path, bool ok, int* err);
+
 // Reads one blank-separated word whole, keeping at most cap - 1 characters.
 // Returns false at end of file; *tooLong (may be null) tells whether
 // characters were dropped. The settings and project files are read with it.

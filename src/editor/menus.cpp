@@ -248,13 +248,7 @@ void enterPassConditions() {
 
 bool leavePassConditions() {
   char text[PANEL_MESSAGE_LEN];
-  FILE* f = openFile("layerspc", e_pcname, "pss", "wb");
-  bool ok = f != nullptr;
-  if (f) {
-    ok = fwrite(passconditions, 1, passconditionsLen, f) == passconditionsLen;
-    ok = fclose(f) == 0 && ok;
-  }
-  if (!ok) {
+  if (!writePassConditions(e_pcname, passconditions, passconditionsLen)) {
     // The edits stay in the buffer and the mode stays on, so nothing is lost.
     printf("Sauvegarde des conditions de passage %s impossible: mode maintenu.\n", e_pcname);
     snprintf(text, sizeof text, "Sauvegarde de %.40s.pss impossible!", e_pcname);

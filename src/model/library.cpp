@@ -42,17 +42,9 @@ void defaultPassConditions(const char* chipset, SDL_Surface* s) {
     return;
   }
   memset(buf, 1, n);
-  f = openFile("layerspc", chipset, "pss", "wb");
-  if (f) {
-    bool ok = fwrite(buf, 1, n, f) == n;
-    ok = fclose(f) == 0 && ok;
-    if (!ok) {
-      // A short file would misstate the tileset: remove it so a later layer retries.
-      char path[FILE_PATH_LEN];
-      if (filePath(path, sizeof path, "layerspc", chipset, "pss")) remove(path);
-      printf("ERREUR: ecriture du fichier de passabilite %s impossible!\n", chipset);
-    }
-  }
+  // Written whole or not at all, so a later layer retries.
+  if (!writePassConditions(chipset, buf, n))
+    printf("ERREUR: ecriture du fichier de passabilite %s impossible!\n", chipset);
   free(buf);
 }
 
@@ -79,6 +71,21 @@ bool libraryTakes(const char* chipset) {
   return false;
 }
 }  // namespace
+
+bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n) {
+  char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
+  FILE* f = nullptr;
+  if (validName(chipset) && filePath(path, sizeof path, "layerspc", chipset, "pss"))
+    f = replacingOpen(path, ".tmp", temp, sizeof temp);
+  else
+    snprintf(path, sizeof path, "layerspc%s.pss", chipset ? chipset : "");
+  if (!f) {
+    printf("ERROR: can't load (wb) file: %s!\n", path);
+    return false;
+  }
+  printf("Loaded file(wb): %s!\n", path);
+  return replacingCommit(f, temp, path, n == 0 || fwrite(pass, 1, n, f) == n, nullptr);
+}
 
 TileCounts tilesetCounts(int w, int h) {
   if (w <= 0 || h <= 0) return {0, 0};

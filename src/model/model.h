@@ -4,6 +4,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <atomic>
 
@@ -101,6 +102,14 @@ struct TileCounts {
 };
 TileCounts tilesetCounts(int w, int h);
 TileCounts tilesetCountsOf(SDL_Surface* s);
+
+// The project file's text: ten "LABEL value" lines, `maps` its MAPS value
+// (0 for a new project, 1 once saved). False when a write fails.
+bool writeProjectStream(FILE* f, const Project& p, int maps);
+// Writes "<chipset>.pss" in "layerspc" whole (beside it, then renamed):
+// PASS_BYTES_PER_TILE bytes a tile. Logs like openFile; false (old file
+// kept) when it fails.
+bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n);
 
 // Map files.
 bool openMapi(int nmap, const char* smap);    // false: the slot stays null

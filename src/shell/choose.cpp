@@ -13,9 +13,7 @@
 #include "toolkit/widgets.h"
 
 namespace {
-const char kTemplate[] =
-    "NAME %s\nCRC 777\nMAPINDEX 0\nMAPS 0\nCURRENTMAP 0\nCURRENTLAYER 0\n"
-    "CURRENTELEMENT 0\nELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n";
+const uint32_t kNewProjectCrc = 777;
 const char* const kSubFolders[] = {"layerspc", "maps", "models"};
 const int kNameLimit = 64;
 const int kTurnDelayMs = 10;
@@ -101,7 +99,13 @@ bool createProject() {
   memcpy(projectPath, folder, sizeof projectPath);
   FILE* pf = ok ? openFile("?", PROJECT_FILE_NAME, PROJECT_FILE_EXT, "w+") : nullptr;
   if (pf) {
-    ok = fprintf(pf, kTemplate, newproject) > 0;
+    // A new project names no map yet; its first map is map0.
+    Project fresh;
+    snprintf(fresh.name, sizeof fresh.name, "%s", newproject);
+    fresh.crc = kNewProjectCrc;
+    snprintf(fresh.currentMenu, sizeof fresh.currentMenu, "main");
+    snprintf(fresh.workingMap, sizeof fresh.workingMap, "map0");
+    ok = writeProjectStream(pf, fresh, 0);
     if (fclose(pf) != 0) ok = false;
   } else {
     ok = false;

@@ -93,31 +93,17 @@ bool saveProjectFile() {
   // disk or a crash never leaves a truncated project file.
   char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
   FILE* f = nullptr;
-  if (filePath(path, sizeof path, osRep, PROJECT_FILE_NAME, PROJECT_FILE_EXT)) {
-    snprintf(temp, sizeof temp, "%s.tmp", path);
-    f = fopen(temp, "w");
-  }
+  if (filePath(path, sizeof path, osRep, PROJECT_FILE_NAME, PROJECT_FILE_EXT))
+    f = replacingOpen(path, ".tmp", temp, sizeof temp);
   if (!f) {
     printf("ERROR: can't load (w+) file: %s%s!\n", projectPath, PROJECT_FILE);
     return false;
   }
   printf("Loaded file(w+): %s!\n", path);
   printf("Saving project %s...\n", projectPath);
-  fprintf(f, "NAME %s\n", project.name);
-  fprintf(f, "CRC %ld\n", (long)project.crc);
-  fprintf(f, "MAPINDEX %d\n", project.mapIndex);
-  fprintf(f, "MAPS %d\n", 1);
-  fprintf(f, "CURRENTMAP %ld\n", (long)project.currentMap);
-  fprintf(f, "CURRENTLAYER %d\n", project.currentLayer);
-  fprintf(f, "CURRENTELEMENT %ld\n", (long)project.currentElement);
-  fprintf(f, "ELEMENTINDEX %d\n", project.elementIndex);
-  fprintf(f, "CURRENTMENU %s\n", project.currentMenu);
-  fprintf(f, "WORKINGMAP %s\n", project.workingMap);
-  bool ok = fflush(f) == 0 && fsync(fileno(f)) == 0;
-  ok = fclose(f) == 0 && ok;
-  ok = ok && rename(temp, path) == 0;
+  // The file names one map, the working one, whatever the open-map list holds.
+  bool ok = replacingCommit(f, temp, path, writeProjectStream(f, project, 1), nullptr);
   if (!ok) {
-    remove(temp);
     printf("ERREUR: ecriture du fichier projet impossible, ancien fichier conserve!\n");
   }
   return ok;
