@@ -193,7 +193,7 @@ void actionSendEarly(int i, unsigned gen, const char* header, const char* body) 
         return;
       }
     }
-    SDL_Delay(POLL_MS);
+    coreSleepMs(POLL_MS);
   }
   printf("Action %s non envoyee sur le tunnel %d.\n", header, i);
 }
@@ -218,7 +218,7 @@ void flushEarly(int i, unsigned gen, int ms) {
       for (const SendJob& j : q->jobs) left = left || j.early;
       if (!left) return;
     }
-    SDL_Delay(POLL_MS);
+    coreSleepMs(POLL_MS);
   }
 }
 
