@@ -322,7 +322,3 @@ void action_silentopen(const char* map) {
   if (net && body(corps, sizeof corps, "SILENTOPEN", "%s", map)) actionSend("SILENTOPEN", corps);
 }
 
-void action_silentclose(const char* map) {
-  char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "SLIENTCLOSE", "%s", map)) actionSend("SLIENTCLOSE", corps);
-}

@@ -25,7 +25,6 @@ std::mutex peersLock;
 namespace {
 std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
-std::atomic<int> boundPort{0};
 std::mutex queueLock;
 std::deque<NetEvent> queue;
 int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
@@ -108,7 +107,6 @@ void startServer() {
     stop = true;
     return;
   }
-  boundPort = bound;
   serverSocket = ls;
   serverThread = threadStart(server, nullptr);
 }
@@ -221,7 +219,6 @@ int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
 }
 }  // namespace
 
-int netListeningPort() { return boundPort; }
 
 bool netQueue(NetEvent e) {
   std::lock_guard<std::mutex> g(queueLock);
