@@ -98,8 +98,8 @@ bool loadSet(const std::string& name, const std::string& outDir, OutTileset* t, 
   }
   t->w = t->s->w;
   t->h = t->s->h;
-  t->columns = t->w / TILED_TILE;
-  t->count = t->columns * (t->h / TILED_TILE);
+  t->columns = t->w / TILE;
+  t->count = (int)tilesetCounts(t->w, t->h).tiles;
   Uint8 r, g, b;
   SDL_GetRGB(getpixel(t->s, 0, 0), t->s->format, &r, &g, &b);
   t->trans = (unsigned)r << 16 | (unsigned)g << 8 | b;

@@ -112,7 +112,7 @@ void applyRect(NeededImage* im, const InRect& r) {
 
 bool checkMap(const InMap& m, std::string* error) {
   if (m.orientation != "orthogonal") return fail(error, "orientation '" + m.orientation + "' (only orthogonal maps)");
-  if (m.tileW != TILED_TILE || m.tileH != TILED_TILE)
+  if (m.tileW != TILE || m.tileH != TILE)
     return fail(error, "tiles of " + std::to_string(m.tileW) + "x" + std::to_string(m.tileH) + " pixels (only 16x16)");
   if (m.infinite) return fail(error, "infinite map");
   if (m.w <= 0 || m.h <= 0 || (unsigned long long)m.w * (unsigned long long)m.h > (unsigned long long)MAX_LAYER_CELLS)
@@ -129,7 +129,7 @@ bool planSets(const InMap& m, Plan* p, std::string* error) {
     std::string what = "tileset '" + t->name + "'";
     if (t->firstgid == 0) return fail(error, what + " has no firstgid");
     if (t->image.empty()) return fail(error, what + " is a collection of images");
-    if (t->tileW != TILED_TILE || t->tileH != TILED_TILE)
+    if (t->tileW != TILE || t->tileH != TILE)
       return fail(error, what + " has tiles of " + std::to_string(t->tileW) + "x" + std::to_string(t->tileH) + " pixels (only 16x16)");
     if (t->margin || t->spacing) return fail(error, what + " has a margin or spacing");
     int index;
@@ -146,7 +146,7 @@ bool findTile(const Plan& p, uint32_t gid, int* set, int32_t* element) {
     if (p.sets[i]->firstgid > gid) continue;
     const NeededImage& im = p.images[p.setImage[i]];
     uint32_t n = gid - p.sets[i]->firstgid;
-    if (n >= (uint32_t)((im.w / TILED_TILE) * (im.h / TILED_TILE))) return false;
+    if (n >= (uint32_t)((im.w / TILE) * (im.h / TILE))) return false;
     *set = i;
     *element = (int32_t)n;
     return true;
