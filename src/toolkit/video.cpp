@@ -36,10 +36,10 @@ std::vector<OpenFont> openFonts;  // oldest first
 
 TTF_Font* labelFont(int size, int style) {
   char path[FILE_PATH_LEN];
-  if (!imagePath(path, sizeof path, "", "STONE.TTF")) return nullptr;
+  if (!imagePath(path, sizeof path, "", FONT_FILE)) return nullptr;
   for (const OpenFont& f : openFonts)
     if (f.size == size && f.style == style && strcmp(f.path, path) == 0) return f.font;
-  TTF_Font* font = openFont("", "STONE.TTF", size);
+  TTF_Font* font = openFont("", FONT_FILE, size);
   if (!font) return nullptr;  // not cached: a font put in place later is found
   TTF_SetFontStyle(font, style);
   if (openFonts.size() == kMaxOpenFonts) {
