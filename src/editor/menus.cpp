@@ -242,7 +242,7 @@ void enterPassConditions() {
       printf("Fichier de passabilite %s plus court que le tileset.\n", l->layerGFX);
     closeFile(f);
   }
-  printf("pcok\n");
+  logMarker("pcok");
   setMenu("map");
 }
 

@@ -62,9 +62,10 @@ bool copyDefaultTileset(FILE* in) {
   return ok;
 }
 
-// The field's limit, then the check every name that becomes a file name passes.
+// The field's limit, then the check every name that becomes a file name
+// passes ("." names a folder that exists, refused below).
 bool validProjectName(const char* name) {
-  return strlen(name) <= (size_t)kNameLimit && strcmp(name, ".") != 0 && validName(name);
+  return strlen(name) <= (size_t)kNameLimit && validName(name);
 }
 
 }  // namespace
