@@ -307,7 +307,9 @@ void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
 // Narrow (SSE2, four pixels a vector) or Wide (AVX2, eight; its byte
 // unpacking and packing work within each 128-bit half, so pixel order is
 // kept). Wide's operations are built for AVX2 only and inlined into the AVX2
-// drawing function (drawRowsWide), never run on other processors.
+// drawing function (drawRowsWide, by GCC's `flatten`), never run on other
+// processors. Clang refuses 256-bit vectors through the shared body's
+// functions, so its builds (the fuzzers) draw with Narrow only.
 struct Narrow {
   typedef __m128i V;
   static const int kPixels = 4;
@@ -331,7 +333,7 @@ struct Narrow {
   static V alpha16(V a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
 };
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 // Wide's vectors pass between functions built for AVX2 only.
 #pragma GCC diagnostic ignored "-Wpsabi"
 struct Wide {
@@ -414,7 +416,7 @@ inline void alphaRowOf(Uint32* d, const Uint32* s) {
 }
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 bool processorHasAvx2() {
   __builtin_cpu_init();  // may run before the library's own start-up code
   return __builtin_cpu_supports("avx2");
@@ -460,7 +462,7 @@ inline void drawRows(const TileCache* c, int n, Uint32* d, int pitch, int x0, in
 
 // The same code built for AVX2 processors, with every call inlined: a row of
 // 16 pixels is two vectors.
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target("avx2"), flatten))
 #endif
 void drawRowsWide(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
