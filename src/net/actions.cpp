@@ -147,11 +147,6 @@ bool body(char* out, size_t cap, const char* header, const char* fmt, ...) {
   return false;
 }
 
-pMap mapInSlot(long map) {
-  if (!project.listeMaps || map < 0 || map >= project.nbreMaps) return nullptr;
-  return project.listeMaps[map];
-}
-
 // Adds one job to slot i's queue (peersLock held); false when it is full.
 bool enqueue(int i, const SendJob& job) {
   SendQueue* q = peers[i].out;
@@ -325,7 +320,7 @@ void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsig
 }
 
 void action_addLayer(long map, const char* chipset, bool bg) {
-  pMap m = mapInSlot(map);
+  pMap m = openMapAt(map);
   if (!m) {
     printf("action_addLayer(%ld) refuse: map absente!\n", map);
     return;
@@ -349,7 +344,7 @@ void action_addLayer(long map, const char* chipset, bool bg) {
 void action_deleteLayer(long map, long l) {
   char corps[BODY_LEN];
   if (net && body(corps, sizeof corps, "DELETELAYER", "%ld %ld", map, l)) actionSend("DELETELAYER", corps);
-  pMap m = mapInSlot(map);
+  pMap m = openMapAt(map);
   if (m)
     deleteLayer(m, l);
   else
@@ -392,7 +387,3 @@ void action_silentopen(const char* map) {
   if (net && body(corps, sizeof corps, "SILENTOPEN", "%s", map)) actionSend("SILENTOPEN", corps);
 }
 
-void action_silentclose(const char* map) {
-  char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "SLIENTCLOSE", "%s", map)) actionSend("SLIENTCLOSE", corps);
-}

@@ -41,8 +41,6 @@ extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 // the local address the listening socket binds (0: any).
 extern int netPort;
 extern uint32_t netListenHost;  // network byte order
-// The port actually bound (differs from netPort when netPort is 0).
-int netListeningPort();
 
 // One connection slot ("tunnel"): the peer's inbound and outbound
 // connections share the index.
@@ -106,7 +104,6 @@ void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 void action_sendMapSysname(const char* filename, const char* sysname);
 void action_sendPC(const char* chipset);
 void action_silentopen(const char* map);
-void action_silentclose(const char* map);
 
 // Queues one action for every connected peer, in order; returns at once.
 void actionSend(const char* header, const char* corps);

@@ -64,8 +64,6 @@ struct SendQueue {
 bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS);
 bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs = STALL_MS,
              const std::atomic<bool>* quit = nullptr);
-int gSend(int s, const char* buffer, int size);  // size, or 0
-int gRecv(int s, char* buffer, int size);        // size, or 0
 int netListen(uint32_t host, int port, int* bound);
 int netAccept(int listener, int waitMs, uint32_t* host, uint16_t* port);
 int netConnect(uint32_t host, int port, int timeoutMs);

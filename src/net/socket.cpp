@@ -91,16 +91,6 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
   return true;
 }
 
-int gSend(int s, const char* buffer, int size) {
-  if (stop || size < 0) return 0;
-  return sendAll(s, buffer, (size_t)size) ? size : 0;
-}
-
-int gRecv(int s, char* buffer, int size) {
-  if (stop || size < 0) return 0;
-  return recvAll(s, buffer, (size_t)size, STALL_MS) ? size : 0;
-}
-
 int netListen(uint32_t host, int port, int* bound) {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;

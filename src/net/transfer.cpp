@@ -69,7 +69,7 @@ bool writeReplace(const char* rep, const char* name, const char* ext,
 bool diskRoom(long long bytes) {
   // The project's folder: the one holding "layers".
   char path[FILE_PATH_LEN];
-  if (!filePath(path, sizeof path, "layers", "x", "png")) return true;
+  if (!filePath(path, sizeof path, LAYERS_DIR, "x", IMAGE_EXT)) return true;
   char* cut = strrchr(path, '/');
   if (cut) *cut = 0;
   struct statvfs v;
@@ -84,7 +84,7 @@ bool diskRoom(long long bytes) {
 
 bool tilesetPresent(const char* chipset) {
   if (!validName(chipset)) return false;
-  FILE* f = openFile("layers", chipset, "png", "rb");
+  FILE* f = openFile(LAYERS_DIR, chipset, IMAGE_EXT, "rb");
   if (f) closeFile(f);
   return f != nullptr;
 }
@@ -105,7 +105,7 @@ std::vector<unsigned char> passConditionsOf(const char* chipset) {
     return pass;
   }
   pass.assign((size_t)n, 1);  // missing bytes stay passable
-  FILE* f = openFile("layerspc", chipset, "pss", "rb");
+  FILE* f = openFile(PASS_DIR, chipset, PASS_EXT, "rb");
   if (f) {
     size_t got = fread(pass.data(), 1, pass.size(), f);
     if (got < pass.size())
@@ -129,7 +129,7 @@ bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& 
   answer[REPLY_BLOCK - 1] = 0;
   if (strcmp(answer, "SENDIT") != 0) return true;  // anything else means "LEFTME"
   printf("envoi de %s...\n", chipset);
-  FILE* f = openFile("layers", chipset, "png", "rb");
+  FILE* f = openFile(LAYERS_DIR, chipset, IMAGE_EXT, "rb");
   long size = 0;
   if (f && fseek(f, 0, SEEK_END) == 0) size = ftell(f);
   if (size < 0) size = 0;
@@ -175,15 +175,15 @@ bool receiveTileset(int s, const char* corps) {
   }
   printf("addlayer %s...\n", name);
   if (!validName(name)) return reply(s, "LEFTME");
-  FILE* f = openFile("layers", name, "png", "r+");
+  FILE* f = openFile(LAYERS_DIR, name, IMAGE_EXT, "r+");
   if (f) {
     printf("LayerGFX %s déjà present, envoi inutile.\n", name);
     closeFile(f);
     return reply(s, "LEFTME");
   }
   char part[32];
-  partExtension(part, sizeof part, "png");
-  FILE* out = openFile("layers", name, part, "wb");
+  partExtension(part, sizeof part, IMAGE_EXT);
+  FILE* out = openFile(LAYERS_DIR, name, part, "wb");
   if (!out) {
     printf("Tileset %s impossible a creer: envoi refuse.\n", name);
     return reply(s, "LEFTME");
@@ -208,11 +208,11 @@ bool receiveTileset(int s, const char* corps) {
   }
   written = fclose(out) == 0 && written;
   bool image = false;
-  if (ok && written && total > 0 && putInPlace("layers", name, "png", part)) {
+  if (ok && written && total > 0 && putInPlace(LAYERS_DIR, name, IMAGE_EXT, part)) {
     image = true;
     printf("LayerGFX %s recu!\n", name);
   } else {
-    removePart("layers", name, part);
+    removePart(LAYERS_DIR, name, part);
     if (ok) printf("Tileset %s non recu (vide ou ecriture impossible).\n", name);
   }
   if (!ok) return false;
@@ -226,7 +226,7 @@ bool receiveTileset(int s, const char* corps) {
            need < 0 ? 0L : need);
     return true;
   }
-  if (diskRoom((long long)pass.size()) && writeReplace("layerspc", name, "pss", pass))
+  if (diskRoom((long long)pass.size()) && writeReplace(PASS_DIR, name, PASS_EXT, pass))
     printf("Transfert du pss %s termine!\n", name);
   else
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", name);
@@ -249,7 +249,7 @@ bool receivePC(int s, const char* corps) {
            need < 0 ? 0L : need);
     return true;
   }
-  if (!diskRoom(n) || !writeReplace("layerspc", word.data(), "pss", pass))
+  if (!diskRoom(n) || !writeReplace(PASS_DIR, word.data(), PASS_EXT, pass))
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", word.data());
   return true;
 }

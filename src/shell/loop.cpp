@@ -117,7 +117,7 @@ void stopNow() {
 
 int exitSequence() {
   int failedMaps = closeAllMaps();
-  FILE* f = openFile(USER_FILES, "recent", "txt", "w+");
+  FILE* f = openFile(USER_FILES, RECENT_NAME, RECENT_EXT, "w+");
   if (f) {
     fputs(recent, f);
     closeFile(f);

@@ -36,10 +36,10 @@ std::vector<OpenFont> openFonts;  // oldest first
 
 TTF_Font* labelFont(int size, int style) {
   char path[FILE_PATH_LEN];
-  if (!imagePath(path, sizeof path, "", "STONE.TTF")) return nullptr;
+  if (!imagePath(path, sizeof path, "", FONT_FILE)) return nullptr;
   for (const OpenFont& f : openFonts)
     if (f.size == size && f.style == style && strcmp(f.path, path) == 0) return f.font;
-  TTF_Font* font = openFont("", "STONE.TTF", size);
+  TTF_Font* font = openFont("", FONT_FILE, size);
   if (!font) return nullptr;  // not cached: a font put in place later is found
   TTF_SetFontStyle(font, style);
   if (openFonts.size() == kMaxOpenFonts) {
@@ -104,45 +104,47 @@ int fontStyle(const char* style) {
 }
 }  // namespace
 
-const char* arrow[37] = {
-    "    32    32        3            1",
-    "X c #000000",
-    ". c #ffffff",
-    "  c None",
-    "X                               ",
-    "XX                              ",
-    "X.X                             ",
-    "X..X                            ",
-    "X...X                           ",
-    "X....X                          ",
-    "X.....X                         ",
-    "X......X                        ",
-    "X.......X                       ",
-    "X........X                      ",
-    "X.....XXXXX                     ",
-    "X..X..X                         ",
-    "X.X X..X                        ",
-    "XX  X..X                        ",
-    "X    X..X                       ",
-    "     X..X                       ",
-    "      X..X                      ",
-    "      X..X                      ",
-    "       XX                       ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "0,0",
+namespace {
+// The arrow pointer, 32 x 32 from its hot spot at the top-left corner: 'X'
+// black, '.' white, anything else transparent; rows and columns not given
+// are transparent.
+const char* const kArrow[] = {
+    "X",
+    "XX",
+    "X.X",
+    "X..X",
+    "X...X",
+    "X....X",
+    "X.....X",
+    "X......X",
+    "X.......X",
+    "X........X",
+    "X.....XXXXX",
+    "X..X..X",
+    "X.X X..X",
+    "XX  X..X",
+    "X    X..X",
+    "     X..X",
+    "      X..X",
+    "      X..X",
+    "       XX",
 };
+const int kCursorSide = 32;
+
+SDL_Cursor* makeCursor(const char* const* rows, int count) {
+  Uint8 data[kCursorSide * kCursorSide / 8] = {0};
+  Uint8 mask[kCursorSide * kCursorSide / 8] = {0};
+  for (int row = 0; row < count && row < kCursorSide; ++row) {
+    for (int col = 0; col < kCursorSide && rows[row][col]; ++col) {
+      int byte = (row * kCursorSide + col) / 8;
+      Uint8 bit = (Uint8)(0x80 >> (col % 8));
+      if (rows[row][col] == 'X') data[byte] |= bit;
+      if (rows[row][col] == 'X' || rows[row][col] == '.') mask[byte] |= bit;
+    }
+  }
+  return SDL_CreateCursor(data, mask, kCursorSide, kCursorSide, 0, 0);
+}
+}  // namespace
 
 void videoInit() {
   Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
@@ -155,38 +157,9 @@ void videoInit() {
     *im.global = im.keyed ? loadImageT("", im.file) : loadImage("", im.file);
 }
 
-SDL_Cursor* init_system_cursor(const char* image[]) {
-  const int kHeaderRows = 4, kSize = 32;
-  Uint8 data[4 * 32] = {0};
-  Uint8 mask[4 * 32] = {0};
-  int i = -1;
-  for (int row = 0; row < kSize; ++row) {
-    const char* line = image[kHeaderRows + row];
-    size_t len = strlen(line);
-    for (int col = 0; col < kSize; ++col) {
-      if (col % 8) {
-        data[i] <<= 1;
-        mask[i] <<= 1;
-      } else {
-        ++i;
-      }
-      char c = (size_t)col < len ? line[col] : ' ';
-      if (c == 'X') {
-        data[i] |= 0x01;
-        mask[i] |= 0x01;
-      } else if (c == '.') {
-        mask[i] |= 0x01;
-      }
-    }
-  }
-  int hotX = 0, hotY = 0;
-  sscanf(image[kHeaderRows + kSize], "%d,%d", &hotX, &hotY);
-  return SDL_CreateCursor(data, mask, kSize, kSize, hotX, hotY);
-}
-
 void initCursor() {
   SDL_ShowCursor(SDL_ENABLE);
-  SDL_Cursor* c = init_system_cursor(arrow);
+  SDL_Cursor* c = makeCursor(kArrow, (int)(sizeof kArrow / sizeof kArrow[0]));
   if (c) SDL_SetCursor(c);
 }
 
