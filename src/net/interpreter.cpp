@@ -10,6 +10,7 @@
 
 #include "model/model.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "toolkit/files.h"
 
 namespace {
@@ -145,6 +146,7 @@ void releasePeerMap(int i) {
 }
 
 void readActions(const char* header, const char* corps, int i) {
+  if (i >= 0 && i < MAX_PEERS && syncAction(header, corps, i)) return;  // logs on its own
   printf("Action reseau: %s,%s!\n", header, corps);
   if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
   Words w(2);
@@ -156,7 +158,8 @@ void readActions(const char* header, const char* corps, int i) {
     if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || !fitsInt(v[3]))
       return ignored(header, "valeurs hors limites");
     int m = openMapNamed(header, w[0]);
-    if (m >= 0) setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
+    if (m >= 0 && !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[1], v[2], (int)v[3], false))
+      setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
   } else if (strcmp(header, "ADDLAYER") == 0) {
     if (sscanf(corps, "%s %s %d", w[0], w[1], &d[0]) != 3) return ignored(header, "corps mal forme");
     int m = openMapNamed(header, w[0]);
@@ -186,14 +189,18 @@ void readActions(const char* header, const char* corps, int i) {
       return ignored(header, "corps mal forme");
     if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0 || !fitsInt(v[5]))
       return ignored(header, "valeurs hors limites");
-    if (openMapNamed(header, w[0]) >= 0)
+    if (openMapNamed(header, w[0]) >= 0 &&
+        !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[3], v[4], (int)v[5], true))
       setElementSquare(w[0], (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (unsigned long)v[3],
                        (unsigned long)v[4], (int)v[5]);
   } else if (strcmp(header, "SENDMAPSYSNAME") == 0) {
     renameAction(corps);
   } else if (strcmp(header, "EXTENSIONS") == 0) {
     unsigned bits = parseExtensions(corps);
-    std::lock_guard<std::mutex> g(peersLock);
-    peers[i].extensions = bits;
+    {
+      std::lock_guard<std::mutex> g(peersLock);
+      peers[i].extensions = bits;
+    }
+    syncPeerAnnounced(i);
   }
 }

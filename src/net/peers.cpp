@@ -14,6 +14,7 @@
 
 #include "model/model.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "shell/project.h"
 #include "shell/shell.h"
 
@@ -307,6 +308,7 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientPending = false;
     peers[i].clientReady = true;
+    peers[i].joinedThere = repeat;
     startSender(i);
     announceExtensions(i);  // the first action on this connection
   }
@@ -420,7 +422,8 @@ int littleServer(void* arg) {
     }
     if (strcmp(command, "DISCONNECT!") == 0) break;
     bool ok = true;
-    if (strcmp(command, "ADDLAYER") == 0) ok = receiveTileset(s, body.data());
+    if (strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0)
+      ok = receiveTileset(s, body.data());
     if (strcmp(command, "SENDPC") == 0) ok = receivePC(s, body.data());
     if (!ok) {
       if (stop || disco) return 0;
@@ -580,6 +583,7 @@ void netReset() {
 // Applies the queue in arrival order, for at most PUMP_BUDGET_MS, so a flood
 // of received work never holds a frame up; the rest waits for the next call.
 void netPump() {
+  syncTick();
   long long deadline = nowMs() + PUMP_BUDGET_MS;
   for (;;) {
     NetEvent e;
