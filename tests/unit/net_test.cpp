@@ -635,9 +635,9 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   EXPECT_TRUE(refreshMenu);
   action_SetElementAbsolute("map0", 0, 1, 1, 6);
   // The first action on the connection announces this editor's extensions.
-  EXPECT_EQ(readHeader(back), "EXTENSIONS 1");
-  ASSERT_TRUE(readBlock(back, name, 1));
-  EXPECT_EQ(name[0], 0);
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 5");
+  ASSERT_TRUE(readBlock(back, name, 5));
+  EXPECT_STREQ(name, "SYNC");
   EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
   char body[13];
   ASSERT_TRUE(readBlock(back, body, 13));
