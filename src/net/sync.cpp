@@ -492,7 +492,7 @@ bool syncAction(const char* header, const char* corps, int slot) {
   else if (strcmp(header, "SYNCWANT") == 0)
     onWant(slot, corps);
   else if (strcmp(header, "SYNCTILESET") == 0)
-    printf("Synchro: tileset %s pret.\n", corps);  // the transfer ran with the action
+    printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
   refreshMenu = true;
   return true;
 }
