@@ -452,12 +452,12 @@ void recordStamp(StampTable& t, const StampRect& r) {
   auto at = t.rects.end();
   while (at != t.rects.begin() && r.s < (at - 1)->s) --at;
   t.rects.insert(at, r);
-  if (t.rects.size() > STAMP_RECTS_MAX) t.rects.erase(t.rects.begin());
+  if (t.rects.size() > STAMP_RECTS_MAX) t.rects.pop_front();
 }
 
 size_t syncStampBytes() {
   size_t n = 0;
-  for (const auto& e : stamps) n += e.second.rects.capacity() * sizeof(StampRect) + e.first.capacity();
+  for (const auto& e : stamps) n += e.second.rects.size() * sizeof(StampRect) + e.first.capacity();
   return n + journal.capacity() * sizeof(Journaled);
 }
 

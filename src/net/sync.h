@@ -14,6 +14,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,9 @@ struct StampRect {
   uint32_t x1, y1, x2, y2;
 };
 struct StampTable {
-  std::vector<StampRect> rects;
+  std::deque<StampRect> rects;  // dropped from the front in O(1)
 };
-enum { STAMP_RECTS_MAX = 16384 };
+enum { STAMP_RECTS_MAX = 4096 };  // 160 KiB a map; a lookup walks at most this many
 // Rectangles of `t` on that layer newer than s that overlap [x1,x2]x[y1,y2].
 std::vector<StampRect> newerOverlaps(const StampTable& t, const StampRect& r);
 void recordStamp(StampTable& t, const StampRect& r);
