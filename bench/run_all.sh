@@ -16,6 +16,8 @@ name=mapfile; run "map save and load" "$build/bench/mapfile_bench"
 name=frame;   run "frame pacing" "$build/bench/frame_bench"
 name=startup; run "start-up" "$build/bench/startup_bench" "$build/app" "$here/../examples/demo"
 name=net;     run "network" bash "$here/net_bench.sh" "$build"
+name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
+name=sync;    run "join sync" bash "$here/sync_bench.sh" "$build"
 
 row() { printf '| %-46s | %-22s | %-30s | %-6s |\n' "$1" "$2" "$3" "$4"; }
 echo
@@ -47,5 +49,14 @@ sed -n 's/^start-up (median of [0-9]*): editor \([0-9.]*\) ms, bare SDL window \
 sed -n 's/^fps *\([0-9]*\): mean frame period *\([0-9.]*\) ms.*/\1 \2/p' frame.txt |
   while read -r f p; do row "frame period at $f fps" "$p ms" "1000/fps + 1 = $((1000 / f + 1)) ms" \
     "$(awk -v a="$p" -v b="$((1000 / f + 1))" 'BEGIN {printf "%.2f", a / b}')"; done
+sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\) bytes sent.*/\1|\2|\3/p' sync.txt |
+  while IFS='|' read -r what t b; do row "join sync 16 MiB, $what" "$t ms, $b bytes" "goal 1000 ms" \
+    "$(awk -v a="$t" 'BEGIN {printf "%.2f", a / 1000}')"; done
+sed -n 's/^pen edit sent: stamping peer \([0-9]*\) ns *base peer \([0-9]*\) ns.*/\1 \2/p' synclocal.txt |
+  while read -r a b; do row "pen edit sent, stamping peer" "$a ns" "base peer $b ns" \
+    "$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", a / b}')"; done
+sed -n 's/^pen edit received: stamped \([0-9]*\) ns *unstamped \([0-9]*\) ns.*/\1 \2/p' synclocal.txt |
+  while read -r a b; do row "pen edit received, stamped" "$a ns" "unstamped $b ns" \
+    "$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", a / b}')"; done
 echo
 echo "Full outputs: $out"
