@@ -27,7 +27,7 @@ const Uint32 QUIET_MS = 1000;            // no edit for this long: digests are c
 const size_t LIST_BODY_MAX = 30000;      // a "SYNCLIST" body, within the receive limit
 const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 characters
 const size_t SYNC_MAP_MAX = (size_t)1 << 30;  // largest map taken (1 GiB of file)
-const size_t LIST_MAX = 100000;          // maps a peer may announce
+const size_t LIST_MAX = 10000;           // maps a peer may announce
 const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's queue is below this
 const size_t JOURNAL_MAX = 65536;        // own writes kept while a copy is on its way
 const size_t INFLATE_STEP = 1 << 16;
@@ -54,6 +54,8 @@ struct PeerSync {
   Stamp pending;
   std::string repairing;  // a map asked for after a check
   bool listPending = false;  // our list went out, theirs is still to come
+  uint64_t theirSite = 0;    // from their list
+  bool theirJoined = false;  // they joined us
   int awaiting = 0;          // maps the peer is to send after the lists
   Uint32 lastData = 0;
 };
@@ -107,13 +109,8 @@ void abortIncoming(Incoming& in, const char* why) {
   in = Incoming();
 }
 
-// The slot's state, fresh when the slot changed hands since it was used.
-PeerSync& stateOf(int slot) {
-  unsigned gen;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    gen = peers[slot].gen;
-  }
+// The slot's state, fresh when the slot changed hands (gen) since it was used.
+PeerSync& freshen(int slot, unsigned gen) {
   PeerSync& st = slots[slot];
   if (st.gen != gen) {
     abortIncoming(st.in, "editeur parti");
@@ -121,6 +118,15 @@ PeerSync& stateOf(int slot) {
     st.gen = gen;
   }
   return st;
+}
+
+PeerSync& stateOf(int slot) {
+  unsigned gen;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    gen = peers[slot].gen;
+  }
+  return freshen(slot, gen);
 }
 
 bool busy() {
@@ -131,8 +137,16 @@ bool busy() {
   return false;
 }
 
+bool joinedPeer(int slot) {
+  std::lock_guard<std::mutex> g(peersLock);
+  return peers[slot].joinedThere;
+}
+
+// "SYNCLIST last site joined (digest name)...": parts of LIST_BODY_MAX.
 void sendList(int slot) {
   std::vector<std::string> names = projectMapNames();
+  char head[64];
+  snprintf(head, sizeof head, " %" PRIu64 " %d", siteId(), joinedPeer(slot) ? 1 : 0);
   std::string body = "";
   size_t sent = 0;
   for (size_t k = 0; k <= names.size(); k++) {
@@ -146,7 +160,7 @@ void sendList(int slot) {
       sent++;
     }
     if (last || body.size() + entry.size() > LIST_BODY_MAX) {
-      std::string out = (last ? "1" : "0") + body;
+      std::string out = (last ? "1" : "0") + std::string(head) + body;
       actionSendToPeer(slot, "SYNCLIST", out.c_str());
       body.clear();
     }
@@ -164,11 +178,9 @@ const MapDigest* theirDigest(const PeerSync& st, const std::string& name) {
 // Both lists are known: the reference sends what differs or what the joiner
 // lacks; the joiner sends only what the reference lacks.
 void decide(int slot, PeerSync& st) {
-  bool joiner;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    joiner = peers[slot].joinedThere;
-  }
+  bool joiner = joinedPeer(slot);
+  // Two joins that crossed (or none): the lower site is the reference.
+  if (joiner == st.theirJoined) joiner = siteId() > st.theirSite;
   int give = 0, take = 0;
   std::vector<std::string> mine = projectMapNames();
   for (const std::string& n : mine) {
@@ -199,8 +211,13 @@ void onList(int slot, const char* corps) {
   bool last = *p == '1';
   if (*p != '0' && *p != '1') return;
   p++;
+  unsigned long long theirSite = 0;
+  int joined = 0, used = 0;
+  if (sscanf(p, " %llu %d%n", &theirSite, &joined, &used) != 2) return;
+  p += used;
+  st.theirSite = theirSite;
+  st.theirJoined = joined != 0;
   char hex[DIGEST_HEX + 2], name[NAME_WORD];
-  int used = 0;
   while (sscanf(p, " %33s %255s%n", hex, name, &used) == 2) {
     p += used;
     MapDigest d;
@@ -467,6 +484,7 @@ void syncPeerAnnounced(int slot) {
   abortIncoming(st.in, "nouvelle synchro");
   st.theirs.clear();
   st.listPending = true;
+  st.lastData = SDL_GetTicks();
   sendList(slot);
 }
 
@@ -563,23 +581,37 @@ bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_
 }
 
 void syncTick() {
-  int n = syncPeers();
-  if (!busy()) journal.clear();
-  // One map a turn, to the first peer owed one whose queue has room.
-  for (int i = 0; i < MAX_PEERS && n; i++) {
-    if (!syncPeer(i)) continue;
-    PeerSync& st = stateOf(i);
-    if (st.awaiting > 0 && !st.in.active && SDL_GetTicks() - st.lastData > AWAIT_MS) {
-      printf("Synchro: %d maps promises par %s jamais arrivees.\n", st.awaiting, nameOf(i).c_str());
-      st.awaiting = 0;
+  unsigned gens[MAX_PEERS];
+  bool sync[MAX_PEERS];
+  int n = 0;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) {
+      gens[i] = peers[i].gen;
+      sync[i] = peers[i].clientReady && (peers[i].extensions & EXT_SYNC);
+      n += sync[i];
     }
-    if (st.toSend.empty() || sendQueuedFor(i) >= SEND_ROOM) continue;
+  }
+  // One map a turn, to the first peer owed one whose queue has room. The
+  // state of a slot that changed hands is dropped first.
+  bool sentOne = false;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    PeerSync& st = freshen(i, gens[i]);
+    if (!sync[i]) continue;
+    bool late = SDL_GetTicks() - st.lastData > AWAIT_MS && !st.in.active;
+    if ((st.awaiting > 0 || st.listPending) && late) {
+      printf("Synchro: %s n'a pas tout envoye (%d maps promises).\n", nameOf(i).c_str(), st.awaiting);
+      st.awaiting = 0;
+      st.listPending = false;
+    }
+    if (sentOne || st.toSend.empty() || sendQueuedFor(i) >= SEND_ROOM) continue;
+    sentOne = true;
     std::string name = st.toSend.front();
     st.toSend.pop_front();
     sendMap(i, name);
     refreshMenu = true;
-    break;
   }
+  if (!busy()) journal.clear();
   if (n && !checked && SDL_GetTicks() - lastActivity >= QUIET_MS && !busy()) {
     checked = true;
     stamps.clear();  // every write of the last second has arrived: nothing left to order
@@ -591,7 +623,7 @@ void syncTick() {
       modelUnlock();
     }
     for (int i = 0; i < MAX_PEERS; i++)
-      if (syncPeer(i))
+      if (sync[i])
         for (const std::string& name : open) sendCheck(i, name.c_str());
   }
   char now[sizeof shownStatus];
@@ -603,10 +635,15 @@ void syncTick() {
 }
 
 void syncStatus(char* out, size_t cap) {
+  bool sync[MAX_PEERS];
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) sync[i] = peers[i].clientReady && (peers[i].extensions & EXT_SYNC);
+  }
   int n = 0;
   out[0] = 0;
   for (int i = 0; i < MAX_PEERS; i++) {
-    if (!syncPeer(i)) continue;
+    if (!sync[i]) continue;
     n++;
     const PeerSync& st = slots[i];
     if (out[0]) continue;
