@@ -160,7 +160,7 @@ for m in map0 map1 alicemap bobmap; do
 done
 # The strokes really met: alice and bob sent different tiles for one cell of row 12.
 sent() { grep -oE '^[0-9]+->corps:[0-9]+!map0 0 [0-9]+ 12 [0-9]+!$' "$1/log.txt" | tr -d '!' | cut -d' ' -f3,5 | sort -u; }
-join <(sent "$a") <(sent "$b") | awk '$2 != $3 { found = 1 } END { exit !found }' ||
+command join <(sent "$a") <(sent "$b") | awk '$2 != $3 { found = 1 } END { exit !found }' ||
   fail "the strokes of row 12 did not cross"
 [ -n "${MOSKA_SHOTS:-}" ] && cp "$root"/sync_*.png "$MOSKA_SHOTS"/
 echo "sync: ok"
