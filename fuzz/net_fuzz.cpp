@@ -16,6 +16,7 @@
 #include "model/model.h"
 #include "net/net.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "shell/project.h"
 #include "shell/shell.h"
 
@@ -58,6 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string body;
   size_t at = 1;
   int slot = size ? data[0] % MAX_PEERS : 0;
+  // The top bit: a peer that announced SYNC, whose sync actions count.
+  syncReset();
+  peers[slot].clientReady = size && (data[0] & 0x80);
+  peers[slot].extensions = peers[slot].clientReady ? EXT_SYNC : 0;
   while (at + HEADER_BLOCK <= size) {
     char head[HEADER_BLOCK], command[HEADER_BLOCK];
     memcpy(head, data + at, HEADER_BLOCK);
@@ -72,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       releasePeerMap(slot);
       break;
     }
-    bool tileset = strcmp(command, "ADDLAYER") == 0, pc = strcmp(command, "SENDPC") == 0;
+    bool tileset = strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0;
+    bool pc = strcmp(command, "SENDPC") == 0;
     if ((tileset || pc) && !feed(data + at, size - at, tileset, body.c_str())) break;
     readActions(command, body.c_str(), slot);
     if (tileset || pc) break;  // the transfer took the rest of the input

@@ -129,11 +129,18 @@ PeerSync& stateOf(int slot) {
   return freshen(slot, gen);
 }
 
-bool busy() {
+// A copy may be on its way here.
+bool waiting() {
   for (int i = 0; i < MAX_PEERS; i++)
-    if (slots[i].in.active || !slots[i].toSend.empty() || !slots[i].repairing.empty() ||
-        slots[i].listPending || slots[i].awaiting > 0)
+    if (slots[i].in.active || !slots[i].repairing.empty() || slots[i].listPending || slots[i].awaiting > 0)
       return true;
+  return false;
+}
+
+bool busy() {
+  if (waiting()) return true;
+  for (int i = 0; i < MAX_PEERS; i++)
+    if (!slots[i].toSend.empty()) return true;
   return false;
 }
 
@@ -307,7 +314,8 @@ void onMapBegin(int slot, const char* corps) {
   activity();
 }
 
-// Own writes to `name` made while its copy was on the way are made again.
+// Own writes to `name` made while its copy was on the way are made again,
+// once: the next copy of that map starts a journal of its own.
 void replayJournal(const std::string& name) {
   int k = 0;
   for (const Journaled& j : journal) {
@@ -317,6 +325,8 @@ void replayJournal(const std::string& name) {
     setElementSquare(name.c_str(), r.layer, r.x1, r.y1, r.x2, r.y2, j.element);
     k++;
   }
+  journal.erase(std::remove_if(journal.begin(), journal.end(), [&](const Journaled& j) { return j.map == name; }),
+                journal.end());
   if (k) printf("Synchro: %d ecritures locales refaites sur la map %s.\n", k, name.c_str());
 }
 
@@ -404,7 +414,7 @@ void onCheck(int slot, const char* corps) {
   if (sscanf(corps, "%llu %33s %255s", &theirSite, hex, name) != 3 || !parseDigestHex(hex, &theirs) ||
       !validName(name))
     return;
-  if (SDL_GetTicks() - lastActivity < QUIET_MS || busy()) return;  // my own check follows
+  if (SDL_GetTicks() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
   bool have = projectMapDigest(name, &mine);
   if (have && mine == theirs) return;
   if (have && siteId() < theirSite) return sendCheck(slot, name);
@@ -575,7 +585,7 @@ bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_
   r.s.clock = ++lamport;
   r.s.site = siteId();
   recordStamp(stamps[map], r);
-  if (busy() && journal.size() < JOURNAL_MAX) journal.push_back({map, r, element});
+  if (waiting() && journal.size() < JOURNAL_MAX) journal.push_back({map, r, element});
   snprintf(stamp, cap, "%" PRIu64 " %" PRIu64, r.s.clock, r.s.site);
   return true;
 }
@@ -611,7 +621,7 @@ void syncTick() {
     sendMap(i, name);
     refreshMenu = true;
   }
-  if (!busy()) journal.clear();
+  if (!waiting()) journal.clear();
   if (n && !checked && SDL_GetTicks() - lastActivity >= QUIET_MS && !busy()) {
     checked = true;
     stamps.clear();  // every write of the last second has arrived: nothing left to order
