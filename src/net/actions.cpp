@@ -16,9 +16,6 @@
 #include "toolkit/files.h"
 
 namespace {
-// Longest body the log repeats: every body of the base protocol, not the
-// map data of a sync.
-const int LOGGED_BODY_MAX = SYSNAME_BODY_LEN;
 std::atomic<int> pending{0};  // jobs in every queue, the one being sent included
 
 // One job is done (or thrown away): the activity picture goes when none is left.

@@ -146,8 +146,8 @@ void releasePeerMap(int i) {
 }
 
 void readActions(const char* header, const char* corps, int i) {
-  if (i >= 0 && i < MAX_PEERS && syncAction(header, corps, i)) return;  // logs on its own
-  printf("Action reseau: %s,%s!\n", header, corps);
+  printf("Action reseau: %s,%.*s!\n", header, LOGGED_BODY_MAX, corps);
+  if (i >= 0 && i < MAX_PEERS && syncAction(header, corps, i)) return;
   if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
   Words w(2);
   long v[6] = {0};
