@@ -1,5 +1,5 @@
-// Map file speed against plain stdio on the same bytes, and the cost of
-// painting one cell on a small and a huge map.
+// Map file speed against plain stdio on the same bytes, save and load apart,
+// and the cost of painting one cell on a small and a huge map.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,8 @@
 namespace {
 const unsigned SIDE = 2048;
 const int LAYERS = 8;
-const int ROUNDS = 3;
-const int PAINTS = 200000;
+const int ROUNDS = 5;
+const int PAINTS = 1000000;
 
 double now() {
   timespec t;
@@ -51,28 +52,26 @@ std::string makeProjectFolder() {
   return p;
 }
 
-// The cells of a map as the raw baseline writes them: one block per layer.
-struct Raw {
-  double write, read, readFresh;
-};
-Raw rawCopy(const std::string& path, std::vector<std::vector<int32_t>>& layers, bool sync) {
-  Raw r;
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The baseline: the same cells with plain stdio, one block per layer, into
+// a fresh file (fsync'd like a save) and back into fresh memory.
+double rawWrite(const std::string& path, const std::vector<std::vector<int32_t>>& layers) {
   double t = now();
   FILE* f = fopen(path.c_str(), "wb");
   for (auto& l : layers) fwrite(l.data(), 4, l.size(), f);
-  if (sync) fflush(f), fsync(fileno(f));
+  fflush(f);
+  fsync(fileno(f));
   fclose(f);
-  r.write = now() - t;
-  t = now();
-  f = fopen(path.c_str(), "rb");
-  for (auto& l : layers) {
-    if (fread(l.data(), 4, l.size(), f) != l.size()) abort();
-  }
-  fclose(f);
-  r.read = now() - t;
-  // As a loader must: into memory allocated for the read.
-  t = now();
-  f = fopen(path.c_str(), "rb");
+  return now() - t;
+}
+
+double rawRead(const std::string& path, const std::vector<std::vector<int32_t>>& layers) {
+  double t = now();
+  FILE* f = fopen(path.c_str(), "rb");
   std::vector<int32_t*> fresh;
   for (auto& l : layers) {
     int32_t* e = (int32_t*)malloc(l.size() * 4);
@@ -80,23 +79,50 @@ Raw rawCopy(const std::string& path, std::vector<std::vector<int32_t>>& layers, 
     fresh.push_back(e);
   }
   fclose(f);
-  r.readFresh = now() - t;
+  double took = now() - t;
   for (int32_t* e : fresh) free(e);
-  return r;
+  return took;
 }
 
-// The same 16x16 cells on both maps: only the map's size differs.
-double paintCost(unsigned side) {
+// The loaded map against what was saved: every layer, cell and field.
+bool sameMap(const Map* m, const std::vector<std::vector<int32_t>>& layers) {
+  if (!m || m->w != SIDE || m->h != SIDE || m->layers != LAYERS || strcmp(m->sysname, "New map") != 0) return false;
+  for (int l = 0; l < LAYERS; l++)
+    if (memcmp(m->layer[l]->e, layers[l].data(), layers[l].size() * 4) != 0 ||
+        strcmp(m->layer[l]->layerGFX, "default") != 0)
+      return false;
+  return true;
+}
+
+// One cell written at spread positions (a fixed pseudo-random walk over the
+// whole map), with the log to /dev/null; and the log line alone, formatted
+// the same way, so the difference is the cell's own cost.
+void paintCost(unsigned side, double* withLog, double* logOnly) {
   int q = quietBegin();
   newMapFile("paint", side, side);
   int slot = openMapInFreeSlot("paint");
-  double t = now();
-  for (int i = 0; i < PAINTS; i++)
-    setElementAbsolute(slot, 0, (unsigned long)i % 16, (unsigned long)(i / 16) % 16, i);
-  double cost = (now() - t) / PAINTS;
+  std::vector<double> cell, line;
+  for (int round = 0; round < ROUNDS; round++) {
+    uint32_t seed = 1;
+    double t = now();
+    for (int i = 0; i < PAINTS; i++) {
+      seed = seed * 1664525u + 1013904223u;
+      setElementAbsolute(slot, 0, (seed >> 8) % side, (seed * 7 >> 8) % side, i);
+    }
+    cell.push_back((now() - t) / PAINTS);
+    seed = 1;
+    t = now();
+    for (int i = 0; i < PAINTS; i++) {
+      seed = seed * 1664525u + 1013904223u;
+      printf("setElementAbsolute(%d,%d,%ld,%ld,%d);\n", slot, 0, (long)((seed >> 8) % side),
+             (long)((seed * 7 >> 8) % side), i);
+    }
+    line.push_back((now() - t) / PAINTS);
+  }
+  *withLog = median(cell);
+  *logOnly = median(line);
   closeMapi(slot, "paint");
   quietEnd(q);
-  return cost;
 }
 }  // namespace
 
@@ -108,54 +134,49 @@ int main() {
   for (int l = 0; l < LAYERS; l++)
     for (size_t i = 0; i < raw[l].size(); i++) raw[l][i] = (int32_t)(i * (l + 1));
 
-  double best[5] = {1e9, 1e9, 1e9, 1e9, 1e9};  // save, load, raw write+fsync, raw read, into new memory
-  double bestNoSync[2] = {1e9, 1e9};
+  std::vector<double> save, load, rawSave, rawLoad;
   for (int round = 0; round < ROUNDS; round++) {
+    // Fresh files on both sides every round; who goes first alternates.
+    std::string name = "bench" + std::to_string(round), rawPath = p + "raw" + std::to_string(round) + ".bin";
+    bool rawFirst = round % 2;
+    if (rawFirst) rawSave.push_back(rawWrite(rawPath, raw));
     int q = quietBegin();
-    newMapFile("bench", SIDE, SIDE);
-    int slot = openMapInFreeSlot("bench");
+    newMapFile(name.c_str(), SIDE, SIDE);
+    int slot = openMapInFreeSlot(name.c_str());
     Map* m = project.listeMaps[slot];
     while (m->layers < LAYERS) addLayer(m, "default", false);
     for (int l = 0; l < LAYERS; l++) memcpy(m->layer[l]->e, raw[l].data(), raw[l].size() * 4);
     double t = now();
-    bool saved = closeMapi(slot, "bench");
-    double save = now() - t;
-    t = now();
-    slot = openMapInFreeSlot("bench");
-    double load = now() - t;
-    bool same = slot >= 0 && memcmp(project.listeMaps[slot]->layer[3]->e, raw[3].data(), raw[3].size() * 4) == 0;
-    closeMapi(slot, "bench");
+    bool saved = closeMapi(slot, name.c_str());
+    save.push_back(now() - t);
     quietEnd(q);
+    if (!rawFirst) rawSave.push_back(rawWrite(rawPath, raw));
+    if (rawFirst) rawLoad.push_back(rawRead(rawPath, raw));
+    q = quietBegin();
+    t = now();
+    slot = openMapInFreeSlot(name.c_str());
+    load.push_back(now() - t);
+    bool same = slot >= 0 && sameMap(project.listeMaps[slot], raw);
+    if (slot >= 0) closeMapi(slot, name.c_str());
+    quietEnd(q);
+    if (!rawFirst) rawLoad.push_back(rawRead(rawPath, raw));
     if (!saved || !same) {
-      printf("save or reload failed\n");
+      printf("save or reload failed: the loaded map differs\n");
       return 1;
     }
-    Raw r = rawCopy(p + "raw.bin", raw, true);
-    Raw n = rawCopy(p + "raw.bin", raw, false);
-    best[0] = std::min(best[0], save);
-    best[1] = std::min(best[1], load);
-    best[2] = std::min(best[2], r.write);
-    best[3] = std::min(best[3], r.read);
-    best[4] = std::min(best[4], r.readFresh);
-    bestNoSync[0] = std::min(bestNoSync[0], n.write);
-    bestNoSync[1] = std::min(bestNoSync[1], n.read);
   }
-  printf("best of %d rounds\n", ROUNDS);
-  printf("closeMapi save (fsync, rename): %7.1f ms   fwrite + fsync: %7.1f ms   ratio %.2f\n",
-         best[0] * 1e3, best[2] * 1e3, best[0] / best[2]);
-  printf("openMapi load:                  %7.1f ms   fread:          %7.1f ms   ratio %.2f\n",
-         best[1] * 1e3, best[3] * 1e3, best[1] / best[3]);
-  printf("openMapi load:                  %7.1f ms   fread, new malloc memory: %7.1f ms   ratio %.2f\n",
-         best[1] * 1e3, best[4] * 1e3, best[1] / best[4]);
-  printf("save + load:                    %7.1f ms   raw (fsync):    %7.1f ms   ratio %.2f\n",
-         (best[0] + best[1]) * 1e3, (best[2] + best[3]) * 1e3,
-         (best[0] + best[1]) / (best[2] + best[3]));
-  printf("fwrite without fsync, for reference: %.1f ms (save ratio %.2f)\n", bestNoSync[0] * 1e3,
-         best[0] / bestNoSync[0]);
+  printf("median of %d rounds, fresh files, order alternating; every loaded map compared whole\n", ROUNDS);
+  printf("save (closeMapi: write, fsync, rename): %7.1f ms   fwrite + fsync: %7.1f ms   ratio %.2f\n",
+         median(save) * 1e3, median(rawSave) * 1e3, median(save) / median(rawSave));
+  printf("load (openMapi):                        %7.1f ms   fread into new memory: %7.1f ms   ratio %.2f\n",
+         median(load) * 1e3, median(rawLoad) * 1e3, median(load) / median(rawLoad));
 
-  double small = paintCost(16), big = paintCost(4096);
-  printf("paint one cell (setElementAbsolute, log to /dev/null): 16x16 %.0f ns, 4096x4096 %.0f ns\n",
-         small * 1e9, big * 1e9);
+  double small, smallLog, big, bigLog;
+  paintCost(16, &small, &smallLog);
+  paintCost(4096, &big, &bigLog);
+  printf("paint one cell, spread cells, without the log line: 16x16 %.1f ns, 4096x4096 %.1f ns "
+         "(with the log line to /dev/null %.0f / %.0f ns)\n",
+         (small - smallLog) * 1e9, (big - bigLog) * 1e9, small * 1e9, big * 1e9);
   std::string cmd = "rm -rf '" + p + "'";
   if (system(cmd.c_str()) != 0) printf("could not remove %s\n", p.c_str());
   return 0;

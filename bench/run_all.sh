@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the project and prints one table, each figure with
-# the baseline measured in the same run and their ratio.
-#   bash bench/run_all.sh [BUILD_DIR]      (build first: bash scripts/build.sh)
+# the baseline measured in the same run, and "MISSED" beside every figure
+# that misses its goal.
+#   bash bench/run_all.sh [BUILD_DIR]      (build first: bash scripts/build.sh;
+#                                           root, for the network namespaces)
+# EDITS (default 500) sets the number of edits of the end-to-end latency runs;
+# TABLE_ONLY=1 prints the table again from the last run's outputs.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -9,54 +13,131 @@ out=$build/bench-results
 mkdir -p "$out"
 cd "$out"
 export SDL_VIDEODRIVER=dummy
+edits=${EDITS:-500}
 
-run() { echo "running $1..." >&2; shift; "$@" > "$out/$name.txt" 2>&1; }
-name=view;    run "map view" "$build/bench/view_bench"
-name=mapfile; run "map save and load" "$build/bench/mapfile_bench"
-name=frame;   run "frame pacing" "$build/bench/frame_bench"
-name=startup; run "start-up" "$build/bench/startup_bench" "$build/app" "$here/../examples/demo"
-name=net;     run "network" bash "$here/net_bench.sh" "$build"
+run() {
+  [ "${TABLE_ONLY:-0}" = 1 ] && return
+  echo "running $1..." >&2
+  shift
+  "$@" > "$out/$name.txt" 2>&1
+}
+name=view;     run "map view" "$build/bench/view_bench" "$here/../examples/demo"
+name=mapfile;  run "map save and load" "$build/bench/mapfile_bench"
+name=frame;    run "frame pacing" "$build/bench/frame_bench" "$build/app"
+name=startup;  run "start-up" "$build/bench/startup_bench" "$build/app" "$here/../examples/demo"
+name=net;      run "network" bash "$here/net_bench.sh" "$build"
+name=latency1; run "edit latency, 1 peer" bash "$here/edit_latency.sh" "$build" 1 "$edits"
+name=latency8; run "edit latency, 8 peers" bash "$here/edit_latency.sh" "$build" 8 "$edits"
 name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
-name=sync;    run "join sync" bash "$here/sync_bench.sh" "$build"
+name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
 
-row() { printf '| %-46s | %-22s | %-30s | %-6s |\n' "$1" "$2" "$3" "$4"; }
+row() { printf '| %-50s | %-24s | %-34s | %-18s |\n' "$1" "$2" "$3" "$4"; }
+# ratio A B: A / B to two places.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+# goal TEXT OK: TEXT, with MISSED when OK is not 1.
+goal() { if [ "$2" = 1 ]; then echo "$1"; else echo "$1 MISSED"; fi; }
+le() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? 1 : 0 }'; }
+# field FILE REGEX: the first line of FILE matching REGEX.
+field() { grep -m1 -E "$2" "$1" 2>/dev/null; }
+num() { sed -n "s/.*$1 *\([-0-9.]*\).*/\1/p" | head -n 1; }
+
 echo
-echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'); $(date -u +%Y-%m-%d)"
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'); load average $(cut -d' ' -f1-3 /proc/loadavg); $(date -u +%Y-%m-%d)"
 echo
-row "measure" "ours" "same-run baseline" "ratio"
+row "measure" "ours" "same-run baseline" "ratio (goal)"
 row "---" "---" "---" "---"
-# Map view: "WxH N layers KIND SxS ... | ours X ms | sheet blit Y ms | memcpy Z ms | ours/memcpy R | blit/ours Q"
-grep -E '\| ours ' view.txt | grep -E '^(640x480|1920x1080)' | while IFS='|' read -r what ours blit mem r1 r2 _; do
-  what=$(echo "$what" | tr -s ' ')
-  row "view ${what% }" "$(echo "$ours" | sed 's/ours *//;s/^ *//;s/ *$//')" \
-    "memcpy $(echo "$mem" | sed 's/memcpy *//;s/^ *//;s/ *$//')" "$(echo "$r1" | awk '{print $2}')"
-  row "view ${what% } vs per-cell sheet blit" "$(echo "$ours" | sed 's/ours *//;s/^ *//;s/ *$//')" \
-    "sheet blit $(echo "$blit" | sed 's/sheet blit *//;s/^ *//;s/ *$//')" "1/$(echo "$r2" | awk '{print $2}')"
+
+# Map view.
+if l=$(field view.txt '^realistic'); then
+  ours=$(echo "$l" | sed -n 's/.*| ours \([0-9.]*\) ms.*/\1/p') sdl=$(echo "$l" | num 'SDL per-tile surfaces')
+  per=$(echo "$l" | sed -n 's/.*ours \([0-9.]*\) ns per tile.*/\1/p')
+  ok=$(awk -v a="$ours" -v b="$sdl" 'BEGIN { print (a <= 2 && a < b) ? 1 : 0 }')
+  row "view, realistic village map 1920x1080, 4 layers" "$ours ms ($per ns/tile)" "SDL per-tile surfaces $sdl ms" \
+    "$(goal "$(ratio "$ours" "$sdl") (<=2 ms, <1)" "$ok")"
+  row "tile cache build, village tileset" "$(echo "$l" | sed -n 's/.*cache built in \([0-9.]*\) ms.*/\1/p') ms" "-" "-"
+  echo "$l" | grep -q 'PICTURE DIFFERS' && row "view, realistic: picture" "DIFFERS from the reference" "-" "MISSED"
+fi
+grep -E '^1920x1080' view.txt | while IFS='|' read -r what ours blit mem r1 r2 build check; do
+  what=$(echo "$what" | tr -s ' ' | sed 's/ *$//')
+  o=$(echo "$ours" | num 'ours') m=$(echo "$mem" | num 'memcpy') b=$(echo "$blit" | num 'sheet blit')
+  r=$(ratio "$o" "$m")
+  case $what in
+    *RGBA*) row "view $what" "$o ms" "memcpy $m ms" "$(goal "$r (<=2)" "$(le "$r" 2)")" ;;
+    *) row "view $what" "$o ms" "memcpy $m ms" "$r" ;;
+  esac
+  case $what in 1920x1080*any*) row "  same, against the per-cell sheet blit" "$o ms" "sheet blit $b ms" "1/$(ratio "$b" "$o")" ;; esac
+  case $check in *DIFFERS*) row "  picture of $what" "DIFFERS from the reference" "-" "MISSED" ;; esac
 done
-sed -n 's/^save + load: *\([0-9.]*\) ms *raw (fsync): *\([0-9.]*\) ms *ratio \([0-9.]*\)/\1 \2 \3/p' mapfile.txt |
-  while read -r a b r; do row "map save + load, 2048x2048 x 8 layers" "$a ms" "fwrite+fsync / fread $b ms" "$r"; done
-sed -n 's/^paint one cell.*16x16 \([0-9]*\) ns, 4096x4096 \([0-9]*\) ns/\1 \2/p' mapfile.txt |
-  while read -r a b; do row "paint one cell, 4096x4096 map" "$b ns" "16x16 map $a ns" \
-    "$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", b / a}')"; done
-sed -n 's/^send to applied at the peer.*p50 \([0-9]*\) us, p99 \([0-9]*\) us/\1 \2/p' net.txt |
-  while read -r a b; do row "edit latency, network code (p50 / p99)" "$a / $b us" "goal 1000 / 5000 us" "-"; done
-sed -n 's/^send to applied in a real editor.*p50 \([0-9]*\) us, p99 \([0-9]*\) us/\1 \2/p' net.txt |
-  while read -r a b; do row "edit latency into a real editor (p50 / p99)" "$a / $b us" "goal 1000 / 5000 us" "-"; done
-sed -n 's/^16 MiB tileset transfer: \([0-9.]*\) MiB\/s; raw TCP on the same link: \([0-9.]*\) MiB\/s (ratio \([0-9.]*\))/\1 \2 \3/p' net.txt |
-  while read -r a b r; do row "16 MiB tileset transfer" "$a MiB/s" "raw TCP $b MiB/s" "$r"; done
-sed -n 's/^start-up (median of [0-9]*): editor \([0-9.]*\) ms, bare SDL window \([0-9.]*\) ms, ratio \([0-9.]*\)/\1 \2 \3/p' startup.txt |
-  while read -r a b r; do row "start-up to the main loop" "$a ms" "bare SDL window $b ms" "$r"; done
-sed -n 's/^fps *\([0-9]*\): mean frame period *\([0-9.]*\) ms.*/\1 \2/p' frame.txt |
-  while read -r f p; do row "frame period at $f fps" "$p ms" "1000/fps + 1 = $((1000 / f + 1)) ms" \
-    "$(awk -v a="$p" -v b="$((1000 / f + 1))" 'BEGIN {printf "%.2f", a / b}')"; done
+
+# Map files and painting.
+if l=$(field mapfile.txt '^save '); then
+  row "map save, 2048x2048 x 8 layers (128 MiB)" "$(echo "$l" | sed -n 's/.*: *\([0-9.]*\) ms   fwrite.*/\1/p') ms" \
+    "fwrite + fsync $(echo "$l" | num 'fwrite + fsync:') ms" "$(echo "$l" | num 'ratio')"
+fi
+if l=$(field mapfile.txt '^load '); then
+  row "map load, same map, compared whole" "$(echo "$l" | sed -n 's/.*: *\([0-9.]*\) ms   fread.*/\1/p') ms" \
+    "fread into new memory $(echo "$l" | num 'new memory:') ms" "$(echo "$l" | num 'ratio')"
+fi
+if l=$(field mapfile.txt '^paint one cell'); then
+  a=$(echo "$l" | num '16x16') b=$(echo "$l" | num '4096x4096')
+  row "paint one cell, 4096x4096 map, spread, no log" "$b ns" "16x16 map $a ns" "$(ratio "$b" "$a")"
+fi
+
+# Network.
+if l=$(field net.txt '^send to applied at the peer'); then
+  row "edit, network code to network code, p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') us" "-" "-"
+fi
+if l=$(field net.txt '^send to applied in a real editor'); then
+  p99=$(echo "$l" | num 'p99')
+  row "edit applied in a running editor, p50 / p99" "$(echo "$l" | num 'p50') / $p99 us" "-" \
+    "$(goal "p99 <= 5000 us" "$(le "$p99" 5000)")"
+fi
+if l=$(field net.txt '^16 MiB tileset transfer'); then
+  r=$(echo "$l" | num 'ratio')
+  row "16 MiB tileset transfer, median of 5" "$(echo "$l" | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p') MiB/s" \
+    "raw TCP $(echo "$l" | num 'same link:') MiB/s" "$(goal "$r (>=0.80)" "$(le 0.80 "$r")")"
+fi
+for n in 1 8; do
+  f=latency$n.txt
+  l=$(field $f '^input -> alice map') &&
+    row "$n peer(s): input -> own map, p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') ms" "-" "-"
+  if l=$(field $f '^send -> all'); then
+    p99=$(echo "$l" | num 'p99')
+    if [ "$n" = 8 ]; then g=$(goal "p99 <= 10 ms" "$(le "$p99" 10)"); else g="-"; fi
+    row "$n peer(s): send -> every peer's map, p50 / p99" "$(echo "$l" | num 'p50') / $p99 ms" "-" "$g"
+  fi
+  l=$(field $f '^input -> peer next frame') &&
+    row "$n peer(s): input -> peer's next frame, p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') ms" "-" "-"
+  l=$(field $f '^edit latency end to end') && row "  ($(echo "$l" | sed 's/.*edits, //'))" "" "" ""
+done
+
+# Project sync.
 sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\) bytes sent.*/\1|\2|\3/p' sync.txt |
-  while IFS='|' read -r what t b; do row "join sync 16 MiB, $what" "$t ms, $b bytes" "goal 1000 ms" \
-    "$(awk -v a="$t" 'BEGIN {printf "%.2f", a / 1000}')"; done
-sed -n 's/^pen edit sent: stamping peer \([0-9]*\) ns *base peer \([0-9]*\) ns.*/\1 \2/p' synclocal.txt |
-  while read -r a b; do row "pen edit sent, stamping peer" "$a ns" "base peer $b ns" \
-    "$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", a / b}')"; done
-sed -n 's/^pen edit received: stamped \([0-9]*\) ns *unstamped \([0-9]*\) ns.*/\1 \2/p' synclocal.txt |
-  while read -r a b; do row "pen edit received, stamped" "$a ns" "unstamped $b ns" \
-    "$(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", a / b}')"; done
+  while IFS='|' read -r what t b; do
+    row "join sync, 16 MiB project, $what" "$t ms, $b bytes" "-" "$(goal "<= 1000 ms" "$(le "$t" 1000)")"
+  done
+if l=$(field synclocal.txt '^pen edit sent'); then
+  a=$(echo "$l" | num 'stamping peer') b=$(echo "$l" | num 'base peer')
+  row "pen edit sent to a stamping peer" "$a ns" "base peer $b ns" "$(ratio "$a" "$b")"
+fi
+if l=$(field synclocal.txt '^pen edit received:'); then
+  a=$(echo "$l" | num 'received: stamped') b=$(echo "$l" | num 'unstamped')
+  row "pen edit received with its stamp" "$a ns" "unstamped $b ns" "$(ratio "$a" "$b")"
+fi
+l=$(field synclocal.txt '^stamp memory') && row "stamp memory, 100000 edits of one map" "$(echo "$l" | num 'map:') KiB" "-" "-"
+
+# Start-up and pacing.
+if l=$(field startup.txt '^start-up'); then
+  row "start-up to the main loop" "$(echo "$l" | num 'editor') ms" "bare SDL window $(echo "$l" | num 'window') ms" \
+    "$(echo "$l" | num 'ratio')"
+fi
+sed -n 's/^fps \([0-9]*\): mean frame period \([0-9.]*\) ms, p99 \([0-9.]*\) ms, goal \([0-9.]*\) ms.*/\1 \2 \3 \4/p' frame.txt |
+  while read -r f p q g; do
+    r=$(ratio "$p" "$g")
+    ok=$(awk -v r="$r" 'BEGIN { print (r >= 0.98 && r <= 1.02) ? 1 : 0 }')
+    row "frame period at $f fps, mean (p99)" "$p ($q) ms" "1000/fps = $g ms" "$(goal "$r (1 +- 0.02)" "$ok")"
+  done
+sed -n 's/^fps \([0-9]*\): frame drawing (refresh) p50 \([0-9.]*\) ms, p99 \([0-9.]*\) ms.*/\1 \2 \3/p' frame.txt |
+  while read -r f a b; do row "frame drawing at $f fps, p50 / p99" "$a / $b ms" "-" "-"; done
 echo
 echo "Full outputs: $out"

@@ -1,5 +1,5 @@
 // libFuzzer target: the bytes a peer sends after the handshake. Framing,
-// the interpreter and the receiving side of the transfers must take any
+// the session-key exchange, the interpreter and the receiving side of the transfers must take any
 // bytes without crashing, reading out of bounds or writing outside the
 // project's folders.
 #include <SDL/SDL.h>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "model/model.h"
+#include "net/auth.h"
 #include "net/net.h"
 #include "net/netio.h"
 #include "net/sync.h"
@@ -22,7 +23,9 @@
 
 namespace {
 void setUp() {
-  char dir[] = "/tmp/moska-netfuzz-XXXXXX";
+  const char* tmp = getenv("TMPDIR");
+  char dir[512];
+  snprintf(dir, sizeof dir, "%s/moska-netfuzz-XXXXXX", tmp ? tmp : "/tmp");
   if (!mkdtemp(dir)) abort();
   snprintf(projectPath, sizeof projectPath, "%s/", dir);
   for (const char* sub : {"layers", "layerspc", "maps", "models"})
@@ -63,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   syncReset();
   peers[slot].clientReady = size && (data[0] & 0x80);
   peers[slot].extensions = peers[slot].clientReady ? EXT_SYNC : 0;
+  AuthExchange exchange;  // the same actions through the session-key exchange
+  authExchangeStart(&exchange);
   while (at + HEADER_BLOCK <= size) {
     char head[HEADER_BLOCK], command[HEADER_BLOCK];
     memcpy(head, data + at, HEADER_BLOCK);
@@ -80,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool tileset = strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0;
     bool pc = strcmp(command, "SENDPC") == 0;
     if ((tileset || pc) && !feed(data + at, size - at, tileset, body.c_str())) break;
+    authExchangeStep(&exchange, "fuzz key", command, body.c_str());
     readActions(command, body.c_str(), slot);
     if (tileset || pc) break;  // the transfer took the rest of the input
   }

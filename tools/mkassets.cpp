@@ -1853,6 +1853,8 @@ bool writeInterface(const std::string& dir) {
       {"b_passconditions.png", 94, 26, &kBlue, "Passability", kGrid},
       {"b_save.png", 82, 26, &kGreen, "Save", kDisk},
       {"b_new.png", 98, 28, &kGreen, "New project", kNoIcon},
+      {"b_accept.png", 92, 24, &kGreen, "Accept", kPlug},
+      {"b_refuse.png", 92, 24, &kRed, "Refuse", kCross},
   };
   bool ok = save(dir, "menubg.png", makeMenuBg());
   ok = save(dir, "netact.png", makeNetAct()) && ok;

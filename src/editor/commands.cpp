@@ -206,8 +206,9 @@ void eventMenu() {
   savingStep();
   paintStep();
   scrollStep();
-  if (strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
-  if (strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
+  bool prompt = joinPromptCommands();
+  if (!prompt && strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
+  if (!prompt && strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
   tabButtons();
   refreshUndoLine();
 }

@@ -109,7 +109,7 @@ MapHistory* historyOf(const Map* m, bool create) {
 }
 
 uint64_t oldestStamp(const MapHistory& h) {
-  uint64_t s = UINT64_MAX;
+  uint64_t s = open.active && open.m && open.m == h.live ? open.stamp : UINT64_MAX;
   if (!h.undo.empty()) s = std::min(s, h.undo.front().stamp);
   for (const Step& r : h.redo) s = std::min(s, r.stamp);
   return s;
@@ -141,7 +141,7 @@ void enforceBounds() {
     uint64_t best = UINT64_MAX;
     for (auto& kv : histories) {
       uint64_t s = oldestStamp(kv.second);
-      if (s < best) best = s, victim = &kv.second;
+      if ((!kv.second.undo.empty() || !kv.second.redo.empty()) && s < best) best = s, victim = &kv.second;
     }
     if (victim) {
       dropOldest(*victim);
@@ -202,13 +202,14 @@ void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y
       if (one) open.single[(size_t)y * m->w + x] = open.runs.size();
       open.runs.push_back({x, y, 1, row[x], value});
     }
-  }
-  if (open.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {
-    printf("Etape %s trop grande pour l'historique: elle ne pourra pas etre annulee.\n", open.label);
-    open.overflow = true;
-    open.runs.clear();
-    open.runs.shrink_to_fit();
-    open.single.clear();
+    if (open.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {  // checked per row: bounded
+      printf("Etape %s trop grande pour l'historique: elle ne pourra pas etre annulee.\n", open.label);
+      open.overflow = true;
+      open.runs.clear();
+      open.runs.shrink_to_fit();
+      open.single.clear();
+      return;
+    }
   }
 }
 

@@ -53,6 +53,11 @@ void setPanelMessage(const char* menuName, const char* text);
 void drawMenu();
 void g_openmap();
 void eventMenu();
+// The join prompt ("<name> at <address> wants to join", Accept, Refuse): its
+// box, drawn by drawMenu, and its buttons; true while it is shown, when the
+// menu's own commands wait. It also puts a refused join's reason on the panel.
+void drawJoinPrompt();
+bool joinPromptCommands();
 
 // The fill brush: the runs of the 4-connected region of tiles equal to the
 // one at (x, y), to become `value` (before/after set); empty when nothing

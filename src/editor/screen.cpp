@@ -10,6 +10,7 @@
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
+#include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "shell/shell.h"
@@ -51,7 +52,8 @@ void drawMainMenu() {
     if (!outboundPeer(i, name, sizeof name)) continue;
     k++;
     pMap used = usedMap[i];
-    snprintf(line, sizeof line, "%d- %s (%s)", i, name, used && used->filename ? used->filename : "");
+    snprintf(line, sizeof line, "%d- %s (%s)%s", i, name, used && used->filename ? used->filename : "",
+             authByKey(i) ? " [key]" : "");
     drawText(line, 0, kPeerListY + kPeerLineStep * k, "black", "I", kTextSize, true);
   }
   syncStatus(line, sizeof line);
@@ -105,6 +107,7 @@ void drawMenu() {
   if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
   if (panelMessage[0] && strcmp(panelMessageMenu, project.currentMenu) == 0)
     drawText(panelMessage, 2, kMessageY, "red", "B", kSmallText, true);
+  drawJoinPrompt();
   snprintf(shownUndo, sizeof shownUndo, "%s", historyUndoLabel());
   if (shownUndo[0]) {
     snprintf(line, sizeof line, "Ctrl+Z: undo %s", shownUndo);

@@ -69,10 +69,11 @@ extern Peer peers[MAX_PEERS];
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 1 };
-// "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
-const unsigned EXT_SYNC = 1u << 0;
+enum { EXTENSION_COUNT = 2 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
+const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
+// "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
+const unsigned EXT_SYNC = 1u << 1;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);

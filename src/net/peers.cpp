@@ -13,6 +13,7 @@
 #include <deque>
 
 #include "model/model.h"
+#include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "shell/project.h"
@@ -87,6 +88,10 @@ int server(void*) {
     uint16_t port = 0;
     int s = netAccept(ls, POLL_MS, &host, &port);
     if (s < 0) continue;
+    if (!authAddressAllowed(host)) {
+      netClose(s);
+      continue;
+    }
     std::lock_guard<std::mutex> g(peersLock);
     int slot = takeInboundSlot(s, host, port);
     if (slot < 0) {
@@ -186,6 +191,16 @@ bool sendText(int s, const char* text, int size, long long deadline) {
   char block[NAME_BLOCK] = {0};
   snprintf(block, (size_t)size, "%s", text);
   return sendAll(s, block, (size_t)size, leftMs(deadline));
+}
+
+// Bytes of a peer that has not proven the session key yet, one at a time so
+// that however it trickles them its time for the proof bounds the whole read.
+bool recvBeforeProof(int s, char* p, size_t n, int slot, unsigned gen) {
+  for (size_t k = 0; k < n; k++) {
+    int left = authLeftMs(slot, gen);
+    if (left <= 1 || !recvAll(s, p + k, 1, left, left, &disco)) return false;
+  }
+  return true;
 }
 
 bool outTaken(const Peer& p) { return p.clientSocket >= 0 || p.clientPending; }
@@ -384,6 +399,7 @@ int littleServer(void* arg) {
     printf("Poignee de main interrompue sur le tunnel %d!\n", i);
     return ended(i, gen, false);
   }
+  if (!authAsk(i, gen, name, host, s, &stop)) return ended(i, gen, false);
   if (strcmp(token, "REPEAT!") == 0) {
     char text[32];
     snprintf(text, sizeof text, "%d.%d.%d.%d", octet(host, 0), octet(host, 1), octet(host, 2),
@@ -392,35 +408,56 @@ int littleServer(void* arg) {
     if (clientOn(host, false, i) < 0) return ended(i, gen, false);
   }
   printf("...\n");
-  netQueue(NetEvent{EV_SERVE, i, gen, false, "", ""});
+  // With a session key the peer is served once it proved it (net/auth.h).
+  authBegin(i, gen);
+  bool admitted = authLeftMs(i, gen) < 0;
+  if (admitted) netQueue(NetEvent{EV_SERVE, i, gen, false, "", ""});
   printf("little serveur demarre!\n");
 
   std::vector<char> body(RECV_BUFFER + 1);
   while (!stop && !disco) {
     char head[HEADER_BLOCK], command[HEADER_BLOCK];
     int n = 0;
-    if (!recvAll(s, head, HEADER_BLOCK, -1, STALL_MS, &disco)) {
+    if (!(admitted ? recvAll(s, head, HEADER_BLOCK, -1, STALL_MS, &disco)
+                   : recvBeforeProof(s, head, HEADER_BLOCK, i, gen))) {
       if (stop || disco) return 0;
-      printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
-      return ended(i, gen, true);
+      if (admitted) printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
+      else authLost(i, gen, name, authLeftMs(i, gen) <= 1);
+      return ended(i, gen, admitted);
     }
-    if (!parseHeader(head, command, &n)) {
+    if (!parseHeader(head, command, &n) || (!admitted && n > BODY_LEN)) {
       printf("En-tete invalide sur le tunnel %d: connexion coupee!\n", i);
-      return ended(i, gen, true);
+      return ended(i, gen, admitted);
     }
     antenneWifi = true;
     printf("En-tête recu: %s! Taille: %d!\n", command, n);
     if (n > 0) {
-      if (!recvAll(s, body.data(), (size_t)n, STALL_MS, STALL_MS, &disco)) {
+      if (!(admitted ? recvAll(s, body.data(), (size_t)n, STALL_MS, STALL_MS, &disco)
+                     : recvBeforeProof(s, body.data(), (size_t)n, i, gen))) {
         if (stop || disco) return 0;
-        printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
-        return ended(i, gen, true);
+        if (admitted) printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
+        else authLost(i, gen, name, authLeftMs(i, gen) <= 1);
+        return ended(i, gen, admitted);
       }
       body[(size_t)n] = 0;
     } else {
       snprintf(body.data(), body.size(), "?");
     }
     if (strcmp(command, "DISCONNECT!") == 0) break;
+    // The key exchange takes its own actions; nothing else of an unproven
+    // peer reaches a transfer or the queue.
+    std::string announced;
+    AuthFilter f = authFilter(i, gen, name, command, body.data(), &announced);
+    if (f == AUTH_CUT) return ended(i, gen, admitted);
+    if (f == AUTH_ADMITTED) {
+      admitted = true;
+      netQueue(NetEvent{EV_SERVE, i, gen, false, "", ""});
+      netQueue(NetEvent{EV_ACTION, i, gen, false, "EXTENSIONS", announced});
+    }
+    if (f != AUTH_PASS) {
+      if (sendPending() == 0) antenneWifi = false;
+      continue;
+    }
     bool ok = true;
     if (strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0)
       ok = receiveTileset(s, body.data());

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <deque>
 
 namespace {
@@ -61,6 +63,19 @@ void platformDelay(uint32_t ms) {
 }
 
 uint32_t platformTicks() { return SDL_GetTicks(); }
+
+int64_t platformMicros() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+void platformSleepUntil(int64_t micros) {
+  if (scripted) return;
+  timespec t{time_t(micros / 1000000), long(micros % 1000000) * 1000};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr) == EINTR) {
+  }
+}
 
 bool platformProgramFolder(char* out, size_t cap) {
   char buf[4096];

@@ -15,6 +15,8 @@ uint8_t platformGetMouseState(int* x, int* y);  // SDL_BUTTON() mask
 const uint8_t* platformGetKeyState();           // indexed by key code
 void platformDelay(uint32_t ms);
 uint32_t platformTicks();
+int64_t platformMicros();                     // monotonic clock, microseconds
+void platformSleepUntil(int64_t micros);      // on platformMicros' clock
 
 // The program folder: where the executable really lives, ending with "/".
 bool platformProgramFolder(char* out, size_t cap);

@@ -1,6 +1,9 @@
 // Event pump, frame pacing, quit path and exit sequence.
 #include <SDL/SDL.h>
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
 
 #include "editor/editor.h"
 #include "model/model.h"
@@ -15,25 +18,53 @@ static SDL_Thread* processorThread = nullptr;
 // even when it takes less than the 1 ms the flag stays raised.
 static std::atomic<uint32_t> pacingTicks{0};
 static uint32_t lastFrameTick = 0;
+// When the next raise is due (platformMicros), so waitFrame sleeps no longer.
+static std::atomic<int64_t> nextRaise{0};
+static const int64_t kMicrosPerSecond = 1000000;
+static const int64_t kRaisedMicros = 1000;   // the flag stays up about 1 ms
+static const int64_t kPumpMicros = 1000;     // waitFrame looks at the queue this often
+static const int64_t kCatchUpPeriods = 3;    // a late raise within this many periods keeps the beat
 
+// Raises come at fixed deadlines (start + k * period), not a fixed sleep
+// after the work, so the period does not grow by the work, by sleep
+// overshoot or by a thread scheduled late. After a long stall (a modal
+// wait) counting restarts from now instead of firing the missed raises in a
+// burst.
 int processorF(void*) {
+  int64_t due = platformMicros();
   while (!stop) {
     synchronisation = false;
-    platformDelay(1000 / fps);
+    int64_t period = kMicrosPerSecond / (fps > 0 ? fps : 1);
+    due += period;
+    int64_t now = platformMicros();
+    if (due < now - kCatchUpPeriods * period) due = now;
+    nextRaise = due;
+    platformSleepUntil(due);
     pacingTicks++;
     synchronisation = true;
-    platformDelay(1);
+    platformSleepUntil(due + std::min(kRaisedMicros, period / 2));
   }
   return 0;
 }
 
+// With MOSKA_FRAME_LOG set, one log line per frame put on the screen (for
+// the end-to-end latency benchmark): waitFrame is entered once the previous
+// frame has been drawn and flipped.
+static const bool frameLog = getenv("MOSKA_FRAME_LOG") != nullptr;
+
 void waitFrame() {
-  while (!synchronisation || pacingTicks == lastFrameTick) {
+  if (frameLog) printf("Image %u affichee.\n", (unsigned)lastFrameTick);
+  while (pacingTicks == lastFrameTick) {
     if (stop) return;
     netPump();  // peers' edits are applied while waiting, not once per frame
-    platformDelay(1);
+    int64_t now = platformMicros();
+    platformSleepUntil(now + std::max<int64_t>(0, std::min(kPumpMicros, nextRaise - now)));
   }
-  lastFrameTick = pacingTicks;
+  // A frame that started late is followed by the ones it delayed, so frames
+  // keep their average rate (and input its pace); after a long stall the
+  // missed ones are dropped.
+  uint32_t ticks = pacingTicks;
+  lastFrameTick = ticks - lastFrameTick > (uint32_t)kCatchUpPeriods ? ticks : lastFrameTick + 1;
 }
 
 void startPacing() { processorThread = SDL_CreateThread(processorF, nullptr); }

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "net/auth.h"
 #include "shell/shell.h"
 #include "toolkit/files.h"
 
@@ -27,6 +28,7 @@ bool readWord(FILE* f, char* out, size_t cap, bool* tooLong) {
     if (n + 1 < cap) out[n++] = (char)c;
     else *tooLong = true;
   }
+  if (c != EOF) ungetc(c, f);  // a value running to the line's end keeps its blanks
   out[n] = 0;
   return true;
 }
@@ -103,25 +105,43 @@ void readAutosave(const char* value) {
   autosaveGiven = true;
 }
 
-// Pairs that may follow the seven, in any order, known by their label.
+// Pairs that may follow the seven, in any order, known by their label. A
+// `line` value runs to the end of its line (a key may hold blanks).
 struct OptionalPair {
   const char* label;
   void (*read)(const char* value);
+  bool line;
 };
 const OptionalPair kOptionalPairs[] = {
-    {"autosave", readAutosave},
+    {"autosave", readAutosave, false},
+    {"allow", authReadAllow, false},
+    {"key", authReadKey, true},
 };
+
+// Appends the rest of the line to a value, trailing blanks dropped.
+void readRestOfLine(FILE* f, char* value, size_t cap, bool* tooLong) {
+  size_t n = strlen(value);
+  int c;
+  while ((c = fgetc(f)) != EOF && c != '\n') {
+    if (n + 1 < cap) value[n++] = (char)c;
+    else *tooLong = true;
+  }
+  while (n > 0 && isspace((unsigned char)value[n - 1])) n--;
+  value[n] = 0;
+}
 
 void readOptionalPairs(FILE* f) {
   char label[64], value[1024];
   bool tooLong;
   while (readWord(f, label, sizeof label, &tooLong)) {
-    if (!readWord(f, value, sizeof value, &tooLong)) value[0] = 0;
     const OptionalPair* known = nullptr;
     for (const OptionalPair& p : kOptionalPairs)
       if (strcasecmp(p.label, label) == 0) known = &p;
-    if (known && !tooLong)
-      known->read(value);
+    if (!readWord(f, value, sizeof value, &tooLong)) value[0] = 0;
+    if (known && known->line && value[0]) readRestOfLine(f, value, sizeof value, &tooLong);
+    // A known pair with a bad value still fails as its reader says (closed, for allow and key).
+    if (known)
+      known->read(tooLong ? "" : value);
     else
       printf("Parametre %s inconnu ou trop long, ignore.\n", label);
   }
@@ -175,6 +195,7 @@ int loadSettings(char** argv) {
   printf("fps: %d\n", fps);
   printf("net: %d\n", net ? 1 : 0);
   if (autosaveGiven) printf("autosave: %g\n", autosaveMinutes);
+  authEchoSettings();
 
   if (readRecent() && !argv[1]) {
     printf("Verifying recent %s...\n", recent);

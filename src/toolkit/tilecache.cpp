@@ -150,7 +150,14 @@ bool finishTile(TileCache& c, int n, int sx, int sy, bool unexplained) {
       fixed += c.masks[at + y * kTile + x] == TILE_FIXED;
       blended += c.masks[at + y * kTile + x] == TILE_BLEND;
     }
-    c.rowKind[n * kTile + y] = blended ? ROW_BLENDED : fixed == kTile ? ROW_FULL : fixed ? ROW_MASKED : ROW_NONE;
+    c.rowKind[n * kTile + y] = blended && !fixed ? ROW_ALPHA
+                               : blended           ? ROW_BLENDED
+                               : fixed == kTile    ? ROW_FULL
+                               : fixed             ? ROW_MASKED
+                                                   : ROW_NONE;
+    if (blended && !fixed)  // blended pixels have alpha 1 to 255; the rest say 0
+      for (int x = 0; x < kTile; x++)
+        if (c.masks[at + y * kTile + x] != TILE_BLEND) c.pixels[at + y * kTile + x] = 0;
     full += fixed == kTile;
     written += fixed + blended;
     blendedRows += blended != 0;
@@ -295,79 +302,98 @@ void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
 }
 
 #if defined(__SSE2__)
-// tileBlendPixel for two pixels, one channel per 16-bit lane (the top lane
-// of each pixel holds its alpha). With P = s * a + 255 and Q = d * a (both
-// fit 16 bits), the step floor((P - Q) / 256) is (P >> 8) - (Q >> 8) - 1
-// where the low byte of P is below that of Q, and the blue step is negative
-// where P < Q.
-inline __m128i blendLanes(__m128i s16, __m128i d16) {
+// tileBlendPixel for four pixels. Each channel is d + floor(((s - d) * a +
+// 255) / 256) = (d * (256 - a) + s * a + 255) >> 8, whose terms are all
+// unsigned and fit 16 bits; the blue step is negative exactly where the new
+// blue is below the old one, which sets bit 24.
+inline __m128i blendHalf(__m128i s16, __m128i d16) {
   __m128i a16 = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF);
-  __m128i p = _mm_add_epi16(_mm_mullo_epi16(s16, a16), _mm_set1_epi16(255));
-  __m128i q = _mm_mullo_epi16(d16, a16);
-  const __m128i low = _mm_set1_epi16(0xFF);
-  __m128i borrow = _mm_cmpgt_epi16(_mm_and_si128(q, low), _mm_and_si128(p, low));  // -1 where borrowing
-  __m128i r = _mm_add_epi16(_mm_sub_epi16(_mm_add_epi16(d16, _mm_srli_epi16(p, 8)), _mm_srli_epi16(q, 8)), borrow);
-  // Top byte: 1 where the blue lane (lane 0 of each pixel) has P < Q.
-  __m128i neg = _mm_andnot_si128(_mm_cmpeq_epi16(_mm_subs_epu16(q, p), _mm_setzero_si128()), _mm_set1_epi16(1));
-  __m128i top = _mm_shufflehi_epi16(_mm_shufflelo_epi16(neg, 0x00), 0x00);
-  const __m128i colour = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-  return _mm_or_si128(_mm_and_si128(colour, r), _mm_andnot_si128(colour, top));
+  __m128i sum = _mm_add_epi16(_mm_mullo_epi16(d16, _mm_sub_epi16(_mm_set1_epi16(256), a16)),
+                              _mm_mullo_epi16(s16, a16));
+  return _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(255)), 8);
+}
+
+inline __m128i blend4(__m128i sv, __m128i dv) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i r = _mm_packus_epi16(blendHalf(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero)),
+                               blendHalf(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero)));
+  __m128i below = _mm_andnot_si128(_mm_cmpeq_epi8(_mm_max_epu8(r, dv), r), _mm_set1_epi32(1));
+  return _mm_or_si128(_mm_and_si128(r, _mm_set1_epi32(0xFFFFFF)), _mm_slli_epi32(below, 24));
 }
 
 // A row with blended pixels, four pixels at a time: blended where the mask
 // says so, fixed values copied, the rest kept.
 void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) {
   const __m128i fixedMark = _mm_set1_epi32((int)TILE_FIXED), blendMark = _mm_set1_epi32(TILE_BLEND);
-  const __m128i zero = _mm_setzero_si128();
   for (int x = 0; x < kTile; x += 4) {
     __m128i sv = _mm_loadu_si128((const __m128i*)(s + x));
     __m128i dv = _mm_loadu_si128((const __m128i*)(d + x));
     __m128i mv = _mm_loadu_si128((const __m128i*)(m + x));
-    __m128i lo = blendLanes(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero));
-    __m128i hi = blendLanes(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero));
-    __m128i blended = _mm_packus_epi16(lo, hi);
     __m128i isFixed = _mm_cmpeq_epi32(mv, fixedMark), isBlend = _mm_cmpeq_epi32(mv, blendMark);
     __m128i keep = _mm_andnot_si128(_mm_or_si128(isFixed, isBlend), dv);
-    __m128i out = _mm_or_si128(keep, _mm_or_si128(_mm_and_si128(isFixed, sv), _mm_and_si128(isBlend, blended)));
+    __m128i out = _mm_or_si128(keep, _mm_or_si128(_mm_and_si128(isFixed, sv), _mm_and_si128(isBlend, blend4(sv, dv))));
+    _mm_storeu_si128((__m128i*)(d + x), out);
+  }
+}
+
+// A ROW_ALPHA row: blended where the alpha byte is set, kept where it is 0.
+void alphaRow(Uint32* d, const Uint32* s) {
+  const __m128i zero = _mm_setzero_si128();
+  for (int x = 0; x < kTile; x += 4) {
+    __m128i sv = _mm_loadu_si128((const __m128i*)(s + x));
+    __m128i dv = _mm_loadu_si128((const __m128i*)(d + x));
+    __m128i keep = _mm_cmpeq_epi32(_mm_srli_epi32(sv, 24), zero);
+    __m128i out = _mm_or_si128(_mm_and_si128(keep, dv), _mm_andnot_si128(keep, blend4(sv, dv)));
     _mm_storeu_si128((__m128i*)(d + x), out);
   }
 }
 #else
 void blendedRow(Uint32* d, const Uint32* s, const Uint32* m) { partRow(d, s, m, 0, kTile); }
+void alphaRow(Uint32* d, const Uint32* s) {
+  for (int x = 0; x < kTile; x++)
+    if (s[x] >> 24) d[x] = tileBlendPixel(s[x] & 0xFFFFFF, s[x] >> 24, d[x]);
+}
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // The same eight pixels at a time, for AVX2 processors (the byte unpacking
 // and packing work within each 128-bit half, so pixel order is kept).
-__attribute__((target("avx2"))) inline __m256i blendLanesWide(__m256i s16, __m256i d16) {
+__attribute__((target("avx2"))) inline __m256i blendHalfWide(__m256i s16, __m256i d16) {
   __m256i a16 = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF);
-  __m256i p = _mm256_add_epi16(_mm256_mullo_epi16(s16, a16), _mm256_set1_epi16(255));
-  __m256i q = _mm256_mullo_epi16(d16, a16);
-  const __m256i low = _mm256_set1_epi16(0xFF);
-  __m256i borrow = _mm256_cmpgt_epi16(_mm256_and_si256(q, low), _mm256_and_si256(p, low));
-  __m256i r = _mm256_add_epi16(
-      _mm256_sub_epi16(_mm256_add_epi16(d16, _mm256_srli_epi16(p, 8)), _mm256_srli_epi16(q, 8)), borrow);
-  __m256i neg = _mm256_andnot_si256(_mm256_cmpeq_epi16(_mm256_subs_epu16(q, p), _mm256_setzero_si256()),
-                                    _mm256_set1_epi16(1));
-  __m256i top = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(neg, 0x00), 0x00);
-  const __m256i colour = _mm256_set_epi16(0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1, 0, -1, -1, -1);
-  return _mm256_or_si256(_mm256_and_si256(colour, r), _mm256_andnot_si256(colour, top));
+  __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(d16, _mm256_sub_epi16(_mm256_set1_epi16(256), a16)),
+                                 _mm256_mullo_epi16(s16, a16));
+  return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(255)), 8);
+}
+
+__attribute__((target("avx2"))) inline __m256i blend8(__m256i sv, __m256i dv) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i r = _mm256_packus_epi16(blendHalfWide(_mm256_unpacklo_epi8(sv, zero), _mm256_unpacklo_epi8(dv, zero)),
+                                  blendHalfWide(_mm256_unpackhi_epi8(sv, zero), _mm256_unpackhi_epi8(dv, zero)));
+  __m256i below = _mm256_andnot_si256(_mm256_cmpeq_epi8(_mm256_max_epu8(r, dv), r), _mm256_set1_epi32(1));
+  return _mm256_or_si256(_mm256_and_si256(r, _mm256_set1_epi32(0xFFFFFF)), _mm256_slli_epi32(below, 24));
 }
 
 __attribute__((target("avx2"))) void blendedRowWide(Uint32* d, const Uint32* s, const Uint32* m) {
   const __m256i fixedMark = _mm256_set1_epi32((int)TILE_FIXED), blendMark = _mm256_set1_epi32(TILE_BLEND);
-  const __m256i zero = _mm256_setzero_si256();
   for (int x = 0; x < kTile; x += 8) {
     __m256i sv = _mm256_loadu_si256((const __m256i*)(s + x));
     __m256i dv = _mm256_loadu_si256((const __m256i*)(d + x));
     __m256i mv = _mm256_loadu_si256((const __m256i*)(m + x));
-    __m256i lo = blendLanesWide(_mm256_unpacklo_epi8(sv, zero), _mm256_unpacklo_epi8(dv, zero));
-    __m256i hi = blendLanesWide(_mm256_unpackhi_epi8(sv, zero), _mm256_unpackhi_epi8(dv, zero));
-    __m256i blended = _mm256_packus_epi16(lo, hi);
     __m256i isFixed = _mm256_cmpeq_epi32(mv, fixedMark), isBlend = _mm256_cmpeq_epi32(mv, blendMark);
     __m256i keep = _mm256_andnot_si256(_mm256_or_si256(isFixed, isBlend), dv);
     __m256i out = _mm256_or_si256(
-        keep, _mm256_or_si256(_mm256_and_si256(isFixed, sv), _mm256_and_si256(isBlend, blended)));
+        keep, _mm256_or_si256(_mm256_and_si256(isFixed, sv), _mm256_and_si256(isBlend, blend8(sv, dv))));
+    _mm256_storeu_si256((__m256i*)(d + x), out);
+  }
+}
+
+__attribute__((target("avx2"))) void alphaRowWide(Uint32* d, const Uint32* s) {
+  const __m256i zero = _mm256_setzero_si256();
+  for (int x = 0; x < kTile; x += 8) {
+    __m256i sv = _mm256_loadu_si256((const __m256i*)(s + x));
+    __m256i dv = _mm256_loadu_si256((const __m256i*)(d + x));
+    __m256i keep = _mm256_cmpeq_epi32(_mm256_srli_epi32(sv, 24), zero);
+    __m256i out = _mm256_or_si256(_mm256_and_si256(keep, dv), _mm256_andnot_si256(keep, blend8(sv, dv)));
     _mm256_storeu_si256((__m256i*)(d + x), out);
   }
 }
@@ -378,6 +404,7 @@ bool processorHasAvx2() {
 }
 #else
 void blendedRowWide(Uint32* d, const Uint32* s, const Uint32* m) { blendedRow(d, s, m); }
+void alphaRowWide(Uint32* d, const Uint32* s) { alphaRow(d, s); }
 bool processorHasAvx2() { return false; }
 #endif
 
@@ -408,6 +435,8 @@ inline void drawRows(const TileCache* c, int n, Uint32* d, int pitch, int x0, in
       memcpy(row, px + y * kTile, kTile * 4);
     else if (k == ROW_MASKED)
       maskedRow(row, px + y * kTile, c->hole);
+    else if (k == ROW_ALPHA)
+      Wide ? alphaRowWide(row, px + y * kTile) : alphaRow(row, px + y * kTile);
     else if (Wide)
       blendedRowWide(row, px + y * kTile, mask + y * kTile);
     else

@@ -23,6 +23,8 @@ enum TileRow : Uint8 {
   ROW_FULL,     // 16 fixed pixels
   ROW_MASKED,   // fixed pixels, and `hole` where nothing is written
   ROW_BLENDED,  // also pixels that depend on what lies under them
+  ROW_ALPHA,    // blended pixels and untouched ones only: alpha 0 in pixels marks the
+                // untouched, so the row is drawn without reading its mask
 };
 enum { TILE_SIDE = 16, TILE_PIXELS_PER_TILE = 16 * 16 };
 enum : Uint32 { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };

@@ -3,7 +3,10 @@
 #include <SDL/SDL.h>
 #include <SDL/SDL_ttf.h>
 #include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
+
+#include <vector>
 
 #include "model/model.h"
 #include "shell/shell.h"
@@ -18,9 +21,38 @@ SDL_Color fontColor = {128, 128, 128, 0};
 
 SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill, *passnot, *b_MainMenu,
     *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect, *b_down, *b_up, *b_newmap, *b_addlayer,
-    *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new;
+    *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
 
 namespace {
+// Fonts stay open by path, size and style: opening the font file and hinting
+// its glyphs again for every label cost more than the rest of a frame, and
+// a frame only waits for received edits between its draws.
+struct OpenFont {
+  char path[FILE_PATH_LEN];
+  int size, style;
+  TTF_Font* font;
+};
+const size_t kMaxOpenFonts = 16;
+std::vector<OpenFont> openFonts;  // oldest first
+
+TTF_Font* labelFont(int size, int style) {
+  char path[FILE_PATH_LEN];
+  if (!imagePath(path, sizeof path, "", "STONE.TTF")) return nullptr;
+  for (const OpenFont& f : openFonts)
+    if (f.size == size && f.style == style && strcmp(f.path, path) == 0) return f.font;
+  TTF_Font* font = openFont("", "STONE.TTF", size);
+  if (!font) return nullptr;  // not cached: a font put in place later is found
+  TTF_SetFontStyle(font, style);
+  if (openFonts.size() == kMaxOpenFonts) {
+    TTF_CloseFont(openFonts.front().font);
+    openFonts.erase(openFonts.begin());
+  }
+  OpenFont f{{0}, size, style, font};
+  snprintf(f.path, sizeof f.path, "%s", path);
+  openFonts.push_back(f);
+  return font;
+}
+
 struct InterfaceImage {
   const char* file;
   SDL_Surface** global;
@@ -49,6 +81,8 @@ const InterfaceImage kImages[] = {
     {"b_passconditions.png", &b_passconditions, true},
     {"b_save.png", &b_save, true},
     {"b_new.png", &b_new, true},
+    {"b_accept.png", &b_accept, true},
+    {"b_refuse.png", &b_refuse, true},
 };
 
 struct NamedColour {
@@ -192,9 +226,8 @@ void drawText(const char* s, int x, int y, const char* color, const char* style,
   for (const NamedColour& c : kColours)
     if (strcmp(color, c.name) == 0) setFontColor(&fontColor, c.r, c.g, c.b);
   if (!s || !s[0]) return;  // an empty line renders nothing
-  police = openFont("", "STONE.TTF", size);
+  police = labelFont(size, fontStyle(style));
   if (!police) return;
-  TTF_SetFontStyle(police, fontStyle(style));
   text = TTF_RenderText_Blended(police, s, fontColor);
   if (text) {
     SDL_Rect dst = {(Sint16)x, (Sint16)y, 0, 0};
@@ -203,8 +236,7 @@ void drawText(const char* s, int x, int y, const char* color, const char* style,
     SDL_FreeSurface(text);
     text = nullptr;
   }
-  TTF_CloseFont(police);
-  police = nullptr;
+  police = nullptr;  // stays open in the font cache
 }
 
 void blitButton(SDL_Surface*& source, int x, int y, int style) {

@@ -18,7 +18,7 @@ extern const char* arrow[37];
 extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill,
     *passnot, *b_MainMenu, *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect,
     *b_down, *b_up, *b_newmap, *b_addlayer, *b_delete, *b_tobg, *b_tolayer,
-    *b_passconditions, *b_save, *b_new;
+    *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
 
 void videoInit();
 SDL_Cursor* init_system_cursor(const char* image[]);

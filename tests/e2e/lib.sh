@@ -12,6 +12,10 @@
 #   moska_xvfb_start / moska_xvfb_stop
 #   moska_wait_window, moska_focus, moska_key KEY, moska_type TEXT,
 #   moska_click X Y [BUTTON], moska_move X Y, moska_screenshot FILE
+#   moska_wait_colours CROP MIN FILE [SECS]  screenshot into FILE until the region
+#                                   CROP (WxH+X+Y) shows at least MIN colours
+#   moska_wait_pixel X Y REGEX FILE [SECS]   screenshot into FILE until pixel (X, Y)
+#                                   matches REGEX (e.g. 'srgb\(255,0,0\)|red')
 #   moska_netns NS IP               namespace NS on the test bridge with address IP/24
 #   moska_cleanup                   kill what was started, remove namespaces; in the
 #                                   EXIT trap it fails the test when a sanitizer reported
@@ -163,6 +167,29 @@ moska_click() {
 }
 
 moska_screenshot() { import -window root "$1"; }
+
+moska_wait_colours() {
+  local crop=$1 min=$2 file=$3 secs=${4:-10} i n=0
+  for ((i = 0; i < secs * 10; i++)); do
+    moska_screenshot "$file"
+    n=$(convert "$file" -crop "$crop" -format %k info: 2>/dev/null)
+    [ "${n:-0}" -ge "$min" ] && return 0
+    sleep 0.1
+  done
+  fail "region $crop shows ${n:-0} colours, fewer than $min, after ${secs}s"
+}
+
+# Returns 1 (no failure) when the pixel never matches, for scans.
+moska_wait_pixel() {
+  local x=$1 y=$2 re=$3 file=$4 secs=${5:-5} i c
+  for ((i = 0; i < secs * 10; i++)); do
+    moska_screenshot "$file"
+    c=$(convert "$file" -format "%[pixel:p{$x,$y}]" info: 2>/dev/null)
+    [[ $c =~ ^($re)$ ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 
 moska_netns() {
   local ns=$1 ip=$2

@@ -7,6 +7,8 @@
 //                             on another version, close without a token as a joiner does
 //   tiny                      (before join) a receive buffer of a few KiB on the reverse
 //                             connection, so a peer that stops reading is soon full
+//   nowait                    (before join) end the join with the token, without waiting
+//                             for the reverse connection
 //   act HEADER BODY           send one action
 //   addlayer MAP TILESET PNG PSS [cut]   send "ADDLAYER" and serve the offer
 //                             ("cut": die after half of the first chunk)
@@ -40,7 +42,7 @@
 namespace {
 const int PORT = 34567;
 int out = -1, back = -1, lsock = -1;
-bool tinyBuffer = false;
+bool tinyBuffer = false, noReverse = false;
 const int TINY_RCVBUF = 2048;
 const char *editorIp, *myName, *myVersion;
 
@@ -121,6 +123,7 @@ int join() {
     return 2;
   }
   if (!sendBlock(out, "REPEAT!", 8)) return 1;
+  if (noReverse) return 0;
   pollfd f = {lsock, POLLIN, 0};
   if (poll(&f, 1, 10000) != 1) return 1;
   back = accept(lsock, nullptr, nullptr);
@@ -233,6 +236,8 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (s == "tiny") {
       tinyBuffer = true;
+    } else if (s == "nowait") {
+      noReverse = true;
     } else if (s == "join") {
       int r = join();
       if (r) return r;

@@ -13,17 +13,16 @@ moska_xvfb_start
 moska_start "$app" "?"
 moska_wait_window || fail "no window"
 moska_wait_log "$app" "^projectPath:$app!$"
-sleep 0.5
-moska_screenshot "$root/choose.png"
 # ".." is the first row: its band (y 15..34) is idle yellow, its name black bold.
-row0=$(convert "$root/choose.png" -crop 200x16+2+16 -format %k info:)
-[ "$row0" -gt 2 ] || fail "first row is empty"
-# A plain file hovered shows a solid red band: find notes.txt's row by scanning.
+moska_wait_colours 200x16+2+16 3 "$root/choose.png"
+# A hovered row leaves its idle look; a plain file's band is solid red, edge
+# included: find notes.txt's row by scanning.
 found=""
 for k in $(seq 0 20); do
   y=$((1 + 16 * k + 24))
-  xdotool mousemove 150 $y; sleep 0.15
-  moska_screenshot "$root/hover.png"
+  xdotool mousemove 150 $y
+  moska_wait_pixel 150 $((1 + 16 * k + 20)) 'srgb\(128,128,255\)|srgb\(0,255,0\)|lime|srgb\(255,0,0\)|red' \
+    "$root/hover.png" 1 || continue
   c=$(convert "$root/hover.png" -format '%[pixel:p{1,'$((1 + 16 * k + 20))'}]' info:)
   case "$c" in srgb\(255,0,0\)|red) found=$k; break ;; esac
 done
@@ -46,17 +45,19 @@ cmp -s "$proj/PROJECT.MSK" "$root/template" || fail "project file is not the tem
 printf '%s/PROJECT.MSK\0' "$proj" > "$root/recent"
 cmp -s "$app/recent.txt" "$root/recent" || fail "recent.txt is not the path and a NUL"
 grep -q "^Start project...$" "$app/log.txt" || fail "no Start project line"
-sleep 0.5
-moska_screenshot "$root/editor.png"
+moska_wait_colours 322x480+0+0 21 "$root/editor.png"  # the editor's panel
 moska_key Escape
 moska_wait_exit 20
 [ "$MOSKA_STATUS" = 0 ] || fail "status $MOSKA_STATUS"
 grep -qx "MAPS 1" "$proj/PROJECT.MSK" || fail "MAPS not 1"
 grep -qx "WORKINGMAP map0" "$proj/PROJECT.MSK" || fail "WORKINGMAP"
-size=$(stat -c %s "$proj/maps/map0.map")
-# "$", "New map 0", "map0", 512x512, one layer "default" of 512*512 cells.
-[ "$size" = $((1 + 2 + 10 + 2 + 5 + 16 + 2 + 2 + 8 + 4 * 512 * 512 + 5 + 1)) ] ||
-  fail "map0.map is $size bytes"
+# "$", "New map 0", "map0", 512x512 at view 0,0, one layer "default" of
+# 512*512 empty cells, not a background, scroll 1,1, "$".
+{ printf '$\012\000New map 0\000\005\000map0\000\000\002\000\000\000\002\000\000'
+  printf '\000\000\000\000\000\000\000\000\001\000\010\000default\000'
+  head -c $((4 * 512 * 512)) /dev/zero
+  printf '\000\001\000\001\000$'; } > "$root/map0.want"
+cmp "$proj/maps/map0.map" "$root/map0.want" || fail "map0.map is not the new empty map"
 
 # Started again without argument: the same project from recent.txt.
 moska_start "$app"

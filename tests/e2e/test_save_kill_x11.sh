@@ -10,20 +10,13 @@ a=$root/app
 moska_app "$a" net=0
 cp -r "$demo" "$a/demo"
 sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$a/demo/PROJECT.MSK"
-# Cell (x, y) of layer 0 (the last record) in the map file, or "broken".
+size=$(stat -c %s "$demo/maps/map0.map")
+# Cell (x, 2) of layer 0 of the 64-wide map: its record is the last one, so
+# the cells end 6 bytes before the end marker. "broken" unless the file is whole.
 cell() {
-  python3 - "$a/demo/maps/map0.map" "$1" "$2" <<'PY'
-import struct, sys
-b = open(sys.argv[1], "rb").read()
-p = 1
-S, = struct.unpack_from("<H", b, p); p += 2 + S
-F, = struct.unpack_from("<H", b, p); p += 2 + F
-w, h, vx, vy, L = struct.unpack_from("<IIIIH", b, p); p += 18
-for _ in range(L):
-    G, = struct.unpack_from("<H", b, p); p += 2 + G
-    at = p; p += 4 * w * h + 5
-print(struct.unpack_from("<i", b, at + 4 * (int(sys.argv[3]) * w + int(sys.argv[2])))[0] if b[-1:] == b"$" and p == len(b) - 1 else "broken")
-PY
+  local f=$a/demo/maps/map0.map
+  [ "$(stat -c %s "$f")" = "$size" ] && [ "$(tail -c 1 "$f")" = '$' ] || { echo broken; return; }
+  od -An -t d4 -j $((size - 6 - 4 * 64 * 48 + 4 * (2 * 64 + $1))) -N 4 "$f" | tr -d ' '
 }
 moska_xvfb_start
 
@@ -39,12 +32,12 @@ run() {  # $1: extra settings line, $2: cell column, $3: how the save is made
   moska_wait_log "$a" "^Saved 1 map$" 20
   kill -9 "$MOSKA_PID"
   wait "$MOSKA_PID" 2>/dev/null
-  [ "$(cell "$2" 2)" = 7 ] || fail "$3: cell ($2, 2) is $(cell "$2" 2) after the kill"
+  [ "$(cell "$2")" = 7 ] || fail "$3: cell ($2, 2) is $(cell "$2") after the kill"
 }
 run "" 3 key
 grep -q "^Sauvegarde de 1 map(s)" "$a/log.txt" || fail "no save line"
 run "AUTOSAVE 0.02" 5 autosave
 grep -q "^autosave: 0.02$" "$a/log.txt" || fail "autosave setting not echoed"
 grep -q "^Sauvegarde automatique de 1 map(s)" "$a/log.txt" || fail "no autosave line"
-[ "$(cell 3 2)" = 7 ] || fail "the first cell was lost"
+[ "$(cell 3)" = 7 ] || fail "the first cell was lost"
 echo "save and kill: ok"

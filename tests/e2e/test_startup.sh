@@ -38,14 +38,10 @@ grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
 [ "$(xdotool getwindowname "$MOSKA_WINDOW")" = "MOSKA 2 version 0.24a" ] || fail "caption"
 eval "$(xdotool getwindowgeometry --shell "$MOSKA_WINDOW")"
 [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}"
-sleep 0.5
-moska_screenshot "$root/shot.png"
 # The panel shows its background and the map view shows the painted map: both
 # halves hold many colours, not a blank fill.
-panel=$(convert "$root/shot.png" -crop 322x480+0+0 -format %k info:)
-view=$(convert "$root/shot.png" -crop 318x480+322+0 -format %k info:)
-[ "$panel" -gt 20 ] || fail "panel looks empty ($panel colours)"
-[ "$view" -gt 20 ] || fail "map view looks empty ($view colours)"
+moska_wait_colours 322x480+0+0 21 "$root/shot.png"
+moska_wait_colours 318x480+322+0 21 "$root/shot.png"
 moska_key Escape
 moska_wait_exit 20
 [ "$MOSKA_STATUS" = 0 ] || fail "status $MOSKA_STATUS after Escape"

@@ -1,8 +1,6 @@
 // The undo history: steps, selective undo against peers' later writes,
 // redo, bounds, layer deletion, per-map histories; the fill region.
 #include <gtest/gtest.h>
-#include <string.h>
-
 #include <string>
 #include <vector>
 
@@ -10,7 +8,6 @@
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
-#include "shell/shell.h"
 #include "testutil.h"
 
 namespace {
@@ -29,15 +26,11 @@ class History : public ::testing::Test {
   }
   Map* cur() { return project.listeMaps[project.currentMap]; }
   int cell(int x, int y = 0, int layer = 0) { return cur()->layer[layer]->e[y * cur()->w + x]; }
-  void stroke(int x1, int x2, int v, int layer = 0, const char* label = "pen stroke") {
-    historyOpen(label);
-    {
-      LocalEdit local;
-      if (x1 == x2)
-        action_SetElementAbsolute(cur()->filename, layer, x1, 0, v);
-      else
-        action_SetElementSquare(cur()->filename, layer, x1, 0, x2, 0, v);
-    }
+  // This user's cells x1..x2 of row 0: a pen cell or a rectangle, one step.
+  void stroke(int x1, int x2, int v, int layer = 0) {
+    historyOpen("pen stroke");
+    LocalEdit local;
+    action_SetElementSquare(cur()->filename, layer, x1, 0, x2, 0, v);
     historyClose();
   }
   std::string dir;

@@ -27,8 +27,9 @@ struct LayerBytes {
   int16_t x, y;
 };
 std::string mapBytes(const std::string& sys, const std::string& stored, uint32_t w, uint32_t h,
-                     const std::vector<LayerBytes>& topDown, bool end = true) {
-  std::string b = "$" + str(sys) + str(stored) + u32(w) + u32(h) + u32(16) + u32(32) +
+                     const std::vector<LayerBytes>& topDown, bool end = true, uint32_t vx = 16,
+                     uint32_t vy = 32) {
+  std::string b = "$" + str(sys) + str(stored) + u32(w) + u32(h) + u32(vx) + u32(vy) +
                   u16(topDown.size());
   for (const LayerBytes& l : topDown) {
     b += str(l.gfx);
@@ -57,7 +58,8 @@ TEST(MapFile, NewMapFileBytesAndSize) {
   EXPECT_EQ(log, "Creation de la map 'map3' 2x1...\nLoaded file(wb): " + mapPath(p, "map3") +
                      "!\nMap map3 creee avec succès!\n");
   ASSERT_TRUE(newMapFile("forest_edge", 7, 5));
-  EXPECT_EQ(readFile(mapPath(p, "forest_edge")).size(), 48u + 11 + 4 * 7 * 5);
+  EXPECT_EQ(readFile(mapPath(p, "forest_edge")),
+            mapBytes("New map", "forest_edge", 7, 5, {{"default", std::vector<int32_t>(35), 0, 0, 0}}, true, 0, 0));
   EXPECT_EQ(access((mapPath(p, "forest_edge") + ".tmp").c_str(), F_OK), -1);
 }
 
@@ -95,9 +97,7 @@ TEST(MapFile, LayersKeepTheirOrderThroughSaveAndReload) {
   std::string bytes = readFile(mapPath(p, "three"));
   LayerBytes top{"top", {0, 0, 0, 0, 0, 12}, 1, -5, 7}, mid{"mid", {0, 11, 0, 0, 0, 0}, 0, 1, 1},
       bottom{"default", {10, 0, 0, 0, 0, 0}, 0, 0, 0};
-  std::string want = mapBytes("Three layers", "three", 3, 2, {top, mid, bottom});
-  want.replace(32, 8, u32(48) + u32(0));  // viewX 48, viewY 0
-  EXPECT_EQ(bytes, want);
+  EXPECT_EQ(bytes, mapBytes("Three layers", "three", 3, 2, {top, mid, bottom}, true, 48, 0));
 
   slot = openMapInFreeSlot("three");
   ASSERT_GE(slot, 0);
@@ -112,53 +112,36 @@ TEST(MapFile, LayersKeepTheirOrderThroughSaveAndReload) {
   EXPECT_STREQ(m->sysname, "Three layers");
 }
 
-TEST(MapFile, FilenameComesFromTheNameOnDisk) {
+// Files opened, one cell painted, closed: what the log says and the bytes
+// saved. The stored file name is replaced by the name on disk, tileset names
+// are data (refused for loading, written back unchanged), and a file without
+// its end marker opens and is saved well formed.
+TEST(MapFile, OpenedFilesAreSavedWellFormed) {
   std::string p = makeProject();
-  writeFile(mapPath(p, "real"), mapBytes("Shown", "other", 1, 1, {{"default", {4}, 0, 0, 0}}));
-  captureLogBegin();
-  int slot = openMapInFreeSlot("real");
-  std::string log = captureLogEnd();
-  ASSERT_GE(slot, 0);
-  EXPECT_TRUE(contains(log, "Ouverture de la map real...\n"));
-  EXPECT_TRUE(contains(log, "Map OK:\nsysname: Shown, filename: real, w: 1, h: 1, 16x32, layers: 1!\n"));
-  EXPECT_STREQ(project.listeMaps[slot]->filename, "real");
-  ASSERT_TRUE(closeMapi(slot, "real"));
-  EXPECT_EQ(readFile(mapPath(p, "real")),
-            mapBytes("Shown", "real", 1, 1, {{"default", {4}, 0, 0, 0}}));
-}
-
-TEST(MapFile, TilesetNamesFromTheFileStayInsideTheProject) {
-  std::string p = makeProject();
-  writeFile(mapPath(p, "sly"), mapBytes("S", "sly", 1, 1, {{"../../../etc/passwd", {1}, 0, 0, 0}}));
-  captureLogBegin();
-  int slot = openMapInFreeSlot("sly");
-  std::string log = captureLogEnd();
-  ASSERT_GE(slot, 0);
-  EXPECT_TRUE(contains(log, "Nom refuse")) << log;
-  EXPECT_EQ(project.listeMaps[slot]->layer[0]->s, nullptr);
-  for (int i = 0; i < LIBRARY_SLOTS; i++) EXPECT_EQ(layersGFXnames[i], nullptr);
-  // The name is kept as data and written back unchanged.
-  ASSERT_TRUE(closeMapi(slot, "sly"));
-  EXPECT_EQ(readFile(mapPath(p, "sly")), mapBytes("S", "sly", 1, 1, {{"../../../etc/passwd", {1}, 0, 0, 0}}));
-}
-
-TEST(MapFile, BadEndMarkerStillOpensAndIsSavedWellFormed) {
-  std::string p = makeProject();
-  std::string good = mapBytes("E", "ends", 2, 1, {{"default", {1, 2}, 0, 0, 0}});
-  for (const std::string& bytes : {good.substr(0, good.size() - 1) + "#", good.substr(0, good.size() - 1)}) {
-    writeFile(mapPath(p, "ends"), bytes);
+  const LayerBytes plain{"default", {1, 2}, 0, 0, 0}, sly{"../../../etc/passwd", {1, 2}, 0, 0, 0};
+  std::string good = mapBytes("E", "other", 2, 1, {plain});
+  struct Case { std::string bytes; LayerBytes saved; std::vector<std::string> log; } cases[] = {
+      {good, {"default", {1, 3}, 0, 0, 0},
+       {"Ouverture de la map real...\n", "Map OK:\nsysname: E, filename: real, w: 2, h: 1, 16x32, layers: 1!\n"}},
+      {mapBytes("E", "real", 2, 1, {sly}), {"../../../etc/passwd", {1, 3}, 0, 0, 0}, {"Nom refuse"}},
+      {good.substr(0, good.size() - 1) + "#", {"default", {1, 3}, 0, 0, 0}, {"Fin de fichier MAP incorrect ou corrompu!\n"}},
+      {good.substr(0, good.size() - 1), {"default", {1, 3}, 0, 0, 0}, {"Fin de fichier MAP incorrect ou corrompu!\n"}},
+  };
+  for (const Case& c : cases) {
+    writeFile(mapPath(p, "real"), c.bytes);
     captureLogBegin();
-    int slot = openMapInFreeSlot("ends");
+    int slot = openMapInFreeSlot("real");
     std::string log = captureLogEnd();
     ASSERT_GE(slot, 0);
-    EXPECT_TRUE(contains(log, "Fin de fichier MAP incorrect ou corrompu!\n"));
-    EXPECT_FALSE(contains(log, "Map OK"));
+    for (const std::string& line : c.log) EXPECT_TRUE(contains(log, line)) << log;
+    EXPECT_NE(contains(log, "Map OK"), contains(log, "Fin de fichier"));
+    EXPECT_STREQ(project.listeMaps[slot]->filename, "real");
     setElementAbsolute(slot, 0, 1, 0, 3);
-    ASSERT_TRUE(closeMapi(slot, "ends"));
-    std::string saved = readFile(mapPath(p, "ends"));
-    EXPECT_EQ(saved.back(), '$');
-    EXPECT_EQ(saved, mapBytes("E", "ends", 2, 1, {{"default", {1, 3}, 0, 0, 0}}));
+    ASSERT_TRUE(closeMapi(slot, "real"));
+    EXPECT_EQ(readFile(mapPath(p, "real")), mapBytes("E", "real", 2, 1, {c.saved}));
   }
+  for (int i = 0; i < LIBRARY_SLOTS; i++)  // the sly name never reached the library
+    EXPECT_TRUE(!layersGFXnames[i] || !strstr(layersGFXnames[i], ".."));
 }
 
 TEST(MapFile, BrokenFilesAreRefusedAndLeaveTheSlotFree) {
@@ -244,7 +227,8 @@ TEST(MapFile, NewMapNumbersAfterExistingFiles) {
   newMap();
   ASSERT_EQ(project.nbreMaps, 3);
   EXPECT_EQ(project.listeMaps[0], nullptr);
-  EXPECT_EQ(readFile(mapPath(p, "map0")).size(), 48u + 4 + 2 + 4 * 512 * 512);
+  EXPECT_EQ(readFile(mapPath(p, "map0")), mapBytes("New map 0", "map0", 512, 512,
+                                                    {{"default", std::vector<int32_t>(512 * 512), 0, 1, 1}}, true, 0, 0));
 }
 
 TEST(MapFile, SlotRuleTakesFirstFreeSlotElseGrows) {
@@ -261,18 +245,12 @@ TEST(MapFile, SlotRuleTakesFirstFreeSlotElseGrows) {
   EXPECT_EQ(openMapInFreeSlot("m"), 1);
   EXPECT_FALSE(openMapi(2, "m"));  // occupied: the map in it is kept
   EXPECT_NE(project.listeMaps[2], nullptr);
-}
-
-TEST(MapFile, ClosingForgetsPeersPointingAtTheMap) {
-  makeProject();
-  ASSERT_TRUE(newMapFile("shared", 1, 1));
-  int slot = openMapInFreeSlot("shared");
-  usedMap[7] = project.listeMaps[slot];
-  EXPECT_TRUE(mapUsedByPeers("shared"));
-  EXPECT_FALSE(mapUsedByPeers("other"));
-  ASSERT_TRUE(closeMapi(slot, "shared"));
+  // Closing forgets the peers pointing at the map.
+  usedMap[7] = project.listeMaps[2];
+  EXPECT_TRUE(mapUsedByPeers("m") && !mapUsedByPeers("other"));
+  ASSERT_TRUE(closeMapi(2, "m"));
   EXPECT_EQ(usedMap[7], nullptr);
-  EXPECT_FALSE(mapUsedByPeers("shared"));
+  EXPECT_FALSE(mapUsedByPeers("m"));
 }
 
 TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
@@ -302,7 +280,10 @@ TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
   EXPECT_EQ(project.listeMaps[slot]->layers, 2);
   EXPECT_EQ(project.listeMaps[slot]->layer[1]->e[5 * 64 + 5], 42);
   ASSERT_TRUE(closeMapi(slot, "keep"));
-  EXPECT_EQ(readFile(mapPath(p, "keep")).size(), before.size() + 2 + 5 + 4 * 64 * 64 + 5);
+  std::vector<int32_t> more(64 * 64), none(64 * 64);
+  more[5 * 64 + 5] = 42;
+  EXPECT_EQ(readFile(mapPath(p, "keep")),
+            mapBytes("New map", "keep", 64, 64, {{"more", more, 0, 1, 1}, {"default", none, 0, 0, 0}}, true, 0, 0));
 }
 
 // An unreadable file ends the program; an unwritable one is refused and the

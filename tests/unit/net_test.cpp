@@ -5,16 +5,19 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sodium.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "model/model.h"
+#include "net/auth.h"
 #include "net/net.h"
 #include "net/netio.h"
 #include "shell/project.h"
@@ -282,6 +285,73 @@ TEST(NetExtensions, AnnouncedWordsAndActionsForAnnouncedPeersOnly) {
   netReset();
   close(plain);
   close(speaks);
+}
+
+// The session-key exchange as the verifier v sees it: the peer announces
+// AUTH, sends its nonce, then its proof. v's own replies must let the peer
+// check v in turn; anything truncated, replayed, reflected or forged is refused.
+TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
+  const char* key = "s3cret words";
+  using Body = std::function<std::string(const AuthExchange&)>;
+  auto hex = [](const unsigned char* n) { char h[AUTH_HEX_LEN]; authHex(n, h); return std::string(h); };
+  AuthExchange earlier;
+  authExchangeStart(&earlier);  // a past session of v's, whose proof is replayed
+  unsigned char peer[NONCE_BYTES];  // another editor's nonce: not issued here
+  randombytes_buf(peer, sizeof peer);
+  auto proofBy = [&](const char* k, const unsigned char* challenge) -> Body {
+    return [=, &peer](const AuthExchange& v) {
+      char h[AUTH_HEX_LEN];
+      authProof(k, challenge ? challenge : v.mine, peer, h);
+      return std::string(h);
+    };
+  };
+  Body ext = [](const AuthExchange&) { return std::string("FUTURE AUTH"); };
+  Body nonce = [&](const AuthExchange&) { return hex(peer); };
+  Body honest = proofBy(key, nullptr);
+  auto edit = [](Body b, int cut, const char* add) -> Body {
+    return [=](const AuthExchange& v) { std::string t = b(v); return t.substr(0, t.size() - cut) + add; };
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::pair<const char*, Body>> steps;  // all but the last wait
+    AuthVerdict want;
+    const char* why;
+  } cases[] = {
+      {"honest", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", honest}}, AUTH_ADMIT, ""},
+      {"truncated", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", edit(honest, 2, "")}}, AUTH_REFUSE, "tronquee"},
+      {"overlong", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", edit(honest, 0, "00")}}, AUTH_REFUSE, "tronquee"},
+      {"not hex", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", edit(honest, 2, "zz")}}, AUTH_REFUSE, "mal formee"},
+      {"replayed", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", proofBy(key, earlier.mine)}}, AUTH_REFUSE, "differente"},
+      {"other key", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", proofBy("s3cret word", nullptr)}}, AUTH_REFUSE, "differente"},
+      {"forged", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHPROOF", [&](const AuthExchange&) { return hex(earlier.mine); }}}, AUTH_REFUSE, "differente"},
+      {"own nonce reflected", {{"EXTENSIONS", ext}, {"AUTHNONCE", [&](const AuthExchange& v) { return hex(v.mine); }}}, AUTH_REFUSE, "renvoye"},
+      {"earlier own nonce", {{"EXTENSIONS", ext}, {"AUTHNONCE", [&](const AuthExchange&) { return hex(earlier.mine); }}}, AUTH_REFUSE, "renvoye"},
+      {"second nonce", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"AUTHNONCE", nonce}}, AUTH_REFUSE, "second"},
+      {"proof first", {{"EXTENSIONS", ext}, {"AUTHPROOF", honest}}, AUTH_REFUSE, "avant le nonce"},
+      {"edit before proof", {{"EXTENSIONS", ext}, {"AUTHNONCE", nonce}, {"PARTTHIS!", ext}}, AUTH_REFUSE, "avant la preuve"},
+      {"base editor", {{"PARTTHIS!", ext}}, AUTH_REFUSE, "protocole de base"},
+      {"no AUTH word", {{"EXTENSIONS", [](const AuthExchange&) { return std::string("SYNC"); }}}, AUTH_REFUSE, "sans cle"},
+  };
+  for (const Case& c : cases) {
+    AuthExchange v;
+    authExchangeStart(&v);
+    AuthStep step;
+    for (const auto& st : c.steps) {
+      ASSERT_EQ(step.verdict, AUTH_WAIT) << c.what;
+      step = authExchangeStep(&v, key, st.first, st.second(v).c_str());
+      // v's replies: its nonce, then a proof the peer can check.
+      if (step.verdict == AUTH_WAIT && !strcmp(st.first, "EXTENSIONS"))
+        EXPECT_EQ(std::string(step.replyHeader) + " " + step.replyBody, "AUTHNONCE " + hex(v.mine)) << c.what;
+      if (step.verdict == AUTH_WAIT && !strcmp(st.first, "AUTHNONCE")) {
+        char want[AUTH_HEX_LEN];
+        authProof(key, peer, v.mine, want);
+        EXPECT_STREQ(step.replyBody, want) << c.what;
+      }
+    }
+    EXPECT_EQ(step.verdict, c.want) << c.what;
+    EXPECT_NE(std::string(step.why).find(c.why), std::string::npos) << c.what << ": " << step.why;
+    EXPECT_EQ(v.proven, c.want == AUTH_ADMIT) << c.what;
+  }
 }
 
 TEST(NetInterpreter, RenameDeleteLayerNewMapAndUnknownWords) {
@@ -635,9 +705,9 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   EXPECT_TRUE(refreshMenu);
   action_SetElementAbsolute("map0", 0, 1, 1, 6);
   // The first action on the connection announces this editor's extensions.
-  EXPECT_EQ(readHeader(back), "EXTENSIONS 5");
-  ASSERT_TRUE(readBlock(back, name, 5));
-  EXPECT_STREQ(name, "SYNC");
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 10");
+  ASSERT_TRUE(readBlock(back, name, 10));
+  EXPECT_STREQ(name, "AUTH SYNC");
   EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
   char body[13];
   ASSERT_TRUE(readBlock(back, body, 13));

@@ -58,15 +58,18 @@ void setUp(SDL_Surface* sheet) {
   passnot = solidImage(8, 8, 255, 0, 0);
 }
 
-Uint32 cellCentre(int k, int j) { return getpixel(menu, PX + 16 * k + 8, PY + 16 * j + 8); }
-
-// Colours of all 180 cells after drawElementsH.
+// Colours of all 180 cells after drawElementsH: the cell's colour when its
+// top-left and bottom-right pixels agree (a whole tile, not a shifted one),
+// else 1.
 std::vector<Uint32> shown() {
   fillRect(menu, 0, 0, menu->w, menu->h, 50, 50, 50);
   drawElementsH(PX, PY, COLS, ROWS);
   std::vector<Uint32> v;
   for (int j = 0; j < ROWS; j++)
-    for (int k = 0; k < COLS; k++) v.push_back(cellCentre(k, j));
+    for (int k = 0; k < COLS; k++) {
+      Uint32 a = getpixel(menu, PX + 16 * k, PY + 16 * j), b = getpixel(menu, PX + 16 * k + 15, PY + 16 * j + 15);
+      v.push_back(a == b ? a : 1);
+    }
   return v;
 }
 

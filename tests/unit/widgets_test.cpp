@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <array>
 #include <initializer_list>
 #include <vector>
 
@@ -73,14 +74,6 @@ class Widgets : public ::testing::Test {
   SDL_Surface* img = nullptr;
 };
 
-// Text entry in a non-dynamic field at (8, 100), width 200.
-std::string typeInto(const char* start, int limit, size_t bufLen = 64) {
-  char buf[256] = {0};
-  snprintf(buf, bufLen, "%s", start);
-  clickAt(20, 110);
-  textArea(buf, 8, 100, 200, limit, false);
-  return buf;
-}
 }  // namespace
 
 TEST_F(Widgets, ButtonHitAreaIsOpen) {
@@ -101,27 +94,24 @@ TEST_F(Widgets, ButtonHitAreaIsOpen) {
   }
 }
 
-TEST_F(Widgets, ButtonClickCompletesOnReleaseInside) {
+// Scripted frames after a press at (15, 15) on the image at (10, 10), and
+// whether the button reports a click and the look it leaves.
+TEST_F(Widgets, ButtonClicksOnlyOnReleaseInside) {
+  struct Case { std::vector<std::array<int, 3>> frames; bool click; int r, g, b; } cases[] = {
+      {{{16, 15, SDL_BUTTON(1)}, {16, 16, 0}}, true, 0, 0, 255},                        // pressed look
+      {{{15, 15, SDL_BUTTON(1)}, {100, 100, SDL_BUTTON(1)}, {100, 100, 0}}, false, 0, 0, 255}};
+  for (const Case& c : cases) {
+    clickAt(15, 15);
+    for (auto f : c.frames) pushFrame(f[0], f[1], (uint8_t)f[2]);
+    EXPECT_EQ(button(10, 10, img), c.click);
+    EXPECT_EQ(platformScriptRemaining(), 0u);
+    EXPECT_TRUE(isColour(menu, 11, 11, c.r, c.g, c.b));
+    leftClic = false;  // next frame: hovered or normal look, no click
+    EXPECT_FALSE(button(10, 10, img));
+    EXPECT_TRUE(isColour(menu, 11, 11, c.click ? 0 : 255, c.click ? 255 : 0, 0));
+  }
   clickAt(15, 15);
-  pushFrame(16, 15, SDL_BUTTON(1));
-  pushFrame(16, 16, 0);
-  EXPECT_TRUE(button(10, 10, img));
-  EXPECT_EQ(platformScriptRemaining(), 0u);
-  EXPECT_TRUE(isColour(menu, 11, 11, 0, 0, 255));  // pressed look left on the panel
-  leftClic = false;
-  EXPECT_FALSE(button(10, 10, img));
-  EXPECT_TRUE(isColour(menu, 11, 11, 0, 255, 0));  // hovered
-}
-
-TEST_F(Widgets, ButtonDraggedOffBeforeReleaseDoesNothing) {
-  clickAt(15, 15);
-  pushFrame(15, 15, SDL_BUTTON(1));
-  pushFrame(100, 100, SDL_BUTTON(1));
-  pushFrame(100, 100, 0);
-  EXPECT_FALSE(button(10, 10, img));
-  EXPECT_EQ(platformScriptRemaining(), 0u);
-  EXPECT_FALSE(button(10, 10, img));  // next frame: normal look
-  EXPECT_TRUE(isColour(menu, 11, 11, 255, 0, 0));
+  EXPECT_FALSE(button(10, 10, nullptr) || buttonList(10, 10, nullptr));
 }
 
 TEST_F(Widgets, ListButtonHeldFiveFramesReportsFiveTimes) {
@@ -136,23 +126,13 @@ TEST_F(Widgets, ListButtonHeldFiveFramesReportsFiveTimes) {
   EXPECT_TRUE(isColour(menu, 11, 11, 0, 255, 0));  // released: hovered look
 }
 
-TEST_F(Widgets, ButtonWithoutImageNeverHitsNorCrashes) {
-  clickAt(15, 15);
-  EXPECT_FALSE(button(10, 10, nullptr));
-  EXPECT_FALSE(buttonList(10, 10, nullptr));
-  leftClic = false;
-  EXPECT_FALSE(button(10, 10, nullptr));
-}
-
 TEST_F(Widgets, FieldLookAndHoverDoesNotRedraw) {
   char s[32] = "";
   mouseX = mouseY = 300;
   leftClic = false;
   textArea(s, 8, 100, 200, 16, false);
-  EXPECT_TRUE(isColour(menu, 8, 110, 128, 128, 128));    // left border
-  EXPECT_TRUE(isColour(menu, 207, 110, 128, 128, 128));  // right border
-  EXPECT_TRUE(isColour(menu, 100, 100, 128, 128, 128));  // top row
-  EXPECT_TRUE(isColour(menu, 100, 119, 128, 128, 128));  // bottom row
+  const int border[][2] = {{8, 110}, {207, 110}, {100, 100}, {100, 119}};
+  for (const auto& xy : border) EXPECT_TRUE(isColour(menu, xy[0], xy[1], 128, 128, 128));
   EXPECT_TRUE(isColour(menu, 206, 118, 255, 255, 255));  // white inside
   // Hovered without a click: nothing is drawn this frame.
   setPixel(menu, 206, 118, 1, 2, 3);
@@ -167,34 +147,76 @@ TEST_F(Widgets, FieldLookAndHoverDoesNotRedraw) {
   EXPECT_TRUE(isColour(menu, 206, 118, 255, 255, 255));
 }
 
-TEST_F(Widgets, NumberEntry) {
-  char n[16] = "12";
-  clickAt(20, 110);
-  pushFrame(20, 110, 0, {SDLK_DELETE});
-  pressEnter();
-  numberArea(n, 8, 100, 200, 10, false);
-  EXPECT_STREQ(n, "0");
+// One entry per case: the keys of each step pressed together then released
+// one at a time, in the order given; "hold" repeats a step over six frames.
+struct Entry {
+  const char* start;
+  int limit;
+  std::vector<std::vector<int>> steps;
+  const char* want;
+  bool number = false;
+  bool hold = false;
+};
 
-  // Leading zero refused; "1", "0" gives "10"; keypad period adds "."; the
-  // main-row "." and letters are not accepted.
-  n[0] = 0;
-  clickAt(20, 110);
-  press({SDLK_0});
-  press({SDLK_KP0});
-  press({SDLK_1});
-  press({SDLK_0});
-  press({SDLK_KP_PERIOD});
-  press({SDLK_PERIOD});
-  press({SDLK_a});
-  press({SDLK_KP7});
-  pressEnter();
-  numberArea(n, 8, 100, 200, 10, false);
-  EXPECT_STREQ(n, "10.7");
+TEST_F(Widgets, EntryKeys) {
+  const Entry cases[] = {
+      {"", 16, {{SDLK_LEFTBRACKET}, {SDLK_LSHIFT, SDLK_a}, {SDLK_KP_DIVIDE}, {SDLK_SPACE}, {SDLK_RSHIFT},
+                {SDLK_F1}}, "#[a/ "},
+      {"x", 16, {{SDLK_z}}, "xz", false, true},                 // a held key appends once
+      {"", 16, {{SDLK_9, SDLK_a, SDLK_b}}, "9ab"},              // held together: table order
+      {"abcdefghijklmnop", 16, {{SDLK_q}, {SDLK_BACKSPACE}, {SDLK_BACKSPACE}}, "abcdefghijklmn"},
+      {"abcdefghijklmnop", 16, {{SDLK_CLEAR}, {SDLK_q}}, "q"},
+      {"abcdefghijklmnop", 16, {{SDLK_DELETE}}, ""},
+      // One short of the limit: only one of eight keys fits; "#[" is not cut.
+      {"abcdefghijklmno", 16, {{SDLK_a, SDLK_b, SDLK_c, SDLK_d, SDLK_e, SDLK_f, SDLK_g, SDLK_LEFTBRACKET}},
+       "abcdefghijklmnoa"},
+      {"abcdefghijklmno", 16, {{SDLK_LEFTBRACKET}}, "abcdefghijklmno"},
+      {"12", 10, {{SDLK_DELETE}}, "0", true},
+      // Leading zero refused, keypad period adds ".", main-row "." and letters do not.
+      {"", 10, {{SDLK_0}, {SDLK_KP0}, {SDLK_1}, {SDLK_0}, {SDLK_KP_PERIOD}, {SDLK_PERIOD}, {SDLK_a}, {SDLK_KP7}},
+       "10.7", true},
+  };
+  for (const Entry& c : cases) {
+    for (const auto& keys : c.steps) {
+      std::vector<int> held(keys);
+      for (int frame = 1; frame < (c.hold ? 6 : 1); frame++) pushFrame(20, 110, 0, {held[0]});
+      for (; !held.empty(); held.erase(held.begin())) {
+        ScriptFrame f;
+        f.mouseX = 20, f.mouseY = 110;
+        for (size_t i = 0; i < held.size() && i < 8; i++) f.keys[i] = held[i];
+        platformScriptPush(f);
+      }
+      pushFrame(20, 110, 0);
+    }
+    pressEnter();
+    char buf[64];
+    snprintf(buf, sizeof buf, "%s", c.start);
+    clickAt(20, 110);
+    if (c.number)
+      numberArea(buf, 8, 100, 200, c.limit, false);
+    else
+      textArea(buf, 8, 100, 200, c.limit, false);
+    EXPECT_STREQ(buf, c.want) << c.start;
+    EXPECT_EQ(platformScriptRemaining(), 0u) << c.start;
+  }
 }
 
-// Closing the window ends either entry and runs the quit path once, though
-// the close event stays the last one while no other comes.
-TEST_F(Widgets, EntryEndsOnWindowCloseAndQuitsOnce) {
+TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
+  // A buffer smaller than the limit: its capacity wins; the guard stays.
+  struct {
+    char buf[8];
+    char guard[8];
+  } b;
+  memset(b.guard, 'G', sizeof b.guard);
+  snprintf(b.buf, sizeof b.buf, "abcd");
+  holdTogether({SDLK_a, SDLK_b, SDLK_c, SDLK_d, SDLK_e, SDLK_f, SDLK_g, SDLK_h});
+  pressEnter();
+  inputText(b.buf, sizeof b.buf, 8, 100, 200, 64);
+  EXPECT_STREQ(b.buf, "abcdabc");
+  for (char g : b.guard) EXPECT_EQ(g, 'G');
+
+  // Closing the window ends either entry and runs the quit path once, though
+  // the close event stays the last one while no other comes.
   for (bool number : {true, false}) {
     stop = false;
     char n[16] = "";
@@ -220,81 +242,6 @@ TEST_F(Widgets, EntryEndsOnWindowCloseAndQuitsOnce) {
   }
 }
 
-TEST_F(Widgets, TextEntryKeys) {
-  press({SDLK_LEFTBRACKET});
-  press({SDLK_LSHIFT, SDLK_a});
-  press({SDLK_KP_DIVIDE});
-  press({SDLK_SPACE});
-  press({SDLK_RSHIFT});  // no text of its own
-  press({SDLK_F1});
-  pressEnter();
-  EXPECT_EQ(typeInto("", 16), "#[a/ ");
-
-  // A held key appends once.
-  for (int i = 0; i < 6; i++) pushFrame(20, 110, 0, {SDLK_z});
-  pushFrame(20, 110, 0);
-  pressEnter();
-  EXPECT_EQ(typeInto("x", 16), "xz");
-
-  // Keys held together in one pass are all appended, in table order.
-  holdTogether({SDLK_9, SDLK_a, SDLK_b});
-  pressEnter();
-  EXPECT_EQ(typeInto("", 16), "9ab");
-}
-
-TEST_F(Widgets, FullFieldStillEdits) {
-  const char* full = "abcdefghijklmnop";  // 16 characters
-  press({SDLK_q});
-  press({SDLK_BACKSPACE});
-  press({SDLK_BACKSPACE});
-  pressEnter();
-  EXPECT_EQ(typeInto(full, 16), "abcdefghijklmn");
-
-  pushFrame(20, 110, 0, {SDLK_CLEAR});
-  press({SDLK_q});
-  pressEnter();
-  EXPECT_EQ(typeInto(full, 16), "q");
-
-  pushFrame(20, 110, 0, {SDLK_DELETE});
-  pressEnter();
-  EXPECT_EQ(typeInto(full, 16), "");
-}
-
-TEST_F(Widgets, EntryNeverWritesPastTheLimitOrTheBuffer) {
-  // Eight keys held together one character short of the limit, the last
-  // one the two-character "[" key: only one character fits.
-  holdTogether({SDLK_a, SDLK_b, SDLK_c, SDLK_d, SDLK_e, SDLK_f, SDLK_g, SDLK_LEFTBRACKET});
-  pressEnter();
-  EXPECT_EQ(typeInto("abcdefghijklmno", 16), "abcdefghijklmnoa");
-
-  // "#[" does not fit in one remaining character and is not cut in half.
-  press({SDLK_LEFTBRACKET});
-  pressEnter();
-  EXPECT_EQ(typeInto("abcdefghijklmno", 16), "abcdefghijklmno");
-
-  // A buffer smaller than the limit: its capacity wins; the guard after it
-  // stays untouched.
-  struct {
-    char buf[8];
-    char guard[8];
-  } b;
-  memset(b.guard, 'G', sizeof b.guard);
-  snprintf(b.buf, sizeof b.buf, "abcd");
-  holdTogether({SDLK_a, SDLK_b, SDLK_c, SDLK_d, SDLK_e, SDLK_f, SDLK_g, SDLK_h});
-  pressEnter();
-  inputText(b.buf, sizeof b.buf, 8, 100, 200, 64);
-  EXPECT_STREQ(b.buf, "abcdabc");
-  for (char g : b.guard) EXPECT_EQ(g, 'G');
-
-  // inputchar reports whether it appended.
-  char small[4] = "ab";
-  pushFrame(0, 0, 0, {SDLK_LEFTBRACKET});
-  boucle();
-  EXPECT_FALSE(inputchar(small, sizeof small, SDLK_LEFTBRACKET, "#["));
-  EXPECT_FALSE(inputchar(small, sizeof small, SDLK_a, "a"));  // key up
-  EXPECT_STREQ(small, "ab");
-}
-
 TEST_F(Widgets, DynamicFieldReturnsNewArrayEveryEdit) {
   char* s = new char[3];
   snprintf(s, 3, "ab");
@@ -303,39 +250,24 @@ TEST_F(Widgets, DynamicFieldReturnsNewArrayEveryEdit) {
   char* same = textArea(s, 8, 100, 200, 16, true);  // unchanged text, new array
   EXPECT_NE(same, s);
   EXPECT_STREQ(same, "ab");
-
   clickAt(20, 110);
   press({SDLK_c});
-  pressEnter();
-  char* again = numberArea(same, 8, 100, 200, 16, true);
-  EXPECT_NE(again, same);
-  EXPECT_STREQ(again, "ab");  // letters are not digits
-  clickAt(20, 110);
   press({SDLK_5});
   pressEnter();
-  char* more = numberArea(again, 8, 100, 200, 16, true);
-  EXPECT_STREQ(more, "ab5");
-
-  // A null value starts empty.
+  char* more = numberArea(same, 8, 100, 200, 16, true);
+  EXPECT_NE(more, same);
+  EXPECT_STREQ(more, "ab5");  // letters are not digits
   clickAt(20, 110);
   press({SDLK_k});
   pressEnter();
-  char* fresh = textArea(nullptr, 8, 100, 200, 16, true);
+  char* fresh = textArea(nullptr, 8, 100, 200, 16, true);  // null starts empty
   EXPECT_STREQ(fresh, "k");
   delete[] more;
   delete[] fresh;
-}
-
-TEST_F(Widgets, TextAreaNewEditsInPlace) {
-  char name[256] = "pro";
+  char name[256] = "pro";  // textAreaNew edits in place
   clickAt(20, 110);
   press({SDLK_j});
   pressEnter();
   textAreaNew(name, 8, 100, 200, 64);
   EXPECT_STREQ(name, "proj");
-  // Outside it only draws.
-  mouseX = 300;
-  textAreaNew(name, 8, 100, 200, 64);
-  EXPECT_TRUE(isColour(menu, 206, 118, 255, 255, 255));
-  EXPECT_EQ(platformScriptRemaining(), 0u);
 }
