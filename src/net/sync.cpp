@@ -32,6 +32,7 @@ const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's qu
 const size_t JOURNAL_MAX = 65536;        // own writes kept while a copy is on its way
 const size_t INFLATE_STEP = 1 << 16;
 const int NAME_WORD = 256;               // "%255s"
+const size_t SMALL_BODY = 2 * NAME_WORD + 128;  // two names, numbers and a digest
 const size_t NOTICE_LEN = 200;
 const Uint32 AWAIT_MS = 5000;            // a promised map that shows nothing for this long is not waited for
 static_assert(LIST_BODY_MAX + 300 < RECV_BUFFER, "a list body fits the receive limit");
@@ -47,7 +48,7 @@ struct Incoming {
 
 struct PeerSync {
   unsigned gen = 0;
-  std::vector<std::pair<std::string, MapDigest>> theirs;  // the list being received
+  std::map<std::string, MapDigest> theirs;  // the list being received
   std::deque<std::string> toSend;
   Incoming in;
   bool stamped = false;  // a "STAMP" waits for its cell write
@@ -177,9 +178,8 @@ void sendList(int slot) {
 }
 
 const MapDigest* theirDigest(const PeerSync& st, const std::string& name) {
-  for (const auto& e : st.theirs)
-    if (e.first == name) return &e.second;
-  return nullptr;
+  auto it = st.theirs.find(name);
+  return it == st.theirs.end() ? nullptr : &it->second;
 }
 
 // Both lists are known: the reference sends what differs or what the joiner
@@ -229,29 +229,32 @@ void onList(int slot, const char* corps) {
     p += used;
     MapDigest d;
     if (!parseDigestHex(hex, &d) || !validName(name) || st.theirs.size() >= LIST_MAX) continue;
-    st.theirs.push_back({name, d});
+    st.theirs[name] = d;
   }
   if (last) decide(slot, st);
 }
 
-// The tileset names of a map in the file layout.
-std::vector<std::string> tilesetsOf(const std::vector<unsigned char>& bytes) {
-  std::vector<std::string> names;
+// The digest and tileset names of a map in the file layout; false when it
+// does not parse.
+bool describe(const std::vector<unsigned char>& bytes, MapDigest* d, std::vector<std::string>& tilesets) {
   Map m;
   MapRead r = readMapBytes(bytes.data(), bytes.size(), &m);
-  if (r != MAP_READ_OK && r != MAP_READ_BAD_END) return names;
+  if (r != MAP_READ_OK && r != MAP_READ_BAD_END) return false;
+  *d = mapDigest(&m);
   for (int i = 0; i < m.layers; i++)
-    if (m.layer[i]->layerGFX && std::find(names.begin(), names.end(), m.layer[i]->layerGFX) == names.end())
-      names.push_back(m.layer[i]->layerGFX);
+    if (m.layer[i]->layerGFX && std::find(tilesets.begin(), tilesets.end(), m.layer[i]->layerGFX) == tilesets.end())
+      tilesets.push_back(m.layer[i]->layerGFX);
   freeMapRecord(&m);
-  return names;
+  return true;
 }
 
 // The map as it is in memory now (its file when closed): its tilesets
 // through the usual offer, then the zlib stream. Later edits queue after it.
 void sendMap(int slot, const std::string& name) {
   std::vector<unsigned char> bytes;
-  if (!projectMapBytes(name.c_str(), bytes)) {
+  MapDigest d;
+  std::vector<std::string> tilesets;
+  if (!projectMapBytes(name.c_str(), bytes) || !describe(bytes, &d, tilesets)) {
     printf("Synchro: map %s illisible, non envoyee.\n", name.c_str());
     return;
   }
@@ -270,16 +273,12 @@ void sendMap(int slot, const std::string& name) {
            chunks);
     return;
   }
-  char body[BODY_LEN];
-  for (const std::string& t : tilesetsOf(bytes)) {
+  char body[SMALL_BODY];
+  for (const std::string& t : tilesets) {
     if (!tilesetPresent(t.c_str())) continue;
-    if (snprintf(body, sizeof body, "%s %s 0", name.c_str(), t.c_str()) < (int)sizeof body)
-      actionSendToPeer(slot, "SYNCTILESET", body);
+    snprintf(body, sizeof body, "%s %s 0", name.c_str(), t.c_str());
+    actionSendToPeer(slot, "SYNCTILESET", body);
   }
-  MapDigest d;
-  Map m;
-  if (readMapBytes(bytes.data(), bytes.size(), &m) != MAP_READ_CORRUPT) d = mapDigest(&m);
-  freeMapRecord(&m);
   char hex[DIGEST_HEX + 1];
   digestHex(d, hex);
   snprintf(body, sizeof body, "%s %zu %lu %s", name.c_str(), bytes.size(), (unsigned long)compLen, hex);
@@ -397,10 +396,10 @@ void onStamp(int slot, const char* corps) {
 void sendCheck(int slot, const char* name) {
   MapDigest d;
   if (!projectMapDigest(name, &d)) return;
-  char hex[DIGEST_HEX + 1], body[BODY_LEN];
+  char hex[DIGEST_HEX + 1], body[SMALL_BODY];
   digestHex(d, hex);
-  if (snprintf(body, sizeof body, "%" PRIu64 " %s %s", siteId(), hex, name) < (int)sizeof body)
-    actionSendToPeer(slot, "SYNCCHECK", body);
+  snprintf(body, sizeof body, "%" PRIu64 " %s %s", siteId(), hex, name);
+  actionSendToPeer(slot, "SYNCCHECK", body);
 }
 
 // A peer's digest after its quiet second. The higher site asks the lower
