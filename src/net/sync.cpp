@@ -214,6 +214,7 @@ void decide(int slot, PeerSync& st) {
 
 void onList(int slot, const char* corps) {
   PeerSync& st = stateOf(slot);
+  if (!st.listPending) return;  // one list a join: a repeated one would cost every digest again
   const char* p = corps;
   bool last = *p == '1';
   if (*p != '0' && *p != '1') return;
@@ -414,7 +415,11 @@ void onCheck(int slot, const char* corps) {
       !validName(name))
     return;
   if (SDL_GetTicks() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
-  bool have = projectMapDigest(name, &mine);
+  // Only open maps are compared (a closed one would be read whole for each
+  // check); a map missing here is asked for.
+  bool open = getMap(name) < project.nbreMaps;
+  if (!open && mapFileExists(name)) return;
+  bool have = open && projectMapDigest(name, &mine);
   if (have && mine == theirs) return;
   if (have && siteId() < theirSite) return sendCheck(slot, name);
   printf("Synchro: map %s differente de celle de %s: reparation depuis sa copie.\n", name,
@@ -426,8 +431,8 @@ void onCheck(int slot, const char* corps) {
 void onWant(int slot, const char* corps) {
   PeerSync& st = stateOf(slot);
   char name[NAME_WORD];
-  MapDigest d;
-  if (sscanf(corps, "%255s", name) != 1 || !validName(name) || !projectMapDigest(name, &d)) return;
+  if (sscanf(corps, "%255s", name) != 1 || !validName(name)) return;
+  if (getMap(name) >= project.nbreMaps && !mapFileExists(name)) return;
   if (std::find(st.toSend.begin(), st.toSend.end(), name) == st.toSend.end()) st.toSend.push_back(name);
 }
 
