@@ -31,6 +31,7 @@ const size_t LIST_MAX = 10000;           // maps a peer may announce
 const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's queue is below this
 const size_t JOURNAL_MAX = 65536;        // own writes kept while a copy is on its way
 const size_t INFLATE_STEP = 1 << 16;
+const uint64_t CLOCK_JUMP_MAX = 1ull << 40;  // a peer's clock ahead of ours by more is not believed
 const int NAME_WORD = 256;               // "%255s"
 const size_t SMALL_BODY = 2 * NAME_WORD + 128;  // two names, numbers and a digest
 const size_t NOTICE_LEN = 200;
@@ -388,7 +389,8 @@ void onMapData(int slot, const char* corps) {
 void onStamp(int slot, const char* corps) {
   PeerSync& st = stateOf(slot);
   unsigned long long c = 0, s = 0;
-  st.stamped = sscanf(corps, "%llu %llu", &c, &s) == 2;
+  // A clock far ahead of ours would make every later local write lose: unstamped.
+  st.stamped = sscanf(corps, "%llu %llu", &c, &s) == 2 && c < lamport + CLOCK_JUMP_MAX;
   st.pending.clock = c;
   st.pending.site = s;
   if (st.stamped && c > lamport) lamport = c;

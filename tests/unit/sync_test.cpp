@@ -182,6 +182,12 @@ TEST(SyncStamps, StampedPeerWritesResolveTheSameWayInAnyOrder) {
   readActions("SILENTOPEN", "map0", 1);
   readActions("PARTTHIS!", "map0 0 2 2 5", 1);
   EXPECT_EQ(m->layer[0]->e[2 * 8 + 2], 5);
+  // A clock far ahead is not believed: the write counts as unstamped.
+  readActions("STAMP", "1000000000000000 1", 1);
+  readActions("PARTTHIS!", "map0 0 3 3 4", 1);
+  readActions("STAMP", "10 1", 1);
+  readActions("PARTTHIS!", "map0 0 3 3 2", 1);
+  EXPECT_EQ(m->layer[0]->e[3 * 8 + 3], 2);
   // Hostile sync bodies only log.
   for (const char* h : {"SYNCLIST", "SYNCMAP", "SYNCDATA", "SYNCCHECK", "SYNCWANT", "STAMP"})
     for (const char* body : {"", "?", "1 zz ../x", "../x 99999999999 1 00", "!!!!", "1 0123 map0", "1 5 0 0123 map0"})
