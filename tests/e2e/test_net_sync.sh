@@ -43,11 +43,10 @@ on() { local d=$1; shift; DISPLAY=${disp[$d]} xdotool "$@"; }
 count() { grep -cE -- "$2" "$1/log.txt"; }
 press() { on "$1" mousemove "$2" "$3" mousedown 1; sleep 0.15; on "$1" mouseup 1; sleep 0.2; }
 # Types an address into DIR's join field and presses Join, again when the
-# click was lost on a loaded machine.
+# click was lost or the attempt gave up on a loaded machine.
 join() {
-  local dir=$1 addr=$2 try i n
-  local re="^Tentative de connexion a X.X.X.${addr##*.}:34567/"
-  n=$(count "$dir" "$re")
+  local dir=$1 addr=$2 try i ok
+  ok=$(count "$dir" '^client ok$')
   for try in 1 2 3; do
     press "$dir" 20 10
     press "$dir" 70 110
@@ -55,8 +54,8 @@ join() {
     DISPLAY=${disp[$dir]} MOSKA_WINDOW=${win[$dir]} moska_type "$addr"
     DISPLAY=${disp[$dir]} MOSKA_WINDOW=${win[$dir]} moska_key Return
     press "$dir" 186 112
-    for ((i = 0; i < 50; i++)); do
-      [ "$(count "$dir" "$re")" -gt "$n" ] && return 0
+    for ((i = 0; i < 80; i++)); do
+      [ "$(count "$dir" '^client ok$')" -gt "$ok" ] && return 0
       sleep 0.1
     done
   done
