@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
   else
     platformProgramFolder(programPath, sizeof programPath);
   videoInit();
+  shellInstallHooks();
   measure(30, 150);
   measure(60, 300);
   SDL_Quit();

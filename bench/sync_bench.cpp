@@ -24,8 +24,8 @@
 #include "model/model.h"
 #include "net/netio.h"
 #include "net/sync.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/core.h"
+#include "core/files.h"
 
 namespace {
 const int MAPS = 4, LAYERS = 4, SIDE = 512, ROUNDS = 5, EDIT_ROUNDS = 9, EDITS = 100000;

@@ -13,9 +13,9 @@ CXX="${CXX_FUZZ:-clang++}"
 case "$target" in
   mapfile) sources="$src/model/mapformat.cpp" libs="" ;;
   net)
-    sources=$(ls "$src"/platform/*.cpp "$src"/shell/*.cpp "$src"/toolkit/*.cpp "$src"/model/*.cpp \
+    sources=$(ls "$src"/core/*.cpp "$src"/platform/*.cpp "$src"/shell/*.cpp "$src"/toolkit/*.cpp "$src"/model/*.cpp \
       "$src"/editor/*.cpp "$src"/net/*.cpp | grep -v 'shell/main\.cpp$')
-    libs="$(pkg-config --cflags --libs sdl SDL_image SDL_ttf SDL_net libsodium) -lpthread -lz" ;;
+    libs="$(pkg-config --cflags --libs sdl SDL_image SDL_ttf libsodium) -lpthread -lz" ;;
   *) echo "usage: build.sh mapfile|net OUTPUT_DIR" >&2; exit 2 ;;
 esac
 # shellcheck disable=SC2086

@@ -1,6 +1,5 @@
 // The command handler: one turn of input turned into paints, scrolls and
 // menu commands, and the two brushes.
-#include <SDL/SDL.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -9,8 +8,7 @@
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
-#include "platform/platform.h"
-#include "shell/shell.h"
+#include "platform/os.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
@@ -29,12 +27,9 @@ bool isSquare() { return strcmp(brush, "SQUARE") == 0; }
 bool isFill() { return strcmp(brush, "FILL") == 0; }
 bool fillArmed = true;  // one fill per press
 
-bool keyDown(SDLKey key) { return event.type == SDL_KEYDOWN && event.key.keysym.sym == key; }
+bool keyDown(int key) { return inputKeyIs(key); }
 
-bool held(SDLKey a, SDLKey b) {
-  const uint8_t* keys = platformGetKeyState();
-  return keys && (keys[a] || keys[b]);
-}
+bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
 
 void setBrush(const char* b) {
   brush_square_state = false;
@@ -45,21 +40,22 @@ void setBrush(const char* b) {
 
 // Keys act once per press: on the turn that takes their key-down event.
 void shortcutStep() {
-  if (!freshEvent || event.type != SDL_KEYDOWN) return;
-  SDLKey k = event.key.keysym.sym;
-  bool ctrl = (event.key.keysym.mod & KMOD_CTRL) || held(SDLK_LCTRL, SDLK_RCTRL);
-  bool shift = (event.key.keysym.mod & KMOD_SHIFT) || held(SDLK_LSHIFT, SDLK_RSHIFT);
-  if (ctrl && k == SDLK_z && !shift) {
+  int k;
+  unsigned mods;
+  if (!freshEvent || !inputKeyPressed(&k, &mods)) return;
+  bool ctrl = (mods & MOD_CTRL) || held(KEY_LCTRL, KEY_RCTRL);
+  bool shift = (mods & MOD_SHIFT) || held(KEY_LSHIFT, KEY_RSHIFT);
+  if (ctrl && k == KEY_Z && !shift) {
     if (historyUndo()) setMenu(project.currentMenu);
-  } else if (ctrl && (k == SDLK_y || k == SDLK_z)) {
+  } else if (ctrl && (k == KEY_Y || k == KEY_Z)) {
     if (historyRedo()) setMenu(project.currentMenu);
-  } else if (ctrl && k == SDLK_s) {
+  } else if (ctrl && k == KEY_S) {
     saveAllCommand();
-  } else if (!ctrl && k == SDLK_f) {
+  } else if (!ctrl && k == KEY_F) {
     setBrush("FILL");
-  } else if (!ctrl && k == SDLK_r) {
+  } else if (!ctrl && k == KEY_R) {
     setBrush("SQUARE");
-  } else if (!ctrl && k == SDLK_b) {
+  } else if (!ctrl && k == KEY_B) {
     setBrush("PEN");
   }
 }
@@ -117,7 +113,7 @@ void paintStep() {
     historyClose();  // a stroke or a rectangle ends with the release
     fillArmed = true;
   }
-  if (leftClic && inView && held(SDLK_LALT, SDLK_RALT)) return pickTile(m);
+  if (leftClic && inView && held(KEY_LALT, KEY_RALT)) return pickTile(m);
   if (leftClic && inView) {
     if (isPen()) pen(project.currentElement);
     if (isSquare()) {
@@ -142,12 +138,12 @@ void scrollStep() {
   Map* m = currentMapOrNull();
   if (!m || !window) return;
   uint32_t cols = (uint32_t)window->w / TILE, rows = (uint32_t)window->h / TILE;
-  if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(SDLK_RIGHT)))
+  if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(KEY_RIGHT)))
     m->viewX += force;
-  if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(SDLK_LEFT))) m->viewX -= force;
-  if (m->viewY / TILE + rows < m->h && ((uint32_t)mouseY == video_y - 1 || keyDown(SDLK_DOWN)))
+  if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(KEY_LEFT))) m->viewX -= force;
+  if (m->viewY / TILE + rows < m->h && ((uint32_t)mouseY == video_y - 1 || keyDown(KEY_DOWN)))
     m->viewY += force;
-  if (m->viewY >= (uint32_t)force && (mouseY == 0 || keyDown(SDLK_UP))) m->viewY -= force;
+  if (m->viewY >= (uint32_t)force && (mouseY == 0 || keyDown(KEY_UP))) m->viewY -= force;
 }
 }  // namespace
 

@@ -15,7 +15,3 @@ void drawElements(int x, int y, int wd, int h);    // selection, frame, scroll b
 void drawElementsPC(int x, int y, int wd, int h, bool show);  // pass-condition editing
 void drawElementsPCH(int x, int y, int wd, int h);  // the same, read-only (panel redraw)
 void drawSelectedElement(int x, int y);
-// Tile counts of a tileset: cells (R * height) / 16 and tiles R * (height / 16),
-// with R = width / 16; both 0 for a null surface.
-long long paletteCellLimit(SDL_Surface* s);
-long long paletteTileLimit(SDL_Surface* s);

@@ -14,7 +14,7 @@
 
 #include "model/model.h"
 #include "net/net.h"
-#include "shell/shell.h"
+#include "core/core.h"
 
 namespace {
 enum StepKind { STEP_CELLS, STEP_ADD_LAYER, STEP_DELETE_LAYER, STEP_BACKGROUND, STEP_RENAME };

@@ -8,7 +8,7 @@
 
 #include "editor/history.h"
 
-#include "shell/shell.h"
+#include "core/core.h"
 
 // Sizes of the menu fields' buffers and the limits the fields accept.
 enum {

@@ -11,7 +11,8 @@
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "platform/os.h"
 #include "toolkit/browser.h"
 #include "toolkit/files.h"
 #include "toolkit/video.h"
@@ -230,7 +231,7 @@ void enterPassConditions() {
   e_passconditions = true;
   snprintf(e_pcname, sizeof e_pcname, "%s", l->layerGFX);
   FILE* f = openFile("layerspc", l->layerGFX, "pss", "rb");
-  size_t n = (size_t)paletteCellLimit(l->s) * PASS_BYTES_PER_TILE;
+  size_t n = (size_t)tilesetCountsOf(l->s).cells * PASS_BYTES_PER_TILE;
   free(passconditions);
   passconditions = (unsigned char*)malloc(n ? n : 1);
   passconditionsLen = passconditions ? n : 0;
@@ -247,13 +248,7 @@ void enterPassConditions() {
 
 bool leavePassConditions() {
   char text[PANEL_MESSAGE_LEN];
-  FILE* f = openFile("layerspc", e_pcname, "pss", "wb");
-  bool ok = f != nullptr;
-  if (f) {
-    ok = fwrite(passconditions, 1, passconditionsLen, f) == passconditionsLen;
-    ok = fclose(f) == 0 && ok;
-  }
-  if (!ok) {
+  if (!writePassConditions(e_pcname, passconditions, passconditionsLen)) {
     // The edits stay in the buffer and the mode stays on, so nothing is lost.
     printf("Sauvegarde des conditions de passage %s impossible: mode maintenu.\n", e_pcname);
     snprintf(text, sizeof text, "Sauvegarde de %.40s.pss impossible!", e_pcname);

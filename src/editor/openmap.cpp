@@ -6,8 +6,8 @@
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/core.h"
+#include "core/files.h"
 
 char e_openmap[PATH_LEN] = "";
 

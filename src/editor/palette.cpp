@@ -1,14 +1,14 @@
 // The tile palette in the panel: the tiles of the current layer's tileset,
 // the choice of the element to paint, scrolling by palette rows, and in
 // pass-conditions mode the editing of each tile's four quarters.
-#include <SDL/SDL.h>
 #include <stdint.h>
 
 #include <vector>
 
 #include "editor/editor.h"
 #include "model/model.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "platform/os.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
@@ -30,9 +30,7 @@ void drawTile(SDL_Surface* sheet, SDL_Surface* dst, int x, int y, long long n) {
   if (!sheet || !dst || n < 0 || sheet->w < TILE) return;
   long long perRow = sheet->w / TILE, sy = n / perRow * TILE;
   if (sy >= sheet->h || sy > INT16_MAX) return;
-  SDL_Rect src = {(Sint16)(n % perRow * TILE), (Sint16)sy, TILE, TILE};
-  SDL_Rect d = {(Sint16)x, (Sint16)y, 0, 0};
-  SDL_BlitSurface(sheet, &src, dst, &d);
+  blitPart(sheet, (int)(n % perRow * TILE), (int)sy, TILE, TILE, dst, x, y);
 }
 
 struct PaletteCell {
@@ -74,13 +72,13 @@ void scrollButtons(int bx, int y, int wd, int h, long long tileLimit) {
   if (buttonList(bx, y, b_up) && project.elementIndex >= 1) {
     project.elementIndex--;
     setMenu("map");
-    SDL_Delay(kScrollDelayMs);
+    platformDelay(kScrollDelayMs);
   }
   if (buttonList(bx, y + TILE * h - kScrollButtonRise, b_down) &&
       (long long)(h + project.elementIndex) * wd < tileLimit) {
     project.elementIndex++;
     setMenu("map");
-    SDL_Delay(kScrollDelayMs);
+    platformDelay(kScrollDelayMs);
   }
 }
 
@@ -103,7 +101,8 @@ void editQuarters(const PaletteCell& cell, bool editing) {
 void drawPassPalette(int x, int y, int wd, int h, bool show, bool editing) {
   fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
   SDL_Surface* sheet = currentSheet();
-  long long cells = paletteCellLimit(sheet), tiles = paletteTileLimit(sheet);
+  TileCounts counts = tilesetCountsOf(sheet);
+  long long cells = counts.cells, tiles = counts.tiles;
   for (const PaletteCell& c : walkCells(x, y, wd, h, cells)) {
     if (show && c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
     // The pass buffer holds `cells` tiles.
@@ -116,16 +115,6 @@ void drawPassPalette(int x, int y, int wd, int h, bool show, bool editing) {
 }
 }  // namespace
 
-long long paletteCellLimit(SDL_Surface* s) {
-  if (!s) return 0;
-  return (long long)(s->w / TILE) * s->h / TILE;
-}
-
-long long paletteTileLimit(SDL_Surface* s) {
-  if (!s) return 0;
-  return (long long)(s->w / TILE) * (s->h / TILE);
-}
-
 void drawSelectedElement(int x, int y) {
   drawTile(currentSheet(), menu, x, y, project.currentElement);
 }
@@ -133,21 +122,21 @@ void drawSelectedElement(int x, int y) {
 void drawElementsH(int x, int y, int wd, int h) {
   fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
   SDL_Surface* sheet = currentSheet();
-  long long tiles = paletteTileLimit(sheet);
-  for (const PaletteCell& c : walkCells(x, y, wd, h, paletteCellLimit(sheet)))
-    if (c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
+  TileCounts counts = tilesetCountsOf(sheet);
+  for (const PaletteCell& c : walkCells(x, y, wd, h, counts.cells))
+    if (c.n < counts.tiles) drawTile(sheet, menu, c.x, c.y, c.n);
   previewAt(x, y, wd, h);
 }
 
 void drawElements(int x, int y, int wd, int h) {
-  SDL_Surface* sheet = currentSheet();
-  for (const PaletteCell& c : walkCells(x, y, wd, h, paletteCellLimit(sheet)))
+  TileCounts counts = tilesetCountsOf(currentSheet());
+  for (const PaletteCell& c : walkCells(x, y, wd, h, counts.cells))
     if (leftClic && mouseIn(c.x, c.y, TILE) && c.n >= 0 && c.n <= INT32_MAX) {
       project.currentElement = (int32_t)c.n;
       previewAt(x, y, wd, h);
     }
   drawFrame(x, y, wd, h);
-  scrollButtons(x + TILE * wd + 1, y, wd, h, paletteTileLimit(sheet));
+  scrollButtons(x + TILE * wd + 1, y, wd, h, counts.tiles);
 }
 
 void drawElementsPC(int x, int y, int wd, int h, bool show) {

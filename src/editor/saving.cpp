@@ -8,8 +8,8 @@
 #include "editor/editor.h"
 #include "editor/menu.h"
 #include "model/model.h"
-#include "platform/platform.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "platform/os.h"
 
 bool (*projectSaveHook)() = nullptr;
 
@@ -82,7 +82,9 @@ void saveAll(bool manual) {
   printf("%s de %zu map(s)...\n", manual ? "Sauvegarde" : "Sauvegarde automatique", copying.size());
   manualPending = manual;
   if (!projectOk || copyFailures) {
-    showResult(!projectOk ? "Save failed: PROJECT.MSK" : "Save failed: memoire insuffisante");
+    char why[PANEL_MESSAGE_LEN];
+    snprintf(why, sizeof why, "Save failed: %s", projectOk ? "memoire insuffisante" : PROJECT_FILE);
+    showResult(why);
     manualPending = false;
   }
   if (copying.empty() && manualPending) report(0, 0, "");

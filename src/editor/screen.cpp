@@ -1,6 +1,5 @@
 // Per-frame composition of the screen, the choice of the menu and the fixed
 // content of the menu panel.
-#include <SDL/SDL.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -13,7 +12,7 @@
 #include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
-#include "shell/shell.h"
+#include "core/core.h"
 #include "toolkit/browser.h"
 #include "toolkit/video.h"
 
@@ -132,8 +131,7 @@ void setMenu(const char* m) {
 
 void refresh() {
   eventMenu();
-  SDL_Rect origin = {0, 0, 0, 0};
-  if (menu && screen) SDL_BlitSurface(menu, nullptr, screen, &origin);
+  blitIt(menu, screen, 0, 0);
   drawWindow();
   blitWindow();
 }

@@ -11,7 +11,7 @@
 #include "editor/editor.h"
 #include "model/model.h"
 #include "net/net.h"
-#include "shell/shell.h"
+#include "core/core.h"
 #include "toolkit/tilecache.h"
 #include "toolkit/video.h"
 
@@ -68,19 +68,7 @@ ViewCells viewCells(const Map* m) {
 
 void fillBlack(int x, int y, int w, int h) { fillRect(window, x, y, w, h, 0, 0, 0); }
 
-// One cell black, written straight into the view (a library fill per cell
-// costs more than the cell).
-void fillCellBlack(int x, int y) {
-  if (window->format->BytesPerPixel != 4 || SDL_MUSTLOCK(window)) {
-    fillBlack(x, y, TILE, TILE);
-    return;
-  }
-  Uint32 black = SDL_MapRGB(window->format, 0, 0, 0);
-  for (int r = 0; r < TILE; r++) {
-    Uint32* p = (Uint32*)((Uint8*)window->pixels + (y + r) * window->pitch) + x;
-    for (int c = 0; c < TILE; c++) p[c] = black;
-  }
-}
+void fillCellBlack(int x, int y) { fillCell(window, x, y, TILE, 0, 0, 0); }
 
 // For each cell of view row r, the lowest layer that shows there: the
 // highest tiled layer whose tile is opaque, or -1 where no opaque tile hides
@@ -110,7 +98,7 @@ void drawTile(const LayerPlan& p, int element, int x, int y) {
 void drawCells(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v, int r,
                int* first, int from, int to) {
   uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
-  Uint32 black = SDL_MapRGB(window->format, 0, 0, 0);
+  uint32_t black = mapRGB(window, 0, 0, 0);
   for (int c = 0; c < v.cols; c++) {
     int x = c * TILE, y = r * TILE;
     int i = first[c] > from ? first[c] : from;

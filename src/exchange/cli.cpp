@@ -5,7 +5,7 @@
 #include <string>
 
 #include "exchange/exchange.h"
-#include "shell/shell.h"
+#include "core/core.h"
 
 namespace {
 enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };

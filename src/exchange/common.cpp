@@ -13,7 +13,8 @@
 #include "exchange/exchange.h"
 #include "exchange/internal.h"
 #include "model/mapfile.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "core/files.h"
 #include "toolkit/files.h"
 #include "toolkit/tilecache.h"
 #include "toolkit/tileset.h"
@@ -22,7 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-const char PROJECT_FILE[] = "PROJECT.MSK";
 const size_t INFLATE_CHUNK = 1 << 16;
 
 bool endsWith(const std::string& s, const std::string& end) {
@@ -213,25 +213,11 @@ std::string cellsCsv(const ExportPlan& p, int layer, bool gids) {
 
 bool writeFileAtomically(const std::string& path, bool (*write)(FILE*, const void*), const void* ctx,
                          std::string* error) {
-  std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(&temp[0]);
-  FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
-  if (!f) {
-    if (fd >= 0) close(fd), unlink(temp.c_str());
-    *error = "cannot write " + path + ": " + strerror(errno);
-    return false;
-  }
-  mode_t mask = umask(0);  // as a plain fopen would create it
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  bool ok = write(f, ctx);
-  int err = ferror(f) ? EIO : 0;
-  ok = fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
-  if (!err && !ok) err = errno ? errno : EIO;
-  ok = fclose(f) == 0 && ok;
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = false, err = errno;
-  if (ok) return true;
-  unlink(temp.c_str());
+  // A unique temporary name: an editor may be saving the same file.
+  std::vector<char> temp(path.size() + 16);
+  FILE* f = replacingOpen(path.c_str(), nullptr, temp.data(), temp.size());
+  int err = errno;
+  if (f && replacingCommit(f, temp.data(), path.c_str(), write(f, ctx) && !ferror(f), &err)) return true;
   *error = "cannot write " + path + ": " + strerror(err ? err : EIO);
   return false;
 }

@@ -16,7 +16,7 @@
 #include "exchange/exchange.h"
 #include "exchange/internal.h"
 #include "model/mapfile.h"
-#include "shell/shell.h"
+#include "core/core.h"
 #include "toolkit/files.h"
 
 namespace fs = std::filesystem;
@@ -92,7 +92,7 @@ bool needImage(Plan* p, const std::string& source, const std::string& what, int*
   im.w = s->w;
   im.h = s->h;
   SDL_FreeSurface(s);
-  im.pass.assign((size_t)passTileCount(im.w, im.h) * PASS_BYTES_PER_TILE, 1);
+  im.pass.assign((size_t)tilesetCounts(im.w, im.h).cells * PASS_BYTES_PER_TILE, 1);
   p->images.push_back(im);
   *index = (int)p->images.size() - 1;
   return true;

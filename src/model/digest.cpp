@@ -15,7 +15,7 @@
 
 #include "model/internal.h"
 #include "model/mapfile.h"
-#include "toolkit/files.h"
+#include "core/files.h"
 
 namespace {
 const uint64_t MUL_A = 0x9E3779B97F4A7C15ull;  // odd constants of two independent lanes

@@ -6,10 +6,10 @@
 
 #include <new>
 
+#include "core/core.h"
+#include "core/files.h"
 #include "model/internal.h"
 #include "model/model.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
 #include "toolkit/tileset.h"
 
 namespace {
@@ -35,24 +35,16 @@ void defaultPassConditions(const char* chipset, SDL_Surface* s) {
     printf("Pas de fichier de passabilite par defaut pour %s: tileset absent.\n", chipset);
     return;
   }
-  size_t n = (size_t)passTileCount(w, h) * PASS_BYTES_PER_TILE;
+  size_t n = (size_t)tilesetCounts(w, h).cells * PASS_BYTES_PER_TILE;
   unsigned char* buf = (unsigned char*)malloc(n ? n : 1);
   if (!buf) {
     printf("Fichier de passabilite %s non cree: memoire insuffisante!\n", chipset);
     return;
   }
   memset(buf, 1, n);
-  f = openFile("layerspc", chipset, "pss", "wb");
-  if (f) {
-    bool ok = fwrite(buf, 1, n, f) == n;
-    ok = fclose(f) == 0 && ok;
-    if (!ok) {
-      // A short file would misstate the tileset: remove it so a later layer retries.
-      char path[FILE_PATH_LEN];
-      if (filePath(path, sizeof path, "layerspc", chipset, "pss")) remove(path);
-      printf("ERREUR: ecriture du fichier de passabilite %s impossible!\n", chipset);
-    }
-  }
+  // Written whole or not at all, so a later layer retries.
+  if (!writePassConditions(chipset, buf, n))
+    printf("ERREUR: ecriture du fichier de passabilite %s impossible!\n", chipset);
   free(buf);
 }
 
@@ -80,9 +72,54 @@ bool libraryTakes(const char* chipset) {
 }
 }  // namespace
 
-int passTileCount(int w, int h) {
-  if (w <= 0 || h <= 0) return 0;
-  return ((w / 16) * h) / 16;
+bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n) {
+  char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
+  FILE* f = nullptr;
+  if (validName(chipset) && filePath(path, sizeof path, "layerspc", chipset, "pss"))
+    f = replacingOpen(path, ".tmp", temp, sizeof temp);
+  else
+    snprintf(path, sizeof path, "layerspc%s.pss", chipset ? chipset : "");
+  if (!f) {
+    printf("ERROR: can't load (wb) file: %s!\n", path);
+    return false;
+  }
+  printf("Loaded file(wb): %s!\n", path);
+  return replacingCommit(f, temp, path, n == 0 || fwrite(pass, 1, n, f) == n, nullptr);
+}
+
+TileCounts tilesetCounts(int w, int h) {
+  if (w <= 0 || h <= 0) return {0, 0};
+  long long perRow = w / TILE;
+  return {perRow * h / TILE, perRow * (h / TILE)};
+}
+
+TileCounts tilesetCountsOf(SDL_Surface* s) {
+  int w, h;
+  tilesetSize(s, &w, &h);
+  return tilesetCounts(w, h);
+}
+
+void libraryClear() {
+  ModelGuard g;
+  for (int i = 0; i < LIBRARY_SLOTS; i++) {
+    tilesetFree(layersGFX[i]);
+    layersGFX[i] = nullptr;
+    free(layersGFXnames[i]);
+    layersGFXnames[i] = nullptr;
+  }
+}
+
+bool tilesetSizeByName(const char* chipset, int* w, int* h) {
+  *w = *h = 0;
+  {
+    ModelGuard g;
+    for (int i = 0; i < LIBRARY_SLOTS; i++)
+      if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0 &&
+          tilesetSize(layersGFX[i], w, h))
+        return true;
+  }
+  // Not in use here: the image itself.
+  return validName(chipset) && tilesetMeasure(chipset, w, h);
 }
 
 SDL_Surface* layersGFXLoad(const char* chipset) {
@@ -165,9 +202,9 @@ void deleteLayer(Map* map, long l) {
   }
   if (map->layers == 1) return;  // a map keeps at least one layer
   Layer* gone = map->layer[l];
-  printf("1\n");
+  logMarker("1");
   bool shared = !gone->layerGFX || tilesetShared(map, l, gone->layerGFX);
-  printf("2\n");
+  logMarker("2");
   if (!shared) {
     printf("Suppression de la librairie layerGFX partagee...");
     for (int i = 0; i < LIBRARY_SLOTS; i++) {
@@ -182,12 +219,12 @@ void deleteLayer(Map* map, long l) {
   } else {
     printf("Suppression d'un layer sans alterer la librairie layerGFX partagee...");
   }
-  printf("3\n");
+  logMarker("3");
   free(gone->layerGFX);
   free(gone->e);
   delete gone;
   map->layers--;
-  printf("4\n");
+  logMarker("4");
   for (long i = l; i < map->layers; i++) map->layer[i] = map->layer[i + 1];
   map->layer[map->layers] = nullptr;
   map->dirty = true;

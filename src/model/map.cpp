@@ -187,12 +187,7 @@ void modelReset() {
   }
   delete[] project.listeMaps;
   project = Project();
-  for (int i = 0; i < LIBRARY_SLOTS; i++) {
-    tilesetFree(layersGFX[i]);
-    layersGFX[i] = nullptr;
-    free(layersGFXnames[i]);
-    layersGFXnames[i] = nullptr;
-  }
+  libraryClear();
   for (pMap& u : usedMap) u = nullptr;
 }
 

@@ -1,7 +1,6 @@
 // Map files in the project's "maps" folder and the life of a map in the
 // open-map list: open, save and close, new file, new map in memory.
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,13 +17,13 @@
 #include "model/internal.h"
 #include "model/mapfile.h"
 #include "model/model.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/core.h"
+#include "core/files.h"
 
 namespace {
 const char MAPS[] = "maps";
 const char MAP_EXT[] = "map";
-const char TEMP_SUFFIX[] = ".tmp";
+const char TEMP_SUFFIX[] = ".tmp";  // the project file's too
 const char UNSAVED_SUFFIX[] = ".unsaved";
 const unsigned long NEW_MAP_SIZE = 512;
 const int NEW_MAP_PROBES = 65000;
@@ -36,26 +35,12 @@ char* copyString(const char* s) {
   return p;
 }
 
-// Makes the rename of a finished file durable too.
-void syncFolder(const char* file) {
-  char dir[FILE_PATH_LEN];
-  snprintf(dir, sizeof dir, "%s", file);
-  char* slash = strrchr(dir, '/');
-  if (!slash) return;
-  slash[1] = 0;
-  int fd = open(dir, O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 // Writes m to path through "<path>.tmp", flushed to the disk and then
 // renamed over the old file, so no half-written file ever takes its place.
 // Logs like openFile; false (old file untouched) when anything fails.
 bool writeMapAtomically(const char* path, const char* smap, const Map* m) {
   char temp[FILE_PATH_LEN + sizeof TEMP_SUFFIX];
-  snprintf(temp, sizeof temp, "%s%s", path, TEMP_SUFFIX);
-  FILE* f = fopen(temp, "wb");
+  FILE* f = replacingOpen(path, TEMP_SUFFIX, temp, sizeof temp);
   if (!f) {
     printf("ERROR: can't load (wb) file: %s!\n", path);
     printf("ERREUR: ecriture de la map %s impossible (%s), ancien fichier conserve!\n", smap,
@@ -63,20 +48,12 @@ bool writeMapAtomically(const char* path, const char* smap, const Map* m) {
     return false;
   }
   printf("Loaded file(wb): %s!\n", path);
-  bool ok = writeMapStream(f, m) && fflush(f) == 0 && fsync(fileno(f)) == 0;
-  int err = errno;
-  ok = fclose(f) == 0 && ok;
-  if (ok && rename(temp, path) != 0) {
-    err = errno;
-    ok = false;
-  }
-  if (!ok) {
-    remove(temp);
+  int err;
+  if (!replacingCommit(f, temp, path, writeMapStream(f, m), &err)) {
     printf("ERREUR: ecriture de la map %s impossible (%s), ancien fichier conserve!\n", smap,
-           strerror(err ? err : EIO));
+           strerror(err));
     return false;
   }
-  syncFolder(path);
   return true;
 }
 

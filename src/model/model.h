@@ -4,16 +4,19 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <atomic>
+
+#include "core/core.h"
+#include "core/files.h"
 
 struct SDL_Surface;
 
 enum {
-  MAX_PEERS = 64,               // network connection slots
   LIBRARY_SLOTS = 1000,         // tilesets loaded at once
   MAX_LAYER_CELLS = 64 << 20,   // cells of one layer (256 MiB)
-  LAYER_NAME_LEN = 256,         // buffer of a layer's tileset name
+  LAYER_NAME_LEN = NAME_LEN,    // buffer of a layer's tileset name
   PASS_BYTES_PER_TILE = 4,      // one byte per 8x8 quarter, 1 passable, 0 blocked
 };
 
@@ -63,11 +66,6 @@ extern SDL_Surface* layersGFX[LIBRARY_SLOTS];
 extern char* layersGFXnames[LIBRARY_SLOTS];
 extern unsigned char* passconditions;
 
-// Names that become file names: not empty, no separator, no "..", no
-// control character, no blank (names are single words in the project file
-// and in actions), shorter than LAYER_NAME_LEN. Logs the refusal.
-bool validName(const char* name);
-
 // Cells and maps (names are map filenames).
 int getMap(const char* map);
 // The map shown in the editor and its current layer, or null when there is none.
@@ -89,8 +87,29 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 SDL_Surface* layersGFXLoad(const char* chipset);
 void addLayer(Map* map, const char* chipset, bool bg);
 void deleteLayer(Map* map, long l);
-// Tile count of a tileset as layer creation and the pass-conditions editor count it.
-int passTileCount(int w, int h);
+// Empties the library, freeing its tilesets (start-up, before any map).
+void libraryClear();
+// Pixel size of a tileset by name: from the library, else from its image.
+bool tilesetSizeByName(const char* chipset, int* w, int* h);
+
+// The two tile counts of a tileset of w x h pixels, R = w / 16 tiles a row:
+// `cells` = (R * h) / 16, the cells the palette walks and the tiles a
+// pass-conditions file holds; `tiles` = R * (h / 16), the whole tiles, which
+// the palette draws and scrolls through and sendPC sends. Both 0 when w or
+// h is not positive, or for a null surface.
+struct TileCounts {
+  long long cells, tiles;
+};
+TileCounts tilesetCounts(int w, int h);
+TileCounts tilesetCountsOf(SDL_Surface* s);
+
+// The project file's text: ten "LABEL value" lines, `maps` its MAPS value
+// (0 for a new project, 1 once saved). False when a write fails.
+bool writeProjectStream(FILE* f, const Project& p, int maps);
+// Writes "<chipset>.pss" in "layerspc" whole (beside it, then renamed):
+// PASS_BYTES_PER_TILE bytes a tile. Logs like openFile; false (old file
+// kept) when it fails.
+bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n);
 
 // Map files.
 bool openMapi(int nmap, const char* smap);    // false: the slot stays null

@@ -1,6 +1,5 @@
 // The action senders and actionSend: one send thread per peer, each writing
 // the header block, the body and any file transfer on its own connection.
-#include <SDL/SDL_timer.h>
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
@@ -13,8 +12,8 @@
 #include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
-#include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/core.h"
+#include "core/files.h"
 
 namespace {
 std::atomic<int> pending{0};  // jobs in every queue, the one being sent included
@@ -56,12 +55,12 @@ bool clientSend(int slot, int s, const SendJob& job) {
 struct Progress {
   unsigned long long acked = 0;
   int unacked = 0;
-  Uint32 since = 0;  // when the peer last took something, or had nothing to take
+  uint32_t since = 0;  // when the peer last took something, or had nothing to take
 };
 
 // False when bytes have waited for the peer SEND_STALL_MS without any taken.
 bool peerTakes(int s, Progress& p) {
-  Uint32 now = SDL_GetTicks();
+  uint32_t now = coreMillis();
   int unacked = 0;
   if (ioctl(s, SIOCOUTQ, &unacked) != 0) unacked = 0;
   tcp_info info = {};
@@ -72,12 +71,12 @@ bool peerTakes(int s, Progress& p) {
   if (unacked == 0 || took) p.since = now;
   if (tcp) p.acked = info.tcpi_bytes_acked;
   p.unacked = unacked;
-  return now - p.since < (Uint32)SEND_STALL_MS;
+  return now - p.since < (uint32_t)SEND_STALL_MS;
 }
 
 // A held queue waits this long for the peer's proof: its user may first
 // have to answer a join prompt.
-const Uint32 kHeldMs = ASK_MS + AUTH_MS;
+const uint32_t kHeldMs = ASK_MS + AUTH_MS;
 
 // The next job to send (q->lock held): the first, or while the queue is held
 // the first early one or a bare header; -1 when none may go.
@@ -92,8 +91,8 @@ int nextJob(const SendQueue* q) {
 // or one that never proves the session key, each of which drops the peer.
 void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
   Progress progress;
-  progress.since = SDL_GetTicks();
-  Uint32 heldSince = SDL_GetTicks();
+  progress.since = coreMillis();
+  uint32_t heldSince = coreMillis();
   for (;;) {
     SendJob job;
     bool taking = true, heldOut = false;
@@ -101,7 +100,7 @@ void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
     {
       std::unique_lock<std::mutex> g(q->lock);
       while (!q->quit && (k = nextJob(q)) < 0 && !q->last && (taking = peerTakes(s, progress)) &&
-             !(heldOut = q->held && SDL_GetTicks() - heldSince >= kHeldMs))
+             !(heldOut = q->held && coreMillis() - heldSince >= kHeldMs))
         q->wake.wait_for(g, std::chrono::milliseconds(POLL_MS * 10));
       if (q->quit || (k < 0 && q->last)) return;
       if (k >= 0) job = q->jobs[(size_t)k];
@@ -195,7 +194,7 @@ void actionSendEarly(int i, unsigned gen, const char* header, const char* body) 
         return;
       }
     }
-    SDL_Delay(POLL_MS);
+    coreSleepMs(POLL_MS);
   }
   printf("Action %s non envoyee sur le tunnel %d.\n", header, i);
 }
@@ -220,7 +219,7 @@ void flushEarly(int i, unsigned gen, int ms) {
       for (const SendJob& j : q->jobs) left = left || j.early;
       if (!left) return;
     }
-    SDL_Delay(POLL_MS);
+    coreSleepMs(POLL_MS);
   }
 }
 

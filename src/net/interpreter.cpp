@@ -11,7 +11,7 @@
 #include "model/model.h"
 #include "net/netio.h"
 #include "net/sync.h"
-#include "toolkit/files.h"
+#include "core/files.h"
 
 namespace {
 // Room for any word of a received body.

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <thread>
 
 #include "model/model.h"
 
@@ -54,7 +55,7 @@ struct Peer {
   uint32_t inHost = 0;           // inbound peer address, network order
   uint16_t inPort = 0;
   uint32_t outHost = 0;          // outbound target, network order
-  void* littleServerThread = nullptr;  // SDL_Thread of the receiving loop
+  std::thread* littleServerThread = nullptr;  // the receiving loop
   struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
   bool dropping = false;         // being dropped: sockets shut, the main thread frees it
   unsigned extensions = 0;       // bits of the extension words the peer announced

@@ -123,6 +123,12 @@ size_t netQueued();
 
 // The receiving side of the handshake and the loop (body of the thread).
 int littleServer(void* slot);
+
+// A network thread running body(arg); threadWait waits for it and frees it
+// (null: nothing), threadIsCurrent tells whether the caller is that thread.
+std::thread* threadStart(int (*body)(void*), void* arg);
+void threadWait(std::thread* t);
+bool threadIsCurrent(const std::thread* t);
 // Frees slot i after its receiving thread ended (main thread).
 void endSlot(int i, unsigned gen, bool release);
 // Releases the map peer i has open here unless another peer or the editor uses it.

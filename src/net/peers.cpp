@@ -1,7 +1,5 @@
 // Peer connections: the listening thread, the handshake on both sides, the
 // receiving loop of each peer and the orderly disconnect.
-#include <SDL/SDL_thread.h>
-#include <SDL/SDL_timer.h>
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <signal.h>
@@ -16,8 +14,7 @@
 #include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
-#include "shell/project.h"
-#include "shell/shell.h"
+#include "core/core.h"
 
 std::atomic<bool> disco{false};
 std::atomic<bool> antenneWifi{false};
@@ -28,14 +25,14 @@ Peer peers[MAX_PEERS];
 std::mutex peersLock;
 
 namespace {
-std::atomic<SDL_Thread*> serverThread{nullptr};
+std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
 std::atomic<int> boundPort{0};
 std::mutex queueLock;
 std::deque<NetEvent> queue;
 int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
 
-long long nowMs() { return (long long)SDL_GetTicks(); }
+long long nowMs() { return (long long)coreMillis(); }
 
 // Milliseconds left before a deadline, at least 1 so a wait still polls once.
 int leftMs(long long deadline) {
@@ -101,7 +98,7 @@ int server(void*) {
     }
     printf("Cient pour le tunnel %i!\n", slot);
     // Started under the lock, so the thread finds its entry filled in.
-    peers[slot].littleServerThread = SDL_CreateThread(littleServer, (void*)(intptr_t)slot);
+    peers[slot].littleServerThread = threadStart(littleServer, (void*)(intptr_t)slot);
   }
   serverSocket = -1;
   netClose(ls);
@@ -119,13 +116,12 @@ void startServer() {
   }
   boundPort = bound;
   serverSocket = ls;
-  serverThread = SDL_CreateThread(server, nullptr);
+  serverThread = threadStart(server, nullptr);
 }
 
 // Waits for the listening thread, once, whoever asks first.
 void endServer() {
-  SDL_Thread* t = serverThread.exchange(nullptr);
-  if (t) SDL_WaitThread(t, nullptr);
+  threadWait(serverThread.exchange(nullptr));
 }
 
 // At exit, before SDL and the globals are torn down: every network thread
@@ -136,20 +132,20 @@ void endServer() {
 void endNet() {
   stop = true;
   endServer();
-  SDL_Thread* threads[MAX_PEERS] = {nullptr};
+  std::thread* threads[MAX_PEERS] = {nullptr};
   SendQueue* senders[MAX_PEERS] = {nullptr};
   {
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
       shutSlot(peers[i]);
-      threads[i] = (SDL_Thread*)peers[i].littleServerThread;
+      threads[i] = peers[i].littleServerThread;
       peers[i].littleServerThread = nullptr;
       senders[i] = peers[i].out;
       peers[i].out = nullptr;
     }
   }
-  for (SDL_Thread* t : threads)  // a receiving thread that calls exit skips itself
-    if (t && SDL_GetThreadID(t) != SDL_ThreadID()) SDL_WaitThread(t, nullptr);
+  for (std::thread* t : threads)  // a receiving thread that calls exit skips itself
+    if (t && !threadIsCurrent(t)) threadWait(t);
   for (SendQueue* q : senders)
     if (q && q->thread.get_id() != std::this_thread::get_id()) stopSender(q, false);
 }
@@ -165,15 +161,15 @@ int ended(int i, unsigned gen, bool release) {
 
 // Opens the outbound connection: attempts spaced over JOIN_MS, each logged.
 int glOpen(uint32_t host) {
-  Uint32 start = SDL_GetTicks();
+  uint32_t start = coreMillis();
   for (;;) {
     if (stop || disco) return -1;
     int s = netConnect(host, netPort, CONNECT_TRY_MS);
     if (s >= 0) return s;
     printf("Impossible de joindre %d.X.X.%d, d'ouvrir le port %d!\n", octet(host, 0), octet(host, 3),
            netPort);
-    if (SDL_GetTicks() - start >= (Uint32)JOIN_MS) break;
-    for (int w = 0; w < JOIN_SPACING_MS && !stop && !disco; w += POLL_MS) SDL_Delay(POLL_MS);
+    if (coreMillis() - start >= (uint32_t)JOIN_MS) break;
+    for (int w = 0; w < JOIN_SPACING_MS && !stop && !disco; w += POLL_MS) coreSleepMs(POLL_MS);
   }
   printf("Abandon: %d.X.X.%d ne repond pas.\n", octet(host, 0), octet(host, 3));
   return -1;
@@ -302,18 +298,18 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
     return fail(false);
   }
-  printf("A%s!\n", name);
+  logMarker("A%s!", name);
   if (repeat)
     printf("Je suis en contact client avec %s sur le tunnel %d pour le client!\n", name, i);
   else
     printf("J'ai repondu donc a %s sur le tunnel %d pour le client!\n", name, i);
   if (!sendText(s, version, VERSION_BLOCK, deadline)) return fail(false);
-  printf("B\n");
+  logMarker("B");
   if (!recvText(s, peerVersion, VERSION_BLOCK, deadline)) {
     printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
     return fail(false);
   }
-  printf("C%s,\n", peerVersion);
+  logMarker("C%s,", peerVersion);
   if (strcmp(version, peerVersion) != 0) {
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
     return fail(true);
@@ -363,7 +359,7 @@ int littleServer(void* arg) {
   // A peer is served only once the project (and its current map) exists.
   for (int w = 0; !projectLoaded && w < PROJECT_WAIT_MS; w += POLL_MS) {
     if (stop || disco) return 0;
-    SDL_Delay(POLL_MS);
+    coreSleepMs(POLL_MS);
   }
   if (!projectLoaded) {
     printf("Aucun projet charge: connexion du tunnel %d refusee!\n", i);
@@ -496,13 +492,13 @@ void dropPeer(int i, unsigned gen, const char* why) {
 }
 
 void endSlot(int i, unsigned gen, bool release) {
-  SDL_Thread* t;
+  std::thread* t;
   int in, out;
   SendQueue* q;
   {
     std::lock_guard<std::mutex> g(peersLock);
     if (peers[i].gen != gen) return;  // freed already
-    t = (SDL_Thread*)peers[i].littleServerThread;
+    t = peers[i].littleServerThread;
     in = peers[i].connectedSocket;
     out = peers[i].clientSocket;
     q = peers[i].out;
@@ -511,7 +507,7 @@ void endSlot(int i, unsigned gen, bool release) {
     shutSlot(peers[i]);  // wakes both threads: neither waits on the peer any more
   }
   if (release) releasePeerMap(i);
-  if (t) SDL_WaitThread(t, nullptr);
+  threadWait(t);
   stopSender(q, false);
   netClose(in);
   netClose(out);
@@ -559,12 +555,12 @@ void disconnect(bool retour) {
     }
   }
   for (int i = 0; i < MAX_PEERS; i++) {
-    SDL_Thread* t;
+    std::thread* t;
     {
       std::lock_guard<std::mutex> g(peersLock);
-      t = (SDL_Thread*)peers[i].littleServerThread;
+      t = peers[i].littleServerThread;
     }
-    if (t) SDL_WaitThread(t, nullptr);
+    threadWait(t);
     // From here on nothing else touches the slot.
     Peer p;
     {
@@ -575,14 +571,14 @@ void disconnect(bool retour) {
     bool bye = p.out && p.clientReady;
     stopSender(p.out, true);  // bounded: a stalled peer fails within SEND_STALL_MS
     if (bye) {
-      printf("deco0\n");
-      if (t) printf("deco1 !%d!\n", i);
+      logMarker("deco0");
+      if (t) logMarker("deco1 !%d!", i);
       netClose(p.connectedSocket);
       if (t) printf("micro-serveur %d ferme\n", i);
-      printf("deco2!%d!\n", i);
+      logMarker("deco2!%d!", i);
       netClose(p.clientSocket);
       printf("Deconnexion du client %d:%s terminee.\n", i, p.clientNames);
-      printf("deco4\n");
+      logMarker("deco4");
     } else {
       netClose(p.connectedSocket);
       netClose(p.clientSocket);

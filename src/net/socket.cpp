@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "net/netio.h"
-#include "shell/shell.h"
+#include "core/core.h"
 
 namespace {
 long long nowMs() {
@@ -197,3 +197,15 @@ bool parseSizeBlock(const char block[SIZE_BLOCK], long max, long* n) {
   *n = v;
   return true;
 }
+
+std::thread* threadStart(int (*body)(void*), void* arg) {
+  return new std::thread([body, arg] { body(arg); });
+}
+
+void threadWait(std::thread* t) {
+  if (!t) return;
+  t->join();
+  delete t;
+}
+
+bool threadIsCurrent(const std::thread* t) { return t && t->get_id() == std::this_thread::get_id(); }

@@ -1,7 +1,6 @@
 // Join sync, stamped cell writes and the quiet-second repair (see sync.h).
 #include "net/sync.h"
 
-#include <SDL/SDL_timer.h>
 #include <fcntl.h>
 #include <inttypes.h>
 #include <stdio.h>
@@ -15,15 +14,16 @@
 #include <map>
 #include <new>
 
+#include "core/core.h"
+#include "core/files.h"
 #include "model/digest.h"
 #include "model/mapfile.h"
 #include "net/netio.h"
-#include "toolkit/files.h"
 
 void (*syncNoticeHook)(const char*) = nullptr;
 
 namespace {
-const Uint32 QUIET_MS = 1000;            // no edit for this long: digests are compared
+const uint32_t QUIET_MS = 1000;            // no edit for this long: digests are compared
 const size_t LIST_BODY_MAX = 30000;      // a "SYNCLIST" body, within the receive limit
 const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 characters
 const size_t SYNC_MAP_MAX = (size_t)1 << 30;  // largest map taken (1 GiB of file)
@@ -35,7 +35,7 @@ const uint64_t CLOCK_JUMP_MAX = 1ull << 40;  // a peer's clock ahead of ours by 
 const int NAME_WORD = 256;               // "%255s"
 const size_t SMALL_BODY = 2 * NAME_WORD + 128;  // two names, numbers and a digest
 const size_t NOTICE_LEN = 200;
-const Uint32 AWAIT_MS = 5000;            // a promised map that shows nothing for this long is not waited for
+const uint32_t AWAIT_MS = 5000;            // a promised map that shows nothing for this long is not waited for
 static_assert(LIST_BODY_MAX + 300 < RECV_BUFFER, "a list body fits the receive limit");
 static_assert((DATA_CHUNK + 2) / 3 * 4 < RECV_BUFFER, "a data body fits the receive limit");
 
@@ -59,7 +59,7 @@ struct PeerSync {
   uint64_t theirSite = 0;    // from their list
   bool theirJoined = false;  // they joined us
   int awaiting = 0;          // maps the peer is to send after the lists
-  Uint32 lastData = 0;
+  uint32_t lastData = 0;
 };
 
 // An own write kept while a copy of its map may be replacing ours.
@@ -74,7 +74,7 @@ std::map<std::string, StampTable> stamps;
 std::vector<Journaled> journal;
 uint64_t lamport = 0;
 uint64_t site = 0;
-Uint32 lastActivity = 0;
+uint32_t lastActivity = 0;
 bool checked = true;  // the quiet check of the last activity was sent
 char shownStatus[128] = "";
 
@@ -92,7 +92,7 @@ uint64_t siteId() {
 }
 
 void activity() {
-  lastActivity = SDL_GetTicks();
+  lastActivity = coreMillis();
   checked = false;
 }
 
@@ -209,7 +209,7 @@ void decide(int slot, PeerSync& st) {
   st.theirs.clear();
   st.listPending = false;
   st.awaiting = take;
-  st.lastData = SDL_GetTicks();
+  st.lastData = coreMillis();
   activity();
 }
 
@@ -310,7 +310,7 @@ void onMapBegin(int slot, const char* corps) {
   in.name = name;
   in.raw = (size_t)raw;
   in.comp = (size_t)comp;
-  st.lastData = SDL_GetTicks();
+  st.lastData = coreMillis();
   printf("Synchro: reception de la map %s de %s (%llu octets).\n", name, nameOf(slot).c_str(), raw);
   activity();
 }
@@ -365,7 +365,7 @@ void onMapData(int slot, const char* corps) {
   if (!base64Decode(corps, strlen(corps), piece) || in.got + piece.size() > in.comp)
     return abortIncoming(in, "donnees invalides");
   in.got += piece.size();
-  st.lastData = SDL_GetTicks();
+  st.lastData = coreMillis();
   in.z.next_in = piece.data();
   in.z.avail_in = (uInt)piece.size();
   unsigned char out[INFLATE_STEP];
@@ -416,7 +416,7 @@ void onCheck(int slot, const char* corps) {
   if (sscanf(corps, "%llu %33s %255s", &theirSite, hex, name) != 3 || !parseDigestHex(hex, &theirs) ||
       !validName(name))
     return;
-  if (SDL_GetTicks() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
+  if (coreMillis() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
   // Only open maps are compared (a closed one would be read whole for each
   // check); a map missing here is asked for.
   bool open = getMap(name) < project.nbreMaps;
@@ -500,7 +500,7 @@ void syncPeerAnnounced(int slot) {
   abortIncoming(st.in, "nouvelle synchro");
   st.theirs.clear();
   st.listPending = true;
-  st.lastData = SDL_GetTicks();
+  st.lastData = coreMillis();
   sendList(slot);
 }
 
@@ -614,7 +614,7 @@ void syncTick() {
   for (int i = 0; i < MAX_PEERS; i++) {
     PeerSync& st = freshen(i, gens[i]);
     if (!sync[i]) continue;
-    bool late = SDL_GetTicks() - st.lastData > AWAIT_MS && !st.in.active;
+    bool late = coreMillis() - st.lastData > AWAIT_MS && !st.in.active;
     if ((st.awaiting > 0 || st.listPending) && late) {
       printf("Synchro: %s n'a pas tout envoye (%d maps promises).\n", nameOf(i).c_str(), st.awaiting);
       st.awaiting = 0;
@@ -628,7 +628,7 @@ void syncTick() {
     refreshMenu = true;
   }
   if (!waiting()) journal.clear();
-  if (n && !checked && SDL_GetTicks() - lastActivity >= QUIET_MS && !busy()) {
+  if (n && !checked && coreMillis() - lastActivity >= QUIET_MS && !busy()) {
     checked = true;
     stamps.clear();  // every write of the last second has arrived: nothing left to order
     std::vector<std::string> open;

@@ -9,8 +9,7 @@
 
 #include "model/model.h"
 #include "net/netio.h"
-#include "toolkit/files.h"
-#include "toolkit/tileset.h"
+#include "core/files.h"
 
 namespace {
 std::atomic<int> partCounter{0};
@@ -93,17 +92,9 @@ bool tilesetPresent(const char* chipset) {
 // The byte count of a tileset's pass conditions as sendPC counts them; -1
 // when the tileset is unknown here.
 static long passBytesOf(const char* chipset) {
-  int w = 0, h = 0;
-  modelLock();
-  bool found = false;
-  for (int i = 0; i < LIBRARY_SLOTS && !found; i++)
-    if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0)
-      found = tilesetSize(layersGFX[i], &w, &h);
-  modelUnlock();
-  if (!found && validName(chipset)) {
-    found = tilesetMeasure(chipset, &w, &h);  // not in use here: the image itself
-  }
-  return found ? (long)(w / 16) * (h / 16) * PASS_BYTES_PER_TILE : -1;
+  int w, h;
+  if (!tilesetSizeByName(chipset, &w, &h)) return -1;
+  return (long)tilesetCounts(w, h).tiles * PASS_BYTES_PER_TILE;
 }
 
 std::vector<unsigned char> passConditionsOf(const char* chipset) {

@@ -12,6 +12,18 @@
 
 #include <deque>
 
+static_assert(KEY_TABLE_SIZE == SDLK_LAST && KEY_Z == SDLK_z && KEY_UP == SDLK_UP &&
+                  KEY_LEFT == SDLK_LEFT && KEY_LALT == SDLK_LALT && KEY_RSHIFT == SDLK_RSHIFT &&
+                  KEY_ESCAPE == SDLK_ESCAPE && KEY_BACKSPACE == SDLK_BACKSPACE,
+              "key codes are the library's");
+static_assert(MOD_SHIFT == KMOD_SHIFT && MOD_CTRL == KMOD_CTRL, "modifier bits are the library's");
+
+SDL_Event event;
+int mouseX = 0, mouseY = 0;
+bool leftClic = false, middleClic = false, rightClic = false;
+bool wheelUp = false, wheelDown = false;
+bool freshEvent = false;
+
 namespace {
 bool scripted = false;
 std::deque<ScriptFrame> script;
@@ -107,4 +119,37 @@ bool platformScripted() { return scripted; }
 void platformScriptStop() {
   scripted = false;
   script.clear();
+}
+
+void platformPumpInput() {
+  freshEvent = platformPollEvent(&event) == 1;  // when none is pending, the last event stays
+  uint8_t buttons = platformGetMouseState(&mouseX, &mouseY);
+  leftClic = buttons & SDL_BUTTON(1);
+  middleClic = buttons & SDL_BUTTON(2);
+  rightClic = buttons & SDL_BUTTON(3);
+  bool down = event.type == SDL_MOUSEBUTTONDOWN;
+  wheelDown = down && event.button.button == SDL_BUTTON_WHEELDOWN;
+  wheelUp = down && event.button.button == SDL_BUTTON_WHEELUP;
+}
+
+bool inputKeyPressed(int* key, unsigned* mods) {
+  if (event.type != SDL_KEYDOWN) return false;
+  *key = event.key.keysym.sym;
+  *mods = event.key.keysym.mod;
+  return true;
+}
+
+bool inputKeyIs(int key) { return event.type == SDL_KEYDOWN && event.key.keysym.sym == key; }
+
+bool inputKeyHeld(int key) {
+  const uint8_t* keys = platformGetKeyState();
+  return keys && key > 0 && key < KEY_TABLE_SIZE && keys[key];
+}
+
+bool inputQuitAsked() { return event.type == SDL_QUIT || inputKeyIs(KEY_ESCAPE); }
+
+void platformInputReset() {
+  memset(&event, 0, sizeof event);
+  mouseX = mouseY = 0;
+  leftClic = middleClic = rightClic = wheelUp = wheelDown = freshEvent = false;
 }

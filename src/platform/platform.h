@@ -7,20 +7,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Key codes the entry loops use (values of SDLKey).
-enum { KEY_TABLE_SIZE = SDLK_LAST };
+#include "platform/os.h"
+
+// The last event taken by platformPumpInput (it stays while none is pending).
+extern SDL_Event event;
 
 int platformPollEvent(SDL_Event* ev);          // 1 when an event was taken
 uint8_t platformGetMouseState(int* x, int* y);  // SDL_BUTTON() mask
 const uint8_t* platformGetKeyState();           // indexed by key code
-void platformDelay(uint32_t ms);
-uint32_t platformTicks();
-int64_t platformMicros();                     // monotonic clock, microseconds
-void platformSleepUntil(int64_t micros);      // on platformMicros' clock
-
-// The program folder: where the executable really lives, ending with "/".
-bool platformProgramFolder(char* out, size_t cap);
-bool platformMakeDir(const char* path);         // true when created
 
 // Scripted input for tests. Each poll consumes one frame; once the script
 // is exhausted the last frame's state stays. Delays do not sleep.

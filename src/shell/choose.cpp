@@ -7,14 +7,13 @@
 #include "shell/project.h"
 #include "shell/shell.h"
 #include "toolkit/browser.h"
-#include "toolkit/files.h"
+#include "core/files.h"
+#include "model/model.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
 namespace {
-const char kTemplate[] =
-    "NAME %s\nCRC 777\nMAPINDEX 0\nMAPS 0\nCURRENTMAP 0\nCURRENTLAYER 0\n"
-    "CURRENTELEMENT 0\nELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n";
+const uint32_t kNewProjectCrc = 777;
 const char* const kSubFolders[] = {"layerspc", "maps", "models"};
 const int kNameLimit = 64;
 const int kTurnDelayMs = 10;
@@ -63,13 +62,9 @@ bool copyDefaultTileset(FILE* in) {
   return ok;
 }
 
+// The field's limit, then the check every name that becomes a file name passes.
 bool validProjectName(const char* name) {
-  if (strlen(name) >= (size_t)kNameLimit + 1 || !name[0] || strcmp(name, ".") == 0 ||
-      strcmp(name, "..") == 0)
-    return false;
-  for (const char* c = name; *c; c++)
-    if (*c == ' ' || *c == osRep[0] || (unsigned char)*c < 32) return false;
-  return true;
+  return strlen(name) <= (size_t)kNameLimit && strcmp(name, ".") != 0 && validName(name);
 }
 
 }  // namespace
@@ -102,9 +97,15 @@ bool createProject() {
   memcpy(browsed, projectPath, sizeof browsed);
   bool ok = platformMakeDir(folder);
   memcpy(projectPath, folder, sizeof projectPath);
-  FILE* pf = ok ? openFile("?", "PROJECT", "MSK", "w+") : nullptr;
+  FILE* pf = ok ? openFile("?", PROJECT_FILE_NAME, PROJECT_FILE_EXT, "w+") : nullptr;
   if (pf) {
-    ok = fprintf(pf, kTemplate, newproject) > 0;
+    // A new project names no map yet; its first map is map0.
+    Project fresh;
+    snprintf(fresh.name, sizeof fresh.name, "%s", newproject);
+    fresh.crc = kNewProjectCrc;
+    snprintf(fresh.currentMenu, sizeof fresh.currentMenu, "main");
+    snprintf(fresh.workingMap, sizeof fresh.workingMap, "map0");
+    ok = writeProjectStream(pf, fresh, 0);
     if (fclose(pf) != 0) ok = false;
   } else {
     ok = false;
@@ -122,7 +123,7 @@ bool createProject() {
     showMessage("Creation du projet impossible (dossier ou fichier).");
     return false;
   }
-  snprintf(projectPath, sizeof projectPath, "%s%sPROJECT.MSK", folder, osRep);
+  snprintf(projectPath, sizeof projectPath, "%s%s%s", folder, osRep, PROJECT_FILE);
   writeRecentWithNul();
   memcpy(recent, projectPath, sizeof recent);
   return true;
@@ -178,7 +179,7 @@ int chooseProjectScreen() {
     }
     waitRelease();
     gxplorer_index = 0;
-    if (strcmp(recent, "PROJECT.MSK") == 0) {
+    if (strcmp(recent, PROJECT_FILE) == 0) {
       writeRecentWithNul();
       memcpy(recent, projectPath, sizeof recent);
       return 1;

@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "shell/project.h"
 #include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/files.h"
 
 static SDL_Thread* processorThread = nullptr;
 // Counts the raises of synchronisation, so a frame is drawn once per period
@@ -77,18 +77,9 @@ void stopPacing() {
 bool boucle() {
   // No received action is applied here: boucle also runs inside modal waits
   // (a held button, text entry), where a command holds map and layer state.
-  freshEvent = platformPollEvent(&event) == 1;  // when none is pending, the last event stays
-  uint8_t buttons = platformGetMouseState(&mouseX, &mouseY);
-  leftClic = buttons & SDL_BUTTON(1);
-  middleClic = buttons & SDL_BUTTON(2);
-  rightClic = buttons & SDL_BUTTON(3);
-  bool down = event.type == SDL_MOUSEBUTTONDOWN;
-  wheelDown = down && event.button.button == SDL_BUTTON_WHEELDOWN;
-  wheelUp = down && event.button.button == SDL_BUTTON_WHEELUP;
+  platformPumpInput();
   // The last event stays while none is pending: the quit path runs once.
-  if (!stop && (event.type == SDL_QUIT ||
-                (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE)))
-    stopNow();
+  if (!stop && inputQuitAsked()) stopNow();
   return stop;
 }
 
@@ -137,6 +128,6 @@ int exitSequence() {
     printf("ERREUR: %d map(s) non enregistree(s) dans leur fichier, voir les copies .unsaved!\n",
            failedMaps);
   if (projectSaveFailed)
-    printf("ERREUR: fichier projet %sPROJECT.MSK non enregistre!\n", projectPath);
+    printf("ERREUR: fichier projet %s%s non enregistre!\n", projectPath, PROJECT_FILE);
   return projectSaveFailed ? EXIT_PROJECT_FILE : failedMaps ? EXIT_MAP_WRITE : 0;
 }

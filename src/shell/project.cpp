@@ -1,7 +1,6 @@
 // The project file "PROJECT.MSK" and loading the project at start-up.
 #include "shell/project.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,27 +9,19 @@
 
 #include "model/model.h"
 #include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/files.h"
 
 char newproject[256] = "newgame";
-std::atomic<bool> projectLoaded{false};
 
 namespace {
-const char kProjectFile[] = "PROJECT.MSK";
-const size_t kProjectFileLen = sizeof kProjectFile - 1;
 const int kMaxMapSlots = 65536;
 
 // One label word (discarded) then one value word, read whole.
 bool readPair(FILE* f, char* out, size_t cap) {
-  char label[256];
-  if (fscanf(f, "%255s", label) != 1) return false;
-  int c;
-  do c = fgetc(f); while (c != EOF && isspace(c));
-  size_t n = 0;
-  for (; c != EOF && !isspace(c); c = fgetc(f))
-    if (n + 1 < cap) out[n++] = (char)c;
-  out[n] = 0;
-  return n > 0;
+  char label[NAME_LEN];
+  if (!readWord(f, label, sizeof label, nullptr)) return false;
+  if (!readWord(f, out, cap, nullptr)) out[0] = 0;
+  return out[0] != 0;
 }
 
 long readNumber(FILE* f) {
@@ -47,18 +38,18 @@ bool isFile(const char* path) {
 bool projectFromArgument(const char* arg) {
   char path[PATH_LEN];
   size_t n = strlen(arg);
-  bool endsWithFile = n >= kProjectFileLen && strcmp(arg + n - kProjectFileLen, kProjectFile) == 0 &&
-                      (n == kProjectFileLen || arg[n - kProjectFileLen - 1] == osRep[0]);
+  bool endsWithFile = n >= PROJECT_FILE_LEN && strcmp(arg + n - PROJECT_FILE_LEN, PROJECT_FILE) == 0 &&
+                      (n == PROJECT_FILE_LEN || arg[n - PROJECT_FILE_LEN - 1] == osRep[0]);
   int w;
-  if (n == kProjectFileLen && endsWithFile)  // a bare name: the current folder
+  if (n == PROJECT_FILE_LEN && endsWithFile)  // a bare name: the current folder
     w = snprintf(path, sizeof path, ".%s%s", osRep, arg);
   else if (endsWithFile)
     w = snprintf(path, sizeof path, "%s", arg);
   else
     w = snprintf(path, sizeof path, "%s%s%s", arg, n && arg[n - 1] == osRep[0] ? "" : osRep,
-                 kProjectFile);
+                 PROJECT_FILE);
   if (w < 0 || (size_t)w >= sizeof path || !isFile(path)) {
-    printf("Projet introuvable: %s (ni fichier %s ni dossier de projet)!\n", arg, kProjectFile);
+    printf("Projet introuvable: %s (ni fichier %s ni dossier de projet)!\n", arg, PROJECT_FILE);
     return false;
   }
   memcpy(projectPath, path, strlen(path) + 1);
@@ -67,7 +58,7 @@ bool projectFromArgument(const char* arg) {
 }  // namespace
 
 bool readProjectFile() {
-  FILE* f = openFile(osRep, "PROJECT", "MSK", "r+");
+  FILE* f = openFile(osRep, PROJECT_FILE_NAME, PROJECT_FILE_EXT, "r+");
   if (!f) return false;
   printf("Loading project %s...\n", projectPath);
   readPair(f, project.name, sizeof project.name);
@@ -102,31 +93,17 @@ bool saveProjectFile() {
   // disk or a crash never leaves a truncated project file.
   char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
   FILE* f = nullptr;
-  if (filePath(path, sizeof path, osRep, "PROJECT", "MSK")) {
-    snprintf(temp, sizeof temp, "%s.tmp", path);
-    f = fopen(temp, "w");
-  }
+  if (filePath(path, sizeof path, osRep, PROJECT_FILE_NAME, PROJECT_FILE_EXT))
+    f = replacingOpen(path, ".tmp", temp, sizeof temp);
   if (!f) {
-    printf("ERROR: can't load (w+) file: %sPROJECT.MSK!\n", projectPath);
+    printf("ERROR: can't load (w+) file: %s%s!\n", projectPath, PROJECT_FILE);
     return false;
   }
   printf("Loaded file(w+): %s!\n", path);
   printf("Saving project %s...\n", projectPath);
-  fprintf(f, "NAME %s\n", project.name);
-  fprintf(f, "CRC %ld\n", (long)project.crc);
-  fprintf(f, "MAPINDEX %d\n", project.mapIndex);
-  fprintf(f, "MAPS %d\n", 1);
-  fprintf(f, "CURRENTMAP %ld\n", (long)project.currentMap);
-  fprintf(f, "CURRENTLAYER %d\n", project.currentLayer);
-  fprintf(f, "CURRENTELEMENT %ld\n", (long)project.currentElement);
-  fprintf(f, "ELEMENTINDEX %d\n", project.elementIndex);
-  fprintf(f, "CURRENTMENU %s\n", project.currentMenu);
-  fprintf(f, "WORKINGMAP %s\n", project.workingMap);
-  bool ok = fflush(f) == 0 && fsync(fileno(f)) == 0;
-  ok = fclose(f) == 0 && ok;
-  ok = ok && rename(temp, path) == 0;
+  // The file names one map, the working one, whatever the open-map list holds.
+  bool ok = replacingCommit(f, temp, path, writeProjectStream(f, project, 1), nullptr);
   if (!ok) {
-    remove(temp);
     printf("ERREUR: ecriture du fichier projet impossible, ancien fichier conserve!\n");
   }
   return ok;
@@ -179,7 +156,7 @@ int loadProject(char** argv) {
     if (!recent[0] && !chooseProjectScreen()) return 0;
   }
   size_t n = strlen(projectPath);
-  projectPath[n >= kProjectFileLen ? n - kProjectFileLen : 0] = 0;
+  projectPath[n >= PROJECT_FILE_LEN ? n - PROJECT_FILE_LEN : 0] = 0;
   printf("->projectPath=%s\n", projectPath);
   if (!readProjectFile()) exit(EXIT_PROJECT_FILE);
   openWorkingMap();

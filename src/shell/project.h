@@ -1,11 +1,8 @@
 // The project: choosing it at start-up, the project file, saving it at quit.
 #pragma once
-#include <atomic>
+#include "core/core.h"
 
 extern char newproject[256];
-// Set once a project record is loaded; peers are held off until then, and
-// an unloaded record is never written to disk.
-extern std::atomic<bool> projectLoaded;
 
 int loadProject(char** argv);   // 1 loaded, 0 quit during the project choice
 void startProject();

@@ -7,31 +7,13 @@
 
 #include "net/auth.h"
 #include "shell/shell.h"
-#include "toolkit/files.h"
+#include "core/files.h"
 
 namespace {
 const int kMinWidth = PANEL_WIDTH + TILE;  // the panel plus one map cell
 const int kMinHeight = TILE;
 const int kMaxSide = 16384;
-const size_t kProjectFileNameLen = 11;     // strlen("PROJECT.MSK")
 const double kMaxAutosaveMinutes = 24 * 60;
-
-// Reads one blank-separated word whole, keeping at most cap - 1 characters.
-// Returns false at end of file; *tooLong tells whether characters were dropped.
-bool readWord(FILE* f, char* out, size_t cap, bool* tooLong) {
-  int c;
-  do c = fgetc(f); while (c != EOF && isspace(c));
-  if (c == EOF) return false;
-  size_t n = 0;
-  *tooLong = false;
-  for (; c != EOF && !isspace(c); c = fgetc(f)) {
-    if (n + 1 < cap) out[n++] = (char)c;
-    else *tooLong = true;
-  }
-  if (c != EOF) ungetc(c, f);  // a value running to the line's end keeps its blanks
-  out[n] = 0;
-  return true;
-}
 
 // One label word then one value word; false when the file ends first.
 bool readValue(FILE* f, char* out, size_t cap, bool* tooLong) {
@@ -168,10 +150,10 @@ bool readRecent() {
 // True when the project file that recent names can be opened.
 bool recentProjectOpens() {
   size_t n = strlen(recent);
-  if (n < kProjectFileNameLen) return false;
-  memcpy(projectPath, recent, n - kProjectFileNameLen);
-  projectPath[n - kProjectFileNameLen] = 0;
-  FILE* f = openFile(osRep, "PROJECT", "MSK", "r+");
+  if (n < PROJECT_FILE_LEN) return false;
+  memcpy(projectPath, recent, n - PROJECT_FILE_LEN);
+  projectPath[n - PROJECT_FILE_LEN] = 0;
+  FILE* f = openFile(osRep, PROJECT_FILE_NAME, PROJECT_FILE_EXT, "r+");
   if (!f) return false;
   closeFile(f);
   return true;

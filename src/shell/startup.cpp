@@ -26,6 +26,7 @@ int init(char** argv) {
   atexit(SDL_Quit);
   loadSettings(argv);
   videoInit();
+  libraryClear();
   startPacing();
   return 0;
 }
@@ -56,6 +57,7 @@ int SDL_main_body(int argc, char** argv) {
   snprintf(caption, sizeof caption, "MOSKA 2 version %s", version);
   SDL_WM_SetCaption(caption, nullptr);
   initCursor();
+  shellInstallHooks();
   historyInstall();
   projectSaveHook = saveProjectFile;
   syncNoticeHook = syncNotice;

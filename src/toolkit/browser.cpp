@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "shell/shell.h"
+#include "core/core.h"
+#include "core/files.h"
+#include "platform/os.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
@@ -30,7 +32,6 @@ const int kTitleSize = 13;
 const int kNameSize = 12;
 const size_t kFolderLen = 512;
 const size_t kIsDirLen = 2048;
-const char kProjectFile[] = "PROJECT.MSK";
 
 struct Rgb {
   int r, g, b;
@@ -151,7 +152,7 @@ bool gxplorer(char* it, int x, int y, int l, int w) {
     EntryKind kind = KIND_FILE;
     if (name)
       kind = isDir(folder, name) ? KIND_FOLDER
-             : strcmp(name, kProjectFile) == 0 ? KIND_PROJECT
+             : strcmp(name, PROJECT_FILE) == 0 ? KIND_PROJECT
                                                : KIND_FILE;
     if (name && rowHot(x, y, w, k)) {
       if (leftClic && kind != KIND_FILE) takeClick(it, name, result);

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "platform/platform.h"
-#include "shell/shell.h"
+#include "core/core.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
@@ -72,7 +72,7 @@ void pumpQuiet() {
   uint8_t b = platformGetMouseState(&mouseX, &mouseY);
   leftClic = (b & SDL_BUTTON(1)) != 0;
   rightClic = (b & SDL_BUTTON(3)) != 0;
-  if (fresh && ev.type == SDL_QUIT) stopNow();
+  if (fresh && ev.type == SDL_QUIT) toolkitHooks.quit();
 }
 
 // Main-row then keypad digits; "0" never leads.
@@ -98,7 +98,7 @@ bool inputchar(char* ch, size_t cap, int value, const char* strng) {
   size_t have = strlen(ch), add = strlen(strng);
   if (have + add + 1 > cap) return false;  // no room: the key is ignored
   memcpy(ch + have, strng, add + 1);
-  while (keyDown(value)) boucle();
+  while (keyDown(value)) toolkitHooks.pump();
   return true;
 }
 
@@ -120,7 +120,7 @@ void inputText(char* ch, size_t cap, int x, int y, int w, int size) {
     for (const KeyText& k : kTextKeys) inputchar(ch, limit, k.key, k.text);
     // A quit request runs stopNow there; the entry ends with it, since a
     // closed window can no longer give the Enter that would end it.
-    if (boucle()) break;
+    if (toolkitHooks.pump()) break;
     if (enterDown()) break;
     if (backspace()) removeLast(ch);
     clearOnClearOrDelete(ch);

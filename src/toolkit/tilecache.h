@@ -9,6 +9,8 @@
 #pragma once
 #include <SDL/SDL_video.h>
 
+#include "core/core.h"
+
 #include <vector>
 
 enum TileKind : Uint8 {
@@ -26,7 +28,6 @@ enum TileRow : Uint8 {
   ROW_ALPHA,    // blended pixels and untouched ones only: alpha 0 in pixels marks the
                 // untouched, so the row is drawn without reading its mask
 };
-enum { TILE_SIDE = 16, TILE_PIXELS_PER_TILE = 16 * 16 };
 enum : Uint32 { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };
 
 struct TileCache {

@@ -8,8 +8,7 @@
 
 #include <vector>
 
-#include "model/model.h"
-#include "shell/shell.h"
+#include "core/core.h"
 #include "toolkit/files.h"
 
 SDL_Surface* screen = nullptr;
@@ -154,10 +153,6 @@ void videoInit() {
   if (!menu || !window) exit(EXIT_SURFACE);
   for (const InterfaceImage& im : kImages)
     *im.global = im.keyed ? loadImageT("", im.file) : loadImage("", im.file);
-  for (int i = 0; i < LIBRARY_SLOTS; i++) {
-    layersGFX[i] = nullptr;
-    layersGFXnames[i] = nullptr;
-  }
 }
 
 SDL_Cursor* init_system_cursor(const char* image[]) {
@@ -285,4 +280,26 @@ void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b) {
   if (h > s->h - y) h = s->h - y;
   SDL_Rect rc = {(Sint16)x, (Sint16)y, (Uint16)w, (Uint16)h};
   SDL_FillRect(s, &rc, SDL_MapRGB(s->format, r & 0xff, g & 0xff, b & 0xff));
+}
+
+void blitPart(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst, int x, int y) {
+  SDL_Rect from = {(Sint16)sx, (Sint16)sy, (Uint16)w, (Uint16)h};
+  SDL_Rect to = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(src, &from, dst, &to);
+}
+
+uint32_t mapRGB(SDL_Surface* s, int r, int g, int b) {
+  return SDL_MapRGB(s->format, r & 0xff, g & 0xff, b & 0xff);
+}
+
+void fillCell(SDL_Surface* s, int x, int y, int side, int r, int g, int b) {
+  if (s->format->BytesPerPixel != 4 || SDL_MUSTLOCK(s)) {
+    fillRect(s, x, y, side, side, r, g, b);
+    return;
+  }
+  Uint32 pixel = mapRGB(s, r, g, b);
+  for (int row = 0; row < side; row++) {
+    Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+    for (int c = 0; c < side; c++) p[c] = pixel;
+  }
 }

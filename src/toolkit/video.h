@@ -37,5 +37,13 @@ void blitElement(SDL_Surface*& source, int x, int y, int element);
 void blitWindow();
 void blitMenu();
 
+// Copies the w x h rectangle at (sx, sy) of src to (x, y) of dst.
+void blitPart(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst, int x, int y);
+// The pixel value of a colour in a surface's format.
+uint32_t mapRGB(SDL_Surface* s, int r, int g, int b);
+// Fills the side x side square at (x, y), which lies inside s, with a
+// colour: written straight into a 32-bit surface (a library fill per map
+// cell costs more than the cell).
+void fillCell(SDL_Surface* s, int x, int y, int side, int r, int g, int b);
 // Fills a rectangle of a surface, clipped (frames of fields and browser rows).
 void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b);

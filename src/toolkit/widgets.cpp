@@ -5,9 +5,20 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "editor/editor.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "platform/platform.h"
 #include "toolkit/video.h"
+
+namespace {
+bool pumpInputOnly() {
+  platformPumpInput();
+  return stop;
+}
+void noRedraw() {}
+void quitFlag() { stop = true; }
+}  // namespace
+
+ToolkitHooks toolkitHooks = {pumpInputOnly, noRedraw, quitFlag};
 
 namespace {
 const int kGrey = 128;
@@ -42,7 +53,7 @@ size_t inPlaceCap(int wtext) { return wtext > 0 ? (size_t)wtext + 1 : 1; }
 char* fieldArea(EntryKind kind, char* s, int x, int y, int w, int wtext, bool dynamic) {
   if (!overField(x, y, w)) {
     drawField(s, x, y, w, false);
-    drawWindow();
+    toolkitHooks.idleRedraw();
     blitMenu();
     return s;
   }
@@ -77,7 +88,7 @@ bool button(int bx1, int by1, SDL_Surface* s) {
   blitMenu();  // show the pressed look while the button is held
   // A quit request ends the wait too: the release may never be seen then.
   while (leftClic)
-    if (boucle()) return false;
+    if (toolkitHooks.pump()) return false;
   return overButton(bx1, by1, s);
 }
 

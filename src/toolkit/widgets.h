@@ -7,6 +7,17 @@ enum {
   DYNAMIC_EDIT_LEN = 2048,  // edit buffer of dynamic fields
 };
 
+// Upward calls of the modal waits (a held button, text entry), set by the
+// shell at start-up: `pump` takes one turn of events and returns whether the
+// program is quitting, `idleRedraw` redraws the map view while a field is
+// drawn, `quit` starts the quit path. Until set, pump only reads input.
+struct ToolkitHooks {
+  bool (*pump)();
+  void (*idleRedraw)();
+  void (*quit)();
+};
+extern ToolkitHooks toolkitHooks;
+
 bool button(int bx1, int by1, SDL_Surface* s);
 bool buttonList(int bx1, int by1, SDL_Surface* s);
 char* textArea(char* s, int x, int y, int w, int wtext, bool dynamic);

@@ -16,6 +16,9 @@
 #                                   CROP (WxH+X+Y) shows at least MIN colours
 #   moska_wait_pixel X Y REGEX FILE [SECS]   screenshot into FILE until pixel (X, Y)
 #                                   matches REGEX (e.g. 'srgb\(255,0,0\)|red')
+#   moska_join DIR ADDR             type ADDR into the focused editor's address field
+#                                   and press join, once; fails unless DIR's log
+#                                   shows the connection attempt (lost input is a failure)
 #   moska_netns NS IP               namespace NS on the test bridge with address IP/24
 #   moska_cleanup                   kill what was started, remove namespaces; in the
 #                                   EXIT trap it fails the test when a sanitizer reported
@@ -189,6 +192,20 @@ moska_wait_pixel() {
     sleep 0.1
   done
   return 1
+}
+
+moska_join() {
+  local dir=$1 addr=$2 n
+  local re="^Tentative de connexion a X.X.X.${addr##*.}:34567/"
+  n=$(grep -cE -- "$re" "$dir/log.txt")
+  moska_click 70 110; moska_key Delete; moska_type "$addr"; moska_key Return
+  moska_click 186 112
+  local i
+  for ((i = 0; i < 100; i++)); do
+    (($(grep -cE -- "$re" "$dir/log.txt") > n)) && return 0
+    sleep 0.1
+  done
+  fail "$dir did not try to join $addr: a key or the click was lost"
 }
 
 moska_netns() {

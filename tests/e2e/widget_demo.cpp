@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     return EXIT_SDL_INIT;
   }
   videoInit();
+  shellInstallHooks();
   SDL_WM_SetCaption("MOSKA 2 widget demo", nullptr);
   if (!b_new) b_new = standInButton();
   if (b_new) printf("button: %d x %d\n", b_new->w, b_new->h / 3);

@@ -251,9 +251,11 @@ TEST(Library, DefaultPassConditionsFiles) {
   EXPECT_EQ(readFile(p + "layerspc/t6448.pss"), std::string(48, '\1'));
   EXPECT_EQ(readFile(p + "layerspc/t6440.pss"), std::string(40, '\1'));
   EXPECT_EQ(readFile(p + "layerspc/kept.pss"), std::string("\0\1\0", 3));
-  EXPECT_EQ(passTileCount(64, 48), 12);
-  EXPECT_EQ(passTileCount(64, 40), 10);
-  EXPECT_EQ(passTileCount(15, 100), 0);
+  // Cells (R * h) / 16 and whole tiles R * (h / 16), R = w / 16.
+  EXPECT_EQ(tilesetCounts(64, 48).cells, 12);
+  EXPECT_EQ(tilesetCounts(64, 40).cells, 10);
+  EXPECT_EQ(tilesetCounts(64, 40).tiles, 8);
+  EXPECT_EQ(tilesetCounts(15, 100).cells, 0);
   // A tileset that failed to load: a named slot without surface, no file.
   captureLogBegin();
   addLayer(m, "missing", false);

@@ -11,9 +11,9 @@
 #include "model/model.h"
 #include "net/netio.h"
 #include "net/sync.h"
-#include "shell/shell.h"
+#include "core/core.h"
+#include "core/files.h"
 #include "testutil.h"
-#include "toolkit/files.h"
 #include "toolkit/video.h"
 
 namespace {

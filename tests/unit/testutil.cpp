@@ -42,6 +42,7 @@ void startVideo(int w, int h) {
   video_x = w;
   video_y = h;
   videoInit();
+  shellInstallHooks();
 }
 
 std::string readFile(const std::string& path) {

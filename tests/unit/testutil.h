@@ -10,7 +10,8 @@ std::string tempDir();
 // Points programPath at the built program folder and projectPath at a new
 // project folder with layers, layerspc, maps and models; returns projectPath.
 std::string makeProject();
-// Starts SDL with the dummy driver and runs videoInit at w x h.
+// Starts SDL with the dummy driver, runs videoInit at w x h and sets the
+// shell's hooks.
 void startVideo(int w = 640, int h = 480);
 // Whole file content, or "" when it cannot be read.
 std::string readFile(const std::string& path);

@@ -337,6 +337,21 @@ TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
   EXPECT_EQ(wrongFormula, 0);
   EXPECT_EQ(wrongWhole, 0);
   EXPECT_EQ(wrongClipped, 0);
+  // A target with red in the top byte is not blended by the formula, and
+  // still gets the library's pixels.
+  SDL_Surface* redTopWant = SDL_CreateRGBSurface(SDL_SWSURFACE, 256, 256, 32, 0xFF000000u, 0xFF00, 0xFF, 0);
+  SDL_Surface* redTopGot = SDL_CreateRGBSurface(SDL_SWSURFACE, 256, 256, 32, 0xFF000000u, 0xFF00, 0xFF, 0);
+  SDL_FillRect(redTopWant, nullptr, 0x336699);
+  SDL_FillRect(redTopGot, nullptr, 0x336699);
+  SDL_BlitSurface(sheet, nullptr, redTopWant, nullptr);
+  const TileCache* redTop = tileCacheGet(sheet, redTopGot);
+  for (int t = 0; redTop && t < 256; t++) tileCacheDrawWhole(redTop, t, redTopGot, t % 16 * 16, t / 16 * 16);
+  long wrongRedTop = 0;
+  for (int y = 0; y < 256; y++)
+    for (int x = 0; x < 256; x++) wrongRedTop += at(redTopGot, x, y) != at(redTopWant, x, y);
+  EXPECT_EQ(wrongRedTop, 0);
+  SDL_FreeSurface(redTopWant);
+  SDL_FreeSurface(redTopGot);
   tilesetFree(sheet);
   SDL_FreeSurface(want);
   SDL_FreeSurface(got);

@@ -2,7 +2,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "model/model.h"
+#include "core/core.h"
+#include "core/files.h"
 
 namespace {
 bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
@@ -19,7 +20,7 @@ bool validName(const char* name) {
   const char* why = nullptr;
   if (!name || !name[0])
     why = "vide";
-  else if (strlen(name) >= LAYER_NAME_LEN)
+  else if (strlen(name) >= NAME_LEN)
     why = "trop long";
   else if (strchr(name, '/') || strchr(name, '\\'))
     why = "separateur de dossier";
@@ -32,7 +33,7 @@ bool validName(const char* name) {
       else if (*p == ' ')
         why = "espace";  // project file and actions hold names as single words
   if (!why) return true;
-  char shown[LAYER_NAME_LEN];
+  char shown[NAME_LEN];
   printable(shown, sizeof shown, name ? name : "");
   printf("Nom refuse (%s): '%s'!\n", why, shown);
   return false;
