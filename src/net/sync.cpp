@@ -151,11 +151,13 @@ bool joinedPeer(int slot) {
   return peers[slot].joinedThere;
 }
 
-// "SYNCLIST last site joined (digest name)...": parts of LIST_BODY_MAX.
+// "SYNCLIST last site joined clock (digest name)...": parts of
+// LIST_BODY_MAX. The clock brings a joiner's up to ours, so its first
+// writes do not lose to every write of ours still kept.
 void sendList(int slot) {
   std::vector<std::string> names = projectMapNames();
   char head[64];
-  snprintf(head, sizeof head, " %" PRIu64 " %d", siteId(), joinedPeer(slot) ? 1 : 0);
+  snprintf(head, sizeof head, " %" PRIu64 " %d %" PRIu64, siteId(), joinedPeer(slot) ? 1 : 0, lamport);
   std::string body = "";
   size_t sent = 0;
   for (size_t k = 0; k <= names.size(); k++) {
@@ -220,10 +222,11 @@ void onList(int slot, const char* corps) {
   bool last = *p == '1';
   if (*p != '0' && *p != '1') return;
   p++;
-  unsigned long long theirSite = 0;
+  unsigned long long theirSite = 0, clock = 0;
   int joined = 0, used = 0;
-  if (sscanf(p, " %llu %d%n", &theirSite, &joined, &used) != 2) return;
+  if (sscanf(p, " %llu %d %llu%n", &theirSite, &joined, &clock, &used) != 3) return;
   p += used;
+  if (clock > lamport && clock < lamport + CLOCK_JUMP_MAX) lamport = clock;
   st.theirSite = theirSite;
   st.theirJoined = joined != 0;
   char hex[DIGEST_HEX + 2], name[NAME_WORD];

@@ -1,6 +1,7 @@
 // Every copy of the project converges, for the peers that announced "SYNC".
 //
-// On join both sides send the digest of every map they have ("SYNCLIST");
+// On join both sides send the digest of every map they have, with their
+// site and clock ("SYNCLIST");
 // the editor that was joined is the reference: a map that differs, or that
 // the joiner lacks, goes from it to the joiner, and a map only the joiner
 // has goes the other way ("SYNCTILESET" offers each tileset first, then
