@@ -32,6 +32,10 @@ enum {
   PUMP_BUDGET_MS = 8,         // netPump applies actions for at most this long per call
 };
 
+// Longest body a log line repeats: every body of the base protocol, not
+// the map data of a sync.
+enum { LOGGED_BODY_MAX = SYSNAME_BODY_LEN };
+
 // Guards `peers` (never held while waiting on the network).
 extern std::mutex peersLock;
 

@@ -705,9 +705,9 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   EXPECT_TRUE(refreshMenu);
   action_SetElementAbsolute("map0", 0, 1, 1, 6);
   // The first action on the connection announces this editor's extensions.
-  EXPECT_EQ(readHeader(back), "EXTENSIONS 5");
-  ASSERT_TRUE(readBlock(back, name, 5));
-  EXPECT_STREQ(name, "AUTH");
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 10");
+  ASSERT_TRUE(readBlock(back, name, 10));
+  EXPECT_STREQ(name, "AUTH SYNC");
   EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
   char body[13];
   ASSERT_TRUE(readBlock(back, body, 13));
