@@ -189,11 +189,18 @@ bool receiveTileset(int s, const char* corps) {
     return reply(s, "LEFTME");
   }
   bool ok = reply(s, "SENDIT"), written = true;
-  long total = 0;
-  std::vector<unsigned char> chunk;
+  long total = 0, n = 0;
+  // Chunks gather in one block, written (and its disk room checked) once
+  // full: a few large writes instead of a write and a disk query per chunk.
+  // A full chunk is always followed by the next size block: both are read
+  // at once, never a byte past them.
+  std::vector<unsigned char> block(WRITE_BLOCK + CHUNK_MAX + SIZE_BLOCK);
+  size_t used = 0;
+  ok = ok && recvSize(s, CHUNK_MAX, &n);
   while (ok) {
-    long n = 0;
-    ok = recvSize(s, CHUNK_MAX, &n) && recvBytes(s, chunk, n);
+    bool more = n == CHUNK_MAX;
+    size_t want = (size_t)n + (more ? SIZE_BLOCK : 0);
+    ok = want == 0 || recvAll(s, block.data() + used, want, STALL_MS, STALL_MS, &disco);
     if (!ok) break;
     printf("recu: un paquet de %ld.\n", n);
     total += n;
@@ -202,9 +209,19 @@ bool receiveTileset(int s, const char* corps) {
       ok = false;
       break;
     }
-    // Without room the rest is read and thrown away: the connection stays in step.
-    written = written && diskRoom(n) && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
-    if (n < CHUNK_MAX) break;
+    char next[SIZE_BLOCK];
+    if (more) memcpy(next, block.data() + used + n, SIZE_BLOCK);
+    used += (size_t)n;
+    if (used >= WRITE_BLOCK || !more) {
+      // Without room the rest is read and thrown away: the connection stays in step.
+      written = written && diskRoom((long long)used) && (used == 0 || fwrite(block.data(), 1, used, out) == used);
+      used = 0;
+    }
+    if (!more) break;
+    if (!parseSizeBlock(next, CHUNK_MAX, &n)) {
+      printf("Bloc de taille invalide recu: connexion coupee!\n");
+      ok = false;
+    }
   }
   written = fclose(out) == 0 && written;
   bool image = false;
@@ -216,7 +233,7 @@ bool receiveTileset(int s, const char* corps) {
     if (ok) printf("Tileset %s non recu (vide ou ecriture impossible).\n", name);
   }
   if (!ok) return false;
-  long n = 0;
+  n = 0;
   std::vector<unsigned char> pass;
   if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
   if (!image || pass.empty()) return true;  // layer creation writes the default file
