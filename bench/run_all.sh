@@ -95,6 +95,9 @@ if l=$(field net.txt '^16 MiB tileset transfer'); then
   row "16 MiB tileset transfer, median of 5" "$(echo "$l" | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p') MiB/s" \
     "raw TCP $(echo "$l" | num 'same link:') MiB/s" "$(goal "$r (>=0.80)" "$(le 0.80 "$r")")"
 fi
+if l=$(field net.txt '^raw TCP written to a file'); then
+  row "  same, against raw TCP written to a file" "" "$(echo "$l" | num 'writes):') MiB/s" "$(echo "$l" | num 'ratio')"
+fi
 for n in 1 8; do
   f=latency$n.txt
   l=$(field $f '^input -> alice map') &&
