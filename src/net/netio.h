@@ -62,7 +62,11 @@ struct SendQueue {
 // Sockets. Every block is moved whole; false when the peer closed, an error
 // occurred, `stop` was set, or nothing moved for stallMs (-1: no limit).
 // A receive also gives up when *quit becomes true.
-bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS);
+bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS, int flags = 0);
+// Sends up to n bytes of file fd from offset `at` by the kernel, straight
+// from the page cache; the count sent (short when the file ends or cannot
+// be sent this way), or -1 when the peer failed.
+long sendFromFile(int s, int fd, long long at, size_t n, int stallMs);
 bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs = STALL_MS,
              const std::atomic<bool>* quit = nullptr);
 int gSend(int s, const char* buffer, int size);  // size, or 0

@@ -3,7 +3,9 @@
 // name and renamed into place only when complete.
 #include <stdio.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -136,27 +138,32 @@ bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& 
   if (f) rewind(f);
   if (!f) printf("Tileset %s introuvable: envoi d'une image vide.\n", chipset);
   static_assert(CHUNK_MAX <= 16384, "one chunk on the stack");
-  // The size block and its chunk leave in one send: one segment instead of
-  // a 16-byte one per chunk (the socket has no Nagle delay).
   char packet[SIZE_BLOCK + CHUNK_MAX];
-  char* buf = packet + SIZE_BLOCK;
+  long long at = 0;
   long left = size;
   bool ok = true;
   for (;;) {
     long chunk = left < (long)CHUNK_MAX ? left : (long)CHUNK_MAX;
     left -= chunk;
     printf("Envoi d'un paquet de %ld (%ld restant)", chunk, left);
-    size_t got = chunk > 0 ? fread(buf, 1, (size_t)chunk, f) : 0;
-    if ((long)got < chunk) {
-      // The file shrank under us: the peer still gets the announced count.
-      memset(buf + got, 0, (size_t)(chunk - (long)got));
-      printf("Tileset %s modifie pendant l'envoi!\n", chipset);
-    }
+    // The size block waits for the chunk's bytes (one segment, not a
+    // 16-byte one), which the kernel sends from the page cache.
     formatSizeBlock(packet, chunk);
-    if (!sendAll(s, packet, SIZE_BLOCK + (size_t)chunk, stallMs)) {
-      ok = false;
-      break;
+    ok = sendAll(s, packet, SIZE_BLOCK, stallMs, chunk > 0 ? MSG_MORE : 0);
+    long sent = ok && chunk > 0 ? sendFromFile(s, fileno(f), at, (size_t)chunk, stallMs) : 0;
+    ok = ok && sent >= 0;
+    if (ok && sent < chunk) {
+      ssize_t got = pread(fileno(f), packet, (size_t)(chunk - sent), (off_t)(at + sent));
+      if (got < 0) got = 0;
+      if (got < chunk - sent) {
+        // The file shrank under us: the peer still gets the announced count.
+        memset(packet + got, 0, (size_t)(chunk - sent - got));
+        printf("Tileset %s modifie pendant l'envoi!\n", chipset);
+      }
+      ok = sendAll(s, packet, (size_t)(chunk - sent), stallMs);
     }
+    if (!ok) break;
+    at += chunk;
     if (chunk < CHUNK_MAX) break;
   }
   if (f) closeFile(f);
