@@ -97,6 +97,11 @@ if l=$(field net.txt '^16 MiB tileset transfer'); then
   row "16 MiB tileset transfer, median of 5" "$(echo "$l" | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p') MiB/s" \
     "raw TCP $(echo "$l" | num 'same link:') MiB/s" "$(goal "$r (>=0.80)" "$(le 0.80 "$r")")"
 fi
+if l=$(field net.txt '^raw TCP written to a file'); then
+  t=$(field net.txt '^16 MiB tileset transfer' | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p')
+  row "  same, against raw TCP written to a file" "$t MiB/s" "raw TCP into a file $(echo "$l" | num 'writes):') MiB/s" \
+    "$(echo "$l" | num 'ratio')"
+fi
 for n in 1 8; do
   f=latency$n.txt
   l=$(field $f '^input -> alice map') &&

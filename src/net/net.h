@@ -95,6 +95,9 @@ int connectedPeers();
 bool peerName(int i, char* out, int cap);
 // Applies, on the main thread, the actions received since the last call.
 void netPump();
+// Waits up to `micros` for received work to apply (returns at once when
+// some is queued): the main thread sleeps without polling.
+void netWaitQueued(int64_t micros);
 
 // Action senders: send to every peer when `net` is on and a peer is
 // connected; the first five also apply the change here. Nothing waits on a

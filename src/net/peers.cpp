@@ -28,6 +28,7 @@ namespace {
 std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
 std::mutex queueLock;
+std::condition_variable queueWake;  // raised when work is queued
 std::deque<NetEvent> queue;
 int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
 
@@ -243,7 +244,14 @@ bool netQueue(NetEvent e) {
     queuedOf[e.slot]++;
   }
   queue.push_back(std::move(e));
+  queueWake.notify_one();
   return true;
+}
+
+void netWaitQueued(int64_t micros) {
+  std::unique_lock<std::mutex> g(queueLock);
+  if (micros > 0 && queue.empty())
+    queueWake.wait_for(g, std::chrono::microseconds(micros), [] { return !queue.empty() || stop; });
 }
 
 size_t netQueued() {
