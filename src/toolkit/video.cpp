@@ -32,23 +32,31 @@ struct OpenFont {
   TTF_Font* font;
 };
 const size_t kMaxOpenFonts = 16;
-std::vector<OpenFont> openFonts;  // oldest first
+// A plain array, not a container: the fonts live until the process ends,
+// like the surfaces, and stay reachable from it after static destructors.
+OpenFont openFonts[kMaxOpenFonts];  // oldest first
+size_t openFontCount = 0;
 
 TTF_Font* labelFont(int size, int style) {
   char path[FILE_PATH_LEN];
   if (!imagePath(path, sizeof path, "", FONT_FILE)) return nullptr;
-  for (const OpenFont& f : openFonts)
+  for (size_t k = 0; k < openFontCount; k++) {
+    const OpenFont& f = openFonts[k];
     if (f.size == size && f.style == style && strcmp(f.path, path) == 0) return f.font;
+  }
   TTF_Font* font = openFont("", FONT_FILE, size);
   if (!font) return nullptr;  // not cached: a font put in place later is found
   TTF_SetFontStyle(font, style);
-  if (openFonts.size() == kMaxOpenFonts) {
-    TTF_CloseFont(openFonts.front().font);
-    openFonts.erase(openFonts.begin());
+  if (openFontCount == kMaxOpenFonts) {
+    TTF_CloseFont(openFonts[0].font);
+    memmove(&openFonts[0], &openFonts[1], (kMaxOpenFonts - 1) * sizeof openFonts[0]);
+    openFontCount--;
   }
-  OpenFont f{{0}, size, style, font};
+  OpenFont& f = openFonts[openFontCount++];
   snprintf(f.path, sizeof f.path, "%s", path);
-  openFonts.push_back(f);
+  f.size = size;
+  f.style = style;
+  f.font = font;
   return font;
 }
 
