@@ -86,6 +86,8 @@ int appendSlot() {
 }
 }  // namespace
 
+bool writeMapFile(const char* smap, const Map* m) { return saveMapFile(smap, m); }
+
 bool openMapi(int nmap, const char* smap) {
   ModelGuard g;
   if (!validName(smap)) return false;

@@ -10,6 +10,7 @@
 
 #include "model/model.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "core/files.h"
 
 namespace {
@@ -143,7 +144,7 @@ void releasePeerMap(int i) {
 
 namespace {
 // The handlers of the action words: each checks its body and applies it.
-void partThis(const char* header, const char* corps, int) {
+void partThis(const char* header, const char* corps, int i) {
   Words w(1);
   long v[4] = {0};
   if (sscanf(corps, "%s %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3]) != 5)
@@ -151,7 +152,9 @@ void partThis(const char* header, const char* corps, int) {
   if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || !fitsInt(v[3]))
     return ignored(header, "valeurs hors limites");
   int m = openMapNamed(header, w[0]);
-  if (m >= 0) setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
+  // A write older than the cell's last one, by the sync stamps, loses.
+  if (m >= 0 && !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[1], v[2], (int)v[3], false))
+    setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
 }
 
 void addLayerAction(const char* header, const char* corps, int) {
@@ -187,22 +190,26 @@ void backgroundAction(const char* header, const char* corps, int) {
   if (openMapNamed(header, w[0]) >= 0) setLayerBGXY(w[0], d[0], (char)d[1], d[2], d[3]);
 }
 
-void drawSquare(const char* header, const char* corps, int) {
+void drawSquare(const char* header, const char* corps, int i) {
   Words w(1);
   long v[6] = {0};
   if (sscanf(corps, "%s %ld %ld %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 7)
     return ignored(header, "corps mal forme");
   if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0 || !fitsInt(v[5]))
     return ignored(header, "valeurs hors limites");
-  if (openMapNamed(header, w[0]) >= 0)
+  if (openMapNamed(header, w[0]) >= 0 &&
+      !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[3], v[4], (int)v[5], true))
     setElementSquare(w[0], (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (unsigned long)v[3],
                      (unsigned long)v[4], (int)v[5]);
 }
 
 void extensionsAction(const char*, const char* corps, int i) {
   unsigned bits = parseExtensions(corps);
-  std::lock_guard<std::mutex> g(peersLock);
-  peers[i].extensions = bits;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    peers[i].extensions = bits;
+  }
+  syncPeerAnnounced(i);
 }
 
 struct ActionWord {
@@ -224,7 +231,8 @@ const ActionWord kActionWords[] = {
 }  // namespace
 
 void readActions(const char* header, const char* corps, int i) {
-  printf("Action reseau: %s,%s!\n", header, corps);
+  printf("Action reseau: %s,%.*s!\n", header, LOGGED_BODY_MAX, corps);
+  if (i >= 0 && i < MAX_PEERS && syncAction(header, corps, i)) return;
   if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
   for (const ActionWord& a : kActionWords)
     if (strcmp(header, a.header) == 0) return a.apply(header, corps, i);

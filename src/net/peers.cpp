@@ -13,6 +13,7 @@
 #include "model/model.h"
 #include "net/auth.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "core/core.h"
 
 std::atomic<bool> disco{false};
@@ -27,6 +28,7 @@ namespace {
 std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
 std::mutex queueLock;
+std::condition_variable queueWake;  // raised when work is queued
 std::deque<NetEvent> queue;
 int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
 
@@ -242,7 +244,14 @@ bool netQueue(NetEvent e) {
     queuedOf[e.slot]++;
   }
   queue.push_back(std::move(e));
+  queueWake.notify_one();
   return true;
+}
+
+void netWaitQueued(int64_t micros) {
+  std::unique_lock<std::mutex> g(queueLock);
+  if (micros > 0 && queue.empty())
+    queueWake.wait_for(g, std::chrono::microseconds(micros), [] { return !queue.empty() || stop; });
 }
 
 size_t netQueued() {
@@ -315,6 +324,7 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientPending = false;
     peers[i].clientReady = true;
+    peers[i].joinedThere = repeat;
     startSender(i);
     announceExtensions(i);  // the first action on this connection
   }
@@ -465,7 +475,8 @@ LoopEnd receiveLoop(Served& c) {
       continue;
     }
     bool ok = true;
-    if (strcmp(command, "ADDLAYER") == 0) ok = receiveTileset(c.s, body.data());
+    if (strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0)
+      ok = receiveTileset(c.s, body.data());
     if (strcmp(command, "SENDPC") == 0) ok = receivePC(c.s, body.data());
     if (!ok) return LOOP_TRANSFER;
     if (!netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, command, body.data()})) {
@@ -636,6 +647,7 @@ void netReset() {
 // Applies the queue in arrival order, for at most PUMP_BUDGET_MS, so a flood
 // of received work never holds a frame up; the rest waits for the next call.
 void netPump() {
+  syncTick();
   long long deadline = nowMs() + PUMP_BUDGET_MS;
   for (;;) {
     NetEvent e;
