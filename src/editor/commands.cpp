@@ -133,7 +133,8 @@ void paintStep() {
 void scrollStep() {
   Map* m = currentMapOrNull();
   if (!m || !window) return;
-  uint32_t cols = (uint32_t)window->w / TILE, rows = (uint32_t)window->h / TILE;
+  uint32_t cols = (uint32_t)surfaceWidth(window) / TILE;
+  uint32_t rows = (uint32_t)surfaceHeight(window) / TILE;
   if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(KEY_RIGHT)))
     m->viewX += force;
   if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(KEY_LEFT))) m->viewX -= force;

@@ -100,7 +100,7 @@ void drawMenu() {
   if (!menu) return;
   char line[96];
   snprintf(line, sizeof line, "MOSKA2 v%s", version);
-  drawText(line, 0, menu->h - 16, "green", "I", kTextSize, true);
+  drawText(line, 0, surfaceHeight(menu) - 16, "green", "I", kTextSize, true);
   if (strcmp(project.currentMenu, "main") == 0) drawMainMenu();
   if (strcmp(project.currentMenu, "map") == 0) drawMapMenu();
   if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
@@ -110,7 +110,7 @@ void drawMenu() {
   snprintf(shownUndo, sizeof shownUndo, "%s", historyUndoLabel());
   if (shownUndo[0]) {
     snprintf(line, sizeof line, "Ctrl+Z: undo %s", shownUndo);
-    drawText(line, 2, menu->h - kUndoLineRise, "black", "", kSmallText, true);
+    drawText(line, 2, surfaceHeight(menu) - kUndoLineRise, "black", "", kSmallText, true);
   }
 }
 

@@ -284,3 +284,6 @@ void fillCell(SDL_Surface* s, int x, int y, int side, int r, int g, int b) {
     for (int c = 0; c < side; c++) p[c] = pixel;
   }
 }
+
+int surfaceWidth(const SDL_Surface* s) { return s ? s->w : 0; }
+int surfaceHeight(const SDL_Surface* s) { return s ? s->h : 0; }

@@ -1,8 +1,10 @@
 // Window, drawing surfaces, cursor, pixels, text and image copies.
 #pragma once
-#include <SDL/SDL_video.h>
 #include <stdint.h>
 
+// Surfaces are opaque here: callers outside the toolkit use these calls.
+struct SDL_Surface;
+struct SDL_Color;
 struct _TTF_Font;
 
 extern SDL_Surface* screen;  // video surface
@@ -17,6 +19,10 @@ extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *b
     *passnot, *b_MainMenu, *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect,
     *b_down, *b_up, *b_newmap, *b_addlayer, *b_delete, *b_tobg, *b_tolayer,
     *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
+
+// A surface's size in pixels (0 for none).
+int surfaceWidth(const SDL_Surface* s);
+int surfaceHeight(const SDL_Surface* s);
 
 void videoInit();
 void initCursor();
