@@ -30,6 +30,10 @@ name=latency1; run "edit latency, 1 peer" bash "$here/edit_latency.sh" "$build" 
 name=latency8; run "edit latency, 8 peers" bash "$here/edit_latency.sh" "$build" 8 "$edits"
 name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
 name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
+name=fill;     run "fill brush" "$build/bench/fill_bench"
+name=history;  run "undo history memory" "$build/bench/history_bench"
+name=autosave; run "autosave frame" "$build/bench/autosave_bench"
+name=export;   run "export" "$build/bench/exchange_bench" 3
 
 row() { printf '| %-50s | %-24s | %-34s | %-18s |\n' "$1" "$2" "$3" "$4"; }
 # ratio A B: A / B to two places.
@@ -130,6 +134,24 @@ if l=$(field synclocal.txt '^pen edit received:'); then
   row "pen edit received with its stamp" "$a ns" "unstamped $b ns" "$(ratio "$a" "$b")"
 fi
 l=$(field synclocal.txt '^stamp memory') && row "stamp memory, 100000 edits of one map" "$(echo "$l" | num 'map:') KiB" "-" "-"
+
+# Editing tools, saving and export.
+if l=$(field fill.txt '^fill of a whole'); then
+  a=$(echo "$l" | sed -n 's/.*layer: \([0-9.]*\) ms.*/\1/p') b=$(echo "$l" | sed -n 's/.*same cells \([0-9.]*\) ms.*/\1/p')
+  row "fill of a whole 4096x4096 layer" "$a ms" "plain loop $b ms" "$(goal "$(ratio "$a" "$b") (< 1000 ms)" "$(le "$a" 1000)")"
+fi
+if l=$(field history.txt '^history of 1000'); then
+  a=$(echo "$l" | sed -n 's/.*cells: \([0-9.]*\) MiB counted.*/\1/p') r=$(echo "$l" | sed -n 's/.*resident growth \([0-9.]*\) MiB.*/\1/p')
+  b=$(echo "$l" | sed -n 's/.*bare cell data \([0-9.]*\) MiB.*/\1/p')
+  row "undo history, 1000 strokes of 64 cells" "$a MiB ($r MiB resident)" "bare cells $b MiB" "$(goal "<= 64 MiB" "$(le "$a" 64)")"
+fi
+if l=$(field autosave.txt '^autosave of'); then
+  a=$(echo "$l" | sed -n 's/.*longest frame \([0-9.]*\) ms.*/\1/p') b=$(echo "$l" | sed -n 's/.*same map \([0-9.]*\) ms.*/\1/p')
+  row "longest frame while a 2048x2048x8 map autosaves" "$a ms" "synchronous save $b ms" "$(goal "< 100 ms" "$(le "$a" 100)")"
+fi
+grep -E '^(tmx|json|png) ' export.txt 2>/dev/null | while IFS='|' read -r fmt ours base r size; do
+  row "export 2048x2048x8 to $(echo $fmt)" "$(echo "$ours" | sed 's/ours *//; s/ *(.*//')" "$(echo "$base" | sed 's/^ *//; s/ *$//')" "$(echo "$r" | num 'ratio')"
+done
 
 # Start-up and pacing.
 if l=$(field startup.txt '^start-up'); then
