@@ -35,7 +35,7 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -81,12 +81,13 @@ bool sendSize(int s, long n) {
   snprintf(b, sizeof b, "%ld", n);
   return sendAllBytes(s, b, 16);
 }
+bool sendFile(int s, const std::string& bytes) {
+  return sendSize(s, (long)bytes.size()) && sendAllBytes(s, bytes.data(), bytes.size());
+}
 
 std::string slurp(const char* path) {
   std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 bool action(const char* header, const char* body) {
@@ -111,10 +112,10 @@ int join() {
   inet_pton(AF_INET, editorIp, &a.sin_addr);
   if (connect(out, (sockaddr*)&a, sizeof a) < 0) return 1;
   char name[256], ver[16];
-  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256)) return 1;
-  if (!sendBlock(out, myVersion, 16) || !recvAllBytes(out, ver, 16)) return 1;
-  ver[15] = 0;
-  name[255] = 0;
+  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256) || !sendBlock(out, myVersion, 16) ||
+      !recvAllBytes(out, ver, 16))
+    return 1;
+  ver[15] = name[255] = 0;
   printf("editor %s version %s\n", name, ver);
   if (strcmp(ver, myVersion) != 0) {
     // A joiner closes without a token; the editor frees the slot at once.
@@ -127,10 +128,10 @@ int join() {
   pollfd f = {lsock, POLLIN, 0};
   if (poll(&f, 1, 10000) != 1) return 1;
   back = accept(lsock, nullptr, nullptr);
-  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256)) return 1;
-  if (!recvAllBytes(back, ver, 16) || !sendBlock(back, myVersion, 16)) return 1;
   char token[8];
-  if (!recvAllBytes(back, token, 8)) return 1;
+  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256) || !recvAllBytes(back, ver, 16) ||
+      !sendBlock(back, myVersion, 16) || !recvAllBytes(back, token, 8))
+    return 1;
   token[7] = 0;
   printf("reverse token %s\n", token);
   return strcmp(token, "THANKS!") == 0 ? 0 : 1;
@@ -149,16 +150,12 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   size_t off = 0;
   for (;;) {
     size_t n = img.size() - off < 16384 ? img.size() - off : 16384;
-    if (cut) {
-      sendSize(out, (long)n);
-      sendAllBytes(out, img.data() + off, n / 2);
-      _exit(0);  // a peer killed mid-transfer
-    }
-    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, n)) return false;
+    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, cut ? n / 2 : n)) return false;
+    if (cut) _exit(0);  // a peer killed mid-transfer
     off += n;
     if (n < 16384) break;
   }
-  return sendSize(out, (long)pc.size()) && sendAllBytes(out, pc.data(), pc.size());
+  return sendFile(out, pc);
 }
 
 // Reads actions until one arrives, printing each; an "EXTENSIONS" action is
@@ -234,13 +231,10 @@ int main(int argc, char** argv) {
   for (int i = 4; i < argc; i++) {
     std::string s = argv[i];
     bool ok = true;
-    if (s == "tiny") {
-      tinyBuffer = true;
-    } else if (s == "nowait") {
-      noReverse = true;
+    if (s == "tiny" || s == "nowait") {
+      (s == "tiny" ? tinyBuffer : noReverse) = true;
     } else if (s == "join") {
-      int r = join();
-      if (r) return r;
+      if (int r = join()) return r;
     } else if (s == "act" && i + 2 < argc) {
       ok = action(argv[i + 1], argv[i + 2]);
       i += 2;
@@ -249,9 +243,7 @@ int main(int argc, char** argv) {
       ok = addlayer(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4], cut);
       i += cut ? 5 : 4;
     } else if (s == "sendpc" && i + 2 < argc) {
-      std::string pc = slurp(argv[i + 2]);
-      ok = action("SENDPC", argv[i + 1]) && sendSize(out, (long)pc.size()) &&
-           sendAllBytes(out, pc.data(), pc.size());
+      ok = action("SENDPC", argv[i + 1]) && sendFile(out, slurp(argv[i + 2]));
       i += 2;
     } else if (s == "expect" && i + 1 < argc) {
       ok = expect(argv[++i]);

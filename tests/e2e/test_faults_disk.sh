@@ -17,18 +17,17 @@ cleanup() {
   exit $status
 }
 trap cleanup EXIT
-tool=${MOSKA_BUILD:-$(dirname "$0")/../../build}/tests/peer_tool
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
+demo=$MOSKA_DEMO
 ned=fed$$ npr=fpr$$
 moska_netns $ned 10.79.0.1
 moska_netns $npr 10.79.0.2
-peer() { ip netns exec $npr "$tool" 10.79.0.1 "$@"; }
+peer() { ip netns exec $npr "$MOSKA_TOOL" 10.79.0.1 "$@"; }
 
 moska_app "$root/app" username=alice net=1
 cp -r "$demo"/. "$proj"/
 cp -r "$demo" "$root/orig"
 head -c 12000 /dev/urandom > "$root/big.pss"
-SDL_VIDEODRIVER=dummy moska_start_ns $ned "$root/app" "$proj/PROJECT.MSK"
+moska_start -n $ned "$root/app" "$proj/PROJECT.MSK"
 moska_wait_log "$root/app" "Project loaded succesfully!"
 log=$root/app/log.txt
 
@@ -84,27 +83,11 @@ grep -q "^Mise à jour du pointeur\.$" "$log" || fail "map1 was not kept open"
 grep -q "^LayerGFX newtiles recu!$" "$log" || fail "tileset not received with room"
 cmp -s "$demo/layers/default.png" "$proj/layers/newtiles.png" || fail "tileset differs"
 cmp -s "$root/big.pss" "$proj/layerspc/newtiles.pss" || fail "pass conditions differ"
-python3 - "$proj/maps/map1.map" <<'PY' || fail "map1.map is not whole or lacks the edits"
-import struct, sys
-b = open(sys.argv[1], "rb").read()
-p = 1
-def s():
-    global p
-    n = struct.unpack_from("<H", b, p)[0]; p += 2 + n
-assert b[0:1] == b"$"
-s(); s()
-w, h, vx, vy, n = struct.unpack_from("<IIIIH", b, p); p += 18
-found = 0
-for _ in range(n):
-    s()
-    cells = b[p:p + 4 * w * h]; p += 4 * w * h + 5
-    at = lambda x, y: struct.unpack_from("<i", cells, 4 * (y * w + x))[0]
-    found |= at(1, 1) == 9 and at(2, 2) == 9
-assert b[p:] == b"$", "length"
-assert found, "edits"
+moska_py "$proj/maps/map1.map" <<'PY' || fail "map1.map is not whole or lacks the edits"
+m = read_map(sys.argv[1]); w = m["w"]
+assert m["rest"] == b"$", "length"
+assert any(l[1][w + 1] == 9 and l[1][2 * w + 2] == 9 for l in m["layers"]), "edits"
 PY
 leftovers
-kill -TERM "$MOSKA_PID"
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 0 ] || fail "editor exit status $MOSKA_STATUS"
+moska_quit "$MOSKA_PID" editor
 echo "full disk: ok"

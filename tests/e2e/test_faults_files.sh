@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Project files the editor may not read or write: it says which file, ends
+# Project files the editor may not read or write: it names the file, ends
 # with the documented status, and leaves every file as it was. Root ignores
-# file modes, so those cases run the editor as the unprivileged user
-# "nobody"; read-only media are a read-only bind mount.
+# file modes, so the editor runs as the unprivileged user "nobody"; read-only
+# media are a read-only bind mount, taken before the start or while it runs.
 set -u
 source "$(dirname "$0")/lib.sh"
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
@@ -15,77 +15,38 @@ cleanup() {
   exit $status
 }
 trap cleanup EXIT
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
 moska_app "$root/app"
 chown -R nobody:nogroup "$root/app"
+log=$root/app/log.txt
 
-# A fresh project copy, owned by "nobody", and a copy to compare with.
-project() {
-  rm -rf "$root/$1"
-  cp -r "$demo" "$root/$1"
-  cp -r "$root/$1" "$root/$1.orig"
-  chown -R nobody:nogroup "$root/$1"
-}
-# Runs the editor headless on a project as "nobody"; sets MOSKA_STATUS.
-run_as_nobody() {
-  : > "$root/app/log.txt"
+# CASE | what is done to project p | file that breaks | status | mode of the failed open
+while IFS='|' read -r p how file want mode; do
+  d=$root/$p
+  cp -r "$MOSKA_DEMO" "$d"; cp -r "$d" "$d.orig"; chown -R nobody:nogroup "$d"
+  case $how in
+    chmod*) chmod ${how#chmod } "$d/$file" ;;
+    ro) mount --bind "$d" "$d" && mounts+=("$d") && mount -o remount,ro,bind "$d" || fail "$p: mount" ;;
+    ro-later) mount --bind "$d" "$d" && mounts+=("$d") || fail "$p: mount" ;;
+  esac
+  : > "$log"
   setpriv --reuid=nobody --regid=nogroup --clear-groups env SDL_VIDEODRIVER=dummy \
-    "$root/app/moska2" "$1" > "$root/app/log.txt" 2>&1 &
-  MOSKA_PID=$!
-  MOSKA_PIDS+=("$MOSKA_PID")
-  MOSKA_LOGS+=("$root/app/log.txt")
+    "$root/app/moska2" "$d/PROJECT.MSK" > "$log" 2>&1 &
+  MOSKA_PID=$!; MOSKA_PIDS+=("$MOSKA_PID"); MOSKA_LOGS+=("$log")
+  if [ "$how" = ro-later ]; then
+    # The quit cannot write the project file.
+    moska_wait_log "$root/app" "Project loaded succesfully!"
+    mount -o remount,ro,bind "$d" || fail "$p: remount read-only"
+    kill -TERM "$MOSKA_PID"
+  fi
   moska_wait_exit 20
-}
-same() { diff -r "$root/$1" "$root/$1.orig" > /dev/null || fail "$2: files changed"; }
-line() { grep -qxF -- "$1" "$root/app/log.txt" || fail "$2: no line '$1' in: $(tail -n 5 "$root/app/log.txt")"; }
-status() { [ "$MOSKA_STATUS" = "$1" ] || fail "$2: status $MOSKA_STATUS, expected $1"; }
-
-# The project file unreadable: status 6 at load, the file named.
-project p1
-chmod 000 "$root/p1/PROJECT.MSK"
-run_as_nobody "$root/p1/PROJECT.MSK"
-status 6 "unreadable project file"
-line "ERROR: can't load (r+) file: $root/p1/PROJECT.MSK!" "unreadable project file"
-chmod 644 "$root/p1/PROJECT.MSK"
-same p1 "unreadable project file"
-
-# The project file read-only: it is opened for update, so the same.
-project p2
-chmod 444 "$root/p2/PROJECT.MSK"
-run_as_nobody "$root/p2/PROJECT.MSK"
-status 6 "read-only project file"
-line "ERROR: can't load (r+) file: $root/p2/PROJECT.MSK!" "read-only project file"
-same p2 "read-only project file"
-
-# The working map unreadable: status 7, the map file named.
-project p3
-chmod 000 "$root/p3/maps/map0.map"
-run_as_nobody "$root/p3/PROJECT.MSK"
-status 7 "unreadable map"
-line "ERROR: can't load (rb) file: $root/p3/maps/map0.map!" "unreadable map"
-chmod 644 "$root/p3/maps/map0.map"
-same p3 "unreadable map"
-
-# The whole project on a read-only medium (as root): status 6 at load.
-project p4
-mount --bind "$root/p4" "$root/p4" && mounts+=("$root/p4") &&
-  mount -o remount,ro,bind "$root/p4" || fail "read-only bind mount"
-SDL_VIDEODRIVER=dummy moska_start "$root/app" "$root/p4/PROJECT.MSK"
-moska_wait_exit 20
-status 6 "read-only medium"
-line "ERROR: can't load (r+) file: $root/p4/PROJECT.MSK!" "read-only medium"
-same p4 "read-only medium"
-
-# The medium turns read-only while the editor runs: the quit cannot write
-# the project file, so it ends with status 6 and every file stays as it was.
-project p5
-mount --bind "$root/p5" "$root/p5" && mounts+=("$root/p5") || fail "bind mount"
-SDL_VIDEODRIVER=dummy moska_start "$root/app" "$root/p5/PROJECT.MSK"
-moska_wait_log "$root/app" "Project loaded succesfully!"
-mount -o remount,ro,bind "$root/p5" || fail "remount read-only"
-kill -TERM "$MOSKA_PID"
-moska_wait_exit 20
-status 6 "medium turned read-only"
-line "ERROR: can't load (w+) file: $root/p5/PROJECT.MSK!" "medium turned read-only"
-same p5 "medium turned read-only"
+  [ "$MOSKA_STATUS" = "$want" ] || fail "$p ($how): status $MOSKA_STATUS, expected $want"
+  grep -qxF "ERROR: can't load ($mode) file: $d/$file!" "$log" || fail "$p ($how): no error line: $(tail -n 5 "$log")"
+  diff -r "$d" "$d.orig" > /dev/null || fail "$p ($how): files changed"
+done <<'CASES'
+p1|chmod 000|PROJECT.MSK|6|r+
+p2|chmod 444|PROJECT.MSK|6|r+
+p3|chmod 000|maps/map0.map|7|rb
+p4|ro|PROJECT.MSK|6|r+
+p5|ro-later|PROJECT.MSK|6|w+
+CASES
 echo "unreadable and read-only files: ok"

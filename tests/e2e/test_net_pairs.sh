@@ -6,37 +6,27 @@
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
-tool=${MOSKA_BUILD:-$(dirname "$0")/../../build}/tests/peer_tool
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
 na=npa$$ nb=npb$$ nh=nph$$
 moska_netns $na 10.81.0.1
 moska_netns $nb 10.81.0.2
 moska_netns $nh 10.81.0.3
 a=$root/alice b=$root/bob
-moska_app "$a" username=alice net=1 ipserver=10.81.0.2
-moska_app "$b" username=bob net=1 ipserver=10.81.0.1
-cp -r "$demo" "$a/demo"
-cp -r "$demo" "$b/demo"
+moska_demo "$a" username=alice net=1 ipserver=10.81.0.2
+moska_demo "$b" username=bob net=1 ipserver=10.81.0.1
 count() { grep -cE -- "$2" "$1/log.txt"; }
 calc() { awk "BEGIN { print ($1) }"; }
 # Runs xdotool on the display of DIR's editor.
 on() { local d=$1; shift; DISPLAY=${disp[$d]} xdotool "$@"; }
-declare -A disp
+declare -A disp pid win ns=([$a]=$na [$b]=$nb)
 
-moska_xvfb_start; disp[$a]=$DISPLAY
-MOSKA_PIDS+=("$MOSKA_XVFB_PID")  # the next start takes over MOSKA_XVFB_PID
-moska_start_ns $na "$a" "$a/demo/PROJECT.MSK"
-pid_a=$MOSKA_PID
-moska_wait_window || fail "no window for alice"
-win_a=$MOSKA_WINDOW
-moska_xvfb_start; disp[$b]=$DISPLAY
-moska_start_ns $nb "$b" "$b/demo/PROJECT.MSK"
-pid_b=$MOSKA_PID
-moska_wait_window || fail "no window for bob"
-win_b=$MOSKA_WINDOW
-for d in "$a" "$b"; do moska_wait_log "$d" "Project loaded succesfully!"; done
-sleep 0.5
+for d in "$a" "$b"; do
+  moska_xvfb_start; disp[$d]=$DISPLAY
+  moska_start -n ${ns[$d]} "$d" "$d/demo/PROJECT.MSK"; pid[$d]=$MOSKA_PID
+  moska_wait_window || fail "no window for $d"
+  win[$d]=$MOSKA_WINDOW
+  moska_wait_log "$d" "Project loaded succesfully!"
+done
 
 # Both press Join (the address comes from the settings) and release together.
 together() {  # XDOTOOL ARGS... on both displays at once
@@ -48,11 +38,9 @@ together mousemove 186 112 mousedown 1
 sleep 0.15
 together mouseup 1
 for d in "$a" "$b"; do
-  # A click lost on a loaded machine is made again: still one pair.
-  for ((i = 0; i < 50; i++)); do [ "$(count "$d" '^Tentative de connexion')" -gt 0 ] && break; sleep 0.1; done
-  [ "$i" -lt 50 ] || { on "$d" mousemove 186 112 mousedown 1; sleep 0.15; on "$d" mouseup 1; }
+  moska_wait_log "$d" '^Tentative de connexion' 10
+  moska_wait_log "$d" "^little serveur demarre!$"; moska_wait_log "$d" "^client ok$"
 done
-for d in "$a" "$b"; do moska_wait_log "$d" "^little serveur demarre!$"; moska_wait_log "$d" "^client ok$"; done
 sleep 1  # a second pair, if any, would be made by now
 for d in "$a" "$b"; do
   [ "$(count "$d" '^client ok$')" = 1 ] || fail "$d holds $(count "$d" '^client ok$') outbound connections"
@@ -76,12 +64,12 @@ paint "$a" 426 56                # marker (6, 3)
 paint "$b" 426 88                # marker (6, 5)
 moska_wait_log "$b" "^Action reseau: PARTTHIS!,map0 0 6 3 [0-9]+!$"
 moska_wait_log "$a" "^Action reseau: PARTTHIS!,map0 0 6 5 [0-9]+!$"
-made=$(count "$a" 'setElementAbsolute\(0,0,2,3,[0-9]+\);$')
-got=$(count "$b" '^Action reseau: PARTTHIS!,map0 0 2 3 [0-9]+!$')
-[ "$made" -gt 0 ] && [ "$got" = "$made" ] || fail "alice painted (2,3) $made times, bob applied it $got times"
-made=$(count "$b" 'setElementAbsolute\(0,0,4,5,[0-9]+\);$')
-got=$(count "$a" '^Action reseau: PARTTHIS!,map0 0 4 5 [0-9]+!$')
-[ "$made" -gt 0 ] && [ "$got" = "$made" ] || fail "bob painted (4,5) $made times, alice applied it $got times"
+for cell in "$a $b 2 3" "$b $a 4 5"; do
+  read -r from to x y <<< "$cell"
+  made=$(count "$from" "setElementAbsolute\\(0,0,$x,$y,[0-9]+\\);$")
+  got=$(count "$to" "^Action reseau: PARTTHIS!,map0 0 $x $y [0-9]+!$")
+  [ "$made" -gt 0 ] && [ "$got" = "$made" ] || fail "($x,$y) painted $made times, applied $got times"
+done
 
 # Alice holds the pen on cell (8, 7): one pen action per frame, so her log
 # counts her frames. Frames per second over a window: FRAME_RATE.
@@ -98,7 +86,7 @@ sleep 1
 rate 4; normal=$FRAME_RATE
 # Mallory joins alice and never reads what she sends; its receive buffer is
 # small, so it is full within seconds.
-ip netns exec $nh "$tool" 10.81.0.1 mallory 0.24a tiny join sleep 120000 > "$root/mallory.txt" 2>&1 &
+ip netns exec $nh "$MOSKA_TOOL" 10.81.0.1 mallory 0.24a tiny join sleep 120000 > "$root/mallory.txt" 2>&1 &
 MOSKA_PIDS+=("$!")
 moska_wait_log "$a" "^Connecte avec mallory sur le tunnel 1 pour le serveur!$"
 t0=$(date +%s.%N); n0=$(frames)
@@ -121,11 +109,9 @@ for ((i = 0; i < 100; i++)); do
   sleep 0.1
 done
 [ "$n" = "$(frames)" ] || fail "bob applied $n of alice's $(frames) pen actions"
-
-export DISPLAY=${disp[$a]}; MOSKA_WINDOW=$win_a; MOSKA_PID=$pid_a
-moska_key Escape; moska_wait_exit 30
-[ "$MOSKA_STATUS" = 0 ] || fail "alice exit status $MOSKA_STATUS"
-export DISPLAY=${disp[$b]}; MOSKA_WINDOW=$win_b; MOSKA_PID=$pid_b
-moska_key Escape; moska_wait_exit 30
-[ "$MOSKA_STATUS" = 0 ] || fail "bob exit status $MOSKA_STATUS"
+for d in "$a" "$b"; do
+  export DISPLAY=${disp[$d]}; MOSKA_WINDOW=${win[$d]}; MOSKA_PID=${pid[$d]}
+  moska_key Escape; moska_wait_exit 30
+  [ "$MOSKA_STATUS" = 0 ] || fail "$d exit status $MOSKA_STATUS"
+done
 echo "pairs and hung peer: ok"

@@ -1,52 +1,91 @@
 #!/usr/bin/env bash
-# Start-up, settings, window and quit path of the real program.
+# Start-up and quit of the real program: the exit statuses of a missing
+# settings file and a bad project argument; under Xvfb the project-selection
+# screen creates a project (its files byte for byte), the example project
+# opens with its banner, settings echo, caption, size and a drawn panel and
+# map, and a start without argument reopens the recent project.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
+app=$root/app log=$root/app/log.txt
+ended() {  # STATUS WHAT
+  moska_wait_exit 20
+  [ "$MOSKA_STATUS" = "$1" ] || fail "$2: status $MOSKA_STATUS, expected $1"
+}
+moska_app "$app"
+rm "$app/settings.ini"
+SDL_VIDEODRIVER=dummy moska_start "$app"
+ended 8 "without settings.ini"
+grep -qx "ERROR: can't load (r+) file: $app/settings.ini!" "$log" || fail "missing openFile error line"
+moska_app "$app" username=alice
+echo "left here to be listed" > "$app/notes.txt"
+SDL_VIDEODRIVER=dummy moska_start "$app" /nonexistent/folder
+ended 6 "a bad project argument"
 
-# Without settings.ini: the openFile error line, then status 8.
-moska_app "$root/nosettings"
-rm "$root/nosettings/settings.ini"
-SDL_VIDEODRIVER=dummy moska_start "$root/nosettings"
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 8 ] || fail "status $MOSKA_STATUS without settings.ini, expected 8"
-grep -q "^ERROR: can't load (r+) file: $root/nosettings/settings.ini!$" "$root/nosettings/log.txt" ||
-  fail "missing openFile error line"
-
-# A project folder that is neither a project file nor holds one: status 6.
-moska_app "$root/badarg"
-SDL_VIDEODRIVER=dummy moska_start "$root/badarg" /nonexistent/folder
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 6 ] || fail "status $MOSKA_STATUS for a bad project argument, expected 6"
-
-# A real window under Xvfb on a copy of the example project.
-moska_app "$root/app" username=alice fps=30
-cp -r "$demo" "$root/demo"
+# The project-selection screen: ".." is the first row (idle yellow band, black
+# bold name); a hovered plain file's band is solid red, edge included.
 moska_xvfb_start
-moska_start "$root/app" "$root/demo/PROJECT.MSK"
+moska_start "$app" "?"
 moska_wait_window || fail "no window"
-moska_wait_log "$root/app" "Project loaded succesfully!"
-log="$root/app/log.txt"
-head -n 3 "$log" | grep -qx "MOSKA 2 0.24a" || fail "banner"
-sed -n 2p "$log" | grep -qx "============" || fail "banner rule"
-sed -n 3p "$log" | grep -qx "$root/demo/PROJECT.MSK" || fail "argument line"
+moska_wait_log "$app" "^projectPath:$app!$"
+moska_wait_colours 200x16+2+16 3 "$root/choose.png"
+found=""
+for k in $(seq 0 20); do
+  y=$((1 + 16 * k + 20))
+  xdotool mousemove 150 $((y + 4))
+  moska_wait_pixel 150 $y 'srgb\(128,128,255\)|srgb\(0,255,0\)|lime|srgb\(255,0,0\)|red' "$root/hover.png" 1 ||
+    continue
+  case $(convert "$root/hover.png" -format "%[pixel:p{1,$y}]" info:) in srgb\(255,0,0\)|red) found=$k; break ;; esac
+done
+[ -n "$found" ] || fail "no red band on a plain file"
+moska_field 60 442 "mygame"   # the field starts with "newgame"
+moska_click 269 446
+moska_wait_log "$app" "^Project loaded\.$"
+proj=$app/mygame
+for d in layers layerspc maps models; do [ -d "$proj/$d" ] || fail "no $d folder"; done
+cmp -s "$proj/layers/default.png" "$app/default.png" || fail "default.png not copied"
+# The template is written before loading; the file is rewritten only at quit.
+printf 'NAME mygame\nCRC 777\nMAPINDEX 0\nMAPS 0\nCURRENTMAP 0\nCURRENTLAYER 0\nCURRENTELEMENT 0\nELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n' |
+  cmp -s "$proj/PROJECT.MSK" - || fail "project file is not the template"
+printf '%s/PROJECT.MSK\0' "$proj" | cmp -s "$app/recent.txt" - || fail "recent.txt is not the path and a NUL"
+grep -q "^Start project...$" "$log" || fail "no Start project line"
+moska_wait_colours 322x480+0+0 21 "$root/editor.png"  # the editor's panel
+moska_key Escape
+ended 0 "after Escape"
+grep -qx "MAPS 1" "$proj/PROJECT.MSK" && grep -qx "WORKINGMAP map0" "$proj/PROJECT.MSK" || fail "project file at quit"
+# "$", "New map 0", "map0", 512x512 at view 0,0, one layer "default" of
+# 512*512 empty cells, not a background, scroll 1,1, "$".
+{ printf '$\012\000New map 0\000\005\000map0\000\000\002\000\000\000\002\000\000'
+  printf '\000\000\000\000\000\000\000\000\001\000\010\000default\000'
+  head -c $((4 * 512 * 512)) /dev/zero
+  printf '\000\001\000\001\000$'; } | cmp "$proj/maps/map0.map" - || fail "map0.map is not the new empty map"
+
+# The example project: banner, argument, settings echo, caption, window size;
+# the panel and the painted map both show many colours, not a blank fill.
+cp -r "$MOSKA_DEMO" "$root/demo"
+moska_start "$app" "$root/demo/PROJECT.MSK"
+moska_wait_window || fail "no window"
+moska_wait_log "$app" "Project loaded succesfully!"
+printf 'MOSKA 2 0.24a\n============\n%s\n' "$root/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
 grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
   grep -q "fullscreen: 0|video_x: 640|video_y: 480|username: alice|ipserver:127.0.0.1|fps: 30|net: 0|" ||
   fail "echo lines"
 [ "$(xdotool getwindowname "$MOSKA_WINDOW")" = "MOSKA 2 version 0.24a" ] || fail "caption"
 eval "$(xdotool getwindowgeometry --shell "$MOSKA_WINDOW")"
 [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}"
-# The panel shows its background and the map view shows the painted map: both
-# halves hold many colours, not a blank fill.
 moska_wait_colours 322x480+0+0 21 "$root/shot.png"
 moska_wait_colours 318x480+322+0 21 "$root/shot.png"
 moska_key Escape
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 0 ] || fail "status $MOSKA_STATUS after Escape"
-grep -q "^Saving project $root/demo/...$" "$log" || fail "project not saved"
-grep -q "Programme termine." "$log" || fail "no end line"
-[ -f "$root/app/recent.txt" ] || fail "recent.txt not written"
-grep -q "^MAPS 1$" "$root/demo/PROJECT.MSK" || fail "project file"
+ended 0 "after Escape"
+grep -q "^Saving project $root/demo/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
+
+# Without argument: the recent project again.
+moska_start "$app"
+moska_wait_log "$app" "^Project loaded\.$"
+grep -q "^Ouverture de la map map0...$" "$log" || fail "map0 not reopened"
+grep -q "^Verifying recent $root/demo/PROJECT.MSK...$" "$log" || fail "recent not verified"
+moska_wait_window
+moska_key Escape
+ended 0 "on the reopening run"
 echo "startup: ok"
