@@ -16,55 +16,31 @@ cp -r "$(dirname "$0")/../../examples/demo" "$root/demo"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$root
 unset DISPLAY SDL_VIDEODRIVER
 
-# The map file read independently: name, size, layers bottom-up.
-cat > "$root/check.py" <<'PY'
-import json, os, struct, sys
-
-def read_map(path):
-    d = open(path, 'rb').read()
-    assert d[0:1] == b'$'
-    pos = 1
-    def string():
-        nonlocal pos
-        n, = struct.unpack_from('<H', d, pos)
-        s = d[pos + 2:pos + 1 + n].decode()
-        pos += 2 + n
-        return s
-    name = string(); string()
-    w, h, vx, vy, count = struct.unpack_from('<IIIIH', d, pos)
-    pos += 18
-    layers = []
-    for _ in range(count):
-        gfx = string()
-        cells = list(struct.unpack_from('<%di' % (w * h), d, pos))
-        pos += 4 * w * h
-        bg, x, y = struct.unpack_from('<Bhh', d, pos)
-        pos += 5
-        layers.insert(0, dict(gfx=gfx, cells=cells, bg=bg, x=x, y=y))
-    return dict(name=name, w=w, h=h, layers=layers)
-
+# The map file read independently (read_map); Tiled's reading of an export
+# compared with it; a map with a background layer written.
+{ echo "$MOSKA_MAP_PY"; cat <<'PY'; } > "$root/check.py"
+import json, os
 def stem(path):
     return os.path.splitext(os.path.basename(path))[0]
 
 def check(tiled_json, map_file, project):
     t, m = json.load(open(tiled_json)), read_map(map_file)
     assert (t['width'], t['height']) == (m['w'], m['h']), 'size'
-    props = {p['name']: p['value'] for p in t.get('properties', [])}
-    assert props['name'] == m['name'], 'name'
+    assert {p['name']: p['value'] for p in t.get('properties', [])}['name'] == m['name'], 'name'
     sets = sorted(t['tilesets'], key=lambda s: s['firstgid'])
     layers = [l for l in t['layers'] if l['type'] in ('tilelayer', 'imagelayer')]
     assert len(layers) == len(m['layers']), 'layer count'
-    for n, (tl, ml) in enumerate(zip(layers, m['layers'])):
-        assert (tl['type'] == 'imagelayer') == bool(ml['bg']), 'layer %d kind' % n
-        if ml['bg']:
-            assert stem(tl['image']) == ml['gfx'], 'image of layer %d' % n
+    for n, (tl, (gfx, cells, bg, _, _)) in enumerate(zip(layers, m['layers'][::-1])):
+        assert (tl['type'] == 'imagelayer') == bool(bg), 'layer %d kind' % n
+        if bg:
+            assert stem(tl['image']) == gfx, 'image of layer %d' % n
             continue
-        for c, (gid, cell) in enumerate(zip(tl['data'], ml['cells'])):
+        for c, (gid, cell) in enumerate(zip(tl['data'], cells)):
             if gid == 0:
                 assert cell == 0, 'layer %d cell %d: empty, map holds %d' % (n, c, cell)
                 continue
             s = [s for s in sets if s['firstgid'] <= gid][-1]
-            assert stem(s['image']) == ml['gfx'] and gid - s['firstgid'] == cell, \
+            assert stem(s['image']) == gfx and gid - s['firstgid'] == cell, \
                 'layer %d cell %d: gid %d, map holds %d' % (n, c, gid, cell)
     for s in sets:
         pss = open(os.path.join(project, 'layerspc', stem(s['image']) + '.pss'), 'rb').read()

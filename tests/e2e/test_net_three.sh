@@ -1,37 +1,43 @@
 #!/usr/bin/env bash
 # Three editors, each in its own network namespace: alice and bob each under
 # an Xvfb display of their own and driven with xdotool, carol headless.
-# Alice joins bob, then carol; bob joins carol, all through the address field
-# and the join button. Handshakes run both ways with reverse connections;
-# edits reach both other editors; a tileset only alice has arrives whole at
-# both; alice's disconnect frees her slot at the others and releases the map
-# she had them open; she joins again on the freed slot; quitting saves.
+# Alice and bob press Join towards each other at the same moment (one pair);
+# each then joins carol through the address field. Every edit is applied once
+# by each other editor; a tileset only alice has arrives whole at both. A test
+# peer joins alice and stops reading while she paints: her frame rate holds
+# and the hung peer is dropped. Alice's disconnect frees her slot at the
+# others and releases the map she had them open; she joins again on the freed
+# slot; quitting saves the same map everywhere.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-na=n3a$$ nb=n3b$$ nc=n3c$$
+na=n3a$$ nb=n3b$$ nc=n3c$$ nm=n3m$$
 moska_netns $na 10.79.0.1
 moska_netns $nb 10.79.0.2
 moska_netns $nc 10.79.0.3
+moska_netns $nm 10.79.0.4
 a=$root/alice b=$root/bob c=$root/carol
-moska_demo "$a" username=alice net=1 ipserver=10.79.0.9
-moska_demo "$b" username=bob net=1 ipserver=10.79.0.9
+moska_demo "$a" username=alice net=1 ipserver=10.79.0.2
+moska_demo "$b" username=bob net=1 ipserver=10.79.0.1
 moska_demo "$c" username=carol net=1
 # Only alice has the dungeon tileset (the maps the others load do not use it).
 rm "$b/demo/layers/dungeon.png" "$b/demo/layerspc/dungeon.pss" "$c/demo/layers/dungeon.png" "$c/demo/layerspc/dungeon.pss"
 pause() { sleep "${1:-0.3}"; }
-# Each graphical editor has its own display; these switch xdotool between them.
-use_a() { export DISPLAY=$da; MOSKA_WINDOW=$wa; }
+use_a() { export DISPLAY=$da; MOSKA_WINDOW=$wa; }  # xdotool on alice's display
 use_b() { export DISPLAY=$db; MOSKA_WINDOW=$wb; }
 count() { grep -cE -- "$2" "$1/log.txt"; }
+calc() { awk "BEGIN { print ($1) }"; }
 both() { moska_wait_log "$1" "$3"; moska_wait_log "$2" "$3"; }  # DIR DIR REGEX
 served() {  # JOINER JOINED SLOT-AT-JOINED SLOT-AT-JOINER
   moska_wait_log "${!2}" "^Connecte avec $1 sur le tunnel $3 pour le serveur!$"
   moska_wait_log "${!1}" "^Connecte avec $2 sur le tunnel $4 pour le serveur!$"
-  grep -q "^J'ai repondu donc a $1 sur le tunnel $3 pour le client!$" "${!2}/log.txt" || fail "$2's reverse handshake"
+  moska_wait_log "${!2}" "^J'ai repondu donc a $1 sur le tunnel $3 pour le client!$"
+  grep -q "^Je suis en contact client avec $2 sur le tunnel $4 pour le client!$" "${!1}/log.txt" || fail "$1's join"
+  grep -q "^Reciprocite: ${ipof[$1]}:34567$" "${!2}/log.txt" || fail "$2 did not connect back"
 }
 alice=$a bob=$b carol=$c
+declare -A ipof=([alice]=10.79.0.1 [bob]=10.79.0.2)
 
 moska_open $nc "$c"; pid_c=$MOSKA_PID
 moska_xvfb_start; db=$DISPLAY
@@ -42,29 +48,81 @@ moska_xvfb_start; da=$DISPLAY
 moska_start -n $na "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
 moska_wait_window || fail "no window for alice"
 wa=$MOSKA_WINDOW
-for d in "$a" "$b"; do moska_wait_log "$d" "Project loaded succesfully!"; done
+for d in "$a" "$b"; do moska_wait_log "$d" "Project loaded succesfully!"; moska_wait_colours 322x480+0+0 21 "$root/p.png"; done
 
-# Alice joins bob on her slot 0 and carol on her slot 1; bob joins carol on
-# his slot 1, where carol serves him.
-use_a; moska_join "$a" 10.79.0.2
-served alice bob 0 0
-grep -q "^Je suis en contact client avec bob sur le tunnel 0 pour le client!$" "$a/log.txt" || fail "alice's join"
-grep -q "^Reciprocite: 10.79.0.1:34567$" "$b/log.txt" || fail "bob did not connect back"
-moska_join "$a" 10.79.0.3
+# Alice and bob press Join (the address comes from the settings) together.
+for d in $da $db; do DISPLAY=$d xdotool mousemove 186 112 mousedown 1 & done; wait
+sleep 0.15
+for d in $da $db; do DISPLAY=$d xdotool mouseup 1 & done; wait
+for d in "$a" "$b"; do moska_wait_log "$d" '^Tentative de connexion' 10; moska_wait_log "$d" "^client ok$"; done
+# Alice joins carol on her slot 1; bob joins carol on his slot 1, where carol
+# serves him.
+use_a; moska_join "$a" 10.79.0.3
 served alice carol 0 1
 use_b; moska_join "$b" 10.79.0.3
 served bob carol 1 1
-grep -q "^Je suis en contact client avec carol sur le tunnel 1 pour le client!$" "$b/log.txt" || fail "bob's join"
-grep -q "^Reciprocite: 10.79.0.2:34567$" "$c/log.txt" || fail "carol did not connect back to bob"
-for d in "$a" "$b" "$c"; do [ "$(count "$d" '^client ok$')" = 2 ] || fail "$d does not hold two outbound connections"; done
+for d in "$a" "$b" "$c"; do
+  # One pair per peer, whoever pressed Join; each announced its extensions once.
+  [ "$(count "$d" '^client ok$')" = 2 ] && [ "$(count "$d" '^little serveur demarre!$')" = 2 ] ||
+    fail "$d does not hold exactly one connection pair per peer"
+  moska_wait_log "$d" "^Action reseau: EXTENSIONS,AUTH!$"
+  [ "$(count "$d" '^Action reseau: EXTENSIONS,')" = 2 ] || fail "$d got extra EXTENSIONS"
+done
 
-# Alice's pen reaches bob and carol; so does a layer from dungeon.png, which
-# both lack: both ask for it and receive it in parallel.
-use_a
-moska_click 150 10; pause
-moska_click 57 94; pause                 # element 21
-moska_click 362 56
-both "$b" "$c" "^Action reseau: PARTTHIS!,map0 0 2 3 21!$"
+# Alice and bob paint a cell each (every frame of the click sends it): each
+# other editor applies it as often as it was made.
+use_a; moska_click 150 10; pause; moska_click 57 94; pause   # "map" menu, element 21
+moska_click 362 56                                          # (2, 3)
+use_b; moska_click 150 10; pause; moska_click 57 94; pause
+moska_click 394 88                                          # (4, 5)
+for cell in "$a $b 2 3" "$a $c 2 3" "$b $a 4 5" "$b $c 4 5"; do
+  read -r from to x y <<< "$cell"
+  made=$(count "$from" "setElementAbsolute\\(0,0,$x,$y,21\\);$")
+  for ((i = 0; i < 100; i++)); do
+    got=$(count "$to" "^Action reseau: PARTTHIS!,map0 0 $x $y 21!$")
+    [ "$got" = "$made" ] && break
+    sleep 0.1
+  done
+  [ "$made" -gt 0 ] && [ "$got" = "$made" ] || fail "($x,$y) painted $made times, applied $got times at $to"
+done
+
+# Alice holds the pen on cell (8, 7): one pen action per frame, so her log
+# counts her frames. Mallory joins her and never reads; its receive buffer
+# is small, so it is full within seconds.
+frames() { count "$a" 'setElementAbsolute\(0,0,8,7,21\);$'; }
+rate() {  # SECONDS: frames a second over that window, in FRAME_RATE
+  local n0 t0
+  n0=$(frames); t0=$(date +%s.%N); sleep "$1"
+  FRAME_RATE=$(calc "($(frames) - $n0) / ($(date +%s.%N) - $t0)")
+}
+use_a; xdotool mousemove 458 120 mousedown 1
+sleep 1
+rate 4; normal=$FRAME_RATE
+ip netns exec $nm "$MOSKA_TOOL" 10.79.0.1 mallory 0.24a tiny join sleep 120000 > "$root/mallory.txt" 2>&1 &
+MOSKA_PIDS+=("$!")
+moska_wait_log "$a" "^Connecte avec mallory sur le tunnel 2 pour le serveur!$"
+t0=$(date +%s.%N); n0=$(frames)
+moska_wait_log "$a" "^Client mallory du tunnel 2 abandonne: " 90
+hung=$(calc "($(frames) - $n0) / ($(date +%s.%N) - $t0)")
+rate 3; after=$FRAME_RATE
+xdotool mouseup 1
+echo "alice frames a second: $normal normal, $hung with mallory hung, $after after"
+# Other jobs share the machine: the lower of the rates before and after is
+# the reference the hung period is held to.
+ref=$(calc "$normal < $after ? $normal : $after")
+[ "$(calc "$hung >= 0.9 * $ref")" = 1 ] || fail "frame rate fell from $ref to $hung with a hung peer"
+[ "$(calc "$normal > 5")" = 1 ] || fail "alice did not paint every frame ($normal a second)"
+for d in "$b" "$c"; do  # served all along, they apply every one of her pen actions
+  for ((i = 0; i < 100; i++)); do
+    n=$(count "$d" '^Action reseau: PARTTHIS!,map0 0 8 7 21!$')
+    [ "$n" = "$(frames)" ] && break
+    sleep 0.1
+  done
+  [ "$n" = "$(frames)" ] || fail "$d applied $n of alice's $(frames) pen actions"
+done
+
+# A layer from dungeon.png, which bob and carol lack: both ask for it and
+# receive it in parallel.
 moska_click 260 280; pause 0.5
 moska_click 50 310
 both "$b" "$c" "^LayerGFX dungeon recu!$"
@@ -73,13 +131,12 @@ for d in "$b" "$c"; do
   cmp -s "$a/demo/layers/dungeon.png" "$d/demo/layers/dungeon.png" &&
     cmp -s "$a/demo/layerspc/dungeon.pss" "$d/demo/layerspc/dungeon.pss" || fail "tileset differs at $d"
 done
-# Alice opens map1: bob and carol open it for her.
+# Alice opens map1: bob and carol open it for her. She disconnects: both
+# free her slot 0 and release map1, which only she used there (saved and
+# closed); their own link stays.
 moska_click 20 10; pause
 moska_click 50 280                       # row 1 of the map browser: map1.map
 both "$b" "$c" "^0->map1!$"
-
-# Alice disconnects: both others free her slot 0 and release map1, which only
-# she used there (saved and closed); their own link stays.
 moska_click 20 10; pause
 moska_click 250 110
 moska_wait_log "$a" "^Tous les systèmes OK!$"
@@ -96,14 +153,7 @@ for ((i = 0; i < 100; i++)); do
 done
 [ "$i" -lt 100 ] || fail "bob did not serve alice again on slot 0"
 
-# Bob's pen reaches alice and carol.
-use_b
-moska_click 150 10; pause
-moska_click 57 94; pause                 # element 21
-moska_click 394 88
-both "$a" "$c" "^Action reseau: PARTTHIS!,map0 0 4 5 21!$"
-
-# Everyone quits; each copy of map0 holds the dungeon layer once and both pens.
+# Everyone quits; each copy of map0 holds the dungeon layer once and the pens.
 use_a; MOSKA_PID=$pid_a; moska_key Escape; moska_wait_exit 30
 [ "$MOSKA_STATUS" = 0 ] || fail "alice exit status $MOSKA_STATUS"
 use_b; MOSKA_PID=$pid_b; moska_key Escape; moska_wait_exit 30
@@ -116,7 +166,7 @@ for m in maps:
     base = [l[1] for l in m["layers"] if l[0] != "dungeon"][-1]
     print(names)
     assert names.count("dungeon") == 1 and len(names) == 3
-    assert base[3 * m["w"] + 2] == 21 and base[5 * m["w"] + 4] == 21
+    assert all(base[y * m["w"] + x] == 21 for x, y in ((2, 3), (4, 5), (8, 7)))
 assert maps[0]["layers"] == maps[1]["layers"] == maps[2]["layers"]
 EOF
 echo "three editors: ok"

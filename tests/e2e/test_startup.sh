@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Start-up and quit of the real program: the exit statuses of a missing
-# settings file and a bad project argument; under Xvfb the project-selection
-# screen creates a project (its files byte for byte), the example project
-# opens with its banner, settings echo, caption, size and a drawn panel and
-# map, and a start without argument reopens the recent project.
+# Start-up, saving and quit of the real program: the exit statuses of a
+# missing settings file and a bad project argument; under Xvfb the
+# project-selection screen creates a project (its files byte for byte) that
+# a start without argument reopens, the
+# example project opens with its banner, settings echo, caption, size and a
+# drawn panel and map; Ctrl+S and autosave outlast SIGKILL.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
@@ -60,6 +61,14 @@ grep -qx "MAPS 1" "$proj/PROJECT.MSK" && grep -qx "WORKINGMAP map0" "$proj/PROJE
   printf '\000\000\000\000\000\000\000\000\001\000\010\000default\000'
   head -c $((4 * 512 * 512)) /dev/zero
   printf '\000\001\000\001\000$'; } | cmp "$proj/maps/map0.map" - || fail "map0.map is not the new empty map"
+# Without argument: the recent project again.
+moska_start "$app"
+moska_wait_log "$app" "^Project loaded\.$"
+grep -q "^Verifying recent $proj/PROJECT.MSK...$" "$log" || fail "recent not verified"
+grep -q "^Ouverture de la map map0...$" "$log" || fail "map0 not reopened"
+moska_wait_window
+moska_key Escape
+ended 0 "on the reopening run"
 
 # The example project: banner, argument, settings echo, caption, window size;
 # the panel and the painted map both show many colours, not a blank fill.
@@ -80,12 +89,32 @@ moska_key Escape
 ended 0 "after Escape"
 grep -q "^Saving project $root/demo/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
 
-# Without argument: the recent project again.
-moska_start "$app"
-moska_wait_log "$app" "^Project loaded\.$"
-grep -q "^Ouverture de la map map0...$" "$log" || fail "map0 not reopened"
-grep -q "^Verifying recent $root/demo/PROJECT.MSK...$" "$log" || fail "recent not verified"
-moska_wait_window
-moska_key Escape
-ended 0 "on the reopening run"
+# Saving without quitting: a cell painted, saved by Ctrl+S, then by autosave every 1.2 s,
+# survives SIGKILL. Cell (x, 2) of layer 0 of the 64-wide map: its record is
+# the last, so the cells end 6 bytes before the end mark.
+size=$(stat -c %s "$MOSKA_DEMO/maps/map0.map")
+sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$root/demo/PROJECT.MSK"
+cell() {
+  local f=$root/demo/maps/map0.map
+  [ "$(stat -c %s "$f")" = "$size" ] && [ "$(tail -c 1 "$f")" = '$' ] || { echo broken; return; }
+  od -An -t d4 -j $((size - 6 - 4 * 64 * 48 + 4 * (2 * 64 + $1))) -N 4 "$f" | tr -d ' '
+}
+saved_then_killed() {  # COLUMN HOW
+  moska_start "$app" "$root/demo/PROJECT.MSK"
+  moska_wait_window || fail "no window"
+  moska_wait_log "$app" "Project loaded succesfully!"
+  moska_wait_colours 322x480+0+0 21 "$root/shot.png"
+  moska_click $((322 + 16 * $1 + 8)) 40
+  moska_wait_log "$app" "^setElementAbsolute\(0,0,$1,2,7\);$"
+  [ "$2" = key ] && moska_ctrl s
+  moska_wait_log "$app" "^Saved 1 map$" 20
+  kill -9 "$MOSKA_PID"; wait "$MOSKA_PID" 2>/dev/null
+  [ "$(cell "$1")" = 7 ] || fail "$2: cell ($1, 2) is $(cell "$1") after the kill"
+}
+saved_then_killed 3 key
+grep -q "^Sauvegarde de 1 map(s)" "$log" || fail "no save line"
+echo "AUTOSAVE 0.02" >> "$app/settings.ini"
+saved_then_killed 5 autosave
+grep -q "^autosave: 0.02$" "$log" && grep -q "^Sauvegarde automatique de 1 map(s)" "$log" || fail "no autosave"
+[ "$(cell 3)" = 7 ] || fail "the first cell was lost"
 echo "startup: ok"
