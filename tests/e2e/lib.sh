@@ -97,27 +97,15 @@ moska_quit() {
 # The server picks a free display number itself (-displayfd), so parallel
 # runs never race for one. A second server keeps the first one running.
 moska_xvfb_start() {
-  local try i n out
+  local i n="" out
   [ -n "$MOSKA_XVFB_PID" ] && MOSKA_XVFBS+=("$MOSKA_XVFB_PID")
-  for try in 1 2 3; do
-    out=$(mktemp /tmp/moska-xvfb-XXXXXX)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$out" >/dev/null 2>&1 &
-    MOSKA_XVFB_PID=$!
-    for ((i = 0; i < 50; i++)); do
-      n=$(cat "$out" 2>/dev/null)
-      [ -n "$n" ] && break
-      sleep 0.1
-    done
-    rm -f "$out"
-    if [ -n "$n" ]; then
-      export DISPLAY=:$n
-      for ((i = 0; i < 50; i++)); do
-        xdpyinfo >/dev/null 2>&1 && return 0
-        sleep 0.1
-      done
-    fi
-    kill -9 "$MOSKA_XVFB_PID" 2>/dev/null
-    wait "$MOSKA_XVFB_PID" 2>/dev/null
+  out=$(mktemp /tmp/moska-xvfb-XXXXXX)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$out" >/dev/null 2>&1 &
+  MOSKA_XVFB_PID=$!
+  for ((i = 0; i < 100; i++)); do
+    [ -z "$n" ] && n=$(cat "$out" 2>/dev/null)
+    [ -n "$n" ] && DISPLAY=:$n xdpyinfo >/dev/null 2>&1 && { export DISPLAY=:$n; rm -f "$out"; return 0; }
+    sleep 0.1
   done
   fail "Xvfb did not start"
 }
@@ -151,9 +139,7 @@ moska_type() {
   local s=$1 i c
   for ((i = 0; i < ${#s}; i++)); do
     c=${s:i:1}
-    case "$c" in
-      " ") c=space ;; ".") c=period ;; "-") c=minus ;; "_") c=underscore ;; "/") c=slash ;;
-    esac
+    case "$c" in " ") c=space ;; ".") c=period ;; "-") c=minus ;; "_") c=underscore ;; "/") c=slash ;; esac
     moska_key "$c"
   done
 }

@@ -39,17 +39,17 @@ moska_click 250 52; pause
 grep -qx "Brush SQUARE 6x5->8x7" "$log" || fail "no Brush SQUARE line"
 
 # Scrolling: arrow keys and screen edges; a paint after each shows the shift.
-n=$(lines); moska_key Right; moska_click 362 168; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,[0-9]+,10,21\);$" | head -1 > "$root/p_right"
+shifted() {  # NAME CELL-REGEX X Y: paints at (X, Y), keeps the logged cell
+  local n; n=$(lines); moska_click "$3" "$4"; pause
+  since "$n" | grep -E "^setElementAbsolute\(0,0,$2,21\);$" | head -1 > "$root/p_$1"
+}
+moska_key Right; shifted right "[0-9]+,10" 362 168
 moska_move 0 300; sleep 1.5
-n=$(lines); moska_key Down; moska_click 370 200; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,3,[0-9]+,21\);$" | head -1 > "$root/p_down"
+moska_key Down; shifted down "3,[0-9]+" 370 200
 moska_move 330 0; sleep 1.5
-n=$(lines); moska_move 639 300; sleep 0.4; moska_click 410 232; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,[0-9]+,14,21\);$" | head -1 > "$root/p_redge"
+moska_move 639 300; sleep 0.4; shifted redge "[0-9]+,14" 410 232
 moska_move 0 300; sleep 2
-n=$(lines); moska_move 400 479; sleep 0.4; moska_click 426 264; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,6,[0-9]+,21\);$" | head -1 > "$root/p_bedge"
+moska_move 400 479; sleep 0.4; shifted bedge "6,[0-9]+" 426 264
 moska_move 330 0; sleep 2
 moska_click 362 56 3; pause       # the view is back at 0: erase (2, 3) ...
 moska_click 362 56; pause         # ... and paint it again

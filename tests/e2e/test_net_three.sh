@@ -51,9 +51,10 @@ wa=$MOSKA_WINDOW
 for d in "$a" "$b"; do moska_wait_log "$d" "Project loaded succesfully!"; moska_wait_colours 322x480+0+0 21 "$root/p.png"; done
 
 # Alice and bob press Join (the address comes from the settings) together.
-for d in $da $db; do DISPLAY=$d xdotool mousemove 186 112 mousedown 1 & done; wait
+together() { local d p=(); for d in $da $db; do DISPLAY=$d xdotool "$@" & p+=($!); done; wait "${p[@]}"; }
+together mousemove 186 112 mousedown 1
 sleep 0.15
-for d in $da $db; do DISPLAY=$d xdotool mouseup 1 & done; wait
+together mouseup 1
 for d in "$a" "$b"; do moska_wait_log "$d" '^Tentative de connexion' 10; moska_wait_log "$d" "^client ok$"; done
 # Alice joins carol on her slot 1; bob joins carol on his slot 1, where carol
 # serves him.
