@@ -1,26 +1,18 @@
 // A test peer that speaks the editors' wire protocol on its own, to drive a
-// real editor over TCP and check what it sends back.
-//
+// real editor over TCP and check what it sends back. Exit status 0 when every
+// step worked, 1 otherwise, 2 when the editor refused the version.
 //   peer_tool EDITOR_IP NAME VERSION STEP...
-// Steps:
-//   join                      connect, handshake with "REPEAT!", accept the reverse connection;
-//                             on another version, close without a token as a joiner does
-//   tiny                      (before join) a receive buffer of a few KiB on the reverse
-//                             connection, so a peer that stops reading is soon full
-//   nowait                    (before join) end the join with the token, without waiting
-//                             for the reverse connection
-//   act HEADER BODY           send one action
-//   addlayer MAP TILESET PNG PSS [cut]   send "ADDLAYER" and serve the offer
-//                             ("cut": die after half of the first chunk)
-//   sendpc TILESET PSS        send "SENDPC" with the file's bytes
-//   expect HEADER             read one action on the reverse connection, print "HEADER|BODY"
-//                             (an "EXTENSIONS" action before it is printed and passed over)
-//   sleep MS
-//   latency N LOG             send N pen actions one at a time, each timed from
-//                             its send until LOG (the editor's log) shows the
-//                             cell applied; prints p50 and p99
-//   bye                       send "DISCONNECT! 0"
-// Exit status 0 when every step worked, 1 otherwise (2: refused by the editor).
+//   join          connect, handshake, accept the reverse connection; on another
+//                 version close without a token, as a joiner does
+//   tiny, nowait  (before join) a few KiB of receive buffer on the reverse
+//                 connection; end the join with the token, without waiting for it
+//   act HEADER BODY, sendpc TILESET PSS, sleep MS, bye ("DISCONNECT! 0")
+//   addlayer MAP TILESET PNG PSS [cut]  send "ADDLAYER", serve the offer ("cut":
+//                 die after half of the first chunk)
+//   expect HEADER print actions read on the reverse connection as "HEADER|BODY"
+//                 until HEADER ("EXTENSIONS" before it is passed over)
+//   latency N LOG N pen actions, each timed until LOG (the editor's log) shows
+//                 it applied; prints p50 and p99
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
