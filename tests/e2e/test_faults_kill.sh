@@ -26,8 +26,7 @@ head -c 4096 /dev/urandom > "$root/big.pss"
 # --- Peers killed while sending.
 moska_open $ned "$root/app"
 # One peer left alone gives the length of a whole run; the others are killed
-# at random moments inside it.
-# (exec: in the background, $! is then the peer itself.)
+# at random moments inside it (exec: in the background, $! is the peer).
 sender() {
   exec ip netns exec $npr "$MOSKA_TOOL" 10.80.0.1 peer$1 0.24a join act PARTTHIS! "map0 0 $1 1 3" \
     addlayer map0 set$1 "$root/big.png" "$root/big.pss" act PARTTHIS! "map0 0 $1 2 3" \
@@ -42,8 +41,7 @@ for k in $(seq 10); do
   sender $k &
   tp=$!
   sleep "$(delay $((ms + 1)))"
-  kill -9 $tp 2>/dev/null
-  wait $tp 2>/dev/null
+  kill -9 $tp 2>/dev/null; wait $tp 2>/dev/null
   sleep 0.2
   alive
 done
@@ -81,34 +79,33 @@ open(sys.argv[1], "wb").write(b"$" + s("Big map") + s("map0") + struct.pack("<II
                               + s("default") + bytes(cells) + struct.pack("<bhh", 0, 0, 0) + b"$")
 PY
 cp "$proj/maps/map0.map" "$root/old.map"
-# Starts the editor on the big map and paints one cell through a peer.
-edited() {
-  moska_start -n $ned "$root/app" "$proj/PROJECT.MSK"
-  moska_wait_log "$root/app" "Project loaded succesfully!" 60
-  peer bob 0.24a join act PARTTHIS! "map0 0 5 5 7" sleep 200 bye > "$root/bob.txt" 2>&1 || fail "peer: $(cat "$root/bob.txt")"
-  moska_wait_log "$root/app" "^setElementAbsolute\(0,0,5,5,7\);$"
-}
 # Writing even a large map takes a few milliseconds here, far less than a
 # shell needs to fork a kill. So strace is attached to the editor before the
 # quit and delays each of its file system calls by 50 ms: the save then spans
 # over half a second, and a kill at a random moment lands inside it.
-slow() {
+# saving: the editor on the old big map, one cell painted through a peer, then
+# quit under strace; returns when the save has begun.
+saving() {
+  cp "$root/old.map" "$proj/maps/map0.map"
+  rm -f "$proj/maps/map0.map.tmp"
+  moska_start -n $ned "$root/app" "$proj/PROJECT.MSK"
+  moska_wait_log "$root/app" "Project loaded succesfully!" 60
+  peer bob 0.24a join act PARTTHIS! "map0 0 5 5 7" sleep 200 bye > "$root/bob.txt" 2>&1 || fail "peer: $(cat "$root/bob.txt")"
+  moska_wait_log "$root/app" "^setElementAbsolute\(0,0,5,5,7\);$"
   strace -f -qq -o /dev/null -p "$MOSKA_PID" -e trace=write,fsync,rename,openat,close \
     -e inject=write,fsync,rename,openat,close:delay_enter=50000 2>/dev/null &
   strace_pid=$!
   local i
   for ((i = 0; i < 100; i++)); do
-    [ "$(awk '/^TracerPid/ {print $2}' /proc/$MOSKA_PID/status)" != 0 ] && return 0
+    [ "$(awk '/^TracerPid/ {print $2}' /proc/$MOSKA_PID/status)" != 0 ] && break
     sleep 0.05
   done
-  fail "strace did not attach"
+  [ "$i" -lt 100 ] || fail "strace did not attach"
+  kill -TERM "$MOSKA_PID"
+  moska_wait_log "$root/app" "^Loaded file\(wb\): .*map0\.map!$" 30
 }
-saving="^Loaded file\(wb\): .*map0\.map!$"
 # A save left alone gives the new file, and the time it takes.
-edited
-slow
-kill -TERM "$MOSKA_PID"
-moska_wait_log "$root/app" "$saving" 30
+saving
 t0=$(date +%s%N)
 moska_wait_log "$root/app" "^Map map0 enregistree avec succ" 30
 ms=$((($(date +%s%N) - t0) / 1000000))
@@ -120,23 +117,15 @@ cmp -s "$root/old.map" "$root/new.map" && fail "the edit did not change the file
 echo "a slowed save of map0 takes about ${ms} ms"
 old=0 new=0
 for i in $(seq 6); do
-  cp "$root/old.map" "$proj/maps/map0.map"
-  rm -f "$proj/maps/map0.map.tmp"
-  edited
-  slow
-  kill -TERM "$MOSKA_PID"
-  moska_wait_log "$root/app" "$saving" 30
+  saving
   # The rename comes about half-way through the slowed save, log lines after it.
   sleep "$(delay $((ms * 3 / 4 + 1)))"
   kill -9 "$MOSKA_PID" 2>/dev/null
   wait "$MOSKA_PID" 2>/dev/null
-  if cmp -s "$proj/maps/map0.map" "$root/old.map"; then
-    old=$((old + 1))
-  elif cmp -s "$proj/maps/map0.map" "$root/new.map"; then
-    new=$((new + 1))
-  else
+  cmp -s "$proj/maps/map0.map" "$root/old.map" && { old=$((old + 1)); continue; }
+  cmp -s "$proj/maps/map0.map" "$root/new.map" ||
     fail "killed during a save: map0.map is neither the old nor the new file ($(stat -c %s "$proj/maps/map0.map") bytes)"
-  fi
+  new=$((new + 1))
 done
 echo "editor killed during a save: old file $old times, new file $new times"
 # The file left by the last kill opens.
