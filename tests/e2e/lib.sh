@@ -1,23 +1,13 @@
 #!/usr/bin/env bash
-# End-to-end harness: the real editor in a private program folder, under Xvfb
-# (real window, xdotool input, screenshots) or headless, optionally inside a
-# network namespace.
-#   moska_app DIR [key=value ...]   copy build/app into DIR, write settings.ini
-#   moska_demo DIR [key=value ...]  the same, plus a copy of the example project in DIR/demo
-#   moska_start [-n NS] DIR [ARGS]  start DIR/moska2 (log in DIR/log.txt), sets MOSKA_PID
-#   moska_open NS DIR               headless on DIR/demo in NS (- for none), waits for the load
-#   moska_quit PID WHO              SIGTERM, then exit status 0 within 30 s
-#   moska_wait_log DIR REGEX [SECS], moska_wait_exit [SECS] (sets MOSKA_STATUS)
-#   moska_xvfb_start / moska_xvfb_stop, moska_wait_window [KNOWN...], moska_focus, moska_key, moska_type,
-#   moska_click X Y [BUTTON], moska_move X Y, moska_screenshot FILE
-#   moska_wait_colours CROP MIN FILE [SECS]  until region CROP shows MIN colours
-#   moska_wait_pixel X Y REGEX FILE [SECS]   until pixel (X, Y) matches (1 if never)
-#   moska_join DIR ADDR             type ADDR, press join once; fails unless DIR's log
-#                                   shows the attempt (lost input is a failure)
-#   moska_netns NS IP               namespace NS on the test bridge with IP/24
-#   moska_py ARGS < SCRIPT          python with read_map(path) defined (see below)
-#   moska_cleanup                   the EXIT trap: kills what was started, removes the
-#                                   namespaces, fails on a sanitizer report in any log
+# End-to-end harness: the real editor in a private program folder, headless or
+# under Xvfb (xdotool input, screenshots), optionally in a network namespace.
+# moska_app/moska_demo DIR [key=value...] (settings; plus the example project
+# in DIR/demo); moska_start [-n NS] DIR ARGS (log in DIR/log.txt, MOSKA_PID);
+# moska_open NS|- DIR (headless on DIR/demo, loaded); moska_quit PID WHO;
+# moska_wait_log DIR REGEX [SECS]; moska_wait_exit (MOSKA_STATUS); input on
+# MOSKA_WINDOW; moska_join DIR ADDR (fails when the attempt does not show);
+# moska_netns NS IP; moska_py (python with read_map); moska_cleanup, the EXIT
+# trap, fails on a sanitizer report in any started editor's log.
 
 MOSKA_APP=${MOSKA_APP:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/app}
 MOSKA_BIN=${MOSKA_BUILD:-$(dirname "$MOSKA_APP")}/tests
@@ -80,10 +70,7 @@ moska_wait_log() {
 moska_wait_exit() {
   local secs=${1:-20} i
   for ((i = 0; i < secs * 10; i++)); do
-    if ! kill -0 "$MOSKA_PID" 2>/dev/null; then
-      wait "$MOSKA_PID"; MOSKA_STATUS=$?
-      return 0
-    fi
+    kill -0 "$MOSKA_PID" 2>/dev/null || { wait "$MOSKA_PID"; MOSKA_STATUS=$?; return 0; }
     sleep 0.1
   done
   kill -9 "$MOSKA_PID" 2>/dev/null
@@ -110,11 +97,7 @@ moska_xvfb_start() {
   fail "Xvfb did not start"
 }
 
-moska_xvfb_stop() {
-  [ -n "$MOSKA_XVFB_PID" ] && kill "$MOSKA_XVFB_PID" 2>/dev/null && wait "$MOSKA_XVFB_PID" 2>/dev/null
-  MOSKA_XVFB_PID=""
-  unset DISPLAY
-}
+moska_xvfb_stop() { [ -n "$MOSKA_XVFB_PID" ] && kill "$MOSKA_XVFB_PID" 2>/dev/null && wait "$MOSKA_XVFB_PID"; MOSKA_XVFB_PID=""; unset DISPLAY; }
 
 # The first window not already known (the known ones are the arguments).
 moska_wait_window() {
@@ -148,12 +131,7 @@ moska_field() { moska_click "$1" "$2"; moska_key Delete; moska_type "$3"; moska_
 
 moska_move() { xdotool mousemove "$1" "$2"; sleep 0.1; }
 
-moska_click() {
-  local b=${3:-1}
-  xdotool mousemove "$1" "$2"; sleep 0.1
-  xdotool mousedown "$b"; sleep 0.15
-  xdotool mouseup "$b"; sleep 0.15
-}
+moska_click() { xdotool mousemove "$1" "$2" sleep 0.1 mousedown "${3:-1}" sleep 0.15 mouseup "${3:-1}" sleep 0.15; }
 
 moska_screenshot() { import -window root "$1"; }
 
@@ -166,17 +144,6 @@ moska_wait_colours() {
     sleep 0.1
   done
   fail "region $crop shows ${n:-0} colours, fewer than $min, after ${secs}s"
-}
-
-moska_wait_pixel() {
-  local x=$1 y=$2 re=$3 file=$4 secs=${5:-5} i c
-  for ((i = 0; i < secs * 10; i++)); do
-    moska_screenshot "$file"
-    c=$(convert "$file" -format "%[pixel:p{$x,$y}]" info: 2>/dev/null)
-    [[ $c =~ ^($re)$ ]] && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 moska_join() {

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Two editors in two network namespaces under Xvfb, driven with real input:
-# alice joins bob through the address field and the join button. Her stroke,
-# his cell over it and her rectangle; Ctrl+Z twice and Ctrl+Y once leave his
-# cell his; a fill (F), a pick (Alt+click), the eraser, a rename, a layer with
-# its background values, pass conditions, a layer deletion, a new map and the
-# map browser reach bob; the layer order, the view and the palette stay with
-# alice. Both saved copies hold exactly the expected cells.
+# Two editors in namespaces under Xvfb, real input: alice joins bob with the
+# address field and Join. Her stroke, his cell over it, her rectangle; Ctrl+Z
+# twice and Ctrl+Y leave his cell his; fill, pick, eraser, rename, a layer and
+# its background values, pass conditions, a deletion, a new map and the map
+# browser reach bob; layer order, view and palette stay local. Both copies
+# hold exactly the expected cells.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT

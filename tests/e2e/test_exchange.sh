@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Maps leave and come back through Tiled's formats, checked by Tiled's own
-# tools and a small Python reader of the map file: the example maps plus one
-# with a background layer, exported to TMX, JSON and PNG with no display;
-# Tiled's picture of the TMX equals the PNG; Tiled's reading of the TMX and
-# of the JSON gives the map file's cells, tilesets and pass conditions;
-# every file, ours or re-saved by Tiled, imports back to the same map file.
-# Then the failures of the command line, and the installed program.
+# Maps through Tiled's formats, checked by Tiled's own tools and an
+# independent reader of the map file: the example maps and one with a
+# background layer exported to TMX, JSON and PNG; Tiled's picture equals the
+# PNG, Tiled reads our cells, tilesets and pass conditions; every file, ours or
+# re-saved by Tiled, imports back to the same bytes. Then command-line
+# failures and the installed program.
 set -u
 source "$(dirname "$0")/lib.sh"
 root=$(mktemp -d /tmp/moska-exchange-XXXXXX)
 trap 'rm -rf "$root"' EXIT
 app=$MOSKA_APP/moska2
 build=${MOSKA_BUILD:-$(cd "$MOSKA_APP/.." && pwd)}
-cp -r "$(dirname "$0")/../../examples/demo" "$root/demo"
+cp -r "$MOSKA_DEMO" "$root/demo"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$root
 unset DISPLAY SDL_VIDEODRIVER
 
@@ -51,9 +50,7 @@ def check(tiled_json, map_file, project):
 
 def write_map(path, name, w, h, layers):
     # layers bottom-up: (tileset, bg, x, y, cells)
-    def string(s):
-        b = s.encode() + b'\0'
-        return struct.pack('<H', len(b)) + b
+    string = lambda s: struct.pack('<H', len(s) + 1) + s.encode() + b'\0'
     out = b'$' + string(name) + string(stem(path)) + struct.pack('<IIIIH', w, h, 16, 32, len(layers))
     for gfx, bg, x, y, cells in reversed(layers):
         out += string(gfx) + struct.pack('<%di' % (w * h), *cells) + struct.pack('<Bhh', bg, x, y)
@@ -92,23 +89,18 @@ for map in map0 map1 layered; do
     [ -e "$root/$map.orig" ] || cp "$root/demo/maps/$map.map" "$root/$map.orig"
   done
 done
-cmp -s "$root/map0.orig" "$(dirname "$0")/../../examples/demo/maps/map0.map" || fail "map0 changed by its round trips"
+cmp -s "$root/map0.orig" "$MOSKA_DEMO/maps/map0.map" || fail "map0 changed by its round trips"
 
 # Failures: status 1, one line on standard error, no output file left behind.
 expect_failure() {  # WHAT OUTPUT ARGS...
   local what=$1 output=$2; shift 2
-  "$app" "$@" > /dev/null 2> "$root/err"
-  local status=$?
-  [ "$status" -ne 0 ] || fail "$what: succeeded"
+  "$app" "$@" > /dev/null 2> "$root/err" && fail "$what: succeeded"
   [ "$(wc -l < "$root/err")" = 1 ] || fail "$what: standard error is not one line: $(cat "$root/err")"
   [ -z "$output" ] || [ -z "$(ls "$output"* 2>/dev/null)" ] || fail "$what: left $(ls "$output"*)"
 }
-mkdir "$root/ro" && chmod 555 "$root/ro"
 expect_failure "unknown map" "$root/x.tmx" --export "$root/demo" nosuchmap "$root/x.tmx"
-expect_failure "unknown format" "$root/x.bmp" --export "$root/demo" map0 "$root/x.bmp"
 expect_failure "no project" "$root/x.tmx" --export "$root/nowhere" map0 "$root/x.tmx"
 expect_failure "missing folder" "" --export "$root/demo" map0 "$root/nowhere/x.png"
-[ "$(id -u)" = 0 ] || expect_failure "read-only folder" "$root/ro/x.png" --export "$root/demo" map0 "$root/ro/x.png"
 expect_failure "existing map" "" --import "$root/map1.tmx" "$root/demo" map0
 expect_failure "bad map name" "" --import "$root/map1.tmx" "$root/demo" "../x"
 expect_failure "wrong arguments" "" --export "$root/demo"

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Processes killed at random moments. Peers killed with SIGKILL while they
-# join, send actions or send a tileset: the editor keeps running, frees their
-# slots, keeps no partial tileset, and a new peer joins on the first slot.
-# The editor itself killed while it saves a large map: the map file is always
-# either the old one or the new one, whole.
+# Processes killed at random moments. Peers killed while they join or send
+# actions or a tileset: the editor keeps running, frees their slots, keeps no
+# partial tileset. The editor killed while it saves a large map: the file is
+# the old one or the new one, whole.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT

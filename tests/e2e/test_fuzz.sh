@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Builds the map file and network fuzzers (ASan + UBSan) and runs each for
-# FUZZ_SECONDS (20) on a scratch copy of its seed corpus. A failed build, a
-# crash or a sanitizer report fails the test. Longer runs by hand:
-#   fuzz/build.sh mapfile build-fuzz && build-fuzz/mapfile_fuzz -max_total_time=600 fuzz/corpus/mapfile
+# The map file and network fuzzers (ASan + UBSan), FUZZ_SECONDS (20) each on
+# a scratch copy of their seeds; a failed build, a crash or a report fails.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d /tmp/moska-fuzz-XXXXXX)

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Who may join. With a session key: a base-protocol peer is cut off and its
-# edit never lands, two editors with the same key join and replicate, two
-# with different keys refuse each other. With `allow ask`: Accept and Refuse
-# clicked on the prompt, and an editor joined from Join needs no prompt. With
-# an allow list: any other address is closed before the handshake.
+# Who may join. A session key: a base-protocol peer is cut off and its edit
+# never lands; same keys join and replicate, different keys refuse each
+# other. `allow ask`: Accept and Refuse clicked, no prompt for whom we joined.
+# An allow list: other addresses are closed before the handshake.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT

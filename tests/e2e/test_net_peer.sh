@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# A real editor in its own network namespace, driven over TCP by test peers
-# in another, its project on a small tmpfs. First the disk is full: a map
-# saved when a peer leaves it, a new map, a received tileset and received
-# pass conditions all fail to be written, each logged, the old files whole,
-# no partial file, the map kept open; with room again the same work succeeds.
-# Then: handshake both ways, edits, a tileset the editor lacks, pass
-# conditions, map following, names that leave the project refused, a peer
-# killed mid-transfer, a wrong version, and the disconnect at quit.
+# A real editor in a namespace, driven over TCP by test peers, its project on
+# a small tmpfs. Disk full: a map saved when its peer leaves, a new map, a
+# received tileset and pass conditions fail, logged, old files whole, no
+# partial file, the map kept open; with room the same work succeeds. Then
+# the base protocol: handshakes, edits, a missing tileset, pass conditions,
+# map following, names leaving the project, a peer killed mid-transfer, a
+# wrong version, the disconnect at quit.
 set -u
 source "$(dirname "$0")/lib.sh"
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)

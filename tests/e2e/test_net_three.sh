@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
-# Three editors, each in its own network namespace: alice and bob each under
-# an Xvfb display of their own and driven with xdotool, carol headless.
-# Alice and bob press Join towards each other at the same moment (one pair);
-# each then joins carol through the address field. Every edit is applied once
-# by each other editor; a tileset only alice has arrives whole at both. A test
-# peer joins alice and stops reading while she paints: her frame rate holds
-# and the hung peer is dropped. Alice's disconnect frees her slot at the
-# others and releases the map she had them open; she joins again on the freed
-# slot; quitting saves the same map everywhere.
+# Three editors in namespaces, alice and bob on Xvfb displays of their own,
+# carol headless. Alice and bob press Join at each other at once (one pair);
+# each joins carol by address. Every edit is applied once by each other
+# editor; a tileset only alice has arrives whole at both. A peer that stops
+# reading while alice paints costs her no frames and is dropped. Her
+# disconnect frees her slots and releases the map she opened; she rejoins on
+# the freed slot; all copies saved at quit agree.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT

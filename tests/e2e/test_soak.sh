@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
-# Soak test: four editors, each in its own namespace and under its own Xvfb
-# display, joined in a full mesh through the join button. Each paints, erases
-# and fills its own band of rows of map0 with real mouse input for
-# SOAK_SECONDS (60 by default), while ann adds a layer from a tileset only she
-# has, ben renames the map and cat works on map1 until both changes have
-# reached it, then comes back. At the end all four paint one row at once: how
-# many cells their copies disagree on is printed (not yet asserted), and ann
-# fills the row alone. Then all quit: every action sent was applied once,
-# every copy of map0 and map1 holds the same layers and cells, the tileset
-# arrived whole, every slot was released, and no editor's memory grew by more
-# than RSS_GROWTH_PERCENT after the warm-up.
+# Soak: four editors in namespaces, each on its own Xvfb display, in a full
+# mesh joined by the join button, paint, erase and fill their own bands of
+# map0 by real input for SOAK_SECONDS (60); ann adds a layer from a tileset
+# only she has, ben renames the map, cat works on map1 until both reach it.
+# Then all paint one row at once (the cells their copies disagree on are
+# printed, not asserted) and ann fills it. Every action sent is applied once;
+# all copies of map0 and map1 agree; the tileset arrives whole; every slot is
+# released; memory grows at most RSS_GROWTH_PERCENT after the warm-up.
 set -u
 source "$(dirname "$0")/lib.sh"
 SOAK_SECONDS=${SOAK_SECONDS:-60}
