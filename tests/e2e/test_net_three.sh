@@ -10,11 +10,8 @@ set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-na=n3a$$ nb=n3b$$ nc=n3c$$ nm=n3m$$
-moska_netns $na 10.79.0.1
-moska_netns $nb 10.79.0.2
-moska_netns $nc 10.79.0.3
-moska_netns $nm 10.79.0.4
+na=n31$$ nb=n32$$ nc=n33$$ nm=n34$$
+for n in 1 2 3 4; do moska_netns n3$n$$ 10.79.0.$n; done
 a=$root/alice b=$root/bob c=$root/carol
 moska_demo "$a" username=alice net=1 ipserver=10.79.0.2
 moska_demo "$b" username=bob net=1 ipserver=10.79.0.1
@@ -26,6 +23,10 @@ use_a() { export DISPLAY=$da; MOSKA_WINDOW=$wa; }  # xdotool on alice's display
 use_b() { export DISPLAY=$db; MOSKA_WINDOW=$wb; }
 count() { grep -cE -- "$2" "$1/log.txt"; }
 calc() { awk "BEGIN { print ($1) }"; }
+times() {  # DIR REGEX N: within 10 s, DIR's log shows REGEX exactly N times
+  local i; for ((i = 0; i < 100; i++)); do [ "$(count "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done
+  fail "$1 shows '$2' $(count "$1" "$2") times, not $3"
+}
 both() { moska_wait_log "$1" "$3"; moska_wait_log "$2" "$3"; }  # DIR DIR REGEX
 served() {  # JOINER JOINED SLOT-AT-JOINED SLOT-AT-JOINER
   moska_wait_log "${!2}" "^Connecte avec $1 sur le tunnel $3 pour le serveur!$"
@@ -38,21 +39,19 @@ alice=$a bob=$b carol=$c
 declare -A ipof=([alice]=10.79.0.1 [bob]=10.79.0.2)
 
 moska_open $nc "$c"; pid_c=$MOSKA_PID
-moska_xvfb_start; db=$DISPLAY
-moska_start -n $nb "$b" "$b/demo/PROJECT.MSK"; pid_b=$MOSKA_PID
-moska_wait_window || fail "no window for bob"
-wb=$MOSKA_WINDOW
-moska_xvfb_start; da=$DISPLAY
-moska_start -n $na "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
-moska_wait_window || fail "no window for alice"
-wa=$MOSKA_WINDOW
-for d in "$a" "$b"; do moska_wait_log "$d" "Project loaded succesfully!"; moska_wait_colours 322x480+0+0 21 "$root/p.png"; done
+windowed() {  # NS DIR: on a display of its own, loaded and drawn
+  moska_xvfb_start
+  moska_start -n $1 "$2" "$2/demo/PROJECT.MSK"
+  moska_wait_window || fail "no window for $2"
+  moska_wait_log "$2" "Project loaded succesfully!"
+  moska_wait_colours 322x480+0+0 21 "$root/p.png"
+}
+windowed $nb "$b"; pid_b=$MOSKA_PID db=$DISPLAY wb=$MOSKA_WINDOW
+windowed $na "$a"; pid_a=$MOSKA_PID da=$DISPLAY wa=$MOSKA_WINDOW
 
 # Alice and bob press Join (the address comes from the settings) together.
 together() { local d p=(); for d in $da $db; do DISPLAY=$d xdotool "$@" & p+=($!); done; wait "${p[@]}"; }
-together mousemove 186 112 mousedown 1
-sleep 0.15
-together mouseup 1
+together mousemove 186 112 mousedown 1; sleep 0.15; together mouseup 1
 for d in "$a" "$b"; do moska_wait_log "$d" '^Tentative de connexion' 10; moska_wait_log "$d" "^client ok$"; done
 # Alice joins carol on her slot 1; bob joins carol on his slot 1, where carol
 # serves him.
@@ -77,12 +76,8 @@ moska_click 394 88                                          # (4, 5)
 for cell in "$a $b 2 3" "$a $c 2 3" "$b $a 4 5" "$b $c 4 5"; do
   read -r from to x y <<< "$cell"
   made=$(count "$from" "setElementAbsolute\\(0,0,$x,$y,21\\);$")
-  for ((i = 0; i < 100; i++)); do
-    got=$(count "$to" "^Action reseau: PARTTHIS!,map0 0 $x $y 21!$")
-    [ "$got" = "$made" ] && break
-    sleep 0.1
-  done
-  [ "$made" -gt 0 ] && [ "$got" = "$made" ] || fail "($x,$y) painted $made times, applied $got times at $to"
+  [ "$made" -gt 0 ] || fail "($x,$y) not painted"
+  times "$to" "^Action reseau: PARTTHIS!,map0 0 $x $y 21!$" "$made"
 done
 
 # Alice holds the pen on cell (8, 7): one pen action per frame, so her log
@@ -111,14 +106,8 @@ echo "alice frames a second: $normal normal, $hung with mallory hung, $after aft
 ref=$(calc "$normal < $after ? $normal : $after")
 [ "$(calc "$hung >= 0.9 * $ref")" = 1 ] || fail "frame rate fell from $ref to $hung with a hung peer"
 [ "$(calc "$normal > 5")" = 1 ] || fail "alice did not paint every frame ($normal a second)"
-for d in "$b" "$c"; do  # served all along, they apply every one of her pen actions
-  for ((i = 0; i < 100; i++)); do
-    n=$(count "$d" '^Action reseau: PARTTHIS!,map0 0 8 7 21!$')
-    [ "$n" = "$(frames)" ] && break
-    sleep 0.1
-  done
-  [ "$n" = "$(frames)" ] || fail "$d applied $n of alice's $(frames) pen actions"
-done
+# Served all along, bob and carol apply every one of her pen actions.
+for d in "$b" "$c"; do times "$d" '^Action reseau: PARTTHIS!,map0 0 8 7 21!$' "$(frames)"; done
 
 # A layer from dungeon.png, which bob and carol lack: both ask for it and
 # receive it in parallel.
@@ -146,11 +135,7 @@ grep -q "^Deconnexion du client 0:bob terminee\.$" "$a/log.txt" &&
 # She joins bob again: he serves her on the slot just freed.
 moska_join "$a" 10.79.0.2
 moska_wait_log "$a" "^Connecte avec bob sur le tunnel 0 pour le serveur!$"
-for ((i = 0; i < 100; i++)); do
-  [ "$(count "$b" '^Connecte avec alice sur le tunnel 0 pour le serveur!$')" = 2 ] && break
-  sleep 0.1
-done
-[ "$i" -lt 100 ] || fail "bob did not serve alice again on slot 0"
+times "$b" '^Connecte avec alice sur le tunnel 0 pour le serveur!$' 2
 
 # Everyone quits; each copy of map0 holds the dungeon layer once and the pens.
 use_a; MOSKA_PID=$pid_a; moska_key Escape; moska_wait_exit 30
