@@ -97,7 +97,7 @@ moska_xvfb_start() {
   fail "Xvfb did not start"
 }
 
-moska_xvfb_stop() { [ -n "$MOSKA_XVFB_PID" ] && kill "$MOSKA_XVFB_PID" 2>/dev/null && wait "$MOSKA_XVFB_PID"; MOSKA_XVFB_PID=""; unset DISPLAY; }
+moska_xvfb_stop() { [ -n "$MOSKA_XVFB_PID" ] && kill "$MOSKA_XVFB_PID" 2>/dev/null && wait "$MOSKA_XVFB_PID" 2>/dev/null; MOSKA_XVFB_PID=""; unset DISPLAY; }
 
 # The first window not already known (the known ones are the arguments).
 moska_wait_window() {
@@ -159,15 +159,11 @@ moska_join() {
   fail "$dir did not try to join $addr: a key or the click was lost"
 }
 
-moska_netns() {
-  local ns=$1 ip=$2
-  if ! ip link show "$MOSKA_BRIDGE" >/dev/null 2>&1; then
-    ip link add "$MOSKA_BRIDGE" type bridge
-    ip link set "$MOSKA_BRIDGE" up
-  fi
+moska_netns() {  # NS IP: a veth pair from the test bridge into NS, eth0 there
+  local ns=$1 ip=$2 veth=v${1:0:6}$$
+  ip link show "$MOSKA_BRIDGE" >/dev/null 2>&1 || { ip link add "$MOSKA_BRIDGE" type bridge && ip link set "$MOSKA_BRIDGE" up; }
   ip netns add "$ns"
   MOSKA_NS+=("$ns")
-  local veth=v${ns:0:6}$$
   ip link add "${veth}a" type veth peer name "${veth}b"
   ip link set "${veth}a" master "$MOSKA_BRIDGE" up
   ip link set "${veth}b" netns "$ns"

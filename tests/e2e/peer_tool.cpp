@@ -38,29 +38,20 @@ bool tinyBuffer = false, noReverse = false;
 const int TINY_RCVBUF = 2048;
 const char *editorIp, *myName, *myVersion;
 
-bool sendAllBytes(int s, const void* p, size_t n) {
-  const char* c = (const char*)p;
-  while (n) {
-    ssize_t k = send(s, c, n, MSG_NOSIGNAL);
-    if (k <= 0) return false;
-    c += k;
-    n -= (size_t)k;
-  }
-  return true;
-}
-
-bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) {
-  char* c = (char*)p;
-  while (n) {
+// Sends or receives all n bytes; a receive waits at most ms for each part.
+bool allBytes(int s, const void* p, size_t n, bool receive = false, int ms = 10000) {
+  for (char* c = (char*)p; n;) {
     pollfd f = {s, POLLIN, 0};
-    if (poll(&f, 1, ms) <= 0) return false;
-    ssize_t k = recv(s, c, n, 0);
+    if (receive && poll(&f, 1, ms) <= 0) return false;
+    ssize_t k = receive ? recv(s, c, n, 0) : send(s, c, n, MSG_NOSIGNAL);
     if (k <= 0) return false;
     c += k;
     n -= (size_t)k;
   }
   return true;
 }
+bool sendAllBytes(int s, const void* p, size_t n) { return allBytes(s, p, n); }
+bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) { return allBytes(s, p, n, true, ms); }
 
 bool sendBlock(int s, const char* text, size_t size) {
   std::string b(size, 0);
@@ -139,13 +130,11 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   printf("reply %s\n", reply);
   if (strcmp(reply, "SENDIT") != 0) return true;
   std::string img = slurp(png), pc = slurp(pss);
-  size_t off = 0;
-  for (;;) {
-    size_t n = img.size() - off < 16384 ? img.size() - off : 16384;
+  // Chunks of 16 KiB, the last one shorter (empty when the size divides).
+  for (size_t off = 0, n = 16384; n == 16384; off += n) {
+    n = std::min(img.size() - off, (size_t)16384);
     if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, cut ? n / 2 : n)) return false;
     if (cut) _exit(0);  // a peer killed mid-transfer
-    off += n;
-    if (n < 16384) break;
   }
   return sendFile(out, pc);
 }

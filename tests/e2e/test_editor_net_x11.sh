@@ -9,9 +9,8 @@ set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-na=nea$$ nb=neb$$
-moska_netns $na 10.78.0.1
-moska_netns $nb 10.78.0.2
+na=ne1$$ nb=ne2$$
+for n in 1 2; do moska_netns ne$n$$ 10.78.0.$n; done
 a=$root/alice b=$root/bob
 moska_demo "$a" username=alice net=1 ipserver=10.78.0.9
 moska_demo "$b" username=bob net=1

@@ -11,7 +11,6 @@ log=$app/log.txt
 moska_app "$app"
 moska_xvfb_start
 
-# A fresh project from the project-selection screen.
 moska_start "$app" "?"
 moska_wait_window || fail "no window"
 moska_wait_log "$app" "^projectPath:"
@@ -21,8 +20,6 @@ moska_wait_log "$app" "^Project loaded\.$"
 proj=$app/fresh
 cp "$MOSKA_DEMO/layers/dungeon.png" "$proj/layers/"   # a second tileset for the project
 moska_wait_colours 322x480+0+0 21 "$root/panel.png"
-lines() { wc -l < "$log"; }
-since() { tail -n +$(($1 + 1)) "$log"; }
 pause() { sleep "${1:-0.3}"; }
 
 # "map" menu: pick element 21 (palette row 1, column 3), paint, erase.
@@ -43,16 +40,12 @@ moska_field 100 56 "my dungeon level"; pause   # the map's name
 # "main" menu: a 64x32 map named cave, then map0 again from the map browser.
 moska_click 20 10; pause
 moska_field 260 270 cave; moska_field 260 300 64; moska_field 260 320 32
-n=$(lines)
 moska_click 280 342
 moska_wait_log "$app" "^Fin de la creation de map\.$"
-since "$n" > "$root/newmap.log"
 [ -f "$proj/maps/map0.map" ] || fail "map0 not saved when left"
 cp "$proj/maps/map0.map" "$root/map0_first.map"
-n=$(lines)
 moska_click 50 280                 # row 1: map0.map (cave.map is row 0)
 moska_wait_log "$app" "^Map map0 ouverte avec succes\.$"
-since "$n" > "$root/reopen.log"
 
 # "map" menu: a layer from dungeon.png, made a background, moved to the limits.
 moska_click 150 10; pause
@@ -68,9 +61,7 @@ moska_click 230 245; pause         # layer order: dungeon below default
 moska_click 260 280; pause 0.5
 moska_click 50 294; pause          # row 0: default.png, a third layer
 moska_move 100 440; xdotool click 4; pause 0.5
-n=$(lines)
 moska_click 250 310; pause         # delete it
-since "$n" > "$root/delete.log"
 
 # Pass conditions of the dungeon tileset (layer 0 is current after a deletion).
 moska_click 260 390
@@ -82,16 +73,6 @@ moska_key Escape
 moska_wait_exit 30
 [ "$MOSKA_STATUS" = 0 ] || fail "status $MOSKA_STATUS after Escape"
 
-# The log lines of the commands.
-grep -qx "NEWMAP: e_newmap: cave, e_openmap: ." "$root/newmap.log" || fail "NEWMAP line"
-tr '\n' '|' < "$root/newmap.log" | grep -q "openmap!|Map actuelle map0 inutilisee en reseau|Map a ouvrir cave inutilisee en reseau|.*Map cave ouverte avec succes\.|.*Map fermée\.|Fin de la creation de map\.|" ||
-  fail "switch to the new map: $(cat "$root/newmap.log")"
-tr '\n' '|' < "$root/reopen.log" | grep -q "openmap!|Map actuelle cave inutilisee en reseau|Map a ouvrir map0 inutilisee en reseau|.*Ouverture de la map map0\.\.\..*Map map0 ouverte avec succes\.|LAYERS:1|" ||
-  fail "switch back to map0: $(cat "$root/reopen.log")"
-tr '\n' '|' < "$root/delete.log" | grep -q "^1|2|Suppression d'un layer sans alterer la librairie layerGFX partagee\.\.\.3|4|OK\.|" ||
-  fail "layer deletion lines: $(cat "$root/delete.log")"
-
-# The files, byte for byte.
 python3 - "$root" "$proj" <<'EOF' || fail "files differ from what the actions must produce"
 import re, struct, sys
 root, proj = sys.argv[1], sys.argv[2]

@@ -22,7 +22,6 @@ peer() { ip netns exec $npr "$MOSKA_TOOL" 10.80.0.1 "$@"; }
 convert -size 1024x1024 xc: +noise Random "$root/big.png" || fail "convert"
 head -c 4096 /dev/urandom > "$root/big.pss"
 
-# --- Peers killed while sending.
 moska_open $ned "$root/app"
 # One peer left alone gives the length of a whole run; the others are killed
 # at random moments inside it (exec: in the background, $! is the peer).
@@ -44,7 +43,6 @@ for k in $(seq 10); do
   sleep 0.2
   alive
 done
-# Every killed peer's connection ends; then nothing partial is left.
 sleep 1
 alive
 for k in $(seq 0 10); do
@@ -60,9 +58,7 @@ grep -q "^Connecte avec last sur le tunnel 0 pour le serveur!$" "$log" ||
 cmp -s "$root/app/demo/layers/lastset.png" "$root/big.png" || fail "last tileset differs"
 moska_quit "$MOSKA_PID" "the editor after the killed peers"
 
-echo "killed peers: $(cat "$root"/peer*.txt | grep -c "^editor") of 11 runs past the handshake," \
-  "$(grep -c "^Transfert interrompu" "$log") cut inside a transfer," \
-  "$(grep -cE "^(Connexion perdue|Poignee de main interrompue)" "$log") elsewhere"
+echo "killed peers: $(cat "$root"/peer*.txt | grep -c "^editor") of 11 past the handshake, $(grep -c "^Transfert interrompu" "$log") inside a transfer"
 
 # --- The editor killed while it saves. A one-layer 1024x1024 map (4 MiB).
 proj=$root/big
@@ -103,7 +99,6 @@ saving() {
   kill -TERM "$MOSKA_PID"
   moska_wait_log "$root/app" "^Loaded file\(wb\): .*map0\.map!$" 30
 }
-# A save left alone gives the new file, and the time it takes.
 saving
 t0=$(date +%s%N)
 moska_wait_log "$root/app" "^Map map0 enregistree avec succ" 30
@@ -127,7 +122,6 @@ for i in $(seq 6); do
   new=$((new + 1))
 done
 echo "editor killed during a save: old file $old times, new file $new times"
-# The file left by the last kill opens.
 moska_start -n $ned "$root/app" "$proj/PROJECT.MSK"
 moska_wait_log "$root/app" "^Map OK:$" 60
 moska_quit "$MOSKA_PID" "the editor reopening"

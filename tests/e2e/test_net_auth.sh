@@ -7,12 +7,8 @@ set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-na=nka$$ nb=nkb$$ nc=nkc$$ nm=nkm$$ nn=nkn$$
-moska_netns $na 10.79.0.1
-moska_netns $nb 10.79.0.2
-moska_netns $nc 10.79.0.3
-moska_netns $nm 10.79.0.4
-moska_netns $nn 10.79.0.5
+na=nk1$$ nb=nk2$$ nc=nk3$$ nm=nk4$$ nn=nk5$$
+for n in 1 2 3 4 5; do moska_netns nk$n$$ 10.79.0.$n; done
 a=$root/alice b=$root/bob c=$root/carol
 editor() {  # DIR NAME EXTRA-SETTINGS-LINES
   moska_demo "$1" username="$2" net=1 ipserver=10.79.0.2
@@ -58,8 +54,7 @@ moska_join "$a" 10.79.0.3
 moska_wait_log "$a" "^Cle de session: carol refuse sur le tunnel 1: cle de session differente!$"
 moska_wait_log "$c" "^Cle de session: alice refuse sur le tunnel [0-9]+: cle de session differente!$"
 has "$c" "Action reseau: PARTTHIS" && fail "carol applied alice's edit"
-moska_key Escape; MOSKA_PID=$pid_a; moska_wait_exit 30
-[ "$MOSKA_STATUS" = 0 ] || fail "alice exit status $MOSKA_STATUS"
+moska_quit $pid_a alice
 moska_quit $pid_b bob
 moska_quit $pid_c carol
 cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
@@ -90,8 +85,7 @@ moska_click 216 158
 moska_wait_log "$a" "^Connexion de nick \(10\.79\.0\.5\) refusee par l'utilisateur!$"
 sleep 1
 has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
-moska_key Escape; MOSKA_PID=$pid_a; moska_wait_exit 30
-[ "$MOSKA_STATUS" = 0 ] || fail "alice exit status $MOSKA_STATUS"
+moska_quit $pid_a alice
 moska_quit $pid_b bob
 
 # Carol allows alice's address only: mallory is closed before the handshake.

@@ -38,7 +38,6 @@ leftovers() { find "$proj" -name '*.tmp' -o -name '*.part' | grep -q . && fail "
 alive() { kill -0 "$MOSKA_PID" 2>/dev/null || fail "the editor died: $(tail -n 20 "$log")"; }
 head -c 12000 /dev/urandom > "$root/big.pss"
 
-# Full: a map saved when the peer that opened it leaves.
 fill
 peer bob 0.24a join act SILENTOPEN map1 act PARTTHIS! "map1 0 1 1 9" sleep 300 bye > "$root/p1.txt" ||
   fail "peer 1: $(cat "$root/p1.txt")"
@@ -52,7 +51,6 @@ peer carol 0.24a join act NEWMAP "cave 64 64" sleep 300 bye > "$root/p2.txt" || 
 moska_wait_log "$app" "^(ERREUR: ecriture de la map cave impossible \(No space left on device\), ancien fichier conserve!|Action NEWMAP ignoree: disque plein\.)$"
 [ ! -e "$proj/maps/cave.map" ] || fail "a half-written cave.map"
 grep -q "^Fin de la creation de map\.$" "$log" && fail "a failed NEWMAP reported as done"
-# A received tileset and received pass conditions.
 peer dave 0.24a join addlayer map0 roomtiles "$demo/layers/default.png" "$root/big.pss" \
   sendpc dungeon "$root/big.pss" sleep 300 bye > "$root/p3.txt" || fail "peer 3: $(cat "$root/p3.txt")"
 moska_wait_log "$app" "^Tileset roomtiles non recu \(vide ou ecriture impossible\)\.$"
@@ -95,7 +93,6 @@ peer bob 0.24a join act PARTTHIS! "map0 0 3 2 5" act DRAWSQUARE "map0 0 0 0 1 1 
   act PARTTHIS! "nomap 0 1 1 1" sleep 300 bye > "$root/peer1.txt" || fail "peer 1: $(cat "$root/peer1.txt")"
 grep -q "reverse token THANKS!" "$root/peer1.txt" || fail "no reverse connection"
 for ((i = 0; i < 200; i++)); do since "^Map map1 enregistree avec succès!$" && break; sleep 0.1; done
-# map1 was released (saved and closed) when bob left: it is on disk.
 for line in "working map: map0,i:map1,j=64\." "Map map1 enregistree avec succès!" "0->map1!" \
     "Connecte avec bob sur le tunnel 0 pour le serveur!" "Reciprocite: 10.77.0.2:34567" \
     "J'ai repondu donc a bob sur le tunnel 0 pour le client!" "setElementAbsolute\(0,0,3,2,5\);" \
@@ -109,7 +106,6 @@ cmp -s "$root/peer/dungeon.pss" "$proj/layerspc/dungeon.pss" || fail "pushed pas
 [ -f "$proj/maps/fresh.map" ] || fail "NEWMAP created no file"
 [ ! -e "$app/escape.map" ] && [ ! -e "$proj/escape.map" ] || fail "NEWMAP wrote outside maps"
 
-# A peer killed in the middle of a tileset: no tileset, no leftover, slot freed.
 peer bob 0.24a join addlayer map0 halfset "$root/peer/newtiles.png" "$root/peer/newtiles.pss" cut > "$root/peer2.txt"
 moska_wait_log "$app" "(Transfert interrompu|Connexion perdue).*tunnel 0"
 [ ! -e "$proj/layers/halfset.png" ] || fail "truncated tileset left in place"
@@ -121,7 +117,6 @@ peer bob 0.23 join > "$root/peer3.txt"
 grep -q "^Mauvaise version 0.23<>0.24a!$" "$root/peer3.txt" || fail "joiner's mismatch log"
 moska_wait_log "$app" "^Mauvaise version 0.24a<>0.23!$" 5
 
-# Quit with a peer connected: it gets "DISCONNECT! 0"; every edit reaches the files.
 served=$(grep -c "^little serveur demarre!$" "$log")
 peer bob 0.24a join expect DISCONNECT! > "$root/peer4.txt" &
 tp=$!

@@ -48,7 +48,6 @@ for ((i = 0; i < N; i++)); do
   moska_wait_log "${dirs[i]}" "Project loaded succesfully!"
 done
 unset DISPLAY
-# Full mesh: i joins every later editor; the joined side connects back.
 for ((i = 0; i < N; i++)); do
   for ((j = i + 1; j < N; j++)); do
     on "$i" moska_join "${dirs[i]}" "10.79.0.$((j + 1))"
@@ -117,7 +116,6 @@ drive() {  # EDITOR END SPECIAL-AT
     paint_turn "$1"
   done
 }
-# Ann's layer and ben's name come while cat is on map1.
 special_at=(25 30 20 100)
 start=$SECONDS end=$((SECONDS + SOAK_SECONDS))
 for ((i = 0; i < N; i++)); do drive "$i" "$end" $((start + SOAK_SECONDS * special_at[i] / 100)) & loops+=($!); done
@@ -135,7 +133,6 @@ awk '/Map map1 ouverte avec succes/ { s = 1 } s && /ADDLAYER,map0/ { a = 1 } s &
      /Map map0 ouverte avec succes/ { if (s) exit !(a && r) } END { if (!s) exit 1 }' "${dirs[2]}/log.txt" ||
   fail "the new layer and name did not reach cat while it was on map1"
 
-# Every action sent has been applied by its receiver, none twice.
 wait_quiet() {
   local k j
   for ((k = 0; k < 300; k++)); do
@@ -171,7 +168,6 @@ for ((i = 0; i < N; i++)); do
   ((rss <= rss_warm[i] * (100 + RSS_GROWTH_PERCENT) / 100)) || fail "${names[i]} memory grew to $rss kB"
 done
 
-# All quit with Escape, one after the other; the others see each leave.
 for ((i = 0; i < N; i++)); do
   on "$i" moska_key Escape
   MOSKA_PID=${pids[i]}; moska_wait_exit 60
@@ -186,7 +182,6 @@ for ((i = 0; i < N; i++)); do
   cmp -s "${dirs[0]}/demo/layers/cave.png" "${dirs[i]}/demo/layers/cave.png" &&
     cmp -s "${dirs[0]}/demo/layerspc/cave.pss" "${dirs[i]}/demo/layerspc/cave.pss" || fail "cave tileset at ${names[i]}"
 done
-# Every copy of each map holds the same layers and cells (the view may differ).
 moska_py $(for m in map0 map1; do for d in "${dirs[@]}"; do echo "$d/demo/maps/$m.map"; done; done) <<'EOF' ||
 copies = [read_map(p) for p in sys.argv[1:]]
 n = len(copies) // 2

@@ -85,6 +85,7 @@ grep -q "^Start project...$" "$log" || fail "no Start project line"
 moska_wait_colours 322x480+0+0 21 "$root/editor.png"  # the editor's panel
 moska_key Escape
 ended 0 "after Escape"
+grep -q "^Saving project $proj/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
 grep -qx "MAPS 1" "$proj/PROJECT.MSK" && grep -qx "WORKINGMAP map0" "$proj/PROJECT.MSK" || fail "project file at quit"
 # "$", "New map 0", "map0", 512x512 at view 0,0, one layer "default" of
 # 512*512 empty cells, not a background, scroll 1,1, "$".
@@ -103,38 +104,24 @@ ended 0 "on the reopening run"
 
 # The example project: banner, argument, settings echo, caption, window size;
 # the panel and the painted map both show many colours, not a blank fill.
+# Then a cell painted, saved by Ctrl+S, or on a second run by autosave every
+# 1.2 s, survives SIGKILL. Cell (x, 2) of layer 0 of the 64-wide map: its
+# record is the last, so the cells end 6 bytes before the end mark.
 cp -r "$MOSKA_DEMO" "$root/demo"
-moska_start "$app" "$root/demo/PROJECT.MSK"
-moska_wait_window || fail "no window"
-moska_wait_log "$app" "Project loaded succesfully!"
-printf 'MOSKA 2 0.24a\n============\n%s\n' "$root/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
-grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
-  grep -q "fullscreen: 0|video_x: 640|video_y: 480|username: alice|ipserver:127.0.0.1|fps: 30|net: 0|" ||
-  fail "echo lines"
-[ "$(xdotool getwindowname "$MOSKA_WINDOW")" = "MOSKA 2 version 0.24a" ] || fail "caption"
-eval "$(xdotool getwindowgeometry --shell "$MOSKA_WINDOW")"
-[ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}"
-moska_wait_colours 322x480+0+0 21 "$root/shot.png"
-moska_wait_colours 318x480+322+0 21 "$root/shot.png"
-moska_key Escape
-ended 0 "after Escape"
-grep -q "^Saving project $root/demo/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
-
-# Saving without quitting: a cell painted, saved by Ctrl+S, then by autosave every 1.2 s,
-# survives SIGKILL. Cell (x, 2) of layer 0 of the 64-wide map: its record is
-# the last, so the cells end 6 bytes before the end mark.
-size=$(stat -c %s "$MOSKA_DEMO/maps/map0.map")
 sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$root/demo/PROJECT.MSK"
+size=$(stat -c %s "$MOSKA_DEMO/maps/map0.map")
 cell() {
   local f=$root/demo/maps/map0.map
   [ "$(stat -c %s "$f")" = "$size" ] && [ "$(tail -c 1 "$f")" = '$' ] || { echo broken; return; }
   od -An -t d4 -j $((size - 6 - 4 * 64 * 48 + 4 * (2 * 64 + $1))) -N 4 "$f" | tr -d ' '
 }
-saved_then_killed() {  # COLUMN HOW
+opened() {
   moska_start "$app" "$root/demo/PROJECT.MSK"
   moska_wait_window || fail "no window"
   moska_wait_log "$app" "Project loaded succesfully!"
   moska_wait_colours 322x480+0+0 21 "$root/shot.png"
+}
+saved_then_killed() {  # COLUMN HOW
   moska_click $((322 + 16 * $1 + 8)) 40
   moska_wait_log "$app" "^setElementAbsolute\(0,0,$1,2,7\);$"
   [ "$2" = key ] && moska_ctrl s
@@ -142,9 +129,19 @@ saved_then_killed() {  # COLUMN HOW
   kill -9 "$MOSKA_PID"; wait "$MOSKA_PID" 2>/dev/null
   [ "$(cell "$1")" = 7 ] || fail "$2: cell ($1, 2) is $(cell "$1") after the kill"
 }
+opened
+printf 'MOSKA 2 0.24a\n============\n%s\n' "$root/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
+grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
+  grep -q "fullscreen: 0|video_x: 640|video_y: 480|username: alice|ipserver:127.0.0.1|fps: 30|net: 0|" ||
+  fail "echo lines"
+[ "$(xdotool getwindowname "$MOSKA_WINDOW")" = "MOSKA 2 version 0.24a" ] || fail "caption"
+eval "$(xdotool getwindowgeometry --shell "$MOSKA_WINDOW")"
+[ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}"
+moska_wait_colours 318x480+322+0 21 "$root/shot.png"
 saved_then_killed 3 key
 grep -q "^Sauvegarde de 1 map(s)" "$log" || fail "no save line"
 echo "AUTOSAVE 0.02" >> "$app/settings.ini"
+opened
 saved_then_killed 5 autosave
 grep -q "^autosave: 0.02$" "$log" && grep -q "^Sauvegarde automatique de 1 map(s)" "$log" || fail "no autosave"
 [ "$(cell 3)" = 7 ] || fail "the first cell was lost"
