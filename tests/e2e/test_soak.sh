@@ -4,7 +4,7 @@
 # map0 by real input for SOAK_SECONDS (60); ann adds a layer from a tileset
 # only she has, ben renames the map, cat works on map1 until both reach it.
 # Then all paint one row at once (the cells their copies disagree on are
-# printed, not asserted) and ann fills it. Every action sent is applied once;
+# printed, not asserted) and ben fills it. Every action sent is applied once;
 # all copies of map0 and map1 agree; the tileset arrives whole; every slot is
 # released; memory grows at most RSS_GROWTH_PERCENT after the warm-up.
 set -u
@@ -159,8 +159,10 @@ for ((i = 0; i < N; i++)); do
 done | awk -v n=$N '{ c = $1 " " $2; seen[c]++; if (!(c in v)) v[c] = $3; else if (v[c] != $3) odd[c] = 1 }
   END { for (c in seen) { t++; if (seen[c] < n || (c in odd)) d++ }
         printf "same cells painted at once by %d editors: %d of %d cells differ between the copies\n", n, d, t }'
-on 0 tap $((1 + 16 * 7 + 8)) $((70 + 8))
-on 0 tap 250 52; on 0 tap "$(cell_x 1)" "$(cell_y 29)"; on 0 tap "$(cell_x 17)" "$(cell_y 29)" 3; on 0 tap 250 52
+# Ben fills the row alone on layer 0, where the others painted it (ann is on
+# her new layer).
+on 1 tap $((1 + 16 * 7 + 8)) $((70 + 8))
+on 1 tap 250 52; on 1 tap "$(cell_x 1)" "$(cell_y 29)"; on 1 tap "$(cell_x 17)" "$(cell_y 29)" 3; on 1 tap 250 52
 wait_quiet
 for ((i = 0; i < N; i++)); do
   rss=$(rss_kb "${pids[i]}")
