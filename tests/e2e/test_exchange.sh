@@ -9,8 +9,7 @@ set -u
 source "$(dirname "$0")/lib.sh"
 root=$(mktemp -d /tmp/moska-exchange-XXXXXX)
 trap 'rm -rf "$root"' EXIT
-app=$MOSKA_APP/moska2
-build=${MOSKA_BUILD:-$(cd "$MOSKA_APP/.." && pwd)}
+app=$MOSKA_APP/moska2 build=${MOSKA_BUILD:-$(cd "$MOSKA_APP/.." && pwd)}
 cp -r "$MOSKA_DEMO" "$root/demo"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$root
 unset DISPLAY SDL_VIDEODRIVER
@@ -109,10 +108,8 @@ expect_failure "unknown option" "" --frobnicate
 # Installed: the program, its data, a menu entry and an icon; the data is
 # found from bin/, each user's settings and recent project in their folder.
 cmake --install "$build" --prefix "$root/usr" > /dev/null || fail "cmake --install"
-for f in bin/moska2 share/moska2/STONE.TTF share/moska2/default.png share/moska2/menubg.png \
-    share/moska2/settings.ini share/applications/moska2.desktop share/icons/hicolor/scalable/apps/moska2.svg; do
-  [ -f "$root/usr/$f" ] || fail "not installed: $f"
-done
+(cd "$root/usr" && ls bin/moska2 share/moska2/{STONE.TTF,default.png,menubg.png,settings.ini} \
+  share/applications/moska2.desktop share/icons/hicolor/scalable/apps/moska2.svg > /dev/null) || fail "not installed"
 [ "$("$root/usr/bin/moska2" --version)" = "moska2 0.24a" ] || fail "installed --version"
 export XDG_CONFIG_HOME=$root/config SDL_VIDEODRIVER=dummy
 unshare -n "$root/usr/bin/moska2" "$root/demo" > "$root/installed.log" 2>&1 &  # its own port 34567
