@@ -122,7 +122,7 @@ opened() {
   moska_wait_colours 322x480+0+0 21 "$root/shot.png"
 }
 saved_then_killed() {  # COLUMN HOW
-  moska_click $((322 + 16 * $1 + 8)) 40
+  moska_click $((322 + 16 * $1 + 15)) 40   # the cell's last pixel column
   moska_wait_log "$app" "^setElementAbsolute\(0,0,$1,2,7\);$"
   [ "$2" = key ] && moska_ctrl s
   moska_wait_log "$app" "^Saved 1 map$" 20
