@@ -1,6 +1,5 @@
 // Window, drawing surfaces, cursor, pixels, text and image copies.
 #pragma once
-#include <SDL/SDL_mouse.h>
 #include <SDL/SDL_video.h>
 #include <stdint.h>
 
@@ -12,7 +11,6 @@ extern SDL_Surface* window;  // the map view, the rest of the width, at (PANEL_W
 extern SDL_Surface* text;
 extern _TTF_Font* police;
 extern SDL_Color fontColor;
-extern const char* arrow[37];
 
 // Interface images, loaded from the program folder by videoInit.
 extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill,
@@ -21,7 +19,6 @@ extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *b
     *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
 
 void videoInit();
-SDL_Cursor* init_system_cursor(const char* image[]);
 void initCursor();
 
 void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b);

@@ -63,7 +63,7 @@ for d in "$a" "$b" "$c"; do
   # One pair per peer, whoever pressed Join; each announced its extensions once.
   [ "$(count "$d" '^client ok$')" = 2 ] && [ "$(count "$d" '^little serveur demarre!$')" = 2 ] ||
     fail "$d does not hold exactly one connection pair per peer"
-  moska_wait_log "$d" "^Action reseau: EXTENSIONS,AUTH!$"
+  moska_wait_log "$d" "^Action reseau: EXTENSIONS,AUTH SYNC!$"
   [ "$(count "$d" '^Action reseau: EXTENSIONS,')" = 2 ] || fail "$d got extra EXTENSIONS"
 done
 

@@ -20,7 +20,7 @@ if [ "$step" = build ]; then
   # only what the selected tests run: no benchmarks, no fuzzers.
   cmake -S "$3" -B "$4" -DMOSKA_SANITIZE=$flags -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g1" \
     -DCMAKE_C_FLAGS="-O1 -g1" -DMOSKA_UNIT_TESTS="$unit" >/dev/null || exit 1
-  exec cmake --build "$4" -j2 --target moska2 unit_tests peer_tool assets
+  exec cmake --build "$4" -j2 --target moska2 unit_tests peer_tool map_compare assets
 fi
 # A report ends the process with a failure. Library frames (SDL, X11) have no
 # frame pointers: the editors' allocations are unwound the slow way, so a

@@ -554,13 +554,18 @@ TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
   EXPECT_STREQ(r, "LEFTME");
   EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
   EXPECT_TRUE(nothingPending(sv[1]));
-  // Missing image: "SENDIT", then chunks and pass conditions, byte-identical.
-  std::string img = pattern(20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
+  // Missing image: "SENDIT", then chunks and pass conditions, byte-identical
+  // (more than one block of file writes).
+  std::string img = pattern(WRITE_BLOCK + 20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
+  std::string stream;
+  for (size_t at = 0, k = CHUNK_MAX; k == CHUNK_MAX; at += k) {
+    k = std::min(img.size() - at, (size_t)CHUNK_MAX);
+    stream += sizeBlock((long)k) + img.substr(at, k);
+  }
   std::thread sender([&] {
     char a[REPLY_BLOCK];
     if (!readBlock(sv[1], a, REPLY_BLOCK)) return;
-    sendStr(sv[1], sizeBlock(16384) + img.substr(0, 16384) + sizeBlock(20000 - 16384) + img.substr(16384) +
-                       sizeBlock(8) + pss);
+    sendStr(sv[1], stream + sizeBlock(8) + pss);
   });
   ASSERT_TRUE(receiveTileset(sv[0], "map0 fresh 0"));
   sender.join();
@@ -570,20 +575,23 @@ TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
   ASSERT_TRUE(receiveTileset(sv[0], "map0 ../x 0"));
   ASSERT_TRUE(readBlock(sv[1], r, REPLY_BLOCK));
   EXPECT_STREQ(r, "LEFTME");
-  // A chunk announcing more than 16384, and a peer gone mid-chunk: no file, no leftover.
-  for (int round = 0; round < 2; round++) {
+  // A chunk announcing more than 16384 (first or after a full one), and a
+  // peer gone mid-chunk: no file, no leftover.
+  for (int round = 0; round < 3; round++) {
     std::thread bad([&] {
       char a[REPLY_BLOCK];
       if (!readBlock(sv[1], a, REPLY_BLOCK)) return;
       if (round == 0)
         sendStr(sv[1], sizeBlock(16385));
+      else if (round == 1)
+        sendStr(sv[1], stream.substr(0, SIZE_BLOCK + CHUNK_MAX) + sizeBlock(16385));
       else
         sendStr(sv[1], sizeBlock(16384) + img.substr(0, 100));
       shutdown(sv[1], SHUT_WR);
     });
     EXPECT_FALSE(receiveTileset(sv[0], "map0 broken 0"));
     bad.join();
-    if (round == 0) {
+    if (round < 2) {
       close(sv[0]);
       close(sv[1]);
       ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
@@ -705,9 +713,9 @@ TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
   EXPECT_TRUE(refreshMenu);
   action_SetElementAbsolute("map0", 0, 1, 1, 6);
   // The first action on the connection announces this editor's extensions.
-  EXPECT_EQ(readHeader(back), "EXTENSIONS 5");
-  ASSERT_TRUE(readBlock(back, name, 5));
-  EXPECT_STREQ(name, "AUTH");
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 10");
+  ASSERT_TRUE(readBlock(back, name, 10));
+  EXPECT_STREQ(name, "AUTH SYNC");
   EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
   char body[13];
   ASSERT_TRUE(readBlock(back, body, 13));
