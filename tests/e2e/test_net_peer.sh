@@ -113,11 +113,11 @@ peer bob 0.23 join > "$root/peer3.txt"
 grep -q "^Mauvaise version 0.23<>0.24a!$" "$root/peer3.txt" || fail "joiner's mismatch log"
 moska_wait_log "$app" "^Mauvaise version 0.24a<>0.23!$" 5
 
-served=$(grep -c "^little serveur demarre!$" "$log")
+served=$(grep -c "little serveur demarre!$" "$log")
 peer bob 0.24a join expect DISCONNECT! > "$root/peer4.txt" &
 tp=$!
 for ((i = 0; i < 200; i++)); do
-  (($(grep -c "^little serveur demarre!$" "$log") > served)) && break
+  (($(grep -c "little serveur demarre!$" "$log") > served)) && break
   sleep 0.1
 done
 [ "$i" -lt 200 ] || fail "peer 4 not served"
