@@ -23,7 +23,7 @@ if [ -n "$rev" ]; then
 else
   (cd "$root" && git ls-files -z | xargs -0 cp --parents -t "$tree")
 fi
-targets=(moska2 unit_tests widget_demo assets)
+targets=(moska2 unit_tests assets)
 
 build() { cmake --build "$build" -j"$jobs" --target "${targets[@]}" > "$scratch/build.log" 2>&1; }
 quick() {

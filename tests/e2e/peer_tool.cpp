@@ -1,26 +1,18 @@
 // A test peer that speaks the editors' wire protocol on its own, to drive a
-// real editor over TCP and check what it sends back.
-//
+// real editor over TCP and check what it sends back. Exit status 0 when every
+// step worked, 1 otherwise, 2 when the editor refused the version.
 //   peer_tool EDITOR_IP NAME VERSION STEP...
-// Steps:
-//   join                      connect, handshake with "REPEAT!", accept the reverse connection;
-//                             on another version, close without a token as a joiner does
-//   tiny                      (before join) a receive buffer of a few KiB on the reverse
-//                             connection, so a peer that stops reading is soon full
-//   nowait                    (before join) end the join with the token, without waiting
-//                             for the reverse connection
-//   act HEADER BODY           send one action
-//   addlayer MAP TILESET PNG PSS [cut]   send "ADDLAYER" and serve the offer
-//                             ("cut": die after half of the first chunk)
-//   sendpc TILESET PSS        send "SENDPC" with the file's bytes
-//   expect HEADER             read one action on the reverse connection, print "HEADER|BODY"
-//                             (an "EXTENSIONS" action before it is printed and passed over)
-//   sleep MS
-//   latency N LOG             send N pen actions one at a time, each timed from
-//                             its send until LOG (the editor's log) shows the
-//                             cell applied; prints p50 and p99
-//   bye                       send "DISCONNECT! 0"
-// Exit status 0 when every step worked, 1 otherwise (2: refused by the editor).
+//   join          connect, handshake, accept the reverse connection; on another
+//                 version close without a token, as a joiner does
+//   tiny, nowait  (before join) a few KiB of receive buffer on the reverse
+//                 connection; end the join with the token, without waiting for it
+//   act HEADER BODY, sendpc TILESET PSS, sleep MS, bye ("DISCONNECT! 0")
+//   addlayer MAP TILESET PNG PSS [cut]  send "ADDLAYER", serve the offer ("cut":
+//                 die after half of the first chunk)
+//   expect HEADER print actions read on the reverse connection as "HEADER|BODY"
+//                 until HEADER ("EXTENSIONS" before it is passed over)
+//   latency N LOG N pen actions, each timed until LOG (the editor's log) shows
+//                 it applied; prints p50 and p99
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -35,7 +27,7 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -46,29 +38,20 @@ bool tinyBuffer = false, noReverse = false;
 const int TINY_RCVBUF = 2048;
 const char *editorIp, *myName, *myVersion;
 
-bool sendAllBytes(int s, const void* p, size_t n) {
-  const char* c = (const char*)p;
-  while (n) {
-    ssize_t k = send(s, c, n, MSG_NOSIGNAL);
-    if (k <= 0) return false;
-    c += k;
-    n -= (size_t)k;
-  }
-  return true;
-}
-
-bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) {
-  char* c = (char*)p;
-  while (n) {
+// Sends or receives all n bytes; a receive waits at most ms for each part.
+bool allBytes(int s, const void* p, size_t n, bool receive = false, int ms = 10000) {
+  for (char* c = (char*)p; n;) {
     pollfd f = {s, POLLIN, 0};
-    if (poll(&f, 1, ms) <= 0) return false;
-    ssize_t k = recv(s, c, n, 0);
+    if (receive && poll(&f, 1, ms) <= 0) return false;
+    ssize_t k = receive ? recv(s, c, n, 0) : send(s, c, n, MSG_NOSIGNAL);
     if (k <= 0) return false;
     c += k;
     n -= (size_t)k;
   }
   return true;
 }
+bool sendAllBytes(int s, const void* p, size_t n) { return allBytes(s, p, n); }
+bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) { return allBytes(s, p, n, true, ms); }
 
 bool sendBlock(int s, const char* text, size_t size) {
   std::string b(size, 0);
@@ -81,12 +64,13 @@ bool sendSize(int s, long n) {
   snprintf(b, sizeof b, "%ld", n);
   return sendAllBytes(s, b, 16);
 }
+bool sendFile(int s, const std::string& bytes) {
+  return sendSize(s, (long)bytes.size()) && sendAllBytes(s, bytes.data(), bytes.size());
+}
 
 std::string slurp(const char* path) {
   std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 bool action(const char* header, const char* body) {
@@ -111,10 +95,10 @@ int join() {
   inet_pton(AF_INET, editorIp, &a.sin_addr);
   if (connect(out, (sockaddr*)&a, sizeof a) < 0) return 1;
   char name[256], ver[16];
-  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256)) return 1;
-  if (!sendBlock(out, myVersion, 16) || !recvAllBytes(out, ver, 16)) return 1;
-  ver[15] = 0;
-  name[255] = 0;
+  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256) || !sendBlock(out, myVersion, 16) ||
+      !recvAllBytes(out, ver, 16))
+    return 1;
+  ver[15] = name[255] = 0;
   printf("editor %s version %s\n", name, ver);
   if (strcmp(ver, myVersion) != 0) {
     // A joiner closes without a token; the editor frees the slot at once.
@@ -127,10 +111,10 @@ int join() {
   pollfd f = {lsock, POLLIN, 0};
   if (poll(&f, 1, 10000) != 1) return 1;
   back = accept(lsock, nullptr, nullptr);
-  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256)) return 1;
-  if (!recvAllBytes(back, ver, 16) || !sendBlock(back, myVersion, 16)) return 1;
   char token[8];
-  if (!recvAllBytes(back, token, 8)) return 1;
+  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256) || !recvAllBytes(back, ver, 16) ||
+      !sendBlock(back, myVersion, 16) || !recvAllBytes(back, token, 8))
+    return 1;
   token[7] = 0;
   printf("reverse token %s\n", token);
   return strcmp(token, "THANKS!") == 0 ? 0 : 1;
@@ -146,19 +130,13 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   printf("reply %s\n", reply);
   if (strcmp(reply, "SENDIT") != 0) return true;
   std::string img = slurp(png), pc = slurp(pss);
-  size_t off = 0;
-  for (;;) {
-    size_t n = img.size() - off < 16384 ? img.size() - off : 16384;
-    if (cut) {
-      sendSize(out, (long)n);
-      sendAllBytes(out, img.data() + off, n / 2);
-      _exit(0);  // a peer killed mid-transfer
-    }
-    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, n)) return false;
-    off += n;
-    if (n < 16384) break;
+  // Chunks of 16 KiB, the last one shorter (empty when the size divides).
+  for (size_t off = 0, n = 16384; n == 16384; off += n) {
+    n = std::min(img.size() - off, (size_t)16384);
+    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, cut ? n / 2 : n)) return false;
+    if (cut) _exit(0);  // a peer killed mid-transfer
   }
-  return sendSize(out, (long)pc.size()) && sendAllBytes(out, pc.data(), pc.size());
+  return sendFile(out, pc);
 }
 
 // Reads actions until one arrives, printing each; an "EXTENSIONS" action is
@@ -234,13 +212,10 @@ int main(int argc, char** argv) {
   for (int i = 4; i < argc; i++) {
     std::string s = argv[i];
     bool ok = true;
-    if (s == "tiny") {
-      tinyBuffer = true;
-    } else if (s == "nowait") {
-      noReverse = true;
+    if (s == "tiny" || s == "nowait") {
+      (s == "tiny" ? tinyBuffer : noReverse) = true;
     } else if (s == "join") {
-      int r = join();
-      if (r) return r;
+      if (int r = join()) return r;
     } else if (s == "act" && i + 2 < argc) {
       ok = action(argv[i + 1], argv[i + 2]);
       i += 2;
@@ -249,9 +224,7 @@ int main(int argc, char** argv) {
       ok = addlayer(argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4], cut);
       i += cut ? 5 : 4;
     } else if (s == "sendpc" && i + 2 < argc) {
-      std::string pc = slurp(argv[i + 2]);
-      ok = action("SENDPC", argv[i + 1]) && sendSize(out, (long)pc.size()) &&
-           sendAllBytes(out, pc.data(), pc.size());
+      ok = action("SENDPC", argv[i + 1]) && sendFile(out, slurp(argv[i + 2]));
       i += 2;
     } else if (s == "expect" && i + 1 < argc) {
       ok = expect(argv[++i]);

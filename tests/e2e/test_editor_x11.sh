@@ -1,39 +1,30 @@
 #!/usr/bin/env bash
 # The editor as a user drives it under Xvfb, on a fresh project: palette, pen,
-# rectangle brush, scrolling, renaming, a new map, the map browser, layers,
+# eraser, rectangle brush, renaming, a new map, the map browser, layers,
 # background values, layer order, pass conditions; then the files and the log.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
 app=$root/app
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
 log=$app/log.txt
 moska_app "$app"
 moska_xvfb_start
 
-# A fresh project from the project-selection screen.
 moska_start "$app" "?"
 moska_wait_window || fail "no window"
 moska_wait_log "$app" "^projectPath:"
-sleep 0.3
-moska_click 60 442
-moska_key Delete
-moska_type "fresh"
-moska_key Return
+moska_field 60 442 "fresh"
 moska_click 269 446
 moska_wait_log "$app" "^Project loaded\.$"
 proj=$app/fresh
-cp "$demo/layers/dungeon.png" "$proj/layers/"   # a second tileset for the project
-sleep 0.5
-lines() { wc -l < "$log"; }
-since() { tail -n +$(($1 + 1)) "$log"; }
+cp "$MOSKA_DEMO/layers/dungeon.png" "$proj/layers/"   # a second tileset for the project
+moska_wait_colours 322x480+0+0 21 "$root/panel.png"
 pause() { sleep "${1:-0.3}"; }
 
 # "map" menu: pick element 21 (palette row 1, column 3), paint, erase.
 moska_click 150 10; pause
 moska_click 57 94; pause
-moska_screenshot "$root/menu_map.png"
 moska_click 362 56; pause          # cell (2, 3)
 moska_click 394 56; pause          # cell (4, 3)
 moska_click 394 56 3; pause        # erased
@@ -44,108 +35,49 @@ moska_click 458 120 3; pause
 moska_click 250 52; pause
 grep -qx "Brush SQUARE 6x5->8x7" "$log" || fail "no Brush SQUARE line"
 
-# Scrolling: arrow keys and screen edges; a paint after each shows the shift.
-n=$(lines); moska_key Right; moska_click 362 168; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,[0-9]+,10,21\);$" | head -1 > "$root/p_right"
-moska_move 0 300; sleep 1.5
-n=$(lines); moska_key Down; moska_click 370 200; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,3,[0-9]+,21\);$" | head -1 > "$root/p_down"
-moska_move 330 0; sleep 1.5
-n=$(lines); moska_move 639 300; sleep 0.4; moska_click 410 232; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,[0-9]+,14,21\);$" | head -1 > "$root/p_redge"
-moska_move 0 300; sleep 2
-n=$(lines); moska_move 400 479; sleep 0.4; moska_click 426 264; pause
-since "$n" | grep -E "^setElementAbsolute\(0,0,6,[0-9]+,21\);$" | head -1 > "$root/p_bedge"
-moska_move 330 0; sleep 2
-moska_click 362 56 3; pause       # the view is back at 0: erase (2, 3) ...
-moska_click 362 56; pause         # ... and paint it again
-
-# Rename the map.
-moska_click 100 56
-moska_key Delete
-moska_type "my dungeon level"
-moska_key Return; pause
+moska_field 100 56 "my dungeon level"; pause   # the map's name
 
 # "main" menu: a 64x32 map named cave, then map0 again from the map browser.
 moska_click 20 10; pause
-moska_click 260 270; moska_key Delete; moska_type "cave"; moska_key Return
-moska_click 260 300; moska_key Delete; moska_type "64"; moska_key Return
-moska_click 260 320; moska_key Delete; moska_type "32"; moska_key Return
-n=$(lines)
+moska_field 260 270 cave; moska_field 260 300 64; moska_field 260 320 32
 moska_click 280 342
 moska_wait_log "$app" "^Fin de la creation de map\.$"
-since "$n" > "$root/newmap.log"
 [ -f "$proj/maps/map0.map" ] || fail "map0 not saved when left"
 cp "$proj/maps/map0.map" "$root/map0_first.map"
-n=$(lines)
 moska_click 50 280                 # row 1: map0.map (cave.map is row 0)
 moska_wait_log "$app" "^Map map0 ouverte avec succes\.$"
-pause 0.5
-since "$n" > "$root/reopen.log"
-moska_screenshot "$root/menu_main.png"
-moska_click 250 10; pause 0.5
-moska_screenshot "$root/menu_entities.png"
 
 # "map" menu: a layer from dungeon.png, made a background, moved to the limits.
 moska_click 150 10; pause
 moska_click 260 280; pause 0.5
-moska_screenshot "$root/addlayer.png"
 moska_click 50 310; pause          # row 1: dungeon.png
 moska_move 100 440; xdotool click 4; pause 0.5   # wheel: the new layer
 moska_click 250 340; pause         # to background
 for i in $(seq 34); do moska_click 186 124; done  # x + 1, from 1 to 33 and no further
 for i in $(seq 36); do moska_click 154 164; done  # y - 1, from 1 to -33 and no further
 pause 0.5
-moska_screenshot "$root/background.png"
 moska_click 250 340; pause         # back to a tile layer
 moska_click 230 245; pause         # layer order: dungeon below default
 moska_click 260 280; pause 0.5
 moska_click 50 294; pause          # row 0: default.png, a third layer
 moska_move 100 440; xdotool click 4; pause 0.5
-n=$(lines)
 moska_click 250 310; pause         # delete it
-since "$n" > "$root/delete.log"
 
 # Pass conditions of the dungeon tileset (layer 0 is current after a deletion).
 moska_click 260 390
 moska_wait_log "$app" "^pcok$"
 moska_click 20 73 3; pause         # element 1, top-left quarter blocked
 moska_click 45 98 3; pause         # element 20, bottom-right quarter blocked
-pause 0.3
-moska_screenshot "$root/passconditions.png"
 moska_click 260 390; pause 0.5
 moska_key Escape
 moska_wait_exit 30
 [ "$MOSKA_STATUS" = 0 ] || fail "status $MOSKA_STATUS after Escape"
 
-# The log lines of the commands.
-grep -qx "NEWMAP: e_newmap: cave, e_openmap: ." "$root/newmap.log" || fail "NEWMAP line"
-tr '\n' '|' < "$root/newmap.log" | grep -q "openmap!|Map actuelle map0 inutilisee en reseau|Map a ouvrir cave inutilisee en reseau|.*Map cave ouverte avec succes\.|.*Map fermée\.|Fin de la creation de map\.|" ||
-  fail "switch to the new map: $(cat "$root/newmap.log")"
-tr '\n' '|' < "$root/reopen.log" | grep -q "openmap!|Map actuelle cave inutilisee en reseau|Map a ouvrir map0 inutilisee en reseau|.*Ouverture de la map map0\.\.\..*Map map0 ouverte avec succes\.|LAYERS:1|" ||
-  fail "switch back to map0: $(cat "$root/reopen.log")"
-tr '\n' '|' < "$root/delete.log" | grep -q "^1|2|Suppression d'un layer sans alterer la librairie layerGFX partagee\.\.\.3|4|OK\.|" ||
-  fail "layer deletion lines: $(cat "$root/delete.log")"
-
-# The files, byte for byte.
 python3 - "$root" "$proj" <<'EOF' || fail "files differ from what the actions must produce"
 import re, struct, sys
 root, proj = sys.argv[1], sys.argv[2]
-def logged(name):
-    m = re.match(r"setElementAbsolute\(0,0,(\d+),(\d+),21\);", open(f"{root}/{name}").read())
-    assert m, f"no paint after {name}"
-    return int(m.group(1)), int(m.group(2))
-rx, ry = logged("p_right"); dx, dy = logged("p_down")
-ex, ey = logged("p_redge"); bx, by = logged("p_bedge")
-assert ry == 10 and rx > 2, (rx, ry)       # the arrow keys moved the view
-assert dx == 3 and dy > 12, (dx, dy)
-assert ey == 14 and ex > 5, (ex, ey)       # so did the screen edges
-assert bx == 6 and by > 16, (bx, by)
 W = H = 512
-cells = {(2, 3): 21, (rx, ry): 21, (dx, dy): 21, (ex, ey): 21, (bx, by): 21}
-for y in range(5, 8):
-    for x in range(6, 9):
-        cells[(x, y)] = 21
+cells = {c: 21 for c in [(2, 3)] + [(x, y) for y in range(5, 8) for x in range(6, 9)]}
 def s(t):
     b = t.encode() + b"\0"
     return struct.pack("<H", len(b)) + b
@@ -178,9 +110,4 @@ if open(f"{proj}/layerspc/dungeon.pss", "rb").read() != bytes(pss):
     print("dungeon.pss differs")
 sys.exit(0 if ok else 1)
 EOF
-
-if [ -n "${MOSKA_SHOTS:-}" ]; then
-  cp "$root"/menu_*.png "$root/addlayer.png" "$root/background.png" "$root/passconditions.png" \
-    "$MOSKA_SHOTS"/
-fi
 echo "editor: ok"

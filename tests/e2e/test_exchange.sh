@@ -1,70 +1,44 @@
 #!/usr/bin/env bash
-# Maps leave and come back through Tiled's formats, checked by Tiled's own
-# tools and a small Python reader of the map file: the example maps plus one
-# with a background layer, exported to TMX, JSON and PNG with no display;
-# Tiled's picture of the TMX equals the PNG; Tiled's reading of the TMX and
-# of the JSON gives the map file's cells, tilesets and pass conditions;
-# every file, ours or re-saved by Tiled, imports back to the same map file.
-# Then the failures of the command line, and the installed program.
+# Maps through Tiled's formats, checked by Tiled's own tools and an
+# independent reader of the map file: the example maps and one with a
+# background layer exported to TMX, JSON and PNG; Tiled's picture equals the
+# PNG, Tiled reads our cells, tilesets and pass conditions; every file, ours or
+# re-saved by Tiled, imports back to the same bytes. Then command-line
+# failures and the installed program.
 set -u
 source "$(dirname "$0")/lib.sh"
 root=$(mktemp -d /tmp/moska-exchange-XXXXXX)
 trap 'rm -rf "$root"' EXIT
-app=$MOSKA_APP/moska2
-build=${MOSKA_BUILD:-$(cd "$MOSKA_APP/.." && pwd)}
-cp -r "$(dirname "$0")/../../examples/demo" "$root/demo"
+app=$MOSKA_APP/moska2 build=${MOSKA_BUILD:-$(cd "$MOSKA_APP/.." && pwd)}
+cp -r "$MOSKA_DEMO" "$root/demo"
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$root
 unset DISPLAY SDL_VIDEODRIVER
 
-# The map file read independently: name, size, layers bottom-up.
-cat > "$root/check.py" <<'PY'
-import json, os, struct, sys
-
-def read_map(path):
-    d = open(path, 'rb').read()
-    assert d[0:1] == b'$'
-    pos = 1
-    def string():
-        nonlocal pos
-        n, = struct.unpack_from('<H', d, pos)
-        s = d[pos + 2:pos + 1 + n].decode()
-        pos += 2 + n
-        return s
-    name = string(); string()
-    w, h, vx, vy, count = struct.unpack_from('<IIIIH', d, pos)
-    pos += 18
-    layers = []
-    for _ in range(count):
-        gfx = string()
-        cells = list(struct.unpack_from('<%di' % (w * h), d, pos))
-        pos += 4 * w * h
-        bg, x, y = struct.unpack_from('<Bhh', d, pos)
-        pos += 5
-        layers.insert(0, dict(gfx=gfx, cells=cells, bg=bg, x=x, y=y))
-    return dict(name=name, w=w, h=h, layers=layers)
-
+# The map file read independently (read_map); Tiled's reading of an export
+# compared with it; a map with a background layer written.
+{ echo "$MOSKA_MAP_PY"; cat <<'PY'; } > "$root/check.py"
+import json, os
 def stem(path):
     return os.path.splitext(os.path.basename(path))[0]
 
 def check(tiled_json, map_file, project):
     t, m = json.load(open(tiled_json)), read_map(map_file)
     assert (t['width'], t['height']) == (m['w'], m['h']), 'size'
-    props = {p['name']: p['value'] for p in t.get('properties', [])}
-    assert props['name'] == m['name'], 'name'
+    assert {p['name']: p['value'] for p in t.get('properties', [])}['name'] == m['name'], 'name'
     sets = sorted(t['tilesets'], key=lambda s: s['firstgid'])
     layers = [l for l in t['layers'] if l['type'] in ('tilelayer', 'imagelayer')]
     assert len(layers) == len(m['layers']), 'layer count'
-    for n, (tl, ml) in enumerate(zip(layers, m['layers'])):
-        assert (tl['type'] == 'imagelayer') == bool(ml['bg']), 'layer %d kind' % n
-        if ml['bg']:
-            assert stem(tl['image']) == ml['gfx'], 'image of layer %d' % n
+    for n, (tl, (gfx, cells, bg, _, _)) in enumerate(zip(layers, m['layers'][::-1])):
+        assert (tl['type'] == 'imagelayer') == bool(bg), 'layer %d kind' % n
+        if bg:
+            assert stem(tl['image']) == gfx, 'image of layer %d' % n
             continue
-        for c, (gid, cell) in enumerate(zip(tl['data'], ml['cells'])):
+        for c, (gid, cell) in enumerate(zip(tl['data'], cells)):
             if gid == 0:
                 assert cell == 0, 'layer %d cell %d: empty, map holds %d' % (n, c, cell)
                 continue
             s = [s for s in sets if s['firstgid'] <= gid][-1]
-            assert stem(s['image']) == ml['gfx'] and gid - s['firstgid'] == cell, \
+            assert stem(s['image']) == gfx and gid - s['firstgid'] == cell, \
                 'layer %d cell %d: gid %d, map holds %d' % (n, c, gid, cell)
     for s in sets:
         pss = open(os.path.join(project, 'layerspc', stem(s['image']) + '.pss'), 'rb').read()
@@ -75,9 +49,7 @@ def check(tiled_json, map_file, project):
 
 def write_map(path, name, w, h, layers):
     # layers bottom-up: (tileset, bg, x, y, cells)
-    def string(s):
-        b = s.encode() + b'\0'
-        return struct.pack('<H', len(b)) + b
+    string = lambda s: struct.pack('<H', len(s) + 1) + s.encode() + b'\0'
     out = b'$' + string(name) + string(stem(path)) + struct.pack('<IIIIH', w, h, 16, 32, len(layers))
     for gfx, bg, x, y, cells in reversed(layers):
         out += string(gfx) + struct.pack('<%di' % (w * h), *cells) + struct.pack('<Bhh', bg, x, y)
@@ -116,23 +88,18 @@ for map in map0 map1 layered; do
     [ -e "$root/$map.orig" ] || cp "$root/demo/maps/$map.map" "$root/$map.orig"
   done
 done
-cmp -s "$root/map0.orig" "$(dirname "$0")/../../examples/demo/maps/map0.map" || fail "map0 changed by its round trips"
+cmp -s "$root/map0.orig" "$MOSKA_DEMO/maps/map0.map" || fail "map0 changed by its round trips"
 
 # Failures: status 1, one line on standard error, no output file left behind.
 expect_failure() {  # WHAT OUTPUT ARGS...
   local what=$1 output=$2; shift 2
-  "$app" "$@" > /dev/null 2> "$root/err"
-  local status=$?
-  [ "$status" -ne 0 ] || fail "$what: succeeded"
+  "$app" "$@" > /dev/null 2> "$root/err" && fail "$what: succeeded"
   [ "$(wc -l < "$root/err")" = 1 ] || fail "$what: standard error is not one line: $(cat "$root/err")"
   [ -z "$output" ] || [ -z "$(ls "$output"* 2>/dev/null)" ] || fail "$what: left $(ls "$output"*)"
 }
-mkdir "$root/ro" && chmod 555 "$root/ro"
 expect_failure "unknown map" "$root/x.tmx" --export "$root/demo" nosuchmap "$root/x.tmx"
-expect_failure "unknown format" "$root/x.bmp" --export "$root/demo" map0 "$root/x.bmp"
 expect_failure "no project" "$root/x.tmx" --export "$root/nowhere" map0 "$root/x.tmx"
 expect_failure "missing folder" "" --export "$root/demo" map0 "$root/nowhere/x.png"
-[ "$(id -u)" = 0 ] || expect_failure "read-only folder" "$root/ro/x.png" --export "$root/demo" map0 "$root/ro/x.png"
 expect_failure "existing map" "" --import "$root/map1.tmx" "$root/demo" map0
 expect_failure "bad map name" "" --import "$root/map1.tmx" "$root/demo" "../x"
 expect_failure "wrong arguments" "" --export "$root/demo"
@@ -141,10 +108,8 @@ expect_failure "unknown option" "" --frobnicate
 # Installed: the program, its data, a menu entry and an icon; the data is
 # found from bin/, each user's settings and recent project in their folder.
 cmake --install "$build" --prefix "$root/usr" > /dev/null || fail "cmake --install"
-for f in bin/moska2 share/moska2/STONE.TTF share/moska2/default.png share/moska2/menubg.png \
-    share/moska2/settings.ini share/applications/moska2.desktop share/icons/hicolor/scalable/apps/moska2.svg; do
-  [ -f "$root/usr/$f" ] || fail "not installed: $f"
-done
+(cd "$root/usr" && ls bin/moska2 share/moska2/{STONE.TTF,default.png,menubg.png,settings.ini} \
+  share/applications/moska2.desktop share/icons/hicolor/scalable/apps/moska2.svg > /dev/null) || fail "not installed"
 [ "$("$root/usr/bin/moska2" --version)" = "moska2 0.24a" ] || fail "installed --version"
 export XDG_CONFIG_HOME=$root/config SDL_VIDEODRIVER=dummy
 unshare -n "$root/usr/bin/moska2" "$root/demo" > "$root/installed.log" 2>&1 &  # its own port 34567

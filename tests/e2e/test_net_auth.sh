@@ -1,63 +1,46 @@
 #!/usr/bin/env bash
-# Who may join. With a session key: a base-protocol peer is cut off and its
-# edit never lands, two editors with the same key join and replicate, two
-# with different keys refuse each other. With `allow ask`: Accept and Refuse
-# clicked on the prompt, and an editor joined from Join needs no prompt. With
-# an allow list: any other address is closed before the handshake.
+# Who may join. A session key: a base-protocol peer is cut off and its edit
+# never lands; same keys join and replicate, different keys refuse each
+# other. `allow ask`: Accept and Refuse clicked, no prompt for whom we joined.
+# An allow list: other addresses are closed before the handshake.
 set -u
 source "$(dirname "$0")/lib.sh"
 trap moska_cleanup EXIT
-tool=${MOSKA_BUILD:-$(dirname "$0")/../../build}/tests/peer_tool
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
-na=nka$$ nb=nkb$$ nc=nkc$$ nm=nkm$$ nn=nkn$$
-moska_netns $na 10.79.0.1
-moska_netns $nb 10.79.0.2
-moska_netns $nc 10.79.0.3
-moska_netns $nm 10.79.0.4
-moska_netns $nn 10.79.0.5
+na=nk1$$ nb=nk2$$ nc=nk3$$ nm=nk4$$ nn=nk5$$
+for n in 1 2 3 4 5; do moska_netns nk$n$$ 10.79.0.$n; done
 a=$root/alice b=$root/bob c=$root/carol
 editor() {  # DIR NAME EXTRA-SETTINGS-LINES
-  moska_app "$1" username="$2" net=1 ipserver=10.79.0.2
+  moska_demo "$1" username="$2" net=1 ipserver=10.79.0.2
   printf '%b' "$3" >> "$1/settings.ini"
-  rm -rf "$1/demo"; cp -r "$demo" "$1/demo"
 }
-headless() {  # NS DIR
-  SDL_VIDEODRIVER=dummy moska_start_ns "$1" "$2" "$2/demo/PROJECT.MSK"
-  moska_wait_log "$2" "Project loaded succesfully!"
-}
-quit() {  # PID DIR: SIGTERM, exit status 0
-  MOSKA_PID=$1; kill -TERM "$1"; moska_wait_exit 30
-  [ "$MOSKA_STATUS" = 0 ] || fail "$2 exit status $MOSKA_STATUS"
+windowed() {  # alice, under Xvfb
+  moska_start -n $na "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
+  moska_wait_window || fail "no window"
+  moska_wait_log "$a" "Project loaded succesfully!"
+  moska_wait_colours 322x480+0+0 21 "$root/panel.png"
 }
 has() { grep -qE -- "$2" "$1/log.txt"; }
-join() {  # ADDRESS: typed into the field, then Join
-  moska_click 70 110; moska_key Delete; moska_type "$1"; moska_key Return
-  moska_click 186 112
-}
+peer() { local ns=$1; shift; ip netns exec "$ns" "$MOSKA_TOOL" "$@"; }
 
 editor "$a" alice 'KEY s3cret words\n'
 editor "$b" bob 'key s3cret words\n'
 editor "$c" carol 'key other words\n'
-headless $nb "$b"; pid_b=$MOSKA_PID
-headless $nc "$c"; pid_c=$MOSKA_PID
+moska_open $nb "$b"; pid_b=$MOSKA_PID
+moska_open $nc "$c"; pid_c=$MOSKA_PID
 grep -q "^key: 12 caracteres$" "$b/log.txt" && ! grep -q s3cret "$b/log.txt" || fail "key echo"
 
 # A base-protocol peer gets its reverse connection, then is cut at its first
 # edit; one that says nothing is cut when its 5 s are up. No edit lands.
-ip netns exec $nm "$tool" 10.79.0.3 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" sleep 2000 \
-  > "$root/m1.txt" 2>&1 || fail "mallory: $(cat "$root/m1.txt")"
+peer $nm 10.79.0.3 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" sleep 2000 > "$root/m1.txt" 2>&1 || fail "mallory: $(cat "$root/m1.txt")"
 moska_wait_log "$c" "^Cle de session: mallory refuse sur le tunnel 0: editeur du protocole de base, sans cle de session!$"
-ip netns exec $nm "$tool" 10.79.0.3 mallory 0.24a join sleep 7000 > "$root/m2.txt" 2>&1 &
+peer $nm 10.79.0.3 mallory 0.24a join sleep 7000 > "$root/m2.txt" 2>&1 &
 moska_wait_log "$c" "^Cle de session: mallory refuse sur le tunnel [0-9]+: aucune preuve de cle en 5 s!$" 15
 has "$c" "setElementAbsolute|Action reseau: PARTTHIS" && fail "carol applied a base peer's edit"
 
 # Alice joins bob (same key) from Join: both admit by key, and her paint replicates.
 moska_xvfb_start
-moska_start_ns $na "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
-moska_wait_window || fail "no window"
-moska_wait_log "$a" "Project loaded succesfully!"
-sleep 0.5
+windowed
 moska_click 186 112
 moska_wait_log "$b" "^Client alice admis par la cle de session sur le tunnel 0\.$"
 moska_wait_log "$a" "^Client bob admis par la cle de session sur le tunnel 0\.$"
@@ -67,31 +50,26 @@ moska_click 362 56
 moska_wait_log "$b" "^Action reseau: PARTTHIS!,map0 0 2 3 21!$"
 # Alice joins carol (another key): each refuses the other and says why.
 moska_click 20 10; sleep 0.3             # "main" menu
-join 10.79.0.3
+moska_join "$a" 10.79.0.3
 moska_wait_log "$a" "^Cle de session: carol refuse sur le tunnel 1: cle de session differente!$"
 moska_wait_log "$c" "^Cle de session: alice refuse sur le tunnel [0-9]+: cle de session differente!$"
 has "$c" "Action reseau: PARTTHIS" && fail "carol applied alice's edit"
-moska_key Escape; MOSKA_PID=$pid_a; moska_wait_exit 30
-[ "$MOSKA_STATUS" = 0 ] || fail "alice exit status $MOSKA_STATUS"
-quit $pid_b bob
-quit $pid_c carol
-cmp -s "$demo/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
+moska_quit $pid_a alice
+moska_quit $pid_b bob
+moska_quit $pid_c carol
+cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
 
 # Alice with `allow ask`, bob without key: her join to bob needs no prompt.
 editor "$a" alice 'allow ask\n'
 editor "$b" bob ''
-headless $nb "$b"; pid_b=$MOSKA_PID
-moska_start_ns $na "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
-moska_wait_window || fail "no window"
-moska_wait_log "$a" "Project loaded succesfully!"
-sleep 0.5
+moska_open $nb "$b"; pid_b=$MOSKA_PID
+windowed
 moska_click 186 112
 moska_wait_log "$a" "^Connecte avec bob sur le tunnel 0 pour le serveur!$"
 moska_wait_log "$b" "^client ok$"
 has "$a" "wants to join" && fail "alice was asked about bob, whom she joined"
 # Mallory is accepted with a click: her reverse connection opens, her edit lands.
-ip netns exec $nm "$tool" 10.79.0.1 mallory 0.24a join act PARTTHIS! "map0 0 5 5 9" sleep 500 bye \
-  > "$root/m3.txt" 2>&1 &
+peer $nm 10.79.0.1 mallory 0.24a join act PARTTHIS! "map0 0 5 5 9" sleep 500 bye > "$root/m3.txt" 2>&1 &
 tm=$!
 moska_wait_log "$a" "^mallory at 10\.79\.0\.4 wants to join: "
 sleep 0.5
@@ -100,25 +78,23 @@ wait $tm || fail "accepted mallory: $(cat "$root/m3.txt")"
 moska_wait_log "$a" "^setElementAbsolute\(0,0,5,5,9\);$"
 grep -q "^Connexion de mallory (10.79.0.4) acceptee\.$" "$a/log.txt" || fail "accept log"
 # Nick is refused with a click: no reverse connection, his edit never lands.
-ip netns exec $nn "$tool" 10.79.0.1 nick 0.24a nowait join act PARTTHIS! "map0 0 6 6 9" sleep 3000 \
-  > "$root/n.txt" 2>&1 &
+peer $nn 10.79.0.1 nick 0.24a nowait join act PARTTHIS! "map0 0 6 6 9" sleep 3000 > "$root/n.txt" 2>&1 &
 moska_wait_log "$a" "^nick at 10\.79\.0\.5 wants to join: "
 sleep 0.5
 moska_click 216 158
 moska_wait_log "$a" "^Connexion de nick \(10\.79\.0\.5\) refusee par l'utilisateur!$"
 sleep 1
 has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
-moska_key Escape; MOSKA_PID=$pid_a; moska_wait_exit 30
-[ "$MOSKA_STATUS" = 0 ] || fail "alice exit status $MOSKA_STATUS"
-quit $pid_b bob
+moska_quit $pid_a alice
+moska_quit $pid_b bob
 
 # Carol allows alice's address only: mallory is closed before the handshake.
 editor "$c" carol 'allow 10.79.0.1\n'
-headless $nc "$c"; pid_c=$MOSKA_PID
-ip netns exec $nm "$tool" 10.79.0.3 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" > "$root/m4.txt" 2>&1 &&
+moska_open $nc "$c"; pid_c=$MOSKA_PID
+peer $nm 10.79.0.3 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" > "$root/m4.txt" 2>&1 &&
   fail "mallory joined carol: $(cat "$root/m4.txt")"
 moska_wait_log "$c" "^Connexion de 10\.79\.0\.4 refusee: adresse absente de la liste allow!$"
 has "$c" "Connecte avec|Cient pour le tunnel" && fail "carol served mallory"
-quit $pid_c carol
-cmp -s "$demo/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
+moska_quit $pid_c carol
+cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
 echo "who may join: ok"

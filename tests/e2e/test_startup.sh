@@ -1,52 +1,148 @@
 #!/usr/bin/env bash
-# Start-up, settings, window and quit path of the real program.
+# Start-up, saving and quit: statuses for a missing settings file, a bad
+# argument, unreadable and read-only files; under Xvfb the selection screen
+# creates a project (files byte for byte) that a start without argument
+# reopens; the example project shows its banner, settings, caption, size,
+# panel and map; Ctrl+S and autosave outlast SIGKILL.
 set -u
 source "$(dirname "$0")/lib.sh"
-trap moska_cleanup EXIT
 root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-demo=$(cd "$(dirname "$0")/../../examples/demo" && pwd)
+chmod 755 "$root"
+mounts=()
+cleanup() {
+  local status=$? m
+  ( moska_cleanup ) || status=1
+  for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null; done
+  exit $status
+}
+trap cleanup EXIT
+app=$root/app log=$root/app/log.txt
+ended() {  # STATUS WHAT
+  moska_wait_exit 20
+  [ "$MOSKA_STATUS" = "$1" ] || fail "$2: status $MOSKA_STATUS, expected $1"
+}
+moska_app "$app"
+rm "$app/settings.ini"
+SDL_VIDEODRIVER=dummy moska_start "$app"
+ended 8 "without settings.ini"
+grep -qx "ERROR: can't load (r+) file: $app/settings.ini!" "$log" || fail "missing openFile error line"
+moska_app "$app" username=alice
+SDL_VIDEODRIVER=dummy moska_start "$app" /nonexistent/folder
+ended 6 "a bad project argument"
+# Project files it may not read or write: the file named, the status, every
+# file as it was. The editor runs as "nobody" (root ignores file modes);
+# read-only media are a read-only bind mount, before the start or while it runs.
+chown -R nobody:nogroup "$app"
+# project | what is done to it | file that breaks | status | mode of the failed open
+while IFS='|' read -r p how file want mode; do
+  d=$root/$p
+  cp -r "$MOSKA_DEMO" "$d"; cp -r "$d" "$d.orig"; chown -R nobody:nogroup "$d"
+  case $how in
+    chmod*) chmod ${how#chmod } "$d/$file" ;;
+    ro) mount --bind "$d" "$d" && mounts+=("$d") && mount -o remount,ro,bind "$d" || fail "$p: mount" ;;
+    ro-later) mount --bind "$d" "$d" && mounts+=("$d") || fail "$p: mount" ;;
+  esac
+  : > "$log"
+  setpriv --reuid=nobody --regid=nogroup --clear-groups env SDL_VIDEODRIVER=dummy \
+    "$app/moska2" "$d/PROJECT.MSK" > "$log" 2>&1 &
+  MOSKA_PID=$!; MOSKA_PIDS+=("$MOSKA_PID"); MOSKA_LOGS+=("$log")
+  if [ "$how" = ro-later ]; then
+    # The quit cannot write the project file.
+    moska_wait_log "$app" "Project loaded succesfully!"
+    mount -o remount,ro,bind "$d" || fail "$p: remount read-only"
+    kill -TERM "$MOSKA_PID"
+  fi
+  moska_wait_exit 20
+  [ "$MOSKA_STATUS" = "$want" ] || fail "$p ($how): status $MOSKA_STATUS, expected $want"
+  grep -qxF "ERROR: can't load ($mode) file: $d/$file!" "$log" || fail "$p ($how): no error line: $(tail -n 5 "$log")"
+  diff -r "$d" "$d.orig" > /dev/null || fail "$p ($how): files changed"
+done <<'CASES'
+p1|chmod 000|PROJECT.MSK|6|r+
+p2|chmod 444|PROJECT.MSK|6|r+
+p3|chmod 000|maps/map0.map|7|rb
+p4|ro|PROJECT.MSK|6|r+
+p5|ro-later|PROJECT.MSK|6|w+
+CASES
 
-# Without settings.ini: the openFile error line, then status 8.
-moska_app "$root/nosettings"
-rm "$root/nosettings/settings.ini"
-SDL_VIDEODRIVER=dummy moska_start "$root/nosettings"
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 8 ] || fail "status $MOSKA_STATUS without settings.ini, expected 8"
-grep -q "^ERROR: can't load (r+) file: $root/nosettings/settings.ini!$" "$root/nosettings/log.txt" ||
-  fail "missing openFile error line"
-
-# A project folder that is neither a project file nor holds one: status 6.
-moska_app "$root/badarg"
-SDL_VIDEODRIVER=dummy moska_start "$root/badarg" /nonexistent/folder
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 6 ] || fail "status $MOSKA_STATUS for a bad project argument, expected 6"
-
-# A real window under Xvfb on a copy of the example project.
-moska_app "$root/app" username=alice fps=30
-cp -r "$demo" "$root/demo"
+# The project-selection screen: ".." is the first row (idle yellow band, black
+# bold name).
 moska_xvfb_start
-moska_start "$root/app" "$root/demo/PROJECT.MSK"
+moska_start "$app" "?"
 moska_wait_window || fail "no window"
-moska_wait_log "$root/app" "Project loaded succesfully!"
-log="$root/app/log.txt"
-head -n 3 "$log" | grep -qx "MOSKA 2 0.24a" || fail "banner"
-sed -n 2p "$log" | grep -qx "============" || fail "banner rule"
-sed -n 3p "$log" | grep -qx "$root/demo/PROJECT.MSK" || fail "argument line"
+moska_wait_log "$app" "^projectPath:$app!$"
+moska_wait_colours 200x16+2+16 3 "$root/choose.png"
+moska_field 60 442 "mygame"   # the field starts with "newgame"
+moska_click 269 446
+moska_wait_log "$app" "^Project loaded\.$"
+proj=$app/mygame
+for d in layers layerspc maps models; do [ -d "$proj/$d" ] || fail "no $d folder"; done
+cmp -s "$proj/layers/default.png" "$app/default.png" || fail "default.png not copied"
+# The template is written before loading; the file is rewritten only at quit.
+printf 'NAME mygame\nCRC 777\nMAPINDEX 0\nMAPS 0\nCURRENTMAP 0\nCURRENTLAYER 0\nCURRENTELEMENT 0\nELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n' |
+  cmp -s "$proj/PROJECT.MSK" - || fail "project file is not the template"
+printf '%s/PROJECT.MSK\0' "$proj" | cmp -s "$app/recent.txt" - || fail "recent.txt is not the path and a NUL"
+grep -q "^Start project...$" "$log" || fail "no Start project line"
+moska_wait_colours 322x480+0+0 21 "$root/editor.png"  # the editor's panel
+moska_key Escape
+ended 0 "after Escape"
+grep -q "^Saving project $proj/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
+grep -qx "MAPS 1" "$proj/PROJECT.MSK" && grep -qx "WORKINGMAP map0" "$proj/PROJECT.MSK" || fail "project file at quit"
+# "$", "New map 0", "map0", 512x512 at view 0,0, one layer "default" of
+# 512*512 empty cells, not a background, scroll 1,1, "$".
+{ printf '$\012\000New map 0\000\005\000map0\000\000\002\000\000\000\002\000\000'
+  printf '\000\000\000\000\000\000\000\000\001\000\010\000default\000'
+  head -c $((4 * 512 * 512)) /dev/zero
+  printf '\000\001\000\001\000$'; } | cmp "$proj/maps/map0.map" - || fail "map0.map is not the new empty map"
+# Without argument: the recent project again.
+moska_start "$app"
+moska_wait_log "$app" "^Project loaded\.$"
+grep -q "^Verifying recent $proj/PROJECT.MSK...$" "$log" || fail "recent not verified"
+grep -q "^Ouverture de la map map0...$" "$log" || fail "map0 not reopened"
+moska_wait_window
+moska_key Escape
+ended 0 "on the reopening run"
+
+# The example project: banner, argument, settings echo, caption, window size;
+# the panel and the painted map both show many colours, not a blank fill.
+# Then a cell painted, saved by Ctrl+S, or on a second run by autosave every
+# 1.2 s, survives SIGKILL. Cell (x, 2) of layer 0 of the 64-wide map: its
+# record is the last, so the cells end 6 bytes before the end mark.
+cp -r "$MOSKA_DEMO" "$root/demo"
+sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$root/demo/PROJECT.MSK"
+size=$(stat -c %s "$MOSKA_DEMO/maps/map0.map")
+cell() {
+  local f=$root/demo/maps/map0.map
+  [ "$(stat -c %s "$f")" = "$size" ] && [ "$(tail -c 1 "$f")" = '$' ] || { echo broken; return; }
+  od -An -t d4 -j $((size - 6 - 4 * 64 * 48 + 4 * (2 * 64 + $1))) -N 4 "$f" | tr -d ' '
+}
+opened() {
+  moska_start "$app" "$root/demo/PROJECT.MSK"
+  moska_wait_window || fail "no window"
+  moska_wait_log "$app" "Project loaded succesfully!"
+  moska_wait_colours 322x480+0+0 21 "$root/shot.png"
+}
+saved_then_killed() {  # COLUMN HOW
+  moska_click $((322 + 16 * $1 + 15)) 40   # the cell's last pixel column
+  moska_wait_log "$app" "^setElementAbsolute\(0,0,$1,2,7\);$"
+  [ "$2" = key ] && moska_ctrl s
+  moska_wait_log "$app" "^Saved 1 map$" 20
+  kill -9 "$MOSKA_PID"; wait "$MOSKA_PID" 2>/dev/null
+  [ "$(cell "$1")" = 7 ] || fail "$2: cell ($1, 2) is $(cell "$1") after the kill"
+}
+opened
+printf 'MOSKA 2 0.24a\n============\n%s\n' "$root/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
 grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
   grep -q "fullscreen: 0|video_x: 640|video_y: 480|username: alice|ipserver:127.0.0.1|fps: 30|net: 0|" ||
   fail "echo lines"
 [ "$(xdotool getwindowname "$MOSKA_WINDOW")" = "MOSKA 2 version 0.24a" ] || fail "caption"
 eval "$(xdotool getwindowgeometry --shell "$MOSKA_WINDOW")"
 [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}"
-# The panel shows its background and the map view shows the painted map: both
-# halves hold many colours, not a blank fill.
-moska_wait_colours 322x480+0+0 21 "$root/shot.png"
 moska_wait_colours 318x480+322+0 21 "$root/shot.png"
-moska_key Escape
-moska_wait_exit 20
-[ "$MOSKA_STATUS" = 0 ] || fail "status $MOSKA_STATUS after Escape"
-grep -q "^Saving project $root/demo/...$" "$log" || fail "project not saved"
-grep -q "Programme termine." "$log" || fail "no end line"
-[ -f "$root/app/recent.txt" ] || fail "recent.txt not written"
-grep -q "^MAPS 1$" "$root/demo/PROJECT.MSK" || fail "project file"
+saved_then_killed 3 key
+grep -q "^Sauvegarde de 1 map(s)" "$log" || fail "no save line"
+echo "AUTOSAVE 0.02" >> "$app/settings.ini"
+opened
+saved_then_killed 5 autosave
+grep -q "^autosave: 0.02$" "$log" && grep -q "^Sauvegarde automatique de 1 map(s)" "$log" || fail "no autosave"
+[ "$(cell 3)" = 7 ] || fail "the first cell was lost"
 echo "startup: ok"
