@@ -82,19 +82,6 @@ TEST(ProjectFile, KeyWordsUncheckedAndValuesBroughtBack) {
   }
 }
 
-TEST(ProjectFile, NewProjectWithoutMapsStartsMap0) {
-  startVideo();
-  std::string dir = makeProject();
-  writeFile(dir + "PROJECT.MSK", projectText("0", "0", "0", "map0"));
-  captureLogBegin();
-  EXPECT_EQ(load(dir + "PROJECT.MSK"), 1);
-  std::string log = captureLogEnd();
-  EXPECT_NE(log.find("Start project...\n"), std::string::npos);
-  ASSERT_EQ(project.nbreMaps, 1);
-  EXPECT_STREQ(project.listeMaps[0]->filename, "map0");
-  EXPECT_EQ(project.listeMaps[0]->w, 512u);
-}
-
 // A working map that is missing (or whose name held a blank and read back
 // cut) starts a new map; a bare "PROJECT.MSK" names the current folder.
 TEST(ProjectFile, MissingWorkingMapStartsANewMapAndBareNameOpensHere) {
@@ -114,12 +101,6 @@ TEST(ProjectFile, MissingWorkingMapStartsANewMapAndBareNameOpensHere) {
   }
 }
 
-TEST(ProjectFile, BadArgumentExitsWithStatus6) {
-  std::string dir = tempDir();
-  EXPECT_EXIT(load(dir), ::testing::ExitedWithCode(6), "");
-  EXPECT_EXIT(load(dir + "notes.txt"), ::testing::ExitedWithCode(6), "");
-}
-
 namespace {
 void frame(int x, int y, bool left) {
   ScriptFrame f;
@@ -137,55 +118,6 @@ void quitFrame() {
 }  // namespace
 
 int chooseProjectScreen();
-
-TEST(ProjectChoice, DotDotGoesUpAndEmptiesRecentAndQuitWritesNothing) {
-  startVideo();
-  std::string root = tempDir();
-  mkdir((root + "prog").c_str(), 0755);
-  mkdir((root + "prog/sub").c_str(), 0755);
-  snprintf(programPath, sizeof programPath, "%sprog/", root.c_str());
-  platformScriptStart();
-  // Rows start at y 15; the first row of the listing is "..", then "prog" (sorted).
-  frame(100, 24, true);   // click ".."
-  frame(100, 24, false);
-  frame(100, 100, false);
-  frame(100, 100, false);
-  quitFrame();
-  char* argv[] = {(char*)"moska2", (char*)"?", nullptr};
-  recent[0] = 0;
-  captureLogBegin();
-  EXPECT_EQ(loadProject(argv), 0);
-  stopNow();
-  std::string log = captureLogEnd();
-  EXPECT_NE(log.find(":..!\n"), std::string::npos) << log;
-  std::string up = root.substr(0, root.size() - 1);  // the folder above "prog"
-  EXPECT_NE(log.find("projectPath:" + up + "!\n"), std::string::npos) << log;
-  EXPECT_STREQ(recent, "");
-  struct stat st;
-  EXPECT_NE(stat((root + "PROJECT.MSK").c_str(), &st), 0);
-  EXPECT_NE(stat((root + "prog/PROJECT.MSK").c_str(), &st), 0);
-}
-
-TEST(ProjectCreation, TreeTemplateAndRecent) {
-  startVideo();
-  std::string browsed = tempDir();
-  std::string prog = tempDir();
-  writeFile(prog + "default.png", readFile(appDir() + "default.png"));
-  snprintf(programPath, sizeof programPath, "%s", prog.c_str());
-  snprintf(projectPath, sizeof projectPath, "%s", browsed.substr(0, browsed.size() - 1).c_str());
-  snprintf(newproject, sizeof newproject, "newgame");
-  ASSERT_TRUE(createProject());
-  std::string dir = browsed + "newgame/";
-  EXPECT_EQ(readFile(dir + "PROJECT.MSK"),
-            "NAME newgame\nCRC 777\nMAPINDEX 0\nMAPS 0\nCURRENTMAP 0\nCURRENTLAYER 0\n"
-            "CURRENTELEMENT 0\nELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n");
-  EXPECT_EQ(readFile(dir + "layers/default.png"), readFile(prog + "default.png"));
-  struct stat st;
-  for (const char* sub : {"layerspc", "maps", "models"})
-    EXPECT_EQ(stat((dir + sub).c_str(), &st), 0) << sub;
-  EXPECT_EQ(readFile(prog + "recent.txt"), dir + "PROJECT.MSK" + std::string(1, '\0'));
-  EXPECT_EQ(std::string(recent), dir + "PROJECT.MSK");
-}
 
 TEST(ProjectCreation, RefusesExistingFoldersBadNamesAndMissingTileset) {
   startVideo();
