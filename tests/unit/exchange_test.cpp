@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -152,15 +154,11 @@ TEST(Exchange, ImportsHandWrittenMapsAndExportsThemBackToTheSameBytes) {
   }
 }
 
+// Every file under the project's maps and tileset folders.
 std::vector<std::string> listing(const std::string& dir) {
   std::vector<std::string> names;
-  for (const char* sub : {"maps", "layers", "layerspc"}) {
-    std::string cmd = "ls " + dir + sub;
-    FILE* p = popen(cmd.c_str(), "r");
-    char line[256];
-    while (p && fgets(line, sizeof line, p)) names.push_back(std::string(sub) + "/" + line);
-    if (p) pclose(p);
-  }
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) names.push_back(e.path().string());
+  std::sort(names.begin(), names.end());
   return names;
 }
 
