@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <array>
 #include <initializer_list>
 #include <vector>
 
@@ -41,10 +40,6 @@ void clickAt(int x, int y) {
   mouseX = x;
   mouseY = y;
   leftClic = true;
-}
-
-bool isColour(SDL_Surface* s, int x, int y, int r, int g, int b) {
-  return getpixel(s, x, y) == SDL_MapRGB(s->format, r, g, b);
 }
 
 // A 30 x 30 three-state image: red normal, green hovered, blue pressed.
@@ -87,26 +82,6 @@ TEST_F(Widgets, ButtonHitAreaIsOpen) {
     EXPECT_EQ(button(10, 10, img), c.hit) << c.x << "," << c.y;
     EXPECT_EQ(platformScriptRemaining(), 0u);
   }
-}
-
-// Scripted frames after a press at (15, 15) on the image at (10, 10), and
-// whether the button reports a click and the look it leaves.
-TEST_F(Widgets, ButtonClicksOnlyOnReleaseInside) {
-  struct Case { std::vector<std::array<int, 3>> frames; bool click; int r, g, b; } cases[] = {
-      {{{16, 15, SDL_BUTTON(1)}, {16, 16, 0}}, true, 0, 0, 255},                        // pressed look
-      {{{15, 15, SDL_BUTTON(1)}, {100, 100, SDL_BUTTON(1)}, {100, 100, 0}}, false, 0, 0, 255}};
-  for (const Case& c : cases) {
-    clickAt(15, 15);
-    for (auto f : c.frames) pushFrame(f[0], f[1], (uint8_t)f[2]);
-    EXPECT_EQ(button(10, 10, img), c.click);
-    EXPECT_EQ(platformScriptRemaining(), 0u);
-    EXPECT_TRUE(isColour(menu, 11, 11, c.r, c.g, c.b));
-    leftClic = false;  // next frame: hovered or normal look, no click
-    EXPECT_FALSE(button(10, 10, img));
-    EXPECT_TRUE(isColour(menu, 11, 11, c.click ? 0 : 255, c.click ? 255 : 0, 0));
-  }
-  clickAt(15, 15);
-  EXPECT_FALSE(button(10, 10, nullptr) || buttonList(10, 10, nullptr));
 }
 
 // One entry per case: the keys of each step pressed together then released
