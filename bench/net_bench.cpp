@@ -2,7 +2,8 @@
 // its own network namespace): latency of "PARTTHIS!" from send to applied at
 // the peer, and a 16 MiB tileset transfer next to raw TCP on the same link,
 // both timed from the first byte sent until the sender hears that the
-// receiver holds the last one; median of TRANSFERS rounds, alternating.
+// receiver holds the last one, and raw TCP written to a file the way a
+// received tileset is; median of TRANSFERS rounds, alternating.
 //   net_bench echo            serves; echoes each pen action back
 //   net_bench drive PEER_IP   joins, measures, prints figures
 #include <SDL/SDL.h>
@@ -55,18 +56,30 @@ void setUp(const char* who) {
 
 int32_t& cell(int x) { return project.listeMaps[0]->layer[0]->e[x]; }
 
-// Receives TRANSFERS raw copies, answering "!" when the last byte is in.
+// Receives 2 * TRANSFERS raw copies, answering "!" when the last byte is in;
+// every second one is also written to a file in 1 MiB writes, as a received
+// tileset is (the part of a tileset's time that is the disk's).
 void rawServer() {
   int ls = netListen(0, RAW_PORT, nullptr);
-  std::vector<char> buf(1 << 16);
-  for (int round = 0; round < TRANSFERS; round++) {
+  std::vector<char> buf(1 << 20);
+  for (int round = 0; round < 2 * TRANSFERS; round++) {
     int s = netAccept(ls, 60000, nullptr, nullptr);
-    size_t got = 0;
+    bool toFile = round % 2;
+    std::string path = std::string(projectPath) + "raw.bin";
+    FILE* f = toFile ? fopen(path.c_str(), "wb") : nullptr;
+    size_t got = 0, used = 0;
     while (got < TILESET) {
-      ssize_t k = recv(s, buf.data(), buf.size(), 0);
+      ssize_t k = recv(s, buf.data() + used, buf.size() - used, 0);
       if (k <= 0) break;
       got += (size_t)k;
+      used = toFile ? used + (size_t)k : 0;
+      if (used == buf.size() || (f && got == TILESET)) {
+        fwrite(buf.data(), 1, used, f);
+        used = 0;
+      }
     }
+    if (f) fclose(f);
+    remove(path.c_str());
     sendAll(s, "!", 1);
     netClose(s);
   }
@@ -123,20 +136,23 @@ int drive(const char* peer) {
   uint32_t host;
   inet_pton(AF_INET, peer, &host);
   std::vector<double> tileUs, rawUs;
+  std::vector<double> fileUs;
   for (int round = 0; round < TRANSFERS; round++) {
-    double t0 = nowUs();
-    int s = netConnect(host, RAW_PORT, 5000);
-    sendAll(s, img.data(), img.size());
-    char c;
-    recvAll(s, &c, 1, 30000);
-    rawUs.push_back(nowUs() - t0);
-    netClose(s);
+    for (std::vector<double>* to : {&rawUs, &fileUs}) {
+      double t0 = nowUs();
+      int s = netConnect(host, RAW_PORT, 5000);
+      sendAll(s, img.data(), img.size());
+      char c;
+      recvAll(s, &c, 1, 30000);
+      to->push_back(nowUs() - t0);
+      netClose(s);
+    }
     char name[16];
     snprintf(name, sizeof name, "big%d", round);
     FILE* f = fopen((std::string(projectPath) + "layers/" + name + ".png").c_str(), "wb");
     fwrite(img.data(), 1, img.size(), f);
     fclose(f);
-    t0 = nowUs();
+    double t0 = nowUs();
     action_addLayer(0, name, false);
     while (cell(2) != round + 2) {
       netPump();
@@ -146,8 +162,10 @@ int drive(const char* peer) {
   }
   std::sort(tileUs.begin(), tileUs.end());
   std::sort(rawUs.begin(), rawUs.end());
-  double tileMedian = tileUs[TRANSFERS / 2], rawMedian = rawUs[TRANSFERS / 2];
-  action_SetElementAbsolute("map0", 0, 0, 0, -1);
+  std::sort(fileUs.begin(), fileUs.end());
+  double tileMedian = tileUs[TRANSFERS / 2], rawMedian = rawUs[TRANSFERS / 2], fileMedian = fileUs[TRANSFERS / 2];
+  action_SetElementAbsolute("map0", 0, 0, 0, -1);  // ends the echo once it is sent
+  for (int t = 0; t < 3000 && sendPending() > 0; t++) usleep(1000);
   double mb = TILESET / 1048576.0;
   fprintf(out, "PARTTHIS! round trip over %d rounds: p50 %.0f us, p99 %.0f us\n", ROUNDS,
           rtt[rtt.size() / 2], rtt[rtt.size() * 99 / 100]);
@@ -156,6 +174,8 @@ int drive(const char* peer) {
   fprintf(out, "16 MiB tileset transfer (median of %d, until the receiver holds it): %.1f MiB/s; "
           "raw TCP on the same link: %.1f MiB/s (ratio %.2f)\n",
           TRANSFERS, mb / (tileMedian / 1e6), mb / (rawMedian / 1e6), rawMedian / tileMedian);
+  fprintf(out, "raw TCP written to a file as received (1 MiB writes): %.1f MiB/s (tileset ratio %.2f)\n",
+          mb / (fileMedian / 1e6), fileMedian / tileMedian);
   fclose(out);
   stop = true;
   return 0;

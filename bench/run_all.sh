@@ -28,6 +28,8 @@ name=startup;  run "start-up" "$build/bench/startup_bench" "$build/app" "$here/.
 name=net;      run "network" bash "$here/net_bench.sh" "$build"
 name=latency1; run "edit latency, 1 peer" bash "$here/edit_latency.sh" "$build" 1 "$edits"
 name=latency8; run "edit latency, 8 peers" bash "$here/edit_latency.sh" "$build" 8 "$edits"
+name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
+name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
 
 row() { printf '| %-50s | %-24s | %-34s | %-18s |\n' "$1" "$2" "$3" "$4"; }
 # ratio A B: A / B to two places.
@@ -95,6 +97,11 @@ if l=$(field net.txt '^16 MiB tileset transfer'); then
   row "16 MiB tileset transfer, median of 5" "$(echo "$l" | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p') MiB/s" \
     "raw TCP $(echo "$l" | num 'same link:') MiB/s" "$(goal "$r (>=0.80)" "$(le 0.80 "$r")")"
 fi
+if l=$(field net.txt '^raw TCP written to a file'); then
+  t=$(field net.txt '^16 MiB tileset transfer' | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p')
+  row "  same, against raw TCP written to a file" "$t MiB/s" "raw TCP into a file $(echo "$l" | num 'writes):') MiB/s" \
+    "$(echo "$l" | num 'ratio')"
+fi
 for n in 1 8; do
   f=latency$n.txt
   l=$(field $f '^input -> alice map') &&
@@ -108,6 +115,21 @@ for n in 1 8; do
     row "$n peer(s): input -> peer's next frame, p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') ms" "-" "-"
   l=$(field $f '^edit latency end to end') && row "  ($(echo "$l" | sed 's/.*edits, //'))" "" "" ""
 done
+
+# Project sync.
+sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\) bytes sent.*/\1|\2|\3/p' sync.txt |
+  while IFS='|' read -r what t b; do
+    row "join sync, 16 MiB project, $what" "$t ms, $b bytes" "-" "$(goal "<= 1000 ms" "$(le "$t" 1000)")"
+  done
+if l=$(field synclocal.txt '^pen edit sent'); then
+  a=$(echo "$l" | num 'stamping peer') b=$(echo "$l" | num 'base peer')
+  row "pen edit sent to a stamping peer" "$a ns" "base peer $b ns" "$(ratio "$a" "$b")"
+fi
+if l=$(field synclocal.txt '^pen edit received:'); then
+  a=$(echo "$l" | num 'received: stamped') b=$(echo "$l" | num 'unstamped')
+  row "pen edit received with its stamp" "$a ns" "unstamped $b ns" "$(ratio "$a" "$b")"
+fi
+l=$(field synclocal.txt '^stamp memory') && row "stamp memory, 100000 edits of one map" "$(echo "$l" | num 'map:') KiB" "-" "-"
 
 # Start-up and pacing.
 if l=$(field startup.txt '^start-up'); then

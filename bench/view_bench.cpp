@@ -110,6 +110,27 @@ double perFrame(F f, int frames) {
   return rounds[kRounds / 2];
 }
 
+// The same for two drawings of one frame, their rounds alternating, so a
+// change in the machine's load falls on both alike.
+template <typename F, typename G>
+void perFramePair(F f, G g, int frames, double* fMs, double* gMs) {
+  f();
+  g();
+  std::vector<double> a, b;
+  for (int r = 0; r < kRounds; r++) {
+    double t = nowMs();
+    for (int i = 0; i < frames; i++) f();
+    a.push_back((nowMs() - t) / frames);
+    t = nowMs();
+    for (int i = 0; i < frames; i++) g();
+    b.push_back((nowMs() - t) / frames);
+  }
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  *fMs = a[kRounds / 2];
+  *gMs = b[kRounds / 2];
+}
+
 std::vector<Uint32> picture() {
   std::vector<Uint32> px;
   for (int y = 0; y < window->h; y++)
@@ -200,8 +221,8 @@ void row(const std::string& dir, int vw, int vh, int layers, int kind, int size,
   project.currentMap = 0;
   double plain = 0;  // the sheet blit is slow: timed once, as it draws the reference
   long wrong = quick ? 0 : differsFrom([&] { straightforward(m); }, &plain);
-  double ours = perFrame(drawWindow, 10);
-  double copy = perFrame([&] { memcpyFrame(m, flat); }, 30);
+  double ours = 0, copy = 0;
+  perFramePair(drawWindow, [&] { memcpyFrame(m, flat); }, 20, &ours, &copy);
   printf("%4dx%-4d %d layer%s %-17s %4dx%-4d %-14s | ours %7.2f ms | sheet blit %8.2f ms | memcpy %6.2f ms "
          "| ours/memcpy %5.2f | blit/ours %6.1f | cache built in %6.1f ms | %s\n",
          vw, vh, layers, layers > 1 ? "s" : " ", kindName(kind), size, size, mapName(map), ours, plain,

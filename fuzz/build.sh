@@ -15,7 +15,7 @@ case "$target" in
   net)
     sources=$(ls "$src"/core/*.cpp "$src"/platform/*.cpp "$src"/shell/*.cpp "$src"/toolkit/*.cpp "$src"/model/*.cpp \
       "$src"/editor/*.cpp "$src"/net/*.cpp | grep -v 'shell/main\.cpp$')
-    libs="$(pkg-config --cflags --libs sdl SDL_image SDL_ttf libsodium) -lpthread" ;;
+    libs="$(pkg-config --cflags --libs sdl SDL_image SDL_ttf libsodium) -lpthread -lz" ;;
   *) echo "usage: build.sh mapfile|net OUTPUT_DIR" >&2; exit 2 ;;
 esac
 # shellcheck disable=SC2086

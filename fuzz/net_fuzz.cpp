@@ -17,6 +17,7 @@
 #include "net/auth.h"
 #include "net/net.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "shell/project.h"
 #include "shell/shell.h"
 
@@ -61,6 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string body;
   size_t at = 1;
   int slot = size ? data[0] % MAX_PEERS : 0;
+  // The top bit: a peer that announced SYNC, whose sync actions count.
+  syncReset();
+  peers[slot].clientReady = size && (data[0] & 0x80);
+  peers[slot].extensions = peers[slot].clientReady ? EXT_SYNC : 0;
   AuthExchange exchange;  // the same actions through the session-key exchange
   authExchangeStart(&exchange);
   while (at + HEADER_BLOCK <= size) {
@@ -77,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       releasePeerMap(slot);
       break;
     }
-    bool tileset = strcmp(command, "ADDLAYER") == 0, pc = strcmp(command, "SENDPC") == 0;
+    bool tileset = strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0;
+    bool pc = strcmp(command, "SENDPC") == 0;
     if ((tileset || pc) && !feed(data + at, size - at, tileset, body.c_str())) break;
     authExchangeStep(&exchange, "fuzz key", command, body.c_str());
     readActions(command, body.c_str(), slot);

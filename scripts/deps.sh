@@ -2,7 +2,7 @@
 # Installs the Debian packages the editor and its tests need, when missing.
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config libgtest-dev googletest zlib1g-dev
-      libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libsdl-net1.2-dev fonts-dejavu-core
+      libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev fonts-dejavu-core
       libpugixml-dev nlohmann-json3-dev libsodium-dev tiled python3
       xvfb xdotool imagemagick x11-utils iproute2 clang libclang-rt-14-dev strace)
 missing=()

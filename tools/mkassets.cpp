@@ -19,6 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
+#include "core/files.h"
+#include "model/mapfile.h"
+#include "model/model.h"
 #include "png.h"
 
 namespace {
@@ -31,8 +35,6 @@ struct RGB {
 
 const RGB kMagenta = {255, 0, 255};  // transparent colour of keyed interface images
 const RGB kKey = {255, 0, 255};      // tile 0 of a tileset: the colour made transparent
-const int kTile = 16;
-const int kPanelW = 322;
 
 struct Image {
   int w = 0, h = 0;
@@ -96,7 +98,7 @@ double hash2(int x, int y, int seed) {
 
 // Smooth value noise that repeats every 16 pixels, so tiles join seamlessly.
 double tileNoise(double x, double y, int cell, int seed) {
-  int n = kTile / cell;
+  int n = TILE / cell;
   double fx = x / cell, fy = y / cell;
   int ix = int(std::floor(fx)), iy = int(std::floor(fy));
   double tx = fx - ix, ty = fy - iy;
@@ -218,7 +220,7 @@ RGB panelAt(int y) {
 }
 
 Image makeMenuBg() {
-  Image im = makeImage(kPanelW, 1080, {0, 0, 0});
+  Image im = makeImage(PANEL_WIDTH, 1080, {0, 0, 0});
   for (int y = 0; y < im.h; ++y)
     for (int x = 0; x < im.w; ++x) {
       RGB c = panelAt(y);
@@ -227,8 +229,8 @@ Image makeMenuBg() {
       c = {clamp255(c.r + n), clamp255(c.g + n), clamp255(c.b + n)};
       if (y == 28) c = {34, 40, 52};          // tab bar bottom edge
       if (y == 29) c = mix(c, {255, 255, 255}, 0.5);
-      if (x == kPanelW - 2) c = scale(c, 0.82);  // separator from the map view
-      if (x == kPanelW - 1) c = scale(c, 0.62);
+      if (x == PANEL_WIDTH - 2) c = scale(c, 0.82);  // separator from the map view
+      if (x == PANEL_WIDTH - 1) c = scale(c, 0.62);
       putPx(im, x, y, c);
     }
   return im;
@@ -529,14 +531,14 @@ struct Sheet {
 Sheet makeSheet(int cols, int rows) {
   Sheet s;
   s.cols = cols;
-  s.im = makeImage(cols * kTile, rows * kTile, {0, 0, 0});
+  s.im = makeImage(cols * TILE, rows * TILE, {0, 0, 0});
   s.solid.assign(size_t(s.im.w) * s.im.h, 0);
-  fillRect(s.im, 0, 0, kTile, kTile, kKey);
+  fillRect(s.im, 0, 0, TILE, TILE, kKey);
   return s;
 }
 
-int tileX(const Sheet& s, int t) { return (t % s.cols) * kTile; }
-int tileY(const Sheet& s, int t) { return (t / s.cols) * kTile; }
+int tileX(const Sheet& s, int t) { return (t % s.cols) * TILE; }
+int tileY(const Sheet& s, int t) { return (t / s.cols) * TILE; }
 
 void setSolid(Sheet& s, int x, int y, bool v) { s.solid[size_t(y) * s.im.w + x] = v ? 1 : 0; }
 
@@ -696,8 +698,8 @@ RGB material(Mat m, int x, int y, int seed) {
 }
 
 void paintMaterial(Sheet& s, int t, Mat m, int seed, bool solid) {
-  for (int y = 0; y < kTile; ++y)
-    for (int x = 0; x < kTile; ++x) {
+  for (int y = 0; y < TILE; ++y)
+    for (int x = 0; x < TILE; ++x) {
       putPx(s.im, tileX(s, t) + x, tileY(s, t) + y, material(m, x, y, seed));
       setSolid(s, tileX(s, t) + x, tileY(s, t) + y, solid);
     }
@@ -709,9 +711,9 @@ void paintMaterial(Sheet& s, int t, Mat m, int seed, bool solid) {
 // corners..corners+3 (grass at NW, NE, SW, SE).
 void paintTransition(Sheet& s, int first, int corners, Mat in, Mat out, RGB rim, bool inSolid, int seed) {
   auto piece = [&](int t, int vx, int vy, bool swapped) {
-    for (int y = 0; y < kTile; ++y)
-      for (int x = 0; x < kTile; ++x) {
-        double gx = vx * kTile + x + 0.5, gy = vy * kTile + y + 0.5;
+    for (int y = 0; y < TILE; ++y)
+      for (int x = 0; x < TILE; ++x) {
+        double gx = vx * TILE + x + 0.5, gy = vy * TILE + y + 0.5;
         double d = roundRectDist(gx, gy, 48, 48, 9) + 6;  // inner blob from 6 to 42
         d += (tileNoise(x, y, 4, seed + 50) - 0.5) * 2.4;
         if (vx == 1 && vy == 1 && !swapped) d = -10;
@@ -739,7 +741,7 @@ struct Sprite {
 
 Sprite makeSprite(int tilesW, int tilesH) {
   Sprite sp;
-  sp.im = makeImage(tilesW * kTile, tilesH * kTile, kKey);
+  sp.im = makeImage(tilesW * TILE, tilesH * TILE, kKey);
   sp.solid.assign(size_t(sp.im.w) * sp.im.h, 0);
   return sp;
 }
@@ -1133,8 +1135,8 @@ void paintRidge(Sheet& s, int t, Mat roof) {
 
 // Wall top seen from above: a capstone band.
 void paintWallTop(Sheet& s, int t, Mat wall) {
-  for (int y = 0; y < kTile; ++y)
-    for (int x = 0; x < kTile; ++x) {
+  for (int y = 0; y < TILE; ++y)
+    for (int x = 0; x < TILE; ++x) {
       RGB c = wall == kDungeonWall ? RGB{46, 44, 54} : RGB{110, 108, 104};
       c = scale(c, 0.9 + tileNoise(x, y, 4, 60) * 0.2);
       if (wall != kDungeonWall && y >= 13) c = material(wall, x, y, 4);  // dungeon void has no face
@@ -1159,8 +1161,8 @@ void paintTorch(Sheet& s, int t, Mat wall) {
 }
 
 void paintStairs(Sheet& s, int t, Mat step, bool down) {
-  for (int y = 0; y < kTile; ++y)
-    for (int x = 0; x < kTile; ++x) {
+  for (int y = 0; y < TILE; ++y)
+    for (int x = 0; x < TILE; ++x) {
       int k = y / 4;
       RGB c = material(step, x, y, 7);
       double shade = down ? 1 - k * 0.18 : 0.5 + k * 0.16;
@@ -1173,8 +1175,8 @@ void paintStairs(Sheet& s, int t, Mat step, bool down) {
 
 // Bridge planks across water, posts at the sides.
 void paintBridge(Sheet& s, int t, bool horizontal) {
-  for (int y = 0; y < kTile; ++y)
-    for (int x = 0; x < kTile; ++x) {
+  for (int y = 0; y < TILE; ++y)
+    for (int x = 0; x < TILE; ++x) {
       int a = horizontal ? x : y, b = horizontal ? y : x;
       RGB c;
       if (b < 2 || b > 13) c = material(kWater, x, y, 3);
@@ -1192,8 +1194,8 @@ void paintSteppingStones(Sheet& s, int t) {
   paintMaterial(s, t, kWater, 6, true);
   const double st[3][3] = {{4.5, 4.5, 3.2}, {11.5, 7, 3.4}, {6, 12, 3}};
   for (const auto& p : st)
-    for (int y = 0; y < kTile; ++y)
-      for (int x = 0; x < kTile; ++x) {
+    for (int y = 0; y < TILE; ++y)
+      for (int x = 0; x < TILE; ++x) {
         double d = std::hypot(x + 0.5 - p[0], y + 0.5 - p[1]);
         if (d <= p[2]) {
           putPx(s.im, tileX(s, t) + x, tileY(s, t) + y, shaded(kStone, p[0], p[1], p[2], 3)(x, y));
@@ -1207,8 +1209,8 @@ void paintSteppingStones(Sheet& s, int t) {
 // Crops on farmland: rows of small plants.
 void paintCrops(Sheet& s, int t, RGB leaf, RGB fruit) {
   paintMaterial(s, t, kFarm, 4, false);
-  for (int y = 0; y < kTile; ++y)
-    for (int x = 0; x < kTile; ++x) {
+  for (int y = 0; y < TILE; ++y)
+    for (int x = 0; x < TILE; ++x) {
       int row = y / 4;
       double cx = (x / 4) * 4 + 2, cy = row * 4 + 2;
       double d = std::hypot(x + 0.5 - cx, y + 0.5 - cy);
@@ -1527,9 +1529,9 @@ Sheet makeDungeonTileset() {
 // bottom-right quarter), 1 passable, 0 blocked when at least `share` of the
 // quarter's pixels block.
 std::string passConditions(const Sheet& s) {
-  int tiles = ((s.im.w / kTile) * s.im.h) / kTile;
+  long long tiles = tilesetCounts(s.im.w, s.im.h).cells;
   std::string out;
-  for (int t = 0; t < tiles; ++t)
+  for (int t = 0; t < (int)tiles; ++t)
     for (int q = 0; q < 4; ++q) {
       int ox = tileX(s, t) + (q % 2) * 8, oy = tileY(s, t) + (q / 2) * 8, n = 0;
       for (int y = 0; y < 8; ++y)
@@ -1553,38 +1555,6 @@ struct MapFile {
   uint32_t w = 0, h = 0, viewX = 0, viewY = 0;
   std::vector<MapLayer> layers;  // index 0 is the bottom layer
 };
-
-void putLE(std::string& out, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += char((v >> (8 * i)) & 0xFF);
-}
-
-void putString(std::string& out, const std::string& s) {
-  putLE(out, s.size() + 1, 2);
-  out += s;
-  out += '\0';
-}
-
-// The map file stores its layers from the top one down to layer 0.
-std::string encodeMap(const MapFile& m) {
-  std::string out = "$";
-  putString(out, m.sysname);
-  putString(out, m.filename);
-  putLE(out, m.w, 4);
-  putLE(out, m.h, 4);
-  putLE(out, m.viewX, 4);
-  putLE(out, m.viewY, 4);
-  putLE(out, m.layers.size(), 2);
-  for (size_t i = m.layers.size(); i-- > 0;) {
-    const MapLayer& l = m.layers[i];
-    putString(out, l.gfx);
-    for (int32_t c : l.cells) putLE(out, uint32_t(c), 4);
-    out += char(l.bg ? 1 : 0);
-    putLE(out, uint16_t(l.x), 2);
-    putLE(out, uint16_t(l.y), 2);
-  }
-  out += '$';
-  return out;
-}
 
 struct Grid {
   int w, h;
@@ -1819,6 +1789,52 @@ bool writeBytes(const std::string& path, const std::string& bytes) {
   return (std::fclose(f) == 0) && ok;
 }
 
+// The map through the model's own writer (its layers borrowed, not copied).
+bool writeMap(const std::string& dir, const MapFile& mf) {
+  std::vector<Layer> layers(mf.layers.size());
+  std::vector<Layer*> order;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < mf.layers.size(); ++i) {
+    layers[i].e = const_cast<int32_t*>(mf.layers[i].cells.data());
+    layers[i].layerGFX = const_cast<char*>(mf.layers[i].gfx.c_str());
+    layers[i].bg = mf.layers[i].bg ? 1 : 0;
+    layers[i].x = mf.layers[i].x;
+    layers[i].y = mf.layers[i].y;
+    order.push_back(&layers[i]);
+  }
+  Map m;
+  m.layer = order.data();
+  m.layers = (uint16_t)order.size();
+  m.sysname = const_cast<char*>(mf.sysname.c_str());
+  m.filename = const_cast<char*>(mf.filename.c_str());
+  m.w = mf.w;
+  m.h = mf.h;
+  m.viewX = mf.viewX;
+  m.viewY = mf.viewY;
+  FILE* f = std::fopen((dir + "/maps/" + mf.filename + ".map").c_str(), "wb");
+  if (!f) return false;
+  bool ok = writeMapStream(f, &m);
+  return std::fclose(f) == 0 && ok;
+}
+
+bool writeProject(const std::string& dir, int32_t element) {
+  Project p;
+  std::snprintf(p.name, sizeof p.name, "demo");
+  p.crc = 777;
+  p.currentElement = element;
+  std::snprintf(p.currentMenu, sizeof p.currentMenu, "main");
+  std::snprintf(p.workingMap, sizeof p.workingMap, "map0");
+  FILE* f = std::fopen((dir + "/" + PROJECT_FILE).c_str(), "wb");
+  if (!f) return false;
+  bool ok = writeProjectStream(f, p, 1);
+  return std::fclose(f) == 0 && ok;
+}
+
+bool writePass(const char* name, const Sheet& s) {
+  std::string pass = passConditions(s);
+  return writePassConditions(name, (const unsigned char*)pass.data(), pass.size());
+}
+
 bool save(const std::string& dir, const char* name, const Image& im) {
   std::string path = dir + "/" + name;
   if (!writePng(path, im.w, im.h, 3, im.px.data())) {
@@ -1873,18 +1889,14 @@ bool writeTileset(const std::string& dir, const char* name, const Sheet& s) { re
 bool writeExample(const std::string& dir) {
   for (const char* sub : {"", "/layers", "/layerspc", "/maps", "/models"}) mkdir((dir + sub).c_str(), 0755);
   Sheet def = makeDefaultTileset(), dun = makeDungeonTileset();
-  char project[512];
-  std::snprintf(project, sizeof project,
-                "NAME demo\nCRC 777\nMAPINDEX 0\nMAPS 1\nCURRENTMAP 0\nCURRENTLAYER 0\nCURRENTELEMENT %d\n"
-                "ELEMENTINDEX 0\nCURRENTMENU main\nWORKINGMAP map0\n",
-                int(T_GRASS_FLOWERS));
-  bool ok = writeBytes(dir + "/PROJECT.MSK", project);
+  std::snprintf(projectPath, sizeof projectPath, "%s/", dir.c_str());  // where the model writes
+  bool ok = writeProject(dir, T_GRASS_FLOWERS);
   ok = writeTileset(dir + "/layers", "default.png", def) && ok;
   ok = writeTileset(dir + "/layers", "dungeon.png", dun) && ok;
-  ok = writeBytes(dir + "/layerspc/default.pss", passConditions(def)) && ok;
-  ok = writeBytes(dir + "/layerspc/dungeon.pss", passConditions(dun)) && ok;
-  ok = writeBytes(dir + "/maps/map0.map", encodeMap(makeVillage())) && ok;
-  ok = writeBytes(dir + "/maps/map1.map", encodeMap(makeDungeon())) && ok;
+  ok = writePass("default", def) && ok;
+  ok = writePass("dungeon", dun) && ok;
+  ok = writeMap(dir, makeVillage()) && ok;
+  ok = writeMap(dir, makeDungeon()) && ok;
   ok = writeBytes(dir + "/models/.gitkeep", "") && ok;
   if (!ok) std::fprintf(stderr, "mkassets: cannot write the example project in %s\n", dir.c_str());
   return ok;

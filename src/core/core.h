@@ -59,8 +59,8 @@ uint32_t coreMillis();
 void coreSleepMs(uint32_t ms);
 
 // Log lines that read like debugging leftovers ("1".."4" while a layer is
-// deleted, "deco0".."deco4", "A"/"B"/"C" in the handshake) are kept word for
-// word: peers' operators and the tests follow a run by them.
+// deleted, "deco0".."deco4", "A"/"B"/"C" in the handshake, "pcok") are kept
+// word for word: peers' operators and the tests follow a run by them.
 void logMarker(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Resets every global above to its initial value (tests).

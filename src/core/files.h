@@ -16,6 +16,23 @@ constexpr char PROJECT_FILE_NAME[] = "PROJECT";
 constexpr char PROJECT_FILE_EXT[] = "MSK";
 constexpr char PROJECT_FILE[] = "PROJECT.MSK";
 constexpr size_t PROJECT_FILE_LEN = sizeof PROJECT_FILE - 1;
+// The project's folders and the extensions of their files.
+constexpr char MAPS_DIR[] = "maps";
+constexpr char MAP_EXT[] = "map";
+constexpr char LAYERS_DIR[] = "layers";  // tilesets
+constexpr char IMAGE_EXT[] = "png";
+constexpr char PASS_DIR[] = "layerspc";  // pass conditions
+constexpr char PASS_EXT[] = "pss";
+constexpr char MODELS_DIR[] = "models";
+// The tileset every new map starts with, in the program folder and copied
+// into each new project's layers.
+constexpr char DEFAULT_TILESET[] = "default";
+// The program's font, and the user's settings and last project.
+constexpr char FONT_FILE[] = "STONE.TTF";
+constexpr char SETTINGS_NAME[] = "settings";
+constexpr char SETTINGS_EXT[] = "ini";
+constexpr char RECENT_NAME[] = "recent";
+constexpr char RECENT_EXT[] = "txt";
 
 // Builds the path openFile would open; false when it would not fit.
 bool filePath(char* out, size_t cap, const char* rep, const char* name, const char* extension);

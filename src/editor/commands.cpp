@@ -97,11 +97,7 @@ void fillSquare(Map* m) {
          (long)brush_squareX2, (long)brush_squareY2);
   if (!currentLayerExists(m)) return;
   unsigned long x1 = brush_squareX1, y1 = brush_squareY1, x2 = brush_squareX2, y2 = brush_squareY2;
-  if (x1 > x2) { unsigned long t = x1; x1 = x2; x2 = t; }
-  if (y1 > y2) { unsigned long t = y1; y1 = y2; y2 = t; }
-  if (x1 >= m->w || y1 >= m->h) return;  // wholly outside the map
-  if (x2 >= m->w) x2 = m->w - 1;
-  if (y2 >= m->h) y2 = m->h - 1;
+  if (clampRect(m, &x1, &y1, &x2, &y2) == RECT_OUTSIDE) return;
   action_SetElementSquare(m->filename, project.currentLayer, x1, y1, x2, y2,
                           project.currentElement);
 }
@@ -137,7 +133,8 @@ void paintStep() {
 void scrollStep() {
   Map* m = currentMapOrNull();
   if (!m || !window) return;
-  uint32_t cols = (uint32_t)window->w / TILE, rows = (uint32_t)window->h / TILE;
+  uint32_t cols = (uint32_t)surfaceWidth(window) / TILE;
+  uint32_t rows = (uint32_t)surfaceHeight(window) / TILE;
   if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(KEY_RIGHT)))
     m->viewX += force;
   if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(KEY_LEFT))) m->viewX -= force;

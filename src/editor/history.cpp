@@ -435,11 +435,6 @@ void historyInstall() {
   mapReplacedHook = historyForget;
 }
 
-void historyReset() {
-  histories.clear();
-  open = OpenStep();
-  totalBytes = 0;
-}
 
 void historyOpen(const char* label) {
   if (open.active) return;

@@ -26,7 +26,6 @@ struct CellRun {
 
 // Sets the model hooks that tell this history about cell writes and closed maps.
 void historyInstall();
-void historyReset();
 
 // Cell steps: the cells local edits write between open and close are one step
 // of the current map (a pen stroke from press to release, one rectangle).

@@ -28,8 +28,8 @@ void answer(const JoinRequest& r, bool accept) {
 void drawJoinPrompt() {
   JoinRequest r;
   if (!menu || !authPendingRequest(&r)) return;
-  fillRect(menu, 0, kBoxY, menu->w, kBoxH, 160, 0, 0);
-  fillRect(menu, 2, kBoxY + 2, menu->w - 4, kBoxH - 4, 255, 240, 200);
+  fillRect(menu, 0, kBoxY, surfaceWidth(menu), kBoxH, 160, 0, 0);
+  fillRect(menu, 2, kBoxY + 2, surfaceWidth(menu) - 4, kBoxH - 4, 255, 240, 200);
   char line[NAME_LEN + 64];
   snprintf(line, sizeof line, "%.20s at %s wants to join", r.name, r.address);
   drawText(line, 6, kTextY, "black", "B", kPromptText, true);

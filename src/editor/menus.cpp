@@ -56,7 +56,7 @@ void joinCommand() {
 }
 
 void mapBrowser() {
-  if (!explorer(e_openmap, 10, 240, 6, 200, "maps")) return;
+  if (!explorer(e_openmap, 10, 240, 6, 200, MAPS_DIR)) return;
   if (!cutExtension(e_openmap, kMapExt)) {
     setPanelMessage("main", "Ce fichier n'est pas une map.");
     setMenu("main");
@@ -117,7 +117,7 @@ void addLayerCommand(Map* m) {
     }
     return;
   }
-  if (!explorer(e_openlayer, 10, 270, 8, 200, "layers")) return;
+  if (!explorer(e_openlayer, 10, 270, 8, 200, LAYERS_DIR)) return;
   if (!cutExtension(e_openlayer, kImageExt)) {
     setPanelMessage("map", "Choisir une image .png.");
     setMenu("map");
@@ -230,7 +230,7 @@ void enterPassConditions() {
   }
   e_passconditions = true;
   snprintf(e_pcname, sizeof e_pcname, "%s", l->layerGFX);
-  FILE* f = openFile("layerspc", l->layerGFX, "pss", "rb");
+  FILE* f = openFile(PASS_DIR, l->layerGFX, PASS_EXT, "rb");
   size_t n = (size_t)tilesetCountsOf(l->s).cells * PASS_BYTES_PER_TILE;
   free(passconditions);
   passconditions = (unsigned char*)malloc(n ? n : 1);
@@ -242,7 +242,7 @@ void enterPassConditions() {
       printf("Fichier de passabilite %s plus court que le tileset.\n", l->layerGFX);
     closeFile(f);
   }
-  printf("pcok\n");
+  logMarker("pcok");
   setMenu("map");
 }
 

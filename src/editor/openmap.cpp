@@ -74,9 +74,7 @@ void g_openmap() {
   project.currentElement = 0;
   project.elementIndex = 0;
   printf("Map %s ouverte avec succes.\n", e_openmap);
-  pMap left = leftIndex >= 0 && leftIndex < project.nbreMaps && project.listeMaps
-                  ? project.listeMaps[leftIndex]
-                  : nullptr;
+  pMap left = openMapAt(leftIndex);
   if (!leftInUse) {
     if (left && left->filename && strcmp(left->filename, leftName) == 0 && leftIndex != index)
       closeMapi(leftIndex, leftName);

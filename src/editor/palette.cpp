@@ -27,9 +27,9 @@ SDL_Surface* currentSheet() {
 // view. A tile past the sheet, or one whose row the 16-bit source rectangle
 // cannot reach, draws nothing.
 void drawTile(SDL_Surface* sheet, SDL_Surface* dst, int x, int y, long long n) {
-  if (!sheet || !dst || n < 0 || sheet->w < TILE) return;
-  long long perRow = sheet->w / TILE, sy = n / perRow * TILE;
-  if (sy >= sheet->h || sy > INT16_MAX) return;
+  if (!sheet || !dst || n < 0 || surfaceWidth(sheet) < TILE) return;
+  long long perRow = surfaceWidth(sheet) / TILE, sy = n / perRow * TILE;
+  if (sy >= surfaceHeight(sheet) || sy > INT16_MAX) return;
   blitPart(sheet, (int)(n % perRow * TILE), (int)sy, TILE, TILE, dst, x, y);
 }
 

@@ -11,6 +11,7 @@
 #include "model/model.h"
 #include "net/auth.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "core/core.h"
 #include "toolkit/browser.h"
 #include "toolkit/video.h"
@@ -23,6 +24,7 @@ const int kTextSize = 16;
 const int kSmallText = 14;
 const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixels
 const int kPeerLineStep = 18;
+const int kSyncLineY = 130;   // "In sync with N editors", or what is being repaired
 const int kMessageY = 420;    // refusals, under every command of the menus
 const int kUndoLineRise = 34; // the undo line, above the version line
 char shownUndo[HISTORY_LABEL_LEN] = "";
@@ -53,6 +55,8 @@ void drawMainMenu() {
              authByKey(i) ? " [key]" : "");
     drawText(line, 0, kPeerListY + kPeerLineStep * k, "black", "I", kTextSize, true);
   }
+  syncStatus(line, sizeof line);
+  if (line[0]) drawText(line, 0, kSyncLineY, "black", "", kSmallText, true);
   snprintf(line, sizeof line, "Clients: %d.", k);
   drawText(line, 0, kPeerListY, "black", "U", kTextSize, true);
   snprintf(line, sizeof line, "Current: %s.map", project.workingMap);
@@ -96,7 +100,7 @@ void drawMenu() {
   if (!menu) return;
   char line[96];
   snprintf(line, sizeof line, "MOSKA2 v%s", version);
-  drawText(line, 0, menu->h - 16, "green", "I", kTextSize, true);
+  drawText(line, 0, surfaceHeight(menu) - 16, "green", "I", kTextSize, true);
   if (strcmp(project.currentMenu, "main") == 0) drawMainMenu();
   if (strcmp(project.currentMenu, "map") == 0) drawMapMenu();
   if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
@@ -106,7 +110,7 @@ void drawMenu() {
   snprintf(shownUndo, sizeof shownUndo, "%s", historyUndoLabel());
   if (shownUndo[0]) {
     snprintf(line, sizeof line, "Ctrl+Z: undo %s", shownUndo);
-    drawText(line, 2, menu->h - kUndoLineRise, "black", "", kSmallText, true);
+    drawText(line, 2, surfaceHeight(menu) - kUndoLineRise, "black", "", kSmallText, true);
   }
 }
 

@@ -33,7 +33,7 @@ struct ViewCells {
 // Tiles past the sheet have no pixels; the sheet blit would wrap their
 // 16-bit source rectangle back into the sheet, so they are not drawn at all.
 void blitFromSheet(Layer* l, int x, int y, int element) {
-  long long perRow = l->s->w / TILE, rows = (l->s->h + TILE - 1) / TILE;
+  long long perRow = surfaceWidth(l->s) / TILE, rows = (surfaceHeight(l->s) + TILE - 1) / TILE;
   if (element >= 0 && element < perRow * rows && element / perRow * TILE <= INT16_MAX)
     blitElement(l->s, x, y, element);
 }
@@ -47,7 +47,7 @@ std::vector<LayerPlan> planLayers(const Map* m) {
     plan[i].l = l;
     if (l->bg) {
       plan[i].bg = true;
-    } else if (l->s->w >= TILE && l->e) {  // else no whole tile to take
+    } else if (surfaceWidth(l->s) >= TILE && l->e) {  // else no whole tile to take
       plan[i].tiled = true;
       plan[i].cache = tileCacheGet(l->s, window);
     }
@@ -60,7 +60,7 @@ ViewCells viewCells(const Map* m) {
   v.x0 = m->viewX / TILE;
   v.y0 = m->viewY / TILE;
   // Cells right of or below the map stay black.
-  uint64_t cols = window->w / TILE, rows = window->h / TILE;
+  uint64_t cols = surfaceWidth(window) / TILE, rows = surfaceHeight(window) / TILE;
   v.cols = (int)(v.x0 >= m->w ? 0 : m->w - v.x0 < cols ? m->w - v.x0 : cols);
   v.rows = (int)(v.y0 >= m->h ? 0 : m->h - v.y0 < rows ? m->h - v.y0 : rows);
   return v;
@@ -123,7 +123,7 @@ bool drawLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCell
                 std::vector<int>& first, int from, int to) {
   for (int r = 0; r < v.rows; r++) {
     if (antenneWifi) {
-      if (from == 0) fillBlack(0, r * TILE, window->w, window->h - r * TILE);
+      if (from == 0) fillBlack(0, r * TILE, surfaceWidth(window), surfaceHeight(window) - r * TILE);
       return false;
     }
     int* rowFirst = &first[(size_t)r * v.cols];
@@ -142,14 +142,14 @@ void drawWindow() {
   }
   Map* m = currentMapOrNull();
   if (!m || !m->layer || m->layers == 0) {
-    fillBlack(0, 0, window->w, window->h);
+    fillBlack(0, 0, surfaceWidth(window), surfaceHeight(window));
     return;
   }
   std::vector<LayerPlan> plan = planLayers(m);
   ViewCells v = viewCells(m);
   // Outside the map's cells: black under any background layer.
-  fillBlack(v.cols * TILE, 0, window->w - v.cols * TILE, window->h);
-  fillBlack(0, v.rows * TILE, v.cols * TILE, window->h - v.rows * TILE);
+  fillBlack(v.cols * TILE, 0, surfaceWidth(window) - v.cols * TILE, surfaceHeight(window));
+  fillBlack(0, v.rows * TILE, v.cols * TILE, surfaceHeight(window) - v.rows * TILE);
   // A background layer is drawn whole in its place; the tiled layers
   // between two of them are drawn cell by cell. An opaque tile above a
   // background layer covers its cell after the background is drawn, so the

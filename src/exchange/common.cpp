@@ -42,7 +42,7 @@ bool isFile(const std::string& path) {
 // The map file's bytes, fully checked by the model's reader.
 bool readMapRecord(const std::string& name, Map* m, std::string* error) {
   char path[FILE_PATH_LEN];
-  if (!validName(name.c_str()) || !filePath(path, sizeof path, "maps", name.c_str(), "map")) {
+  if (!validName(name.c_str()) || !filePath(path, sizeof path, MAPS_DIR, name.c_str(), MAP_EXT)) {
     *error = "bad map name '" + name + "'";
     return false;
   }
@@ -65,7 +65,7 @@ bool readMapRecord(const std::string& name, Map* m, std::string* error) {
 std::vector<unsigned char> readPass(const std::string& name, int tiles) {
   std::vector<unsigned char> pass((size_t)tiles * PASS_BYTES_PER_TILE, 1);
   char path[FILE_PATH_LEN];
-  if (!filePath(path, sizeof path, "layerspc", name.c_str(), "pss")) return pass;
+  if (!filePath(path, sizeof path, PASS_DIR, name.c_str(), PASS_EXT)) return pass;
   FILE* f = fopen(path, "rb");
   if (!f) return pass;
   size_t got = fread(pass.data(), 1, pass.size(), f);
@@ -98,8 +98,8 @@ bool loadSet(const std::string& name, const std::string& outDir, OutTileset* t, 
   }
   t->w = t->s->w;
   t->h = t->s->h;
-  t->columns = t->w / TILED_TILE;
-  t->count = t->columns * (t->h / TILED_TILE);
+  t->columns = t->w / TILE;
+  t->count = (int)tilesetCounts(t->w, t->h).tiles;
   Uint8 r, g, b;
   SDL_GetRGB(getpixel(t->s, 0, 0), t->s->format, &r, &g, &b);
   t->trans = (unsigned)r << 16 | (unsigned)g << 8 | b;

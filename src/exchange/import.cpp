@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 const int DEFAULT_SCROLL = 1;  // a new layer's x and y
-const char DEFAULT_TILESET[] = "default";
 
 // An image the map needs in layers/.
 struct NeededImage {
@@ -112,7 +111,7 @@ void applyRect(NeededImage* im, const InRect& r) {
 
 bool checkMap(const InMap& m, std::string* error) {
   if (m.orientation != "orthogonal") return fail(error, "orientation '" + m.orientation + "' (only orthogonal maps)");
-  if (m.tileW != TILED_TILE || m.tileH != TILED_TILE)
+  if (m.tileW != TILE || m.tileH != TILE)
     return fail(error, "tiles of " + std::to_string(m.tileW) + "x" + std::to_string(m.tileH) + " pixels (only 16x16)");
   if (m.infinite) return fail(error, "infinite map");
   if (m.w <= 0 || m.h <= 0 || (unsigned long long)m.w * (unsigned long long)m.h > (unsigned long long)MAX_LAYER_CELLS)
@@ -129,7 +128,7 @@ bool planSets(const InMap& m, Plan* p, std::string* error) {
     std::string what = "tileset '" + t->name + "'";
     if (t->firstgid == 0) return fail(error, what + " has no firstgid");
     if (t->image.empty()) return fail(error, what + " is a collection of images");
-    if (t->tileW != TILED_TILE || t->tileH != TILED_TILE)
+    if (t->tileW != TILE || t->tileH != TILE)
       return fail(error, what + " has tiles of " + std::to_string(t->tileW) + "x" + std::to_string(t->tileH) + " pixels (only 16x16)");
     if (t->margin || t->spacing) return fail(error, what + " has a margin or spacing");
     int index;
@@ -146,7 +145,7 @@ bool findTile(const Plan& p, uint32_t gid, int* set, int32_t* element) {
     if (p.sets[i]->firstgid > gid) continue;
     const NeededImage& im = p.images[p.setImage[i]];
     uint32_t n = gid - p.sets[i]->firstgid;
-    if (n >= (uint32_t)((im.w / TILED_TILE) * (im.h / TILED_TILE))) return false;
+    if (n >= (uint32_t)((im.w / TILE) * (im.h / TILE))) return false;
     *set = i;
     *element = (int32_t)n;
     return true;
@@ -275,7 +274,7 @@ bool planMap(const InMap& m, const std::string& name, Plan* p, std::string* erro
 // A layers/ file that exists must hold the very bytes to be copied.
 bool checkCopies(const Plan& p, std::string* error) {
   for (const NeededImage& im : p.images) {
-    std::string dst = layersFile(im.name, "layers", "png"), a, b;
+    std::string dst = layersFile(im.name, LAYERS_DIR, IMAGE_EXT), a, b;
     struct stat st;
     if (stat(dst.c_str(), &st) != 0) continue;
     if (!readWhole(dst, &a) || !readWhole(im.source, &b)) return fail(error, "cannot read " + im.source);
@@ -290,12 +289,12 @@ bool saveMap(FILE* f, const void* map) { return writeMapStream(f, (const Map*)ma
 // rectangles; a tileset without any keeps its file), then the map.
 bool commit(const Plan& p, const std::string& mapPath, std::string* error) {
   for (const NeededImage& im : p.images) {
-    std::string dst = layersFile(im.name, "layers", "png"), bytes, old;
+    std::string dst = layersFile(im.name, LAYERS_DIR, IMAGE_EXT), bytes, old;
     if (access(dst.c_str(), F_OK) != 0) {
       if (!readWhole(im.source, &bytes)) return fail(error, "cannot read " + im.source);
       if (!writeFileAtomically(dst, saveBytes, &bytes, error)) return false;
     }
-    std::string pss = layersFile(im.name, "layerspc", "pss");
+    std::string pss = layersFile(im.name, PASS_DIR, PASS_EXT);
     bool exists = readWhole(pss, &old);
     if (exists && !im.hasRects) continue;
     std::string pass(im.pass.begin(), im.pass.end());
@@ -311,7 +310,7 @@ bool importMap(const std::string& in, const std::string& project, const std::str
   if (f != FORMAT_TMX && f != FORMAT_JSON) return fail(error, "unknown input format for " + in + " (use .tmx, .tmj or .json)");
   if (!useProject(project, error)) return false;
   char mapPath[FILE_PATH_LEN];
-  if (!validName(map.c_str()) || !filePath(mapPath, sizeof mapPath, "maps", map.c_str(), "map"))
+  if (!validName(map.c_str()) || !filePath(mapPath, sizeof mapPath, MAPS_DIR, map.c_str(), MAP_EXT))
     return fail(error, "bad map name '" + map + "'");
   if (!force && access(mapPath, F_OK) == 0)
     return fail(error, std::string("map ") + map + " already exists (--force replaces it)");

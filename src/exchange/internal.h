@@ -13,8 +13,7 @@
 struct SDL_Surface;
 
 enum {
-  TILED_TILE = 16,                  // the only tile size maps have here
-  QUARTER = TILED_TILE / 2,         // pass conditions are kept per 8x8 quarter
+  QUARTER = TILE / 2,               // pass conditions are kept per 8x8 quarter
 };
 const uint32_t GID_FLAGS = 0xF0000000u;  // Tiled's flip and rotation bits of a gid
 

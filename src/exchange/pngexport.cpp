@@ -133,9 +133,9 @@ void drawBackground(SDL_Surface* img, SDL_Surface* strip, long px, long py) {
 
 // A tile from the sheet itself, when its tiles could not be cached.
 void drawFromSheet(SDL_Surface* sheet, SDL_Surface* strip, int element, int x) {
-  long perRow = sheet->w / TILED_TILE, rows = sheet->h / TILED_TILE;
+  long perRow = sheet->w / TILE, rows = sheet->h / TILE;
   if (element < 0 || element >= perRow * rows) return;
-  SDL_Rect src = {(Sint16)(element % perRow * TILED_TILE), (Sint16)(element / perRow * TILED_TILE), TILED_TILE, TILED_TILE};
+  SDL_Rect src = {(Sint16)(element % perRow * TILE), (Sint16)(element / perRow * TILE), TILE, TILE};
   SDL_Rect dst = {(Sint16)x, 0, 0, 0};
   SDL_BlitSurface(sheet, &src, strip, &dst);
 }
@@ -147,25 +147,25 @@ void drawStrip(const ExportPlan& p, SDL_Surface* strip, uint32_t x0, int cols, u
     const Layer* l = p.map.layer[i];
     SDL_Surface* s = p.sets[p.layerSet[i]].s;
     if (l->bg) {
-      drawBackground(s, strip, (long)x0 * TILED_TILE, (long)y * TILED_TILE);
+      drawBackground(s, strip, (long)x0 * TILE, (long)y * TILE);
       continue;
     }
-    if (s->w < TILED_TILE || !l->e) continue;  // no whole tile to take
+    if (s->w < TILE || !l->e) continue;  // no whole tile to take
     const TileCache* c = tileCacheGet(s, strip);
     const int32_t* row = l->e + (size_t)y * p.map.w + x0;
     for (int k = 0; k < cols; k++)
-      if (c) tileCacheDrawWhole(c, row[k], strip, k * TILED_TILE, 0);
-      else drawFromSheet(s, strip, row[k], k * TILED_TILE);
+      if (c) tileCacheDrawWhole(c, row[k], strip, k * TILE, 0);
+      else drawFromSheet(s, strip, row[k], k * TILE);
   }
 }
 
 // The strip's pixels as RGB bytes at column x0 of the picture's rows.
 void stripToRgb(SDL_Surface* strip, int cols, uint32_t x0, size_t rowBytes, unsigned char* rows) {
   const SDL_PixelFormat* f = strip->format;
-  for (int r = 0; r < TILED_TILE; r++) {
+  for (int r = 0; r < TILE; r++) {
     const Uint32* src = (const Uint32*)((const Uint8*)strip->pixels + r * strip->pitch);
-    unsigned char* dst = rows + r * rowBytes + 1 + (size_t)x0 * TILED_TILE * RGB;
-    for (int x = 0; x < cols * TILED_TILE; x++, dst += RGB) {
+    unsigned char* dst = rows + r * rowBytes + 1 + (size_t)x0 * TILE * RGB;
+    for (int x = 0; x < cols * TILE; x++, dst += RGB) {
       Uint32 v = src[x];
       dst[0] = (unsigned char)((v & f->Rmask) >> f->Rshift);
       dst[1] = (unsigned char)((v & f->Gmask) >> f->Gshift);
@@ -177,16 +177,16 @@ void stripToRgb(SDL_Surface* strip, int cols, uint32_t x0, size_t rowBytes, unsi
 bool writePicture(FILE* f, const void* ctx) {
   const ExportPlan& p = *(const ExportPlan*)ctx;
   // The view's own surface format: 32 bits, no alpha.
-  SDL_Surface* strip = SDL_CreateRGBSurface(SDL_SWSURFACE, STRIP_COLS * TILED_TILE, TILED_TILE, 32, 0, 0, 0, 0);
+  SDL_Surface* strip = SDL_CreateRGBSurface(SDL_SWSURFACE, STRIP_COLS * TILE, TILE, 32, 0, 0, 0, 0);
   if (!strip) return false;
   PngStream s;
   s.f = f;
-  header(s, p.map.w * TILED_TILE, p.map.h * TILED_TILE);
+  header(s, p.map.w * TILE, p.map.h * TILE);
   static const unsigned char zlibHeader[2] = {0x78, 0x01};  // deflate, 32 KiB window, fastest
   emit(s, zlibHeader, sizeof zlibHeader, false);
-  size_t rowBytes = 1 + (size_t)p.map.w * TILED_TILE * RGB;  // filter byte 0: none
+  size_t rowBytes = 1 + (size_t)p.map.w * TILE * RGB;  // filter byte 0: none
   unsigned workers = std::max(1u, std::min(std::thread::hardware_concurrency(), MAX_WORKERS));
-  size_t batch = std::max<size_t>(1, std::min<size_t>(2 * workers, BATCH_BYTES / (rowBytes * TILED_TILE)));
+  size_t batch = std::max<size_t>(1, std::min<size_t>(2 * workers, BATCH_BYTES / (rowBytes * TILE)));
   std::vector<Band> bands[2] = {std::vector<Band>(batch), std::vector<Band>(batch)};
   std::vector<std::thread> running;
   size_t runningCount = 0;
@@ -196,7 +196,7 @@ bool writePicture(FILE* f, const void* ctx) {
     size_t n = std::min<size_t>(batch, p.map.h - y0);
     for (size_t j = 0; j < n; j++) {
       Band& b = bands[cur][j];
-      b.raw.assign(rowBytes * TILED_TILE, 0);
+      b.raw.assign(rowBytes * TILE, 0);
       b.last = y0 + j + 1 == p.map.h;
       for (uint32_t x0 = 0; x0 < p.map.w; x0 += STRIP_COLS) {
         int cols = (int)std::min<uint32_t>(STRIP_COLS, p.map.w - x0);
@@ -223,7 +223,7 @@ bool exportPng(const ExportPlan& p, const std::string& out, std::string* error) 
     *error = "empty map: no picture to make";
     return false;
   }
-  if ((uint64_t)p.map.w * TILED_TILE > 0x7FFFFFFF || (uint64_t)p.map.h * TILED_TILE > 0x7FFFFFFF) {
+  if ((uint64_t)p.map.w * TILE > 0x7FFFFFFF || (uint64_t)p.map.h * TILE > 0x7FFFFFFF) {
     *error = "map too big for one picture";
     return false;
   }

@@ -42,8 +42,8 @@ ordered_json collisions(const OutTileset& t, int* nextObject) {
 
 ordered_json tileset(const OutTileset& t, int* nextObject) {
   ordered_json j = {{"firstgid", t.firstgid}, {"name", t.name}, {"image", t.image},
-                    {"imagewidth", t.w}, {"imageheight", t.h}, {"tilewidth", TILED_TILE},
-                    {"tileheight", TILED_TILE}, {"tilecount", t.count}, {"columns", t.columns},
+                    {"imagewidth", t.w}, {"imageheight", t.h}, {"tilewidth", TILE},
+                    {"tileheight", TILE}, {"tilecount", t.count}, {"columns", t.columns},
                     {"margin", 0}, {"spacing", 0}, {"transparentcolor", colour(t.trans)}};
   ordered_json tiles = collisions(t, nextObject);
   if (!tiles.empty()) j["tiles"] = tiles;
@@ -235,7 +235,7 @@ bool exportJson(const ExportPlan& p, const std::string& out, std::string* error)
   ordered_json map = {
       {"type", "map"}, {"version", TILED_FORMAT_VERSION}, {"orientation", "orthogonal"},
       {"renderorder", "right-down"}, {"width", p.map.w}, {"height", p.map.h},
-      {"tilewidth", TILED_TILE}, {"tileheight", TILED_TILE}, {"infinite", false},
+      {"tilewidth", TILE}, {"tileheight", TILE}, {"infinite", false},
       {"nextlayerid", p.map.layers + 1}, {"nextobjectid", nextObject},
       {"properties", {property("name", "string", p.map.sysname ? p.map.sysname : ""),
                       property("viewX", "int", p.map.viewX), property("viewY", "int", p.map.viewY)}},

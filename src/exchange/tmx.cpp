@@ -135,11 +135,18 @@ void readTilesetNode(pugi::xml_node ts, const std::string& file, InTileset* t) {
       t->rects.push_back(objectBox(o, tile.attribute("id").as_int(-1)));
 }
 
-bool loadDoc(const std::string& path, pugi::xml_document* doc, std::string* error) {
+// The root element `name` of the XML file at path; null, with the error,
+// when the file does not parse or has another root (`what` names the kind).
+pugi::xml_node loadRoot(const std::string& path, pugi::xml_document* doc, const char* name,
+                        const char* what, std::string* error) {
   pugi::xml_parse_result r = doc->load_file(path.c_str());
-  if (r) return true;
-  *error = "cannot read " + path + ": " + r.description();
-  return false;
+  if (!r) {
+    *error = "cannot read " + path + ": " + r.description();
+    return pugi::xml_node();
+  }
+  pugi::xml_node root = doc->child(name);
+  if (!root) *error = path + " is not a " + what;
+  return root;
 }
 
 bool readData(pugi::xml_node data, std::vector<uint32_t>* gids, std::string* error) {
@@ -198,8 +205,8 @@ bool exportTmx(const ExportPlan& p, const std::string& out, std::string* error) 
   root.append_attribute("renderorder") = "right-down";
   root.append_attribute("width") = p.map.w;
   root.append_attribute("height") = p.map.h;
-  root.append_attribute("tilewidth") = TILED_TILE;
-  root.append_attribute("tileheight") = TILED_TILE;
+  root.append_attribute("tilewidth") = TILE;
+  root.append_attribute("tileheight") = TILE;
   root.append_attribute("infinite") = 0;
   root.append_attribute("nextlayerid") = p.map.layers + 1;
   pugi::xml_attribute nextObjectAttr = root.append_attribute("nextobjectid");
@@ -213,8 +220,8 @@ bool exportTmx(const ExportPlan& p, const std::string& out, std::string* error) 
     pugi::xml_node ts = root.append_child("tileset");
     ts.append_attribute("firstgid") = t.firstgid;
     ts.append_attribute("name") = t.name.c_str();
-    ts.append_attribute("tilewidth") = TILED_TILE;
-    ts.append_attribute("tileheight") = TILED_TILE;
+    ts.append_attribute("tilewidth") = TILE;
+    ts.append_attribute("tileheight") = TILE;
     ts.append_attribute("tilecount") = t.count;
     ts.append_attribute("columns") = t.columns;
     addImage(ts, t);
@@ -227,24 +234,16 @@ bool exportTmx(const ExportPlan& p, const std::string& out, std::string* error) 
 
 bool readTsx(const std::string& path, InTileset* t, std::string* error) {
   pugi::xml_document doc;
-  if (!loadDoc(path, &doc, error)) return false;
-  pugi::xml_node ts = doc.child("tileset");
-  if (!ts) {
-    *error = path + " is not a TSX tileset";
-    return false;
-  }
+  pugi::xml_node ts = loadRoot(path, &doc, "tileset", "TSX tileset", error);
+  if (!ts) return false;
   readTilesetNode(ts, path, t);
   return true;
 }
 
 bool readTmx(const std::string& path, InMap* m, std::string* error) {
   pugi::xml_document doc;
-  if (!loadDoc(path, &doc, error)) return false;
-  pugi::xml_node root = doc.child("map");
-  if (!root) {
-    *error = path + " is not a TMX map";
-    return false;
-  }
+  pugi::xml_node root = loadRoot(path, &doc, "map", "TMX map", error);
+  if (!root) return false;
   m->orientation = root.attribute("orientation").as_string();
   m->w = attrLong(root, "width");
   m->h = attrLong(root, "height");

@@ -10,8 +10,6 @@ struct ModelGuard {
   ModelGuard& operator=(const ModelGuard&) = delete;
 };
 
-// The open map in a slot, or null for a free or missing slot.
-Map* openMapAt(int slot);
 // A layer of m, or null when m is null or has no such layer.
 Layer* mapLayer(Map* m, int layer);
 // Clears the peers' entries that point at m (m is being freed).

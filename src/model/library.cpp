@@ -25,7 +25,7 @@ char* copyName(const char* s, size_t min) {
 // Creates "<chipset>.pss" in "layerspc" with every quarter passable, unless
 // the file exists. Without a surface the tile count is unknown: no file.
 void defaultPassConditions(const char* chipset, SDL_Surface* s) {
-  FILE* f = openFile("layerspc", chipset, "pss", "rb");
+  FILE* f = openFile(PASS_DIR, chipset, PASS_EXT, "rb");
   if (f) {
     closeFile(f);
     return;
@@ -75,7 +75,7 @@ bool libraryTakes(const char* chipset) {
 bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n) {
   char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
   FILE* f = nullptr;
-  if (validName(chipset) && filePath(path, sizeof path, "layerspc", chipset, "pss"))
+  if (validName(chipset) && filePath(path, sizeof path, PASS_DIR, chipset, PASS_EXT))
     f = replacingOpen(path, ".tmp", temp, sizeof temp);
   else
     snprintf(path, sizeof path, "layerspc%s.pss", chipset ? chipset : "");

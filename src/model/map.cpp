@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -38,7 +39,7 @@ const unsigned long long SQUARE_LOGGED_CELLS = 4096;  // larger rectangles log o
 void modelLock() { theLock().lock(); }
 void modelUnlock() { theLock().unlock(); }
 
-Map* openMapAt(int slot) {
+Map* openMapAt(long slot) {
   if (slot < 0 || slot >= project.nbreMaps || !project.listeMaps) return nullptr;
   return project.listeMaps[slot];
 }
@@ -81,26 +82,33 @@ void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, in
   putCell(map, m, layer, x, y, element);
 }
 
+RectFit clampRect(const Map* m, unsigned long* x1, unsigned long* y1, unsigned long* x2,
+                  unsigned long* y2) {
+  if (*x1 > *x2) std::swap(*x1, *x2);
+  if (*y1 > *y2) std::swap(*y1, *y2);
+  if (*x1 >= m->w || *y1 >= m->h) return RECT_OUTSIDE;
+  if (*x2 < m->w && *y2 < m->h) return RECT_INSIDE;
+  if (*x2 >= m->w) *x2 = m->w - 1;
+  if (*y2 >= m->h) *y2 = m->h - 1;
+  return RECT_CUT;
+}
+
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                       unsigned long x2, unsigned long y2, int element) {
   ModelGuard g;
-  if (x1 > x2) { unsigned long t = x1; x1 = x2; x2 = t; }
-  if (y1 > y2) { unsigned long t = y1; y1 = y2; y2 = t; }
   int i = getMap(map);
   Map* m = openMapAt(i);
-  const char* why = !m                        ? "map non ouverte"
-                    : !mapLayer(m, layer)      ? "layer inexistant"
-                    : x1 >= m->w || y1 >= m->h ? "rectangle hors de la map"
-                                               : nullptr;
+  RectFit fit = m ? clampRect(m, &x1, &y1, &x2, &y2) : RECT_OUTSIDE;
+  const char* why = !m                    ? "map non ouverte"
+                    : !mapLayer(m, layer)  ? "layer inexistant"
+                    : fit == RECT_OUTSIDE  ? "rectangle hors de la map"
+                                           : nullptr;
   if (why) {
     printf("setElementSquare(%s,%d) refuse: %s!\n", map ? map : "", layer, why);
     return;
   }
-  // A rectangle that runs past the edge is cut to the map, the same way on
-  // every editor that replays it.
-  if (x2 >= m->w || y2 >= m->h) {
-    if (x2 >= m->w) x2 = m->w - 1;
-    if (y2 >= m->h) y2 = m->h - 1;
+  // A rectangle that runs past the edge is cut to the map.
+  if (fit == RECT_CUT) {
     printf("setElementSquare(%s,%d): rectangle coupe au bord de la map.\n", map, layer);
   }
   if (cellsWriteHook)
@@ -191,11 +199,7 @@ void modelReset() {
   for (pMap& u : usedMap) u = nullptr;
 }
 
-Map* currentMapOrNull() {
-  if (!project.listeMaps || project.currentMap < 0 || project.currentMap >= project.nbreMaps)
-    return nullptr;
-  return project.listeMaps[project.currentMap];
-}
+Map* currentMapOrNull() { return openMapAt(project.currentMap); }
 
 Layer* currentLayerOrNull(const Map* m) {
   if (!m || !m->layer || project.currentLayer < 0 || project.currentLayer >= m->layers)

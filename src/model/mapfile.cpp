@@ -21,8 +21,6 @@
 #include "core/files.h"
 
 namespace {
-const char MAPS[] = "maps";
-const char MAP_EXT[] = "map";
 const char TEMP_SUFFIX[] = ".tmp";  // the project file's too
 const char UNSAVED_SUFFIX[] = ".unsaved";
 const unsigned long NEW_MAP_SIZE = 512;
@@ -60,7 +58,7 @@ bool writeMapAtomically(const char* path, const char* smap, const Map* m) {
 // Writes m to the map file smap in "maps" (see writeMapAtomically).
 bool saveMapFile(const char* smap, const Map* m) {
   char path[FILE_PATH_LEN];
-  if (!filePath(path, sizeof path, MAPS, smap, MAP_EXT)) {
+  if (!filePath(path, sizeof path, MAPS_DIR, smap, MAP_EXT)) {
     printf("ERREUR: chemin de la map %s trop long!\n", smap);
     return false;
   }
@@ -88,6 +86,8 @@ int appendSlot() {
 }
 }  // namespace
 
+bool writeMapFile(const char* smap, const Map* m) { return saveMapFile(smap, m); }
+
 bool openMapi(int nmap, const char* smap) {
   ModelGuard g;
   if (!validName(smap)) return false;
@@ -95,7 +95,7 @@ bool openMapi(int nmap, const char* smap) {
     printf("openMapi(%d,%s) refuse: emplacement invalide ou occupe!\n", nmap, smap);
     return false;
   }
-  FILE* f = openFile(MAPS, smap, MAP_EXT, "rb");
+  FILE* f = openFile(MAPS_DIR, smap, MAP_EXT, "rb");
   if (!f) {
     fflush(stdout);
     exit(EXIT_MAP_READ);
@@ -172,9 +172,9 @@ bool newMapFile(const char* smap, unsigned long w, unsigned long h) {
     printTooBig(smap, w, h);
     return false;
   }
-  char sysname[] = "New map", gfx[] = "default";
+  char sysname[] = "New map";
   Layer layer;
-  layer.layerGFX = gfx;  // null cells: written as zeros
+  layer.layerGFX = const_cast<char*>(DEFAULT_TILESET);  // only written; null cells: zeros
   layer.x = layer.y = 0;
   Layer* layers[1] = {&layer};
   Map m;
@@ -204,12 +204,12 @@ void newMap() {
   }
   m->w = m->h = NEW_MAP_SIZE;
   project.listeMaps[slot] = m;
-  addLayer(m, "default", false);
+  addLayer(m, DEFAULT_TILESET, false);
   int k = 0;
   for (; k < NEW_MAP_PROBES; k++) {
     char name[NAME_LEN];
     snprintf(name, sizeof name, "map%d", k);
-    FILE* f = openFile(MAPS, name, MAP_EXT, "rb");
+    FILE* f = openFile(MAPS_DIR, name, MAP_EXT, "rb");
     if (!f) break;
     closeFile(f);
   }
@@ -246,7 +246,7 @@ bool saveMap(int nmap) {
 bool writeUnsavedCopy(const Map* m, char* path, size_t cap) {
   ModelGuard g;
   char file[FILE_PATH_LEN];
-  if (!m || !validName(m->filename) || !filePath(file, sizeof file, MAPS, m->filename, MAP_EXT))
+  if (!m || !validName(m->filename) || !filePath(file, sizeof file, MAPS_DIR, m->filename, MAP_EXT))
     return false;
   if (snprintf(path, cap, "%s%s", file, UNSAVED_SUFFIX) >= (int)cap) return false;
   return writeMapAtomically(path, m->filename, m);
@@ -254,7 +254,7 @@ bool writeUnsavedCopy(const Map* m, char* path, size_t cap) {
 
 bool mapFileExists(const char* name) {
   char path[FILE_PATH_LEN];
-  return filePath(path, sizeof path, "maps", name, "map") && access(path, R_OK) == 0;
+  return filePath(path, sizeof path, MAPS_DIR, name, MAP_EXT) && access(path, R_OK) == 0;
 }
 
 Map* snapshotBegin(const Map* m) {

@@ -26,6 +26,9 @@ MapRead readMapStream(FILE* f, size_t size, Map* out);
 // written as zeros. False when a write fails or a string does not fit its
 // 16-bit length.
 bool writeMapStream(FILE* f, const Map* m);
+// Writes m to "maps/<smap>.map" beside the old file, flushed, then renamed
+// over it; false (old file whole) when anything fails.
+bool writeMapFile(const char* smap, const Map* m);
 // Uninitialised room for a layer's cells, released with free(); big
 // layers are placed in huge pages where the system offers them.
 int32_t* allocCells(size_t cells);

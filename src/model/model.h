@@ -67,13 +67,21 @@ extern char* layersGFXnames[LIBRARY_SLOTS];
 extern unsigned char* passconditions;
 
 // Cells and maps (names are map filenames).
+// The slot of the open map of that name, or nbreMaps when none is open.
 int getMap(const char* map);
+// The open map in a slot, or null for a free or missing slot.
+Map* openMapAt(long slot);
 // The map shown in the editor and its current layer, or null when there is none.
 Map* currentMapOrNull();
 Layer* currentLayerOrNull(const Map* m);
 // True when the map file of that name exists in the project's "maps" folder.
 bool mapFileExists(const char* name);
 void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element);
+// Puts the corners of a rectangle in order and cuts it to the map, the same
+// way on every editor: RECT_OUTSIDE when its first corner lies past the map.
+enum RectFit { RECT_INSIDE, RECT_CUT, RECT_OUTSIDE };
+RectFit clampRect(const Map* m, unsigned long* x1, unsigned long* y1, unsigned long* x2,
+                  unsigned long* y2);
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                       unsigned long x2, unsigned long y2, int element);
 // Writes the run [x1, x2] of row y of a layer without a log line per cell

@@ -11,6 +11,7 @@
 #include "model/model.h"
 #include "net/auth.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "core/core.h"
 #include "core/files.h"
 
@@ -36,12 +37,12 @@ bool clientSend(int slot, int s, const SendJob& job) {
   char head[HEADER_BLOCK];
   formatHeader(head, job.header.c_str(), job.bare ? 0 : n);
   if (job.bare) return sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
-  printf("Action reseau -> X.X.X.%d:%d : %s,%s\n!", (int)(ntohl(host) & 0xFF), port, head,
-         job.body.c_str());
+  printf("Action reseau -> X.X.X.%d:%d : %s,%.*s\n!", (int)(ntohl(host) & 0xFF), port, head,
+         LOGGED_BODY_MAX, job.body.c_str());
   bool ok = sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
   if (ok) printf("...\n");
   ok = ok && sendAll(s, job.body.c_str(), (size_t)n, SEND_STALL_MS);
-  if (ok && job.header == "ADDLAYER")
+  if (ok && (job.header == "ADDLAYER" || job.header == "SYNCTILESET"))
     ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
   if (ok && job.header == "SENDPC") ok = sendPC(*job.pass, s, SEND_STALL_MS);
   return ok;
@@ -147,11 +148,6 @@ bool body(char* out, size_t cap, const char* header, const char* fmt, ...) {
   return false;
 }
 
-pMap mapInSlot(long map) {
-  if (!project.listeMaps || map < 0 || map >= project.nbreMaps) return nullptr;
-  return project.listeMaps[map];
-}
-
 // Adds one job to slot i's queue (peersLock held); false when it is full.
 bool enqueue(int i, const SendJob& job) {
   SendQueue* q = peers[i].out;
@@ -246,7 +242,7 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
-const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", nullptr};
+const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;
@@ -277,35 +273,60 @@ bool peerHas(int slot, unsigned ext) {
   return peers[slot].clientReady && (peers[slot].extensions & ext) == ext;
 }
 
-void actionSend(const char* header, const char* corps) { actionSendTo(0, header, corps); }
-
-void actionSendTo(unsigned ext, const char* header, const char* corps) {
+namespace {
+// Queues an action for the peers that announced `ext`, or for `only` alone.
+void sendToPeers(unsigned ext, int only, const char* header, const char* corps) {
   if (stop) return;
   SendJob job;
   job.header = header;
   job.body = corps;
-  bool transfer = strcmp(header, "ADDLAYER") == 0 || strcmp(header, "SENDPC") == 0;
+  bool offer = strcmp(header, "ADDLAYER") == 0 || strcmp(header, "SYNCTILESET") == 0;
+  bool transfer = offer || strcmp(header, "SENDPC") == 0;
   if (transfer) {
     // Read here, on the main thread, once for all peers.
     char chipset[BODY_LEN] = "";
-    if (strcmp(header, "ADDLAYER") == 0) sscanf(corps, "%*s %255s", chipset);
+    if (offer) sscanf(corps, "%*s %255s", chipset);
     if (strcmp(header, "SENDPC") == 0) sscanf(corps, "%255s", chipset);
     job.chipset = chipset;
     job.pass = std::make_shared<const std::vector<unsigned char>>(passConditionsOf(chipset));
   }
   int n = (int)strlen(corps) + 1;
+  // Cell writes carry a stamp to the peers that order them by it.
+  char stamp[BODY_LEN];
+  bool stamped = only < 0 && syncStampOutgoing(header, corps, stamp, sizeof stamp);
+  SendJob stampJob;
+  stampJob.header = "STAMP";
+  stampJob.body = stamp;
   std::vector<std::pair<int, unsigned>> full;
   {
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
       if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
-      if ((peers[i].extensions & ext) != ext) continue;
-      printf("%d->corps:%d!%s!\n", i, n, corps);
-      if (!enqueue(i, job)) full.push_back({i, peers[i].gen});
+      if ((peers[i].extensions & ext) != ext || (only >= 0 && i != only)) continue;
+      printf("%d->corps:%d!%.*s!\n", i, n, LOGGED_BODY_MAX, corps);
+      bool room = !stamped || !(peers[i].extensions & EXT_SYNC) || enqueue(i, stampJob);
+      if (!room || !enqueue(i, job)) full.push_back({i, peers[i].gen});
     }
   }
   for (auto& f : full) dropPeer(f.first, f.second, "file d'envoi pleine");
 }
+}  // namespace
+
+void actionSend(const char* header, const char* corps) { actionSendTo(0, header, corps); }
+
+void actionSendTo(unsigned ext, const char* header, const char* corps) { sendToPeers(ext, -1, header, corps); }
+
+void actionSendToPeer(int slot, const char* header, const char* corps) {
+  if (slot >= 0 && slot < MAX_PEERS) sendToPeers(0, slot, header, corps);
+}
+
+int sendQueuedFor(int slot) {
+  std::lock_guard<std::mutex> g(peersLock);
+  if (slot < 0 || slot >= MAX_PEERS || !peers[slot].out) return 0;
+  std::lock_guard<std::mutex> q(peers[slot].out->lock);
+  return (int)peers[slot].out->jobs.size();
+}
+
 void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsigned long y,
                                int element) {
   char corps[BODY_LEN];
@@ -325,7 +346,7 @@ void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsig
 }
 
 void action_addLayer(long map, const char* chipset, bool bg) {
-  pMap m = mapInSlot(map);
+  pMap m = openMapAt(map);
   if (!m) {
     printf("action_addLayer(%ld) refuse: map absente!\n", map);
     return;
@@ -349,7 +370,7 @@ void action_addLayer(long map, const char* chipset, bool bg) {
 void action_deleteLayer(long map, long l) {
   char corps[BODY_LEN];
   if (net && body(corps, sizeof corps, "DELETELAYER", "%ld %ld", map, l)) actionSend("DELETELAYER", corps);
-  pMap m = mapInSlot(map);
+  pMap m = openMapAt(map);
   if (m)
     deleteLayer(m, l);
   else
@@ -392,7 +413,3 @@ void action_silentopen(const char* map) {
   if (net && body(corps, sizeof corps, "SILENTOPEN", "%s", map)) actionSend("SILENTOPEN", corps);
 }
 
-void action_silentclose(const char* map) {
-  char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "SLIENTCLOSE", "%s", map)) actionSend("SLIENTCLOSE", corps);
-}

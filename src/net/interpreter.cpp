@@ -10,6 +10,7 @@
 
 #include "model/model.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "core/files.h"
 
 namespace {
@@ -29,7 +30,7 @@ bool fitsInt(long v) { return v >= INT_MIN && v <= INT_MAX; }
 // The open map of that name, its slot in listeMaps, or -1 (logged).
 int openMapNamed(const char* header, const char* name) {
   int m = getMap(name);
-  if (m >= 0 && m < project.nbreMaps && project.listeMaps[m]) return m;
+  if (openMapAt(m)) return m;
   printf("Action %s ignoree: map %s non ouverte.\n", header, name);
   return -1;
 }
@@ -51,7 +52,7 @@ std::string peerNameOf(int i) {
 void closeByName(const char* filename) {
   std::string name = filename;
   int k = getMap(name.c_str());
-  if (k < project.nbreMaps && !closeMapi(k, name.c_str()))
+  if (openMapAt(k) && !closeMapi(k, name.c_str()))
     printf("Map %s: enregistrement impossible, elle reste ouverte.\n", name.c_str());
 }
 
@@ -64,7 +65,7 @@ int otherUser(int i, const char* filename) {
   return j;
 }
 
-void silentOpen(const char* corps, int i) {
+void silentOpen(const char*, const char* corps, int i) {
   Words w(1);
   if (sscanf(corps, "%s", w[0]) != 1) return ignored("SILENTOPEN", "corps vide");
   const char* name = w[0];
@@ -76,13 +77,10 @@ void silentOpen(const char* corps, int i) {
     printf("Fermeture de la map inutilisee %s.\n", old->filename);
     closeByName(old->filename);
   }
-  for (int k = 0; k < project.nbreMaps; k++) {
-    pMap m = project.listeMaps[k];
-    if (m && m->filename && strcmp(m->filename, name) == 0) {
-      printf("Mise à jour du pointeur.\n");
-      usedMap[i] = m;
-      return;
-    }
+  if (Map* open = openMapAt(getMap(name))) {
+    printf("Mise à jour du pointeur.\n");
+    usedMap[i] = open;
+    return;
   }
   usedMap[i] = nullptr;
   // Opening a missing file would end the program: check first.
@@ -97,11 +95,11 @@ void silentOpen(const char* corps, int i) {
     printf("Map %s impossible a ouvrir pour le client %s.\n", name, peerNameOf(i).c_str());
     return;
   }
-  usedMap[i] = project.listeMaps[slot];
+  usedMap[i] = openMapAt(slot);
   printf("%d->%s!\n", i, name);
 }
 
-void newMapAction(const char* corps) {
+void newMapAction(const char*, const char* corps, int) {
   Words w(1);
   long width = 0, height = 0;
   if (sscanf(corps, "%s %ld %ld", w[0], &width, &height) != 3) return ignored("NEWMAP", "corps mal forme");
@@ -120,7 +118,7 @@ void newMapAction(const char* corps) {
     printf("Fin de la creation de map.\n");
 }
 
-void renameAction(const char* corps) {
+void renameAction(const char*, const char* corps, int) {
   Words w(1);
   if (sscanf(corps, "%s", w[0]) != 1) return ignored("SENDMAPSYSNAME", "corps vide");
   // The display name is everything after the filename and one separator.
@@ -144,56 +142,98 @@ void releasePeerMap(int i) {
   modelUnlock();
 }
 
-void readActions(const char* header, const char* corps, int i) {
-  printf("Action reseau: %s,%s!\n", header, corps);
-  if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
+namespace {
+// The handlers of the action words: each checks its body and applies it.
+void partThis(const char* header, const char* corps, int i) {
+  Words w(1);
+  long v[4] = {0};
+  if (sscanf(corps, "%s %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3]) != 5)
+    return ignored(header, "corps mal forme");
+  if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || !fitsInt(v[3]))
+    return ignored(header, "valeurs hors limites");
+  int m = openMapNamed(header, w[0]);
+  // A write older than the cell's last one, by the sync stamps, loses.
+  if (m >= 0 && !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[1], v[2], (int)v[3], false))
+    setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
+}
+
+void addLayerAction(const char* header, const char* corps, int) {
   Words w(2);
-  long v[6] = {0};
+  int bg = 0;
+  if (sscanf(corps, "%s %s %d", w[0], w[1], &bg) != 3) return ignored(header, "corps mal forme");
+  int m = openMapNamed(header, w[0]);
+  if (m < 0) return;
+  // A tileset that did not arrive would take a library slot for nothing.
+  if (!tilesetPresent(w[1])) return ignored(header, "tileset absent");
+  if (!roomForLayer(openMapAt(m))) return ignored(header, "trop de cellules dans la map");
+  addLayer(openMapAt(m), w[1], bg != 0);
+}
+
+void deleteLayerAction(const char* header, const char* corps, int) {
+  long slot, layer;
+  if (sscanf(corps, "%ld %ld", &slot, &layer) != 2) return ignored(header, "corps mal forme");
+  // The index names the receiver's own slot, whatever map is there.
+  Map* m = openMapAt(slot);
+  if (!m) return ignored(header, "emplacement de map vide");
+  deleteLayer(m, layer);
+}
+
+void passConditionsAction(const char*, const char*, int) {
+  // The file was received and written with the action.
+}
+
+void backgroundAction(const char* header, const char* corps, int) {
+  Words w(1);
   int d[4] = {0};
-  if (strcmp(header, "PARTTHIS!") == 0) {
-    if (sscanf(corps, "%s %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3]) != 5)
-      return ignored(header, "corps mal forme");
-    if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || !fitsInt(v[3]))
-      return ignored(header, "valeurs hors limites");
-    int m = openMapNamed(header, w[0]);
-    if (m >= 0) setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
-  } else if (strcmp(header, "ADDLAYER") == 0) {
-    if (sscanf(corps, "%s %s %d", w[0], w[1], &d[0]) != 3) return ignored(header, "corps mal forme");
-    int m = openMapNamed(header, w[0]);
-    if (m < 0) return;
-    // A tileset that did not arrive would take a library slot for nothing.
-    if (!tilesetPresent(w[1])) return ignored(header, "tileset absent");
-    if (!roomForLayer(project.listeMaps[m])) return ignored(header, "trop de cellules dans la map");
-    addLayer(project.listeMaps[m], w[1], d[0] != 0);
-  } else if (strcmp(header, "DELETELAYER") == 0) {
-    if (sscanf(corps, "%ld %ld", &v[0], &v[1]) != 2) return ignored(header, "corps mal forme");
-    // The index names the receiver's own slot, whatever map is there.
-    if (v[0] < 0 || v[0] >= project.nbreMaps || !project.listeMaps[v[0]])
-      return ignored(header, "emplacement de map vide");
-    deleteLayer(project.listeMaps[v[0]], v[1]);
-  } else if (strcmp(header, "SENDPC") == 0) {
-    // The file was received and written with the action.
-  } else if (strcmp(header, "SETLAYERBGXY") == 0) {
-    if (sscanf(corps, "%s %d %d %d %d", w[0], &d[0], &d[1], &d[2], &d[3]) != 5)
-      return ignored(header, "corps mal forme");
-    if (openMapNamed(header, w[0]) >= 0) setLayerBGXY(w[0], d[0], (char)d[1], d[2], d[3]);
-  } else if (strcmp(header, "SILENTOPEN") == 0) {
-    silentOpen(corps, i);
-  } else if (strcmp(header, "NEWMAP") == 0) {
-    newMapAction(corps);
-  } else if (strcmp(header, "DRAWSQUARE") == 0) {
-    if (sscanf(corps, "%s %ld %ld %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 7)
-      return ignored(header, "corps mal forme");
-    if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0 || !fitsInt(v[5]))
-      return ignored(header, "valeurs hors limites");
-    if (openMapNamed(header, w[0]) >= 0)
-      setElementSquare(w[0], (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (unsigned long)v[3],
-                       (unsigned long)v[4], (int)v[5]);
-  } else if (strcmp(header, "SENDMAPSYSNAME") == 0) {
-    renameAction(corps);
-  } else if (strcmp(header, "EXTENSIONS") == 0) {
-    unsigned bits = parseExtensions(corps);
+  if (sscanf(corps, "%s %d %d %d %d", w[0], &d[0], &d[1], &d[2], &d[3]) != 5)
+    return ignored(header, "corps mal forme");
+  if (openMapNamed(header, w[0]) >= 0) setLayerBGXY(w[0], d[0], (char)d[1], d[2], d[3]);
+}
+
+void drawSquare(const char* header, const char* corps, int i) {
+  Words w(1);
+  long v[6] = {0};
+  if (sscanf(corps, "%s %ld %ld %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 7)
+    return ignored(header, "corps mal forme");
+  if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0 || !fitsInt(v[5]))
+    return ignored(header, "valeurs hors limites");
+  if (openMapNamed(header, w[0]) >= 0 &&
+      !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[3], v[4], (int)v[5], true))
+    setElementSquare(w[0], (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (unsigned long)v[3],
+                     (unsigned long)v[4], (int)v[5]);
+}
+
+void extensionsAction(const char*, const char* corps, int i) {
+  unsigned bits = parseExtensions(corps);
+  {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].extensions = bits;
   }
+  syncPeerAnnounced(i);
+}
+
+struct ActionWord {
+  const char* header;
+  void (*apply)(const char* header, const char* corps, int peer);
+};
+const ActionWord kActionWords[] = {
+    {"PARTTHIS!", partThis},
+    {"ADDLAYER", addLayerAction},
+    {"DELETELAYER", deleteLayerAction},
+    {"SENDPC", passConditionsAction},
+    {"SETLAYERBGXY", backgroundAction},
+    {"SILENTOPEN", silentOpen},
+    {"NEWMAP", newMapAction},
+    {"DRAWSQUARE", drawSquare},
+    {"SENDMAPSYSNAME", renameAction},
+    {"EXTENSIONS", extensionsAction},
+};
+}  // namespace
+
+void readActions(const char* header, const char* corps, int i) {
+  printf("Action reseau: %s,%.*s!\n", header, LOGGED_BODY_MAX, corps);
+  if (i >= 0 && i < MAX_PEERS && syncAction(header, corps, i)) return;
+  if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
+  for (const ActionWord& a : kActionWords)
+    if (strcmp(header, a.header) == 0) return a.apply(header, corps, i);
 }

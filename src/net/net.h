@@ -41,8 +41,6 @@ extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 // the local address the listening socket binds (0: any).
 extern int netPort;
 extern uint32_t netListenHost;  // network byte order
-// The port actually bound (differs from netPort when netPort is 0).
-int netListeningPort();
 
 // One connection slot ("tunnel"): the peer's inbound and outbound
 // connections share the index.
@@ -59,6 +57,7 @@ struct Peer {
   struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
   bool dropping = false;         // being dropped: sockets shut, the main thread frees it
   unsigned extensions = 0;       // bits of the extension words the peer announced
+  bool joinedThere = false;      // this editor joined the peer (not the other way)
   unsigned gen = 0;              // bumped whenever the slot is freed
 };
 extern Peer peers[MAX_PEERS];
@@ -69,15 +68,21 @@ extern Peer peers[MAX_PEERS];
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 1 };
+enum { EXTENSION_COUNT = 2 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
+// "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
+const unsigned EXT_SYNC = 1u << 1;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
 // Queues an action for the peers that announced every extension of `ext`
 // only, through their send queues like any action.
 void actionSendTo(unsigned ext, const char* header, const char* corps);
+// Queues an action for the peer on `slot` alone.
+void actionSendToPeer(int slot, const char* header, const char* corps);
+// Actions waiting in the send queue of the peer on `slot`.
+int sendQueuedFor(int slot);
 
 void initNet();
 void disconnect(bool retour);
@@ -90,6 +95,9 @@ int connectedPeers();
 bool peerName(int i, char* out, int cap);
 // Applies, on the main thread, the actions received since the last call.
 void netPump();
+// Waits up to `micros` for received work to apply (returns at once when
+// some is queued): the main thread sleeps without polling.
+void netWaitQueued(int64_t micros);
 
 // Action senders: send to every peer when `net` is on and a peer is
 // connected; the first five also apply the change here. Nothing waits on a
@@ -106,7 +114,6 @@ void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 void action_sendMapSysname(const char* filename, const char* sysname);
 void action_sendPC(const char* chipset);
 void action_silentopen(const char* map);
-void action_silentclose(const char* map);
 
 // Queues one action for every connected peer, in order; returns at once.
 void actionSend(const char* header, const char* corps);

@@ -31,6 +31,11 @@ enum {
   RECV_QUEUE_MAX = 16384,     // received actions of one peer not yet applied; more: dropped
   PUMP_BUDGET_MS = 8,         // netPump applies actions for at most this long per call
 };
+const size_t WRITE_BLOCK = 1u << 20;  // received image bytes gathered per file write
+
+// Longest body a log line repeats: every body of the base protocol, not
+// the map data of a sync.
+enum { LOGGED_BODY_MAX = SYSNAME_BODY_LEN };
 
 // Guards `peers` (never held while waiting on the network).
 extern std::mutex peersLock;
@@ -61,11 +66,13 @@ struct SendQueue {
 // Sockets. Every block is moved whole; false when the peer closed, an error
 // occurred, `stop` was set, or nothing moved for stallMs (-1: no limit).
 // A receive also gives up when *quit becomes true.
-bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS);
+bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS, int flags = 0);
+// Sends up to n bytes of file fd from offset `at` by the kernel, straight
+// from the page cache; the count sent (short when the file ends or cannot
+// be sent this way), or -1 when the peer failed.
+long sendFromFile(int s, int fd, long long at, size_t n, int stallMs);
 bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs = STALL_MS,
              const std::atomic<bool>* quit = nullptr);
-int gSend(int s, const char* buffer, int size);  // size, or 0
-int gRecv(int s, char* buffer, int size);        // size, or 0
 int netListen(uint32_t host, int port, int* bound);
 int netAccept(int listener, int waitMs, uint32_t* host, uint16_t* port);
 int netConnect(uint32_t host, int port, int timeoutMs);

@@ -13,6 +13,7 @@
 #include "model/model.h"
 #include "net/auth.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "core/core.h"
 
 std::atomic<bool> disco{false};
@@ -26,8 +27,8 @@ std::mutex peersLock;
 namespace {
 std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
-std::atomic<int> boundPort{0};
 std::mutex queueLock;
+std::condition_variable queueWake;  // raised when work is queued
 std::deque<NetEvent> queue;
 int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
 
@@ -113,7 +114,6 @@ void startServer() {
     stop = true;
     return;
   }
-  boundPort = bound;
   serverSocket = ls;
   serverThread = threadStart(server, nullptr);
 }
@@ -236,7 +236,6 @@ int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
 }
 }  // namespace
 
-int netListeningPort() { return boundPort; }
 
 bool netQueue(NetEvent e) {
   std::lock_guard<std::mutex> g(queueLock);
@@ -245,7 +244,14 @@ bool netQueue(NetEvent e) {
     queuedOf[e.slot]++;
   }
   queue.push_back(std::move(e));
+  queueWake.notify_one();
   return true;
+}
+
+void netWaitQueued(int64_t micros) {
+  std::unique_lock<std::mutex> g(queueLock);
+  if (micros > 0 && queue.empty())
+    queueWake.wait_for(g, std::chrono::microseconds(micros), [] { return !queue.empty() || stop; });
 }
 
 size_t netQueued() {
@@ -318,6 +324,7 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientPending = false;
     peers[i].clientReady = true;
+    peers[i].joinedThere = repeat;
     startSender(i);
     announceExtensions(i);  // the first action on this connection
   }
@@ -341,98 +348,113 @@ int joinServer(const char* address) {
   return client(host, true);
 }
 
-int littleServer(void* arg) {
-  int i = (int)(intptr_t)arg;
-  int s;
+namespace {
+// One inbound connection as its receiving thread serves it.
+struct Served {
+  int slot;
   unsigned gen;
+  int s;
   uint32_t host;
   uint16_t port;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    s = peers[i].connectedSocket;
-    gen = peers[i].gen;
-    host = peers[i].inHost;
-    port = peers[i].inPort;
-  }
-  // A peer is served only once the project (and its current map) exists.
+  char name[NAME_BLOCK];
+  bool admitted;  // served: no session key, or the peer proved it
+};
+
+Served servedSlot(int i) {
+  std::lock_guard<std::mutex> g(peersLock);
+  Served c = {i, peers[i].gen, peers[i].connectedSocket, peers[i].inHost, peers[i].inPort, "", true};
+  return c;
+}
+
+// A peer is served only once the project (and its current map) exists.
+bool waitForProject(const Served& c) {
   for (int w = 0; !projectLoaded && w < PROJECT_WAIT_MS; w += POLL_MS) {
-    if (stop || disco) return 0;
+    if (stop || disco) return false;
     coreSleepMs(POLL_MS);
   }
-  if (!projectLoaded) {
-    printf("Aucun projet charge: connexion du tunnel %d refusee!\n", i);
-    return ended(i, gen, false);
-  }
-  printf("Tentative de servir une connexion a X.X.X.%d:%d...\n", octet(host, 3), port);
-  // The whole handshake has HANDSHAKE_MS: a connection that never speaks
-  // cannot hold a slot.
+  if (!projectLoaded) printf("Aucun projet charge: connexion du tunnel %d refusee!\n", c.slot);
+  return projectLoaded;
+}
+
+bool interrupted(const Served& c) {
+  printf("Poignee de main interrompue sur le tunnel %d!\n", c.slot);
+  return false;
+}
+
+// The listening side of the handshake: names, versions, the joiner's token
+// and, for "REPEAT!", the reverse connection. The whole of it has
+// HANDSHAKE_MS: a connection that never speaks cannot hold a slot.
+bool serveHandshake(Served& c) {
+  printf("Tentative de servir une connexion a X.X.X.%d:%d...\n", octet(c.host, 3), c.port);
   long long deadline = nowMs() + HANDSHAKE_MS;
-  char name[NAME_BLOCK], peerVersion[VERSION_BLOCK], token[TOKEN_BLOCK];
-  if (!recvText(s, name, NAME_BLOCK, deadline)) {
-    printf("Poignee de main interrompue sur le tunnel %d!\n", i);
-    return ended(i, gen, false);
-  }
+  char peerVersion[VERSION_BLOCK], token[TOKEN_BLOCK];
+  if (!recvText(c.s, c.name, NAME_BLOCK, deadline)) return interrupted(c);
   {
     std::lock_guard<std::mutex> g(peersLock);
-    memcpy(peers[i].clientNames, name, NAME_BLOCK);
+    memcpy(peers[c.slot].clientNames, c.name, NAME_BLOCK);
   }
-  printf("Connecte avec %s sur le tunnel %d pour le serveur!\n", name, i);
-  if (!sendText(s, username, NAME_BLOCK, deadline) || !recvText(s, peerVersion, VERSION_BLOCK, deadline) ||
-      !sendText(s, version, VERSION_BLOCK, deadline)) {
-    printf("Poignee de main interrompue sur le tunnel %d!\n", i);
-    return ended(i, gen, false);
-  }
+  printf("Connecte avec %s sur le tunnel %d pour le serveur!\n", c.name, c.slot);
+  if (!sendText(c.s, username, NAME_BLOCK, deadline) ||
+      !recvText(c.s, peerVersion, VERSION_BLOCK, deadline) ||
+      !sendText(c.s, version, VERSION_BLOCK, deadline))
+    return interrupted(c);
   // Checked as soon as both versions are out: a joiner of another version
   // sends no token, and its slot is freed now.
   if (strcmp(version, peerVersion) != 0) {
     refreshMenu = true;
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
-    return ended(i, gen, false);
+    return false;
   }
-  if (!recvText(s, token, TOKEN_BLOCK, deadline)) {
-    printf("Poignee de main interrompue sur le tunnel %d!\n", i);
-    return ended(i, gen, false);
-  }
-  if (!authAsk(i, gen, name, host, s, &stop)) return ended(i, gen, false);
+  if (!recvText(c.s, token, TOKEN_BLOCK, deadline)) return interrupted(c);
+  if (!authAsk(c.slot, c.gen, c.name, c.host, c.s, &stop)) return false;
   if (strcmp(token, "REPEAT!") == 0) {
     char text[32];
-    snprintf(text, sizeof text, "%d.%d.%d.%d", octet(host, 0), octet(host, 1), octet(host, 2),
-             octet(host, 3));
+    snprintf(text, sizeof text, "%d.%d.%d.%d", octet(c.host, 0), octet(c.host, 1), octet(c.host, 2),
+             octet(c.host, 3));
     printf("Reciprocite: %s:%d\n", text, netPort);
-    if (clientOn(host, false, i) < 0) return ended(i, gen, false);
+    if (clientOn(c.host, false, c.slot) < 0) return false;
   }
   printf("...\n");
   // With a session key the peer is served once it proved it (net/auth.h).
-  authBegin(i, gen);
-  bool admitted = authLeftMs(i, gen) < 0;
-  if (admitted) netQueue(NetEvent{EV_SERVE, i, gen, false, "", ""});
+  authBegin(c.slot, c.gen);
+  c.admitted = authLeftMs(c.slot, c.gen) < 0;
+  if (c.admitted) netQueue(NetEvent{EV_SERVE, c.slot, c.gen, false, "", ""});
   printf("little serveur demarre!\n");
+  return true;
+}
 
+// Why the receiving loop ended: the peer's goodbye, a lost connection or
+// transfer (logged unless the program is stopping), or a cut it logged.
+enum LoopEnd { LOOP_BYE, LOOP_LOST, LOOP_TRANSFER, LOOP_CUT };
+
+// One block from the peer: an unproven one is read against the key's deadline.
+bool recvBlock(const Served& c, char* buf, size_t n, int firstMs) {
+  return c.admitted ? recvAll(c.s, buf, n, firstMs, STALL_MS, &disco)
+                    : recvBeforeProof(c.s, buf, n, c.slot, c.gen);
+}
+
+// A lost connection; an unproven peer's loss is logged as a refusal.
+LoopEnd lost(const Served& c) {
+  if (c.admitted || stop || disco) return LOOP_LOST;
+  authLost(c.slot, c.gen, c.name, authLeftMs(c.slot, c.gen) <= 1);
+  return LOOP_CUT;
+}
+
+// Header, body and any file transfer of each action, queued for the main thread.
+LoopEnd receiveLoop(Served& c) {
   std::vector<char> body(RECV_BUFFER + 1);
   while (!stop && !disco) {
     char head[HEADER_BLOCK], command[HEADER_BLOCK];
     int n = 0;
-    if (!(admitted ? recvAll(s, head, HEADER_BLOCK, -1, STALL_MS, &disco)
-                   : recvBeforeProof(s, head, HEADER_BLOCK, i, gen))) {
-      if (stop || disco) return 0;
-      if (admitted) printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
-      else authLost(i, gen, name, authLeftMs(i, gen) <= 1);
-      return ended(i, gen, admitted);
-    }
-    if (!parseHeader(head, command, &n) || (!admitted && n > BODY_LEN)) {
-      printf("En-tete invalide sur le tunnel %d: connexion coupee!\n", i);
-      return ended(i, gen, admitted);
+    if (!recvBlock(c, head, HEADER_BLOCK, -1)) return lost(c);
+    if (!parseHeader(head, command, &n) || (!c.admitted && n > BODY_LEN)) {
+      printf("En-tete invalide sur le tunnel %d: connexion coupee!\n", c.slot);
+      return LOOP_CUT;
     }
     antenneWifi = true;
     printf("En-tête recu: %s! Taille: %d!\n", command, n);
     if (n > 0) {
-      if (!(admitted ? recvAll(s, body.data(), (size_t)n, STALL_MS, STALL_MS, &disco)
-                     : recvBeforeProof(s, body.data(), (size_t)n, i, gen))) {
-        if (stop || disco) return 0;
-        if (admitted) printf("Connexion perdue avec %s sur le tunnel %d!\n", name, i);
-        else authLost(i, gen, name, authLeftMs(i, gen) <= 1);
-        return ended(i, gen, admitted);
-      }
+      if (!recvBlock(c, body.data(), (size_t)n, STALL_MS)) return lost(c);
       body[(size_t)n] = 0;
     } else {
       snprintf(body.data(), body.size(), "?");
@@ -441,33 +463,45 @@ int littleServer(void* arg) {
     // The key exchange takes its own actions; nothing else of an unproven
     // peer reaches a transfer or the queue.
     std::string announced;
-    AuthFilter f = authFilter(i, gen, name, command, body.data(), &announced);
-    if (f == AUTH_CUT) return ended(i, gen, admitted);
+    AuthFilter f = authFilter(c.slot, c.gen, c.name, command, body.data(), &announced);
+    if (f == AUTH_CUT) return LOOP_CUT;
     if (f == AUTH_ADMITTED) {
-      admitted = true;
-      netQueue(NetEvent{EV_SERVE, i, gen, false, "", ""});
-      netQueue(NetEvent{EV_ACTION, i, gen, false, "EXTENSIONS", announced});
+      c.admitted = true;
+      netQueue(NetEvent{EV_SERVE, c.slot, c.gen, false, "", ""});
+      netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, "EXTENSIONS", announced});
     }
     if (f != AUTH_PASS) {
       if (sendPending() == 0) antenneWifi = false;
       continue;
     }
     bool ok = true;
-    if (strcmp(command, "ADDLAYER") == 0) ok = receiveTileset(s, body.data());
-    if (strcmp(command, "SENDPC") == 0) ok = receivePC(s, body.data());
-    if (!ok) {
-      if (stop || disco) return 0;
-      printf("Transfert interrompu sur le tunnel %d: connexion coupee!\n", i);
-      return ended(i, gen, true);
-    }
-    if (!netQueue(NetEvent{EV_ACTION, i, gen, false, command, body.data()})) {
-      printf("Trop d'actions en attente de %s sur le tunnel %d: connexion coupee!\n", name, i);
-      return ended(i, gen, true);
+    if (strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0)
+      ok = receiveTileset(c.s, body.data());
+    if (strcmp(command, "SENDPC") == 0) ok = receivePC(c.s, body.data());
+    if (!ok) return LOOP_TRANSFER;
+    if (!netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, command, body.data()})) {
+      printf("Trop d'actions en attente de %s sur le tunnel %d: connexion coupee!\n", c.name, c.slot);
+      return LOOP_CUT;
     }
     if (sendPending() == 0) antenneWifi = false;
   }
+  return LOOP_BYE;
+}
+
+// Clean-up: the main thread frees the slot and releases the peer's map; a
+// disconnect under way does it itself.
+int endServing(const Served& c, LoopEnd why) {
   if (stop || disco) return 0;
-  return ended(i, gen, true);
+  if (why == LOOP_LOST) printf("Connexion perdue avec %s sur le tunnel %d!\n", c.name, c.slot);
+  if (why == LOOP_TRANSFER) printf("Transfert interrompu sur le tunnel %d: connexion coupee!\n", c.slot);
+  return ended(c.slot, c.gen, c.admitted);
+}
+}  // namespace
+
+int littleServer(void* arg) {
+  Served c = servedSlot((int)(intptr_t)arg);
+  if (!waitForProject(c) || !serveHandshake(c)) return ended(c.slot, c.gen, false);
+  return endServing(c, receiveLoop(c));
 }
 
 void dropPeer(int i, unsigned gen, const char* why) {
@@ -613,6 +647,7 @@ void netReset() {
 // Applies the queue in arrival order, for at most PUMP_BUDGET_MS, so a flood
 // of received work never holds a frame up; the rest waits for the next call.
 void netPump() {
+  syncTick();
   long long deadline = nowMs() + PUMP_BUDGET_MS;
   for (;;) {
     NetEvent e;
@@ -633,9 +668,7 @@ void netPump() {
     } else {
       modelLock();
       if (e.kind == EV_SERVE && gen == e.gen) {
-        int c = project.currentMap;
-        usedMap[e.slot] =
-            project.listeMaps && c >= 0 && c < project.nbreMaps ? project.listeMaps[c] : nullptr;
+        usedMap[e.slot] = currentMapOrNull();
       } else if (e.kind == EV_ACTION &&
                  (gen == e.gen || (e.header != "SILENTOPEN" && e.header != "EXTENSIONS"))) {
         // A freed slot's late edits still apply; its map pointer and

@@ -3,7 +3,9 @@
 // name and renamed into place only when complete.
 #include <stdio.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -69,7 +71,7 @@ bool writeReplace(const char* rep, const char* name, const char* ext,
 bool diskRoom(long long bytes) {
   // The project's folder: the one holding "layers".
   char path[FILE_PATH_LEN];
-  if (!filePath(path, sizeof path, "layers", "x", "png")) return true;
+  if (!filePath(path, sizeof path, LAYERS_DIR, "x", IMAGE_EXT)) return true;
   char* cut = strrchr(path, '/');
   if (cut) *cut = 0;
   struct statvfs v;
@@ -84,7 +86,7 @@ bool diskRoom(long long bytes) {
 
 bool tilesetPresent(const char* chipset) {
   if (!validName(chipset)) return false;
-  FILE* f = openFile("layers", chipset, "png", "rb");
+  FILE* f = openFile(LAYERS_DIR, chipset, IMAGE_EXT, "rb");
   if (f) closeFile(f);
   return f != nullptr;
 }
@@ -105,7 +107,7 @@ std::vector<unsigned char> passConditionsOf(const char* chipset) {
     return pass;
   }
   pass.assign((size_t)n, 1);  // missing bytes stay passable
-  FILE* f = openFile("layerspc", chipset, "pss", "rb");
+  FILE* f = openFile(PASS_DIR, chipset, PASS_EXT, "rb");
   if (f) {
     size_t got = fread(pass.data(), 1, pass.size(), f);
     if (got < pass.size())
@@ -129,34 +131,39 @@ bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& 
   answer[REPLY_BLOCK - 1] = 0;
   if (strcmp(answer, "SENDIT") != 0) return true;  // anything else means "LEFTME"
   printf("envoi de %s...\n", chipset);
-  FILE* f = openFile("layers", chipset, "png", "rb");
+  FILE* f = openFile(LAYERS_DIR, chipset, IMAGE_EXT, "rb");
   long size = 0;
   if (f && fseek(f, 0, SEEK_END) == 0) size = ftell(f);
   if (size < 0) size = 0;
   if (f) rewind(f);
   if (!f) printf("Tileset %s introuvable: envoi d'une image vide.\n", chipset);
   static_assert(CHUNK_MAX <= 16384, "one chunk on the stack");
-  // The size block and its chunk leave in one send: one segment instead of
-  // a 16-byte one per chunk (the socket has no Nagle delay).
   char packet[SIZE_BLOCK + CHUNK_MAX];
-  char* buf = packet + SIZE_BLOCK;
+  long long at = 0;
   long left = size;
   bool ok = true;
   for (;;) {
     long chunk = left < (long)CHUNK_MAX ? left : (long)CHUNK_MAX;
     left -= chunk;
     printf("Envoi d'un paquet de %ld (%ld restant)", chunk, left);
-    size_t got = chunk > 0 ? fread(buf, 1, (size_t)chunk, f) : 0;
-    if ((long)got < chunk) {
-      // The file shrank under us: the peer still gets the announced count.
-      memset(buf + got, 0, (size_t)(chunk - (long)got));
-      printf("Tileset %s modifie pendant l'envoi!\n", chipset);
-    }
+    // The size block waits for the chunk's bytes (one segment, not a
+    // 16-byte one), which the kernel sends from the page cache.
     formatSizeBlock(packet, chunk);
-    if (!sendAll(s, packet, SIZE_BLOCK + (size_t)chunk, stallMs)) {
-      ok = false;
-      break;
+    ok = sendAll(s, packet, SIZE_BLOCK, stallMs, chunk > 0 ? MSG_MORE : 0);
+    long sent = ok && chunk > 0 ? sendFromFile(s, fileno(f), at, (size_t)chunk, stallMs) : 0;
+    ok = ok && sent >= 0;
+    if (ok && sent < chunk) {
+      ssize_t got = pread(fileno(f), packet, (size_t)(chunk - sent), (off_t)(at + sent));
+      if (got < 0) got = 0;
+      if (got < chunk - sent) {
+        // The file shrank under us: the peer still gets the announced count.
+        memset(packet + got, 0, (size_t)(chunk - sent - got));
+        printf("Tileset %s modifie pendant l'envoi!\n", chipset);
+      }
+      ok = sendAll(s, packet, (size_t)(chunk - sent), stallMs);
     }
+    if (!ok) break;
+    at += chunk;
     if (chunk < CHUNK_MAX) break;
   }
   if (f) closeFile(f);
@@ -175,25 +182,32 @@ bool receiveTileset(int s, const char* corps) {
   }
   printf("addlayer %s...\n", name);
   if (!validName(name)) return reply(s, "LEFTME");
-  FILE* f = openFile("layers", name, "png", "r+");
+  FILE* f = openFile(LAYERS_DIR, name, IMAGE_EXT, "r+");
   if (f) {
     printf("LayerGFX %s déjà present, envoi inutile.\n", name);
     closeFile(f);
     return reply(s, "LEFTME");
   }
   char part[32];
-  partExtension(part, sizeof part, "png");
-  FILE* out = openFile("layers", name, part, "wb");
+  partExtension(part, sizeof part, IMAGE_EXT);
+  FILE* out = openFile(LAYERS_DIR, name, part, "wb");
   if (!out) {
     printf("Tileset %s impossible a creer: envoi refuse.\n", name);
     return reply(s, "LEFTME");
   }
   bool ok = reply(s, "SENDIT"), written = true;
-  long total = 0;
-  std::vector<unsigned char> chunk;
+  long total = 0, n = 0;
+  // Chunks gather in one block, written (and its disk room checked) once
+  // full: a few large writes instead of a write and a disk query per chunk.
+  // A full chunk is always followed by the next size block: both are read
+  // at once, never a byte past them.
+  std::vector<unsigned char> block(WRITE_BLOCK + CHUNK_MAX + SIZE_BLOCK);
+  size_t used = 0;
+  ok = ok && recvSize(s, CHUNK_MAX, &n);
   while (ok) {
-    long n = 0;
-    ok = recvSize(s, CHUNK_MAX, &n) && recvBytes(s, chunk, n);
+    bool more = n == CHUNK_MAX;
+    size_t want = (size_t)n + (more ? SIZE_BLOCK : 0);
+    ok = want == 0 || recvAll(s, block.data() + used, want, STALL_MS, STALL_MS, &disco);
     if (!ok) break;
     printf("recu: un paquet de %ld.\n", n);
     total += n;
@@ -202,21 +216,31 @@ bool receiveTileset(int s, const char* corps) {
       ok = false;
       break;
     }
-    // Without room the rest is read and thrown away: the connection stays in step.
-    written = written && diskRoom(n) && (n == 0 || fwrite(chunk.data(), 1, (size_t)n, out) == (size_t)n);
-    if (n < CHUNK_MAX) break;
+    char next[SIZE_BLOCK];
+    if (more) memcpy(next, block.data() + used + n, SIZE_BLOCK);
+    used += (size_t)n;
+    if (used >= WRITE_BLOCK || !more) {
+      // Without room the rest is read and thrown away: the connection stays in step.
+      written = written && diskRoom((long long)used) && (used == 0 || fwrite(block.data(), 1, used, out) == used);
+      used = 0;
+    }
+    if (!more) break;
+    if (!parseSizeBlock(next, CHUNK_MAX, &n)) {
+      printf("Bloc de taille invalide recu: connexion coupee!\n");
+      ok = false;
+    }
   }
   written = fclose(out) == 0 && written;
   bool image = false;
-  if (ok && written && total > 0 && putInPlace("layers", name, "png", part)) {
+  if (ok && written && total > 0 && putInPlace(LAYERS_DIR, name, IMAGE_EXT, part)) {
     image = true;
     printf("LayerGFX %s recu!\n", name);
   } else {
-    removePart("layers", name, part);
+    removePart(LAYERS_DIR, name, part);
     if (ok) printf("Tileset %s non recu (vide ou ecriture impossible).\n", name);
   }
   if (!ok) return false;
-  long n = 0;
+  n = 0;
   std::vector<unsigned char> pass;
   if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
   if (!image || pass.empty()) return true;  // layer creation writes the default file
@@ -226,7 +250,7 @@ bool receiveTileset(int s, const char* corps) {
            need < 0 ? 0L : need);
     return true;
   }
-  if (diskRoom((long long)pass.size()) && writeReplace("layerspc", name, "pss", pass))
+  if (diskRoom((long long)pass.size()) && writeReplace(PASS_DIR, name, PASS_EXT, pass))
     printf("Transfert du pss %s termine!\n", name);
   else
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", name);
@@ -249,7 +273,7 @@ bool receivePC(int s, const char* corps) {
            need < 0 ? 0L : need);
     return true;
   }
-  if (!diskRoom(n) || !writeReplace("layerspc", word.data(), "pss", pass))
+  if (!diskRoom(n) || !writeReplace(PASS_DIR, word.data(), PASS_EXT, pass))
     printf("ERREUR: fichier de passabilite %s impossible a ecrire!\n", word.data());
   return true;
 }

@@ -7,8 +7,6 @@
 
 // Key codes (the values of the keys in the platform's key table).
 enum Key {
-  KEY_BACKSPACE = 8,
-  KEY_RETURN = 13,
   KEY_ESCAPE = 27,
   KEY_B = 'b',
   KEY_F = 'f',

@@ -11,12 +11,20 @@
 #include <time.h>
 
 #include <deque>
+#include <initializer_list>
+#include <utility>
 
-static_assert(KEY_TABLE_SIZE == SDLK_LAST && KEY_Z == SDLK_z && KEY_UP == SDLK_UP &&
-                  KEY_LEFT == SDLK_LEFT && KEY_LALT == SDLK_LALT && KEY_RSHIFT == SDLK_RSHIFT &&
-                  KEY_ESCAPE == SDLK_ESCAPE && KEY_BACKSPACE == SDLK_BACKSPACE,
-              "key codes are the library's");
-static_assert(MOD_SHIFT == KMOD_SHIFT && MOD_CTRL == KMOD_CTRL, "modifier bits are the library's");
+// The platform's key codes and modifier bits are the library's own.
+constexpr bool sameKeys(std::initializer_list<std::pair<int, int>> pairs) {
+  for (auto p : pairs)
+    if (p.first != p.second) return false;
+  return true;
+}
+static_assert(sameKeys({{KEY_TABLE_SIZE, SDLK_LAST}, {KEY_Z, SDLK_z}, {KEY_B, SDLK_b}, {KEY_UP, SDLK_UP},
+                        {KEY_LEFT, SDLK_LEFT}, {KEY_LALT, SDLK_LALT}, {KEY_RSHIFT, SDLK_RSHIFT},
+                        {KEY_LCTRL, SDLK_LCTRL}, {KEY_ESCAPE, SDLK_ESCAPE},
+                        {MOD_SHIFT, KMOD_SHIFT}, {MOD_CTRL, KMOD_CTRL}}),
+              "key codes");
 
 SDL_Event event;
 int mouseX = 0, mouseY = 0;
@@ -115,11 +123,6 @@ void platformScriptPush(const ScriptFrame& f) {
   pollsPastEnd = 0;
 }
 size_t platformScriptRemaining() { return script.size(); }
-bool platformScripted() { return scripted; }
-void platformScriptStop() {
-  scripted = false;
-  script.clear();
-}
 
 void platformPumpInput() {
   freshEvent = platformPollEvent(&event) == 1;  // when none is pending, the last event stays

@@ -28,5 +28,3 @@ struct ScriptFrame {
 void platformScriptStart();                 // switch to scripted input, empty script
 void platformScriptPush(const ScriptFrame& f);
 size_t platformScriptRemaining();
-bool platformScripted();
-void platformScriptStop();                  // back to real input

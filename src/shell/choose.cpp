@@ -14,7 +14,7 @@
 
 namespace {
 const uint32_t kNewProjectCrc = 777;
-const char* const kSubFolders[] = {"layerspc", "maps", "models"};
+const char* const kSubFolders[] = {PASS_DIR, MAPS_DIR, MODELS_DIR};
 const int kNameLimit = 64;
 const int kTurnDelayMs = 10;
 
@@ -41,7 +41,7 @@ bool exists(const char* path) {
 
 // Writes "recent.txt" holding projectPath and one NUL byte.
 void writeRecentWithNul() {
-  FILE* f = openFile(USER_FILES, "recent", "txt", "wb");
+  FILE* f = openFile(USER_FILES, RECENT_NAME, RECENT_EXT, "wb");
   if (!f) {
     printf("recent.txt ne peut pas etre ecrit.\n");
     return;
@@ -51,7 +51,7 @@ void writeRecentWithNul() {
 }
 
 bool copyDefaultTileset(FILE* in) {
-  FILE* out = openFile("layers", "default", "png", "wb");
+  FILE* out = openFile(LAYERS_DIR, DEFAULT_TILESET, IMAGE_EXT, "wb");
   if (!out) return false;
   char buf[16384];
   size_t n;
@@ -62,9 +62,10 @@ bool copyDefaultTileset(FILE* in) {
   return ok;
 }
 
-// The field's limit, then the check every name that becomes a file name passes.
+// The field's limit, then the check every name that becomes a file name
+// passes ("." names a folder that exists, refused below).
 bool validProjectName(const char* name) {
-  return strlen(name) <= (size_t)kNameLimit && strcmp(name, ".") != 0 && validName(name);
+  return strlen(name) <= (size_t)kNameLimit && validName(name);
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ bool createProject() {
     showMessage(m);
     return false;
   }
-  FILE* def = openFile("", "default", "png", "rb");
+  FILE* def = openFile("", DEFAULT_TILESET, IMAGE_EXT, "rb");
   if (!def) {
     showMessage("default.png manquant: projet non cree.");
     return false;

@@ -11,7 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "core/files.h"
+#include "platform/os.h"
 #include "shell/shell.h"
 
 #ifndef MOSKA_DATA_FROM_BIN
@@ -19,7 +20,6 @@
 #endif
 
 namespace {
-const char SETTINGS_FILE[] = "settings.ini";
 const char CONFIG_SUBDIR[] = "moska2/";
 
 bool exists(const char* path) {
@@ -77,7 +77,7 @@ bool installedDataFolder(const char* exeDir, char* out, size_t cap) {
   char settings[PATH_LEN];
   int w = snprintf(out, cap, "%s%s/", exeDir, MOSKA_DATA_FROM_BIN);
   if (w <= 0 || (size_t)w >= cap) return false;
-  snprintf(settings, sizeof settings, "%s%s", out, SETTINGS_FILE);
+  snprintf(settings, sizeof settings, "%s%s.%s", out, SETTINGS_NAME, SETTINGS_EXT);
   char real[PATH_MAX];
   if (!exists(settings) || !realpath(out, real)) return false;
   w = snprintf(out, cap, "%s/", real);  // without the "bin/.."
@@ -100,8 +100,8 @@ void findProgramFolders() {
   }
   snprintf(userPath, sizeof userPath, "%s", user);
   char mine[PATH_LEN + 16], installed[PATH_LEN + 16];
-  snprintf(mine, sizeof mine, "%s%s", user, SETTINGS_FILE);
-  snprintf(installed, sizeof installed, "%s%s", data, SETTINGS_FILE);
+  snprintf(mine, sizeof mine, "%s%s.%s", user, SETTINGS_NAME, SETTINGS_EXT);
+  snprintf(installed, sizeof installed, "%s%s.%s", data, SETTINGS_NAME, SETTINGS_EXT);
   if (!exists(mine) && !copyFile(installed, mine))
     printf("Impossible de creer %s: %s\n", mine, strerror(errno));
 }

@@ -18,8 +18,3 @@ void shellReset() {
   platformInputReset();
   synchronisation = true;
 }
-
-// There is no console window to show or hide on this platform.
-void showConsole() {}
-void* GetConsoleHwnd() { return nullptr; }
-void hideConsole() {}

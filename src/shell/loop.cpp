@@ -22,7 +22,7 @@ static uint32_t lastFrameTick = 0;
 static std::atomic<int64_t> nextRaise{0};
 static const int64_t kMicrosPerSecond = 1000000;
 static const int64_t kRaisedMicros = 1000;   // the flag stays up about 1 ms
-static const int64_t kPumpMicros = 1000;     // waitFrame looks at the queue this often
+static const int64_t kStopMicros = 10000;    // waitFrame looks at `stop` this often
 static const int64_t kCatchUpPeriods = 3;    // a late raise within this many periods keeps the beat
 
 // Raises come at fixed deadlines (start + k * period), not a fixed sleep
@@ -57,8 +57,10 @@ void waitFrame() {
   while (pacingTicks == lastFrameTick) {
     if (stop) return;
     netPump();  // peers' edits are applied while waiting, not once per frame
+    // Woken by the next queued edit, not by polling; `stop` is looked at
+    // every kStopMicros at the latest.
     int64_t now = platformMicros();
-    platformSleepUntil(now + std::max<int64_t>(0, std::min(kPumpMicros, nextRaise - now)));
+    netWaitQueued(std::max<int64_t>(0, std::min(kStopMicros, nextRaise - now)));
   }
   // A frame that started late is followed by the ones it delayed, so frames
   // keep their average rate (and input its pace); after a long stall the
@@ -117,7 +119,7 @@ void stopNow() {
 
 int exitSequence() {
   int failedMaps = closeAllMaps();
-  FILE* f = openFile(USER_FILES, "recent", "txt", "w+");
+  FILE* f = openFile(USER_FILES, RECENT_NAME, RECENT_EXT, "w+");
   if (f) {
     fputs(recent, f);
     closeFile(f);

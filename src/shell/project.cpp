@@ -123,7 +123,7 @@ static void openWorkingMap() {
     char path[FILE_PATH_LEN];
     struct stat st;
     bool found = validName(project.workingMap) &&
-                 filePath(path, sizeof path, "maps", project.workingMap, "map") &&
+                 filePath(path, sizeof path, MAPS_DIR, project.workingMap, MAP_EXT) &&
                  stat(path, &st) == 0;
     if (!found) printf("Carte de travail %s introuvable.\n", project.workingMap);
     if (!found || !openMapi(0, project.workingMap)) {

@@ -131,7 +131,7 @@ void readOptionalPairs(FILE* f) {
 
 // False when the file cannot be opened.
 bool readRecent() {
-  FILE* f = openFile(USER_FILES, "recent", "txt", "rb");
+  FILE* f = openFile(USER_FILES, RECENT_NAME, RECENT_EXT, "rb");
   recent[0] = 0;
   if (!f) return false;
   long size = -1;
@@ -161,7 +161,7 @@ bool recentProjectOpens() {
 }  // namespace
 
 int loadSettings(char** argv) {
-  FILE* f = openFile(USER_FILES, "settings", "ini", "r+");
+  FILE* f = openFile(USER_FILES, SETTINGS_NAME, SETTINGS_EXT, "r+");
   if (!f) exit(EXIT_SETTINGS);
   readSettingsFile(f);
   autosaveGiven = false;

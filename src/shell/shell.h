@@ -21,11 +21,6 @@ void stopPacing();
 // when the project file / a map could not be written (the last log line says so).
 int exitSequence();
 
-// Host console operations: there is no console window to manage here.
-void showConsole();
-void* GetConsoleHwnd();
-void hideConsole();
-
 // Points the toolkit's and the model's upward hooks at the shell and the
 // editor (start-up; tests that drive widgets call it too).
 void shellInstallHooks();

@@ -10,6 +10,7 @@
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
+#include "net/sync.h"
 #include "platform/platform.h"
 #include "shell/project.h"
 #include "shell/shell.h"
@@ -41,6 +42,11 @@ static void mainLoop() {
   }
 }
 
+namespace {
+// A replaced map's note goes under the commands of the menu in view.
+void syncNotice(const char* text) { setPanelMessage(project.currentMenu, text); }
+}  // namespace
+
 int SDL_main_body(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);  // the log is read while the program runs
   printf("MOSKA 2 %s\n============\n", version);
@@ -54,6 +60,7 @@ int SDL_main_body(int argc, char** argv) {
   shellInstallHooks();
   historyInstall();
   projectSaveHook = saveProjectFile;
+  syncNoticeHook = syncNotice;
   if (net) initNet();
   loadProject(argv);
   printf("Project loaded succesfully!\n");

@@ -53,7 +53,10 @@ void drawFramed(int x, int y, int w, int h, Rgb inside, bool bottomEdge) {
   fill(x + 1, y, w - 2, bottomEdge ? h - 1 : h, inside);
 }
 
-void drawTitle(const char* title, int x, int y, int w) {
+// The title bar: "<what> <folder>:".
+void drawTitle(const char* what, const char* folder, int x, int y, int w) {
+  char title[kFolderLen + 16];
+  snprintf(title, sizeof title, "%s %s:", what, folder);
   fill(x, y, w, kTitleHeight, kGrey);
   fill(x + 1, y + 1, w - 2, kTitleHeight - 2, kTitleInside);
   drawText(title, x + 2, y + 2, "black", "B", kTitleSize, true);
@@ -140,9 +143,7 @@ bool gxplorer(char* it, int x, int y, int l, int w) {
   bool hasParent = false;
   if (readListing(folder, rows, hasParent) && hasParent) rows.insert(rows.begin(), "..");
 
-  char title[kFolderLen + 16];
-  snprintf(title, sizeof title, "Exploring %s:", folder);
-  drawTitle(title, x, y, w);
+  drawTitle("Exploring", folder, x, y, w);
 
   bool result = false;
   const char* name = nullptr;
@@ -182,9 +183,7 @@ bool explorer(char* it, int x, int y, int l, int w, const char* rep) {
   else
     readListing(folder, rows, hasParent);
 
-  char title[kFolderLen + 16];
-  snprintf(title, sizeof title, "Open in %s:", rep);
-  drawTitle(title, x, y, w);
+  drawTitle("Open in", rep, x, y, w);
 
   bool result = false;
   const char* name = nullptr;

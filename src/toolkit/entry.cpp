@@ -111,39 +111,47 @@ bool backspace() {
   return true;
 }
 
-void inputText(char* ch, size_t cap, int x, int y, int w, int size) {
-  if (!ch || cap == 0) return;
+namespace {
+void scanText(char* ch, size_t limit) {
+  for (const KeyText& k : kTextKeys) inputchar(ch, limit, k.key, k.text);
+}
+
+void scanNumber(char* ch, size_t limit) {
+  scanDigits(ch, limit, SDLK_0, SDLK_1);
+  scanDigits(ch, limit, SDLK_KP0, SDLK_KP1);
+  inputchar(ch, limit, SDLK_KP_PERIOD, ".");
+}
+
+// The entry loop of both fields: `scan` takes this pass's keys. A text
+// field pumps events through the shell's pump, so a quit request runs the
+// quit path there and ends the entry (a closed window can no longer give the
+// Enter that would end it); a number field pumps quietly, without Escape.
+// False when there is no buffer to edit.
+bool entryLoop(char* ch, size_t cap, int x, int y, int w, int size, void (*scan)(char*, size_t),
+               bool quiet) {
+  if (!ch || cap == 0) return false;
   size_t limit = entryCap(cap, size);
   for (;;) {
     platformDelay(kEntryPassMs);
     showEditing(ch, x, y, w);
-    for (const KeyText& k : kTextKeys) inputchar(ch, limit, k.key, k.text);
-    // A quit request runs stopNow there; the entry ends with it, since a
-    // closed window can no longer give the Enter that would end it.
-    if (toolkitHooks.pump()) break;
+    scan(ch, limit);
+    if (quiet ? (pumpQuiet(), stop.load()) : toolkitHooks.pump()) break;
     if (enterDown()) break;
     if (backspace()) removeLast(ch);
     clearOnClearOrDelete(ch);
   }
+  return true;
+}
+}  // namespace
+
+void inputText(char* ch, size_t cap, int x, int y, int w, int size) {
+  if (!entryLoop(ch, cap, x, y, w, size, scanText, false)) return;
   drawField(ch, x, y, w, false);
   blitMenu();
 }
 
 void inputNumber(char* ch, size_t cap, int x, int y, int w, int size) {
-  if (!ch || cap == 0) return;
-  size_t limit = entryCap(cap, size);
-  for (;;) {
-    platformDelay(kEntryPassMs);
-    showEditing(ch, x, y, w);
-    scanDigits(ch, limit, SDLK_0, SDLK_1);
-    scanDigits(ch, limit, SDLK_KP0, SDLK_KP1);
-    inputchar(ch, limit, SDLK_KP_PERIOD, ".");
-    pumpQuiet();
-    if (stop) break;
-    if (enterDown()) break;
-    if (backspace()) removeLast(ch);
-    clearOnClearOrDelete(ch);
-  }
+  if (!entryLoop(ch, cap, x, y, w, size, scanNumber, true)) return;
   if (!ch[0] && cap >= 2) snprintf(ch, cap, "0");
   drawField(ch, x, y, w, false);
   blitMenu();

@@ -1,6 +1,6 @@
 // Images and fonts, found like every other file (core/files.h).
 #pragma once
-#include <SDL/SDL_video.h>
+struct SDL_Surface;
 
 #include "core/files.h"
 

@@ -307,7 +307,9 @@ void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
 // Narrow (SSE2, four pixels a vector) or Wide (AVX2, eight; its byte
 // unpacking and packing work within each 128-bit half, so pixel order is
 // kept). Wide's operations are built for AVX2 only and inlined into the AVX2
-// drawing function (drawRowsWide), never run on other processors.
+// drawing function (drawRowsWide, by GCC's `flatten`), never run on other
+// processors. Clang refuses 256-bit vectors through the shared body's
+// functions, so its builds (the fuzzers) draw with Narrow only.
 struct Narrow {
   typedef __m128i V;
   static const int kPixels = 4;
@@ -316,9 +318,6 @@ struct Narrow {
   static V all32(Uint32 v) { return _mm_set1_epi32((int)v); }
   static V all16(short v) { return _mm_set1_epi16(v); }
   static V zero() { return _mm_setzero_si128(); }
-  static V andV(V a, V b) { return _mm_and_si128(a, b); }
-  static V andNot(V a, V b) { return _mm_andnot_si128(a, b); }
-  static V orV(V a, V b) { return _mm_or_si128(a, b); }
   static V eq32(V a, V b) { return _mm_cmpeq_epi32(a, b); }
   static V eq8(V a, V b) { return _mm_cmpeq_epi8(a, b); }
   static V max8(V a, V b) { return _mm_max_epu8(a, b); }
@@ -334,7 +333,7 @@ struct Narrow {
   static V alpha16(V a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
 };
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 // Wide's vectors pass between functions built for AVX2 only.
 #pragma GCC diagnostic ignored "-Wpsabi"
 struct Wide {
@@ -345,9 +344,6 @@ struct Wide {
   __attribute__((target("avx2"))) static V all32(Uint32 v) { return _mm256_set1_epi32((int)v); }
   __attribute__((target("avx2"))) static V all16(short v) { return _mm256_set1_epi16(v); }
   __attribute__((target("avx2"))) static V zero() { return _mm256_setzero_si256(); }
-  __attribute__((target("avx2"))) static V andV(V a, V b) { return _mm256_and_si256(a, b); }
-  __attribute__((target("avx2"))) static V andNot(V a, V b) { return _mm256_andnot_si256(a, b); }
-  __attribute__((target("avx2"))) static V orV(V a, V b) { return _mm256_or_si256(a, b); }
   __attribute__((target("avx2"))) static V eq32(V a, V b) { return _mm256_cmpeq_epi32(a, b); }
   __attribute__((target("avx2"))) static V eq8(V a, V b) { return _mm256_cmpeq_epi8(a, b); }
   __attribute__((target("avx2"))) static V max8(V a, V b) { return _mm256_max_epu8(a, b); }
@@ -382,8 +378,8 @@ inline typename O::V blendPixels(typename O::V sv, typename O::V dv) {
   const typename O::V zero = O::zero();
   typename O::V r = O::pack16(blendHalf<O>(O::low8(sv, zero), O::low8(dv, zero)),
                               blendHalf<O>(O::high8(sv, zero), O::high8(dv, zero)));
-  typename O::V below = O::andNot(O::eq8(O::max8(r, dv), r), O::all32(1));
-  return O::orV(O::andV(r, O::all32(0xFFFFFF)), O::shl32by24(below));
+  typename O::V below = ~O::eq8(O::max8(r, dv), r) & O::all32(1);
+  return (r & O::all32(0xFFFFFF)) | O::shl32by24(below);
 }
 
 // A row with blended pixels, a vector at a time: blended where the mask says
@@ -394,8 +390,8 @@ inline void blendedRowOf(Uint32* d, const Uint32* s, const Uint32* m) {
   for (int x = 0; x < kTile; x += O::kPixels) {
     typename O::V sv = O::load(s + x), dv = O::load(d + x), mv = O::load(m + x);
     typename O::V isFixed = O::eq32(mv, fixedMark), isBlend = O::eq32(mv, blendMark);
-    typename O::V keep = O::andNot(O::orV(isFixed, isBlend), dv);
-    O::store(d + x, O::orV(keep, O::orV(O::andV(isFixed, sv), O::andV(isBlend, blendPixels<O>(sv, dv)))));
+    typename O::V keep = ~(isFixed | isBlend) & dv;
+    O::store(d + x, keep | (isFixed & sv) | (isBlend & blendPixels<O>(sv, dv)));
   }
 }
 
@@ -405,7 +401,7 @@ inline void alphaRowOf(Uint32* d, const Uint32* s) {
   for (int x = 0; x < kTile; x += O::kPixels) {
     typename O::V sv = O::load(s + x), dv = O::load(d + x);
     typename O::V keep = O::eq32(O::shr32by24(sv), O::zero());
-    O::store(d + x, O::orV(O::andV(keep, dv), O::andNot(keep, blendPixels<O>(sv, dv))));
+    O::store(d + x, (keep & dv) | (~keep & blendPixels<O>(sv, dv)));
   }
 }
 #else
@@ -420,7 +416,7 @@ inline void alphaRowOf(Uint32* d, const Uint32* s) {
 }
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 bool processorHasAvx2() {
   __builtin_cpu_init();  // may run before the library's own start-up code
   return __builtin_cpu_supports("avx2");
@@ -466,7 +462,7 @@ inline void drawRows(const TileCache* c, int n, Uint32* d, int pitch, int x0, in
 
 // The same code built for AVX2 processors, with every call inlined: a row of
 // 16 pixels is two vectors.
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target("avx2"), flatten))
 #endif
 void drawRowsWide(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {

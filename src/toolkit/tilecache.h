@@ -7,20 +7,22 @@
 // blit gives. It is built on the first draw of a tileset, shared by every
 // layer that borrows the surface, and dropped by tilesetFree.
 #pragma once
-#include <SDL/SDL_video.h>
-
 #include "core/core.h"
 
+#include <stdint.h>
 #include <vector>
 
-enum TileKind : Uint8 {
+struct SDL_Surface;
+struct SDL_PixelFormat;
+
+enum TileKind : uint8_t {
   TILE_EMPTY,    // the blit writes nothing
   TILE_OPAQUE,   // every pixel written with a fixed value: hides whatever lies under it
   TILE_PIXELS,   // fixed pixels and holes (`hole`) where nothing is written
   TILE_BLENDED,  // also pixels blended with what lies under them
   TILE_SURFACE,  // drawn from its own surface in the sheet's format (blend not reproduced)
 };
-enum TileRow : Uint8 {
+enum TileRow : uint8_t {
   ROW_NONE,     // nothing written
   ROW_FULL,     // 16 fixed pixels
   ROW_MASKED,   // fixed pixels, and `hole` where nothing is written
@@ -28,24 +30,24 @@ enum TileRow : Uint8 {
   ROW_ALPHA,    // blended pixels and untouched ones only: alpha 0 in pixels marks the
                 // untouched, so the row is drawn without reading its mask
 };
-enum : Uint32 { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };
+enum : uint32_t { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };
 
 struct TileCache {
   SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
-  std::vector<Uint8> kind;            // TileKind of each tile number
+  std::vector<uint8_t> kind;            // TileKind of each tile number
   std::vector<SDL_Surface*> tiles;    // TILE_SURFACE tiles; null for the others
   // 256 per tile, row by row. masks: TILE_FIXED where pixels holds the
   // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB of a
   // blended source pixel, 0 where nothing is written.
-  std::vector<Uint32> pixels, masks;
+  std::vector<uint32_t> pixels, masks;
   // A value no fixed pixel of the sheet has, stored where nothing is
   // written: rows without blended pixels need no mask.
-  Uint32 hole = 0;
-  std::vector<Uint8> rowKind;         // TileRow, 16 per tile
+  uint32_t hole = 0;
+  std::vector<uint8_t> rowKind;         // TileRow, 16 per tile
   // What the tiles depend on; a change (or a reused address) means a rebuild.
   int w = 0, h = 0, bpp = 0;
-  Uint32 flags = 0, colorkey = 0, sheetMasks[4] = {0, 0, 0, 0};
-  Uint8 sheetAlpha = 0;
+  uint32_t flags = 0, colorkey = 0, sheetMasks[4] = {0, 0, 0, 0};
+  uint8_t sheetAlpha = 0;
   SDL_PixelFormat* target = nullptr;  // format of the surface the tiles are made for
 };
 
@@ -66,7 +68,7 @@ void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int
 void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
 // As if the tile's square had been filled with `under` (a pixel value of
 // dst) and the tile then drawn whole: the holes of a tile are written once.
-void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, Uint32 under);
+void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, uint32_t under);
 // One pixel `d` of a 32-bit target without alpha (red, green, blue from the
 // top byte down) after a per-pixel-alpha source pixel of colour `s`
 // (0xRRGGBB) and alpha `a` (1 to 255) is blitted onto it, as the library
@@ -75,12 +77,12 @@ void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x,
 // unmasked, so a negative blue step sets bit 24; the rest of the top byte is
 // cleared. Derived by experiment; the tests check it against the library's
 // blit for every source, destination and alpha value of each channel.
-inline Uint32 tileBlendPixel(Uint32 s, Uint32 a, Uint32 d) {
+inline uint32_t tileBlendPixel(uint32_t s, uint32_t a, uint32_t d) {
   int dr = d >> 16 & 0xFF, dg = d >> 8 & 0xFF, db = d & 0xFF;
   int tr = ((int)(s >> 16 & 0xFF) - dr) * (int)a + 255;
   int tg = ((int)(s >> 8 & 0xFF) - dg) * (int)a + 255;
   int tb = ((int)(s & 0xFF) - db) * (int)a + 255;
-  return (Uint32)(dr + (tr >> 8)) << 16 | (Uint32)(dg + (tg >> 8)) << 8 | (Uint32)(db + (tb >> 8)) |
+  return (uint32_t)(dr + (tr >> 8)) << 16 | (uint32_t)(dg + (tg >> 8)) << 8 | (uint32_t)(db + (tb >> 8)) |
          (tb < 0 ? 1u << 24 : 0u);
 }
 // Forgets the tiles of `sheet` (before the sheet is freed).

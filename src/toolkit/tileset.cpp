@@ -10,7 +10,7 @@
 SDL_Surface* tilesetLoad(const char* name) {
   char file[FILE_PATH_LEN];
   if (snprintf(file, sizeof file, "%s.png", name) >= (int)sizeof file) return nullptr;
-  SDL_Surface* s = loadImage("layers", file);
+  SDL_Surface* s = loadImage(LAYERS_DIR, file);
   if (!s) return nullptr;
   // The colour of the top-left pixel is the tileset's transparent colour.
   SDL_SetColorKey(s, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(s, 0, 0));

@@ -32,23 +32,31 @@ struct OpenFont {
   TTF_Font* font;
 };
 const size_t kMaxOpenFonts = 16;
-std::vector<OpenFont> openFonts;  // oldest first
+// A plain array, not a container: the fonts live until the process ends,
+// like the surfaces, and stay reachable from it after static destructors.
+OpenFont openFonts[kMaxOpenFonts];  // oldest first
+size_t openFontCount = 0;
 
 TTF_Font* labelFont(int size, int style) {
   char path[FILE_PATH_LEN];
-  if (!imagePath(path, sizeof path, "", "STONE.TTF")) return nullptr;
-  for (const OpenFont& f : openFonts)
+  if (!imagePath(path, sizeof path, "", FONT_FILE)) return nullptr;
+  for (size_t k = 0; k < openFontCount; k++) {
+    const OpenFont& f = openFonts[k];
     if (f.size == size && f.style == style && strcmp(f.path, path) == 0) return f.font;
-  TTF_Font* font = openFont("", "STONE.TTF", size);
+  }
+  TTF_Font* font = openFont("", FONT_FILE, size);
   if (!font) return nullptr;  // not cached: a font put in place later is found
   TTF_SetFontStyle(font, style);
-  if (openFonts.size() == kMaxOpenFonts) {
-    TTF_CloseFont(openFonts.front().font);
-    openFonts.erase(openFonts.begin());
+  if (openFontCount == kMaxOpenFonts) {
+    TTF_CloseFont(openFonts[0].font);
+    memmove(&openFonts[0], &openFonts[1], (kMaxOpenFonts - 1) * sizeof openFonts[0]);
+    openFontCount--;
   }
-  OpenFont f{{0}, size, style, font};
+  OpenFont& f = openFonts[openFontCount++];
   snprintf(f.path, sizeof f.path, "%s", path);
-  openFonts.push_back(f);
+  f.size = size;
+  f.style = style;
+  f.font = font;
   return font;
 }
 
@@ -104,45 +112,47 @@ int fontStyle(const char* style) {
 }
 }  // namespace
 
-const char* arrow[37] = {
-    "    32    32        3            1",
-    "X c #000000",
-    ". c #ffffff",
-    "  c None",
-    "X                               ",
-    "XX                              ",
-    "X.X                             ",
-    "X..X                            ",
-    "X...X                           ",
-    "X....X                          ",
-    "X.....X                         ",
-    "X......X                        ",
-    "X.......X                       ",
-    "X........X                      ",
-    "X.....XXXXX                     ",
-    "X..X..X                         ",
-    "X.X X..X                        ",
-    "XX  X..X                        ",
-    "X    X..X                       ",
-    "     X..X                       ",
-    "      X..X                      ",
-    "      X..X                      ",
-    "       XX                       ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "                                ",
-    "0,0",
+namespace {
+// The arrow pointer, 32 x 32 from its hot spot at the top-left corner: 'X'
+// black, '.' white, anything else transparent; rows and columns not given
+// are transparent.
+const char* const kArrow[] = {
+    "X",
+    "XX",
+    "X.X",
+    "X..X",
+    "X...X",
+    "X....X",
+    "X.....X",
+    "X......X",
+    "X.......X",
+    "X........X",
+    "X.....XXXXX",
+    "X..X..X",
+    "X.X X..X",
+    "XX  X..X",
+    "X    X..X",
+    "     X..X",
+    "      X..X",
+    "      X..X",
+    "       XX",
 };
+const int kCursorSide = 32;
+
+SDL_Cursor* makeCursor(const char* const* rows, int count) {
+  Uint8 data[kCursorSide * kCursorSide / 8] = {0};
+  Uint8 mask[kCursorSide * kCursorSide / 8] = {0};
+  for (int row = 0; row < count && row < kCursorSide; ++row) {
+    for (int col = 0; col < kCursorSide && rows[row][col]; ++col) {
+      int byte = (row * kCursorSide + col) / 8;
+      Uint8 bit = (Uint8)(0x80 >> (col % 8));
+      if (rows[row][col] == 'X') data[byte] |= bit;
+      if (rows[row][col] == 'X' || rows[row][col] == '.') mask[byte] |= bit;
+    }
+  }
+  return SDL_CreateCursor(data, mask, kCursorSide, kCursorSide, 0, 0);
+}
+}  // namespace
 
 void videoInit() {
   Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
@@ -155,38 +165,9 @@ void videoInit() {
     *im.global = im.keyed ? loadImageT("", im.file) : loadImage("", im.file);
 }
 
-SDL_Cursor* init_system_cursor(const char* image[]) {
-  const int kHeaderRows = 4, kSize = 32;
-  Uint8 data[4 * 32] = {0};
-  Uint8 mask[4 * 32] = {0};
-  int i = -1;
-  for (int row = 0; row < kSize; ++row) {
-    const char* line = image[kHeaderRows + row];
-    size_t len = strlen(line);
-    for (int col = 0; col < kSize; ++col) {
-      if (col % 8) {
-        data[i] <<= 1;
-        mask[i] <<= 1;
-      } else {
-        ++i;
-      }
-      char c = (size_t)col < len ? line[col] : ' ';
-      if (c == 'X') {
-        data[i] |= 0x01;
-        mask[i] |= 0x01;
-      } else if (c == '.') {
-        mask[i] |= 0x01;
-      }
-    }
-  }
-  int hotX = 0, hotY = 0;
-  sscanf(image[kHeaderRows + kSize], "%d,%d", &hotX, &hotY);
-  return SDL_CreateCursor(data, mask, kSize, kSize, hotX, hotY);
-}
-
 void initCursor() {
   SDL_ShowCursor(SDL_ENABLE);
-  SDL_Cursor* c = init_system_cursor(arrow);
+  SDL_Cursor* c = makeCursor(kArrow, (int)(sizeof kArrow / sizeof kArrow[0]));
   if (c) SDL_SetCursor(c);
 }
 
@@ -303,3 +284,6 @@ void fillCell(SDL_Surface* s, int x, int y, int side, int r, int g, int b) {
     for (int c = 0; c < side; c++) p[c] = pixel;
   }
 }
+
+int surfaceWidth(const SDL_Surface* s) { return s ? s->w : 0; }
+int surfaceHeight(const SDL_Surface* s) { return s ? s->h : 0; }

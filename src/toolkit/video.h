@@ -1,9 +1,10 @@
 // Window, drawing surfaces, cursor, pixels, text and image copies.
 #pragma once
-#include <SDL/SDL_mouse.h>
-#include <SDL/SDL_video.h>
 #include <stdint.h>
 
+// Surfaces are opaque here: callers outside the toolkit use these calls.
+struct SDL_Surface;
+struct SDL_Color;
 struct _TTF_Font;
 
 extern SDL_Surface* screen;  // video surface
@@ -12,7 +13,6 @@ extern SDL_Surface* window;  // the map view, the rest of the width, at (PANEL_W
 extern SDL_Surface* text;
 extern _TTF_Font* police;
 extern SDL_Color fontColor;
-extern const char* arrow[37];
 
 // Interface images, loaded from the program folder by videoInit.
 extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfill,
@@ -20,8 +20,11 @@ extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *b
     *b_down, *b_up, *b_newmap, *b_addlayer, *b_delete, *b_tobg, *b_tolayer,
     *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
 
+// A surface's size in pixels (0 for none).
+int surfaceWidth(const SDL_Surface* s);
+int surfaceHeight(const SDL_Surface* s);
+
 void videoInit();
-SDL_Cursor* init_system_cursor(const char* image[]);
 void initCursor();
 
 void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b);

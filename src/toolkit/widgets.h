@@ -1,6 +1,8 @@
 // Immediate-mode widgets drawn on the panel, and modal keyboard entry.
 #pragma once
-#include <SDL/SDL_video.h>
+#include <stddef.h>
+
+struct SDL_Surface;
 
 enum {
   FIELD_HEIGHT = 20,

@@ -58,7 +58,7 @@ for d in "$a" "$b"; do
   [ "$(count "$d" '^client ok$')" = 1 ] || fail "$d holds $(count "$d" '^client ok$') outbound connections"
   [ "$(count "$d" '^little serveur demarre!$')" = 1 ] || fail "$d serves more than one connection"
   # Each announced its extensions once; the other recorded them.
-  moska_wait_log "$d" "^Action reseau: EXTENSIONS,AUTH!$"
+  moska_wait_log "$d" "^Action reseau: EXTENSIONS,AUTH SYNC!$"
   [ "$(count "$d" '^Action reseau: EXTENSIONS,')" = 1 ] || fail "$d got more than one EXTENSIONS"
 done
 

@@ -80,8 +80,8 @@ moska_wait_exit 20
 [ "$MOSKA_STATUS" = 0 ] || fail "editor exit status $MOSKA_STATUS"
 wait $tp || fail "peer 4 got no DISCONNECT!: $(cat "$root/peer4.txt")"
 # Its first action was the announcement of the editor's extensions (AUTH,
-# though no key is set), which a peer of the base protocol passes over.
-[ "$(grep -c "^EXTENSIONS|" "$root/peer4.txt")" = 1 ] && grep -q "^EXTENSIONS|AUTH$" "$root/peer4.txt" ||
+# though no key is set, and SYNC), which a peer of the base protocol passes over.
+[ "$(grep -c "^EXTENSIONS|" "$root/peer4.txt")" = 1 ] && grep -q "^EXTENSIONS|AUTH SYNC$" "$root/peer4.txt" ||
   fail "no single EXTENSIONS action: $(cat "$root/peer4.txt")"
 grep -q "^Deconnexion du client 0:bob terminee\.$" "$log" || fail "disconnect log"
 grep -aq "Hall of the king" "$root/demo/maps/map0.map" || fail "display name not saved"

@@ -27,7 +27,7 @@ if [ "$step" = build ]; then
     -DCMAKE_CXX_FLAGS="-O1 -g1" -DCMAKE_C_FLAGS="-O1 -g1" -DMOSKA_UNIT_TESTS="$unit" >/dev/null ||
     exit 1
   # Only what the selected tests run: no benchmarks, no fuzzers.
-  exec cmake --build "$out" -j2 --target moska2 unit_tests peer_tool assets
+  exec cmake --build "$out" -j2 --target moska2 unit_tests peer_tool map_compare assets
 fi
 
 out=$3 what=$4

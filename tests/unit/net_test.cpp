@@ -526,13 +526,18 @@ TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
   EXPECT_STREQ(r, "LEFTME");
   EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
   EXPECT_TRUE(nothingPending(sv[1]));
-  // Missing image: "SENDIT", then chunks and pass conditions, byte-identical.
-  std::string img = pattern(20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
+  // Missing image: "SENDIT", then chunks and pass conditions, byte-identical
+  // (more than one block of file writes).
+  std::string img = pattern(WRITE_BLOCK + 20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
+  std::string stream;
+  for (size_t at = 0, k = CHUNK_MAX; k == CHUNK_MAX; at += k) {
+    k = std::min(img.size() - at, (size_t)CHUNK_MAX);
+    stream += sizeBlock((long)k) + img.substr(at, k);
+  }
   std::thread sender([&] {
     char a[REPLY_BLOCK];
     if (!readBlock(sv[1], a, REPLY_BLOCK)) return;
-    sendStr(sv[1], sizeBlock(16384) + img.substr(0, 16384) + sizeBlock(20000 - 16384) + img.substr(16384) +
-                       sizeBlock(8) + pss);
+    sendStr(sv[1], stream + sizeBlock(8) + pss);
   });
   ASSERT_TRUE(receiveTileset(sv[0], "map0 fresh 0"));
   sender.join();
@@ -542,14 +547,28 @@ TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
   ASSERT_TRUE(receiveTileset(sv[0], "map0 ../x 0"));
   ASSERT_TRUE(readBlock(sv[1], r, REPLY_BLOCK));
   EXPECT_STREQ(r, "LEFTME");
-  // A chunk announcing more than 16384: no file, no leftover.
-  std::thread bad([&] {
-    char a[REPLY_BLOCK];
-    if (readBlock(sv[1], a, REPLY_BLOCK)) sendStr(sv[1], sizeBlock(16385));
-    shutdown(sv[1], SHUT_WR);
-  });
-  EXPECT_FALSE(receiveTileset(sv[0], "map0 broken 0"));
-  bad.join();
+  // A chunk announcing more than 16384 (first or after a full one), and a
+  // peer gone mid-chunk: no file, no leftover.
+  for (int round = 0; round < 3; round++) {
+    std::thread bad([&] {
+      char a[REPLY_BLOCK];
+      if (!readBlock(sv[1], a, REPLY_BLOCK)) return;
+      if (round == 0)
+        sendStr(sv[1], sizeBlock(16385));
+      else if (round == 1)
+        sendStr(sv[1], stream.substr(0, SIZE_BLOCK + CHUNK_MAX) + sizeBlock(16385));
+      else
+        sendStr(sv[1], sizeBlock(16384) + img.substr(0, 100));
+      shutdown(sv[1], SHUT_WR);
+    });
+    EXPECT_FALSE(receiveTileset(sv[0], "map0 broken 0"));
+    bad.join();
+    if (round < 2) {
+      close(sv[0]);
+      close(sv[1]);
+      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    }
+  }
   EXPECT_EQ(readFile(proj + "layers/broken.png"), "");
   EXPECT_EQ(system(("ls " + proj + "layers | grep -q part").c_str()) == 0, false);
 }
@@ -635,6 +654,56 @@ void sendAction(int s, const char* header, const char* body) {
   sendStr(s, std::string(h, HEADER_BLOCK) + std::string(body, strlen(body) + 1));
 }
 }  // namespace
+
+TEST(NetPeers, HandshakeReverseConnectionActionsAndDisconnect) {
+  startEditor();
+  int peerListen = netListen(PEER_HOST, netPort, nullptr);
+  ASSERT_GE(peerListen, 0);
+  int in = peerConnect();
+  EXPECT_EQ(peerHandshake(in, "0.24a", "REPEAT!"), "alice/0.24a");
+  // The editor connects back and runs the joining side with "THANKS!".
+  int back = netAccept(peerListen, 5000, nullptr, nullptr);
+  ASSERT_GE(back, 0);
+  char name[NAME_BLOCK], v[VERSION_BLOCK], token[TOKEN_BLOCK];
+  ASSERT_TRUE(readBlock(back, name, NAME_BLOCK));
+  EXPECT_STREQ(name, "alice");
+  sendStr(back, blockOf("bob", NAME_BLOCK));
+  ASSERT_TRUE(readBlock(back, v, VERSION_BLOCK));
+  sendStr(back, blockOf("0.24a", VERSION_BLOCK));
+  ASSERT_TRUE(readBlock(back, token, TOKEN_BLOCK));
+  EXPECT_STREQ(token, "THANKS!");
+  ASSERT_TRUE(pumpUntil([] { return connectedPeers() == 1 && usedMap[0] != nullptr; }));
+  char peer[NAME_BLOCK];
+  ASSERT_TRUE(peerName(0, peer, sizeof peer));
+  EXPECT_STREQ(peer, "bob");
+  // The peer's pen lands on the main thread, and only then is the panel redrawn.
+  refreshMenu = false;
+  sendAction(in, "PARTTHIS!", "map0 0 3 2 5");
+  for (int t = 0; t < 5000 && netQueued() == 0; t += 5) SDL_Delay(5);
+  EXPECT_FALSE(refreshMenu);
+  ASSERT_TRUE(pumpUntil([] { return project.listeMaps[0]->layer[0]->e[2 * 8 + 3] == 5; }));
+  EXPECT_TRUE(refreshMenu);
+  action_SetElementAbsolute("map0", 0, 1, 1, 6);
+  // The first action on the connection announces this editor's extensions.
+  EXPECT_EQ(readHeader(back), "EXTENSIONS 10");
+  ASSERT_TRUE(readBlock(back, name, 10));
+  EXPECT_STREQ(name, "AUTH SYNC");
+  EXPECT_EQ(readHeader(back), "PARTTHIS! 13");
+  char body[13];
+  ASSERT_TRUE(readBlock(back, body, 13));
+  EXPECT_STREQ(body, "map0 0 1 1 6");
+  // Our disconnect: "DISCONNECT! 0" to the peer, threads ended, slot free.
+  disconnect(true);
+  EXPECT_EQ(readHeader(back), "DISCONNECT! 0");
+  EXPECT_EQ(connectedPeers(), 0);
+  EXPECT_FALSE(peerName(0, peer, sizeof peer));
+  EXPECT_NE(usedMap[0], nullptr);  // a local disconnect keeps the peer's map counted
+  close(in);
+  close(back);
+  close(peerListen);
+  stop = true;
+  disconnect(false);
+}
 
 // One pair per peer: a joiner asking for the reverse connection while this
 // editor's own join to it is under way gets none (the join is the pair's

@@ -1,0 +1,731 @@
+// Join sync, stamped cell writes and the quiet-second repair (see sync.h).
+#include "net/sync.h"
+
+#include <fcntl.h>
+#include <inttypes.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <new>
+
+#include "core/core.h"
+#include "core/files.h"
+#include "model/digest.h"
+#include "model/mapfile.h"
+#include "net/netio.h"
+
+void (*syncNoticeHook)(const char*) = nullptr;
+
+namespace {
+const uint32_t QUIET_MS = 1000;            // no edit for this long: digests are compared
+const size_t LIST_BODY_MAX = 30000;      // a "SYNCLIST" body, within the receive limit
+const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 characters
+const size_t SYNC_MAP_MAX = (size_t)1 << 30;  // largest map taken (1 GiB of file)
+const size_t LIST_MAX = 10000;           // maps a peer may announce
+const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's queue is below this
+const size_t JOURNAL_MAX = 65536;        // own writes kept while a copy is on its way
+const size_t INFLATE_STEP = 1 << 16;
+const uint64_t CLOCK_JUMP_MAX = 1ull << 40;  // a peer's clock ahead of ours by more is not believed
+const int NAME_WORD = 256;               // "%255s"
+const size_t SMALL_BODY = 2 * NAME_WORD + 128;  // two names, numbers and a digest
+const size_t NOTICE_LEN = 200;
+const uint32_t AWAIT_MS = 5000;            // a promised map that shows nothing for this long is not waited for
+static_assert(LIST_BODY_MAX + 300 < RECV_BUFFER, "a list body fits the receive limit");
+static_assert((DATA_CHUNK + 2) / 3 * 4 < RECV_BUFFER, "a data body fits the receive limit");
+
+struct Incoming {
+  bool active = false;
+  std::string name;
+  size_t raw = 0, comp = 0, got = 0;
+  z_stream z{};
+  std::vector<unsigned char> data;
+};
+
+struct PeerSync {
+  unsigned gen = 0;
+  std::map<std::string, MapDigest> theirs;  // the list being received
+  std::deque<std::string> toSend;
+  Incoming in;
+  bool stamped = false;  // a "STAMP" waits for its cell write
+  Stamp pending;
+  std::string repairing;  // a map asked for after a check
+  bool listPending = false;  // our list went out, theirs is still to come
+  uint64_t theirSite = 0;    // from their list
+  bool theirJoined = false;  // they joined us
+  int awaiting = 0;          // maps the peer is to send after the lists
+  uint32_t lastData = 0;
+};
+
+// An own write kept while a copy of its map may be replacing ours.
+struct Journaled {
+  std::string map;
+  StampRect r;
+  int element;
+};
+
+PeerSync slots[MAX_PEERS];
+std::map<std::string, StampTable> stamps;
+std::vector<Journaled> journal;
+uint64_t lamport = 0;
+uint64_t site = 0;
+uint32_t lastActivity = 0;
+bool checked = true;  // the quiet check of the last activity was sent
+char shownStatus[128] = "";
+
+uint64_t siteId() {
+  if (site) return site;
+  int fd = open("/dev/urandom", O_RDONLY);
+  if (fd >= 0) {
+    if (read(fd, &site, sizeof site) != (ssize_t)sizeof site) site = 0;
+    close(fd);
+  }
+  if (!site) site = (uint64_t)time(nullptr) * 2654435761u ^ (uint64_t)getpid() << 32;
+  site &= 0x7FFFFFFFFFFFFFFFull;  // printed and read as a signed-safe number
+  if (!site) site = 1;
+  return site;
+}
+
+void activity() {
+  lastActivity = coreMillis();
+  checked = false;
+}
+
+bool isSyncWord(const char* h) { return strncmp(h, "SYNC", 4) == 0 || strcmp(h, "STAMP") == 0; }
+
+std::string nameOf(int slot) {
+  char n[NAME_BLOCK] = "";
+  peerName(slot, n, sizeof n);
+  return n;
+}
+
+void abortIncoming(Incoming& in, const char* why) {
+  if (!in.active) return;
+  printf("Synchro: reception de la map %s abandonnee (%s).\n", in.name.c_str(), why);
+  inflateEnd(&in.z);
+  in = Incoming();
+}
+
+// The slot's state, fresh when the slot changed hands (gen) since it was used.
+PeerSync& freshen(int slot, unsigned gen) {
+  PeerSync& st = slots[slot];
+  if (st.gen != gen) {
+    abortIncoming(st.in, "editeur parti");
+    st = PeerSync();
+    st.gen = gen;
+  }
+  return st;
+}
+
+PeerSync& stateOf(int slot) {
+  unsigned gen;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    gen = peers[slot].gen;
+  }
+  return freshen(slot, gen);
+}
+
+// A copy may be on its way here.
+bool waiting() {
+  for (int i = 0; i < MAX_PEERS; i++)
+    if (slots[i].in.active || !slots[i].repairing.empty() || slots[i].listPending || slots[i].awaiting > 0)
+      return true;
+  return false;
+}
+
+bool busy() {
+  if (waiting()) return true;
+  for (int i = 0; i < MAX_PEERS; i++)
+    if (!slots[i].toSend.empty()) return true;
+  return false;
+}
+
+bool joinedPeer(int slot) {
+  std::lock_guard<std::mutex> g(peersLock);
+  return peers[slot].joinedThere;
+}
+
+// "SYNCLIST last site joined clock (digest name)...": parts of
+// LIST_BODY_MAX. The clock brings a joiner's up to ours, so its first
+// writes do not lose to every write of ours still kept.
+void sendList(int slot) {
+  std::vector<std::string> names = projectMapNames();
+  char head[64];
+  snprintf(head, sizeof head, " %" PRIu64 " %d %" PRIu64, siteId(), joinedPeer(slot) ? 1 : 0, lamport);
+  std::string body = "";
+  size_t sent = 0;
+  for (size_t k = 0; k <= names.size(); k++) {
+    bool last = k == names.size();
+    std::string entry;
+    MapDigest d;
+    if (!last && projectMapDigest(names[k].c_str(), &d)) {
+      char hex[DIGEST_HEX + 1];
+      digestHex(d, hex);
+      entry = std::string(" ") + hex + " " + names[k];
+      sent++;
+    }
+    if (last || body.size() + entry.size() > LIST_BODY_MAX) {
+      std::string out = (last ? "1" : "0") + std::string(head) + body;
+      actionSendToPeer(slot, "SYNCLIST", out.c_str());
+      body.clear();
+    }
+    body += entry;
+  }
+  printf("Synchro: %zu maps annoncees a %s.\n", sent, nameOf(slot).c_str());
+}
+
+const MapDigest* theirDigest(const PeerSync& st, const std::string& name) {
+  auto it = st.theirs.find(name);
+  return it == st.theirs.end() ? nullptr : &it->second;
+}
+
+// Both lists are known: the reference sends what differs or what the joiner
+// lacks; the joiner sends only what the reference lacks.
+void decide(int slot, PeerSync& st) {
+  bool joiner = joinedPeer(slot);
+  // Two joins that crossed (or none): the lower site is the reference.
+  if (joiner == st.theirJoined) joiner = siteId() > st.theirSite;
+  int give = 0, take = 0;
+  std::vector<std::string> mine = projectMapNames();
+  for (const std::string& n : mine) {
+    MapDigest d;
+    if (!projectMapDigest(n.c_str(), &d)) continue;
+    const MapDigest* t = theirDigest(st, n);
+    if (!t || (!joiner && *t != d)) {
+      st.toSend.push_back(n);
+      give++;
+    } else if (*t != d) {
+      take++;
+    }
+  }
+  for (const auto& e : st.theirs)
+    if (!std::binary_search(mine.begin(), mine.end(), e.first)) take++;
+  printf("Synchro avec %s (%s): %d maps a envoyer, %d a recevoir.\n", nameOf(slot).c_str(),
+         joiner ? "reference" : "arrivant", give, take);
+  st.theirs.clear();
+  st.listPending = false;
+  st.awaiting = take;
+  st.lastData = coreMillis();
+  activity();
+}
+
+void onList(int slot, const char* corps) {
+  PeerSync& st = stateOf(slot);
+  if (!st.listPending) return;  // one list a join: a repeated one would cost every digest again
+  const char* p = corps;
+  bool last = *p == '1';
+  if (*p != '0' && *p != '1') return;
+  p++;
+  unsigned long long theirSite = 0, clock = 0;
+  int joined = 0, used = 0;
+  if (sscanf(p, " %llu %d %llu%n", &theirSite, &joined, &clock, &used) != 3) return;
+  p += used;
+  if (clock > lamport && clock < lamport + CLOCK_JUMP_MAX) lamport = clock;
+  st.theirSite = theirSite;
+  st.theirJoined = joined != 0;
+  char hex[DIGEST_HEX + 2], name[NAME_WORD];
+  while (sscanf(p, " %33s %255s%n", hex, name, &used) == 2) {
+    p += used;
+    MapDigest d;
+    if (!parseDigestHex(hex, &d) || !validName(name) || st.theirs.size() >= LIST_MAX) continue;
+    st.theirs[name] = d;
+  }
+  if (last) decide(slot, st);
+}
+
+// The digest and tileset names of a map in the file layout; false when it
+// does not parse.
+bool describe(const std::vector<unsigned char>& bytes, MapDigest* d, std::vector<std::string>& tilesets) {
+  Map m;
+  MapRead r = readMapBytes(bytes.data(), bytes.size(), &m);
+  if (r != MAP_READ_OK && r != MAP_READ_BAD_END) return false;
+  *d = mapDigest(&m);
+  for (int i = 0; i < m.layers; i++)
+    if (m.layer[i]->layerGFX && std::find(tilesets.begin(), tilesets.end(), m.layer[i]->layerGFX) == tilesets.end())
+      tilesets.push_back(m.layer[i]->layerGFX);
+  freeMapRecord(&m);
+  return true;
+}
+
+// The map as it is in memory now (its file when closed): its tilesets
+// through the usual offer, then the zlib stream. Later edits queue after it.
+void sendMap(int slot, const std::string& name) {
+  std::vector<unsigned char> bytes;
+  MapDigest d;
+  std::vector<std::string> tilesets;
+  if (!projectMapBytes(name.c_str(), bytes) || !describe(bytes, &d, tilesets)) {
+    printf("Synchro: map %s illisible, non envoyee.\n", name.c_str());
+    return;
+  }
+  uLongf compLen = compressBound((uLong)bytes.size());
+  std::vector<unsigned char> comp;
+  try {
+    comp.resize(compLen);
+  } catch (const std::bad_alloc&) {
+    printf("Synchro: map %s: memoire insuffisante.\n", name.c_str());
+    return;
+  }
+  if (compress2(comp.data(), &compLen, bytes.data(), (uLong)bytes.size(), Z_BEST_SPEED) != Z_OK) return;
+  size_t chunks = (compLen + DATA_CHUNK - 1) / DATA_CHUNK;
+  if (sendQueuedFor(slot) + (int)chunks + 2 > SEND_QUEUE_MAX) {
+    printf("Synchro: map %s trop grande pour la file d'envoi (%zu paquets), non envoyee.\n", name.c_str(),
+           chunks);
+    return;
+  }
+  char body[SMALL_BODY];
+  for (const std::string& t : tilesets) {
+    if (!tilesetPresent(t.c_str())) continue;
+    snprintf(body, sizeof body, "%s %s 0", name.c_str(), t.c_str());
+    actionSendToPeer(slot, "SYNCTILESET", body);
+  }
+  char hex[DIGEST_HEX + 1];
+  digestHex(d, hex);
+  snprintf(body, sizeof body, "%s %zu %lu %s", name.c_str(), bytes.size(), (unsigned long)compLen, hex);
+  actionSendToPeer(slot, "SYNCMAP", body);
+  for (size_t at = 0; at < compLen; at += DATA_CHUNK) {
+    size_t n = std::min(DATA_CHUNK, (size_t)compLen - at);
+    actionSendToPeer(slot, "SYNCDATA", base64Encode(comp.data() + at, n).c_str());
+  }
+  printf("Synchro: map %s envoyee a %s: %zu octets, %lu compresses.\n", name.c_str(), nameOf(slot).c_str(),
+         bytes.size(), (unsigned long)compLen);
+}
+
+void onMapBegin(int slot, const char* corps) {
+  PeerSync& st = stateOf(slot);
+  abortIncoming(st.in, "une autre arrive");
+  char name[NAME_WORD], hex[DIGEST_HEX + 2];
+  unsigned long long raw = 0, comp = 0;
+  if (sscanf(corps, "%255s %llu %llu %33s", name, &raw, &comp, hex) != 4 || !validName(name) ||
+      raw == 0 || raw > SYNC_MAP_MAX || comp == 0 || comp > compressBound((uLong)raw)) {
+    printf("Synchro: en-tete de map invalide de %s: ignore.\n", nameOf(slot).c_str());
+    return;
+  }
+  if (!diskRoom((long long)raw * 2)) return;  // the new file and the kept copy
+  Incoming& in = st.in;
+  if (inflateInit(&in.z) != Z_OK) return;
+  in.active = true;
+  in.name = name;
+  in.raw = (size_t)raw;
+  in.comp = (size_t)comp;
+  st.lastData = coreMillis();
+  printf("Synchro: reception de la map %s de %s (%llu octets).\n", name, nameOf(slot).c_str(), raw);
+  activity();
+}
+
+// Own writes to `name` made while its copy was on the way are made again,
+// once: the next copy of that map starts a journal of its own.
+void replayJournal(const std::string& name) {
+  int k = 0;
+  for (const Journaled& j : journal) {
+    if (j.map != name) continue;
+    const StampRect& r = j.r;
+    recordStamp(stamps[name], r);
+    setElementSquare(name.c_str(), r.layer, r.x1, r.y1, r.x2, r.y2, j.element);
+    k++;
+  }
+  journal.erase(std::remove_if(journal.begin(), journal.end(), [&](const Journaled& j) { return j.map == name; }),
+                journal.end());
+  if (k) printf("Synchro: %d ecritures locales refaites sur la map %s.\n", k, name.c_str());
+}
+
+void install(int slot, PeerSync& st) {
+  Incoming& in = st.in;
+  std::string name = in.name;
+  std::vector<unsigned char> data = std::move(in.data);
+  inflateEnd(&in.z);
+  in = Incoming();
+  if (st.awaiting > 0) st.awaiting--;
+  char kept[FILE_PATH_LEN];
+  if (!replaceProjectMap(name.c_str(), data.data(), data.size(), kept, sizeof kept)) {
+    printf("Synchro: map %s de %s refusee.\n", name.c_str(), nameOf(slot).c_str());
+    return;
+  }
+  printf("Synchro: map %s recue de %s (%zu octets).\n", name.c_str(), nameOf(slot).c_str(), data.size());
+  stamps.erase(name);
+  replayJournal(name);
+  if (st.repairing == name) st.repairing.clear();
+  if (kept[0]) {
+    printf("Conflit: ancienne copie de la map %s gardee dans %s.\n", name.c_str(), kept);
+    const char* file = strrchr(kept, '/');
+    char text[NOTICE_LEN];
+    snprintf(text, sizeof text, "Map %s replaced, old copy: conflicts/%s", name.c_str(), file ? file + 1 : kept);
+    if (syncNoticeHook) syncNoticeHook(text);
+  }
+  activity();
+}
+
+void onMapData(int slot, const char* corps) {
+  PeerSync& st = stateOf(slot);
+  Incoming& in = st.in;
+  if (!in.active) return;
+  std::vector<unsigned char> piece;
+  if (!base64Decode(corps, strlen(corps), piece) || in.got + piece.size() > in.comp)
+    return abortIncoming(in, "donnees invalides");
+  in.got += piece.size();
+  st.lastData = coreMillis();
+  in.z.next_in = piece.data();
+  in.z.avail_in = (uInt)piece.size();
+  unsigned char out[INFLATE_STEP];
+  int r = Z_OK;
+  while (in.z.avail_in > 0 && r == Z_OK) {
+    in.z.next_out = out;
+    in.z.avail_out = sizeof out;
+    r = inflate(&in.z, Z_NO_FLUSH);
+    size_t made = sizeof out - in.z.avail_out;
+    if ((r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) || in.data.size() + made > in.raw)
+      return abortIncoming(in, "flux invalide");
+    in.data.insert(in.data.end(), out, out + made);
+    if (r == Z_BUF_ERROR) r = Z_OK;
+  }
+  activity();
+  if (in.got < in.comp) return;
+  if (r != Z_STREAM_END || in.data.size() != in.raw) return abortIncoming(in, "flux incomplet");
+  install(slot, st);
+}
+
+void onStamp(int slot, const char* corps) {
+  PeerSync& st = stateOf(slot);
+  unsigned long long c = 0, s = 0;
+  // A clock far ahead of ours would make every later local write lose: unstamped.
+  st.stamped = sscanf(corps, "%llu %llu", &c, &s) == 2 && c < lamport + CLOCK_JUMP_MAX;
+  st.pending.clock = c;
+  st.pending.site = s;
+  if (st.stamped && c > lamport) lamport = c;
+}
+
+void sendCheck(int slot, const char* name) {
+  MapDigest d;
+  if (!projectMapDigest(name, &d)) return;
+  char hex[DIGEST_HEX + 1], body[SMALL_BODY];
+  digestHex(d, hex);
+  snprintf(body, sizeof body, "%" PRIu64 " %s %s", siteId(), hex, name);
+  actionSendToPeer(slot, "SYNCCHECK", body);
+}
+
+// A peer's digest after its quiet second. The higher site asks the lower
+// one for its copy; the lower one answers with its own check, so the
+// higher one asks even when it was busy at the first check.
+void onCheck(int slot, const char* corps) {
+  PeerSync& st = stateOf(slot);
+  unsigned long long theirSite = 0;
+  char hex[DIGEST_HEX + 2], name[NAME_WORD];
+  MapDigest theirs, mine;
+  if (sscanf(corps, "%llu %33s %255s", &theirSite, hex, name) != 3 || !parseDigestHex(hex, &theirs) ||
+      !validName(name))
+    return;
+  if (coreMillis() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
+  // Only open maps are compared (a closed one would be read whole for each
+  // check); a map missing here is asked for.
+  bool open = getMap(name) < project.nbreMaps;
+  if (!open && mapFileExists(name)) return;
+  bool have = open && projectMapDigest(name, &mine);
+  if (have && mine == theirs) return;
+  if (have && siteId() < theirSite) return sendCheck(slot, name);
+  printf("Synchro: map %s differente de celle de %s: reparation depuis sa copie.\n", name,
+         nameOf(slot).c_str());
+  st.repairing = name;
+  actionSendToPeer(slot, "SYNCWANT", name);
+}
+
+void onWant(int slot, const char* corps) {
+  PeerSync& st = stateOf(slot);
+  char name[NAME_WORD];
+  if (sscanf(corps, "%255s", name) != 1 || !validName(name)) return;
+  if (getMap(name) >= project.nbreMaps && !mapFileExists(name)) return;
+  if (std::find(st.toSend.begin(), st.toSend.end(), name) == st.toSend.end()) st.toSend.push_back(name);
+}
+
+bool syncPeer(int slot) { return peerHas(slot, EXT_SYNC); }
+
+int syncPeers() {
+  int n = 0;
+  for (int i = 0; i < MAX_PEERS; i++) n += syncPeer(i);
+  return n;
+}
+
+bool parseCells(const char* header, const char* corps, std::string& map, StampRect& r, int& element) {
+  char name[BODY_LEN];
+  long v[6];
+  bool square = strcmp(header, "DRAWSQUARE") == 0;
+  if (square) {
+    if (sscanf(corps, "%255s %ld %ld %ld %ld %ld %ld", name, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 7)
+      return false;
+  } else if (strcmp(header, "PARTTHIS!") == 0) {
+    if (sscanf(corps, "%255s %ld %ld %ld %ld", name, &v[0], &v[1], &v[2], &v[5]) != 5) return false;
+    v[3] = v[1];
+    v[4] = v[2];
+  } else {
+    return false;
+  }
+  if (v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0) return false;
+  map = name;
+  r.layer = (int)v[0];
+  r.x1 = (uint32_t)std::min(v[1], v[3]);
+  r.x2 = (uint32_t)std::max(v[1], v[3]);
+  r.y1 = (uint32_t)std::min(v[2], v[4]);
+  r.y2 = (uint32_t)std::max(v[2], v[4]);
+  element = (int)v[5];
+  return true;
+}
+}  // namespace
+
+std::vector<StampRect> newerOverlaps(const StampTable& t, const StampRect& r) {
+  std::vector<StampRect> out;
+  // Oldest first: only the tail newer than r is looked at.
+  for (auto it = t.rects.rbegin(); it != t.rects.rend() && r.s < it->s; ++it)
+    if (it->layer == r.layer && it->x1 <= r.x2 && r.x1 <= it->x2 && it->y1 <= r.y2 && r.y1 <= it->y2)
+      out.push_back(*it);
+  return out;
+}
+
+void recordStamp(StampTable& t, const StampRect& r) {
+  auto at = t.rects.end();
+  while (at != t.rects.begin() && r.s < (at - 1)->s) --at;
+  t.rects.insert(at, r);
+  if (t.rects.size() > STAMP_RECTS_MAX) t.rects.pop_front();
+}
+
+size_t syncStampBytes() {
+  size_t n = 0;
+  for (const auto& e : stamps) n += e.second.rects.size() * sizeof(StampRect) + e.first.capacity();
+  return n + journal.capacity() * sizeof(Journaled);
+}
+
+void syncPeerAnnounced(int slot) {
+  if (!syncPeer(slot)) return;
+  PeerSync& st = stateOf(slot);
+  abortIncoming(st.in, "nouvelle synchro");
+  st.theirs.clear();
+  st.listPending = true;
+  st.lastData = coreMillis();
+  sendList(slot);
+}
+
+bool syncAction(const char* header, const char* corps, int slot) {
+  if (!isSyncWord(header)) {
+    PeerSync& st = slots[slot];
+    bool cell = strcmp(header, "PARTTHIS!") == 0 || strcmp(header, "DRAWSQUARE") == 0;
+    if (!cell) st.stamped = false;  // a stamp belongs to the very next action
+    if (strcmp(header, "EXTENSIONS") != 0) activity();
+    return false;
+  }
+  if (!syncPeer(slot)) return false;  // not announced: logged and ignored as before
+  if (strcmp(header, "STAMP") == 0)
+    onStamp(slot, corps);
+  else if (strcmp(header, "SYNCLIST") == 0)
+    onList(slot, corps);
+  else if (strcmp(header, "SYNCMAP") == 0)
+    onMapBegin(slot, corps);
+  else if (strcmp(header, "SYNCDATA") == 0)
+    onMapData(slot, corps);
+  else if (strcmp(header, "SYNCCHECK") == 0)
+    onCheck(slot, corps);
+  else if (strcmp(header, "SYNCWANT") == 0)
+    onWant(slot, corps);
+  else if (strcmp(header, "SYNCTILESET") == 0)
+    printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
+  refreshMenu = true;
+  return true;
+}
+
+bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long x2, long y2, int element,
+                   bool square) {
+  PeerSync& st = stateOf(slot);
+  if (!st.stamped) return false;
+  st.stamped = false;
+  Map* m = nullptr;
+  {
+    int k = getMap(map);
+    if (k < project.nbreMaps) m = project.listeMaps[k];
+  }
+  if (!m || layer < 0 || layer >= m->layers || m->w == 0 || m->h == 0) return false;
+  StampRect r;
+  r.s = st.pending;
+  r.layer = layer;
+  r.x1 = (uint32_t)std::min(x1, x2);
+  r.x2 = (uint32_t)std::min<long>(std::max(x1, x2), m->w - 1);
+  r.y1 = (uint32_t)std::min(y1, y2);
+  r.y2 = (uint32_t)std::min<long>(std::max(y1, y2), m->h - 1);
+  if (r.x1 > r.x2 || r.y1 > r.y2) return false;  // outside: the usual refusal
+  StampTable& t = stamps[map];
+  std::vector<StampRect> newer = newerOverlaps(t, r);
+  recordStamp(t, r);
+  if (newer.empty()) return false;  // nothing newer: written as usual
+  size_t skipped = 0;
+  for (uint32_t y = r.y1; y <= r.y2; y++) {
+    uint32_t x = r.x1;
+    while (x <= r.x2) {
+      auto covered = [&](uint32_t cx) {
+        for (const StampRect& n : newer)
+          if (cx >= n.x1 && cx <= n.x2 && y >= n.y1 && y <= n.y2) return true;
+        return false;
+      };
+      if (covered(x)) {
+        skipped++;
+        x++;
+        continue;
+      }
+      uint32_t end = x;
+      while (end < r.x2 && !covered(end + 1)) end++;
+      if (square)
+        setElementSquare(map, layer, x, y, end, y, element);
+      else
+        setElementAbsolute(getMap(map), layer, x, y, element);
+      x = end + 1;
+    }
+  }
+  printf("Synchro: %zu cellules de %s gardees (ecriture plus recente).\n", skipped, map);
+  return true;
+}
+
+bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_t cap) {
+  if (isSyncWord(header)) return false;
+  if (strcmp(header, "EXTENSIONS") != 0) activity();
+  std::string map;
+  StampRect r;
+  int element = 0;
+  if (!parseCells(header, corps, map, r, element) || syncPeers() == 0) return false;
+  r.s.clock = ++lamport;
+  r.s.site = siteId();
+  recordStamp(stamps[map], r);
+  if (waiting() && journal.size() < JOURNAL_MAX) journal.push_back({map, r, element});
+  snprintf(stamp, cap, "%" PRIu64 " %" PRIu64, r.s.clock, r.s.site);
+  return true;
+}
+
+void syncTick() {
+  unsigned gens[MAX_PEERS];
+  bool sync[MAX_PEERS];
+  int n = 0;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) {
+      gens[i] = peers[i].gen;
+      sync[i] = peers[i].clientReady && (peers[i].extensions & EXT_SYNC);
+      n += sync[i];
+    }
+  }
+  // One map a turn, to the first peer owed one whose queue has room. The
+  // state of a slot that changed hands is dropped first.
+  bool sentOne = false;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    PeerSync& st = freshen(i, gens[i]);
+    if (!sync[i]) continue;
+    bool late = coreMillis() - st.lastData > AWAIT_MS && !st.in.active;
+    if ((st.awaiting > 0 || st.listPending) && late) {
+      printf("Synchro: %s n'a pas tout envoye (%d maps promises).\n", nameOf(i).c_str(), st.awaiting);
+      st.awaiting = 0;
+      st.listPending = false;
+    }
+    if (sentOne || st.toSend.empty() || sendQueuedFor(i) >= SEND_ROOM) continue;
+    sentOne = true;
+    std::string name = st.toSend.front();
+    st.toSend.pop_front();
+    sendMap(i, name);
+    refreshMenu = true;
+  }
+  if (!waiting()) journal.clear();
+  if (n && !checked && coreMillis() - lastActivity >= QUIET_MS && !busy()) {
+    checked = true;
+    stamps.clear();  // every write of the last second has arrived: nothing left to order
+    std::vector<std::string> open;
+    {
+      modelLock();
+      for (int k = 0; k < project.nbreMaps; k++)
+        if (project.listeMaps[k] && project.listeMaps[k]->filename) open.push_back(project.listeMaps[k]->filename);
+      modelUnlock();
+    }
+    for (int i = 0; i < MAX_PEERS; i++)
+      if (sync[i])
+        for (const std::string& name : open) sendCheck(i, name.c_str());
+  }
+  char now[sizeof shownStatus];
+  syncStatus(now, sizeof now);
+  if (strcmp(now, shownStatus) != 0) {
+    snprintf(shownStatus, sizeof shownStatus, "%s", now);
+    refreshMenu = true;
+  }
+}
+
+void syncStatus(char* out, size_t cap) {
+  bool sync[MAX_PEERS];
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    for (int i = 0; i < MAX_PEERS; i++) sync[i] = peers[i].clientReady && (peers[i].extensions & EXT_SYNC);
+  }
+  int n = 0;
+  out[0] = 0;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    if (!sync[i]) continue;
+    n++;
+    const PeerSync& st = slots[i];
+    if (out[0]) continue;
+    if (st.in.active)
+      snprintf(out, cap, "Receiving %s from %s: %d%%", st.in.name.c_str(), nameOf(i).c_str(),
+               (int)(st.in.got * 100 / st.in.comp));
+    else if (!st.toSend.empty())
+      snprintf(out, cap, "Sending %d maps to %s", (int)st.toSend.size(), nameOf(i).c_str());
+    else if (!st.repairing.empty())
+      snprintf(out, cap, "Repairing %s from %s", st.repairing.c_str(), nameOf(i).c_str());
+  }
+  if (!out[0] && n) snprintf(out, cap, "In sync with %d editor%s", n, n > 1 ? "s" : "");
+}
+
+std::string base64Encode(const unsigned char* p, size_t n) {
+  static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((n + 2) / 3 * 4);
+  for (size_t i = 0; i < n; i += 3) {
+    uint32_t v = (uint32_t)p[i] << 16 | (i + 1 < n ? (uint32_t)p[i + 1] << 8 : 0) | (i + 2 < n ? p[i + 2] : 0);
+    out += abc[v >> 18 & 63];
+    out += abc[v >> 12 & 63];
+    out += i + 1 < n ? abc[v >> 6 & 63] : '=';
+    out += i + 2 < n ? abc[v & 63] : '=';
+  }
+  return out;
+}
+
+bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out) {
+  out.clear();
+  if (len % 4) return false;
+  auto val = [](char c) -> int {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    return c == '+' ? 62 : c == '/' ? 63 : -1;
+  };
+  out.reserve(len / 4 * 3);
+  for (size_t i = 0; i < len; i += 4) {
+    bool end = i + 4 == len;
+    int pad = end ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
+    if (pad == 1 && text[i + 2] == '=') return false;  // "x=y=" is not padding
+    uint32_t v = 0;
+    for (int k = 0; k < 4 - pad; k++) {
+      int d = val(text[i + k]);
+      if (d < 0) return false;
+      v |= (uint32_t)d << (18 - 6 * k);
+    }
+    out.push_back((unsigned char)(v >> 16));
+    if (pad < 2) out.push_back((unsigned char)(v >> 8));
+    if (pad < 1) out.push_back((unsigned char)v);
+  }
+  return true;
+}
+
+void syncReset() {
+  for (PeerSync& st : slots) {
+    abortIncoming(st.in, "remise a zero");
+    st = PeerSync();
+  }
+  stamps.clear();
+  journal.clear();
+  lamport = 0;
+  checked = true;
+  shownStatus[0] = 0;
+}

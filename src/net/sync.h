@@ -1,0 +1,70 @@
+// Every copy of the project converges, for the peers that announced "SYNC".
+//
+// On join both sides send the digest of every map they have, with their
+// site and clock ("SYNCLIST");
+// the editor that was joined is the reference: a map that differs, or that
+// the joiner lacks, goes from it to the joiner, and a map only the joiner
+// has goes the other way ("SYNCTILESET" offers each tileset first, then
+// "SYNCMAP" and its zlib stream in base64 "SYNCDATA" chunks). Cell writes
+// carry a (Lamport clock, site) stamp ("STAMP" right before the base
+// action) and the latest stamp wins on every copy. After a quiet second the
+// open maps' digests are compared ("SYNCCHECK"); a mismatch is repaired
+// from the lower site ("SYNCWANT"). A replaced copy is kept in conflicts/.
+// Everything here runs on the main thread.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+// The peer on `slot` announced its extensions (its "SYNC" ones start the join sync).
+void syncPeerAnnounced(int slot);
+// Handles a received sync action; false for any other word (a received edit
+// counts as activity; a pending stamp is dropped unless a cell write follows).
+bool syncAction(const char* header, const char* corps, int slot);
+// A received cell write of the peer on `slot`: when a stamp preceded it, the
+// cells newer writes hold are left alone and the rest written here (true);
+// false: unstamped, the caller writes it as before.
+bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long x2, long y2, int element,
+                   bool square);
+// An action about to be sent: notes the activity, and for a cell write
+// ("PARTTHIS!", "DRAWSQUARE") while stamping peers are connected gives its
+// stamp's body and records it; false when no stamp goes with it.
+bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_t cap);
+// Sends what peers are owed, and the digest check after a quiet second.
+void syncTick();
+// The panel's line: what is being repaired or received, or "In sync with N editors".
+void syncStatus(char* out, size_t cap);
+// Shows a message on the panel (set by the shell; null: none).
+extern void (*syncNoticeHook)(const char* text);
+
+// Stamps: a Lamport clock and this editor's site id, ordered as a pair.
+struct Stamp {
+  uint64_t clock = 0, site = 0;
+  bool operator<(const Stamp& o) const { return clock != o.clock ? clock < o.clock : site < o.site; }
+};
+// The stamps of one map's written rectangles, oldest first, at most
+// STAMP_RECTS_MAX (the oldest go first; a copy that then differs is repaired).
+struct StampRect {
+  Stamp s;
+  int layer;
+  uint32_t x1, y1, x2, y2;
+};
+struct StampTable {
+  std::deque<StampRect> rects;  // dropped from the front in O(1)
+};
+enum { STAMP_RECTS_MAX = 4096 };  // 160 KiB a map; a lookup walks at most this many
+// Rectangles of `t` on that layer newer than s that overlap [x1,x2]x[y1,y2].
+std::vector<StampRect> newerOverlaps(const StampTable& t, const StampRect& r);
+void recordStamp(StampTable& t, const StampRect& r);
+// Bytes the stamps of every map take (benchmark).
+size_t syncStampBytes();
+
+// Base64 of bytes (map data in a text body) and back; false for bad text.
+std::string base64Encode(const unsigned char* p, size_t n);
+bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out);
+
+// Forgets every peer's sync state and the stamps (tests).
+void syncReset();
