@@ -19,17 +19,6 @@ namespace {
 const int BX = 1, BY = 1, BW = 200;
 
 int rowMouseY(int k) { return BY + 16 * k + 24; }
-int bandTop(int k) { return BY + 16 * k + 14; }
-
-bool isColour(int x, int y, int r, int g, int b) {
-  return getpixel(menu, x, y) == SDL_MapRGB(menu->format, r, g, b);
-}
-
-SDL_Surface* plainImage(int r, int g, int b) {
-  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, 30, 48, 32, 0, 0, 0, 0);
-  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, r, g, b));
-  return s;
-}
 
 void touch(const std::string& path) { writeFile(path, "x"); }
 
@@ -39,11 +28,6 @@ class Browsers : public ::testing::Test {
     root = makeProject();
     startVideo();
     platformScriptStart();
-    // Scroll buttons of known colours, so their presence shows on the panel.
-    SDL_FreeSurface(b_down);  // the ones videoInit loaded
-    SDL_FreeSurface(b_up);
-    b_down = plainImage(10, 20, 30);
-    b_up = plainImage(40, 50, 60);
     gxplorer_index = 0;
     mouseX = mouseY = 400;
     leftClic = false;
@@ -92,102 +76,6 @@ TEST_F(Browsers, ProjectBrowserShowsParentFirstAndTakesOnlyFoldersAndProjectFile
     EXPECT_STREQ(it, rows[k] ? rows[k] : "") << k;
   }
 
-  // Hover colours: folder blue with grey edges, project file green, plain
-  // files (the lower-case project file among them) solid red, edges included.
-  struct {
-    int k, r, g, b;
-    bool greyEdges;
-  } looks[] = {{0, 128, 128, 255, true},
-               {1, 0, 255, 0, true},
-               {2, 255, 0, 0, false},
-               {3, 255, 0, 0, false},
-               {4, 128, 128, 255, true}};
-  for (auto l : looks) {
-    char it[PATH_LEN] = "";
-    mouseX = 50;
-    mouseY = rowMouseY(l.k);
-    leftClic = false;
-    EXPECT_FALSE(gxplorer(it, BX, BY, 8, BW));
-    int y = bandTop(l.k) + 10;
-    EXPECT_TRUE(isColour(BX + BW - 40, y, l.r, l.g, l.b)) << l.k;
-    if (l.greyEdges)
-      EXPECT_TRUE(isColour(BX, y, 128, 128, 128)) << l.k;
-    else
-      EXPECT_TRUE(isColour(BX, y, l.r, l.g, l.b)) << l.k;
-    // The other rows stay idle.
-    int other = l.k == 0 ? 1 : 0;
-    EXPECT_TRUE(isColour(BX + BW - 40, bandTop(other) + 10, 255, 255, 128)) << l.k;
-  }
-}
-
-TEST_F(Browsers, ClickIsTakenOnFirstFrameOnly) {
-  touch(root + "maps/one.map");
-  char it[PATH_LEN] = "";
-  mouseX = 50;
-  mouseY = rowMouseY(0);
-  leftClic = true;
-  EXPECT_TRUE(explorer(it, BX, BY, 6, BW, "maps"));
-  EXPECT_STREQ(it, "one.map");
-  EXPECT_FALSE(explorer(it, BX, BY, 6, BW, "maps"));  // same press, next frame
-  EXPECT_STREQ(it, "one.map");
-  // Rows right of the hot area (under the scroll buttons) are not hot.
-  it[0] = 0;
-  mouseX = BX + BW - 32;
-  EXPECT_FALSE(explorer(it, BX, BY, 6, BW, "maps"));
-  // Row edges: the hot area is open.
-  mouseX = 50;
-  mouseY = BY + 15;
-  EXPECT_FALSE(explorer(it, BX, BY, 6, BW, "maps"));
-  mouseY = BY + 16;
-  EXPECT_TRUE(explorer(it, BX, BY, 6, BW, "maps"));
-  // Hovered: blue with grey edges; bands overlap by 4 rows, the last is closed.
-  leftClic = false;
-  mouseY = rowMouseY(0);
-  explorer(it, BX, BY, 3, BW, "maps");
-  EXPECT_TRUE(isColour(BX + BW - 40, bandTop(0) + 10, 128, 128, 255));
-  EXPECT_TRUE(isColour(BX, bandTop(0) + 10, 128, 128, 128));
-  EXPECT_TRUE(isColour(BX + BW - 40, bandTop(1) + 19, 255, 255, 128));
-  EXPECT_TRUE(isColour(BX + 100, bandTop(2) + 19, 128, 128, 128));
-}
-
-TEST_F(Browsers, ScrollingAndHiddenDownButton) {
-  // Exactly l = 4 entries: the down button shows.
-  for (const char* n : {"a", "b", "c", "d"}) touch(root + "layers/" + n + ".png");
-  char it[PATH_LEN] = "";
-  int downX = BX + BW - 32 + 5, downY = BY + 48 + 5, upY = BY + 16 + 5;
-  explorer(it, BX, BY, 4, BW, "layers");
-  EXPECT_TRUE(isColour(downX, downY, 10, 20, 30));
-  EXPECT_FALSE(isColour(downX, upY, 40, 50, 60));  // at the top: no up button
-
-  // One press scrolls by one: the last row is then empty, the down button hidden.
-  mouseX = downX;
-  mouseY = downY;
-  leftClic = true;
-  explorer(it, BX, BY, 4, BW, "layers");
-  EXPECT_EQ(gxplorer_index, 1);
-  explorer(it, BX, BY, 4, BW, "layers");
-  EXPECT_EQ(gxplorer_index, 1);  // held, but the button is gone
-  EXPECT_FALSE(isColour(downX, downY, 10, 20, 30));
-  leftClic = false;
-  EXPECT_EQ(explorerRows("layers", 4), (std::vector<std::string>{"b.png", "c.png", "d.png"}));
-
-  // Past the end: every row empty, the up button still brings it back.
-  gxplorer_index = 10;
-  EXPECT_TRUE(explorerRows("layers", 4).empty());
-  mouseX = downX;
-  mouseY = upY;
-  leftClic = true;
-  for (int i = 0; i < 10; i++) explorer(it, BX, BY, 4, BW, "layers");
-  EXPECT_EQ(gxplorer_index, 0);
-  explorer(it, BX, BY, 4, BW, "layers");
-  EXPECT_EQ(gxplorer_index, 0);  // never below the top
-  // Without scroll images there is no button to press.
-  SDL_FreeSurface(b_down);
-  SDL_FreeSurface(b_up);
-  b_down = b_up = nullptr;
-  gxplorer_index = 1;
-  explorer(it, BX, BY, 4, BW, "layers");
-  EXPECT_EQ(gxplorer_index, 1);
 }
 
 TEST_F(Browsers, UnreadableOrOverlongFolderListsNothing) {
@@ -196,10 +84,7 @@ TEST_F(Browsers, UnreadableOrOverlongFolderListsNothing) {
 
   std::string longPath = "/" + std::string(505, 'x') + "/";
   snprintf(projectPath, sizeof projectPath, "%s", longPath.c_str());
-  captureLogBegin();
-  EXPECT_TRUE(explorerRows("maps", 4).empty());
-  std::string log = captureLogEnd();
-  EXPECT_NE(log.find("Chemin trop long"), std::string::npos);
+  EXPECT_NE(logOf([&] { EXPECT_TRUE(explorerRows("maps", 4).empty()); }).find("Chemin trop long"), std::string::npos);
   char it[PATH_LEN] = "";
   EXPECT_FALSE(gxplorer(it, BX, BY, 4, BW));  // cannot be opened either
 

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -152,15 +154,11 @@ TEST(Exchange, ImportsHandWrittenMapsAndExportsThemBackToTheSameBytes) {
   }
 }
 
+// Every file under the project's maps and tileset folders.
 std::vector<std::string> listing(const std::string& dir) {
   std::vector<std::string> names;
-  for (const char* sub : {"maps", "layers", "layerspc"}) {
-    std::string cmd = "ls " + dir + sub;
-    FILE* p = popen(cmd.c_str(), "r");
-    char line[256];
-    while (p && fgets(line, sizeof line, p)) names.push_back(std::string(sub) + "/" + line);
-    if (p) pclose(p);
-  }
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) names.push_back(e.path().string());
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -200,33 +198,6 @@ TEST(Exchange, RefusesWhatAMapCannotHoldAndLeavesTheProjectAsItWas) {
     EXPECT_FALSE(importMap(path, f.project, "hand", false, &error));
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
     EXPECT_EQ(listing(f.project), before);
-  }
-}
-
-TEST(Exchange, ExportRefusalsLeaveNoFile) {
-  struct Case { int32_t cell; const char* tileset; const char* out; const char* error; };
-  const Case cases[] = {
-      {8, "a", "x.tmx", "holds tile 8, outside tileset 'a' (8 tiles)"},
-      {-1, "a", "x.json", "holds tile -1"},
-      {0, "gone", "x.png", "cannot read tileset image layers/gone.png"},
-      {0, "a", "x.bmp", "unknown output format"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
-    Fixture f = setUp();
-    std::string error, out = tempDir();
-    ASSERT_TRUE(importMap(f.in + "hand.tmx", f.project, "hand", false, &error)) << error;
-    Map m = readMap(f.project + "maps/hand.map");
-    m.layer[0]->e[5] = c.cell;
-    free(m.layer[0]->layerGFX);
-    m.layer[0]->layerGFX = strdup(c.tileset);
-    FILE* file = fopen((f.project + "maps/hand.map").c_str(), "wb");
-    ASSERT_TRUE(writeMapStream(file, &m));
-    fclose(file);
-    freeMapRecord(&m);
-    EXPECT_FALSE(exportMap(f.project, "hand", out + c.out, &error));
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
-    EXPECT_EQ(system(("rmdir " + out).c_str()), 0) << "output left behind";
   }
 }
 

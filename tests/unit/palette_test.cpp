@@ -144,35 +144,6 @@ TEST(Palette, TwoHundredTilesScrollByRowsUntilTheEnd) {
   EXPECT_EQ(project.elementIndex, 1);
 }
 
-TEST(Palette, PassQuartersFollowTheButtonsAndTheShownElements) {
-  setUp(solidSheet(160, 320));
-  std::vector<unsigned char> pass(200 * 4, 1);
-  passconditions = pass.data();
-  pass[4 * 1 + 1] = 0;
-  int qx = PX + 16 + 8 + 3, qy = PY + 3;  // top-right quarter of element 1
-  clickAt(qx, qy, true);
-  drawElementsPC(PX, PY, COLS, ROWS, true);
-  EXPECT_EQ(pass[4 * 1 + 1], 1);
-  EXPECT_EQ(getpixel(menu, qx, qy), tileColour(1));  // no mark
-  clickAt(qx, qy, false, true);
-  drawElementsPC(PX, PY, COLS, ROWS, true);
-  EXPECT_EQ(pass[4 * 1 + 1], 0);
-  EXPECT_EQ(getpixel(menu, qx, qy), rgb(255, 0, 0));
-  for (int q : {0, 2, 3})
-    EXPECT_EQ(getpixel(menu, PX + 16 + (q % 2) * 8 + 3, PY + (q / 2) * 8 + 3), tileColour(1));
-  EXPECT_EQ(std::count(pass.begin(), pass.end(), 0), 1);
-  // Scrolled by one row, the first cell is element 18.
-  clickAt(0, 0, false);
-  pressDown(true);
-  EXPECT_EQ(project.elementIndex, 1);
-  pass[4 * 20 + 3] = 0;
-  clickAt(PX + 2, PY + 8 + 2, false, true);  // bottom-left quarter of element 18
-  drawElementsPC(PX, PY, COLS, ROWS, true);
-  EXPECT_EQ(pass[4 * 18 + 2], 0);
-  EXPECT_EQ(getpixel(menu, PX + 2 * 16 + 8 + 3, PY + 8 + 3), rgb(255, 0, 0));  // element 20
-  EXPECT_EQ(getpixel(menu, PX + 16 + 8 + 3, PY + 3), tileColour(19));  // element 1 is gone
-}
-
 TEST(Palette, PassEditingReachesTheCellLimitWhileTilesStopAtTheTileLimit) {
   // 160 x 72: cell limit (10 * 72) / 16 = 45, tile limit 10 * 4 = 40.
   setUp(solidSheet(160, 72));

@@ -59,6 +59,15 @@ bool writeFile(const std::string& path, const std::string& bytes) {
   return (bool)f;
 }
 
+void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  if (!s) abort();
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) ((uint32_t*)s->pixels)[y * s->pitch / 4 + x] = (uint32_t)(x * 7 + y * 131);
+  if (SDL_SaveBMP(s, (dir + "layers/" + name + ".png").c_str()) != 0) abort();
+  SDL_FreeSurface(s);
+}
+
 static int savedStdout = -1;
 static char capturePath[64];
 

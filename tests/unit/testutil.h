@@ -19,3 +19,19 @@ bool writeFile(const std::string& path, const std::string& bytes);
 // Captures standard output between begin and end (log lines).
 void captureLogBegin();
 std::string captureLogEnd();
+// The log lines written while f runs.
+template <class F>
+std::string logOf(F f) {
+  captureLogBegin();
+  f();
+  return captureLogEnd();
+}
+// Lines in a log.
+inline int lineCount(const std::string& log) {
+  int n = 0;
+  for (char c : log) n += c == '\n';
+  return n;
+}
+// A w x h 32-bit tileset image in dir's "layers" folder (BMP bytes under the
+// ".png" name: the loader goes by content); pixel (x, y) is x * 7 + y * 131.
+void writeBmpTileset(const std::string& dir, const char* name, int w, int h);

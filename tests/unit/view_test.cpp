@@ -21,21 +21,17 @@
 
 namespace {
 
-Layer* newLayer(const Map& m, SDL_Surface* s, char bg = 0) {
-  Layer* l = new Layer;
-  l->e = new int32_t[(size_t)m.w * m.h]();
-  l->s = s;
-  l->bg = bg;
-  return l;
-}
-
 Map* newMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets) {
   Map* m = new Map;
   m->w = w;
   m->h = h;
   m->layers = (uint16_t)sheets.size();
   m->layer = new Layer*[sheets.size()];
-  for (size_t i = 0; i < sheets.size(); i++) m->layer[i] = newLayer(*m, sheets[i]);
+  for (size_t i = 0; i < sheets.size(); i++) {
+    m->layer[i] = new Layer;
+    m->layer[i]->e = new int32_t[(size_t)w * h]();
+    m->layer[i]->s = sheets[i];
+  }
   return m;
 }
 
@@ -119,18 +115,6 @@ SDL_Surface* viewFormatSheet(SDL_Surface* from) {
 }
 
 
-// A sheet whose tiles are solid colours: tile n is (n * 10, 100, 200 - n),
-// tile 0 (the key colour) is transparent.
-SDL_Surface* solidSheet(int w, int h) {
-  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  for (int n = 0; n < (w / 16) * (h / 16); n++) {
-    SDL_Rect r = {(Sint16)(n % (w / 16) * 16), (Sint16)(n / (w / 16) * 16), 16, 16};
-    SDL_FillRect(s, &r, SDL_MapRGB(s->format, n * 10, 100, 200 - n));
-  }
-  SDL_SetColorKey(s, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(s, 0, 0));
-  return s;
-}
-
 }  // namespace
 
 class ViewPixels : public ::testing::TestWithParam<SheetKind> {};
@@ -204,74 +188,6 @@ TEST_P(ViewPixels, SameFrameWithBackgroundsBetweenOpaqueAndBlendedLayers) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, ViewPixels,
                          ::testing::Values(SHEET_PALETTED, SHEET_RGB, SHEET_RGBA));
-
-TEST(View, TilesFollowTheirSheetAfterFreeReloadAndRekey) {
-  std::string p = makeProject();
-  startVideo();
-  SDL_Surface* a = loadSheet(p, "a", SHEET_RGB, 128, 128);
-  Map* m = newMap(19, 30, {a});
-  fillCells(m, 3);
-  showMap(m);
-  EXPECT_EQ(differences(m), 0);
-  EXPECT_EQ(tileCacheSize(), 1);
-  tilesetFree(a);
-  EXPECT_EQ(tileCacheSize(), 0);
-  // The new sheet may well get the freed address.
-  SDL_Surface* b = loadSheet(p, "b", SHEET_PALETTED, 128, 128);
-  m->layer[0]->s = b;
-  EXPECT_EQ(differences(m), 0);
-  SDL_SetColorKey(b, SDL_SRCCOLORKEY | SDL_RLEACCEL, getpixel(b, 17, 17));
-  EXPECT_EQ(differences(m), 0);
-}
-
-TEST(View, UnusableLayersSelectNothingAndMissingCellsDrawBlack) {
-  makeProject();
-  startVideo();
-  SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 15, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  Map* m = newMap(30, 30, {solidSheet(64, 64), nullptr, narrow});
-  for (int l = 0; l < 3; l++)
-    for (size_t c = 0; c < 900; c++) m->layer[l]->e[c] = 2;
-  showMap(m);
-  for (int l = 1; l <= 2; l++) {  // the palette stays black and selects nothing
-    project.currentLayer = l;
-    project.currentElement = 2;
-    fillRect(menu, 0, 0, menu->w, menu->h, 9, 9, 9);
-    drawElementsH(1, 70, 18, 10);
-    EXPECT_EQ(getpixel(menu, 1, 70), rgb(0, 0, 0));
-    EXPECT_EQ(getpixel(menu, 297, 142), rgb(9, 9, 9));  // no preview
-    leftClic = true;
-    mouseX = 5, mouseY = 75;
-    drawElements(1, 70, 18, 10);
-    EXPECT_EQ(project.currentElement, 2);
-  }
-  delete[] m->layer[0]->e;  // a bottom layer with no cells, then no map at all
-  m->layer[0]->e = nullptr;
-  for (int map : {0, 3}) {
-    project.currentMap = map;
-    fillRect(window, 0, 0, window->w, window->h, 9, 9, 9);
-    drawWindow();
-    EXPECT_EQ(getpixel(window, 5, 5), rgb(0, 0, 0));
-  }
-}
-
-TEST(View, NetworkActivityShowsOnlyItsImage) {
-  makeProject();
-  startVideo();
-  SDL_FreeSurface(antenneWifiGFX);  // the one videoInit loaded
-  antenneWifiGFX = SDL_CreateRGBSurface(SDL_SWSURFACE, 40, 40, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  SDL_FillRect(antenneWifiGFX, nullptr, SDL_MapRGB(antenneWifiGFX->format, 1, 2, 3));
-  Map* m = newMap(30, 30, {solidSheet(64, 64)});
-  for (size_t c = 0; c < 900; c++) m->layer[0]->e[c] = 4;
-  showMap(m);
-  antenneWifi = true;
-  fillRect(window, 0, 0, window->w, window->h, 7, 7, 7);
-  drawWindow();
-  EXPECT_TRUE(getpixel(window, 0, 0) == rgb(1, 2, 3) && getpixel(window, 39, 39) == rgb(1, 2, 3));
-  EXPECT_EQ(getpixel(window, 40, 40), rgb(7, 7, 7));  // the map is not drawn
-  antenneWifi = false;
-  drawWindow();
-  EXPECT_EQ(getpixel(window, 40, 40), rgb(40, 100, 196));
-}
 
 namespace {
 // A per-pixel-alpha sheet holding every source value of each channel (x)

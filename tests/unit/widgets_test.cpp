@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <array>
 #include <initializer_list>
 #include <vector>
 
@@ -24,21 +23,16 @@ void pushFrame(int mx, int my, uint8_t buttons, std::initializer_list<int> keys 
     if (i < 8) f.keys[i++] = k;
   platformScriptPush(f);
 }
-// A key pressed then released, the pointer left where it is.
-void press(std::initializer_list<int> keys) {
-  pushFrame(mouseX, mouseY, 0, keys);
-  pushFrame(mouseX, mouseY, 0);
-}
-// Keys pressed together and released one at a time, in the order given.
-void holdTogether(std::initializer_list<int> keys) {
-  std::vector<int> held(keys);
-  while (true) {
+// Keys pressed together and released one at a time, in the order given,
+// the pointer at (20, 110); then a frame without keys.
+void holdTogether(std::vector<int> held) {
+  for (; !held.empty(); held.erase(held.begin())) {
     ScriptFrame f;
+    f.mouseX = 20, f.mouseY = 110;
     for (size_t i = 0; i < held.size() && i < 8; i++) f.keys[i] = held[i];
     platformScriptPush(f);
-    if (held.empty()) break;
-    held.erase(held.begin());
   }
+  pushFrame(20, 110, 0);
 }
 void pressEnter() { pushFrame(mouseX, mouseY, 0, {SDLK_RETURN}); }
 
@@ -46,10 +40,6 @@ void clickAt(int x, int y) {
   mouseX = x;
   mouseY = y;
   leftClic = true;
-}
-
-bool isColour(SDL_Surface* s, int x, int y, int r, int g, int b) {
-  return getpixel(s, x, y) == SDL_MapRGB(s->format, r, g, b);
 }
 
 // A 30 x 30 three-state image: red normal, green hovered, blue pressed.
@@ -94,59 +84,6 @@ TEST_F(Widgets, ButtonHitAreaIsOpen) {
   }
 }
 
-// Scripted frames after a press at (15, 15) on the image at (10, 10), and
-// whether the button reports a click and the look it leaves.
-TEST_F(Widgets, ButtonClicksOnlyOnReleaseInside) {
-  struct Case { std::vector<std::array<int, 3>> frames; bool click; int r, g, b; } cases[] = {
-      {{{16, 15, SDL_BUTTON(1)}, {16, 16, 0}}, true, 0, 0, 255},                        // pressed look
-      {{{15, 15, SDL_BUTTON(1)}, {100, 100, SDL_BUTTON(1)}, {100, 100, 0}}, false, 0, 0, 255}};
-  for (const Case& c : cases) {
-    clickAt(15, 15);
-    for (auto f : c.frames) pushFrame(f[0], f[1], (uint8_t)f[2]);
-    EXPECT_EQ(button(10, 10, img), c.click);
-    EXPECT_EQ(platformScriptRemaining(), 0u);
-    EXPECT_TRUE(isColour(menu, 11, 11, c.r, c.g, c.b));
-    leftClic = false;  // next frame: hovered or normal look, no click
-    EXPECT_FALSE(button(10, 10, img));
-    EXPECT_TRUE(isColour(menu, 11, 11, c.click ? 0 : 255, c.click ? 255 : 0, 0));
-  }
-  clickAt(15, 15);
-  EXPECT_FALSE(button(10, 10, nullptr) || buttonList(10, 10, nullptr));
-}
-
-TEST_F(Widgets, ListButtonHeldFiveFramesReportsFiveTimes) {
-  for (int i = 0; i < 5; i++) pushFrame(20, 15, SDL_BUTTON(1));
-  pushFrame(20, 15, 0);
-  int reports = 0;
-  for (int i = 0; i < 6; i++) {
-    boucle();
-    if (buttonList(10, 10, img)) reports++;
-  }
-  EXPECT_EQ(reports, 5);
-  EXPECT_TRUE(isColour(menu, 11, 11, 0, 255, 0));  // released: hovered look
-}
-
-TEST_F(Widgets, FieldLookAndHoverDoesNotRedraw) {
-  char s[32] = "";
-  mouseX = mouseY = 300;
-  leftClic = false;
-  textArea(s, 8, 100, 200, 16, false);
-  const int border[][2] = {{8, 110}, {207, 110}, {100, 100}, {100, 119}};
-  for (const auto& xy : border) EXPECT_TRUE(isColour(menu, xy[0], xy[1], 128, 128, 128));
-  EXPECT_TRUE(isColour(menu, 206, 118, 255, 255, 255));  // white inside
-  // Hovered without a click: nothing is drawn this frame.
-  setPixel(menu, 206, 118, 1, 2, 3);
-  mouseX = 100;
-  mouseY = 110;
-  EXPECT_EQ(textArea(s, 8, 100, 200, 16, false), s);
-  EXPECT_TRUE(isColour(menu, 206, 118, 1, 2, 3));
-  // Edge pixels of a field do not hit it: the field is drawn idle again.
-  mouseX = 8;
-  leftClic = true;
-  textArea(s, 8, 100, 200, 16, false);
-  EXPECT_TRUE(isColour(menu, 206, 118, 255, 255, 255));
-}
-
 // One entry per case: the keys of each step pressed together then released
 // one at a time, in the order given; "hold" repeats a step over six frames.
 struct Entry {
@@ -178,15 +115,8 @@ TEST_F(Widgets, EntryKeys) {
   };
   for (const Entry& c : cases) {
     for (const auto& keys : c.steps) {
-      std::vector<int> held(keys);
-      for (int frame = 1; frame < (c.hold ? 6 : 1); frame++) pushFrame(20, 110, 0, {held[0]});
-      for (; !held.empty(); held.erase(held.begin())) {
-        ScriptFrame f;
-        f.mouseX = 20, f.mouseY = 110;
-        for (size_t i = 0; i < held.size() && i < 8; i++) f.keys[i] = held[i];
-        platformScriptPush(f);
-      }
-      pushFrame(20, 110, 0);
+      for (int frame = 1; frame < (c.hold ? 6 : 1); frame++) pushFrame(20, 110, 0, {keys[0]});
+      holdTogether(keys);
     }
     pressEnter();
     char buf[64];
@@ -222,52 +152,20 @@ TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
     char n[16] = "";
     clickAt(20, 110);
     ScriptFrame quit;
-    quit.mouseX = 20;
-    quit.mouseY = 110;
-    quit.hasEvent = true;
+    quit.mouseX = 20, quit.mouseY = 110, quit.hasEvent = true;
     quit.ev.type = SDL_QUIT;
     platformScriptPush(quit);
     for (int i = 0; i < 5; i++) pushFrame(20, 110, 0);
-    captureLogBegin();
-    if (number)
-      numberArea(n, 8, 100, 200, 10, false);
-    else
-      textArea(n, 8, 100, 200, 10, false);
-    std::string log = captureLogEnd();
+    std::string log = logOf([&] {
+      if (number)
+        numberArea(n, 8, 100, 200, 10, false);
+      else
+        textArea(n, 8, 100, 200, 10, false);
+    });
     EXPECT_TRUE(stop);
     EXPECT_STREQ(n, number ? "0" : "");
     size_t first = log.find("Aucun projet charge");
     EXPECT_NE(first, std::string::npos) << number;
     EXPECT_EQ(log.find("Aucun projet charge", first + 1), std::string::npos) << log;
   }
-}
-
-TEST_F(Widgets, DynamicFieldReturnsNewArrayEveryEdit) {
-  char* s = new char[3];
-  snprintf(s, 3, "ab");
-  clickAt(20, 110);
-  pressEnter();
-  char* same = textArea(s, 8, 100, 200, 16, true);  // unchanged text, new array
-  EXPECT_NE(same, s);
-  EXPECT_STREQ(same, "ab");
-  clickAt(20, 110);
-  press({SDLK_c});
-  press({SDLK_5});
-  pressEnter();
-  char* more = numberArea(same, 8, 100, 200, 16, true);
-  EXPECT_NE(more, same);
-  EXPECT_STREQ(more, "ab5");  // letters are not digits
-  clickAt(20, 110);
-  press({SDLK_k});
-  pressEnter();
-  char* fresh = textArea(nullptr, 8, 100, 200, 16, true);  // null starts empty
-  EXPECT_STREQ(fresh, "k");
-  delete[] more;
-  delete[] fresh;
-  char name[256] = "pro";  // textAreaNew edits in place
-  clickAt(20, 110);
-  press({SDLK_j});
-  pressEnter();
-  textAreaNew(name, 8, 100, 200, 64);
-  EXPECT_STREQ(name, "proj");
 }
