@@ -507,6 +507,23 @@ void syncPeerAnnounced(int slot) {
   sendList(slot);
 }
 
+namespace {
+void onTileset(int, const char* corps) {
+  printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
+}
+
+// The sync words and their handlers, like the interpreter's table.
+struct SyncWord {
+  const char* word;
+  void (*on)(int slot, const char* corps);
+};
+const SyncWord kSyncWords[] = {
+    {"STAMP", onStamp},     {"SYNCLIST", onList},   {"SYNCMAP", onMapBegin},
+    {"SYNCDATA", onMapData}, {"SYNCCHECK", onCheck}, {"SYNCWANT", onWant},
+    {"SYNCTILESET", onTileset},
+};
+}  // namespace
+
 bool syncAction(const char* header, const char* corps, int slot) {
   if (!isSyncWord(header)) {
     PeerSync& st = slots[slot];
@@ -516,20 +533,8 @@ bool syncAction(const char* header, const char* corps, int slot) {
     return false;
   }
   if (!syncPeer(slot)) return false;  // not announced: logged and ignored as before
-  if (strcmp(header, "STAMP") == 0)
-    onStamp(slot, corps);
-  else if (strcmp(header, "SYNCLIST") == 0)
-    onList(slot, corps);
-  else if (strcmp(header, "SYNCMAP") == 0)
-    onMapBegin(slot, corps);
-  else if (strcmp(header, "SYNCDATA") == 0)
-    onMapData(slot, corps);
-  else if (strcmp(header, "SYNCCHECK") == 0)
-    onCheck(slot, corps);
-  else if (strcmp(header, "SYNCWANT") == 0)
-    onWant(slot, corps);
-  else if (strcmp(header, "SYNCTILESET") == 0)
-    printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
+  for (const SyncWord& w : kSyncWords)
+    if (strcmp(header, w.word) == 0) w.on(slot, corps);
   refreshMenu = true;
   return true;
 }
