@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../tests/unit/tilesheet.h"
+#include "benchutil.h"
 #include "exchange/exchange.h"
 #include "model/mapfile.h"
 #include "model/model.h"
@@ -27,47 +28,10 @@ const uint32_t SIDE = 2048;
 const int LAYERS = 8;
 const int DEFAULT_ROUNDS = 3;
 
-double now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-// Processor time of the whole process, all threads: the export's cost
-// even when other programs share the processors.
-double cpuNow() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// The log goes to /dev/null while timing; figures go to the real output.
-int quietBegin() {
-  fflush(stdout);
-  int saved = dup(1), null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  return saved;
-}
-
-void quietEnd(int saved) {
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-}
-
 // A ground layer everywhere, then ever sparser layers, from 16 of the
 // 128 tiles of a 256x128 tileset in diagonal bands.
 std::string makeProject(Map* m) {
-  char tmpl[] = "/var/tmp/moska-exchange-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) abort();
-  std::string p = std::string(tmpl) + "/";
-  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
+  std::string p = benchProject();
   FILE* f = fopen((p + "PROJECT.MSK").c_str(), "w");
   fputs("NAME bench\n", f);
   fclose(f);
@@ -96,21 +60,21 @@ std::string makeProject(Map* m) {
 }
 
 double csvFloor(const Map& m, const std::string& out) {
-  double t = now();
+  double t = benchNow();
   FILE* f = fopen(out.c_str(), "wb");
   for (int i = 0; i < m.layers; i++)
     for (size_t c = 0; c < (size_t)m.w * m.h; c++) fprintf(f, "%d,", m.layer[i]->e[c] + 1);
   fclose(f);
-  double d = now() - t;
+  double d = benchNow() - t;
   unlink(out.c_str());
   return d;
 }
 
 double copyFloor(size_t bytes) {
   std::vector<unsigned char> a(bytes, 1), b(bytes);
-  double t = now();
+  double t = benchNow();
   memcpy(b.data(), a.data(), bytes);
-  double d = now() - t;
+  double d = benchNow() - t;
   if (b[bytes / 2] != 1) abort();
   return d;
 }
@@ -134,12 +98,12 @@ int main(int argc, char** argv) {
     std::vector<double> ours, cpu, floor;
     long long size = 0;
     for (int r = 0; r < rounds; r++) {
-      int q = quietBegin();
-      double t = now(), c = cpuNow();
+      int q = benchLogAway();
+      double t = benchNow(), c = benchCpuNow();
       bool ok = exportMap(project, "big", out, &error);
-      double d = now() - t;
-      cpu.push_back(cpuNow() - c);
-      quietEnd(q);
+      double d = benchNow() - t;
+      cpu.push_back(benchCpuNow() - c);
+      benchLogBack(q);
       if (!ok) {
         printf("%s: export failed: %s\n", ext, error.c_str());
         return 1;
@@ -152,7 +116,7 @@ int main(int argc, char** argv) {
     }
     const char* floorName = strcmp(ext, "png") == 0 ? "memcpy of the picture" : "stdio CSV of the cells";
     printf("%-4s | ours %7.2f s (processor %7.2f s) | %s %6.2f s | ratio %5.1f | file %lld MiB\n", ext,
-           median(ours), median(cpu), floorName, median(floor), median(ours) / median(floor), size >> 20);
+           benchMedian(ours), benchMedian(cpu), floorName, benchMedian(floor), benchMedian(ours) / benchMedian(floor), size >> 20);
   }
   freeMapRecord(&m);
   std::string cmd = "rm -rf " + project;

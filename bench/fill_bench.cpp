@@ -13,6 +13,7 @@
 
 #include "editor/history.h"
 #include "editor/menu.h"
+#include "benchutil.h"
 #include "model/model.h"
 #include "shell/shell.h"
 
@@ -21,29 +22,14 @@ const uint32_t SIDE = 4096;
 const int ROUNDS = 5;
 const double GOAL_MS = 1000;
 
-double now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 }  // namespace
 
 int main() {
-  char tmpl[] = "/var/tmp/moska-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  std::string p = std::string(tmpl) + "/";
-  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
-  snprintf(projectPath, sizeof projectPath, "%s", p.c_str());
+  benchProject();
   net = false;
   historyInstall();
-  int saved = dup(1), null = open("/dev/null", O_WRONLY);
-  fflush(stdout);
-  dup2(null, 1);  // the editor's log is not what is measured
+  int saved = benchLogAway();  // the editor's log is not what is measured
   Map* m = new Map();
   m->w = m->h = SIDE;
   m->filename = strdup("bench");
@@ -52,18 +38,17 @@ int main() {
   addLayer(m, "default", false);
   std::vector<double> fill, plain;
   for (int r = 0; r < ROUNDS; r++) {
-    double t = now();
+    double t = benchNow();
     fillAt(m, 0, SIDE / 2, SIDE / 2, r + 1);
-    fill.push_back(now() - t);
-    t = now();
+    fill.push_back(benchNow() - t);
+    t = benchNow();
     int32_t* e = m->layer[0]->e;
     for (size_t i = 0; i < (size_t)SIDE * SIDE; i++) e[i] = r + 100;
-    plain.push_back(now() - t);
+    plain.push_back(benchNow() - t);
     for (size_t i = 0; i < (size_t)SIDE * SIDE; i++) e[i] = r + 1;  // next round fills from r + 1
   }
-  fflush(stdout);
-  dup2(saved, 1);
-  double f = median(fill) * 1e3, b = median(plain) * 1e3;
+  benchLogBack(saved);
+  double f = benchMedian(fill) * 1e3, b = benchMedian(plain) * 1e3;
   printf("fill of a whole %ux%u layer: %.1f ms (median of %d), plain loop over the same cells %.1f ms\n",
          SIDE, SIDE, f, ROUNDS, b);
   printf("goal under %.0f ms: %s\n", GOAL_MS, f < GOAL_MS ? "met" : "MISSED");

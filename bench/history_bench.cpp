@@ -10,6 +10,7 @@
 #include <string>
 
 #include "editor/history.h"
+#include "benchutil.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "shell/shell.h"
@@ -17,29 +18,16 @@
 namespace {
 const int STEPS = 1000, CELLS = 64, SIDE = 512;
 
-long residentKiB() {
-  FILE* f = fopen("/proc/self/statm", "r");
-  long pages = 0, resident = 0;
-  if (f && fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-  if (f) fclose(f);
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 }  // namespace
 
 int main() {
-  char tmpl[] = "/var/tmp/moska-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  std::string p = std::string(tmpl) + "/";
-  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
-  snprintf(projectPath, sizeof projectPath, "%s", p.c_str());
+  benchProject();
   net = false;
   historyInstall();
-  int saved = dup(1), null = open("/dev/null", O_WRONLY);
-  fflush(stdout);
-  dup2(null, 1);
+  int saved = benchLogAway();
   newMap();  // 512 x 512, one layer
   project.currentMap = 0;
-  long before = residentKiB();
+  long before = benchResidentKiB();
   for (int s = 0; s < STEPS; s++) {
     historyOpen("pen stroke");
     LocalEdit local;
@@ -47,9 +35,8 @@ int main() {
       action_SetElementAbsolute(project.listeMaps[0]->filename, 0, (s * 7 + c) % SIDE, s % SIDE, s + 1);
     historyClose();
   }
-  long after = residentKiB();
-  fflush(stdout);
-  dup2(saved, 1);
+  long after = benchResidentKiB();
+  benchLogBack(saved);
   double counted = historyBytes() / 1048576.0, bare = STEPS * CELLS * 12 / 1048576.0;
   printf("history of %d strokes of %d cells: %.2f MiB counted (%zu steps kept), resident growth %.2f MiB,"
          " bare cell data %.2f MiB\n",

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "model/model.h"
 #include "shell/shell.h"
 
@@ -21,56 +22,20 @@ const int LAYERS = 8;
 const int ROUNDS = 5;
 const int PAINTS = 1000000;
 
-double now() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-// The log goes to /dev/null while timing; figures go to the real output.
-int quietBegin() {
-  fflush(stdout);
-  int saved = dup(1);
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  return saved;
-}
-
-void quietEnd(int saved) {
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-}
-
-std::string makeProjectFolder() {
-  char tmpl[] = "/var/tmp/moska-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) abort();
-  std::string p = std::string(tmpl) + "/";
-  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
-  snprintf(projectPath, sizeof projectPath, "%s", p.c_str());
-  return p;
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 // The baseline: the same cells with plain stdio, one block per layer, into
 // a fresh file (fsync'd like a save) and back into fresh memory.
 double rawWrite(const std::string& path, const std::vector<std::vector<int32_t>>& layers) {
-  double t = now();
+  double t = benchNow();
   FILE* f = fopen(path.c_str(), "wb");
   for (auto& l : layers) fwrite(l.data(), 4, l.size(), f);
   fflush(f);
   fsync(fileno(f));
   fclose(f);
-  return now() - t;
+  return benchNow() - t;
 }
 
 double rawRead(const std::string& path, const std::vector<std::vector<int32_t>>& layers) {
-  double t = now();
+  double t = benchNow();
   FILE* f = fopen(path.c_str(), "rb");
   std::vector<int32_t*> fresh;
   for (auto& l : layers) {
@@ -79,7 +44,7 @@ double rawRead(const std::string& path, const std::vector<std::vector<int32_t>>&
     fresh.push_back(e);
   }
   fclose(f);
-  double took = now() - t;
+  double took = benchNow() - t;
   for (int32_t* e : fresh) free(e);
   return took;
 }
@@ -98,36 +63,36 @@ bool sameMap(const Map* m, const std::vector<std::vector<int32_t>>& layers) {
 // whole map), with the log to /dev/null; and the log line alone, formatted
 // the same way, so the difference is the cell's own cost.
 void paintCost(unsigned side, double* withLog, double* logOnly) {
-  int q = quietBegin();
+  int q = benchLogAway();
   newMapFile("paint", side, side);
   int slot = openMapInFreeSlot("paint");
   std::vector<double> cell, line;
   for (int round = 0; round < ROUNDS; round++) {
     uint32_t seed = 1;
-    double t = now();
+    double t = benchNow();
     for (int i = 0; i < PAINTS; i++) {
       seed = seed * 1664525u + 1013904223u;
       setElementAbsolute(slot, 0, (seed >> 8) % side, (seed * 7 >> 8) % side, i);
     }
-    cell.push_back((now() - t) / PAINTS);
+    cell.push_back((benchNow() - t) / PAINTS);
     seed = 1;
-    t = now();
+    t = benchNow();
     for (int i = 0; i < PAINTS; i++) {
       seed = seed * 1664525u + 1013904223u;
       printf("setElementAbsolute(%d,%d,%ld,%ld,%d);\n", slot, 0, (long)((seed >> 8) % side),
              (long)((seed * 7 >> 8) % side), i);
     }
-    line.push_back((now() - t) / PAINTS);
+    line.push_back((benchNow() - t) / PAINTS);
   }
-  *withLog = median(cell);
-  *logOnly = median(line);
+  *withLog = benchMedian(cell);
+  *logOnly = benchMedian(line);
   closeMapi(slot, "paint");
-  quietEnd(q);
+  benchLogBack(q);
 }
 }  // namespace
 
 int main() {
-  std::string p = makeProjectFolder();
+  std::string p = benchProject();
   printf("Map %ux%u, %d layers: %.0f MiB of cells, project %s\n", SIDE, SIDE, LAYERS,
          (double)SIDE * SIDE * 4 * LAYERS / (1 << 20), p.c_str());
   std::vector<std::vector<int32_t>> raw(LAYERS, std::vector<int32_t>((size_t)SIDE * SIDE));
@@ -140,25 +105,25 @@ int main() {
     std::string name = "bench" + std::to_string(round), rawPath = p + "raw" + std::to_string(round) + ".bin";
     bool rawFirst = round % 2;
     if (rawFirst) rawSave.push_back(rawWrite(rawPath, raw));
-    int q = quietBegin();
+    int q = benchLogAway();
     newMapFile(name.c_str(), SIDE, SIDE);
     int slot = openMapInFreeSlot(name.c_str());
     Map* m = project.listeMaps[slot];
     while (m->layers < LAYERS) addLayer(m, "default", false);
     for (int l = 0; l < LAYERS; l++) memcpy(m->layer[l]->e, raw[l].data(), raw[l].size() * 4);
-    double t = now();
+    double t = benchNow();
     bool saved = closeMapi(slot, name.c_str());
-    save.push_back(now() - t);
-    quietEnd(q);
+    save.push_back(benchNow() - t);
+    benchLogBack(q);
     if (!rawFirst) rawSave.push_back(rawWrite(rawPath, raw));
     if (rawFirst) rawLoad.push_back(rawRead(rawPath, raw));
-    q = quietBegin();
-    t = now();
+    q = benchLogAway();
+    t = benchNow();
     slot = openMapInFreeSlot(name.c_str());
-    load.push_back(now() - t);
+    load.push_back(benchNow() - t);
     bool same = slot >= 0 && sameMap(project.listeMaps[slot], raw);
     if (slot >= 0) closeMapi(slot, name.c_str());
-    quietEnd(q);
+    benchLogBack(q);
     if (!rawFirst) rawLoad.push_back(rawRead(rawPath, raw));
     if (!saved || !same) {
       printf("save or reload failed: the loaded map differs\n");
@@ -167,9 +132,9 @@ int main() {
   }
   printf("median of %d rounds, fresh files, order alternating; every loaded map compared whole\n", ROUNDS);
   printf("save (closeMapi: write, fsync, rename): %7.1f ms   fwrite + fsync: %7.1f ms   ratio %.2f\n",
-         median(save) * 1e3, median(rawSave) * 1e3, median(save) / median(rawSave));
+         benchMedian(save) * 1e3, benchMedian(rawSave) * 1e3, benchMedian(save) / benchMedian(rawSave));
   printf("load (openMapi):                        %7.1f ms   fread into new memory: %7.1f ms   ratio %.2f\n",
-         median(load) * 1e3, median(rawLoad) * 1e3, median(load) / median(rawLoad));
+         benchMedian(load) * 1e3, benchMedian(rawLoad) * 1e3, benchMedian(load) / benchMedian(rawLoad));
 
   double small, smallLog, big, bigLog;
   paintCost(16, &small, &smallLog);

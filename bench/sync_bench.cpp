@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "model/digest.h"
 #include "model/model.h"
 #include "net/netio.h"
@@ -30,25 +31,9 @@
 namespace {
 const int MAPS = 4, LAYERS = 4, SIDE = 512, ROUNDS = 5, EDIT_ROUNDS = 9, EDITS = 100000;
 
-double nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+double nowMs() { return benchNow() * 1e3; }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
-// The log goes to /dev/null while measuring; figures go to stderr.
-int quiet() {
-  fflush(stdout);
-  int saved = dup(1), null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  return saved;
-}
 
 // Ground tiles from a small set with runs, sparse objects above: a map as
 // people make them, neither all zeros nor noise.
@@ -71,18 +56,14 @@ double timeIt(F f) {
     f();
     t.push_back(nowMs() - s);
   }
-  return median(t);
+  return benchMedian(t);
 }
 }  // namespace
 
 int main() {
-  char tmpl[] = "/var/tmp/moska-syncbench-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  std::string p = std::string(tmpl) + "/";
-  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
-  snprintf(projectPath, sizeof projectPath, "%s", p.c_str());
+  std::string dir = benchProject();
   net = true;
-  int saved = quiet();
+  int saved = benchLogAway();
   std::vector<Map*> maps;
   for (int k = 0; k < MAPS; k++) {
     newMap();
@@ -182,8 +163,7 @@ int main() {
     inStamped.push_back(received(true, EDITS / 10));
   }
 
-  fflush(stdout);
-  dup2(saved, 1);
+  benchLogBack(saved);
   printf("project: %d maps %dx%d x %d layers, %.1f MiB of cells; median of %d rounds\n", MAPS, SIDE, SIDE,
          LAYERS, cellBytes / 1048576.0, ROUNDS);
   printf("digests of every map: %.1f ms   memcpy of the cells: %.1f ms   ratio %.1f\n", digestMs, memcpyMs,
@@ -192,14 +172,14 @@ int main() {
          sendMs, raw, sent, 100.0 * sent / raw);
   printf("stale join, joiner's work (decode, inflate, parse, keep old copy, replace, save): %.1f ms, %d copies kept\n",
          takeMs, kept);
-  printf("pen edit sent: stamping peer %.0f ns   base peer %.0f ns   extra %.0f ns\n", median(stamped),
-         median(base), median(stamped) - median(base));
-  printf("pen edit received: stamped %.0f ns   unstamped %.0f ns   extra %.0f ns\n", median(inStamped),
-         median(inBase), median(inStamped) - median(inBase));
-  printf("pen edit received with a stamp older than every kept one (worst case): %.0f ns\n", median(inOld));
+  printf("pen edit sent: stamping peer %.0f ns   base peer %.0f ns   extra %.0f ns\n", benchMedian(stamped),
+         benchMedian(base), benchMedian(stamped) - benchMedian(base));
+  printf("pen edit received: stamped %.0f ns   unstamped %.0f ns   extra %.0f ns\n", benchMedian(inStamped),
+         benchMedian(inBase), benchMedian(inStamped) - benchMedian(inBase));
+  printf("pen edit received with a stamp older than every kept one (worst case): %.0f ns\n", benchMedian(inOld));
   printf("stamp memory after %d edits of one map: %zu KiB (%zu bytes an edit, bounded at %d rectangles a map; 0 after a quiet second)\n",
          EDITS, stampBytes / 1024, stampBytes / EDITS, (int)STAMP_RECTS_MAX);
-  std::string cmd = "rm -rf " + std::string(tmpl);
+  std::string cmd = "rm -rf " + dir;
   if (system(cmd.c_str()) != 0) return 1;
   return 0;
 }

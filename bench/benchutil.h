@@ -1,0 +1,60 @@
+// What the benchmark programs share: clocks, medians, a scratch project
+// folder and a way to keep the editor's log out of what is measured.
+#pragma once
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/core.h"
+
+inline double benchClock(clockid_t id) {
+  timespec t;
+  clock_gettime(id, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+inline double benchNow() { return benchClock(CLOCK_MONOTONIC); }            // seconds
+inline double benchCpuNow() { return benchClock(CLOCK_PROCESS_CPUTIME_ID); }  // seconds
+
+inline double benchMedian(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A fresh project folder tree under /var/tmp, which becomes projectPath.
+inline std::string benchProject() {
+  char tmpl[] = "/var/tmp/moska-bench-XXXXXX";
+  if (!mkdtemp(tmpl)) abort();
+  std::string p = std::string(tmpl) + "/";
+  for (const char* sub : {"layers", "layerspc", "maps", "models"}) mkdir((p + sub).c_str(), 0755);
+  snprintf(projectPath, sizeof projectPath, "%s", p.c_str());
+  return p;
+}
+
+// Standard output to /dev/null until benchLogBack(the returned descriptor).
+inline int benchLogAway() {
+  fflush(stdout);
+  int saved = dup(1), null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  close(null);
+  return saved;
+}
+inline void benchLogBack(int saved) {
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+}
+
+inline long benchResidentKiB() {
+  FILE* f = fopen("/proc/self/statm", "r");
+  long pages = 0, resident = 0;
+  if (f && fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+  if (f) fclose(f);
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
