@@ -60,8 +60,9 @@ TEST(ProjectFile, KeyWordsUncheckedAndValuesBroughtBack) {
       {projectText("-3", "0", "7", "map0"), "PROJECT.MSK", "MAPS incorrect (-3)", 1, 0},
       {projectText("1", "0", "7", "map0"), "PROJECT.MSK", "CURRENTLAYER 7", 1, 0},
   };
+  startVideo();
   for (const Case& c : cases) {
-    startVideo();
+    modelReset();
     std::string dir = projectWithMap(c.text);
     std::string log = logOf([&] { EXPECT_EQ(load(dir + c.arg), 1); });
     EXPECT_NE(log.find(c.log), std::string::npos) << log;
