@@ -57,8 +57,11 @@ moska_open() {
   moska_wait_log "$2" "Project loaded succesfully!" 60
 }
 
+# A sent action's log line ends in "\n!" (its operators' format), so the "!"
+# opens whatever line another thread prints next: a pattern anchored at the
+# line's start accepts it.
 moska_wait_log() {
-  local dir=$1 re=$2 secs=${3:-20} i
+  local dir=$1 re=${2/#^/^!?} secs=${3:-20} i
   for ((i = 0; i < secs * 10; i++)); do
     grep -qE -- "$re" "$dir/log.txt" 2>/dev/null && return 0
     sleep 0.1
@@ -148,7 +151,7 @@ moska_wait_colours() {
 
 moska_join() {
   local dir=$1 addr=$2 n i
-  local re="^Tentative de connexion a X.X.X.${addr##*.}:34567/"
+  local re="^!?Tentative de connexion a X.X.X.${addr##*.}:34567/"
   n=$(grep -cE -- "$re" "$dir/log.txt")
   moska_field 70 110 "$addr"
   moska_click 186 112
