@@ -62,8 +62,7 @@ bool locked(F f) {
   return f();
 }
 
-// Peer slot with its outbound connection on one end of a socket pair;
-// returns the other end (what the peer reads).
+// A ready peer in slot whose outbound link is a socket pair; returns the end the peer reads.
 int fakeOutbound(int slot = 0) {
   int sv[2];
   pairOf(sv);
@@ -88,15 +87,11 @@ bool slotFree(int i) {
   return locked([i] { return peers[i].connectedSocket < 0 && peers[i].clientSocket < 0 && !peers[i].littleServerThread; });
 }
 
-std::string sizeBlock(long n) {
-  char b[SIZE_BLOCK];
-  formatSizeBlock(b, n);
-  return std::string(b, SIZE_BLOCK);
-}
-
 void sendStr(int s, const std::string& bytes) { ASSERT_TRUE(sendAll(s, bytes.data(), bytes.size())); }
 
 std::string blockOf(const std::string& text, size_t size) { return (text + std::string(size, 0)).substr(0, size); }
+
+std::string sizeBlock(long n) { return blockOf(std::to_string(n), SIZE_BLOCK); }
 
 // An action as it travels: the header block "WORD SIZE", the body and its NUL.
 std::string action(const std::string& word, const std::string& body) {
@@ -108,6 +103,8 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
   char h[HEADER_BLOCK], word[HEADER_BLOCK];
   formatHeader(h, "PARTTHIS!", 13);
   EXPECT_EQ(std::string(h, HEADER_BLOCK), blockOf("PARTTHIS! 13", HEADER_BLOCK));
+  formatSizeBlock(h, 16384);
+  EXPECT_EQ(std::string(h, SIZE_BLOCK), sizeBlock(16384));
   for (const std::string& c : std::vector<std::string>{"PARTTHIS! 13", "DISCONNECT! 0", "PARTTHIS! -1", "PARTTHIS! 32768",
                                                        "PARTTHIS!", "PARTTHIS! x", "", std::string(HEADER_BLOCK, 'A')}) {
     int n = -1;
@@ -127,7 +124,7 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
   }
 }
 
-TEST(NetSenders, WireBytesOrderAndPeersThatMustNotGetIt) {
+TEST(NetSenders, WireBytesOrderAndWhichPeersGetThem) {
   setUpProject();
   int m = openTestMap("map0", 8, 8), layers = project.listeMaps[m]->layers, peer = fakeOutbound();
   action_SetElementAbsolute("map0", 0, 3, 2, 5);
@@ -137,9 +134,8 @@ TEST(NetSenders, WireBytesOrderAndPeersThatMustNotGetIt) {
   for (int k = 0; k < 200; k++) action_SetElementAbsolute("map0", 0, 1, 1, k % 10);
   for (int k = 0; k < 200; k++)
     ASSERT_EQ(readBytes(peer, HEADER_BLOCK + 13), action("PARTTHIS!", "map0 0 1 1 " + std::to_string(k % 10)));
-  // Nothing goes out, but the edit applies here: a body too long for its
-  // buffer (never sent truncated), networking off, a peer whose handshake
-  // is not done, a tileset this editor lacks (refused here as at the peers).
+  // Nothing goes out, the edit applies: body too long (never sent cut), net off, handshake
+  // not done, a tileset this editor lacks (refused here as at the peers).
   action_silentopen(std::string(300, 'x').c_str());
   net = false;
   action_SetElementAbsolute("map0", 0, 1, 1, 7);
@@ -156,12 +152,28 @@ TEST(NetSenders, WireBytesOrderAndPeersThatMustNotGetIt) {
   action_SetElementAbsolute("map0", 0, 3, 1, 4);
   EXPECT_EQ(std::vector<int32_t>(cells(m) + 9, cells(m) + 12), (std::vector<int32_t>{7, 8, 4}));
   EXPECT_TRUE(pumpUntil([] { return slotFree(0); }));
+  // Extensions: only the peer that announced one gets its actions.
+  const char* const table[] = {"ALPHA", "BETA", "GAMMA", nullptr};
+  EXPECT_EQ(parseExtensions("  BETA zeta\tALPHA ALPHAX ", table), 3u);
+  EXPECT_EQ(parseExtensions("", table), 0u);
+  char body[BODY_LEN];
+  formatExtensions(body, sizeof body, 5, table);
+  EXPECT_STREQ(body, "ALPHA GAMMA");
+  readActions("EXTENSIONS", "FUTUREWORD", 2);  // unknown words are recorded as nothing
+  EXPECT_EQ(peers[2].extensions, 0u);
+  int plain = fakeOutbound(0), speaks = fakeOutbound(1);
+  peers[1].extensions = 1;
+  EXPECT_TRUE(peerHas(1, 1) && !peerHas(0, 1) && !peerHas(2, 0));  // slot 2: no peer
+  actionSendTo(1, "NEWTHING", "x");
+  EXPECT_EQ(readBytes(speaks, HEADER_BLOCK + 2), action("NEWTHING", "x"));
+  EXPECT_TRUE(nothingPending(plain));
+  netReset();
+  for (int s : {plain, speaks}) close(s);
 }
 
-// A peer that takes nothing costs the editor nothing: the action is queued
-// and the call returns; the activity flag stays up while the queue holds
-// work; the peer is dropped when its queue overflows or when it makes no
-// progress: slot freed, its map released unless another peer uses it.
+// A peer that takes nothing costs the editor nothing: the action is queued, the activity flag
+// stays up meanwhile; on overflow or no progress the peer is dropped, its map released unless
+// another peer uses it.
 TEST(NetSenders, HungOrOverflowingPeerIsDroppedWithoutHoldingTheEditor) {
   setUpProject();
   int w = openTestMap("map0", 8, 8);
@@ -190,39 +202,16 @@ TEST(NetSenders, HungOrOverflowingPeerIsDroppedWithoutHoldingTheEditor) {
   EXPECT_TRUE(getMap("cave") == project.nbreMaps && getMap("map0") == w);
 }
 
-TEST(NetExtensions, AnnouncedWordsAndActionsForAnnouncedPeersOnly) {
-  setUpProject();
-  const char* const table[] = {"ALPHA", "BETA", "GAMMA", nullptr};
-  EXPECT_EQ(parseExtensions("  BETA zeta\tALPHA ALPHAX ", table), 3u);
-  EXPECT_EQ(parseExtensions("", table), 0u);
-  char body[BODY_LEN];
-  formatExtensions(body, sizeof body, 5, table);
-  EXPECT_STREQ(body, "ALPHA GAMMA");
-  readActions("EXTENSIONS", "FUTUREWORD", 2);  // unknown words are recorded as nothing
-  EXPECT_EQ(peers[2].extensions, 0u);
-  // Only the peer that announced the extension gets the action, in its queue.
-  int plain = fakeOutbound(0), speaks = fakeOutbound(1);
-  peers[1].extensions = 1;
-  EXPECT_TRUE(peerHas(1, 1) && !peerHas(0, 1) && !peerHas(2, 0));  // slot 2: no peer
-  actionSendTo(1, "NEWTHING", "x");
-  EXPECT_EQ(readBytes(speaks, HEADER_BLOCK + 2), action("NEWTHING", "x"));
-  EXPECT_TRUE(nothingPending(plain));
-  netReset();
-  close(plain);
-  close(speaks);
-}
-
-// The session-key exchange as the verifier v sees it: the peer announces
-// AUTH, sends its nonce, then its proof. v's own replies must let the peer
-// check v in turn; anything truncated, replayed, reflected or forged is refused.
+// The key exchange as the verifier v sees it: the peer announces AUTH, sends its nonce, then its
+// proof; v's replies let the peer check v in turn. Anything truncated, replayed, reflected or
+// forged is refused.
 TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
   const char* key = "s3cret words";
   using Body = std::function<std::string(const AuthExchange&)>;
   auto hex = [](const unsigned char* n) { char h[AUTH_HEX_LEN]; authHex(n, h); return std::string(h); };
   auto proof = [](const char* k, const unsigned char* a, const unsigned char* b) {
     char h[AUTH_HEX_LEN];
-    authProof(k, a, b, h);
-    return std::string(h);
+    return authProof(k, a, b, h), std::string(h);
   };
   AuthExchange earlier;
   authExchangeStart(&earlier);  // a past session of v's, whose proof is replayed
@@ -277,8 +266,7 @@ TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
   setUpProject();
   int a = openTestMap("alpha", 4, 4), b = openTestMap("beta", 4, 4);
   ASSERT_EQ(a, 0);
-  addLayer(project.listeMaps[a], "default", false);
-  addLayer(project.listeMaps[a], "default", false);
+  for (int i = 0; i < 2; i++) addLayer(project.listeMaps[a], "default", false);
   readActions("DELETELAYER", "0 2", 3);  // slot 0 here holds alpha, whatever the sender's slot 0 held
   EXPECT_EQ(project.listeMaps[a]->layers, 2);
   cells(a)[0] = 3;
@@ -314,8 +302,7 @@ TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
 }
 
 namespace {
-// Size-block-framed chunks of at most CHUNK_MAX bytes, ended by a short
-// (possibly empty) one: how a tileset image travels.
+// A tileset image as it travels: size-framed chunks of CHUNK_MAX, ended by a shorter (maybe empty) one.
 std::string chunked(const std::string& img) {
   std::string stream;
   for (size_t at = 0, k = CHUNK_MAX; k == CHUNK_MAX; at += k) {
@@ -325,8 +312,7 @@ std::string chunked(const std::string& img) {
   return stream;
 }
 
-// What the editor writes into a socket pair while f runs on its end; the
-// other end sends `first` and ends its side.
+// What f writes into a socket pair's end while the other end sends `first`, then ends.
 template <class F>
 std::string written(const std::string& first, F f) {
   int sv[2];
@@ -371,7 +357,7 @@ TEST(NetTransfer, SentChunksAndPassConditions) {
   }
 }
 
-TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
+TEST(NetTransfer, ReceivingSide) {
   setUpProject();
   writeFile(proj + "layers/have.png", "PNG");
   writeFile(proj + "layerspc/have.pss", std::string(4, 0));
@@ -379,9 +365,8 @@ TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
   for (const char* corps : {"map0 have 0", "map0 ../x 0"})
     EXPECT_EQ(written("", [&](int s) { EXPECT_TRUE(receiveTileset(s, corps)); }), blockOf("LEFTME", REPLY_BLOCK));
   EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
-  // Missing image: "SENDIT", then chunks and pass conditions, byte-identical
-  // (more than one block of file writes). Then a chunk announcing more than
-  // 16384 (first or after a full one), and a peer gone mid-chunk: no file, no leftover.
+  // Missing image: chunks and pass conditions kept byte-identical (several file writes); a chunk
+  // over 16384 (first or after a full one), a peer gone mid-chunk: no file, no leftover.
   std::string img = randomBytes(WRITE_BLOCK + 20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
   std::string stream = chunked(img);
   for (const std::string& bytes : {stream + sizeBlock(8) + pss, sizeBlock(16385),
@@ -394,13 +379,9 @@ TEST(NetTransfer, ReceivingSideLeftmeSenditAndBrokenTransfers) {
   EXPECT_TRUE(readFile(proj + "layers/fresh.png") == img && readFile(proj + "layerspc/fresh.pss") == pss);
   EXPECT_EQ(readFile(proj + "layers/broken.png"), "");
   EXPECT_NE(system(("ls " + proj + "layers | grep -q part").c_str()), 0);
-}
-
-TEST(NetTransfer, ReceivedPassConditionsReplaceTheFileWhole) {
-  setUpProject();
   int sv[2];
   pairOf(sv);
-  // From the third row on the tileset here needs 48 bytes: shorter or empty keeps the file.
+  // Pass conditions replace the file whole; from the third row the tileset needs 48 bytes.
   struct { const char* name; long n; std::string want; } cases[] = {
       {"grass", 8, std::string(8, 0)}, {"../grass", 4, std::string(8, 0)},  // consumed, refused
       {"grass", 44, std::string(8, 0)}, {"grass", 0, std::string(8, 0)}, {"grass", 48, std::string(48, 1)}};
@@ -462,10 +443,8 @@ std::string peerHandshake(int s, const char* token) {
 }
 }  // namespace
 
-// One pair per peer: a joiner asking for the reverse connection while this
-// editor's own join to it is under way gets none (the join is the pair's
-// other half); one asking while another slot holds a link to it is refused
-// rather than crossing two slots.
+// One pair per peer: a joiner asking for the reverse link while our join to it is under way gets
+// none (the join is the pair's other half); while another slot links to it, it is refused.
 TEST(NetPeers, OneConnectionPairPerPeer) {
   startEditor();
   int peerListen = netListen(PEER_HOST, netPort, nullptr);
@@ -496,22 +475,11 @@ TEST(NetPeers, OneConnectionPairPerPeer) {
   disconnect(false);
 }
 
-// A peer is held off while no project is loaded. Garbage header, vanished
-// peer, "DISCONNECT!", a flood faster than the editor applies: each frees
-// the slot and keeps the working map open. A full house refuses the next
-// connection; silent ones are cut when the handshake's time is out;
-// quitting without networking listens nowhere.
+// Garbage, vanishing, "DISCONNECT!" or a flood free the slot and keep the working map; a full
+// house refuses the next; silent links are cut when the handshake's time is out; a peer is held
+// off while no project is loaded; quitting without networking listens nowhere.
 TEST(NetPeers, ReceivingLoopAndSlots) {
   startEditor();
-  projectLoaded = false;  // the project is still being chosen
-  int in = peerConnect();
-  sendStr(in, blockOf("bob", NAME_BLOCK));
-  char name[NAME_BLOCK];
-  EXPECT_FALSE(recvAll(in, name, NAME_BLOCK, 300, 300));
-  projectLoaded = true;
-  EXPECT_EQ(readBytes(in, NAME_BLOCK), blockOf("alice", NAME_BLOCK));
-  close(in);
-  ASSERT_TRUE(pumpUntil([] { return slotFree(0); }, HANDSHAKE_MS + 3000));
   std::string flood;
   for (int k = 0; k <= RECV_QUEUE_MAX; k++) flood += action("FLOOD", "x");
   for (const std::string& bytes : {std::string(HEADER_BLOCK, 'Z'), std::string(), action("DISCONNECT!", ""), flood}) {
@@ -529,11 +497,11 @@ TEST(NetPeers, ReceivingLoopAndSlots) {
     std::string log = logOf([&] {
       if (bytes.empty()) close(p);
       if (!bytes.empty()) sendAll(p, bytes.data(), bytes.size());  // the editor may cut a flood off midway
-      // Nothing is applied meanwhile: the editor is busy elsewhere.
-      if (flooding) pumpUntil([] { return netQueued() >= RECV_QUEUE_MAX; }, 5000, false);
-      EXPECT_TRUE(pumpUntil([] { return locked([] { return peers[0].connectedSocket < 0 && !peers[0].littleServerThread; }); }));
+      if (flooding)  // nothing applied meanwhile: the editor is busy elsewhere
+        pumpUntil([] { return netQueued() >= RECV_QUEUE_MAX; }, 5000, false);
+      EXPECT_TRUE(pumpUntil([] { return usedMap[0] == nullptr && slotFree(0); }));
     });
-    EXPECT_TRUE(usedMap[0] == nullptr && getMap("map0") < project.nbreMaps);
+    EXPECT_LT(getMap("map0"), project.nbreMaps);
     EXPECT_TRUE(!flooding || log.find("Trop d'actions en attente") != std::string::npos);
     if (!bytes.empty()) close(p);
   }
@@ -547,6 +515,14 @@ TEST(NetPeers, ReceivingLoopAndSlots) {
   close(extra);
   EXPECT_TRUE(pumpUntil([] { return slotFree(0) && slotFree(MAX_PEERS - 1); }, HANDSHAKE_MS + 3000));
   for (int s : socks) close(s);
+  projectLoaded = false;  // the project is still being chosen
+  int in = peerConnect();
+  sendStr(in, blockOf("bob", NAME_BLOCK));
+  char name[NAME_BLOCK];
+  EXPECT_FALSE(recvAll(in, name, NAME_BLOCK, 300, 300));
+  projectLoaded = true;
+  EXPECT_EQ(readBytes(in, NAME_BLOCK), blockOf("alice", NAME_BLOCK));
+  close(in);
   stop = true;
   disconnect(false);
   net = false;
