@@ -207,7 +207,8 @@ TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
   auto hex = [](const unsigned char* n) { char h[AUTH_HEX_LEN]; authHex(n, h); return std::string(h); };
   auto proof = [](const char* k, const unsigned char* a, const unsigned char* b) {
     char h[AUTH_HEX_LEN];
-    return authProof(k, a, b, h), std::string(h);
+    authProof(k, a, b, h);
+    return std::string(h);
   };
   AuthExchange earlier;
   authExchangeStart(&earlier);  // a past session of v's, whose proof is replayed
