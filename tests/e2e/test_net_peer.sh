@@ -43,14 +43,14 @@ peer bob 0.24a join act SILENTOPEN map1 act PARTTHIS! "map1 0 1 1 9" sleep 300 b
   fail "peer 1: $(cat "$root/p1.txt")"
 moska_wait_log "$app" "^ERREUR: ecriture de la map map1 impossible \(No space left on device\), ancien fichier conserve!$"
 moska_wait_log "$app" "^Map map1: enregistrement impossible, elle reste ouverte\.$"
-grep -q "^Map map1 enregistree avec succ" "$log" && fail "a failed save reported as saved"
+grep -q "^!\{0,1\}Map map1 enregistree avec succ" "$log" && fail "a failed save reported as saved"
 cmp -s "$demo/maps/map1.map" "$proj/maps/map1.map" || fail "map1.map changed by a failed save"
 # A new map: refused before writing when the free space is known, else the
 # write fails; no file at all.
 peer carol 0.24a join act NEWMAP "cave 64 64" sleep 300 bye > "$root/p2.txt" || fail "peer 2: $(cat "$root/p2.txt")"
 moska_wait_log "$app" "^(ERREUR: ecriture de la map cave impossible \(No space left on device\), ancien fichier conserve!|Action NEWMAP ignoree: disque plein\.)$"
 [ ! -e "$proj/maps/cave.map" ] || fail "a half-written cave.map"
-grep -q "^Fin de la creation de map\.$" "$log" && fail "a failed NEWMAP reported as done"
+grep -q "^!\{0,1\}Fin de la creation de map\.$" "$log" && fail "a failed NEWMAP reported as done"
 peer dave 0.24a join addlayer map0 roomtiles "$demo/layers/default.png" "$root/big.pss" \
   sendpc dungeon "$root/big.pss" sleep 300 bye > "$root/p3.txt" || fail "peer 3: $(cat "$root/p3.txt")"
 moska_wait_log "$app" "^Tileset roomtiles non recu \(vide ou ecriture impossible\)\.$"
@@ -65,7 +65,7 @@ rm -f "$proj/filler"
 peer erin 0.24a join act SILENTOPEN map1 act PARTTHIS! "map1 0 2 2 9" sleep 300 bye > "$root/p4.txt" ||
   fail "peer 4: $(cat "$root/p4.txt")"
 moska_wait_log "$app" "^Map map1 enregistree avec succ"
-grep -q "^Mise à jour du pointeur\.$" "$log" || fail "map1 was not kept open"
+grep -q "^!\{0,1\}Mise à jour du pointeur\.$" "$log" || fail "map1 was not kept open"
 moska_py "$proj/maps/map1.map" <<'PY' || fail "map1.map is not whole or lacks the edits"
 m = read_map(sys.argv[1]); w = m["w"]
 assert m["rest"] == b"$", "length"
@@ -110,7 +110,7 @@ leftovers
 # token, the editor logs the mismatch all the same and frees the slot at once.
 peer bob 0.23 join > "$root/peer3.txt"
 [ $? = 2 ] || fail "wrong version not refused: $(cat "$root/peer3.txt")"
-grep -q "^Mauvaise version 0.23<>0.24a!$" "$root/peer3.txt" || fail "joiner's mismatch log"
+grep -q "^!\{0,1\}Mauvaise version 0.23<>0.24a!$" "$root/peer3.txt" || fail "joiner's mismatch log"
 moska_wait_log "$app" "^Mauvaise version 0.24a<>0.23!$" 5
 
 served=$(grep -c "little serveur demarre!$" "$log")
@@ -121,7 +121,7 @@ for ((i = 0; i < 200; i++)); do
   sleep 0.1
 done
 [ "$i" -lt 200 ] || fail "peer 4 not served"
-[ "$(grep "^Cient pour le tunnel" "$log" | tail -n 1)" = "Cient pour le tunnel 0!" ] || fail "slot of the refused peer not freed"
+[ "$(grep "^!\{0,1\}Cient pour le tunnel" "$log" | sed "s/^!//" | tail -n 1)" = "Cient pour le tunnel 0!" ] || fail "slot of the refused peer not freed"
 sleep 0.5
 moska_quit "$MOSKA_PID" editor
 wait $tp || fail "peer 4 got no DISCONNECT!: $(cat "$root/peer4.txt")"
@@ -129,7 +129,7 @@ wait $tp || fail "peer 4 got no DISCONNECT!: $(cat "$root/peer4.txt")"
 # though no key is set, and SYNC), which a peer of the base protocol passes over.
 [ "$(grep -c "^EXTENSIONS|" "$root/peer4.txt")" = 1 ] && grep -q "^EXTENSIONS|AUTH SYNC$" "$root/peer4.txt" ||
   fail "no single EXTENSIONS action: $(cat "$root/peer4.txt")"
-grep -q "^Deconnexion du client 0:bob terminee\.$" "$log" || fail "disconnect log"
+grep -q "^!\{0,1\}Deconnexion du client 0:bob terminee\.$" "$log" || fail "disconnect log"
 grep -aq "Hall of the king" "$proj/maps/map0.map" && grep -aq "newtiles" "$proj/maps/map0.map" ||
   fail "display name or added layer not saved"
 echo "network peer and full disk: ok"

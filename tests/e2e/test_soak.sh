@@ -154,7 +154,7 @@ wait "${loops[@]}"; loops=()
 wait_quiet
 for ((i = 0; i < N; i++)); do
   tail -n +$((marks[i] + 1)) "${dirs[i]}/log.txt" |
-    sed -n 's/^setElementAbsolute([0-9]*,[0-9]*,\([0-9]*\),\([0-9]*\),\([0-9-]*\));$/\1 \2 \3/p' |
+    sed -n 's/^!\{0,1\}setElementAbsolute([0-9]*,[0-9]*,\([0-9]*\),\([0-9]*\),\([0-9-]*\));$/\1 \2 \3/p' |
     awk '{ last[$1 " " $2] = $3 } END { for (c in last) print c, last[c] }'
 done | awk -v n=$N '{ c = $1 " " $2; seen[c]++; if (!(c in v)) v[c] = $3; else if (v[c] != $3) odd[c] = 1 }
   END { for (c in seen) { t++; if (seen[c] < n || (c in odd)) d++ }
