@@ -70,8 +70,8 @@ stroke_args() {  # PX Y X1 X2
   echo "${args[@]}" mouseup 1
 }
 together() {  # "DIR ARGS" ... : each on its own display, at the same moment
-  local pids=() spec
-  for spec in "$@"; do on $spec & pids+=($!); done
+  local pids=() job
+  for job in "$@"; do on $job & pids+=($!); done
   wait "${pids[@]}"
 }
 # Waits until no editor logged a sync line for three seconds: a quiet
