@@ -40,7 +40,7 @@ cp "$b/demo/maps/map1.map" "$b/demo/maps/bobmap.map"
 cp "$a/demo/maps/map0.map" "$root/alice_map0_before.map"
 declare -A disp win
 on() { local d=$1; shift; DISPLAY=${disp[$d]} xdotool "$@"; }
-count() { grep -cE -- "$2" "$1/log.txt"; }
+count() { grep -cE -- "${2/#^/^!?}" "$1/log.txt"; }  # a line may open with a sent action's "!"
 press() { on "$1" mousemove "$2" "$3" mousedown 1; sleep 0.15; on "$1" mouseup 1; sleep 0.2; }
 # Types an address into DIR's join field and presses Join, again when the
 # click was lost or the attempt gave up on a loaded machine.

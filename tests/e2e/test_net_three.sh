@@ -21,7 +21,7 @@ rm "$b/demo/layers/dungeon.png" "$b/demo/layerspc/dungeon.pss" "$c/demo/layers/d
 pause() { sleep "${1:-0.3}"; }
 use_a() { export DISPLAY=$da; MOSKA_WINDOW=$wa; }  # xdotool on alice's display
 use_b() { export DISPLAY=$db; MOSKA_WINDOW=$wb; }
-count() { grep -cE -- "$2" "$1/log.txt"; }
+count() { grep -cE -- "${2/#^/^!?}" "$1/log.txt"; }  # a line may open with a sent action's "!"
 calc() { awk "BEGIN { print ($1) }"; }
 times() {  # DIR REGEX N: within 10 s, DIR's log shows REGEX exactly N times
   local i; for ((i = 0; i < 100; i++)); do [ "$(count "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done

@@ -23,7 +23,7 @@ soak_cleanup() {  # the drivers stop before the editors and their displays
 trap soak_cleanup EXIT
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 on() { local i=$1; shift; DISPLAY=${displays[i]} MOSKA_WINDOW=${windows[i]} "$@"; }  # input to editor i
-count() { grep -cE -- "$2" "${dirs[$1]}/log.txt"; }
+count() { grep -cE -- "${2/#^/^!?}" "${dirs[$1]}/log.txt"; }  # a line may open with a sent action's "!"
 sent() {  # actions editor $1 sent to the others
   local j n=0
   for ((j = 0; j < N; j++)); do ((j == $1)) || n=$((n + $(count "$j" "Action reseau -> X\.X\.X\.$(($1 + 1)):"))); done
