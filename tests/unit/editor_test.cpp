@@ -65,11 +65,8 @@ SDL_Event keyEvent(SDLKey k) {
 class Editor : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = makeProject();
-    writeFile(dir + "layers/default.png", readFile(appDir() + "default.png"));
-    startVideo();
+    dir = makeEditingProject();
     platformScriptStart();
-    net = false;
     newMapFile("map0", 128, 128);
     newMapFile("map1", 8, 8);
     open("map0");

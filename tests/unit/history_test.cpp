@@ -14,10 +14,7 @@ namespace {
 class History : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = makeProject();
-    writeFile(dir + "layers/default.png", readFile(appDir() + "default.png"));
-    startVideo();
-    net = false;
+    dir = makeEditingProject();
     historyInstall();
     newMapFile("map0", 16, 8);
     newMapFile("map1", 16, 8);

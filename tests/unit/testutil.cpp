@@ -35,6 +35,14 @@ std::string makeProject() {
   return p;
 }
 
+std::string makeEditingProject() {
+  std::string p = makeProject();
+  writeFile(p + "layers/default.png", readFile(appDir() + "default.png"));
+  startVideo();
+  net = false;
+  return p;
+}
+
 void startVideo(int w, int h) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   snprintf(programPath, sizeof programPath, "%s", appDir().c_str());

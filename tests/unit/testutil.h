@@ -10,6 +10,9 @@ std::string tempDir();
 // Points programPath at the built program folder and projectPath at a new
 // project folder with layers, layerspc, maps and models; returns projectPath.
 std::string makeProject();
+// makeProject with the program's default tileset in layers/, headless video
+// and networking off: the set-up of the editing tests.
+std::string makeEditingProject();
 // Starts SDL with the dummy driver, runs videoInit at w x h and sets the
 // shell's hooks.
 void startVideo(int w = 640, int h = 480);
