@@ -1,5 +1,6 @@
 // The project-selection screen: browse for a project or create a new one.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -148,7 +149,13 @@ void goUp() {
 }  // namespace
 
 int chooseProjectScreen() {
-  snprintf(projectPath, sizeof projectPath, "%s", programPath);
+  // Installed, the program's folder is read-only: browsing starts at home.
+  const char* home = getenv("HOME");
+  bool installed = strcmp(userPath, programPath) != 0;
+  if (installed && home && home[0] == '/')
+    snprintf(projectPath, sizeof projectPath, "%s%s", home, osRep);
+  else
+    snprintf(projectPath, sizeof projectPath, "%s", programPath);
   goUp();
   printf("recent: %s!\n", recent);
   printf("projectPath:%s!\n", projectPath);
