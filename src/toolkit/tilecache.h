@@ -20,6 +20,7 @@ enum TileKind : uint8_t {
   TILE_OPAQUE,   // every pixel written with a fixed value: hides whatever lies under it
   TILE_PIXELS,   // fixed pixels and holes (`hole`) where nothing is written
   TILE_BLENDED,  // also pixels blended with what lies under them
+  TILE_ALPHA,    // blended pixels and untouched ones only: every row drawn as ROW_ALPHA
   TILE_SURFACE,  // drawn from its own surface in the sheet's format (blend not reproduced)
 };
 enum TileRow : uint8_t {
