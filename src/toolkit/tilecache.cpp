@@ -227,7 +227,7 @@ bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
     for (size_t p = t * kTilePixels; p < (t + 1) * kTilePixels; p++) {
       c.masks[p] = 0;
       if (blends[p]) {  // the formula gives every result: blended, even where it looked fixed
-        c.pixels[p] = (Uint32)alpha[p] << 24 | colour[p];
+        c.pixels[p] = (Uint32)alpha[p] << 24 | (colour[p] ^ TILE_SIGNED);
         c.masks[p] = TILE_BLEND;
       } else if (untouched[p]) {
         c.pixels[p] = c.hole;
@@ -305,7 +305,7 @@ void holedRow(Uint32* __restrict d, const Uint32* __restrict s, Uint32 hole, Uin
 void partRow(Uint32* d, const Uint32* s, const Uint32* m, int x0, int x1) {
   for (int x = x0; x < x1; x++) {
     if (m[x] == TILE_BLEND)
-      d[x] = tileBlendPixel(s[x] & 0xFFFFFF, s[x] >> 24, d[x]);
+      d[x] = tileBlendPixel((s[x] ^ TILE_SIGNED) & 0xFFFFFF, s[x] >> 24, d[x]);
     else if (m[x] == TILE_FIXED)
       d[x] = s[x];
   }
@@ -385,6 +385,7 @@ inline typename O::V blendHalf(typename O::V s16, typename O::V d16) {
 template <class O>
 inline typename O::V blendPixels(typename O::V sv, typename O::V dv) {
   const typename O::V zero = O::zero();
+  sv = sv ^ O::all32(TILE_SIGNED);
   typename O::V r = O::pack16(blendHalf<O>(O::low8(sv, zero), O::low8(dv, zero)),
                               blendHalf<O>(O::high8(sv, zero), O::high8(dv, zero)));
   typename O::V below = ~O::eq8(O::max8(r, dv), r) & O::all32(1);
@@ -393,8 +394,8 @@ inline typename O::V blendPixels(typename O::V sv, typename O::V dv) {
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 // The same with AVX2's byte multiply-add, in fewer operations: each 16-bit
-// lane pairs a destination byte with its source byte, both less 128 (signed),
-// weighted by 256 - a and a: (256 - a)(d - 128) + a(s - 128) + 0x80FF =
+// lane pairs a destination byte with its source byte, both less 128
+// (signed; the source stored so), weighted by 256 - a and a: (256 - a)(d - 128) + a(s - 128) + 0x80FF =
 // d(256 - a) + s a + 255, whose true value lies in [-32768, 32512] before
 // the constant, so the signed sum never saturates. The alpha lane gets
 // weight 0 and constant 0, so the top byte comes out clear; bit 24 is then
@@ -408,11 +409,11 @@ __attribute__((target("avx2"))) inline Wide::V blendPixels<Wide>(Wide::V sv, Wid
                                            11, 11, 11, 11, 11, 11, -1, -1, 15, 15, 15, 15, 15, 15, -1, -1);
   const __m256i negateLow = _mm256_set1_epi16(0x01FF);                   // 256 - a below, a above
   const __m256i round = _mm256_set1_epi64x(0x000080FF80FF80FFll);
-  __m256i sx = _mm256_xor_si256(sv, flip), dx = _mm256_xor_si256(dv, flip);
+  __m256i dx = _mm256_xor_si256(dv, flip);
   __m256i wLo = _mm256_sign_epi8(_mm256_shuffle_epi8(sv, alphaLo), negateLow);
   __m256i wHi = _mm256_sign_epi8(_mm256_shuffle_epi8(sv, alphaHi), negateLow);
-  __m256i lo = _mm256_maddubs_epi16(wLo, _mm256_unpacklo_epi8(dx, sx));
-  __m256i hi = _mm256_maddubs_epi16(wHi, _mm256_unpackhi_epi8(dx, sx));
+  __m256i lo = _mm256_maddubs_epi16(wLo, _mm256_unpacklo_epi8(dx, sv));
+  __m256i hi = _mm256_maddubs_epi16(wHi, _mm256_unpackhi_epi8(dx, sv));
   __m256i r = _mm256_packus_epi16(_mm256_srli_epi16(_mm256_add_epi16(lo, round), 8),
                                   _mm256_srli_epi16(_mm256_add_epi16(hi, round), 8));
   // d - r saturated is nonzero exactly where a byte went down; blue's, cut to 1, moves to bit 24.
@@ -452,7 +453,7 @@ inline void blendedRowOf(Uint32* d, const Uint32* s, const Uint32* m) { partRow(
 template <class O>
 inline void alphaRowOf(Uint32* d, const Uint32* s) {
   for (int x = 0; x < kTile; x++)
-    if (s[x] >> 24) d[x] = tileBlendPixel(s[x] & 0xFFFFFF, s[x] >> 24, d[x]);
+    if (s[x] >> 24) d[x] = tileBlendPixel((s[x] ^ TILE_SIGNED) & 0xFFFFFF, s[x] >> 24, d[x]);
 }
 #endif
 

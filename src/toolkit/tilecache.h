@@ -31,15 +31,17 @@ enum TileRow : uint8_t {
   ROW_ALPHA,    // blended pixels and untouched ones only: alpha 0 in pixels marks the
                 // untouched, so the row is drawn without reading its mask
 };
-enum : uint32_t { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };
+// TILE_SIGNED: the colour bytes of blended pixels are kept less 128, as the
+// vector blend reads them.
+enum : uint32_t { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1, TILE_SIGNED = 0x808080 };
 
 struct TileCache {
   SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
   std::vector<uint8_t> kind;            // TileKind of each tile number
   std::vector<SDL_Surface*> tiles;    // TILE_SURFACE tiles; null for the others
   // 256 per tile, row by row. masks: TILE_FIXED where pixels holds the
-  // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB of a
-  // blended source pixel, 0 where nothing is written.
+  // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB ^
+  // TILE_SIGNED of a blended source pixel, 0 where nothing is written.
   std::vector<uint32_t> pixels, masks;
   // A value no fixed pixel of the sheet has, stored where nothing is
   // written: rows without blended pixels need no mask.
