@@ -24,6 +24,7 @@ const int kTile = TILE;
 const int kTilePixels = TILE * TILE;
 const int kMaxTiles = 1 << 14;  // larger sheets (2048 x 2048 pixels) are drawn from the sheet
 const int kScratches = 5;
+const int kCellTiles = 16;  // blended tiles of one cell drawn together at most
 // Every channel low, high and in between, and the unused top byte both set
 // and clear (a blend rewrites it).
 const Uint32 kScratchColour[kScratches] = {0x00000000u, 0xFFFFFFFFu, 0x7F80817Eu, 0x3C01FE40u,
@@ -467,6 +468,13 @@ typedef Narrow Wide;
 bool processorHasAvx2() { return false; }
 #endif
 
+bool drawable(const TileCache* c, int element, SDL_Surface* dst) {
+  return c && dst && element >= 0 && (size_t)element < c->kind.size();
+}
+
+// Drawn from the recorded pixels (not empty, no surface of its own).
+bool recorded(int kind) { return kind != TILE_EMPTY && kind != TILE_SURFACE; }
+
 // Rows [y0, y1), columns [x0, x1) of recorded tile n, whose top-left pixel
 // is at `d` (rows `pitch` pixels apart).
 template <class O>
@@ -505,6 +513,83 @@ inline void drawRows(const TileCache* c, int n, Uint32* d, int pitch, int x0, in
   }
 }
 
+void fillSquare(Uint32* d, int pitch, Uint32 value) {
+  Uint32 row[kTile];
+  for (int i = 0; i < kTile; i++) row[i] = value;
+  for (int r = 0; r < kTile; r++) memcpy(d + r * pitch, row, sizeof row);
+}
+
+#if defined(__SSE2__)
+// TILE_ALPHA tiles src[0 .. count - 1] drawn one over the other at `d`, two
+// rows at a time: the pixels under them stay in registers through all of them.
+// With `under`, over that value instead of d's pixels.
+template <class O>
+inline void alphaStackOf(const Uint32* const* src, int count, Uint32* d, int pitch, const Uint32* under) {
+  const int kPer = kTile / O::kPixels, kRows = 2, kVectors = kRows * kPer;
+  for (int y = 0; y < kTile; y += kRows) {
+    typename O::V acc[kVectors];
+#pragma GCC unroll 8
+    for (int v = 0; v < kVectors; v++)
+      acc[v] = under ? O::all32(*under) : O::load(d + (y + v / kPer) * pitch + v % kPer * O::kPixels);
+    for (int k = 0; k < count; k++) {
+      const Uint32* s = src[k] + y * kTile;
+#pragma GCC unroll 8
+      for (int v = 0; v < kVectors; v++) {
+        typename O::V sv = O::load(s + v * O::kPixels);
+        acc[v] = O::select(O::eq32(sv, O::zero()), acc[v], blendPixels<O>(sv, acc[v]));
+      }
+    }
+#pragma GCC unroll 8
+    for (int v = 0; v < kVectors; v++) O::store(d + (y + v / kPer) * pitch + v % kPer * O::kPixels, acc[v]);
+  }
+}
+#else
+template <class O>
+inline void alphaStackOf(const Uint32* const* src, int count, Uint32* d, int pitch, const Uint32* under) {
+  if (under) fillSquare(d, pitch, *under);
+  for (int k = 0; k < count; k++)
+    for (int y = 0; y < kTile; y++) alphaRowOf<O>(d + y * pitch, src[k] + y * kTile);
+}
+#endif
+
+// The tiles of one cell at `d`, wholly inside dst, bottom first: one call
+// for the cell's layers rather than one per tile. The square is filled with
+// *under (when set) by the first tile drawn: the holes of a tile with holes,
+// the starting value of blended ones, or a plain fill.
+template <class O>
+inline void drawCellOf(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst,
+                       int x, int y, Uint32* d, const Uint32* under) {
+  int pitch = dst->pitch / 4;
+  const Uint32* alpha[kCellTiles];
+  int stacked = 0;
+  for (int k = 0; k <= count; k++) {
+    const TileCache* c = k < count ? caches[k] : nullptr;
+    int n = k < count ? elements[k] : 0;
+    bool ok = drawable(c, n, dst) && recorded(c->kind[n]) && sameLayout(dst->format, c->target);
+    if (ok && c->kind[n] == TILE_ALPHA && stacked < kCellTiles) {
+      alpha[stacked++] = &c->pixels[(size_t)n * kTilePixels];
+      continue;
+    }
+    if (stacked) {
+      alphaStackOf<O>(alpha, stacked, d, pitch, under);
+      under = nullptr;
+      stacked = 0;
+    }
+    if (under && ok && c->kind[n] == TILE_PIXELS) {
+      const Uint32* px = &c->pixels[(size_t)n * kTilePixels];
+      for (int r = 0; r < kTile; r++) holedRow(d + r * pitch, px + r * kTile, c->hole, *under);
+      under = nullptr;
+      continue;
+    }
+    if (under) fillSquare(d, pitch, *under);  // the library's fill costs more than a tile
+    under = nullptr;
+    if (ok)
+      drawRows<O>(c, n, d, pitch, 0, kTile, 0, kTile);
+    else if (k < count)
+      tileCacheBlit(c, n, dst, x, y);
+  }
+}
+
 // The same code built for AVX2 processors, with every call inlined: a row of
 // 16 pixels is two vectors.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -512,6 +597,14 @@ __attribute__((target("avx2"), flatten))
 #endif
 void drawRowsWide(const TileCache* c, int n, Uint32* d, int pitch, int x0, int x1, int y0, int y1) {
   drawRows<Wide>(c, n, d, pitch, x0, x1, y0, y1);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target("avx2"), flatten))
+#endif
+void drawCellWide(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst, int x, int y,
+                  Uint32* d, const Uint32* under) {
+  drawCellOf<Wide>(caches, elements, count, dst, x, y, d, under);
 }
 
 bool wide = processorHasAvx2();
@@ -532,13 +625,6 @@ void drawClipped(const TileCache* c, int n, SDL_Surface* dst, int x, int y) {
   drawRecorded(c, n, row32(dst, y) + x, dst->pitch / 4, x0, x1, y0, y1);
   if (locked) SDL_UnlockSurface(dst);
 }
-
-bool drawable(const TileCache* c, int element, SDL_Surface* dst) {
-  return c && dst && element >= 0 && (size_t)element < c->kind.size();
-}
-
-// Drawn from the recorded pixels (not empty, no surface of its own).
-bool recorded(int kind) { return kind != TILE_EMPTY && kind != TILE_SURFACE; }
 
 // Tile `element` lies wholly inside `dst`, which is drawn on in place.
 inline bool wholeInside(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
@@ -567,26 +653,21 @@ void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x
   drawRecorded(c, element, row32(dst, y) + x, dst->pitch / 4, 0, kTile, 0, kTile);
 }
 
-void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, Uint32 under) {
-  if (!drawable(c, element, dst) || !wholeInside(c, element, dst, x, y)) {
-    if (dst && dst->format->BytesPerPixel == 4) {
+void tileCacheDrawCell(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst, int x,
+                       int y, const Uint32* under) {
+  if (!dst || SDL_MUSTLOCK(dst) || x < 0 || y < 0 || x > dst->w - kTile || y > dst->h - kTile) {
+    if (under && dst && dst->format->BytesPerPixel == 4) {
       SDL_Rect r = {(Sint16)x, (Sint16)y, kTile, kTile};
-      SDL_FillRect(dst, &r, under);
+      SDL_FillRect(dst, &r, *under);
     }
-    tileCacheDrawWhole(c, element, dst, x, y);
+    for (int k = 0; k < count; k++) tileCacheDrawWhole(caches[k], elements[k], dst, x, y);
     return;
   }
-  const Uint32* px = &c->pixels[(size_t)element * kTilePixels];
   Uint32* d = row32(dst, y) + x;
-  int pitch = dst->pitch / 4;
-  if (c->kind[element] == TILE_PIXELS) {
-    for (int r = 0; r < kTile; r++) holedRow(d + r * pitch, px + r * kTile, c->hole, under);
-    return;
-  }
-  Uint32 fill[kTile];  // the square filled here: the library's fill costs more than a tile
-  for (int i = 0; i < kTile; i++) fill[i] = under;
-  for (int r = 0; r < kTile; r++) memcpy(d + r * pitch, fill, sizeof fill);
-  drawRecorded(c, element, d, pitch, 0, kTile, 0, kTile);
+  if (wide)
+    drawCellWide(caches, elements, count, dst, x, y, d, under);
+  else
+    drawCellOf<Narrow>(caches, elements, count, dst, x, y, d, under);
 }
 
 void tileCacheDrop(SDL_Surface* sheet) {

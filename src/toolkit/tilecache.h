@@ -69,9 +69,12 @@ void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int
 // The same for a tile lying wholly inside `dst` (the view's cells), without
 // clipping.
 void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
-// As if the tile's square had been filled with `under` (a pixel value of
-// dst) and the tile then drawn whole: the holes of a tile are written once.
-void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, uint32_t under);
+// The tiles elements[k] of caches[k], k from 0 to count - 1, drawn whole at
+// (x, y) in that order, as by tileCacheDrawWhole (a null cache draws
+// nothing). With `under` (a pixel value of dst), the tiles' square is first
+// filled with it: the lowest tile's holes are written once.
+void tileCacheDrawCell(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst, int x,
+                       int y, const uint32_t* under);
 // One pixel `d` of a 32-bit target without alpha (red, green, blue from the
 // top byte down) after a per-pixel-alpha source pixel of colour `s`
 // (0xRRGGBB) and alpha `a` (1 to 255) is blitted onto it, as the library
