@@ -95,11 +95,11 @@ void drawCellLayers(const std::vector<LayerPlan>& plan, uint64_t at, int i, int 
   int elements[kCellRun], run = 0;
   for (; i <= to; i++) {
     bool cached = i < to && plan[i].tiled && plan[i].cache;
-    if (cached) {
+    if (cached && tileCacheDraws(plan[i].cache, plan[i].l->e[at])) {
       caches[run] = plan[i].cache;
       elements[run++] = plan[i].l->e[at];
     }
-    if (run && (!cached || run == kCellRun)) {
+    if ((run || under) && (!cached || run == kCellRun)) {
       tileCacheDrawCell(caches, elements, run, window, x, y, under);
       run = 0;
       under = nullptr;

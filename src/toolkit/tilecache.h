@@ -63,6 +63,10 @@ const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target);
 inline bool tileCacheOpaque(const TileCache* c, int element) {
   return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] == TILE_OPAQUE;
 }
+// False when tile `element` draws nothing (empty, or past the sheet).
+inline bool tileCacheDraws(const TileCache* c, int element) {
+  return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] != TILE_EMPTY;
+}
 // Draws tile `element` at (x, y) of `dst`, exactly as a blit of that tile's
 // rectangle from the sheet would. Numbers past the sheet draw nothing.
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
