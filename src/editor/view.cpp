@@ -84,11 +84,28 @@ void findFirstLayers(const Map* m, const std::vector<LayerPlan>& plan, const Vie
   }
 }
 
-void drawTile(const LayerPlan& p, int element, int x, int y) {
-  if (p.cache)
-    tileCacheDrawWhole(p.cache, element, window, x, y);
-  else
-    blitFromSheet(p.l, x, y, element);
+const int kCellRun = 16;  // tiles of one cell handed to the tile cache at once
+
+// Tiled layers [i, to) of one cell: those with a tile cache a run at a time
+// (one call), those drawn from the sheet in between. `under`: the colour the
+// first run starts from, its layer i cached.
+void drawCellLayers(const std::vector<LayerPlan>& plan, uint64_t at, int i, int to, int x, int y,
+                    const uint32_t* under) {
+  const TileCache* caches[kCellRun];
+  int elements[kCellRun], run = 0;
+  for (; i <= to; i++) {
+    bool cached = i < to && plan[i].tiled && plan[i].cache;
+    if (cached && tileCacheDraws(plan[i].cache, plan[i].l->e[at])) {
+      caches[run] = plan[i].cache;
+      elements[run++] = plan[i].l->e[at];
+    }
+    if ((run || under) && (!cached || run == kCellRun)) {
+      tileCacheDrawCell(caches, elements, run, window, x, y, under);
+      run = 0;
+      under = nullptr;
+    }
+    if (!cached && i < to && plan[i].tiled) blitFromSheet(plan[i].l, x, y, plan[i].l->e[at]);
+  }
 }
 
 // Draws layers [from, to) of view row r, cell by cell, each cell from its
@@ -102,17 +119,15 @@ void drawCells(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells
   for (int c = 0; c < v.cols; c++) {
     int x = c * TILE, y = r * TILE;
     int i = first[c] > from ? first[c] : from;
+    const uint32_t* under = nullptr;
     if (first[c] < 0) {
       first[c] = 0;
-      if (to > 0 && plan[0].tiled && plan[0].cache) {
-        tileCacheDrawOver(plan[0].cache, plan[0].l->e[rowAt + c], window, x, y, black);
-        i = 1;
-      } else {
+      if (to > 0 && plan[0].tiled && plan[0].cache)
+        under = &black;
+      else
         fillCellBlack(x, y);
-      }
     }
-    for (; i < to; i++)
-      if (plan[i].tiled) drawTile(plan[i], plan[i].l->e[rowAt + c], x, y);
+    drawCellLayers(plan, rowAt + c, i, to, x, y, under);
   }
 }
 

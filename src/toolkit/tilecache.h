@@ -20,6 +20,7 @@ enum TileKind : uint8_t {
   TILE_OPAQUE,   // every pixel written with a fixed value: hides whatever lies under it
   TILE_PIXELS,   // fixed pixels and holes (`hole`) where nothing is written
   TILE_BLENDED,  // also pixels blended with what lies under them
+  TILE_ALPHA,    // blended pixels and untouched ones only: every row drawn as ROW_ALPHA
   TILE_SURFACE,  // drawn from its own surface in the sheet's format (blend not reproduced)
 };
 enum TileRow : uint8_t {
@@ -30,15 +31,17 @@ enum TileRow : uint8_t {
   ROW_ALPHA,    // blended pixels and untouched ones only: alpha 0 in pixels marks the
                 // untouched, so the row is drawn without reading its mask
 };
-enum : uint32_t { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1 };
+// TILE_SIGNED: the colour bytes of blended pixels are kept less 128, as the
+// vector blend reads them.
+enum : uint32_t { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1, TILE_SIGNED = 0x808080 };
 
 struct TileCache {
   SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
   std::vector<uint8_t> kind;            // TileKind of each tile number
   std::vector<SDL_Surface*> tiles;    // TILE_SURFACE tiles; null for the others
   // 256 per tile, row by row. masks: TILE_FIXED where pixels holds the
-  // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB of a
-  // blended source pixel, 0 where nothing is written.
+  // value written, TILE_BLEND where pixels holds alpha << 24 | 0xRRGGBB ^
+  // TILE_SIGNED of a blended source pixel, 0 where nothing is written.
   std::vector<uint32_t> pixels, masks;
   // A value no fixed pixel of the sheet has, stored where nothing is
   // written: rows without blended pixels need no mask.
@@ -60,15 +63,22 @@ const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target);
 inline bool tileCacheOpaque(const TileCache* c, int element) {
   return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] == TILE_OPAQUE;
 }
+// False when tile `element` draws nothing (empty, or past the sheet).
+inline bool tileCacheDraws(const TileCache* c, int element) {
+  return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] != TILE_EMPTY;
+}
 // Draws tile `element` at (x, y) of `dst`, exactly as a blit of that tile's
 // rectangle from the sheet would. Numbers past the sheet draw nothing.
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
 // The same for a tile lying wholly inside `dst` (the view's cells), without
 // clipping.
 void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
-// As if the tile's square had been filled with `under` (a pixel value of
-// dst) and the tile then drawn whole: the holes of a tile are written once.
-void tileCacheDrawOver(const TileCache* c, int element, SDL_Surface* dst, int x, int y, uint32_t under);
+// The tiles elements[k] of caches[k], k from 0 to count - 1, drawn whole at
+// (x, y) in that order, as by tileCacheDrawWhole (a null cache draws
+// nothing). With `under` (a pixel value of dst), the tiles' square is first
+// filled with it: the lowest tile's holes are written once.
+void tileCacheDrawCell(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst, int x,
+                       int y, const uint32_t* under);
 // One pixel `d` of a 32-bit target without alpha (red, green, blue from the
 // top byte down) after a per-pixel-alpha source pixel of colour `s`
 // (0xRRGGBB) and alpha `a` (1 to 255) is blitted onto it, as the library

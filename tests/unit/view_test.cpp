@@ -92,6 +92,7 @@ int differences(Map* m) {
   int diff = 0;
   for (bool wide : {true, false}) {  // AVX2 rows (where the processor has them) and the baseline ones
     tileCacheUseWide(wide);
+    SDL_FillRect(window, nullptr, rgb(1, 2, 3));  // every pixel must be drawn
     drawWindow();
     std::vector<Uint32> got = frame();
     for (size_t i = 0; i < want.size(); i++) diff += want[i] != got[i];
