@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sodium.h>
 #include <string.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -309,14 +311,20 @@ std::string chunked(const std::string& img) {
   return stream;
 }
 
-// What f writes into a socket pair's end while the other end sends `first`, then ends.
+// What f writes into a socket pair's end while the other end sends `first`
+// (in pieces, each read before the next goes), then ends.
 template <class F>
-std::string written(const std::string& first, F f) {
+std::string written(const std::string& first, F f, size_t piece = SIZE_MAX) {
   int sv[2];
   pairOf(sv);
   std::string got;
   std::thread peer([&] {
-    sendAll(sv[1], first.data(), first.size());
+    int unread = 0;  // a piece left unread for long: the receiver gave up
+    for (size_t at = 0; at < first.size() && unread == 0; at += piece) {
+      sendAll(sv[1], first.data() + at, std::min(piece, first.size() - at));
+      for (int t = 0; piece < first.size() && t < 20000 && ioctl(sv[1], SIOCOUTQ, &unread) == 0 && unread > 0; t++)
+        usleep(50);
+    }
     shutdown(sv[1], SHUT_WR);
     char b[4096];
     for (ssize_t n; (n = recv(sv[1], b, sizeof b, 0)) > 0;) got.append(b, (size_t)n);
@@ -372,6 +380,11 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
   }
   EXPECT_TRUE(readFile(proj + "layers/fresh.png") == img && readFile(proj + "layerspc/fresh.pss") == pss);
   EXPECT_EQ(readFile(proj + "layers/broken.png"), "");
+  // Size blocks and chunks cut anywhere between reads: the same files.
+  std::string small = randomBytes(2 * CHUNK_MAX + 100);
+  auto split = [](int s) { EXPECT_TRUE(receiveTileset(s, "map0 split 0")); };
+  EXPECT_EQ(written(chunked(small) + sizeBlock(8) + pss, split, 9), blockOf("SENDIT", REPLY_BLOCK));
+  EXPECT_TRUE(readFile(proj + "layers/split.png") == small && readFile(proj + "layerspc/split.pss") == pss);
   EXPECT_NE(system(("ls " + proj + "layers | grep -q part").c_str()), 0);
   int sv[2];
   pairOf(sv);
