@@ -102,7 +102,6 @@ struct ChunkStream {
 struct FileSink {
   int fd;
   bool written = true;    // every byte so far is in the file
-  long long room = 0;     // bytes checked for disk room and not yet written
 };
 
 // Parses the k peeked bytes at p as far as they belong to the image: the
@@ -144,19 +143,13 @@ bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vecto
   return true;
 }
 
-// Puts the parsed bytes in the file, the disk room checked once per
-// WRITE_BLOCK. Without room, or once a write failed, they are dropped: the
-// connection stays in step.
+// Puts the parsed bytes in the file, their disk room checked first.
+// Without room, or once a write failed, they are dropped: the connection
+// stays in step.
 void storeChunks(FileSink& f, std::vector<iovec>& v) {
   size_t n = 0;
   for (const iovec& piece : v) n += piece.iov_len;
-  if (n == 0 || !f.written) return;
-  while (f.written && f.room < (long long)n) {
-    f.written = diskRoom((long long)WRITE_BLOCK);
-    f.room += (long long)WRITE_BLOCK;
-  }
-  f.room -= (long long)n;
-  f.written = f.written && writeAll(f.fd, v.data(), (int)v.size());
+  if (n > 0) f.written = f.written && diskRoom((long long)n) && writeAll(f.fd, v.data(), (int)v.size());
 }
 
 // Receives the image into fd: the bytes waiting on the socket are looked at
