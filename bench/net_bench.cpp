@@ -49,6 +49,7 @@ void setUp(const char* who) {
   for (const char* sub : {"layers", "layerspc", "maps", "models"})
     mkdir((std::string(projectPath) + sub).c_str(), 0755);
   freopen("/dev/null", "w", stdout);  // the log of every cell write
+  setvbuf(stdout, nullptr, _IOLBF, 0);  // line-buffered, as the editor's log
   newMapFile("map0", 64, 64);
   openMapInFreeSlot("map0");
   snprintf(project.workingMap, sizeof project.workingMap, "map0");

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 
 #include "model/model.h"
 #include "net/netio.h"
@@ -105,11 +106,15 @@ struct FileSink {
 };
 
 // Parses the k peeked bytes at p as far as they belong to the image: the
-// chunks' bytes become v, the count of bytes taken goes to *used. False
-// (logged) for a bad size block or an image over the limit.
-bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vector<iovec>& v, size_t* used) {
+// chunks' bytes become v, the count of bytes taken goes to *used, the log
+// lines to `log` (written at once: one write, not one per chunk, to a
+// line-buffered log). False for a bad size block or an image over the limit.
+bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vector<iovec>& v, size_t* used,
+                 std::string& log) {
   size_t at = 0;
+  char line[LINE_MAX];
   v.clear();
+  log.clear();
   while (at < k && !c.done) {
     if (c.chunk < 0) {
       size_t step = k - at < SIZE_BLOCK - c.sizeGot ? k - at : SIZE_BLOCK - c.sizeGot;
@@ -119,7 +124,7 @@ bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vecto
       if (c.sizeGot < SIZE_BLOCK) break;
       c.sizeGot = 0;
       if (!parseSizeBlock(c.size, CHUNK_MAX, &c.chunk)) {
-        printf("Bloc de taille invalide recu: connexion coupee!\n");
+        log += "Bloc de taille invalide recu: connexion coupee!\n";
         return false;
       }
       c.left = c.chunk;
@@ -130,10 +135,12 @@ bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vecto
       c.left -= (long)step;
     }
     if (c.chunk < 0 || c.left > 0) continue;
-    printf("recu: un paquet de %ld.\n", c.chunk);
+    snprintf(line, sizeof line, "recu: un paquet de %ld.\n", c.chunk);
+    log += line;
     c.total += c.chunk;
     if (c.total > TILESET_MAX_BYTES) {
-      printf("Tileset %s trop grand: connexion coupee!\n", name);
+      snprintf(line, sizeof line, "Tileset %s trop grand: connexion coupee!\n", name);
+      log += line;
       return false;
     }
     c.done = c.chunk < CHUNK_MAX;
@@ -162,11 +169,13 @@ long receiveChunks(int s, const char* name, int fd, bool* written) {
   FileSink f{fd};
   std::vector<char> buf(PEEK_BYTES);
   std::vector<iovec> v;
+  std::string log;
   bool ok = true;
   while (ok && !c.done) {
     long k = peekSome(s, buf.data(), buf.size(), STALL_MS, &disco);
     size_t used = 0;
-    ok = k > 0 && parseChunks(c, name, buf.data(), (size_t)k, v, &used);
+    ok = k > 0 && parseChunks(c, name, buf.data(), (size_t)k, v, &used, log);
+    fputs(log.c_str(), stdout);
     if (ok) storeChunks(f, v);
     ok = ok && takePeeked(s, buf.data(), used);
   }
