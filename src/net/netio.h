@@ -66,7 +66,7 @@ struct SendQueue {
 // Sockets. Every block is moved whole; false when the peer closed, an error
 // occurred, `stop` was set, or nothing moved for stallMs (-1: no limit).
 // A receive also gives up when *quit becomes true.
-bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS, int flags = 0);
+bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS);
 bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs = STALL_MS,
              const std::atomic<bool>* quit = nullptr);
 // Copies up to cap bytes waiting on s without taking them, waiting for the

@@ -48,11 +48,11 @@ void tune(int s) {
 }
 }  // namespace
 
-bool sendAll(int s, const void* p, size_t n, int stallMs, int flags) {
+bool sendAll(int s, const void* p, size_t n, int stallMs) {
   const char* c = (const char*)p;
   while (n > 0) {
     if (stop || s < 0) return false;
-    ssize_t k = send(s, c, n, MSG_NOSIGNAL | MSG_DONTWAIT | flags);
+    ssize_t k = send(s, c, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (k > 0) {
       c += k;
       n -= (size_t)k;
