@@ -99,12 +99,6 @@ struct ChunkStream {
   bool done = false;      // the last chunk is in
 };
 
-// The file a received image goes to.
-struct FileSink {
-  int fd;
-  bool written = true;    // every byte so far is in the file
-};
-
 // Parses the k peeked bytes at p as far as they belong to the image: the
 // chunks' bytes become v, the count of bytes taken goes to *used, the log
 // lines to `log` (written at once: one write, not one per chunk, to a
@@ -150,23 +144,23 @@ bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vecto
   return true;
 }
 
-// Puts the parsed bytes in the file, their disk room checked first.
-// Without room, or once a write failed, they are dropped: the connection
-// stays in step.
-void storeChunks(FileSink& f, std::vector<iovec>& v) {
+// Puts the parsed bytes in the file, their disk room checked first; false
+// when there is no room or the write failed.
+bool storeChunks(int fd, std::vector<iovec>& v) {
   size_t n = 0;
   for (const iovec& piece : v) n += piece.iov_len;
-  if (n > 0) f.written = f.written && diskRoom((long long)n) && writeAll(f.fd, v.data(), (int)v.size());
+  return n == 0 || (diskRoom((long long)n) && writeAll(fd, v.data(), (int)v.size()));
 }
 
 // Receives the image into fd: the bytes waiting on the socket are looked at
 // in place, their chunks written from there, and only then are the image's
 // bytes among them taken off the socket, so reading many chunks at once
-// never takes a byte of what follows. The image's size, or -1 when the
-// connection is unusable.
+// never takes a byte of what follows. Once a write failed the rest is read
+// and dropped (*written false): the connection stays in step. The image's
+// size, or -1 when the connection is unusable.
 long receiveChunks(int s, const char* name, int fd, bool* written) {
   ChunkStream c;
-  FileSink f{fd};
+  *written = true;
   std::vector<char> buf(PEEK_BYTES);
   std::vector<iovec> v;
   std::string log;
@@ -176,10 +170,9 @@ long receiveChunks(int s, const char* name, int fd, bool* written) {
     size_t used = 0;
     ok = k > 0 && parseChunks(c, name, buf.data(), (size_t)k, v, &used, log);
     fputs(log.c_str(), stdout);
-    if (ok) storeChunks(f, v);
+    if (ok) *written = *written && storeChunks(fd, v);
     ok = ok && takePeeked(s, buf.data(), used);
   }
-  *written = f.written;
   return ok ? c.total : -1;
 }
 }  // namespace
