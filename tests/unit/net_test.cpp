@@ -372,13 +372,14 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
     EXPECT_EQ(written("", [&](int s) { EXPECT_TRUE(receiveTileset(s, corps)); }), blockOf("LEFTME", REPLY_BLOCK));
   EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
   // Missing image: chunks and pass conditions kept byte-identical (several file writes); a chunk
-  // over 16384 (first or after a full one), a peer gone mid-chunk: no file, no leftover.
+  // over 16384 (first or after a full one), a peer gone mid-chunk, an image over the limit: no
+  // file, no leftover.
   std::string img = randomBytes(WRITE_BLOCK + 20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
   std::string stream = chunked(img);
   for (const std::string& bytes : {stream + sizeBlock(8) + pss, sizeBlock(16385),
                                    stream.substr(0, SIZE_BLOCK + CHUNK_MAX) + sizeBlock(16385),
-                                   sizeBlock(16384) + img.substr(0, 100)}) {
-    bool good = bytes.size() > stream.size();
+                                   sizeBlock(16384) + img.substr(0, 100), chunked(std::string(TILESET_MAX_BYTES + 1, 1))}) {
+    bool good = bytes.size() == stream.size() + SIZE_BLOCK + pss.size();
     auto receive = [&](int s) { EXPECT_EQ(receiveTileset(s, good ? "map0 fresh 0" : "map0 broken 0"), good); };
     EXPECT_EQ(written(bytes, receive), blockOf("SENDIT", REPLY_BLOCK));
   }
