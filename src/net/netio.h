@@ -66,13 +66,14 @@ struct SendQueue {
 // Sockets. Every block is moved whole; false when the peer closed, an error
 // occurred, `stop` was set, or nothing moved for stallMs (-1: no limit).
 // A receive also gives up when *quit becomes true.
-bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS, int flags = 0);
-// Sends up to n bytes of file fd from offset `at` by the kernel, straight
-// from the page cache; the count sent (short when the file ends or cannot
-// be sent this way), or -1 when the peer failed.
-long sendFromFile(int s, int fd, long long at, size_t n, int stallMs);
+bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS);
 bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs = STALL_MS,
              const std::atomic<bool>* quit = nullptr);
+// Copies up to cap bytes waiting on s without taking them, waiting for the
+// first as recvAll does: the count, or -1 where recvAll would fail.
+long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit);
+// Takes n bytes that peekSome showed off the socket (p: room for them).
+bool takePeeked(int s, void* p, size_t n);
 int netListen(uint32_t host, int port, int* bound);
 int netAccept(int listener, int waitMs, uint32_t* host, uint16_t* port);
 int netConnect(uint32_t host, int port, int timeoutMs);

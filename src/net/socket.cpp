@@ -9,7 +9,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -49,11 +48,11 @@ void tune(int s) {
 }
 }  // namespace
 
-bool sendAll(int s, const void* p, size_t n, int stallMs, int flags) {
+bool sendAll(int s, const void* p, size_t n, int stallMs) {
   const char* c = (const char*)p;
   while (n > 0) {
     if (stop || s < 0) return false;
-    ssize_t k = send(s, c, n, MSG_NOSIGNAL | MSG_DONTWAIT | flags);
+    ssize_t k = send(s, c, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (k > 0) {
       c += k;
       n -= (size_t)k;
@@ -67,37 +66,6 @@ bool sendAll(int s, const void* p, size_t n, int stallMs, int flags) {
     return false;  // closed or reset: fails for this peer only
   }
   return true;
-}
-
-long sendFromFile(int s, int fd, long long at, size_t n, int stallMs) {
-  // sendfile has no MSG_DONTWAIT: the socket waits only in waitFor.
-  int mode = fcntl(s, F_GETFL);
-  if (mode < 0 || fcntl(s, F_SETFL, mode | O_NONBLOCK) < 0) return 0;
-  long sent = 0;
-  while ((size_t)sent < n) {
-    if (stop) {
-      sent = -1;
-      break;
-    }
-    off_t off = (off_t)(at + sent);
-    ssize_t k = sendfile(s, fd, &off, n - (size_t)sent);
-    if (k > 0) {
-      sent += (long)k;
-      continue;
-    }
-    if (k < 0 && errno == EINTR) continue;
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (waitFor(s, POLLOUT, stallMs, nullptr) <= 0) sent = -1;
-      if (sent < 0) break;
-      continue;
-    }
-    // The file ended, or cannot go this way: the caller sends the rest;
-    // a broken connection shows there as well.
-    if (k < 0 && (errno == EPIPE || errno == ECONNRESET)) sent = -1;
-    break;
-  }
-  fcntl(s, F_SETFL, mode);
-  return sent;
 }
 
 bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
@@ -119,6 +87,33 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
       continue;
     }
     return false;  // 0: the peer closed
+  }
+  return true;
+}
+
+long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
+  for (;;) {
+    if (s < 0 || stop || (quit && *quit)) return -1;
+    ssize_t k = recv(s, p, cap, MSG_PEEK | MSG_DONTWAIT);
+    if (k > 0) return (long)k;
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (waitFor(s, POLLIN, ms, quit) <= 0) return -1;
+      continue;
+    }
+    return -1;  // 0: the peer closed
+  }
+}
+
+bool takePeeked(int s, void* p, size_t n) {
+  char* c = (char*)p;
+  while (n > 0) {
+    // MSG_TRUNC: TCP drops the bytes without copying them (other sockets copy).
+    ssize_t k = recv(s, c, n, MSG_TRUNC | MSG_DONTWAIT);
+    if (k < 0 && errno == EINTR) continue;
+    if (k <= 0) return false;
+    n -= (size_t)k;
+    c += k;
   }
   return true;
 }

@@ -1,13 +1,17 @@
 // File transfers: the tileset offer after "ADDLAYER" and the pass
 // conditions after "SENDPC". Received files are written beside their final
 // name and renamed into place only when complete.
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 
 #include "model/model.h"
 #include "net/netio.h"
@@ -65,6 +69,111 @@ bool writeReplace(const char* rep, const char* name, const char* ext,
   if (ok) ok = putInPlace(rep, name, ext, part);
   if (!ok) removePart(rep, name, part);
   return ok;
+}
+
+const size_t SEND_CHUNKS = 16;          // image chunks sent per write
+const size_t PEEK_BYTES = WRITE_BLOCK;  // received image bytes looked at per read
+
+// Writes the iovecs' bytes whole; false on an error.
+bool writeAll(int fd, iovec* v, int n) {
+  while (n > 0) {
+    ssize_t w = writev(fd, v, n < IOV_MAX ? n : IOV_MAX);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    for (; n > 0 && (size_t)w >= v->iov_len; n--, v++) w -= (ssize_t)v->iov_len;
+    if (n > 0) {
+      v->iov_base = (char*)v->iov_base + w;
+      v->iov_len -= (size_t)w;
+    }
+  }
+  return true;
+}
+
+// The image's chunks as they are parsed out of the peeked bytes.
+struct ChunkStream {
+  char size[SIZE_BLOCK];
+  size_t sizeGot = 0;     // bytes of the size block under way
+  long chunk = -1;        // the current chunk's count; -1: its size block is due
+  long left = 0;          // its bytes still to come
+  long total = 0;
+  bool done = false;      // the last chunk is in
+};
+
+// Parses the k peeked bytes at p as far as they belong to the image: the
+// chunks' bytes become v, the count of bytes taken goes to *used, the log
+// lines to `log` (written at once: one write, not one per chunk, to a
+// line-buffered log). False for a bad size block or an image over the limit.
+bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vector<iovec>& v, size_t* used,
+                 std::string& log) {
+  size_t at = 0;
+  char line[LINE_MAX];
+  v.clear();
+  log.clear();
+  while (at < k && !c.done) {
+    if (c.chunk < 0) {
+      size_t step = k - at < SIZE_BLOCK - c.sizeGot ? k - at : SIZE_BLOCK - c.sizeGot;
+      memcpy(c.size + c.sizeGot, p + at, step);
+      at += step;
+      c.sizeGot += step;
+      if (c.sizeGot < SIZE_BLOCK) break;
+      c.sizeGot = 0;
+      if (!parseSizeBlock(c.size, CHUNK_MAX, &c.chunk)) {
+        log += "Bloc de taille invalide recu: connexion coupee!\n";
+        return false;
+      }
+      c.left = c.chunk;
+    } else {
+      size_t step = (size_t)c.left < k - at ? (size_t)c.left : k - at;
+      if (step > 0) v.push_back({p + at, step});
+      at += step;
+      c.left -= (long)step;
+    }
+    if (c.chunk < 0 || c.left > 0) continue;
+    snprintf(line, sizeof line, "recu: un paquet de %ld.\n", c.chunk);
+    log += line;
+    c.total += c.chunk;
+    if (c.total > TILESET_MAX_BYTES) {
+      snprintf(line, sizeof line, "Tileset %s trop grand: connexion coupee!\n", name);
+      log += line;
+      return false;
+    }
+    c.done = c.chunk < CHUNK_MAX;
+    c.chunk = -1;
+  }
+  *used = at;
+  return true;
+}
+
+// Puts the parsed bytes in the file, their disk room checked first; false
+// when there is no room or the write failed.
+bool storeChunks(int fd, std::vector<iovec>& v) {
+  size_t n = 0;
+  for (const iovec& piece : v) n += piece.iov_len;
+  return n == 0 || (diskRoom((long long)n) && writeAll(fd, v.data(), (int)v.size()));
+}
+
+// Receives the image into fd: the bytes waiting on the socket are looked at
+// in place, their chunks written from there, and only then are the image's
+// bytes among them taken off the socket, so reading many chunks at once
+// never takes a byte of what follows. Once a write failed the rest is read
+// and dropped (*written false): the connection stays in step. The image's
+// size, or -1 when the connection is unusable.
+long receiveChunks(int s, const char* name, int fd, bool* written) {
+  ChunkStream c;
+  *written = true;
+  std::vector<char> buf(PEEK_BYTES);
+  std::vector<iovec> v;
+  std::string log;
+  bool ok = true;
+  while (ok && !c.done) {
+    long k = peekSome(s, buf.data(), buf.size(), STALL_MS, &disco);
+    size_t used = 0;
+    ok = k > 0 && parseChunks(c, name, buf.data(), (size_t)k, v, &used, log);
+    fputs(log.c_str(), stdout);
+    if (ok) *written = *written && storeChunks(fd, v);
+    ok = ok && takePeeked(s, buf.data(), used);
+  }
+  return ok ? c.total : -1;
 }
 }  // namespace
 
@@ -137,34 +246,42 @@ bool offerTileset(int s, const char* chipset, const std::vector<unsigned char>& 
   if (size < 0) size = 0;
   if (f) rewind(f);
   if (!f) printf("Tileset %s introuvable: envoi d'une image vide.\n", chipset);
-  static_assert(CHUNK_MAX <= 16384, "one chunk on the stack");
-  char packet[SIZE_BLOCK + CHUNK_MAX];
+  bool ok = true;
+  // Chunks go SEND_CHUNKS at a time, each behind its size block, in one
+  // write: the kernel then sends segments as large as for any bulk write,
+  // where a write per chunk costs a trip through the network stack each.
+  std::vector<char> packet(SEND_CHUNKS * (SIZE_BLOCK + CHUNK_MAX));
   long long at = 0;
   long left = size;
-  bool ok = true;
-  for (;;) {
-    long chunk = left < (long)CHUNK_MAX ? left : (long)CHUNK_MAX;
-    left -= chunk;
-    printf("Envoi d'un paquet de %ld (%ld restant)", chunk, left);
-    // The size block waits for the chunk's bytes (one segment, not a
-    // 16-byte one), which the kernel sends from the page cache.
-    formatSizeBlock(packet, chunk);
-    ok = sendAll(s, packet, SIZE_BLOCK, stallMs, chunk > 0 ? MSG_MORE : 0);
-    long sent = ok && chunk > 0 ? sendFromFile(s, fileno(f), at, (size_t)chunk, stallMs) : 0;
-    ok = ok && sent >= 0;
-    if (ok && sent < chunk) {
-      ssize_t got = pread(fileno(f), packet, (size_t)(chunk - sent), (off_t)(at + sent));
-      if (got < 0) got = 0;
-      if (got < chunk - sent) {
-        // The file shrank under us: the peer still gets the announced count.
-        memset(packet + got, 0, (size_t)(chunk - sent - got));
-        printf("Tileset %s modifie pendant l'envoi!\n", chipset);
-      }
-      ok = sendAll(s, packet, (size_t)(chunk - sent), stallMs);
+  bool last = false;
+  while (ok && !last) {
+    iovec data[SEND_CHUNKS];
+    int pieces = 0;
+    size_t used = 0, want = 0;
+    while (pieces < (int)SEND_CHUNKS && !last) {
+      long chunk = left < (long)CHUNK_MAX ? left : (long)CHUNK_MAX;
+      left -= chunk;
+      last = chunk < CHUNK_MAX;
+      printf("Envoi d'un paquet de %ld (%ld restant)", chunk, left);
+      formatSizeBlock(packet.data() + used, chunk);
+      used += SIZE_BLOCK;
+      data[pieces++] = {packet.data() + used, (size_t)chunk};
+      used += (size_t)chunk;
+      want += (size_t)chunk;
     }
-    if (!ok) break;
-    at += chunk;
-    if (chunk < CHUNK_MAX) break;
+    ssize_t got = want == 0 || !f ? 0 : preadv(fileno(f), data, pieces, (off_t)at);
+    if (got < (ssize_t)want) {
+      // The file shrank under us (or is gone): the peer still gets the announced count.
+      if (got < 0) got = 0;
+      for (int k = 0; k < pieces; k++) {
+        size_t keep = (size_t)got < data[k].iov_len ? (size_t)got : data[k].iov_len;
+        memset((char*)data[k].iov_base + keep, 0, data[k].iov_len - keep);
+        got -= (ssize_t)keep;
+      }
+      if (f) printf("Tileset %s modifie pendant l'envoi!\n", chipset);
+    }
+    at += (long long)want;
+    ok = sendAll(s, packet.data(), used, stallMs);
   }
   if (f) closeFile(f);
   return ok && sendPC(pass, s, stallMs);
@@ -195,41 +312,9 @@ bool receiveTileset(int s, const char* corps) {
     printf("Tileset %s impossible a creer: envoi refuse.\n", name);
     return reply(s, "LEFTME");
   }
-  bool ok = reply(s, "SENDIT"), written = true;
-  long total = 0, n = 0;
-  // Chunks gather in one block, written (and its disk room checked) once
-  // full: a few large writes instead of a write and a disk query per chunk.
-  // A full chunk is always followed by the next size block: both are read
-  // at once, never a byte past them.
-  std::vector<unsigned char> block(WRITE_BLOCK + CHUNK_MAX + SIZE_BLOCK);
-  size_t used = 0;
-  ok = ok && recvSize(s, CHUNK_MAX, &n);
-  while (ok) {
-    bool more = n == CHUNK_MAX;
-    size_t want = (size_t)n + (more ? SIZE_BLOCK : 0);
-    ok = want == 0 || recvAll(s, block.data() + used, want, STALL_MS, STALL_MS, &disco);
-    if (!ok) break;
-    printf("recu: un paquet de %ld.\n", n);
-    total += n;
-    if (total > TILESET_MAX_BYTES) {
-      printf("Tileset %s trop grand: connexion coupee!\n", name);
-      ok = false;
-      break;
-    }
-    char next[SIZE_BLOCK];
-    if (more) memcpy(next, block.data() + used + n, SIZE_BLOCK);
-    used += (size_t)n;
-    if (used >= WRITE_BLOCK || !more) {
-      // Without room the rest is read and thrown away: the connection stays in step.
-      written = written && diskRoom((long long)used) && (used == 0 || fwrite(block.data(), 1, used, out) == used);
-      used = 0;
-    }
-    if (!more) break;
-    if (!parseSizeBlock(next, CHUNK_MAX, &n)) {
-      printf("Bloc de taille invalide recu: connexion coupee!\n");
-      ok = false;
-    }
-  }
+  bool written = true;
+  long total = reply(s, "SENDIT") ? receiveChunks(s, name, fileno(out), &written) : -1;
+  bool ok = total >= 0;
   written = fclose(out) == 0 && written;
   bool image = false;
   if (ok && written && total > 0 && putInPlace(LAYERS_DIR, name, IMAGE_EXT, part)) {
@@ -240,7 +325,7 @@ bool receiveTileset(int s, const char* corps) {
     if (ok) printf("Tileset %s non recu (vide ou ecriture impossible).\n", name);
   }
   if (!ok) return false;
-  n = 0;
+  long n = 0;
   std::vector<unsigned char> pass;
   if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
   if (!image || pass.empty()) return true;  // layer creation writes the default file

@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sodium.h>
 #include <string.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -309,14 +311,20 @@ std::string chunked(const std::string& img) {
   return stream;
 }
 
-// What f writes into a socket pair's end while the other end sends `first`, then ends.
+// What f writes into a socket pair's end while the other end sends `first`
+// (in pieces, each read before the next goes), then ends.
 template <class F>
-std::string written(const std::string& first, F f) {
+std::string written(const std::string& first, F f, size_t piece = SIZE_MAX) {
   int sv[2];
   pairOf(sv);
   std::string got;
   std::thread peer([&] {
-    sendAll(sv[1], first.data(), first.size());
+    int unread = 0;  // a piece left unread for long: the receiver gave up
+    for (size_t at = 0; at < first.size() && unread == 0; at += piece) {
+      sendAll(sv[1], first.data() + at, std::min(piece, first.size() - at));
+      for (int t = 0; piece < first.size() && t < 20000 && ioctl(sv[1], SIOCOUTQ, &unread) == 0 && unread > 0; t++)
+        usleep(50);
+    }
     shutdown(sv[1], SHUT_WR);
     char b[4096];
     for (ssize_t n; (n = recv(sv[1], b, sizeof b, 0)) > 0;) got.append(b, (size_t)n);
@@ -335,9 +343,13 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
   std::string data = randomBytes(40000), pass = sizeBlock(8) + std::string(8, 1);
   auto offer = [&](int s) { EXPECT_TRUE(offerTileset(s, "big", std::vector<unsigned char>(8, 1))); };
   writeFile(proj + "layers/big.png", data);
-  EXPECT_EQ(written(blockOf("SENDIT", REPLY_BLOCK), offer),
-            sizeBlock(16384) + data.substr(0, 16384) + sizeBlock(16384) + data.substr(16384, 16384) + sizeBlock(7232) +
-                data.substr(32768) + pass);
+  std::string log = logOf([&] {
+    EXPECT_EQ(written(blockOf("SENDIT", REPLY_BLOCK), offer),
+              sizeBlock(16384) + data.substr(0, 16384) + sizeBlock(16384) + data.substr(16384, 16384) +
+                  sizeBlock(7232) + data.substr(32768) + pass);
+  });
+  EXPECT_NE(log.find("Envoi d'un paquet de 16384 (23616 restant)Envoi d'un paquet de 16384 (7232 restant)"
+                     "Envoi d'un paquet de 7232 (0 restant)"), std::string::npos);
   data.resize(32768);  // an exact multiple ends with an empty chunk
   writeFile(proj + "layers/big.png", data);
   EXPECT_EQ(written(blockOf("SENDIT", REPLY_BLOCK), offer), chunked(data) + pass);
@@ -360,18 +372,26 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
     EXPECT_EQ(written("", [&](int s) { EXPECT_TRUE(receiveTileset(s, corps)); }), blockOf("LEFTME", REPLY_BLOCK));
   EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
   // Missing image: chunks and pass conditions kept byte-identical (several file writes); a chunk
-  // over 16384 (first or after a full one), a peer gone mid-chunk: no file, no leftover.
+  // over 16384 (first or after a full one), a peer gone mid-chunk, an image over the limit: no
+  // file, no leftover.
   std::string img = randomBytes(WRITE_BLOCK + 20000), pss = std::string("\1\0\1\0", 4) + std::string(4, 1);
   std::string stream = chunked(img);
   for (const std::string& bytes : {stream + sizeBlock(8) + pss, sizeBlock(16385),
                                    stream.substr(0, SIZE_BLOCK + CHUNK_MAX) + sizeBlock(16385),
-                                   sizeBlock(16384) + img.substr(0, 100)}) {
-    bool good = bytes.size() > stream.size();
+                                   sizeBlock(16384) + img.substr(0, 100), chunked(std::string(TILESET_MAX_BYTES + 1, 1))}) {
+    bool good = bytes.size() == stream.size() + SIZE_BLOCK + pss.size();
     auto receive = [&](int s) { EXPECT_EQ(receiveTileset(s, good ? "map0 fresh 0" : "map0 broken 0"), good); };
     EXPECT_EQ(written(bytes, receive), blockOf("SENDIT", REPLY_BLOCK));
   }
   EXPECT_TRUE(readFile(proj + "layers/fresh.png") == img && readFile(proj + "layerspc/fresh.pss") == pss);
   EXPECT_EQ(readFile(proj + "layers/broken.png"), "");
+  // Size blocks and chunks cut anywhere between reads: the same files.
+  std::string small = randomBytes(2 * CHUNK_MAX + 100);
+  auto split = [](int s) { EXPECT_TRUE(receiveTileset(s, "map0 split 0")); };
+  log = logOf([&] { EXPECT_EQ(written(chunked(small) + sizeBlock(8) + pss, split, 9), blockOf("SENDIT", REPLY_BLOCK)); });
+  EXPECT_NE(log.find("recu: un paquet de 16384.\nrecu: un paquet de 16384.\nrecu: un paquet de 100.\nLayerGFX split recu!\n"),
+            std::string::npos);
+  EXPECT_TRUE(readFile(proj + "layers/split.png") == small && readFile(proj + "layerspc/split.pss") == pss);
   EXPECT_NE(system(("ls " + proj + "layers | grep -q part").c_str()), 0);
   int sv[2];
   pairOf(sv);
