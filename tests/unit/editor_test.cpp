@@ -16,7 +16,6 @@
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "testutil.h"
-#include "tilesheet.h"
 #include "toolkit/browser.h"
 #include "toolkit/video.h"
 
@@ -194,7 +193,6 @@ TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
     int left[2];  // the layers that remain, by their first index
   } cases[] = {{"up", 270, 245, false, 2, {0, 2}},     {"down", 230, 245, false, 0, {0, 2}},
                {"delete", 250, 310, false, 2, {0, 2}}, {"bg x-", 154, 124, true, 1, {0, 2}},
-               {"bg x+", 186, 124, true, 1, {0, 2}},   {"bg y-", 154, 164, true, 1, {0, 2}},
                {"bg y+", 186, 164, true, 1, {0, 2}}};
   for (auto c : cases) {
     while (cur()->layers > 1) deleteLayer(cur(), cur()->layers - 1);
@@ -217,27 +215,6 @@ TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
       EXPECT_EQ(cur()->layer[i]->bg, 0) << c.what << " " << i;
     }
   }
-}
-
-TEST_F(Editor, PassConditionsOf200TilesAreSavedWhole) {
-  SheetImage im = makeSheet(SHEET_RGB, 160, 320);  // 10 x 20 = 200 tiles
-  ASSERT_TRUE(writeSheetPng(dir + "layers/big.png", im));
-  action_addLayer(project.currentMap, "big", false);
-  project.currentLayer = 1;
-  click(260, 390);
-  ASSERT_TRUE(e_passconditions);
-  EXPECT_EQ(passconditionsLen, 800u);
-  turn(1 + 16 * 18 + 8, 70 + 160 - 32 + 8, LEFT);  // the scroll-down button: one row
-  turn(1 + 16 * 18 + 8, 70 + 160 - 32 + 8);
-  EXPECT_EQ(project.elementIndex, 1);
-  project.elementIndex = 0;
-  turn(1 + 8 + 2, 70 + 2, RIGHT);  // top-right quarter of element 0 blocked
-  click(260, 390);
-  EXPECT_FALSE(e_passconditions);
-  std::string pss = readFile(dir + "layerspc/big.pss");
-  ASSERT_EQ(pss.size(), 800u);
-  EXPECT_EQ(pss.substr(0, 4), std::string("\x01\x00\x01\x01", 4));
-  EXPECT_EQ(pss.find('\0', 2), std::string::npos);
 }
 
 // Pass conditions belong to a loaded tileset whose name stays in the project.
@@ -270,27 +247,6 @@ TEST_F(Editor, PassConditionsThatCannotBeWrittenKeepTheMode) {
   click(260, 390);
   EXPECT_FALSE(e_passconditions);
   EXPECT_EQ(readFile(dir + "layerspc/default.pss")[0], 0);
-}
-
-// Leaving a map saves and frees it unless a peer uses it; a map a peer keeps
-// loaded is reused without reading its file.
-TEST_F(Editor, MapSwitchLoadsSavesAndKeepsWhatPeersUse) {
-  project.currentElement = 5;
-  turn(330, 4, LEFT);  // a paint that must reach map0's file when it is left
-  switchTo("map1");
-  EXPECT_STREQ(project.workingMap, "map1");
-  EXPECT_EQ(project.currentMap, 1);  // slot 0 was still taken while map1 was read
-  EXPECT_EQ(project.listeMaps[0], nullptr);
-  EXPECT_EQ(project.currentElement, 0);
-  EXPECT_EQ(readFile(dir + "maps/map0.map")[46], 5);  // cell (0, 0) after the header and tileset name
-  EXPECT_EQ(switchTo("map1"), "");                    // the same map again: only the panel
-  usedMap[3] = cur();
-  switchTo("map0");
-  EXPECT_EQ(project.currentMap, 0);
-  EXPECT_NE(project.listeMaps[1], nullptr);
-  std::string log = switchTo("map1");
-  EXPECT_EQ(log.find("Ouverture de la map"), std::string::npos) << log;
-  EXPECT_EQ(project.currentMap, 1);
 }
 
 // A missing, broken or blank-named map, or a changed map whose save fails,

@@ -7,7 +7,6 @@
 #include <SDL/SDL_image.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "exchange/exchange.h"
 #include "model/mapfile.h"
 #include "model/model.h"
+#include "net/sync.h"
 #include "shell/shell.h"
 #include "testutil.h"
 #include "tilesheet.h"
@@ -25,28 +25,13 @@
 
 namespace {
 
-std::string base64(const std::string& in) {
-  static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    size_t n = std::min<size_t>(3, in.size() - i);
-    uint32_t v = 0;
-    for (size_t k = 0; k < 3; k++) v = v << 8 | (k < n ? (unsigned char)in[i + k] : 0);
-    for (size_t k = 0; k < 4; k++) out += k <= n ? abc[v >> (18 - 6 * k) & 63] : '=';
-  }
-  return out;
-}
-
 // Little-endian gids, zlib-compressed and base64-encoded, as Tiled stores them.
 std::string packedGids(const std::vector<uint32_t>& gids) {
   std::string raw;
   for (uint32_t g : gids)
     for (int b = 0; b < 4; b++) raw += (char)(g >> (8 * b));
-  uLongf n = compressBound(raw.size());
-  std::string z(n, 0);
-  compress((Bytef*)&z[0], &n, (const Bytef*)raw.data(), raw.size());
-  z.resize(n);
-  return base64(z);
+  std::string z = zlibBytes(raw);
+  return base64Encode((const unsigned char*)z.data(), z.size());
 }
 
 const char TMX[] = R"(<?xml version="1.0"?>

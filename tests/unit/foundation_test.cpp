@@ -175,8 +175,7 @@ TEST(QuitPath, FailedSavesEndWithACopyAndANonZeroStatus) {
     modelReset();
     std::string proj = makeProject();
     snprintf(programPath, sizeof programPath, "%s", tempDir().c_str());
-    ASSERT_TRUE(newMapFile("map0", 4, 4));
-    int slot = openMapInFreeSlot("map0");
+    int slot = openNewMap("map0", 4, 4);
     ASSERT_GE(slot, 0);
     setElementAbsolute(slot, 0, 1, 1, 77);
     if (c.mapFails) {  // a folder in the file's place: the rename fails

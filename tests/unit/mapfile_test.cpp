@@ -44,19 +44,9 @@ std::string mapPath(const std::string& p, const char* name) { return p + "maps/"
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 }  // namespace
 
-TEST(MapFile, NewMapFileBytesAndSize) {
-  std::string p = makeProject();
-  EXPECT_EQ(logOf([] { EXPECT_TRUE(newMapFile("forest_edge", 7, 5)); }), "Creation de la map 'forest_edge' 7x5...\nLoaded file(wb): " + mapPath(p, "forest_edge") +
-                                 "!\nMap forest_edge creee avec succès!\n");
-  EXPECT_EQ(readFile(mapPath(p, "forest_edge")),
-            mapBytes("New map", "forest_edge", 7, 5, {{"default", std::vector<int32_t>(35), 0, 0, 0}}, true, 0, 0));
-  EXPECT_EQ(access((mapPath(p, "forest_edge") + ".tmp").c_str(), F_OK), -1);
-}
-
 TEST(MapFile, LayersKeepTheirOrderThroughSaveAndReload) {
   std::string p = makeProject();
-  ASSERT_TRUE(newMapFile("three", 3, 2));
-  int slot = openMapInFreeSlot("three");
+  int slot = openNewMap("three", 3, 2);
   ASSERT_GE(slot, 0);
   Map* m = project.listeMaps[slot];
   addLayer(m, "mid", false);
@@ -186,9 +176,8 @@ TEST(MapFile, SlotRuleTakesFirstFreeSlotElseGrows) {
 
 TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
   std::string p = makeProject();
-  ASSERT_TRUE(newMapFile("keep", 64, 64));
+  int slot = openNewMap("keep", 64, 64);
   std::string before = readFile(mapPath(p, "keep"));
-  int slot = openMapInFreeSlot("keep");
   ASSERT_GE(slot, 0);
   addLayer(project.listeMaps[slot], "more", false);
   setElementAbsolute(slot, 1, 5, 5, 42);

@@ -12,12 +12,6 @@
 #include "testutil.h"
 
 namespace {
-// A map opened from a fresh file of w x h cells, with the tileset "default".
-int openNew(const char* name, unsigned long w, unsigned long h) {
-  EXPECT_TRUE(newMapFile(name, w, h));
-  return openMapInFreeSlot(name);
-}
-
 int librarySlot(const char* name) {
   for (int i = 0; i < LIBRARY_SLOTS; i++)
     if (layersGFXnames[i] && strcmp(layersGFXnames[i], name) == 0) return i;
@@ -31,7 +25,7 @@ std::vector<int32_t> cells(const Map* m) { return std::vector<int32_t>(m->layer[
 // map's edge one more); cells are row-major.
 TEST(Cells, WritesInRangeOnlyOneLogLineEach) {
   makeProject();
-  int slot = openNew("rect", 6, 8);
+  int slot = openNewMap("rect", 6, 8);
   ASSERT_GE(slot, 0);
   Map* m = project.listeMaps[slot];
   std::vector<int32_t> want(48);
@@ -87,7 +81,7 @@ TEST(Names, RefusesWhatCouldLeaveTheFolder) {
 TEST(Library, SharedTilesetLoadsOnceAndIsFreedWithItsLastLayer) {
   std::string p = makeProject();
   for (const char* t : {"default", "rock", "sand"}) writeBmpTileset(p, t, 64, 48);
-  int a = openNew("a", 3, 3), b = openNew("b", 3, 3);
+  int a = openNewMap("a", 3, 3), b = openNewMap("b", 3, 3);
   ASSERT_GE(b, 0);
   Map* ma = project.listeMaps[a];
   Map* mb = project.listeMaps[b];

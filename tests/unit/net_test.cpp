@@ -24,11 +24,6 @@ void setUpProject() {
   proj = makeProject();
 }
 
-int openTestMap(const char* name, unsigned long w, unsigned long h) {
-  EXPECT_TRUE(newMapFile(name, w, h));
-  return openMapInFreeSlot(name);
-}
-
 int32_t* cells(int m) { return project.listeMaps[m]->layer[0]->e; }
 
 std::string randomBytes(size_t n) {
@@ -111,8 +106,7 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
   struct { std::string block; long max; } sizes[] = {  // only the first is good
       {sizeBlock(16384), CHUNK_MAX}, {sizeBlock(16384), CHUNK_MAX - 1}, {blockOf("-1", SIZE_BLOCK), PASS_MAX_BYTES},
       {blockOf("12x", SIZE_BLOCK), PASS_MAX_BYTES}, {blockOf("", SIZE_BLOCK), PASS_MAX_BYTES},
-      {blockOf("abc", SIZE_BLOCK), PASS_MAX_BYTES}, {blockOf("99999999999999", SIZE_BLOCK), PASS_MAX_BYTES},
-      {std::string(SIZE_BLOCK, '1'), PASS_MAX_BYTES}};
+      {blockOf("99999999999999", SIZE_BLOCK), PASS_MAX_BYTES}, {std::string(SIZE_BLOCK, '1'), PASS_MAX_BYTES}};
   for (const auto& c : sizes) {
     long v = -1;
     EXPECT_EQ(parseSizeBlock(c.block.data(), c.max, &v), &c == sizes) << c.block.c_str() << " / " << c.max;
@@ -122,7 +116,7 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
 
 TEST(NetSenders, WireBytesOrderAndWhichPeersGetThem) {
   setUpProject();
-  int m = openTestMap("map0", 8, 8), layers = project.listeMaps[m]->layers, peer = fakeOutbound();
+  int m = openNewMap("map0", 8, 8), layers = project.listeMaps[m]->layers, peer = fakeOutbound();
   action_SetElementAbsolute("map0", 0, 3, 2, 5);
   EXPECT_EQ(readBytes(peer, HEADER_BLOCK + 13), blockOf("PARTTHIS! 13", HEADER_BLOCK) + std::string("map0 0 3 2 5\0", 13));
   EXPECT_EQ(cells(m)[2 * 8 + 3], 5);
@@ -172,11 +166,11 @@ TEST(NetSenders, WireBytesOrderAndWhichPeersGetThem) {
 // another peer uses it.
 TEST(NetSenders, HungOrOverflowingPeerIsDroppedWithoutHoldingTheEditor) {
   setUpProject();
-  int w = openTestMap("map0", 8, 8);
+  int w = openNewMap("map0", 8, 8);
   snprintf(project.workingMap, sizeof project.workingMap, "map0");
   writeBmpTileset(proj, "tiles", 32, 32);
   for (int actions : {0, 20000}) {  // pen actions; 0: one "ADDLAYER" the peer never answers
-    int peer = fakeOutbound(), cave = openTestMap("cave", 4, 4);
+    int peer = fakeOutbound(), cave = openNewMap("cave", 4, 4);
     usedMap[0] = project.listeMaps[cave];
     usedMap[5] = actions ? project.listeMaps[cave] : nullptr;
     std::string log = logOf([&] {
@@ -261,7 +255,7 @@ TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
 
 TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
   setUpProject();
-  int a = openTestMap("alpha", 4, 4), b = openTestMap("beta", 4, 4);
+  int a = openNewMap("alpha", 4, 4), b = openNewMap("beta", 4, 4);
   ASSERT_EQ(a, 0);
   for (int i = 0; i < 2; i++) addLayer(project.listeMaps[a], "default", false);
   readActions("DELETELAYER", "0 2", 3);  // slot 0 here holds alpha, whatever the sender's slot 0 held
@@ -269,7 +263,7 @@ TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
   cells(a)[0] = 3;
   ASSERT_TRUE(closeMapi(a, "alpha"));
   std::string alpha = readFile(proj + "maps/alpha.map"), sys = project.listeMaps[b]->sysname;
-  int m = openTestMap("map0", 4, 4);
+  int m = openNewMap("map0", 4, 4);
   std::vector<int32_t> before(cells(m), cells(m) + 16);
   struct { const char* header; const char* body; int slot; } hostile[] = {
       {"DELETELAYER", "7 0", 3}, {"DELETELAYER", "-1 0", 3}, {"NEWMAP", "alpha 2 2", 0},
@@ -293,7 +287,7 @@ TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
   readActions("PARTTHIS!", "map0 0 3 3 6", 0);
   EXPECT_EQ(cells(m)[15], 6);
   // Millions of cells: cut to the map, filled, one log line instead of one per cell.
-  int wide = openTestMap("wide", 2048, 2048);
+  int wide = openNewMap("wide", 2048, 2048);
   EXPECT_LT(lineCount(logOf([] { readActions("DRAWSQUARE", "wide 0 0 0 99999 99999 3", 0); })), 5);
   EXPECT_EQ(cells(wide)[2048 * 2048 - 1], 3);
 }
@@ -403,7 +397,7 @@ const uint32_t PEER_HOST = htonl(0x7F000002);    // 127.0.0.2
 
 void startEditor() {
   setUpProject();
-  project.currentMap = openTestMap("map0", 8, 8);
+  project.currentMap = openNewMap("map0", 8, 8);
   snprintf(project.workingMap, sizeof project.workingMap, "map0");
   snprintf(username, sizeof username, "alice");
   projectLoaded = true;
@@ -436,35 +430,6 @@ std::string peerHandshake(int s, const char* token) {
   return std::string(name.c_str()) + "/" + v.c_str();
 }
 }  // namespace
-
-// One pair per peer: a joiner asking for the reverse link while our join to it is under way gets
-// none (the join is the pair's other half); while another slot links to it, it is refused.
-TEST(NetPeers, OneConnectionPairPerPeer) {
-  startEditor();
-  int peerListen = netListen(PEER_HOST, netPort, nullptr);
-  ASSERT_GE(peerListen, 0);
-  for (int linked : {0, 3}) {  // slot holding our join to the peer; slot 3 also serves its inbound link
-    int dead = linked ? socket(AF_UNIX, SOCK_STREAM, 0) : -1;  // the inbound link slot 3 holds
-    locked([&] {  // our join, still in its handshake
-      peers[linked].clientPending = true;
-      peers[linked].outHost = PEER_HOST;
-      peers[linked].inHost = linked ? PEER_HOST : 0;
-      return peers[linked].connectedSocket = dead;
-    });
-    int in = peerConnect();
-    std::string log = logOf([&] {
-      EXPECT_EQ(peerHandshake(in, "REPEAT!"), "alice/0.24a") << linked;
-      EXPECT_TRUE(pumpUntil([&] { return linked ? slotFree(0) : usedMap[0] != nullptr; })) << linked;
-    });
-    EXPECT_EQ(log.find("Tentative de connexion"), std::string::npos) << linked;
-    EXPECT_TRUE(nothingPending(peerListen)) << linked;  // no second connection
-    disconnect(true);  // ends every thread, closes every socket, listens again
-    close(in);
-  }
-  close(peerListen);
-  stop = true;
-  disconnect(false);
-}
 
 // Garbage, vanishing, "DISCONNECT!" or a flood free the slot and keep the working map; a full
 // house refuses the next; silent links are cut when the handshake's time is out; a peer is held

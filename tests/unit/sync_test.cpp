@@ -18,19 +18,8 @@
 
 namespace {
 Map* openNew(const char* name, unsigned w, unsigned h) {
-  EXPECT_TRUE(newMapFile(name, w, h));
-  int k = openMapInFreeSlot(name);
+  int k = openNewMap(name, w, h);
   return k < 0 ? nullptr : project.listeMaps[k];
-}
-
-std::vector<std::string> listDir(const std::string& dir) {
-  std::vector<std::string> out;
-  std::string cmd = "ls " + dir + " 2>/dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  char line[512];
-  while (p && fgets(line, sizeof line, p)) out.push_back(std::string(line, strcspn(line, "\n")));
-  if (p) pclose(p);
-  return out;
 }
 
 StampRect rect(uint64_t clock, uint64_t site, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2) {
@@ -82,7 +71,7 @@ TEST(SyncDigest, CoversContentButNotTheView) {
   for (const char* bad : {"", "xyz", "0123456789abcdef0123456789abcdeF", "0123456789abcdef0123456789abcdef0"})
     EXPECT_FALSE(parseDigestHex(bad, &back)) << bad;
   // Every changed case left one copy in conflicts/, each under its own name.
-  EXPECT_EQ(listDir(projectPath + std::string("conflicts")).size(), 6u);
+  EXPECT_EQ(filesIn(projectPath + std::string("conflicts")), 6u);
 }
 
 TEST(SyncReplace, ClosedMissingAndHostileCopies) {
@@ -113,7 +102,7 @@ TEST(SyncReplace, ClosedMissingAndHostileCopies) {
   EXPECT_FALSE(replaceProjectMap("../evil", bytes.data(), bytes.size(), kept, sizeof kept));
   ASSERT_TRUE(projectMapDigest("closed", &a));
   EXPECT_EQ(a, b);
-  EXPECT_EQ(listDir(p + "conflicts").size(), 1u);
+  EXPECT_EQ(filesIn(p + "conflicts"), 1u);
 }
 
 TEST(SyncStamps, NewerOverlapsDecideEachCell) {
@@ -193,7 +182,7 @@ TEST(SyncStamps, StampedPeerWritesResolveTheSameWayInAnyOrder) {
     for (const char* body : {"", "?", "1 zz ../x", "../x 99999999999 1 00", "!!!!", "1 0123 map0", "1 5 0 7 0123 map0"})
       readActions(h, body, 1);
   EXPECT_EQ(m->layer[0]->e[2 * 8 + 2], 5);
-  EXPECT_TRUE(listDir(projectPath + std::string("conflicts")).empty());
+  EXPECT_EQ(filesIn(projectPath + std::string("conflicts")), 0u);
   EXPECT_GT(syncStampBytes(), 0u);
   syncReset();
 }

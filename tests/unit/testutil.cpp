@@ -1,15 +1,18 @@
 #include "testutil.h"
 
 #include <SDL/SDL.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "model/model.h"
 #include "shell/shell.h"
 #include "toolkit/video.h"
 
@@ -41,6 +44,18 @@ std::string makeEditingProject() {
   startVideo();
   net = false;
   return p;
+}
+
+int openNewMap(const char* name, unsigned long w, unsigned long h) {
+  EXPECT_TRUE(newMapFile(name, w, h));
+  return openMapInFreeSlot(name);
+}
+
+size_t filesIn(const std::string& dir) {
+  std::error_code e;
+  size_t n = 0;
+  for (std::filesystem::directory_iterator it(dir, e); !e && it != std::filesystem::directory_iterator(); ++it) n++;
+  return n;
 }
 
 void startVideo(int w, int h) {

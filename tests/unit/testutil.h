@@ -13,6 +13,11 @@ std::string makeProject();
 // makeProject with the program's default tileset in layers/, headless video
 // and networking off: the set-up of the editing tests.
 std::string makeEditingProject();
+// A new map file of w x h cells (tileset "default") opened in a free slot;
+// returns the slot.
+int openNewMap(const char* name, unsigned long w, unsigned long h);
+// Number of entries in a folder (0 when it cannot be read).
+size_t filesIn(const std::string& dir);
 // Starts SDL with the dummy driver, runs videoInit at w x h and sets the
 // shell's hooks.
 void startVideo(int w = 640, int h = 480);
