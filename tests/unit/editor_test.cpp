@@ -8,7 +8,6 @@
 #include <string>
 
 #include "editor/editor.h"
-#include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -20,31 +19,19 @@
 #include "toolkit/video.h"
 
 namespace {
-const uint8_t LEFT = SDL_BUTTON(1), MIDDLE = SDL_BUTTON(2), RIGHT = SDL_BUTTON(3);
-
-void push(int x, int y, uint8_t buttons, const SDL_Event* ev = nullptr) {
-  ScriptFrame f;
-  f.mouseX = x;
-  f.mouseY = y;
-  f.buttons = buttons;
-  if (ev) {
-    f.hasEvent = true;
-    f.ev = *ev;
-  }
-  platformScriptPush(f);
-}
+const uint8_t LEFT = SDL_BUTTON(1), RIGHT = SDL_BUTTON(3);
 
 // One turn of the main loop: the event pump, then the command handler.
 void turn(int x, int y, uint8_t buttons = 0, const SDL_Event* ev = nullptr) {
-  push(x, y, buttons, ev);
+  pushFrame(x, y, buttons, {}, ev);
   boucle();
   eventMenu();
 }
 
 // A click on a button: pressed in one turn, released in the button's wait.
 void click(int x, int y) {
-  push(x, y, LEFT);
-  push(x, y, 0);
+  pushFrame(x, y, LEFT);
+  pushFrame(x, y, 0);
   boucle();
   eventMenu();
   // Without a button there, nothing took the release: it makes its own turn.
@@ -121,42 +108,6 @@ TEST_F(Editor, PaintsOutsideANarrowMapWriteNothing) {
   EXPECT_EQ(log.find("setElement"), std::string::npos) << log;
 }
 
-// Keys act once per key-down (the event stays the last one for a turn more):
-// F and B pick the brush, Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo;
-// Alt+click picks the tile and shows its palette row.
-TEST_F(Editor, KeysAndAltClick) {
-  historyInstall();
-  auto key = [&](SDLKey k, int mod) {
-    SDL_Event e = keyEvent(k);
-    e.key.keysym.mod = (SDLMod)mod;
-    turn(100, 300, 0, &e);
-    turn(100, 300);
-  };
-  project.currentElement = 4;
-  key(SDLK_f, 0);
-  turn(330, 4, LEFT), turn(330, 4, LEFT), turn(330, 4);  // one fill of the whole map
-  key(SDLK_b, 0);
-  project.currentElement = 200;  // palette row 11
-  turn(346, 4, LEFT), turn(346, 4);
-  struct {
-    SDLKey k;
-    int mod, first, last;  // cells (1, 0) and (127, 127) afterwards
-  } keys[] = {{SDLK_z, KMOD_LCTRL, 4, 4}, {SDLK_z, KMOD_LCTRL, 0, 0},
-              {SDLK_z, KMOD_LCTRL | KMOD_LSHIFT, 4, 4}, {SDLK_y, KMOD_RCTRL, 200, 4}};
-  for (auto& k : keys) {
-    key(k.k, k.mod);
-    EXPECT_EQ(cell(1, 0), k.first) << k.mod;
-    EXPECT_EQ(cell(127, 127), k.last) << k.mod;
-  }
-  ScriptFrame alt;
-  alt.mouseX = 346, alt.mouseY = 4, alt.buttons = LEFT, alt.keys[0] = SDLK_LALT;
-  platformScriptPush(alt);
-  boucle();
-  eventMenu();
-  EXPECT_EQ(project.currentElement, 200);
-  EXPECT_EQ(project.elementIndex, 11);
-}
-
 TEST_F(Editor, ViewScrollsOneCellPerTurnWithinTheMap) {
   SDL_Event right = keyEvent(SDLK_RIGHT), down = keyEvent(SDLK_DOWN), left = keyEvent(SDLK_LEFT),
             up = keyEvent(SDLK_UP);
@@ -201,8 +152,8 @@ TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
     Layer* was[3] = {cur()->layer[0], cur()->layer[1], cur()->layer[2]};
     was[1]->bg = c.bg;
     project.currentLayer = 1;
-    push(c.x, c.y, LEFT);
-    push(c.x, c.y, 0);
+    pushFrame(c.x, c.y, LEFT);
+    pushFrame(c.x, c.y, 0);
     boucle();
     char body[32];
     snprintf(body, sizeof body, "%d %d", project.currentMap, c.peerDeletes);

@@ -88,11 +88,9 @@ int select(int k, int j) {
   return project.currentElement;
 }
 
-void pressDown(bool pc = false) {
-  int bx = pc ? PX + 16 * COLS : PX + 16 * COLS + 1;
-  clickAt(bx + 8, PY + 16 * ROWS - 32 + 8, true);
-  if (pc) drawElementsPC(PX, PY, COLS, ROWS, true);
-  else drawElements(PX, PY, COLS, ROWS);
+void pressDown() {
+  clickAt(PX + 16 * COLS + 1 + 8, PY + 16 * ROWS - 32 + 8, true);
+  drawElements(PX, PY, COLS, ROWS);
   leftClic = false;
 }
 

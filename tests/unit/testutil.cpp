@@ -68,6 +68,19 @@ void startVideo(int w, int h) {
   shellInstallHooks();
 }
 
+void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys, const SDL_Event* ev) {
+  ScriptFrame f;
+  f.mouseX = x;
+  f.mouseY = y;
+  f.buttons = buttons;
+  int i = 0;
+  for (int k : keys)
+    if (i < 8) f.keys[i++] = k;
+  f.hasEvent = ev != nullptr;
+  if (ev) f.ev = *ev;
+  platformScriptPush(f);
+}
+
 std::string readFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   if (!f) return "";

@@ -1,7 +1,10 @@
 // Shared set-up of the unit tests: a program folder, a project folder and
 // headless video.
 #pragma once
+#include <initializer_list>
 #include <string>
+
+#include "platform/platform.h"
 
 // Path of the built program folder (build/app).
 std::string appDir();
@@ -21,6 +24,10 @@ size_t filesIn(const std::string& dir);
 // Starts SDL with the dummy driver, runs videoInit at w x h and sets the
 // shell's hooks.
 void startVideo(int w = 640, int h = 480);
+// Queues one frame of scripted input: the pointer, its buttons, the keys held
+// and an event.
+void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys = {},
+               const SDL_Event* ev = nullptr);
 // Whole file content, or "" when it cannot be read.
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);

@@ -13,16 +13,6 @@
 #include "toolkit/widgets.h"
 
 namespace {
-void pushFrame(int mx, int my, uint8_t buttons, std::initializer_list<int> keys = {}) {
-  ScriptFrame f;
-  f.mouseX = mx;
-  f.mouseY = my;
-  f.buttons = buttons;
-  int i = 0;
-  for (int k : keys)
-    if (i < 8) f.keys[i++] = k;
-  platformScriptPush(f);
-}
 // Keys pressed together and released one at a time, in the order given,
 // the pointer at (20, 110); then a frame without keys.
 void holdTogether(std::vector<int> held) {
@@ -151,10 +141,9 @@ TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
     stop = false;
     char n[16] = "";
     clickAt(20, 110);
-    ScriptFrame quit;
-    quit.mouseX = 20, quit.mouseY = 110, quit.hasEvent = true;
-    quit.ev.type = SDL_QUIT;
-    platformScriptPush(quit);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    pushFrame(20, 110, 0, {}, &quit);
     for (int i = 0; i < 5; i++) pushFrame(20, 110, 0);
     std::string log = logOf([&] {
       if (number)
