@@ -32,7 +32,10 @@ StampRect rect(uint64_t clock, uint64_t site, int layer, uint32_t x1, uint32_t y
 }
 }  // namespace
 
-TEST(SyncDigest, CoversContentButNotTheView) {
+// The digest covers a map's content but not its view; a peer's copy replaces
+// an open map in place, a closed one's file, or is written when the map is
+// missing; the old one is kept in conflicts/ when it differed.
+TEST(SyncReplace, DigestsAndOpenClosedMissingAndHostileCopies) {
   startVideo();
   makeProject();
   Map* m = openNew("map0", 4, 3);
@@ -52,12 +55,12 @@ TEST(SyncDigest, CoversContentButNotTheView) {
       {"display name", [](Map* x) { changeMapSysname("map0", "Cave"); }, true},
       {"extra layer", [](Map* x) { addLayer(x, "default", false); }, true},
   };
+  char kept[FILE_PATH_LEN];
   for (const Case& c : cases) {
     std::vector<unsigned char> before;
     ASSERT_TRUE(projectMapBytes("map0", before));
     c.change(m);
     EXPECT_EQ(mapDigest(m) != base, c.differs) << c.what;
-    char kept[FILE_PATH_LEN];
     ASSERT_TRUE(replaceProjectMap("map0", before.data(), before.size(), kept, sizeof kept)) << c.what;
     EXPECT_EQ(project.listeMaps[getMap("map0")], m) << "replaced in place: " << c.what;
     EXPECT_EQ(mapDigest(m), base) << c.what;
@@ -70,39 +73,26 @@ TEST(SyncDigest, CoversContentButNotTheView) {
   EXPECT_EQ(back, base);
   for (const char* bad : {"", "xyz", "0123456789abcdef0123456789abcdeF", "0123456789abcdef0123456789abcdef0"})
     EXPECT_FALSE(parseDigestHex(bad, &back)) << bad;
-  // Every changed case left one copy in conflicts/, each under its own name.
-  EXPECT_EQ(filesIn(projectPath + std::string("conflicts")), 6u);
-}
-
-TEST(SyncReplace, ClosedMissingAndHostileCopies) {
-  startVideo();
-  std::string p = makeProject();
-  Map* m = openNew("src", 5, 2);
-  ASSERT_NE(m, nullptr);
-  m->layer[0]->e[3] = 9;
   std::vector<unsigned char> bytes;
-  ASSERT_TRUE(projectMapBytes("src", bytes));
+  ASSERT_TRUE(projectMapBytes("map0", bytes));
   ASSERT_TRUE(newMapFile("closed", 2, 2));
-  std::string oldClosed = readFile(p + "maps/closed.map");
-  char kept[FILE_PATH_LEN];
-  // A closed map: its file replaced, the old file kept byte for byte.
+  std::string oldClosed = readFile(projectPath + std::string("maps/closed.map"));
   ASSERT_TRUE(replaceProjectMap("closed", bytes.data(), bytes.size(), kept, sizeof kept));
   EXPECT_EQ(readFile(kept), oldClosed);
-  MapDigest a, b;
+  MapDigest a;
   ASSERT_TRUE(projectMapDigest("closed", &a));
-  ASSERT_TRUE(projectMapDigest("src", &b));
-  EXPECT_EQ(a, b);
-  // A map this editor lacks is written, nothing kept.
+  EXPECT_EQ(a, base);
   ASSERT_TRUE(replaceProjectMap("fresh", bytes.data(), bytes.size(), kept, sizeof kept));
   EXPECT_STREQ(kept, "");
-  EXPECT_EQ(projectMapNames(), (std::vector<std::string>{"closed", "fresh", "src"}));
+  EXPECT_EQ(projectMapNames(), (std::vector<std::string>{"closed", "fresh", "map0"}));
   // Bad bytes and names change nothing.
   std::vector<unsigned char> cut(bytes.begin(), bytes.begin() + 20);
   EXPECT_FALSE(replaceProjectMap("closed", cut.data(), cut.size(), kept, sizeof kept));
   EXPECT_FALSE(replaceProjectMap("../evil", bytes.data(), bytes.size(), kept, sizeof kept));
   ASSERT_TRUE(projectMapDigest("closed", &a));
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(filesIn(p + "conflicts"), 1u);
+  EXPECT_EQ(a, base);
+  // Every changed copy left one file in conflicts/, each under its own name.
+  EXPECT_EQ(filesIn(projectPath + std::string("conflicts")), 7u);
 }
 
 TEST(SyncStamps, NewerOverlapsDecideEachCell) {
