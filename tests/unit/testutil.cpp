@@ -103,24 +103,3 @@ void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
   if (SDL_SaveBMP(s, (dir + "layers/" + name + ".png").c_str()) != 0) abort();
   SDL_FreeSurface(s);
 }
-
-static int savedStdout = -1;
-static char capturePath[64];
-
-void captureLogBegin() {
-  fflush(stdout);
-  snprintf(capturePath, sizeof capturePath, "/tmp/moska-log-%d.txt", (int)getpid());
-  savedStdout = dup(1);
-  FILE* f = fopen(capturePath, "w");
-  dup2(fileno(f), 1);
-  fclose(f);
-}
-
-std::string captureLogEnd() {
-  fflush(stdout);
-  dup2(savedStdout, 1);
-  close(savedStdout);
-  std::string s = readFile(capturePath);
-  unlink(capturePath);
-  return s;
-}

@@ -1,6 +1,8 @@
 // Shared set-up of the unit tests: a program folder, a project folder and
 // headless video.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <string>
 
@@ -31,15 +33,12 @@ void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys = 
 // Whole file content, or "" when it cannot be read.
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
-// Captures standard output between begin and end (log lines).
-void captureLogBegin();
-std::string captureLogEnd();
-// The log lines written while f runs.
+// The log lines (standard output) written while f runs.
 template <class F>
 std::string logOf(F f) {
-  captureLogBegin();
+  testing::internal::CaptureStdout();
   f();
-  return captureLogEnd();
+  return testing::internal::GetCapturedStdout();
 }
 // Lines in a log.
 inline int lineCount(const std::string& log) {
