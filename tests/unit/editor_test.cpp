@@ -168,21 +168,9 @@ TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
   }
 }
 
-// Pass conditions belong to a loaded tileset whose name stays in the project.
-TEST_F(Editor, PassConditionsNeedALoadedTilesetWithASafeName) {
-  writeFile(dir + "layerspc/missing.pss", std::string(8, 1));
-  for (const char* name : {"../../../../x", "missing"}) {
-    snprintf(cur()->layer[0]->layerGFX, LAYER_NAME_LEN, "%s", name);
-    cur()->layer[0]->s = nullptr;  // as the library leaves a tileset it could not load
-    panelMessage[0] = 0;
-    click(260, 390);
-    EXPECT_FALSE(e_passconditions) << name;
-    EXPECT_NE(panelMessage[0], 0) << name;
-  }
-  EXPECT_EQ(readFile(dir + "layerspc/missing.pss").size(), 8u);
-}
-
-TEST_F(Editor, PassConditionsThatCannotBeWrittenKeepTheMode) {
+// Pass conditions that cannot be written keep the mode and say why; they
+// belong to a loaded tileset whose name stays in the project.
+TEST_F(Editor, PassConditionsUnwritableOrWithoutATilesetAreRefused) {
   click(260, 390);
   ASSERT_TRUE(e_passconditions);
   turn(1 + 2, 70 + 2, RIGHT);
@@ -198,6 +186,16 @@ TEST_F(Editor, PassConditionsThatCannotBeWrittenKeepTheMode) {
   click(260, 390);
   EXPECT_FALSE(e_passconditions);
   EXPECT_EQ(readFile(dir + "layerspc/default.pss")[0], 0);
+  writeFile(dir + "layerspc/missing.pss", std::string(8, 1));
+  for (const char* name : {"../../../../x", "missing"}) {
+    snprintf(cur()->layer[0]->layerGFX, LAYER_NAME_LEN, "%s", name);
+    cur()->layer[0]->s = nullptr;  // as the library leaves a tileset it could not load
+    panelMessage[0] = 0;
+    click(260, 390);
+    EXPECT_FALSE(e_passconditions) << name;
+    EXPECT_NE(panelMessage[0], 0) << name;
+  }
+  EXPECT_EQ(readFile(dir + "layerspc/missing.pss").size(), 8u);
 }
 
 // A missing, broken or blank-named map, or a changed map whose save fails,

@@ -212,11 +212,9 @@ TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
   struct Case { const char* what; int after; const char* header; Body body; AuthVerdict want; const char* why; } cases[] = {
       {"honest", 2, "AUTHPROOF", honest, AUTH_ADMIT, ""},
       {"truncated", 2, "AUTHPROOF", edit(honest, 2, ""), AUTH_REFUSE, "tronquee"},
-      {"overlong", 2, "AUTHPROOF", edit(honest, 0, "00"), AUTH_REFUSE, "tronquee"},
       {"not hex", 2, "AUTHPROOF", edit(honest, 2, "zz"), AUTH_REFUSE, "mal formee"},
       {"replayed", 2, "AUTHPROOF", proofBy(key, earlier.mine), AUTH_REFUSE, "differente"},
       {"other key", 2, "AUTHPROOF", proofBy("s3cret word", nullptr), AUTH_REFUSE, "differente"},
-      {"forged", 2, "AUTHPROOF", [&](const AuthExchange&) { return hex(earlier.mine); }, AUTH_REFUSE, "differente"},
       {"own nonce reflected", 1, "AUTHNONCE", [&](const AuthExchange& v) { return hex(v.mine); }, AUTH_REFUSE, "renvoye"},
       {"earlier own nonce", 1, "AUTHNONCE", [&](const AuthExchange&) { return hex(earlier.mine); }, AUTH_REFUSE, "renvoye"},
       {"second nonce", 2, "AUTHNONCE", nonce, AUTH_REFUSE, "second"},
