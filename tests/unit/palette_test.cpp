@@ -41,15 +41,8 @@ SDL_Surface* solidImage(int w, int h, int r, int g, int b) {
 void setUp(SDL_Surface* sheet) {
   makeProject();
   startVideo();
-  Map* m = new Map;
-  m->w = m->h = 4;
-  m->layers = 1;
-  m->layer = new Layer*[1]{new Layer};
-  m->layer[0]->e = new int32_t[16]();
-  m->layer[0]->s = sheet;
   project = Project();
-  project.listeMaps = new pMap[1]{m};
-  project.nbreMaps = 1;
+  showNewMap(4, 4, {sheet});
   SDL_FreeSurface(b_up);  // the ones videoInit loaded
   SDL_FreeSurface(b_down);
   SDL_FreeSurface(passnot);

@@ -51,6 +51,24 @@ int openNewMap(const char* name, unsigned long w, unsigned long h) {
   return openMapInFreeSlot(name);
 }
 
+Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets) {
+  Map* m = new Map;
+  m->w = w;
+  m->h = h;
+  m->layers = (uint16_t)sheets.size();
+  m->layer = new Layer*[sheets.size()];
+  for (size_t i = 0; i < sheets.size(); i++) {
+    m->layer[i] = new Layer;
+    m->layer[i]->e = new int32_t[(size_t)w * h]();
+    m->layer[i]->s = sheets[i];
+  }
+  project.listeMaps = new pMap[1]{m};
+  project.nbreMaps = 1;
+  project.currentMap = 0;
+  project.currentLayer = 0;
+  return m;
+}
+
 size_t filesIn(const std::string& dir) {
   std::error_code e;
   size_t n = 0;

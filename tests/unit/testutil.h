@@ -5,7 +5,9 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "model/model.h"
 #include "platform/platform.h"
 
 // Path of the built program folder (build/app).
@@ -21,6 +23,9 @@ std::string makeEditingProject();
 // A new map file of w x h cells (tileset "default") opened in a free slot;
 // returns the slot.
 int openNewMap(const char* name, unsigned long w, unsigned long h);
+// A w x h map of empty cells, one layer per sheet (bottom first), made the
+// only open map and the current one.
+Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets);
 // Number of entries in a folder (0 when it cannot be read).
 size_t filesIn(const std::string& dir);
 // Starts SDL with the dummy driver, runs videoInit at w x h and sets the

@@ -21,27 +21,6 @@
 
 namespace {
 
-Map* newMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets) {
-  Map* m = new Map;
-  m->w = w;
-  m->h = h;
-  m->layers = (uint16_t)sheets.size();
-  m->layer = new Layer*[sheets.size()];
-  for (size_t i = 0; i < sheets.size(); i++) {
-    m->layer[i] = new Layer;
-    m->layer[i]->e = new int32_t[(size_t)w * h]();
-    m->layer[i]->s = sheets[i];
-  }
-  return m;
-}
-
-void showMap(Map* m) {
-  project.listeMaps = new pMap[1]{m};
-  project.nbreMaps = 1;
-  project.currentMap = 0;
-  project.currentLayer = 0;
-}
-
 int tileCount(SDL_Surface* s) { return s ? (s->w / 16) * ((s->h + 15) / 16) : 4; }
 
 // Cells from a fixed sequence: many empty cells, every tile, and numbers
@@ -139,7 +118,7 @@ TEST_P(ViewPixels, SameFrameAsSheetBlits) {
   SDL_Surface* bgTall = loadSheet(p, "bgtall", kind, 256, 256);
   SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 15, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
   SDL_FillRect(narrow, nullptr, SDL_MapRGB(narrow->format, 255, 255, 255));
-  Map* m = newMap(26, 37, {bgTall, own, pal, bgSmall, rgba, odd, viewFormatSheet(own), nullptr, narrow, own,
+  Map* m = showNewMap(26, 37, {bgTall, own, pal, bgSmall, rgba, odd, viewFormatSheet(own), nullptr, narrow, own,
                            faded, bgSmall, pal, bgTall});
   for (int i : {0, 3, 11, 13}) m->layer[i]->bg = 1;
   m->layer[3]->x = 5;  // the view ignores the scroll settings
@@ -150,7 +129,6 @@ TEST_P(ViewPixels, SameFrameAsSheetBlits) {
     m->layer[12]->e[2 * m->w + x] = 3 * (int)(x % 20);
     m->layer[9]->e[3 * m->w + x] = 3 + 3 * (int)(x % 50);
   }
-  showMap(m);
   for (uint32_t v : {0u, 21u, 17u * 16}) {  // the last: the map ends inside the view
     m->viewX = v;
     m->viewY = v / 2;
