@@ -66,7 +66,8 @@ const char TSJ[] = R"({"name":"b","tilewidth":16,"tileheight":16,"image":"b.png"
 const std::vector<uint32_t> MIXED = {0, 10, 3, 12, 0, 0};
 
 std::string replaced(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+    s.replace(at, from.size(), to);
   return s;
 }
 
@@ -152,7 +153,8 @@ TEST(Exchange, RefusesWhatAMapCannotHoldAndLeavesTheProjectAsItWas) {
   const std::string longName(NAME_LEN, 'n');
   const Case cases[] = {
       {"hand.tmx", "orthogonal", "isometric", "orientation 'isometric'"},
-      {"hand.tmx", "tilewidth=\"16\" tileheight=\"16\" infinite", "tilewidth=\"32\" tileheight=\"16\" infinite", "tiles of 32x16"},
+      {"hand.tmx", "tilewidth=\"16\" tileheight=\"16\" infinite",
+       "tilewidth=\"32\" tileheight=\"16\" infinite", "tiles of 32x16"},
       {"hand.tmx", "infinite=\"0\"", "infinite=\"1\"", "infinite map"},
       {"hand.tmx", ">1,2,3", ">2147483649,2,3", "flipped or rotated tile at (0, 0)"},
       {"hand.tmx", "1,2,3,4,5,6", "1,2,3,4,5,99", "gid 99 names no tile at (2, 1)"},
@@ -198,7 +200,8 @@ TEST(Exchange, PngEqualsTheMapViewsDrawing) {
   for (int i = 0; i < m.layers; i++) {
     free(m.layer[i]->e);
     m.layer[i]->e = allocCells(w * h);
-    for (uint32_t c = 0; c < w * h; c++) m.layer[i]->e[c] = (int32_t)((seed = seed * 1664525u + 1013904223u) >> 24) % 10 - 1;
+    for (uint32_t c = 0; c < w * h; c++)
+      m.layer[i]->e[c] = (int32_t)((seed = seed * 1664525u + 1013904223u) >> 24) % 10 - 1;
   }
   m.w = w, m.h = h;
   FILE* file = fopen((f.project + "maps/hand.map").c_str(), "wb");

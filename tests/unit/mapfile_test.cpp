@@ -86,12 +86,14 @@ TEST(MapFile, OpenedFilesAreSavedWellFormed) {
   std::string p = makeProject();
   const LayerBytes plain{"default", {1, 2}, 0, 0, 0}, sly{"../../../etc/passwd", {1, 2}, 0, 0, 0};
   std::string good = mapBytes("E", "other", 2, 1, {plain});
+  const std::string badEnd = "Fin de fichier MAP incorrect ou corrompu!\n";
   struct Case { std::string bytes; LayerBytes saved; std::vector<std::string> log; } cases[] = {
       {good, {"default", {1, 3}, 0, 0, 0},
-       {"Ouverture de la map real...\n", "Map OK:\nsysname: E, filename: real, w: 2, h: 1, 16x32, layers: 1!\n"}},
+       {"Ouverture de la map real...\n",
+        "Map OK:\nsysname: E, filename: real, w: 2, h: 1, 16x32, layers: 1!\n"}},
       {mapBytes("E", "real", 2, 1, {sly}), {"../../../etc/passwd", {1, 3}, 0, 0, 0}, {"Nom refuse"}},
-      {good.substr(0, good.size() - 1) + "#", {"default", {1, 3}, 0, 0, 0}, {"Fin de fichier MAP incorrect ou corrompu!\n"}},
-      {good.substr(0, good.size() - 1), {"default", {1, 3}, 0, 0, 0}, {"Fin de fichier MAP incorrect ou corrompu!\n"}},
+      {good.substr(0, good.size() - 1) + "#", {"default", {1, 3}, 0, 0, 0}, {badEnd}},
+      {good.substr(0, good.size() - 1), {"default", {1, 3}, 0, 0, 0}, {badEnd}},
   };
   for (const Case& c : cases) {
     writeFile(mapPath(p, "real"), c.bytes);
@@ -205,8 +207,8 @@ TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
   ASSERT_TRUE(closeMapi(slot, "keep"));
   std::vector<int32_t> more(64 * 64), none(64 * 64);
   more[5 * 64 + 5] = 42;
-  EXPECT_EQ(readFile(mapPath(p, "keep")),
-            mapBytes("New map", "keep", 64, 64, {{"more", more, 0, 1, 1}, {"default", none, 0, 0, 0}}, true, 0, 0));
+  const std::vector<LayerBytes> layers = {{"more", more, 0, 1, 1}, {"default", none, 0, 0, 0}};
+  EXPECT_EQ(readFile(mapPath(p, "keep")), mapBytes("New map", "keep", 64, 64, layers, true, 0, 0));
 }
 
 // An unreadable file ends the program; an unwritable one is refused and the

@@ -18,7 +18,9 @@ int librarySlot(const char* name) {
   return -1;
 }
 
-std::vector<int32_t> cells(const Map* m) { return std::vector<int32_t>(m->layer[0]->e, m->layer[0]->e + m->w * m->h); }
+std::vector<int32_t> cells(const Map* m) {
+  return std::vector<int32_t>(m->layer[0]->e, m->layer[0]->e + m->w * m->h);
+}
 }  // namespace
 
 // Each write, refused or done, logs one line per cell (a rectangle cut at the
@@ -52,13 +54,15 @@ TEST(Cells, WritesInRangeOnlyOneLogLineEach) {
   }
   EXPECT_EQ(m->layer[0]->bg, 0);
   EXPECT_EQ(logOf([&] { setElementSquare("rect", 0, 1, 0, 0, 0, 4); }),
-            "setElementAbsolute(" + std::to_string(slot) + ",0,0,0,4);\nsetElementAbsolute(" + std::to_string(slot) + ",0,1,0,4);\n");
+            "setElementAbsolute(" + std::to_string(slot) + ",0,0,0,4);\nsetElementAbsolute(" +
+                std::to_string(slot) + ",0,1,0,4);\n");
 }
 
 TEST(Names, RefusesWhatCouldLeaveTheFolder) {
   std::string longName(LAYER_NAME_LEN, 'a');
   const char* bad[] = {"", "a/b", "a\\b", "..", "x..y", "tab\there", "del\x7f", "my map", longName.c_str()};
-  for (const char* n : bad) EXPECT_EQ(logOf([&] { EXPECT_FALSE(validName(n)) << n; }).find("Nom refuse"), 0u) << n;
+  for (const char* n : bad)
+    EXPECT_EQ(logOf([&] { EXPECT_FALSE(validName(n)) << n; }).find("Nom refuse"), 0u) << n;
   EXPECT_FALSE(validName(nullptr));
   longName.pop_back();
   for (const char* n : {"map0", "New_map.v2", "é", longName.c_str()}) EXPECT_TRUE(validName(n)) << n;
@@ -85,8 +89,8 @@ TEST(Library, SharedTilesetLoadsOnceAndIsFreedWithItsLastLayer) {
   Map* ma = project.listeMaps[a];
   Map* mb = project.listeMaps[b];
   addLayer(ma, "rock", false);
-  EXPECT_NE(logOf([&] { addLayer(mb, "rock", true); }).find("layerGFX partage rock detecte! Chargement inutile.\n"),
-            std::string::npos);
+  std::string log = logOf([&] { addLayer(mb, "rock", true); });
+  EXPECT_NE(log.find("layerGFX partage rock detecte! Chargement inutile.\n"), std::string::npos);
   ASSERT_NE(ma->layer[1]->s, nullptr);
   EXPECT_EQ(ma->layer[1]->s, mb->layer[1]->s);
   EXPECT_TRUE(mb->layer[1]->bg == 1 && mb->layer[1]->x == 1 && mb->layer[1]->y == 1);
@@ -96,7 +100,8 @@ TEST(Library, SharedTilesetLoadsOnceAndIsFreedWithItsLastLayer) {
             "1\n2\nSuppression d'un layer sans alterer la librairie layerGFX partagee...3\n4\nOK.\n");
   EXPECT_EQ(librarySlot("rock"), rock);
   project.currentLayer = 1;
-  EXPECT_EQ(logOf([&] { deleteLayer(mb, 1); }), "1\n2\nSuppression de la librairie layerGFX partagee...3\n4\nOK.\n");
+  EXPECT_EQ(logOf([&] { deleteLayer(mb, 1); }),
+            "1\n2\nSuppression de la librairie layerGFX partagee...3\n4\nOK.\n");
   EXPECT_EQ(librarySlot("rock"), -1);
   EXPECT_EQ(layersGFX[rock], nullptr);
   EXPECT_EQ(project.currentLayer, 0);
@@ -139,7 +144,8 @@ TEST(Library, DefaultPassConditionsFiles) {
   EXPECT_EQ(readFile(p + "layerspc/kept.pss"), std::string("\0\1\0", 3));
   EXPECT_EQ(tilesetCounts(64, 40).tiles, 8);
   EXPECT_EQ(tilesetCounts(15, 100).cells, 0);
-  EXPECT_NE(logOf([&] { addLayer(m, "missing", false); }).find("cannot load image 'missing.png'!\n"), std::string::npos);
+  EXPECT_NE(logOf([&] { addLayer(m, "missing", false); }).find("cannot load image 'missing.png'!\n"),
+            std::string::npos);
   EXPECT_EQ(m->layer[m->layers - 1]->s, nullptr);
   EXPECT_GE(librarySlot("missing"), 0);
   EXPECT_EQ(readFile(p + "layerspc/missing.pss"), "");

@@ -74,12 +74,16 @@ bool pumpUntil(F done, int ms = 5000, bool pump = true) {
 }
 
 bool slotFree(int i) {
-  return locked([i] { return peers[i].connectedSocket < 0 && peers[i].clientSocket < 0 && !peers[i].littleServerThread; });
+  return locked([i] {
+    return peers[i].connectedSocket < 0 && peers[i].clientSocket < 0 && !peers[i].littleServerThread;
+  });
 }
 
 void sendStr(int s, const std::string& bytes) { ASSERT_TRUE(sendAll(s, bytes.data(), bytes.size())); }
 
-std::string blockOf(const std::string& text, size_t size) { return (text + std::string(size, 0)).substr(0, size); }
+std::string blockOf(const std::string& text, size_t size) {
+  return (text + std::string(size, 0)).substr(0, size);
+}
 
 std::string sizeBlock(long n) { return blockOf(std::to_string(n), SIZE_BLOCK); }
 
@@ -96,17 +100,19 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
   formatSizeBlock(h, 16384);
   EXPECT_EQ(std::string(h, SIZE_BLOCK), sizeBlock(16384));
   std::string full = "PARTTHIS!" + std::string(HEADER_BLOCK - 10, ' ') + "1";  // fills its block: no NUL
-  for (const std::string& c : std::vector<std::string>{"PARTTHIS! 13", "DISCONNECT! 0", "PARTTHIS! -1",
-                                                       "PARTTHIS! 32768", "PARTTHIS!", "PARTTHIS! x", "", full}) {
+  const std::vector<std::string> headers = {"PARTTHIS! 13", "DISCONNECT! 0", "PARTTHIS! -1",
+                                            "PARTTHIS! 32768", "PARTTHIS!", "PARTTHIS! x", "", full};
+  for (const std::string& c : headers) {
     int n = -1;
     bool good = c == "PARTTHIS! 13" || c == "DISCONNECT! 0";
     EXPECT_EQ(parseHeader(blockOf(c, HEADER_BLOCK).data(), word, &n), good) << c;
     if (good) EXPECT_EQ(std::string(word) + " " + std::to_string(n), c);
   }
   struct { std::string block; long max; } sizes[] = {  // only the first is good
-      {sizeBlock(16384), CHUNK_MAX}, {sizeBlock(16384), CHUNK_MAX - 1}, {blockOf("-1", SIZE_BLOCK), PASS_MAX_BYTES},
-      {blockOf("12x", SIZE_BLOCK), PASS_MAX_BYTES}, {blockOf("", SIZE_BLOCK), PASS_MAX_BYTES},
-      {blockOf("99999999999999", SIZE_BLOCK), PASS_MAX_BYTES}, {std::string(SIZE_BLOCK, '1'), PASS_MAX_BYTES}};
+      {sizeBlock(16384), CHUNK_MAX}, {sizeBlock(16384), CHUNK_MAX - 1},
+      {blockOf("-1", SIZE_BLOCK), PASS_MAX_BYTES}, {blockOf("12x", SIZE_BLOCK), PASS_MAX_BYTES},
+      {blockOf("", SIZE_BLOCK), PASS_MAX_BYTES}, {blockOf("99999999999999", SIZE_BLOCK), PASS_MAX_BYTES},
+      {std::string(SIZE_BLOCK, '1'), PASS_MAX_BYTES}};
   for (const auto& c : sizes) {
     long v = -1;
     EXPECT_EQ(parseSizeBlock(c.block.data(), c.max, &v), &c == sizes) << c.block.c_str() << " / " << c.max;
@@ -118,12 +124,14 @@ TEST(NetSenders, WireBytesOrderAndWhichPeersGetThem) {
   setUpProject();
   int m = openNewMap("map0", 8, 8), layers = project.listeMaps[m]->layers, peer = fakeOutbound();
   action_SetElementAbsolute("map0", 0, 3, 2, 5);
-  EXPECT_EQ(readBytes(peer, HEADER_BLOCK + 13), blockOf("PARTTHIS! 13", HEADER_BLOCK) + std::string("map0 0 3 2 5\0", 13));
+  EXPECT_EQ(readBytes(peer, HEADER_BLOCK + 13),
+            blockOf("PARTTHIS! 13", HEADER_BLOCK) + std::string("map0 0 3 2 5\0", 13));
   EXPECT_EQ(cells(m)[2 * 8 + 3], 5);
   // Queued edits reach the peer exactly in the order they were made.
   for (int k = 0; k < 200; k++) action_SetElementAbsolute("map0", 0, 1, 1, k % 10);
   for (int k = 0; k < 200; k++)
-    ASSERT_EQ(readBytes(peer, HEADER_BLOCK + 13), action("PARTTHIS!", "map0 0 1 1 " + std::to_string(k % 10)));
+    ASSERT_EQ(readBytes(peer, HEADER_BLOCK + 13),
+              action("PARTTHIS!", "map0 0 1 1 " + std::to_string(k % 10)));
   // Nothing goes out, the edit applies: body too long (never sent cut), net off, handshake
   // not done, a tileset this editor lacks (refused here as at the peers).
   action_silentopen(std::string(300, 'x').c_str());
@@ -204,19 +212,29 @@ TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
     return [=, &peer](const AuthExchange& v) { return proof(k, c ? c : v.mine, peer); };
   };
   auto text = [](const char* t) -> Body { return [=](const AuthExchange&) { return std::string(t); }; };
-  Body ext = text("FUTURE AUTH"), nonce = [&](const AuthExchange&) { return hex(peer); }, honest = proofBy(key, nullptr);
+  Body ext = text("FUTURE AUTH"), honest = proofBy(key, nullptr);
+  Body nonce = [&](const AuthExchange&) { return hex(peer); };
   auto edit = [](Body b, int cut, const char* add) -> Body {
     return [=](const AuthExchange& v) { std::string t = b(v); return t.substr(0, t.size() - cut) + add; };
   };
   // after: how many steps of the honest exchange (EXTENSIONS, AUTHNONCE) come first.
-  struct Case { const char* what; int after; const char* header; Body body; AuthVerdict want; const char* why; } cases[] = {
+  struct Case {
+    const char* what;
+    int after;
+    const char* header;
+    Body body;
+    AuthVerdict want;
+    const char* why;
+  } cases[] = {
       {"honest", 2, "AUTHPROOF", honest, AUTH_ADMIT, ""},
       {"truncated", 2, "AUTHPROOF", edit(honest, 2, ""), AUTH_REFUSE, "tronquee"},
       {"not hex", 2, "AUTHPROOF", edit(honest, 2, "zz"), AUTH_REFUSE, "mal formee"},
       {"replayed", 2, "AUTHPROOF", proofBy(key, earlier.mine), AUTH_REFUSE, "differente"},
       {"other key", 2, "AUTHPROOF", proofBy("s3cret word", nullptr), AUTH_REFUSE, "differente"},
-      {"own nonce reflected", 1, "AUTHNONCE", [&](const AuthExchange& v) { return hex(v.mine); }, AUTH_REFUSE, "renvoye"},
-      {"earlier own nonce", 1, "AUTHNONCE", [&](const AuthExchange&) { return hex(earlier.mine); }, AUTH_REFUSE, "renvoye"},
+      {"own nonce reflected", 1, "AUTHNONCE", [&](const AuthExchange& v) { return hex(v.mine); }, AUTH_REFUSE,
+       "renvoye"},
+      {"earlier own nonce", 1, "AUTHNONCE", [&](const AuthExchange&) { return hex(earlier.mine); },
+       AUTH_REFUSE, "renvoye"},
       {"second nonce", 2, "AUTHNONCE", nonce, AUTH_REFUSE, "second"},
       {"proof first", 1, "AUTHPROOF", honest, AUTH_REFUSE, "avant le nonce"},
       {"edit before proof", 2, "PARTTHIS!", ext, AUTH_REFUSE, "avant la preuve"},
@@ -233,7 +251,8 @@ TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
     for (const auto& st : steps) {
       ASSERT_EQ(step.verdict, AUTH_WAIT) << c.what;
       step = authExchangeStep(&v, key, st.first, st.second(v).c_str());
-      std::string mine = strcmp(st.first, "EXTENSIONS") ? "AUTHPROOF " + proof(key, peer, v.mine) : "AUTHNONCE " + hex(v.mine);
+      std::string mine = strcmp(st.first, "EXTENSIONS") ? "AUTHPROOF " + proof(key, peer, v.mine)
+                                                        : "AUTHNONCE " + hex(v.mine);
       if (step.verdict == AUTH_WAIT)  // v's replies: its nonce, then a proof the peer can check
         EXPECT_EQ(std::string(step.replyHeader) + " " + step.replyBody, mine) << c.what;
     }
@@ -259,18 +278,21 @@ TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
       {"DELETELAYER", "7 0", 3}, {"DELETELAYER", "-1 0", 3}, {"NEWMAP", "alpha 2 2", 0},
       {"NEWMAP", "../evil 2 2", 0}, {"NEWMAP", "huge 100000 100000", 0}, {"NEWMAP", "neg -1 5", 0},
       {"PARTTHIS!", "nomap 0 1 1 5", 0}, {"PARTTHIS!", "map0 1 1 1 5", 0}, {"PARTTHIS!", "map0 -1 1 1 5", 0},
-      {"PARTTHIS!", "map0 0 4 0 5", 0}, {"PARTTHIS!", "map0 0 -1 0 5", 0}, {"PARTTHIS!", "map0 0 0 99999999999 5", 0},
-      {"PARTTHIS!", "map0 4294967296 0 0 5", 0}, {"PARTTHIS!", "map0 0 0 0 4294967296", 0}, {"PARTTHIS!", "map0", 0},
-      {"PARTTHIS!", "", 0}, {"PARTTHIS!", "map0 0 0", 0}, {"PARTTHIS!", "map0 0 0 0 1", 64},
-      {"PARTTHIS!", "map0 0 0 0 1", -1}, {"DRAWSQUARE", "map0 0 9 9 20 20 1", 0}, {"DRAWSQUARE", "map0 0 -1 0 2 2 1", 0},
-      {"SETLAYERBGXY", "map0 5 1 2 3", 0}, {"ADDLAYER", "nomap default 0", 0}, {"ADDLAYER", "map0 ../../etc/passwd 0", 0},
+      {"PARTTHIS!", "map0 0 4 0 5", 0}, {"PARTTHIS!", "map0 0 -1 0 5", 0},
+      {"PARTTHIS!", "map0 0 0 99999999999 5", 0}, {"PARTTHIS!", "map0 4294967296 0 0 5", 0},
+      {"PARTTHIS!", "map0 0 0 0 4294967296", 0}, {"PARTTHIS!", "map0", 0}, {"PARTTHIS!", "", 0},
+      {"PARTTHIS!", "map0 0 0", 0}, {"PARTTHIS!", "map0 0 0 0 1", 64}, {"PARTTHIS!", "map0 0 0 0 1", -1},
+      {"DRAWSQUARE", "map0 0 9 9 20 20 1", 0}, {"DRAWSQUARE", "map0 0 -1 0 2 2 1", 0},
+      {"SETLAYERBGXY", "map0 5 1 2 3", 0}, {"ADDLAYER", "nomap default 0", 0},
+      {"ADDLAYER", "map0 ../../etc/passwd 0", 0},
       {"ADDLAYER", "map0 nosuchtiles 0", 0},  // never arrived: no layer, no library slot
       {"SENDMAPSYSNAME", "nomap x", 0}, {"SLIENTCLOSE", "beta", 0}, {"FORMATDISK", "beta 1 2", 0},
       {"SILENTOPEN", "../../x", 0}, {"SILENTOPEN", "nowhere", 0}};
   for (const auto& c : hostile) readActions(c.header, c.body, c.slot);
   EXPECT_EQ(project.listeMaps[m]->layers, 1);
   EXPECT_EQ(std::vector<int32_t>(cells(m), cells(m) + 16), before);
-  for (int i = 0; i < LIBRARY_SLOTS; i++) EXPECT_FALSE(layersGFXnames[i] && !strcmp(layersGFXnames[i], "nosuchtiles"));
+  for (int i = 0; i < LIBRARY_SLOTS; i++)
+    EXPECT_FALSE(layersGFXnames[i] && !strcmp(layersGFXnames[i], "nosuchtiles"));
   EXPECT_EQ(readFile(proj + "maps/alpha.map"), alpha);
   for (const char* f : {"evil.map", "maps/huge.map", "maps/neg.map"}) EXPECT_EQ(readFile(proj + f), "") << f;
   EXPECT_TRUE(project.listeMaps[b]->sysname == sys && getMap("beta") < project.nbreMaps);
@@ -320,8 +342,8 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
   auto offer = [&](int s) { EXPECT_TRUE(offerTileset(s, "big", std::vector<unsigned char>(8, 1))); };
   writeFile(proj + "layers/big.png", data);
   EXPECT_EQ(written(blockOf("SENDIT", REPLY_BLOCK), offer),
-            sizeBlock(16384) + data.substr(0, 16384) + sizeBlock(16384) + data.substr(16384, 16384) + sizeBlock(7232) +
-                data.substr(32768) + pass);
+            sizeBlock(16384) + data.substr(0, 16384) + sizeBlock(16384) + data.substr(16384, 16384) +
+                sizeBlock(7232) + data.substr(32768) + pass);
   data.resize(32768);  // an exact multiple ends with an empty chunk
   writeFile(proj + "layers/big.png", data);
   EXPECT_EQ(written(blockOf("SENDIT", REPLY_BLOCK), offer), chunked(data) + pass);
@@ -341,7 +363,8 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
   writeFile(proj + "layerspc/have.pss", std::string(4, 0));
   // Present image or a bad name: "LEFTME" and nothing else, nothing touched.
   for (const char* corps : {"map0 have 0", "map0 ../x 0"})
-    EXPECT_EQ(written("", [&](int s) { EXPECT_TRUE(receiveTileset(s, corps)); }), blockOf("LEFTME", REPLY_BLOCK));
+    EXPECT_EQ(written("", [&](int s) { EXPECT_TRUE(receiveTileset(s, corps)); }),
+              blockOf("LEFTME", REPLY_BLOCK));
   EXPECT_EQ(readFile(proj + "layerspc/have.pss"), std::string(4, 0));
   // Missing image: chunks and pass conditions kept byte-identical (several file writes); a chunk
   // over 16384 (first or after a full one), a peer gone mid-chunk: no file, no leftover.
@@ -351,7 +374,8 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
                                    stream.substr(0, SIZE_BLOCK + CHUNK_MAX) + sizeBlock(16385),
                                    sizeBlock(16384) + img.substr(0, 100)}) {
     bool good = bytes.size() > stream.size();
-    auto receive = [&](int s) { EXPECT_EQ(receiveTileset(s, good ? "map0 fresh 0" : "map0 broken 0"), good); };
+    const char* corps = good ? "map0 fresh 0" : "map0 broken 0";
+    auto receive = [&](int s) { EXPECT_EQ(receiveTileset(s, corps), good); };
     EXPECT_EQ(written(bytes, receive), blockOf("SENDIT", REPLY_BLOCK));
   }
   EXPECT_TRUE(readFile(proj + "layers/fresh.png") == img && readFile(proj + "layerspc/fresh.pss") == pss);
@@ -428,7 +452,8 @@ TEST(NetPeers, ReceivingLoopAndSlots) {
   startEditor();
   std::string flood;
   for (int k = 0; k <= RECV_QUEUE_MAX; k++) flood += action("FLOOD", "x");
-  for (const std::string& bytes : {std::string(HEADER_BLOCK, 'Z'), std::string(), action("DISCONNECT!", ""), flood}) {
+  const std::string goodbye = action("DISCONNECT!", "");
+  for (const std::string& bytes : {std::string(HEADER_BLOCK, 'Z'), std::string(), goodbye, flood}) {
     bool flooding = bytes.size() == flood.size();
     int p = peerConnect();
     EXPECT_EQ(peerHandshake(p, "THANKS!"), "alice/0.24a");

@@ -60,7 +60,8 @@ std::vector<Uint32> shown() {
   std::vector<Uint32> v;
   for (int j = 0; j < ROWS; j++)
     for (int k = 0; k < COLS; k++) {
-      Uint32 a = getpixel(menu, PX + 16 * k, PY + 16 * j), b = getpixel(menu, PX + 16 * k + 15, PY + 16 * j + 15);
+      Uint32 a = getpixel(menu, PX + 16 * k, PY + 16 * j);
+      Uint32 b = getpixel(menu, PX + 16 * k + 15, PY + 16 * j + 15);
       v.push_back(a == b ? a : 1);
     }
   return v;

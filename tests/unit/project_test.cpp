@@ -39,8 +39,10 @@ int load(const std::string& arg) {
 // brought back (the map has one layer); the quit path saves MAPS 1.
 TEST(ProjectFile, LoadsWorkingMapIntoSlotZeroAndSavesItBack) {
   struct Case { std::string text, arg, log; int maps, layer; } cases[] = {
-      {projectText("4", "3", "0", "map0"), "PROJECT.MSK", "project name:demo\ncrc: 777\nmapIndex: 5\nNbreMaps: 4\n", 4, 0},
-      {"A demo\nB 777\nC 5\nD 1\nE 0\nF 0\nG 9\nH 2\nI map\nJ map0\n", "", "project name:demo\ncrc: 777", 1, 0},
+      {projectText("4", "3", "0", "map0"), "PROJECT.MSK",
+       "project name:demo\ncrc: 777\nmapIndex: 5\nNbreMaps: 4\n", 4, 0},
+      {"A demo\nB 777\nC 5\nD 1\nE 0\nF 0\nG 9\nH 2\nI map\nJ map0\n", "", "project name:demo\ncrc: 777", 1,
+       0},
       {projectText("-3", "0", "7", "map0"), "PROJECT.MSK", "MAPS incorrect (-3)", 1, 0},
       {projectText("1", "0", "7", "map0"), "PROJECT.MSK", "CURRENTLAYER 7", 1, 0},
   };
@@ -94,7 +96,8 @@ TEST(ProjectCreation, RefusesExistingFoldersBadNamesAndMissingTileset) {
   for (const char* name : {"taken", "two words", "a/b", "..", ""}) {
     snprintf(projectPath, sizeof projectPath, "%s", folder.c_str());
     snprintf(newproject, sizeof newproject, "%s", name);
-    EXPECT_FALSE(logOf([&] { EXPECT_FALSE(createProject()) << name; }).empty()) << name;  // the refusal is said
+    // The refusal is said.
+    EXPECT_FALSE(logOf([&] { EXPECT_FALSE(createProject()) << name; }).empty()) << name;
     EXPECT_EQ(std::string(projectPath), folder) << name;
   }
   EXPECT_EQ(readFile(browsed + "taken/PROJECT.MSK"), "NAME precious\n");

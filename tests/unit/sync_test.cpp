@@ -169,7 +169,8 @@ TEST(SyncStamps, StampedPeerWritesResolveTheSameWayInAnyOrder) {
   EXPECT_EQ(m->layer[0]->e[3 * 8 + 3], 2);
   // Hostile sync bodies only log.
   for (const char* h : {"SYNCLIST", "SYNCMAP", "SYNCDATA", "SYNCCHECK", "SYNCWANT", "STAMP"})
-    for (const char* body : {"", "?", "1 zz ../x", "../x 99999999999 1 00", "!!!!", "1 0123 map0", "1 5 0 7 0123 map0"})
+    for (const char* body :
+         {"", "?", "1 zz ../x", "../x 99999999999 1 00", "!!!!", "1 0123 map0", "1 5 0 7 0123 map0"})
       readActions(h, body, 1);
   EXPECT_EQ(m->layer[0]->e[2 * 8 + 2], 5);
   EXPECT_EQ(filesIn(projectPath + std::string("conflicts")), 0u);

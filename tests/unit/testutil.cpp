@@ -72,7 +72,7 @@ Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets)
 size_t filesIn(const std::string& dir) {
   std::error_code e;
   size_t n = 0;
-  for (std::filesystem::directory_iterator it(dir, e); !e && it != std::filesystem::directory_iterator(); ++it) n++;
+  for (std::filesystem::directory_iterator it(dir, e), end; !e && it != end; ++it) n++;
   return n;
 }
 

@@ -118,8 +118,8 @@ TEST_P(ViewPixels, SameFrameAsSheetBlits) {
   SDL_Surface* bgTall = loadSheet(p, "bgtall", kind, 256, 256);
   SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 15, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
   SDL_FillRect(narrow, nullptr, SDL_MapRGB(narrow->format, 255, 255, 255));
-  Map* m = showNewMap(26, 37, {bgTall, own, pal, bgSmall, rgba, odd, viewFormatSheet(own), nullptr, narrow, own,
-                           faded, bgSmall, pal, bgTall});
+  Map* m = showNewMap(26, 37, {bgTall, own, pal, bgSmall, rgba, odd, viewFormatSheet(own), nullptr, narrow,
+                               own, faded, bgSmall, pal, bgTall});
   for (int i : {0, 3, 11, 13}) m->layer[i]->bg = 1;
   m->layer[3]->x = 5;  // the view ignores the scroll settings
   m->layer[3]->y = -7;

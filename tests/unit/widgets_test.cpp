@@ -119,7 +119,8 @@ TEST_F(Widgets, EntryKeys) {
       {"abcdefghijklmno", 16, {{SDLK_LEFTBRACKET}}, "abcdefghijklmno"},
       {"12", 10, {{SDLK_DELETE}}, "0", true},
       // Leading zero refused, keypad period adds ".", main-row "." and letters do not.
-      {"", 10, {{SDLK_0}, {SDLK_KP0}, {SDLK_1}, {SDLK_0}, {SDLK_KP_PERIOD}, {SDLK_PERIOD}, {SDLK_a}, {SDLK_KP7}},
+      {"", 10,
+       {{SDLK_0}, {SDLK_KP0}, {SDLK_1}, {SDLK_0}, {SDLK_KP_PERIOD}, {SDLK_PERIOD}, {SDLK_a}, {SDLK_KP7}},
        "10.7", true},
   };
   for (const Entry& c : cases) {
@@ -179,7 +180,8 @@ TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
 }
 
 TEST_F(Widgets, FolderBrowserListsSortedWithoutDotEntries) {
-  for (const char* n : {"zeta.map", "alpha.map", "Beta.map", "m10.map", "m2.map"}) writeFile(root + "maps/" + n, "x");
+  for (const char* n : {"zeta.map", "alpha.map", "Beta.map", "m10.map", "m2.map"})
+    writeFile(root + "maps/" + n, "x");
   auto folder = [](char* it) { return explorer(it, 1, 1, 6, 200, "maps"); };
   std::vector<std::string> want = {"Beta.map", "alpha.map", "m10.map", "m2.map", "zeta.map", "-"};
   EXPECT_EQ(rowsTaken(6, folder), want);
