@@ -118,7 +118,6 @@ TEST(Settings, SevenValuesAndOptionalPairs) {
       // seventh value is still read after the long words.
       {"A 0 B 100 C 480 D " + std::string(300, 'n') + " E " + std::string(40, '1') + " F 0 G 0\n", 640, "?",
        false, 2, "fps incorrect", false},
-      {seven + "AUTOSAVE 0.05\n", 640, "u", true, 0.05, "net: 1\nautosave: 0.05\n", true},
       {seven + "autosave -3", 640, "u", true, 2, "autosave incorrect", false},
       {seven + "colour red autosave 0", 640, "u", true, 0, "colour inconnu", true},
       {seven + "allow 10.0.0.1,10.0.0.7 key s3cret  words \nautosave 1", 640, "u", true, 1,
