@@ -7,7 +7,6 @@
 #include <SDL/SDL_image.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "exchange/exchange.h"
 #include "model/mapfile.h"
 #include "model/model.h"
+#include "net/sync.h"
 #include "shell/shell.h"
 #include "testutil.h"
 #include "tilesheet.h"
@@ -25,28 +25,13 @@
 
 namespace {
 
-std::string base64(const std::string& in) {
-  static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < in.size(); i += 3) {
-    size_t n = std::min<size_t>(3, in.size() - i);
-    uint32_t v = 0;
-    for (size_t k = 0; k < 3; k++) v = v << 8 | (k < n ? (unsigned char)in[i + k] : 0);
-    for (size_t k = 0; k < 4; k++) out += k <= n ? abc[v >> (18 - 6 * k) & 63] : '=';
-  }
-  return out;
-}
-
 // Little-endian gids, zlib-compressed and base64-encoded, as Tiled stores them.
 std::string packedGids(const std::vector<uint32_t>& gids) {
   std::string raw;
   for (uint32_t g : gids)
     for (int b = 0; b < 4; b++) raw += (char)(g >> (8 * b));
-  uLongf n = compressBound(raw.size());
-  std::string z(n, 0);
-  compress((Bytef*)&z[0], &n, (const Bytef*)raw.data(), raw.size());
-  z.resize(n);
-  return base64(z);
+  std::string z = zlibBytes(raw);
+  return base64Encode((const unsigned char*)z.data(), z.size());
 }
 
 const char TMX[] = R"(<?xml version="1.0"?>
@@ -81,7 +66,8 @@ const char TSJ[] = R"({"name":"b","tilewidth":16,"tileheight":16,"image":"b.png"
 const std::vector<uint32_t> MIXED = {0, 10, 3, 12, 0, 0};
 
 std::string replaced(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+    s.replace(at, from.size(), to);
   return s;
 }
 
@@ -167,7 +153,8 @@ TEST(Exchange, RefusesWhatAMapCannotHoldAndLeavesTheProjectAsItWas) {
   const std::string longName(NAME_LEN, 'n');
   const Case cases[] = {
       {"hand.tmx", "orthogonal", "isometric", "orientation 'isometric'"},
-      {"hand.tmx", "tilewidth=\"16\" tileheight=\"16\" infinite", "tilewidth=\"32\" tileheight=\"16\" infinite", "tiles of 32x16"},
+      {"hand.tmx", "tilewidth=\"16\" tileheight=\"16\" infinite",
+       "tilewidth=\"32\" tileheight=\"16\" infinite", "tiles of 32x16"},
       {"hand.tmx", "infinite=\"0\"", "infinite=\"1\"", "infinite map"},
       {"hand.tmx", ">1,2,3", ">2147483649,2,3", "flipped or rotated tile at (0, 0)"},
       {"hand.tmx", "1,2,3,4,5,6", "1,2,3,4,5,99", "gid 99 names no tile at (2, 1)"},
@@ -213,7 +200,8 @@ TEST(Exchange, PngEqualsTheMapViewsDrawing) {
   for (int i = 0; i < m.layers; i++) {
     free(m.layer[i]->e);
     m.layer[i]->e = allocCells(w * h);
-    for (uint32_t c = 0; c < w * h; c++) m.layer[i]->e[c] = (int32_t)((seed = seed * 1664525u + 1013904223u) >> 24) % 10 - 1;
+    for (uint32_t c = 0; c < w * h; c++)
+      m.layer[i]->e[c] = (int32_t)((seed = seed * 1664525u + 1013904223u) >> 24) % 10 - 1;
   }
   m.w = w, m.h = h;
   FILE* file = fopen((f.project + "maps/hand.map").c_str(), "wb");

@@ -1,10 +1,14 @@
 // Map files: the byte layout, open, save and close, new maps, the slot rule,
-// and files that lie about their contents.
+// files that lie about their contents, a full disk, a save killed midway.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -44,19 +48,9 @@ std::string mapPath(const std::string& p, const char* name) { return p + "maps/"
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 }  // namespace
 
-TEST(MapFile, NewMapFileBytesAndSize) {
-  std::string p = makeProject();
-  EXPECT_EQ(logOf([] { EXPECT_TRUE(newMapFile("forest_edge", 7, 5)); }), "Creation de la map 'forest_edge' 7x5...\nLoaded file(wb): " + mapPath(p, "forest_edge") +
-                                 "!\nMap forest_edge creee avec succès!\n");
-  EXPECT_EQ(readFile(mapPath(p, "forest_edge")),
-            mapBytes("New map", "forest_edge", 7, 5, {{"default", std::vector<int32_t>(35), 0, 0, 0}}, true, 0, 0));
-  EXPECT_EQ(access((mapPath(p, "forest_edge") + ".tmp").c_str(), F_OK), -1);
-}
-
 TEST(MapFile, LayersKeepTheirOrderThroughSaveAndReload) {
   std::string p = makeProject();
-  ASSERT_TRUE(newMapFile("three", 3, 2));
-  int slot = openMapInFreeSlot("three");
+  int slot = openNewMap("three", 3, 2);
   ASSERT_GE(slot, 0);
   Map* m = project.listeMaps[slot];
   addLayer(m, "mid", false);
@@ -92,12 +86,14 @@ TEST(MapFile, OpenedFilesAreSavedWellFormed) {
   std::string p = makeProject();
   const LayerBytes plain{"default", {1, 2}, 0, 0, 0}, sly{"../../../etc/passwd", {1, 2}, 0, 0, 0};
   std::string good = mapBytes("E", "other", 2, 1, {plain});
+  const std::string badEnd = "Fin de fichier MAP incorrect ou corrompu!\n";
   struct Case { std::string bytes; LayerBytes saved; std::vector<std::string> log; } cases[] = {
       {good, {"default", {1, 3}, 0, 0, 0},
-       {"Ouverture de la map real...\n", "Map OK:\nsysname: E, filename: real, w: 2, h: 1, 16x32, layers: 1!\n"}},
+       {"Ouverture de la map real...\n",
+        "Map OK:\nsysname: E, filename: real, w: 2, h: 1, 16x32, layers: 1!\n"}},
       {mapBytes("E", "real", 2, 1, {sly}), {"../../../etc/passwd", {1, 3}, 0, 0, 0}, {"Nom refuse"}},
-      {good.substr(0, good.size() - 1) + "#", {"default", {1, 3}, 0, 0, 0}, {"Fin de fichier MAP incorrect ou corrompu!\n"}},
-      {good.substr(0, good.size() - 1), {"default", {1, 3}, 0, 0, 0}, {"Fin de fichier MAP incorrect ou corrompu!\n"}},
+      {good.substr(0, good.size() - 1) + "#", {"default", {1, 3}, 0, 0, 0}, {badEnd}},
+      {good.substr(0, good.size() - 1), {"default", {1, 3}, 0, 0, 0}, {badEnd}},
   };
   for (const Case& c : cases) {
     writeFile(mapPath(p, "real"), c.bytes);
@@ -186,9 +182,8 @@ TEST(MapFile, SlotRuleTakesFirstFreeSlotElseGrows) {
 
 TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
   std::string p = makeProject();
-  ASSERT_TRUE(newMapFile("keep", 64, 64));
+  int slot = openNewMap("keep", 64, 64);
   std::string before = readFile(mapPath(p, "keep"));
-  int slot = openMapInFreeSlot("keep");
   ASSERT_GE(slot, 0);
   addLayer(project.listeMaps[slot], "more", false);
   setElementAbsolute(slot, 1, 5, 5, 42);
@@ -212,8 +207,8 @@ TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
   ASSERT_TRUE(closeMapi(slot, "keep"));
   std::vector<int32_t> more(64 * 64), none(64 * 64);
   more[5 * 64 + 5] = 42;
-  EXPECT_EQ(readFile(mapPath(p, "keep")),
-            mapBytes("New map", "keep", 64, 64, {{"more", more, 0, 1, 1}, {"default", none, 0, 0, 0}}, true, 0, 0));
+  const std::vector<LayerBytes> layers = {{"more", more, 0, 1, 1}, {"default", none, 0, 0, 0}};
+  EXPECT_EQ(readFile(mapPath(p, "keep")), mapBytes("New map", "keep", 64, 64, layers, true, 0, 0));
 }
 
 // An unreadable file ends the program; an unwritable one is refused and the
@@ -228,4 +223,82 @@ TEST(MapFileDeathTest, UnreadableFilesExitUnwritableOnesAreRefused) {
   newMap();
   EXPECT_FALSE(closeMapi(1, "map0"));
   EXPECT_NE(project.listeMaps[1], nullptr);
+}
+
+// A map being saved by a process killed at a random moment: the file on
+// disk must always open, holding either the old save or the new one.
+namespace {
+const unsigned SIDE = 1024;   // 4 MiB of cells per layer
+const int LAYERS = 3;
+const double RUN_SECONDS = 15;
+
+double now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// Saves generation after generation until killed: every cell of every layer
+// and the display name carry the generation number, one more than the file's.
+[[noreturn]] void saveForever() {
+  int devnull = open("/dev/null", O_WRONLY);
+  dup2(devnull, 1);
+  for (int gen = 0;;) {
+    int slot = openMapInFreeSlot("victim");
+    if (slot < 0) _exit(3);
+    Map* m = project.listeMaps[slot];
+    sscanf(m->sysname, "gen %d", &gen);  // continue from the file's generation
+    gen++;
+    while (m->layers < LAYERS) addLayer(m, "default", false);
+    for (int l = 0; l < m->layers; l++)
+      for (size_t i = 0; i < (size_t)SIDE * SIDE; i++) m->layer[l]->e[i] = gen;
+    char name[32];
+    snprintf(name, sizeof name, "gen %d", gen);
+    changeMapSysname("victim", name);
+    if (!closeMapi(slot, "victim")) _exit(4);
+  }
+}
+
+// The generation the file holds, or -1 when it does not open whole.
+int savedGeneration(const std::string& path) {
+  std::string bytes = readFile(path);
+  Map m;
+  if (readMapBytes((const unsigned char*)bytes.data(), bytes.size(), &m) != MAP_READ_OK) return -1;
+  int gen = 0;
+  sscanf(m.sysname, "gen %d", &gen);  // "New map": generation 0
+  bool ok = true;
+  for (int l = 0; ok && l < m.layers; l++)
+    for (size_t i = 0; ok && i < (size_t)m.w * m.h; i++) ok = m.layer[l]->e[i] == gen;
+  freeMapRecord(&m);
+  return ok ? gen : -1;
+}
+}  // namespace
+
+TEST(MapFileKill, SaveKilledAtRandomLeavesAWholeFile) {
+  std::string p = makeProject();
+  ASSERT_TRUE(newMapFile("victim", SIDE, SIDE));
+  std::string path = p + "maps/victim.map";
+  srand((unsigned)time(nullptr));
+  int kills = 0, newer = 0, last = 0;
+  double end = now() + RUN_SECONDS;
+  while (now() < end) {
+    fflush(stdout);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) saveForever();
+    usleep(20000 + rand() % 400000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "saver ended by itself, status " << WEXITSTATUS(status);
+    kills++;
+    int gen = savedGeneration(path);
+    ASSERT_GE(gen, 0) << "after kill " << kills << " the map file does not open whole";
+    // Each child starts from the file left by the one before it.
+    if (gen != last) newer++;
+    last = gen;
+  }
+  printf("%d kills, %d of them after a completed save\n", kills, newer);
+  EXPECT_GE(kills, 10);
+  EXPECT_GE(newer, 1);
 }

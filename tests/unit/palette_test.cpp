@@ -41,15 +41,8 @@ SDL_Surface* solidImage(int w, int h, int r, int g, int b) {
 void setUp(SDL_Surface* sheet) {
   makeProject();
   startVideo();
-  Map* m = new Map;
-  m->w = m->h = 4;
-  m->layers = 1;
-  m->layer = new Layer*[1]{new Layer};
-  m->layer[0]->e = new int32_t[16]();
-  m->layer[0]->s = sheet;
   project = Project();
-  project.listeMaps = new pMap[1]{m};
-  project.nbreMaps = 1;
+  showNewMap(4, 4, {sheet});
   SDL_FreeSurface(b_up);  // the ones videoInit loaded
   SDL_FreeSurface(b_down);
   SDL_FreeSurface(passnot);
@@ -67,7 +60,8 @@ std::vector<Uint32> shown() {
   std::vector<Uint32> v;
   for (int j = 0; j < ROWS; j++)
     for (int k = 0; k < COLS; k++) {
-      Uint32 a = getpixel(menu, PX + 16 * k, PY + 16 * j), b = getpixel(menu, PX + 16 * k + 15, PY + 16 * j + 15);
+      Uint32 a = getpixel(menu, PX + 16 * k, PY + 16 * j);
+      Uint32 b = getpixel(menu, PX + 16 * k + 15, PY + 16 * j + 15);
       v.push_back(a == b ? a : 1);
     }
   return v;
@@ -88,11 +82,9 @@ int select(int k, int j) {
   return project.currentElement;
 }
 
-void pressDown(bool pc = false) {
-  int bx = pc ? PX + 16 * COLS : PX + 16 * COLS + 1;
-  clickAt(bx + 8, PY + 16 * ROWS - 32 + 8, true);
-  if (pc) drawElementsPC(PX, PY, COLS, ROWS, true);
-  else drawElements(PX, PY, COLS, ROWS);
+void pressDown() {
+  clickAt(PX + 16 * COLS + 1 + 8, PY + 16 * ROWS - 32 + 8, true);
+  drawElements(PX, PY, COLS, ROWS);
   leftClic = false;
 }
 

@@ -34,29 +34,15 @@ int load(const std::string& arg) {
 }
 }  // namespace
 
-TEST(ProjectFile, LoadsWorkingMapIntoSlotZero) {
-  startVideo();
-  std::string dir = projectWithMap(projectText("4", "3", "0", "map0"));
-  std::string log = logOf([&] { EXPECT_EQ(load(dir + "PROJECT.MSK"), 1); });
-  EXPECT_EQ(project.currentMap, 0);
-  EXPECT_EQ(project.nbreMaps, 4);
-  ASSERT_NE(project.listeMaps[0], nullptr);
-  EXPECT_STREQ(project.listeMaps[0]->filename, "map0");
-  for (int i = 1; i < 4; i++) EXPECT_EQ(project.listeMaps[i], nullptr);
-  EXPECT_EQ(project.currentElement, 9);
-  EXPECT_EQ(project.elementIndex, 2);
-  EXPECT_STREQ(project.currentMenu, "map");
-  EXPECT_EQ(std::string(projectPath), dir);
-  EXPECT_NE(log.find("project name:demo\ncrc: 777\nmapIndex: 5\nNbreMaps: 4\n"), std::string::npos) << log;
-  stopNow();  // saves with MAPS 1 whatever the slot count
-  EXPECT_EQ(readFile(dir + "PROJECT.MSK"), projectText("1", "0", "0", "map0"));
-}
-
-// Key words are not checked, a folder is taken as well as its file, and
-// out-of-range values are brought back (the map has one layer).
-TEST(ProjectFile, KeyWordsUncheckedAndValuesBroughtBack) {
+// The working map is loaded into slot 0 of MAPS slots; key words are not
+// checked, a folder is taken as well as its file, and out-of-range values are
+// brought back (the map has one layer); the quit path saves MAPS 1.
+TEST(ProjectFile, LoadsWorkingMapIntoSlotZeroAndSavesItBack) {
   struct Case { std::string text, arg, log; int maps, layer; } cases[] = {
-      {"A demo\nB 777\nC 5\nD 1\nE 0\nF 0\nG 9\nH 2\nI main\nJ map0\n", "", "project name:demo\ncrc: 777", 1, 0},
+      {projectText("4", "3", "0", "map0"), "PROJECT.MSK",
+       "project name:demo\ncrc: 777\nmapIndex: 5\nNbreMaps: 4\n", 4, 0},
+      {"A demo\nB 777\nC 5\nD 1\nE 0\nF 0\nG 9\nH 2\nI map\nJ map0\n", "", "project name:demo\ncrc: 777", 1,
+       0},
       {projectText("-3", "0", "7", "map0"), "PROJECT.MSK", "MAPS incorrect (-3)", 1, 0},
       {projectText("1", "0", "7", "map0"), "PROJECT.MSK", "CURRENTLAYER 7", 1, 0},
   };
@@ -67,9 +53,15 @@ TEST(ProjectFile, KeyWordsUncheckedAndValuesBroughtBack) {
     std::string log = logOf([&] { EXPECT_EQ(load(dir + c.arg), 1); });
     EXPECT_NE(log.find(c.log), std::string::npos) << log;
     EXPECT_EQ(project.nbreMaps, c.maps);
+    ASSERT_EQ(project.currentMap, 0);
+    EXPECT_STREQ(project.listeMaps[0]->filename, "map0");
+    for (int i = 1; i < c.maps; i++) EXPECT_EQ(project.listeMaps[i], nullptr);
     EXPECT_EQ(project.currentLayer, c.layer);
-    EXPECT_EQ(project.currentElement, 9);
+    EXPECT_TRUE(project.currentElement == 9 && project.elementIndex == 2);
     EXPECT_STREQ(project.workingMap, "map0");
+    EXPECT_EQ(std::string(projectPath), dir);
+    stopNow();
+    EXPECT_EQ(readFile(dir + "PROJECT.MSK"), projectText("1", "0", "0", "map0")) << c.text;
   }
 }
 
@@ -104,7 +96,8 @@ TEST(ProjectCreation, RefusesExistingFoldersBadNamesAndMissingTileset) {
   for (const char* name : {"taken", "two words", "a/b", "..", ""}) {
     snprintf(projectPath, sizeof projectPath, "%s", folder.c_str());
     snprintf(newproject, sizeof newproject, "%s", name);
-    EXPECT_FALSE(logOf([&] { EXPECT_FALSE(createProject()) << name; }).empty()) << name;  // the refusal is said
+    // The refusal is said.
+    EXPECT_FALSE(logOf([&] { EXPECT_FALSE(createProject()) << name; }).empty()) << name;
     EXPECT_EQ(std::string(projectPath), folder) << name;
   }
   EXPECT_EQ(readFile(browsed + "taken/PROJECT.MSK"), "NAME precious\n");

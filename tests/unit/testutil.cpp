@@ -1,15 +1,18 @@
 #include "testutil.h"
 
 #include <SDL/SDL.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "model/model.h"
 #include "shell/shell.h"
 #include "toolkit/video.h"
 
@@ -43,6 +46,36 @@ std::string makeEditingProject() {
   return p;
 }
 
+int openNewMap(const char* name, unsigned long w, unsigned long h) {
+  EXPECT_TRUE(newMapFile(name, w, h));
+  return openMapInFreeSlot(name);
+}
+
+Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets) {
+  Map* m = new Map;
+  m->w = w;
+  m->h = h;
+  m->layers = (uint16_t)sheets.size();
+  m->layer = new Layer*[sheets.size()];
+  for (size_t i = 0; i < sheets.size(); i++) {
+    m->layer[i] = new Layer;
+    m->layer[i]->e = new int32_t[(size_t)w * h]();
+    m->layer[i]->s = sheets[i];
+  }
+  project.listeMaps = new pMap[1]{m};
+  project.nbreMaps = 1;
+  project.currentMap = 0;
+  project.currentLayer = 0;
+  return m;
+}
+
+size_t filesIn(const std::string& dir) {
+  std::error_code e;
+  size_t n = 0;
+  for (std::filesystem::directory_iterator it(dir, e), end; !e && it != end; ++it) n++;
+  return n;
+}
+
 void startVideo(int w, int h) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   snprintf(programPath, sizeof programPath, "%s", appDir().c_str());
@@ -51,6 +84,19 @@ void startVideo(int w, int h) {
   video_y = h;
   videoInit();
   shellInstallHooks();
+}
+
+void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys, const SDL_Event* ev) {
+  ScriptFrame f;
+  f.mouseX = x;
+  f.mouseY = y;
+  f.buttons = buttons;
+  int i = 0;
+  for (int k : keys)
+    if (i < 8) f.keys[i++] = k;
+  f.hasEvent = ev != nullptr;
+  if (ev) f.ev = *ev;
+  platformScriptPush(f);
 }
 
 std::string readFile(const std::string& path) {
@@ -74,25 +120,4 @@ void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
     for (int x = 0; x < w; x++) ((uint32_t*)s->pixels)[y * s->pitch / 4 + x] = (uint32_t)(x * 7 + y * 131);
   if (SDL_SaveBMP(s, (dir + "layers/" + name + ".png").c_str()) != 0) abort();
   SDL_FreeSurface(s);
-}
-
-static int savedStdout = -1;
-static char capturePath[64];
-
-void captureLogBegin() {
-  fflush(stdout);
-  snprintf(capturePath, sizeof capturePath, "/tmp/moska-log-%d.txt", (int)getpid());
-  savedStdout = dup(1);
-  FILE* f = fopen(capturePath, "w");
-  dup2(fileno(f), 1);
-  fclose(f);
-}
-
-std::string captureLogEnd() {
-  fflush(stdout);
-  dup2(savedStdout, 1);
-  close(savedStdout);
-  std::string s = readFile(capturePath);
-  unlink(capturePath);
-  return s;
 }

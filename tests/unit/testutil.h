@@ -1,7 +1,14 @@
 // Shared set-up of the unit tests: a program folder, a project folder and
 // headless video.
 #pragma once
+#include <gtest/gtest.h>
+
+#include <initializer_list>
 #include <string>
+#include <vector>
+
+#include "model/model.h"
+#include "platform/platform.h"
 
 // Path of the built program folder (build/app).
 std::string appDir();
@@ -13,21 +20,30 @@ std::string makeProject();
 // makeProject with the program's default tileset in layers/, headless video
 // and networking off: the set-up of the editing tests.
 std::string makeEditingProject();
+// A new map file of w x h cells (tileset "default") opened in a free slot;
+// returns the slot.
+int openNewMap(const char* name, unsigned long w, unsigned long h);
+// A w x h map of empty cells, one layer per sheet (bottom first), made the
+// only open map and the current one.
+Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets);
+// Number of entries in a folder (0 when it cannot be read).
+size_t filesIn(const std::string& dir);
 // Starts SDL with the dummy driver, runs videoInit at w x h and sets the
 // shell's hooks.
 void startVideo(int w = 640, int h = 480);
+// Queues one frame of scripted input: the pointer, its buttons, the keys held
+// and an event.
+void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys = {},
+               const SDL_Event* ev = nullptr);
 // Whole file content, or "" when it cannot be read.
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
-// Captures standard output between begin and end (log lines).
-void captureLogBegin();
-std::string captureLogEnd();
-// The log lines written while f runs.
+// The log lines (standard output) written while f runs.
 template <class F>
 std::string logOf(F f) {
-  captureLogBegin();
+  testing::internal::CaptureStdout();
   f();
-  return captureLogEnd();
+  return testing::internal::GetCapturedStdout();
 }
 // Lines in a log.
 inline int lineCount(const std::string& log) {

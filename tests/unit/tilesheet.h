@@ -1,10 +1,11 @@
-// Test tilesets: a small PNG writer (paletted, RGB, RGBA; stored deflate
-// blocks, so no compression library) and a generator of tile sheets whose
-// tiles mix opaque, keyed and (for RGBA) half-transparent pixels.
+// Test tilesets: a small PNG writer (paletted, RGB, RGBA) and a generator of
+// tile sheets whose tiles mix opaque, keyed and (for RGBA) half-transparent
+// pixels.
 // Shared by the unit tests and the benchmarks; header-only.
 #pragma once
 #include <stdint.h>
 #include <stdio.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -13,53 +14,27 @@ enum SheetKind { SHEET_PALETTED, SHEET_RGB, SHEET_RGBA };
 
 namespace sheet {
 
-inline uint32_t crc32(const std::string& b) {
-  uint32_t c = 0xFFFFFFFFu;
-  for (unsigned char ch : b) {
-    c ^= ch;
-    for (int k = 0; k < 8; k++) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
-  return c ^ 0xFFFFFFFFu;
-}
-
 inline void putU32(std::string& out, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) out += (char)((v >> s) & 0xFF);
 }
 
 inline void putChunk(std::string& out, const char* type, const std::string& data) {
   putU32(out, (uint32_t)data.size());
-  std::string body(type, 4);
-  body += data;
+  std::string body = std::string(type, 4) + data;
   out += body;
-  putU32(out, crc32(body));
-}
-
-// zlib stream of stored (uncompressed) deflate blocks.
-inline std::string zlibStored(const std::string& raw) {
-  std::string z("\x78\x01", 2);
-  const size_t kBlock = 65535;
-  size_t pos = 0;
-  do {
-    size_t n = raw.size() - pos < kBlock ? raw.size() - pos : kBlock;
-    bool last = pos + n == raw.size();
-    z += (char)(last ? 1 : 0);
-    z += (char)(n & 0xFF);
-    z += (char)(n >> 8);
-    z += (char)(~n & 0xFF);
-    z += (char)((~n >> 8) & 0xFF);
-    z.append(raw, pos, n);
-    pos += n;
-  } while (pos < raw.size());
-  uint32_t a = 1, b = 0;
-  for (unsigned char ch : raw) {
-    a = (a + ch) % 65521;
-    b = (b + a) % 65521;
-  }
-  putU32(z, b << 16 | a);
-  return z;
+  putU32(out, (uint32_t)crc32(0, (const Bytef*)body.data(), (uInt)body.size()));
 }
 
 }  // namespace sheet
+
+// A zlib stream of the bytes.
+inline std::string zlibBytes(const std::string& raw) {
+  uLongf n = compressBound(raw.size());
+  std::string z(n, 0);
+  compress((Bytef*)&z[0], &n, (const Bytef*)raw.data(), raw.size());
+  z.resize(n);
+  return z;
+}
 
 // An image to be written: for SHEET_PALETTED `pixels` holds palette indices
 // and `palette` up to 256 RGB triples; otherwise 3 or 4 bytes per pixel.
@@ -90,7 +65,7 @@ inline std::string encodeSheetPng(const SheetImage& im) {
     raw += '\0';  // filter: none
     raw.append((const char*)&im.pixels[(size_t)y * im.w * ch], (size_t)im.w * ch);
   }
-  sheet::putChunk(out, "IDAT", sheet::zlibStored(raw));
+  sheet::putChunk(out, "IDAT", zlibBytes(raw));
   sheet::putChunk(out, "IEND", "");
   return out;
 }

@@ -1,7 +1,7 @@
 // The map view: pictures equal to the cell-by-cell sheet blit for every
 // tileset format (opaque tiles hiding lower layers, background layers
-// between tiled ones, scrolling, the edges of the map, unusable layers),
-// network activity; the blend of per-pixel-alpha tiles equal to the
+// between tiled ones, scrolling, the edges of the map, unusable layers);
+// the blend of per-pixel-alpha tiles equal to the
 // library's for every value.
 #include <SDL/SDL.h>
 #include <gtest/gtest.h>
@@ -20,27 +20,6 @@
 #include "toolkit/video.h"
 
 namespace {
-
-Map* newMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets) {
-  Map* m = new Map;
-  m->w = w;
-  m->h = h;
-  m->layers = (uint16_t)sheets.size();
-  m->layer = new Layer*[sheets.size()];
-  for (size_t i = 0; i < sheets.size(); i++) {
-    m->layer[i] = new Layer;
-    m->layer[i]->e = new int32_t[(size_t)w * h]();
-    m->layer[i]->s = sheets[i];
-  }
-  return m;
-}
-
-void showMap(Map* m) {
-  project.listeMaps = new pMap[1]{m};
-  project.nbreMaps = 1;
-  project.currentMap = 0;
-  project.currentLayer = 0;
-}
 
 int tileCount(SDL_Surface* s) { return s ? (s->w / 16) * ((s->h + 15) / 16) : 4; }
 
@@ -120,65 +99,47 @@ SDL_Surface* viewFormatSheet(SDL_Surface* from) {
 
 class ViewPixels : public ::testing::TestWithParam<SheetKind> {};
 
+// Opaque tiles over every kind of tile; background layers (keyed, smaller
+// than the view) at the bottom, between tiled layers and on top; a sheet with
+// partial tiles, one already in the view's format (run-length encoded), one
+// with whole-surface alpha (drawn from per-tile surfaces); layers without
+// usable tiles (no sheet, a sheet narrower than a tile); blended tiles.
 TEST_P(ViewPixels, SameFrameAsSheetBlits) {
   std::string p = makeProject();
   startVideo();
   tileCacheClear();
   SheetKind kind = GetParam();
-  SDL_Surface* square = loadSheet(p, "square", kind, 256, 256);
-  SDL_Surface* odd = loadSheet(p, "odd", kind, 200, 120);  // partial column and row
-  SDL_Surface* encoded = viewFormatSheet(square);
-  // Layers without usable tiles draw nothing: no sheet, a sheet narrower than a tile.
-  SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 15, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
-  SDL_FillRect(narrow, nullptr, SDL_MapRGB(narrow->format, 255, 255, 255));
-  Map* m = newMap(30, 40, {square, odd, encoded, nullptr, narrow, square, odd});
-  fillCells(m, 7);
-  showMap(m);
-  EXPECT_EQ(differences(m), 0);
-  m->viewX = 37;  // not a multiple of 16
-  m->viewY = 70;
-  EXPECT_EQ(differences(m), 0);
-  m->viewX = 20 * 16;  // the map ends inside the view
-  m->viewY = 35 * 16;
-  EXPECT_EQ(differences(m), 0);
-  EXPECT_EQ(tileCacheSize(), 3);
-}
-
-// Opaque tiles over every kind of tile, background layers (keyed, smaller
-// than the view) at the bottom, between tiled layers and on top, a sheet
-// with whole-surface alpha (drawn from per-tile surfaces) and blended tiles.
-TEST_P(ViewPixels, SameFrameWithBackgroundsBetweenOpaqueAndBlendedLayers) {
-  std::string p = makeProject();
-  startVideo();
-  tileCacheClear();
-  SheetKind kind = GetParam();
   SDL_Surface* own = loadSheet(p, "own", kind, 256, 256);
+  SDL_Surface* odd = loadSheet(p, "odd", kind, 200, 120);
   SDL_Surface* rgba = loadSheet(p, "rgba", SHEET_RGBA, 128, 192);
   SDL_Surface* pal = loadSheet(p, "pal", SHEET_PALETTED, 256, 64);
   SDL_Surface* faded = loadSheet(p, "faded", SHEET_RGB, 128, 128);
   SDL_SetAlpha(faded, SDL_SRCALPHA | SDL_RLEACCEL, 100);
   SDL_Surface* bgSmall = loadSheet(p, "bgsmall", SHEET_RGB, 200, 120);
   SDL_Surface* bgTall = loadSheet(p, "bgtall", kind, 256, 256);
-  Map* m = newMap(26, 37, {bgTall, own, pal, bgSmall, rgba, own, faded, bgSmall, pal, bgTall});
-  for (int i : {0, 3, 7, 9}) m->layer[i]->bg = 1;
+  SDL_Surface* narrow = SDL_CreateRGBSurface(SDL_SWSURFACE, 15, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(narrow, nullptr, SDL_MapRGB(narrow->format, 255, 255, 255));
+  Map* m = showNewMap(26, 37, {bgTall, own, pal, bgSmall, rgba, odd, viewFormatSheet(own), nullptr, narrow,
+                               own, faded, bgSmall, pal, bgTall});
+  for (int i : {0, 3, 11, 13}) m->layer[i]->bg = 1;
   m->layer[3]->x = 5;  // the view ignores the scroll settings
   m->layer[3]->y = -7;
   fillCells(m, 11);
   // Rows where the top layers are opaque everywhere, over blended ones.
   for (uint32_t x = 0; x < m->w; x++) {
-    m->layer[8]->e[2 * m->w + x] = 3 * (int)(x % 20);
-    m->layer[5]->e[3 * m->w + x] = 3 + 3 * (int)(x % 50);
+    m->layer[12]->e[2 * m->w + x] = 3 * (int)(x % 20);
+    m->layer[9]->e[3 * m->w + x] = 3 + 3 * (int)(x % 50);
   }
-  showMap(m);
-  for (uint32_t v : {0u, 21u, 17u * 16}) {
+  for (uint32_t v : {0u, 21u, 17u * 16}) {  // the last: the map ends inside the view
     m->viewX = v;
     m->viewY = v / 2;
     EXPECT_EQ(differences(m), 0) << "view at " << v;
   }
   // Without the top background, the opaque rows show.
-  m->layers = 9;
+  m->layers = 13;
   m->viewX = m->viewY = 0;
   EXPECT_EQ(differences(m), 0);
+  EXPECT_EQ(tileCacheSize(), 6);  // one per sheet with tiles, whatever its layers
   const TileCache* c = tileCacheGet(pal, window);  // opaque in every test format
   int opaque = 0;
   for (size_t t = 0; c && t < c->kind.size(); t++) opaque += c->kind[t] == TILE_OPAQUE;
@@ -209,6 +170,13 @@ SDL_Surface* everyBlendSheet(const std::string& p) {
 }
 
 Uint32 at(SDL_Surface* s, int x, int y) { return ((Uint32*)((Uint8*)s->pixels + y * s->pitch))[x]; }
+
+long mismatches(SDL_Surface* a, SDL_Surface* b) {
+  long n = 0;
+  for (int y = 0; y < 256; y++)
+    for (int x = 0; x < 256; x++) n += at(a, x, y) != at(b, x, y);
+  return n;
+}
 }  // namespace
 
 // Every destination value of each channel (red d, green 255 - d, blue
@@ -248,8 +216,7 @@ TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
     SDL_BlitSurface(sheet, nullptr, want, &shifted);
     SDL_FillRect(got, nullptr, fill);
     for (int t = 0; t < 256; t++) tileCacheBlit(c, t, got, t % 16 * 16 - 8, t / 16 * 16 - 8);
-    for (int y = 0; y < 256; y++)
-      for (int x = 0; x < 256; x++) wrongClipped += at(got, x, y) != at(want, x, y);
+    wrongClipped += mismatches(got, want);
   }
   EXPECT_EQ(wrongFormula, 0);
   EXPECT_EQ(wrongWhole, 0);
@@ -263,10 +230,7 @@ TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
   SDL_BlitSurface(sheet, nullptr, redTopWant, nullptr);
   const TileCache* redTop = tileCacheGet(sheet, redTopGot);
   for (int t = 0; redTop && t < 256; t++) tileCacheDrawWhole(redTop, t, redTopGot, t % 16 * 16, t / 16 * 16);
-  long wrongRedTop = 0;
-  for (int y = 0; y < 256; y++)
-    for (int x = 0; x < 256; x++) wrongRedTop += at(redTopGot, x, y) != at(redTopWant, x, y);
-  EXPECT_EQ(wrongRedTop, 0);
+  EXPECT_EQ(mismatches(redTopGot, redTopWant), 0);
   SDL_FreeSurface(redTopWant);
   SDL_FreeSurface(redTopGot);
   tilesetFree(sheet);

@@ -1,28 +1,22 @@
-// Widgets and modal text entry, driven frame by frame through scripted input.
+// Widgets, modal text entry and the project and folder browsers, driven frame
+// by frame through scripted input.
 #include <SDL/SDL.h>
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "shell/shell.h"
 #include "testutil.h"
+#include "toolkit/browser.h"
 #include "toolkit/video.h"
 #include "toolkit/widgets.h"
 
 namespace {
-void pushFrame(int mx, int my, uint8_t buttons, std::initializer_list<int> keys = {}) {
-  ScriptFrame f;
-  f.mouseX = mx;
-  f.mouseY = my;
-  f.buttons = buttons;
-  int i = 0;
-  for (int k : keys)
-    if (i < 8) f.keys[i++] = k;
-  platformScriptPush(f);
-}
 // Keys pressed together and released one at a time, in the order given,
 // the pointer at (20, 110); then a frame without keys.
 void holdTogether(std::vector<int> held) {
@@ -55,14 +49,29 @@ SDL_Surface* threeStateImage() {
 class Widgets : public ::testing::Test {
  protected:
   void SetUp() override {
-    makeProject();
+    root = makeProject();
     startVideo();
     platformScriptStart();
     img = threeStateImage();
   }
   void TearDown() override { SDL_FreeSurface(img); }
   SDL_Surface* img = nullptr;
+  std::string root;
 };
+
+// Clicks rows 0..n-1 of a browser at (1, 1), 200 wide: the names taken, "-"
+// where none is (and the name is left empty).
+template <class F>
+std::vector<std::string> rowsTaken(int n, F browse) {
+  std::vector<std::string> names;
+  for (int k = 0; k < n; k++) {
+    char it[PATH_LEN] = "";
+    clickAt(50, 1 + 16 * k + 24);
+    names.push_back(browse(it) ? it : "-" + std::string(it));
+  }
+  leftClic = false;
+  return names;
+}
 
 }  // namespace
 
@@ -110,7 +119,8 @@ TEST_F(Widgets, EntryKeys) {
       {"abcdefghijklmno", 16, {{SDLK_LEFTBRACKET}}, "abcdefghijklmno"},
       {"12", 10, {{SDLK_DELETE}}, "0", true},
       // Leading zero refused, keypad period adds ".", main-row "." and letters do not.
-      {"", 10, {{SDLK_0}, {SDLK_KP0}, {SDLK_1}, {SDLK_0}, {SDLK_KP_PERIOD}, {SDLK_PERIOD}, {SDLK_a}, {SDLK_KP7}},
+      {"", 10,
+       {{SDLK_0}, {SDLK_KP0}, {SDLK_1}, {SDLK_0}, {SDLK_KP_PERIOD}, {SDLK_PERIOD}, {SDLK_a}, {SDLK_KP7}},
        "10.7", true},
   };
   for (const Entry& c : cases) {
@@ -151,10 +161,9 @@ TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
     stop = false;
     char n[16] = "";
     clickAt(20, 110);
-    ScriptFrame quit;
-    quit.mouseX = 20, quit.mouseY = 110, quit.hasEvent = true;
-    quit.ev.type = SDL_QUIT;
-    platformScriptPush(quit);
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    pushFrame(20, 110, 0, {}, &quit);
     for (int i = 0; i < 5; i++) pushFrame(20, 110, 0);
     std::string log = logOf([&] {
       if (number)
@@ -168,4 +177,38 @@ TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
     EXPECT_NE(first, std::string::npos) << number;
     EXPECT_EQ(log.find("Aucun projet charge", first + 1), std::string::npos) << log;
   }
+}
+
+TEST_F(Widgets, FolderBrowserListsSortedWithoutDotEntries) {
+  for (const char* n : {"zeta.map", "alpha.map", "Beta.map", "m10.map", "m2.map"})
+    writeFile(root + "maps/" + n, "x");
+  auto folder = [](char* it) { return explorer(it, 1, 1, 6, 200, "maps"); };
+  std::vector<std::string> want = {"Beta.map", "alpha.map", "m10.map", "m2.map", "zeta.map", "-"};
+  EXPECT_EQ(rowsTaken(6, folder), want);
+  EXPECT_EQ(rowsTaken(6, folder), want);  // the same on every frame
+}
+
+TEST_F(Widgets, ProjectBrowserShowsParentFirstAndTakesOnlyFoldersAndProjectFile) {
+  std::string dir = root + "maps";  // no final separator, as during selection
+  snprintf(projectPath, sizeof projectPath, "%s", dir.c_str());
+  mkdir((dir + "/sub").c_str(), 0755);
+  for (const char* n : {"/PROJECT.MSK", "/project.msk", "/a.txt"}) writeFile(dir + n, "x");
+  auto projects = [](char* it) { return gxplorer(it, 1, 1, 8, 200); };
+  EXPECT_EQ(rowsTaken(5, projects), (std::vector<std::string>{"..", "PROJECT.MSK", "-", "-", "sub"}));
+}
+
+TEST_F(Widgets, UnreadableOrOverlongFolderListsNothing) {
+  writeFile(root + "maps/one.map", "x");
+  const std::vector<std::string> none(4, "-");
+  EXPECT_EQ(rowsTaken(4, [](char* it) { return explorer(it, 1, 1, 4, 200, "missing"); }), none);
+  std::string longPath = "/" + std::string(505, 'x') + "/";
+  snprintf(projectPath, sizeof projectPath, "%s", longPath.c_str());
+  auto maps = [](char* it) { return explorer(it, 1, 1, 4, 200, "maps"); };
+  EXPECT_NE(logOf([&] { EXPECT_EQ(rowsTaken(4, maps), none); }).find("Chemin trop long"), std::string::npos);
+  char it[PATH_LEN] = "";
+  EXPECT_FALSE(gxplorer(it, 1, 1, 4, 200));  // cannot be opened either
+  EXPECT_TRUE(isDir(root.c_str(), "maps"));
+  EXPECT_FALSE(isDir(root.c_str(), "maps/one.map"));
+  EXPECT_FALSE(isDir(root.c_str(), "nothing"));
+  EXPECT_FALSE(isDir(std::string(2045, 'y').c_str(), "maps"));
 }
