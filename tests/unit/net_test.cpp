@@ -416,6 +416,7 @@ TEST(NetTransfer, BothSidesOfTilesetsAndPassConditions) {
   EXPECT_FALSE(receivePC(sv[0], "grass"));
   int peer = fakeOutbound();
   action_sendPC("absent");  // without the tileset: nothing rather than an empty file
+  EXPECT_FALSE(action_newMap("../out", 4, 4));  // a name no peer may take is not offered
   EXPECT_TRUE(nothingPending(peer));
   EXPECT_FALSE(diskRoom(1LL << 62));
   ASSERT_EQ(system(("rm -rf " + proj + "layerspc").c_str()), 0);  // unwritable: logged, no exit
