@@ -36,36 +36,30 @@ const int PORT = 34567;
 int out = -1, back = -1, lsock = -1;
 bool tinyBuffer = false, noReverse = false;
 const int TINY_RCVBUF = 2048;
+const size_t CHUNK = 16384;
 const char *editorIp, *myName, *myVersion;
 
 // Sends or receives all n bytes; a receive waits at most ms for each part.
 bool allBytes(int s, const void* p, size_t n, bool receive = false, int ms = 10000) {
   for (char* c = (char*)p; n;) {
     pollfd f = {s, POLLIN, 0};
-    if (receive && poll(&f, 1, ms) <= 0) return false;
-    ssize_t k = receive ? recv(s, c, n, 0) : send(s, c, n, MSG_NOSIGNAL);
+    ssize_t k = !receive ? send(s, c, n, MSG_NOSIGNAL) : poll(&f, 1, ms) > 0 ? recv(s, c, n, 0) : 0;
     if (k <= 0) return false;
     c += k;
     n -= (size_t)k;
   }
   return true;
 }
-bool sendAllBytes(int s, const void* p, size_t n) { return allBytes(s, p, n); }
-bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) { return allBytes(s, p, n, true, ms); }
+bool recvAll(int s, void* p, size_t n, int ms = 10000) { return allBytes(s, p, n, true, ms); }
 
-bool sendBlock(int s, const char* text, size_t size) {
+// Text in a NUL-padded block of size bytes (a size block is one of 16).
+bool sendBlock(int s, const std::string& text, size_t size) {
   std::string b(size, 0);
-  memcpy(&b[0], text, strnlen(text, size - 1));
-  return sendAllBytes(s, b.data(), size);
-}
-
-bool sendSize(int s, long n) {
-  char b[16] = {0};
-  snprintf(b, sizeof b, "%ld", n);
-  return sendAllBytes(s, b, 16);
+  b.replace(0, std::min(text.size(), size - 1), text);
+  return allBytes(s, b.data(), size);
 }
 bool sendFile(int s, const std::string& bytes) {
-  return sendSize(s, (long)bytes.size()) && sendAllBytes(s, bytes.data(), bytes.size());
+  return sendBlock(s, std::to_string(bytes.size()), 16) && allBytes(s, bytes.data(), bytes.size());
 }
 
 std::string slurp(const char* path) {
@@ -73,10 +67,9 @@ std::string slurp(const char* path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-bool action(const char* header, const char* body) {
-  char h[32] = {0};
-  snprintf(h, sizeof h, "%s %d", header, (int)strlen(body) + 1);
-  return sendAllBytes(out, h, 32) && sendAllBytes(out, body, strlen(body) + 1);
+bool action(const std::string& header, const char* body) {
+  size_t n = strlen(body) + 1;
+  return sendBlock(out, header + " " + std::to_string(n), 32) && allBytes(out, body, n);
 }
 
 // Both handshakes; 2 when the editor refuses the version.
@@ -95,8 +88,8 @@ int join() {
   inet_pton(AF_INET, editorIp, &a.sin_addr);
   if (connect(out, (sockaddr*)&a, sizeof a) < 0) return 1;
   char name[256], ver[16];
-  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256) || !sendBlock(out, myVersion, 16) ||
-      !recvAllBytes(out, ver, 16))
+  if (!sendBlock(out, myName, 256) || !recvAll(out, name, 256) || !sendBlock(out, myVersion, 16) ||
+      !recvAll(out, ver, 16))
     return 1;
   ver[15] = name[255] = 0;
   printf("editor %s version %s\n", name, ver);
@@ -112,8 +105,8 @@ int join() {
   if (poll(&f, 1, 10000) != 1) return 1;
   back = accept(lsock, nullptr, nullptr);
   char token[8];
-  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256) || !recvAllBytes(back, ver, 16) ||
-      !sendBlock(back, myVersion, 16) || !recvAllBytes(back, token, 8))
+  if (!recvAll(back, name, 256) || !sendBlock(back, myName, 256) || !recvAll(back, ver, 16) ||
+      !sendBlock(back, myVersion, 16) || !recvAll(back, token, 8))
     return 1;
   token[7] = 0;
   printf("reverse token %s\n", token);
@@ -125,16 +118,17 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   snprintf(body, sizeof body, "%s %s 0", map, tileset);
   if (!action("ADDLAYER", body)) return false;
   char reply[7];
-  if (!recvAllBytes(out, reply, 7)) return false;
+  if (!recvAll(out, reply, 7)) return false;
   reply[6] = 0;
   printf("reply %s\n", reply);
   if (strcmp(reply, "SENDIT") != 0) return true;
   std::string img = slurp(png), pc = slurp(pss);
   // Chunks of 16 KiB, the last one shorter (empty when the size divides).
-  for (size_t off = 0, n = 16384; n == 16384; off += n) {
-    n = std::min(img.size() - off, (size_t)16384);
-    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, cut ? n / 2 : n)) return false;
-    if (cut) _exit(0);  // a peer killed mid-transfer
+  for (size_t off = 0, n = CHUNK; n == CHUNK; off += n) {
+    n = std::min(img.size() - off, CHUNK);
+    // "cut": a size block for the whole chunk, half of it, then the peer dies.
+    if (!sendBlock(out, std::to_string(n), 16) || !allBytes(out, &img[off], cut ? n / 2 : n)) return false;
+    if (cut) _exit(0);
   }
   return sendFile(out, pc);
 }
@@ -145,11 +139,11 @@ bool expect(const char* header) {
   for (;;) {
     char h[32], word[32];
     int n = 0;
-    if (!recvAllBytes(back, h, 32, 60000)) return false;
+    if (!recvAll(back, h, 32, 60000)) return false;
     h[31] = 0;
     if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
     std::string body(n, 0);
-    if (n && !recvAllBytes(back, &body[0], n)) return false;
+    if (n && !recvAll(back, &body[0], n)) return false;
     printf("%s|%s\n", word, body.c_str());
     if (strcmp(word, "EXTENSIONS") != 0 || strcmp(header, "EXTENSIONS") == 0)
       return strcmp(word, header) == 0;

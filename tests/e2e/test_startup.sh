@@ -6,8 +6,6 @@
 # panel and map; Ctrl+S and autosave outlast SIGKILL.
 set -u
 source "$(dirname "$0")/lib.sh"
-root=$(mktemp -d /tmp/moska-e2e-XXXXXX)
-chmod 755 "$root"
 mounts=()
 cleanup() {
   local status=$? m
@@ -15,7 +13,8 @@ cleanup() {
   for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null; done
   exit $status
 }
-trap cleanup EXIT
+moska_root cleanup
+chmod 755 "$root"
 app=$root/app log=$root/app/log.txt
 ended() {  # STATUS WHAT
   moska_wait_exit 20
@@ -107,19 +106,13 @@ ended 0 "on the reopening run"
 # Then a cell painted, saved by Ctrl+S, or on a second run by autosave every
 # 1.2 s, survives SIGKILL. Cell (x, 2) of layer 0 of the 64-wide map: its
 # record is the last, so the cells end 6 bytes before the end mark.
-cp -r "$MOSKA_DEMO" "$root/demo"
-sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$root/demo/PROJECT.MSK"
+cp -r "$MOSKA_DEMO" "$app/demo"
+sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$app/demo/PROJECT.MSK"
 size=$(stat -c %s "$MOSKA_DEMO/maps/map0.map")
 cell() {
-  local f=$root/demo/maps/map0.map
+  local f=$app/demo/maps/map0.map
   [ "$(stat -c %s "$f")" = "$size" ] && [ "$(tail -c 1 "$f")" = '$' ] || { echo broken; return; }
   od -An -t d4 -j $((size - 6 - 4 * 64 * 48 + 4 * (2 * 64 + $1))) -N 4 "$f" | tr -d ' '
-}
-opened() {
-  moska_start "$app" "$root/demo/PROJECT.MSK"
-  moska_wait_window || fail "no window"
-  moska_wait_log "$app" "Project loaded succesfully!"
-  moska_wait_colours 322x480+0+0 21 "$root/shot.png"
 }
 saved_then_killed() {  # COLUMN HOW
   moska_click $((322 + 16 * $1 + 15)) 40   # the cell's last pixel column
@@ -129,8 +122,8 @@ saved_then_killed() {  # COLUMN HOW
   kill -9 "$MOSKA_PID"; wait "$MOSKA_PID" 2>/dev/null
   [ "$(cell "$1")" = 7 ] || fail "$2: cell ($1, 2) is $(cell "$1") after the kill"
 }
-opened
-printf 'MOSKA 2 0.24a\n============\n%s\n' "$root/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
+moska_window - "$app"
+printf 'MOSKA 2 0.24a\n============\n%s\n' "$app/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
 grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
   grep -q "fullscreen: 0|video_x: 640|video_y: 480|username: alice|ipserver:127.0.0.1|fps: 30|net: 0|" ||
   fail "echo lines"
@@ -141,7 +134,7 @@ moska_wait_colours 318x480+322+0 21 "$root/shot.png"
 saved_then_killed 3 key
 grep -q "^Sauvegarde de 1 map(s)" "$log" || fail "no save line"
 echo "AUTOSAVE 0.02" >> "$app/settings.ini"
-opened
+moska_window - "$app"
 saved_then_killed 5 autosave
 grep -q "^autosave: 0.02$" "$log" && grep -q "^Sauvegarde automatique de 1 map(s)" "$log" || fail "no autosave"
 [ "$(cell 3)" = 7 ] || fail "the first cell was lost"

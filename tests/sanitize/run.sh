@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Builds a sanitized copy of the editor beside the normal build and runs a
-# part of its tests there.
+# A sanitized copy of the editor beside the normal build, and its tests.
 #   run.sh build asan|tsan SOURCE_DIR OUT_DIR   configure and build the copy
 #   run.sh test  asan|tsan OUT_DIR unit|e2e     run its tests
-# asan: AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer over
-# the unit tests and the end-to-end tests labelled asan. tsan:
-# ThreadSanitizer over the network unit tests and the end-to-end tests
-# labelled tsan (where several editors talk).
+# asan: Address, Leak and UndefinedBehavior sanitizers over the unit tests
+# and the end-to-end tests labelled asan; tsan: ThreadSanitizer over the
+# network unit tests and the end-to-end tests labelled tsan.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 step=$1 mode=$2 unit=*
@@ -20,7 +18,7 @@ if [ "$step" = build ]; then
   # only what the selected tests run: no benchmarks, no fuzzers.
   cmake -S "$3" -B "$4" -DMOSKA_SANITIZE=$flags -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g1" \
     -DCMAKE_C_FLAGS="-O1 -g1" -DMOSKA_UNIT_TESTS="$unit" >/dev/null || exit 1
-  exec cmake --build "$4" -j2 --target moska2 unit_tests peer_tool map_compare assets
+  exec cmake --build "$4" -j2 --target moska2 unit_tests peer_tool assets
 fi
 # A report ends the process with a failure. Library frames (SDL, X11) have no
 # frame pointers: the editors' allocations are unwound the slow way, so a
