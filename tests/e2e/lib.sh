@@ -1,15 +1,13 @@
 #!/usr/bin/env bash
 # End-to-end harness: the real editor in a private program folder, headless or
 # under Xvfb (xdotool input, screenshots), optionally in a network namespace.
-# Editors are known by their folder DIR (log in DIR/log.txt, the example
-# project in DIR/demo): moska_open starts one headless, moska_window under the
-# display, moska_on DIR CMD gives CMD its window; moska_wait_log and
-# moska_wait_count wait on its log; moska_py reads map files on its own; the
-# EXIT trap (moska_root) fails on a sanitizer report in any editor's log.
+# An editor is known by its folder DIR (DIR/log.txt, the example project in
+# DIR/demo): moska_open, moska_window, moska_on DIR CMD (input to its window),
+# moska_wait_log, moska_quit. moska_py reads map files on its own; the EXIT
+# trap (moska_root) fails on a sanitizer report in any editor's log.
 
 MOSKA_APP=${MOSKA_APP:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/app}
-MOSKA_BIN=${MOSKA_BUILD:-$(dirname "$MOSKA_APP")}/tests
-MOSKA_TOOL=$MOSKA_BIN/peer_tool
+MOSKA_TOOL=${MOSKA_BUILD:-$(dirname "$MOSKA_APP")}/tests/peer_tool
 MOSKA_DEMO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples/demo" && pwd)
 MOSKA_PIDS=() MOSKA_LOGS=() MOSKA_NS=() MOSKA_XVFBS=()
 declare -gA MOSKA_PIDOF MOSKA_DISPLAY MOSKA_WIN  # by editor folder
@@ -69,6 +67,11 @@ moska_window() {  # [-d] NS|- DIR [KNOWN...]
   moska_wait_colours 322x480+0+0 21 "$2/panel.png"
 }
 moska_on() { local d=$1; shift; DISPLAY=${MOSKA_DISPLAY[$d]} MOSKA_WINDOW=${MOSKA_WIN[$d]} "$@"; }
+moska_together() {  # "DIR XDOTOOL-ARGS"...: each on DIR's display, at the same moment
+  local pids=() job
+  for job in "$@"; do moska_on ${job%% *} xdotool ${job#* } & pids+=($!); done
+  wait "${pids[@]}"
+}
 
 # A sent action's log line ends in "\n!" (its operators' format), so the "!"
 # opens whatever line another thread prints next: a pattern anchored at the

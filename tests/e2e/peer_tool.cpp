@@ -22,10 +22,10 @@
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -114,9 +114,7 @@ int join() {
 }
 
 bool addlayer(const char* map, const char* tileset, const char* png, const char* pss, bool cut) {
-  char body[256];
-  snprintf(body, sizeof body, "%s %s 0", map, tileset);
-  if (!action("ADDLAYER", body)) return false;
+  if (!action("ADDLAYER", (std::string(map) + " " + tileset + " 0").c_str())) return false;
   char reply[7];
   if (!recvAll(out, reply, 7)) return false;
   reply[6] = 0;
@@ -149,11 +147,6 @@ bool expect(const char* header) {
       return strcmp(word, header) == 0;
   }
 }
-double nowUs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
-}
 
 // The editor logs "setElementAbsolute(map,layer,x,y,element);" on its main
 // thread as it applies a received pen action. Each round writes a value not
@@ -170,7 +163,7 @@ bool latency(int rounds, const char* logPath) {
     char body[64], want[32];
     snprintf(body, sizeof body, "map0 0 %d %d %d", k % 32, k / 32 % 32, value);
     snprintf(want, sizeof want, ",%d);\n", value);
-    double t0 = nowUs();
+    auto t0 = std::chrono::steady_clock::now();
     if (!action("PARTTHIS!", body)) return false;
     for (;;) {
       char buf[65536];
@@ -183,7 +176,7 @@ bool latency(int rounds, const char* logPath) {
       char ev[4096];
       if (read(in, ev, sizeof ev) < 0) return false;
     }
-    us.push_back(nowUs() - t0);
+    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     // Keep only the tail: the next value is searched in what follows.
     seen.erase(0, seen.size() > 256 ? seen.size() - 256 : 0);
     usleep(2000 + (unsigned)(k * 7919 % 3000));  // a pen stroke's pace, off the 1 ms poll's phase

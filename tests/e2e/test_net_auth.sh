@@ -13,7 +13,6 @@ editor() {  # DIR NAME EXTRA-SETTINGS-LINES
   moska_demo "$1" username="$2" net=1 ipserver=10.79.0.2
   printf '%b' "$3" >> "$1/settings.ini"
 }
-has() { moska_has "$@"; }
 peer() { local ns=$1; shift; ip netns exec "$ns" "$MOSKA_TOOL" "$@"; }
 
 editor "$a" alice 'KEY s3cret words\n'
@@ -21,7 +20,7 @@ editor "$b" bob 'key s3cret words\n'
 editor "$c" carol 'key other words\n'
 moska_open $nb "$b"
 moska_open $nc "$c"
-has "$b" "^key: 12 caracteres$" && ! has "$b" s3cret || fail "key echo"
+moska_has "$b" "^key: 12 caracteres$" && ! moska_has "$b" s3cret || fail "key echo"
 
 # A base-protocol peer gets its reverse connection, then is cut at its first
 # edit; one that says nothing is cut when its 5 s are up. No edit lands.
@@ -29,7 +28,7 @@ peer $nm 10.79.0.3 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" sleep 2000 > 
 moska_wait_log "$c" "^Cle de session: mallory refuse sur le tunnel 0: editeur du protocole de base, sans cle de session!$"
 peer $nm 10.79.0.3 mallory 0.24a join sleep 7000 > "$root/m2.txt" 2>&1 &
 moska_wait_log "$c" "^Cle de session: mallory refuse sur le tunnel [0-9]+: aucune preuve de cle en 5 s!$" 15
-has "$c" "setElementAbsolute|Action reseau: PARTTHIS" && fail "carol applied a base peer's edit"
+moska_has "$c" "setElementAbsolute|Action reseau: PARTTHIS" && fail "carol applied a base peer's edit"
 
 # Alice joins bob (same key) from Join: both admit by key, and her paint replicates.
 moska_xvfb_start
@@ -45,7 +44,7 @@ moska_menu main
 moska_join "$a" 10.79.0.3
 moska_wait_log "$a" "^Cle de session: carol refuse sur le tunnel 1: cle de session differente!$"
 moska_wait_log "$c" "^Cle de session: alice refuse sur le tunnel [0-9]+: cle de session differente!$"
-has "$c" "Action reseau: PARTTHIS" && fail "carol applied alice's edit"
+moska_has "$c" "Action reseau: PARTTHIS" && fail "carol applied alice's edit"
 for d in "$a" "$b" "$c"; do moska_quit "$d"; done
 cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
 
@@ -58,11 +57,11 @@ moska_window $na "$a"
 moska_click 186 112
 moska_wait_log "$a" "^Connecte avec bob sur le tunnel 0 pour le serveur!$"
 moska_wait_log "$b" "^client ok$"
-has "$a" "wants to join" && fail "alice was asked about bob, whom she joined"
+moska_has "$a" "wants to join" && fail "alice was asked about bob, whom she joined"
 peer $nm 10.79.0.2 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" > "$root/m4.txt" 2>&1 &&
   fail "mallory joined bob: $(cat "$root/m4.txt")"
 moska_wait_log "$b" "^Connexion de 10\.79\.0\.4 refusee: adresse absente de la liste allow!$"
-has "$b" "mallory|setElementAbsolute" && fail "bob served mallory"
+moska_has "$b" "mallory|setElementAbsolute" && fail "bob served mallory"
 # Mallory is accepted with a click: her reverse connection opens, her edit lands.
 peer $nm 10.79.0.1 mallory 0.24a join act PARTTHIS! "map0 0 5 5 9" sleep 500 bye > "$root/m3.txt" 2>&1 &
 tm=$!
@@ -71,7 +70,7 @@ sleep 0.5
 moska_click 66 158
 wait $tm || fail "accepted mallory: $(cat "$root/m3.txt")"
 moska_wait_log "$a" "^setElementAbsolute\(0,0,5,5,9\);$"
-has "$a" "^Connexion de mallory \(10.79.0.4\) acceptee\.$" || fail "accept log"
+moska_has "$a" "^Connexion de mallory \(10.79.0.4\) acceptee\.$" || fail "accept log"
 # Nick is refused with a click: no reverse connection, his edit never lands.
 peer $nn 10.79.0.1 nick 0.24a nowait join act PARTTHIS! "map0 0 6 6 9" sleep 3000 > "$root/n.txt" 2>&1 &
 moska_wait_log "$a" "^nick at 10\.79\.0\.5 wants to join: "
@@ -79,7 +78,7 @@ sleep 0.5
 moska_click 216 158
 moska_wait_log "$a" "^Connexion de nick \(10\.79\.0\.5\) refusee par l'utilisateur!$"
 sleep 1
-has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
+moska_has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
 moska_quit "$a"
 moska_quit "$b"
 echo "who may join: ok"

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Three editors under Xvfb, each in its own network namespace, end with the
-# same maps. Alice joins bob with a stale map0, a map only she has and
-# without the map only bob has; then both paint the same cells with
-# different tiles at the same moment; carol, stale too, joins alice while
-# alice and bob paint, then joins bob; all three paint one row at once;
-# alice and bob add different layers, then delete different ones, while
-# alice's link is down, so the edits cross.
-# Every map file ends identical (view and display name aside), and each
+# same maps. Alice joins bob with a stale map0 and a map only she has (bob has
+# one only he has); both paint the same cells with different tiles at once;
+# carol, stale too, joins alice while they paint, then bob; all three paint
+# one row at once; with alice's link down, she and bob add different layers,
+# then delete different ones. Every map ends alike in all copies, and each
 # replaced copy is in its editor's conflicts/ folder.
 set -u
 source "$(dirname "$0")/lib.sh"
@@ -26,7 +24,6 @@ EOF
 cp "$a/demo/maps/map1.map" "$a/demo/maps/alicemap.map"
 cp "$b/demo/maps/map1.map" "$b/demo/maps/bobmap.map"
 cp "$a/demo/maps/map0.map" "$root/alice_map0_before.map"
-on() { local d=$1; shift; moska_on "$d" xdotool "$@"; }
 # Types an address into DIR's join field and presses Join; its link is up.
 join() {
   local ok; ok=$(moska_count "$1" '^client ok$')
@@ -41,11 +38,6 @@ stroke_args() {  # PX Y X1 X2
   args+=(mousemove $((322 + 16 * $3 + 8)) $((16 * $2 + 8)) mousedown 1)
   for ((x = $3; x <= $4; x++)); do args+=(mousemove $((322 + 16 * x + 8)) $((16 * $2 + 8)) sleep 0.04); done
   echo "${args[@]}" mouseup 1
-}
-together() {  # "DIR ARGS" ... : each on its own display, at the same moment
-  local pids=() job
-  for job in "$@"; do on $job & pids+=($!); done
-  wait "${pids[@]}"
 }
 # Waits until no editor logged a sync line for three seconds: a quiet
 # second, the digest checks, and any repair they start, are over.
@@ -70,16 +62,16 @@ moska_wait_log "$a" "^Synchro: map bobmap recue de bob" 20
 moska_wait_log "$b" "^Synchro: map alicemap recue de alice" 20
 kept=$(ls "$a"/demo/conflicts/map0-*.map) || fail "alice's old map0 not kept"
 cmp -s "$kept" "$root/alice_map0_before.map" || fail "the kept copy is not alice's old map0"
-moska_has "$a" "^Conflit: ancienne copie de la map map0 gardee dans .*conflicts/map0-" || fail "no conflict line"
+moska_has "$a" "^Conflit: ancienne copie de la map map0 gardee dans .*conflicts/map0-" || fail "no conflict"
 [ -z "$(ls "$b/demo/conflicts" 2>/dev/null)" ] || fail "bob, the reference, replaced something"
 
 # Both paint row 12 with different tiles at the same moment.
-together "$a $(stroke_args 57 12 0 20)" "$b $(stroke_args 89 12 0 20)"
+moska_together "$a $(stroke_args 57 12 0 20)" "$b $(stroke_args 89 12 0 20)"
 settle
 
 # Carol (stale) joins alice while alice and bob paint, then joins bob.
 moska_window -d $nc "$c"
-(sleep 0.5; together "$a $(stroke_args 57 14 0 30)" "$b $(stroke_args 89 15 0 30)") &
+(sleep 0.5; moska_together "$a $(stroke_args 57 14 0 30)" "$b $(stroke_args 89 15 0 30)") &
 painter=$!
 join "$c" 10.83.0.1
 moska_wait_log "$c" "^Synchro: map map0 recue de alice" 20
@@ -89,12 +81,13 @@ moska_wait_log "$c" "^Synchro avec bob" 20
 settle
 ls "$c"/demo/conflicts/map0-*.map > /dev/null || fail "carol's old map0 not kept"
 # All three paint row 16 at once.
-together "$a $(stroke_args 57 16 0 25)" "$b $(stroke_args 89 16 0 25)" "$c $(stroke_args 121 16 0 25)"
+moska_together "$a $(stroke_args 57 16 0 25)" "$b $(stroke_args 89 16 0 25)" \
+  "$c $(stroke_args 121 16 0 25)"
 settle
 
 # Structure edits that cross: alice's link is down while she and bob add
 # different layers, then again while she deletes layer 1 and bob layer 0.
-apart() { ip -n $na link set eth0 down; together "$@"; sleep 0.3; ip -n $na link set eth0 up; }
+apart() { ip -n $na link set eth0 down; moska_together "$@"; sleep 0.3; ip -n $na link set eth0 up; }
 repairs() { cat "$a/log.txt" "$b/log.txt" "$c/log.txt" | grep -c "^!\{0,1\}Synchro: map map0 differente"; }
 before=$(repairs)
 apart "$a mousemove 150 10 $hit sleep 0.3 mousemove 260 280 $hit sleep 0.5 mousemove 50 310 $hit" \
@@ -104,7 +97,7 @@ moska_wait_log "$b" "^Action reseau: ADDLAYER,map0 dungeon 0!$" 20
 settle
 [ "$(repairs)" -gt "$before" ] || fail "crossed layer additions were not repaired"
 before=$(repairs)
-on "$a" mousemove 100 440 click 4
+moska_on "$a" xdotool mousemove 100 440 click 4
 sleep 0.5
 apart "$a mousemove 250 310 $hit" "$b mousemove 250 310 $hit"
 moska_wait_log "$a" "^Action reseau: DELETELAYER," 20
@@ -116,9 +109,10 @@ for d in "$a" "$b" "$c"; do moska_quit "$d" key; done
 # Each map alike in all three copies: size, layers (tileset, background,
 # scroll, cells) and the end mark; the display name and view may differ.
 moska_py "$a" "$b" "$c" <<'EOF' || fail "the copies differ"
+show = lambda m: (m["name"], m["view"], [(l[0], l[2:], sum(map(bool, l[1]))) for l in m["layers"]])
 for name in ("map0", "map1", "alicemap", "bobmap"):
     c = [read_map(d + "/demo/maps/" + name + ".map") for d in sys.argv[1:]]
-    print(name, [(m["name"], m["view"], [(l[0], l[2:], sum(map(bool, l[1]))) for l in m["layers"]]) for m in c])
+    print(name, [show(m) for m in c])
     assert all((m["w"], m["h"], m["layers"], m["rest"]) == (c[0]["w"], c[0]["h"], c[0]["layers"], b"$")
                for m in c), name + " copies differ"
 EOF

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Soak: four editors in namespaces, each on its own Xvfb display, in a full
-# mesh joined by the join button, paint, erase and fill their own bands of
-# map0 by real input for SOAK_SECONDS (60); ann adds a layer from a tileset
-# only she has, ben renames the map, cat works on map1 until both reach it.
-# Then all paint one row at once (the cells their copies disagree on are
-# printed, not asserted) and ben fills it. Every action sent is applied once;
-# all copies of map0 and map1 agree; the tileset arrives whole; every slot is
-# released; memory grows at most RSS_GROWTH_PERCENT after the warm-up.
+# Soak: four editors in namespaces, each on its own Xvfb display, joined in a
+# full mesh, paint, erase and fill their own bands of map0 by real input for
+# SOAK_SECONDS (60); ann adds a layer from a tileset only she has, ben renames
+# the map, cat works on map1 until both reach it. Then all paint one row at
+# once (how many cells their copies disagree on is printed) and ben fills it.
+# Every action sent is applied once; all copies agree; the tileset arrives
+# whole; every slot is released; memory grows at most RSS_GROWTH_PERCENT.
 set -u
 source "$(dirname "$0")/lib.sh"
 SOAK_SECONDS=${SOAK_SECONDS:-60}
@@ -28,7 +27,6 @@ sent() {  # actions editor $1 sent to the others
   for ((j = 0; j < N; j++)); do ((j == $1)) || n=$((n + $(count "$j" "Action reseau -> X\.X\.X\.$(($1 + 1)):"))); done
   echo $n
 }
-wait_count() { moska_wait_count "${dirs[$1]}" "$2" +$3 30; }  # EDITOR REGEX N: at least N lines
 all_applied() { local j; for ((j = 0; j < N; j++)); do ((j == $1)) || moska_wait_log "${dirs[j]}" "$2" 60; done; }
 
 for ((i = 0; i < N; i++)); do
@@ -46,7 +44,7 @@ for ((i = 0; i < N; i++)); do
   done
 done
 for ((i = 0; i < N; i++)); do
-  wait_count "$i" "client ok$" $((N - 1))
+  moska_wait_count "${dirs[i]}" "client ok$" +$((N - 1)) 30
   on "$i" moska_click 150 10   # the "map" menu
 done
 
@@ -163,7 +161,7 @@ done
 
 for ((i = 0; i < N; i++)); do
   moska_quit "${dirs[i]}" key
-  for ((j = i + 1; j < N; j++)); do wait_count "$j" "working map: " $((i + 1)); done
+  for ((j = i + 1; j < N; j++)); do moska_wait_count "${dirs[j]}" "working map: " +$((i + 1)) 30; done
 done
 for ((i = 0; i < N; i++)); do
   released=$(($(count "$i" "working map: ") + $(count "$i" "Deconnexion du client .* terminee\.$")))

@@ -123,7 +123,7 @@ saved_then_killed() {  # COLUMN HOW
   [ "$(cell "$1")" = 7 ] || fail "$2: cell ($1, 2) is $(cell "$1") after the kill"
 }
 moska_window - "$app"
-printf 'MOSKA 2 0.24a\n============\n%s\n' "$app/demo/PROJECT.MSK" | cmp -s - <(head -n 3 "$log") || fail "banner"
+printf 'MOSKA 2 0.24a\n============\n%s\n' "$app/demo/PROJECT.MSK" | cmp -s - <(head -3 "$log") || fail banner
 grep -A7 -x "Reading software application parameters:" "$log" | tr '\n' '|' |
   grep -q "fullscreen: 0|video_x: 640|video_y: 480|username: alice|ipserver:127.0.0.1|fps: 30|net: 0|" ||
   fail "echo lines"
