@@ -112,10 +112,9 @@ la, lb = ma["layers"], mb["layers"]
 print(ma["name"], mb["name"], ma["view"], mb["view"], [l[0] for l in la], [l[0] for l in lb])
 assert ma["name"] == mb["name"] == "shared village" and ma["rest"] == mb["rest"] == b"$"
 assert ma["view"] != (0, 0) and mb["view"] == (0, 0)   # the view stayed with alice
-assert len(la) == 2 and la == lb
-dungeon = [l for l in lb if l[0] == "dungeon"]
-base = [l for l in lb if l[0] != "dungeon"][0][1]
-assert len(dungeon) == 1 and dungeon[0][2:] == [0, 33, -33]
+assert [l[0] for l in la] == ["dungeon", "default"] and la == lb   # stored top-down
+assert la[0][2:] == [0, 33, -33]
+base = la[1][1]
 bad = [(i % w, i // w, base[i], want[i]) for i in range(w * h) if base[i] != want[i]]
 assert not bad, bad[:8]
 # cave: "New map", 64x32 at view 0,0, one empty "default" layer, scroll 0,0.
