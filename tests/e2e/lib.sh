@@ -175,9 +175,10 @@ moska_wait_colours() {
 }
 
 # Fails when the attempt does not show: a key or the click was lost.
-moska_join() {  # DIR ADDR, on the main menu
+moska_join() {  # DIR ADDR, from the main menu
   local re="^Tentative de connexion a X.X.X.${2##*.}:34567/" n
   n=$(moska_count "$1" "$re")
+  moska_menu main
   moska_field 70 110 "$2"
   moska_click 186 112
   moska_wait_count "$1" "$re" +$((n + 1))

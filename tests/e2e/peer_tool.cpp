@@ -1,18 +1,17 @@
-// A test peer that speaks the editors' wire protocol on its own, to drive a
-// real editor over TCP and check what it sends back. Exit status 0 when every
-// step worked, 1 otherwise, 2 when the editor refused the version.
+// A test peer speaking the editors' wire protocol on its own, to drive a real
+// editor over TCP and check what it sends back. Exit status 0 when every step
+// worked, 1 otherwise, 2 when the editor refused the version.
 //   peer_tool EDITOR_IP NAME VERSION STEP...
-//   join          connect, handshake, accept the reverse connection; on another
-//                 version close without a token, as a joiner does
-//   tiny, nowait  (before join) a few KiB of receive buffer on the reverse
-//                 connection; end the join with the token, without waiting for it
+//   join: connect, handshake, accept the reverse connection (on another version
+//     close without a token, as a joiner does); before it, tiny: a few KiB of
+//     receive buffer on the reverse connection; nowait: end without its token
 //   act HEADER BODY, sendpc TILESET PSS, sleep MS, bye ("DISCONNECT! 0")
-//   addlayer MAP TILESET PNG PSS [cut]  send "ADDLAYER", serve the offer ("cut":
-//                 die after half of the first chunk)
-//   expect HEADER print actions read on the reverse connection as "HEADER|BODY"
-//                 until HEADER ("EXTENSIONS" before it is passed over)
-//   latency N LOG N pen actions, each timed until LOG (the editor's log) shows
-//                 it applied; prints p50 and p99
+//   addlayer MAP TILESET PNG PSS [cut]: send "ADDLAYER", serve the offer ("cut":
+//     die after half of the first chunk)
+//   expect HEADER: print actions read on the reverse connection ("HEADER|BODY")
+//     until HEADER (an "EXTENSIONS" before it is passed over)
+//   latency N LOG: N pen actions, each timed until LOG (the editor's log) shows
+//     it applied; prints p50 and p99
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -14,14 +14,13 @@ a=$root/alice b=$root/bob
 moska_demo "$a" username=alice net=1 ipserver=10.78.0.9
 moska_demo "$b" username=bob net=1
 sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 33/' "$b/demo/PROJECT.MSK"
-pause() { sleep "${1:-0.3}"; }
 applied() { moska_wait_log "${2:-$b}" "^Action reseau: $1!$" 20; }  # ACTION [DIR]
 
 moska_xvfb_start
 moska_window $na "$a"
 moska_window $nb "$b" "${MOSKA_WIN[$a]}"
 # Bob's window lower right; its map view starts at screen (706, 288).
-xdotool windowmove "$MOSKA_WINDOW" 384 288; pause 0.5
+xdotool windowmove "$MOSKA_WINDOW" 384 288; sleep 0.5
 MOSKA_WINDOW=${MOSKA_WIN[$a]}
 moska_join "$a" 10.78.0.2
 moska_wait_log "$b" "^Connecte avec alice sur le tunnel 0 pour le serveur!$"
@@ -35,8 +34,8 @@ xdotool mousemove 362 56 sleep 0.1 mousedown 1 sleep 0.2 mousemove 378 56 sleep 
 applied "PARTTHIS!,map0 0 4 3 21"
 moska_click 762 344
 applied "PARTTHIS!,map0 0 3 3 33" "$a"
-moska_key r; pause
-moska_click 426 88; pause
+moska_key r; sleep 0.3
+moska_click 426 88; sleep 0.3
 moska_click 458 120 3
 applied "DRAWSQUARE,map0 0 6 5 8 7 21"
 moska_ctrl z; moska_wait_log "$a" "^Annulation rectangle: "
@@ -44,21 +43,21 @@ moska_ctrl z; moska_wait_log "$a" "^Annulation pen stroke: 2 cellules, 1 laissee
 moska_ctrl y; moska_wait_log "$a" "^Retablissement pen stroke: 2 cellules, 1 laissees"
 # A fill with the pen's element at (10, 10), a pick of bob's tile at (3, 3),
 # then (4, 3) erased.
-moska_key f; pause
+moska_key f; sleep 0.3
 moska_click 490 168
 moska_wait_log "$a" "^Remplissage 10x10 par 21"
 xdotool mousemove 378 56 sleep 0.1 keydown alt sleep 0.1 mousedown 1 sleep 0.2 mouseup 1 sleep 0.1 keyup alt
 moska_wait_log "$a" "^Element 33 pris en 3x3\.$"
-moska_key b; pause                       # back to the pen
+moska_key b; sleep 0.3                       # back to the pen
 moska_click 394 56 3; applied "PARTTHIS!,map0 0 4 3 0"
-moska_key Right; moska_key Down; pause  # the view: local
+moska_key Right; moska_key Down; sleep 0.3  # the view: local
 moska_field 100 56 "shared village"
 applied "SENDMAPSYSNAME,map0 shared village"
 # A layer from dungeon.png, made a background, its x from 1 to 33 and no
 # further, its y from 1 to -33 and no further, a tile layer again.
-moska_click 260 280; pause 0.5
+moska_click 260 280; sleep 0.5
 moska_click 50 310; applied "ADDLAYER,map0 dungeon 0"
-moska_move 100 440; xdotool click 4; pause 0.5; xdotool click 4; pause 0.5
+moska_move 100 440; xdotool click 4; sleep 0.5; xdotool click 4; sleep 0.5
 moska_click 250 340; applied "SETLAYERBGXY,map0 2 1 1 1"
 for i in $(seq 34); do moska_click 186 124; done
 applied "SETLAYERBGXY,map0 2 1 33 1"
@@ -68,11 +67,11 @@ moska_click 250 340; applied "SETLAYERBGXY,map0 2 0 33 -33"
 # Pass conditions of dungeon: element 1's top-left and element 20's
 # bottom-right quarters blocked, pushed to bob.
 moska_click 260 390; moska_wait_log "$a" "^pcok$"
-moska_click 20 73 3; pause
-moska_click 45 98 3; pause
+moska_click 20 73 3; sleep 0.3
+moska_click 45 98 3; sleep 0.3
 moska_click 260 390; applied "SENDPC,dungeon"
 # Delete layer 1.
-moska_move 100 440; xdotool click 5; pause 0.5
+moska_move 100 440; xdotool click 5; sleep 0.5
 moska_click 250 310; applied "DELETELAYER,0 1"
 # "main" menu: a new map, then back to map0 through the map browser.
 moska_menu main
@@ -81,7 +80,7 @@ moska_click 280 342
 applied "NEWMAP,cave 64 32"
 applied "SILENTOPEN,cave"
 moska_wait_log "$a" "^Fin de la creation de map\.$"
-pause 0.5
+sleep 0.5
 moska_click 50 280                       # row 1: map0.map
 applied "SILENTOPEN,map0"
 moska_wait_log "$b" "^Fermeture de la map inutilisee cave\.$"

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# A real editor in a namespace, driven over TCP by test peers, its project on
-# a small tmpfs. Disk full: a map saved when its peer leaves, a new map, a
-# received tileset and pass conditions fail, logged, old files whole, no
-# partial file, the map kept open; with room the same work succeeds. Then
-# the base protocol: handshakes, edits, a missing tileset, pass conditions,
-# map following, names leaving the project, a peer killed mid-transfer, a
-# wrong version, the disconnect at quit. Then peers killed at random moments.
+# A real editor in a namespace driven over TCP by test peers, its project on a
+# small tmpfs. Disk full: saves, a new map, a tileset and pass conditions fail,
+# logged, nothing partial, the map kept open; with room they succeed. The base
+# protocol: handshakes, edits, tilesets, pass conditions, map following, names
+# leaving the project, a peer cut mid-transfer, another version, the
+# disconnect at quit. Peers killed at random moments.
 set -u
 source "$(dirname "$0")/lib.sh"
 cleanup() {

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Three editors in namespaces (alice and bob on Xvfb displays of their own):
-# alice and bob press Join at each other at once (one pair); each joins carol
-# by address. Every edit is applied once by each other editor; a tileset only
-# alice has arrives whole at both; a peer that stops reading while she paints
-# is dropped, and she paints on. Her disconnect frees her slots and releases
-# the map she opened; she rejoins on the freed slot; all copies agree.
+# Three editors in namespaces: alice and bob (on Xvfb displays of their own)
+# press Join at each other at once (one pair), then join carol. Every edit is
+# applied once by each other editor; a tileset only alice has arrives whole at
+# both; a peer that stops reading while she paints is dropped, she paints on;
+# her disconnect frees her slots and the map she opened; she rejoins; all agree.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
