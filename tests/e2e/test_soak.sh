@@ -36,7 +36,6 @@ for ((i = 0; i < N; i++)); do
   [ $i = 0 ] && cp "$MOSKA_DEMO/layers/dungeon.png" "${dirs[0]}/demo/layers/cave.png"
   moska_window -d "nso$i$$" "${dirs[i]}"; pids[i]=$MOSKA_PID
 done
-unset DISPLAY
 for ((i = 0; i < N; i++)); do
   for ((j = i + 1; j < N; j++)); do
     on "$i" moska_join "${dirs[i]}" "10.79.0.$((j + 1))"

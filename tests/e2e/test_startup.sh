@@ -144,7 +144,8 @@ moska_window - "$app"
 moska_menu map
 moska_move 100 440; xdotool click 4 sleep 0.5   # layer 1, down, layer 0
 moska_click 230 245
-xdotool click 5 sleep 0.5
+xdotool mousemove 100 440 click 5 sleep 0.5
+moska_wait_log "$app" "^Saved 1 map$"   # the new order, autosaved before the paint
 saved_then_killed 5 autosave
 layers 0 3 1 5
 grep -q "^autosave: 0.02$" "$log" && grep -q "^Sauvegarde automatique de 1 map(s)" "$log" || fail "no autosave"
