@@ -1,24 +1,22 @@
 #!/usr/bin/env bash
 # End-to-end harness: the real editor in a private program folder, headless or
 # under Xvfb (xdotool input, screenshots), optionally in a network namespace.
-# moska_app/moska_demo DIR [key=value...] (settings; plus the example project
-# in DIR/demo); moska_start [-n NS] DIR ARGS (log in DIR/log.txt, MOSKA_PID);
-# moska_open NS|- DIR (headless on DIR/demo, loaded); moska_quit PID WHO;
-# moska_wait_log DIR REGEX [SECS]; moska_wait_exit (MOSKA_STATUS); input on
-# MOSKA_WINDOW; moska_join DIR ADDR (fails when the attempt does not show);
-# moska_netns NS IP; moska_py (python with read_map); moska_cleanup, the EXIT
-# trap, fails on a sanitizer report in any started editor's log.
+# An editor is known by its folder DIR (DIR/log.txt, the example project in
+# DIR/demo): moska_open, moska_window, moska_on DIR CMD (input to its window),
+# moska_wait_log, moska_quit. moska_py reads map files on its own; the EXIT
+# trap (moska_root) fails on a sanitizer report in any editor's log.
 
 MOSKA_APP=${MOSKA_APP:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/app}
-MOSKA_BIN=${MOSKA_BUILD:-$(dirname "$MOSKA_APP")}/tests
-MOSKA_TOOL=$MOSKA_BIN/peer_tool
+MOSKA_TOOL=${MOSKA_BUILD:-$(dirname "$MOSKA_APP")}/tests/peer_tool
 MOSKA_DEMO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../examples/demo" && pwd)
 MOSKA_PIDS=() MOSKA_LOGS=() MOSKA_NS=() MOSKA_XVFBS=()
+declare -gA MOSKA_PIDOF MOSKA_DISPLAY MOSKA_WIN  # by editor folder
 MOSKA_XVFB_PID=""
 MOSKA_BRIDGE=mosbr$$
 MOSKA_SANITIZER_RE='ERROR: (Address|Leak|Thread)Sanitizer|runtime error:|WARNING: ThreadSanitizer'
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+moska_root() { root=$(mktemp -d /tmp/moska-e2e-XXXXXX); trap "${1:-moska_cleanup}" EXIT; }
 
 moska_app() {
   local dir=$1; shift
@@ -49,26 +47,49 @@ moska_start() {
   MOSKA_PID=$!
   MOSKA_LOGS+=("$dir/log.txt")
   MOSKA_PIDS+=("$MOSKA_PID")
+  MOSKA_PIDOF[$dir]=$MOSKA_PID MOSKA_DISPLAY[$dir]=${DISPLAY:-}
 }
 moska_start_ns() { moska_start -n "$@"; }
-moska_open() {
-  if [ "$1" = - ]; then SDL_VIDEODRIVER=dummy moska_start "$2" "$2/demo/PROJECT.MSK"
-  else SDL_VIDEODRIVER=dummy moska_start -n "$1" "$2" "$2/demo/PROJECT.MSK"; fi
+moska_open() {  # NS|- DIR: headless, on DIR/demo, loaded
+  local ns=(); [ "$1" = - ] || ns=(-n "$1")
+  SDL_VIDEODRIVER=dummy moska_start "${ns[@]}" "$2" "$2/demo/PROJECT.MSK"
   moska_wait_log "$2" "Project loaded succesfully!" 60
+}
+# The same under the display (with -d a new one of its own), drawn; its
+# window is the first not already known (KNOWN...).
+moska_window() {  # [-d] NS|- DIR [KNOWN...]
+  [ "$1" = -d ] && { shift; moska_xvfb_start; }
+  local ns=(); [ "$1" = - ] || ns=(-n "$1")
+  moska_start "${ns[@]}" "$2" "$2/demo/PROJECT.MSK"
+  moska_wait_window "${@:3}" || fail "no window for $2"
+  MOSKA_WIN[$2]=$MOSKA_WINDOW
+  moska_wait_log "$2" "Project loaded succesfully!" 60
+  moska_wait_colours 322x480+0+0 21 "$2/panel.png"
+}
+moska_on() { local d=$1; shift; DISPLAY=${MOSKA_DISPLAY[$d]} MOSKA_WINDOW=${MOSKA_WIN[$d]} "$@"; }
+moska_together() {  # "DIR XDOTOOL-ARGS"...: each on DIR's display, at the same moment
+  local pids=() job
+  for job in "$@"; do moska_on ${job%% *} xdotool ${job#* } & pids+=($!); done
+  wait "${pids[@]}"
 }
 
 # A sent action's log line ends in "\n!" (its operators' format), so the "!"
 # opens whatever line another thread prints next: a pattern anchored at the
 # line's start accepts it.
-moska_wait_log() {
-  local dir=$1 re=${2/#^/^!?} secs=${3:-20} i
+moska_count() { grep -cE -- "${2/#^/^!?}" "$1/log.txt" 2>/dev/null; }  # DIR REGEX
+moska_has() { grep -qE -- "${2/#^/^!?}" "$1/log.txt"; }
+# Until DIR's log holds REGEX exactly N times (+N: at least N times).
+moska_wait_count() {  # DIR REGEX N [SECS]
+  local secs=${4:-10} i n
   for ((i = 0; i < secs * 10; i++)); do
-    grep -qE -- "$re" "$dir/log.txt" 2>/dev/null && return 0
+    n=$(moska_count "$1" "$2")
+    if [[ $3 == +* ]]; then ((n >= ${3#+})) && return 0; else ((n == $3)) && return 0; fi
     sleep 0.1
   done
-  echo "--- log of $dir ---" >&2; tail -n 40 "$dir/log.txt" >&2
-  fail "no log line matching '$re' within ${secs}s"
+  echo "--- log of $1 ---" >&2; tail -n 40 "$1/log.txt" >&2
+  fail "$1 shows '$2' ${n:-0} times within ${secs}s, not $3"
 }
+moska_wait_log() { moska_wait_count "$1" "$2" +1 "${3:-20}"; }  # DIR REGEX [SECS]
 
 moska_wait_exit() {
   local secs=${1:-20} i
@@ -79,9 +100,11 @@ moska_wait_exit() {
   kill -9 "$MOSKA_PID" 2>/dev/null
   fail "the editor did not exit within ${secs}s"
 }
-moska_quit() {
-  MOSKA_PID=$1; kill -TERM "$1"; moska_wait_exit 30
-  [ "$MOSKA_STATUS" = 0 ] || fail "$2 exit status $MOSKA_STATUS"
+moska_quit() {  # DIR [key]: by SIGTERM (or Escape in its window), status 0
+  MOSKA_PID=${MOSKA_PIDOF[$1]}
+  if [ "${2:-}" = key ]; then moska_on "$1" moska_key Escape; else kill -TERM "$MOSKA_PID"; fi
+  moska_wait_exit 60
+  [ "$MOSKA_STATUS" = 0 ] || fail "$1: exit status $MOSKA_STATUS"
 }
 
 # The server picks a free display number itself (-displayfd), so parallel
@@ -133,6 +156,8 @@ moska_type() {
 moska_field() { moska_click "$1" "$2"; moska_key Delete; moska_type "$3"; moska_key Return; }
 
 moska_move() { xdotool mousemove "$1" "$2"; sleep 0.1; }
+moska_menu() { if [ "$1" = main ]; then moska_click 20 10; else moska_click 150 10; fi; sleep 0.3; }
+moska_pick21() { moska_menu map; moska_click 57 94; sleep 0.3; }  # palette row 1, column 3
 
 moska_click() { xdotool mousemove "$1" "$2" sleep 0.1 mousedown "${3:-1}" sleep 0.15 mouseup "${3:-1}" sleep 0.15; }
 
@@ -149,17 +174,14 @@ moska_wait_colours() {
   fail "region $crop shows ${n:-0} colours, fewer than $min, after ${secs}s"
 }
 
-moska_join() {
-  local dir=$1 addr=$2 n i
-  local re="^!?Tentative de connexion a X.X.X.${addr##*.}:34567/"
-  n=$(grep -cE -- "$re" "$dir/log.txt")
-  moska_field 70 110 "$addr"
+# Fails when the attempt does not show: a key or the click was lost.
+moska_join() {  # DIR ADDR, from the main menu
+  local re="^Tentative de connexion a X.X.X.${2##*.}:34567/" n
+  n=$(moska_count "$1" "$re")
+  moska_menu main
+  moska_field 70 110 "$2"
   moska_click 186 112
-  for ((i = 0; i < 100; i++)); do
-    (($(grep -cE -- "$re" "$dir/log.txt") > n)) && return 0
-    sleep 0.1
-  done
-  fail "$dir did not try to join $addr: a key or the click was lost"
+  moska_wait_count "$1" "$re" +$((n + 1))
 }
 
 moska_netns() {  # NS IP: a veth pair from the test bridge into NS, eth0 there
@@ -167,10 +189,8 @@ moska_netns() {  # NS IP: a veth pair from the test bridge into NS, eth0 there
   ip link show "$MOSKA_BRIDGE" >/dev/null 2>&1 || { ip link add "$MOSKA_BRIDGE" type bridge && ip link set "$MOSKA_BRIDGE" up; }
   ip netns add "$ns"
   MOSKA_NS+=("$ns")
-  ip link add "${veth}a" type veth peer name "${veth}b"
+  ip link add "${veth}a" type veth peer name eth0 netns "$ns"
   ip link set "${veth}a" master "$MOSKA_BRIDGE" up
-  ip link set "${veth}b" netns "$ns"
-  ip -n "$ns" link set "${veth}b" name eth0
   ip -n "$ns" addr add "$ip/24" dev eth0
   ip -n "$ns" link set eth0 up
   ip -n "$ns" link set lo up

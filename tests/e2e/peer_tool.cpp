@@ -1,18 +1,17 @@
-// A test peer that speaks the editors' wire protocol on its own, to drive a
-// real editor over TCP and check what it sends back. Exit status 0 when every
-// step worked, 1 otherwise, 2 when the editor refused the version.
+// A test peer speaking the editors' wire protocol on its own, to drive a real
+// editor over TCP and check what it sends back. Exit status 0 when every step
+// worked, 1 otherwise, 2 when the editor refused the version.
 //   peer_tool EDITOR_IP NAME VERSION STEP...
-//   join          connect, handshake, accept the reverse connection; on another
-//                 version close without a token, as a joiner does
-//   tiny, nowait  (before join) a few KiB of receive buffer on the reverse
-//                 connection; end the join with the token, without waiting for it
+//   join: connect, handshake, accept the reverse connection (on another version
+//     close without a token, as a joiner does); before it, tiny: a few KiB of
+//     receive buffer on the reverse connection; nowait: end without its token
 //   act HEADER BODY, sendpc TILESET PSS, sleep MS, bye ("DISCONNECT! 0")
-//   addlayer MAP TILESET PNG PSS [cut]  send "ADDLAYER", serve the offer ("cut":
-//                 die after half of the first chunk)
-//   expect HEADER print actions read on the reverse connection as "HEADER|BODY"
-//                 until HEADER ("EXTENSIONS" before it is passed over)
-//   latency N LOG N pen actions, each timed until LOG (the editor's log) shows
-//                 it applied; prints p50 and p99
+//   addlayer MAP TILESET PNG PSS [cut]: send "ADDLAYER", serve the offer ("cut":
+//     die after half of the first chunk)
+//   expect HEADER: print actions read on the reverse connection ("HEADER|BODY")
+//     until HEADER (an "EXTENSIONS" before it is passed over)
+//   latency N LOG: N pen actions, each timed until LOG (the editor's log) shows
+//     it applied; prints p50 and p99
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,10 +21,10 @@
 #include <string.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -36,36 +35,30 @@ const int PORT = 34567;
 int out = -1, back = -1, lsock = -1;
 bool tinyBuffer = false, noReverse = false;
 const int TINY_RCVBUF = 2048;
+const size_t CHUNK = 16384;
 const char *editorIp, *myName, *myVersion;
 
 // Sends or receives all n bytes; a receive waits at most ms for each part.
 bool allBytes(int s, const void* p, size_t n, bool receive = false, int ms = 10000) {
   for (char* c = (char*)p; n;) {
     pollfd f = {s, POLLIN, 0};
-    if (receive && poll(&f, 1, ms) <= 0) return false;
-    ssize_t k = receive ? recv(s, c, n, 0) : send(s, c, n, MSG_NOSIGNAL);
+    ssize_t k = !receive ? send(s, c, n, MSG_NOSIGNAL) : poll(&f, 1, ms) > 0 ? recv(s, c, n, 0) : 0;
     if (k <= 0) return false;
     c += k;
     n -= (size_t)k;
   }
   return true;
 }
-bool sendAllBytes(int s, const void* p, size_t n) { return allBytes(s, p, n); }
-bool recvAllBytes(int s, void* p, size_t n, int ms = 10000) { return allBytes(s, p, n, true, ms); }
+bool recvAll(int s, void* p, size_t n, int ms = 10000) { return allBytes(s, p, n, true, ms); }
 
-bool sendBlock(int s, const char* text, size_t size) {
+// Text in a NUL-padded block of size bytes (a size block is one of 16).
+bool sendBlock(int s, const std::string& text, size_t size) {
   std::string b(size, 0);
-  memcpy(&b[0], text, strnlen(text, size - 1));
-  return sendAllBytes(s, b.data(), size);
-}
-
-bool sendSize(int s, long n) {
-  char b[16] = {0};
-  snprintf(b, sizeof b, "%ld", n);
-  return sendAllBytes(s, b, 16);
+  b.replace(0, std::min(text.size(), size - 1), text);
+  return allBytes(s, b.data(), size);
 }
 bool sendFile(int s, const std::string& bytes) {
-  return sendSize(s, (long)bytes.size()) && sendAllBytes(s, bytes.data(), bytes.size());
+  return sendBlock(s, std::to_string(bytes.size()), 16) && allBytes(s, bytes.data(), bytes.size());
 }
 
 std::string slurp(const char* path) {
@@ -73,10 +66,9 @@ std::string slurp(const char* path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-bool action(const char* header, const char* body) {
-  char h[32] = {0};
-  snprintf(h, sizeof h, "%s %d", header, (int)strlen(body) + 1);
-  return sendAllBytes(out, h, 32) && sendAllBytes(out, body, strlen(body) + 1);
+bool action(const std::string& header, const char* body) {
+  size_t n = strlen(body) + 1;
+  return sendBlock(out, header + " " + std::to_string(n), 32) && allBytes(out, body, n);
 }
 
 // Both handshakes; 2 when the editor refuses the version.
@@ -95,8 +87,8 @@ int join() {
   inet_pton(AF_INET, editorIp, &a.sin_addr);
   if (connect(out, (sockaddr*)&a, sizeof a) < 0) return 1;
   char name[256], ver[16];
-  if (!sendBlock(out, myName, 256) || !recvAllBytes(out, name, 256) || !sendBlock(out, myVersion, 16) ||
-      !recvAllBytes(out, ver, 16))
+  if (!sendBlock(out, myName, 256) || !recvAll(out, name, 256) || !sendBlock(out, myVersion, 16) ||
+      !recvAll(out, ver, 16))
     return 1;
   ver[15] = name[255] = 0;
   printf("editor %s version %s\n", name, ver);
@@ -112,8 +104,8 @@ int join() {
   if (poll(&f, 1, 10000) != 1) return 1;
   back = accept(lsock, nullptr, nullptr);
   char token[8];
-  if (!recvAllBytes(back, name, 256) || !sendBlock(back, myName, 256) || !recvAllBytes(back, ver, 16) ||
-      !sendBlock(back, myVersion, 16) || !recvAllBytes(back, token, 8))
+  if (!recvAll(back, name, 256) || !sendBlock(back, myName, 256) || !recvAll(back, ver, 16) ||
+      !sendBlock(back, myVersion, 16) || !recvAll(back, token, 8))
     return 1;
   token[7] = 0;
   printf("reverse token %s\n", token);
@@ -121,20 +113,19 @@ int join() {
 }
 
 bool addlayer(const char* map, const char* tileset, const char* png, const char* pss, bool cut) {
-  char body[256];
-  snprintf(body, sizeof body, "%s %s 0", map, tileset);
-  if (!action("ADDLAYER", body)) return false;
+  if (!action("ADDLAYER", (std::string(map) + " " + tileset + " 0").c_str())) return false;
   char reply[7];
-  if (!recvAllBytes(out, reply, 7)) return false;
+  if (!recvAll(out, reply, 7)) return false;
   reply[6] = 0;
   printf("reply %s\n", reply);
   if (strcmp(reply, "SENDIT") != 0) return true;
   std::string img = slurp(png), pc = slurp(pss);
   // Chunks of 16 KiB, the last one shorter (empty when the size divides).
-  for (size_t off = 0, n = 16384; n == 16384; off += n) {
-    n = std::min(img.size() - off, (size_t)16384);
-    if (!sendSize(out, (long)n) || !sendAllBytes(out, img.data() + off, cut ? n / 2 : n)) return false;
-    if (cut) _exit(0);  // a peer killed mid-transfer
+  for (size_t off = 0, n = CHUNK; n == CHUNK; off += n) {
+    n = std::min(img.size() - off, CHUNK);
+    // "cut": a size block for the whole chunk, half of it, then the peer dies.
+    if (!sendBlock(out, std::to_string(n), 16) || !allBytes(out, &img[off], cut ? n / 2 : n)) return false;
+    if (cut) _exit(0);
   }
   return sendFile(out, pc);
 }
@@ -145,20 +136,15 @@ bool expect(const char* header) {
   for (;;) {
     char h[32], word[32];
     int n = 0;
-    if (!recvAllBytes(back, h, 32, 60000)) return false;
+    if (!recvAll(back, h, 32, 60000)) return false;
     h[31] = 0;
     if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
     std::string body(n, 0);
-    if (n && !recvAllBytes(back, &body[0], n)) return false;
+    if (n && !recvAll(back, &body[0], n)) return false;
     printf("%s|%s\n", word, body.c_str());
     if (strcmp(word, "EXTENSIONS") != 0 || strcmp(header, "EXTENSIONS") == 0)
       return strcmp(word, header) == 0;
   }
-}
-double nowUs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
 }
 
 // The editor logs "setElementAbsolute(map,layer,x,y,element);" on its main
@@ -176,7 +162,7 @@ bool latency(int rounds, const char* logPath) {
     char body[64], want[32];
     snprintf(body, sizeof body, "map0 0 %d %d %d", k % 32, k / 32 % 32, value);
     snprintf(want, sizeof want, ",%d);\n", value);
-    double t0 = nowUs();
+    auto t0 = std::chrono::steady_clock::now();
     if (!action("PARTTHIS!", body)) return false;
     for (;;) {
       char buf[65536];
@@ -189,7 +175,7 @@ bool latency(int rounds, const char* logPath) {
       char ev[4096];
       if (read(in, ev, sizeof ev) < 0) return false;
     }
-    us.push_back(nowUs() - t0);
+    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
     // Keep only the tail: the next value is searched in what follows.
     seen.erase(0, seen.size() > 256 ? seen.size() - 256 : 0);
     usleep(2000 + (unsigned)(k * 7919 % 3000));  // a pen stroke's pace, off the 1 ms poll's phase

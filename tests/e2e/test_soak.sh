@@ -1,38 +1,31 @@
 #!/usr/bin/env bash
-# Soak: four editors in namespaces, each on its own Xvfb display, in a full
-# mesh joined by the join button, paint, erase and fill their own bands of
-# map0 by real input for SOAK_SECONDS (60); ann adds a layer from a tileset
-# only she has, ben renames the map, cat works on map1 until both reach it.
-# Then all paint one row at once (the cells their copies disagree on are
-# printed, not asserted) and ben fills it. Every action sent is applied once;
-# all copies of map0 and map1 agree; the tileset arrives whole; every slot is
-# released; memory grows at most RSS_GROWTH_PERCENT after the warm-up.
+# Soak: four editors in namespaces, each on its own Xvfb display, joined in a
+# full mesh, paint, erase and fill their own bands of map0 by real input for
+# SOAK_SECONDS (60); ann adds a layer from a tileset only she has, ben renames
+# the map, cat works on map1 until both reach it. Then all paint one row at
+# once (how many cells their copies disagree on is printed) and ben fills it.
+# Every action sent is applied once; all copies agree; the tileset arrives
+# whole; every slot is released; memory grows at most RSS_GROWTH_PERCENT.
 set -u
 source "$(dirname "$0")/lib.sh"
 SOAK_SECONDS=${SOAK_SECONDS:-60}
 RSS_GROWTH_PERCENT=${RSS_GROWTH_PERCENT:-30}
-root=$(mktemp -d /tmp/moska-soak-XXXXXX)
 names=(ann ben cat dan)
 N=${#names[@]}
-dirs=() pids=() displays=() windows=() loops=()
+dirs=() pids=() loops=()
 soak_cleanup() {  # the drivers stop before the editors and their displays
   local p
   for p in "${loops[@]}"; do kill "$p" 2>/dev/null; done
   moska_cleanup
 }
-trap soak_cleanup EXIT
+moska_root soak_cleanup
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
-on() { local i=$1; shift; DISPLAY=${displays[i]} MOSKA_WINDOW=${windows[i]} "$@"; }  # input to editor i
-count() { grep -cE -- "${2/#^/^!?}" "${dirs[$1]}/log.txt"; }  # a line may open with a sent action's "!"
+on() { local i=$1; shift; moska_on "${dirs[i]}" "$@"; }  # input to editor i
+count() { moska_count "${dirs[$1]}" "$2"; }
 sent() {  # actions editor $1 sent to the others
   local j n=0
   for ((j = 0; j < N; j++)); do ((j == $1)) || n=$((n + $(count "$j" "Action reseau -> X\.X\.X\.$(($1 + 1)):"))); done
   echo $n
-}
-wait_count() {  # EDITOR REGEX N: at least N matching lines
-  local k
-  for ((k = 0; k < 300; k++)); do (($(count "$1" "$2") >= $3)) && return 0; sleep 0.1; done
-  fail "${names[$1]}: fewer than $3 lines matching '$2'"
 }
 all_applied() { local j; for ((j = 0; j < N; j++)); do ((j == $1)) || moska_wait_log "${dirs[j]}" "$2" 60; done; }
 
@@ -41,13 +34,8 @@ for ((i = 0; i < N; i++)); do
   moska_netns "nso$i$$" "10.79.0.$((i + 1))"
   moska_demo "${dirs[i]}" username="${names[i]}" net=1 ipserver=10.79.0.99
   [ $i = 0 ] && cp "$MOSKA_DEMO/layers/dungeon.png" "${dirs[0]}/demo/layers/cave.png"
-  moska_xvfb_start; displays[i]=$DISPLAY
-  moska_start -n "nso$i$$" "${dirs[i]}" "${dirs[i]}/demo/PROJECT.MSK"; pids[i]=$MOSKA_PID
-  moska_wait_window || fail "no window for ${names[i]}"
-  windows[i]=$MOSKA_WINDOW
-  moska_wait_log "${dirs[i]}" "Project loaded succesfully!"
+  moska_window -d "nso$i$$" "${dirs[i]}"; pids[i]=$MOSKA_PID
 done
-unset DISPLAY
 for ((i = 0; i < N; i++)); do
   for ((j = i + 1; j < N; j++)); do
     on "$i" moska_join "${dirs[i]}" "10.79.0.$((j + 1))"
@@ -55,7 +43,7 @@ for ((i = 0; i < N; i++)); do
   done
 done
 for ((i = 0; i < N; i++)); do
-  wait_count "$i" "client ok$" $((N - 1))
+  moska_wait_count "${dirs[i]}" "client ok$" +$((N - 1)) 30
   on "$i" moska_click 150 10   # the "map" menu
 done
 
@@ -95,16 +83,16 @@ special() {  # the one shared change of editor i, mid-run
       on 0 moska_move 100 440; on 0 xdotool click 4 sleep 0.5 click 4 sleep 0.5 ;;
     1) on 1 moska_field 100 56 "soak village"; all_applied 1 "Map map0 renommee en soak village\.$" ;;
     2)  # to map1 through the map browser, paint there, back to map0
-      on 2 moska_click 20 10; sleep 0.3
+      on 2 moska_menu main
       on 2 moska_click 50 280                          # row 1 of "maps": map1.map
       all_applied 2 "Action reseau: SILENTOPEN,map1!$"
-      on 2 moska_click 150 10; sleep 0.3
+      on 2 moska_menu map
       local until=$((SECONDS + SOAK_SECONDS / 6 + 3))
       while ((SECONDS < end)) && { ((SECONDS < until)) || ! overlapped; }; do paint_turn 2; done
-      on 2 moska_click 20 10; sleep 0.3
+      on 2 moska_menu main
       on 2 moska_click 50 263                          # row 0: map0.map
       all_applied 2 "Action reseau: SILENTOPEN,map0!$"
-      on 2 moska_click 150 10; sleep 0.3 ;;
+      on 2 moska_menu map ;;
   esac
   echo "special $1" >> "$root/specials"
 }
@@ -171,10 +159,8 @@ for ((i = 0; i < N; i++)); do
 done
 
 for ((i = 0; i < N; i++)); do
-  on "$i" moska_key Escape
-  MOSKA_PID=${pids[i]}; moska_wait_exit 60
-  [ "$MOSKA_STATUS" = 0 ] || fail "${names[i]} exit status $MOSKA_STATUS"
-  for ((j = i + 1; j < N; j++)); do wait_count "$j" "working map: " $((i + 1)); done
+  moska_quit "${dirs[i]}" key
+  for ((j = i + 1; j < N; j++)); do moska_wait_count "${dirs[j]}" "working map: " +$((i + 1)) 30; done
 done
 for ((i = 0; i < N; i++)); do
   released=$(($(count "$i" "working map: ") + $(count "$i" "Deconnexion du client .* terminee\.$")))
