@@ -5,7 +5,8 @@
 # cells); alice, under Xvfb, joins him. Stale: each of her maps differs from
 # his in one cell, so all four travel. Up to date: the same maps, digests
 # only. Time: from alice's handshake ("client ok") to her last received map
-# (stale) or to the end of the list exchange (up to date). Bytes: every sync
+# (stale) or to the end of the list exchange (up to date), both lines stamped
+# by logstamp as they reach her log (no polling delay). Bytes: every sync
 # action both sides sent, header blocks included. Median of ROUNDS (3).
 set -u
 build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
@@ -53,7 +54,6 @@ for k in range(4):
 EOF
   sed -i "s/^WORKINGMAP .*/WORKINGMAP big0/" "$1/PROJECT.MSK"
 }
-ms() { echo $(( $(date +%s%N) / 1000000 )); }
 sent_bytes() {  # LOG: header block + body of every sync action sent
   grep -aoE ' : (SYNC[A-Z]+|STAMP) [0-9]+,' "$1" | awk '{ s += 32 + $3 } END { print s + 0 }'
 }
@@ -69,17 +69,24 @@ one_round() {  # STALE
   make_project "$a/demo" "$1"
   SDL_VIDEODRIVER=dummy moska_start_ns sbB$$ "$b" "$b/demo/PROJECT.MSK"; pid_b=$MOSKA_PID
   moska_wait_log "$b" "Project loaded succesfully!" 60
-  moska_start_ns sbA$$ "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
+  SDL_VIDEODRIVER=x11 moska_start_ns sbA$$ "$a" "$a/demo/PROJECT.MSK"; pid_a=$MOSKA_PID
   moska_wait_window || fail "no window"
   moska_wait_log "$a" "Project loaded succesfully!" 60
+  "$build/bench/logstamp" "$r/stamps.txt" "$a/log.txt" &
+  local stamper=$!
   sleep 0.5
   moska_click 186 112  # Join: the address comes from the settings
   moska_wait_log "$a" "^client ok$" 20
-  t0=$(ms)
-  if [ "$1" = 1 ]; then want="^Synchro: map big3 recue de bob"; else want="^Synchro avec bob"; fi
-  for ((i = 0; i < 3000; i++)); do grep -qE "$want" "$a/log.txt" && break; sleep 0.005; done
-  t1=$(ms)
+  if [ "$1" = 1 ]; then want="Synchro: map big3 recue de bob"; else want="Synchro avec bob"; fi
+  for ((i = 0; i < 3000; i++)); do grep -qE "^!?$want" "$a/log.txt" && break; sleep 0.005; done
   [ "$i" -lt 3000 ] || fail "no sync within 15 s"
+  sleep 0.2
+  kill -TERM "$stamper"; wait "$stamper"
+  # Each line stamped as it reached the log: "<microseconds> <file> <line>".
+  t0=$(grep -aE '^[0-9]+ 0 !?client ok$' "$r/stamps.txt" | head -n 1 | cut -d' ' -f1)
+  t1=$(grep -aE "^[0-9]+ 0 !?$want" "$r/stamps.txt" | head -n 1 | cut -d' ' -f1)
+  [ -n "$t0" ] && [ -n "$t1" ] || fail "log lines not stamped"
+  t0=$((t0 / 1000)) t1=$((t1 / 1000))
   sleep 1.5  # the quiet-second check, counted in the bytes
   echo "$((t1 - t0)) $(( $(sent_bytes "$a/log.txt") + $(sent_bytes "$b/log.txt") ))"
   for pid in $pid_a $pid_b; do MOSKA_PID=$pid; kill -TERM "$pid"; moska_wait_exit 30; done
