@@ -84,22 +84,20 @@ void findFirstLayers(const Map* m, const std::vector<LayerPlan>& plan, const Vie
   }
 }
 
-const int kCellRun = 16;  // tiles of one cell handed to the tile cache at once
-
 // Tiled layers [i, to) of one cell: those with a tile cache a run at a time
 // (one call), those drawn from the sheet in between. `under`: the colour the
 // first run starts from, its layer i cached.
 void drawCellLayers(const std::vector<LayerPlan>& plan, uint64_t at, int i, int to, int x, int y,
                     const uint32_t* under) {
-  const TileCache* caches[kCellRun];
-  int elements[kCellRun], run = 0;
+  const TileCache* caches[TILE_CELL_RUN];
+  int elements[TILE_CELL_RUN], run = 0;
   for (; i <= to; i++) {
     bool cached = i < to && plan[i].tiled && plan[i].cache;
     if (cached && tileCacheDraws(plan[i].cache, plan[i].l->e[at])) {
       caches[run] = plan[i].cache;
       elements[run++] = plan[i].l->e[at];
     }
-    if ((run || under) && (!cached || run == kCellRun)) {
+    if ((run || under) && (!cached || run == TILE_CELL_RUN)) {
       tileCacheDrawCell(caches, elements, run, window, x, y, under);
       run = 0;
       under = nullptr;

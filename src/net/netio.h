@@ -31,7 +31,7 @@ enum {
   RECV_QUEUE_MAX = 16384,     // received actions of one peer not yet applied; more: dropped
   PUMP_BUDGET_MS = 8,         // netPump applies actions for at most this long per call
 };
-const size_t WRITE_BLOCK = 1u << 20;  // received image bytes gathered per file write
+const size_t WRITE_BLOCK = 1u << 20;  // received image bytes looked at per read and written at once
 
 // Longest body a log line repeats: every body of the base protocol, not
 // the map data of a sync.

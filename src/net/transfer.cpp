@@ -31,11 +31,13 @@ bool reply(int s, const char* word) {
   return sendAll(s, block, REPLY_BLOCK);
 }
 
+const char* const BAD_SIZE_BLOCK = "Bloc de taille invalide recu: connexion coupee!\n";
+
 bool recvSize(int s, long max, long* n) {
   char block[SIZE_BLOCK];
   if (!recvAll(s, block, SIZE_BLOCK, STALL_MS, STALL_MS, &disco)) return false;
   if (parseSizeBlock(block, max, n)) return true;
-  printf("Bloc de taille invalide recu: connexion coupee!\n");
+  fputs(BAD_SIZE_BLOCK, stdout);
   return false;
 }
 
@@ -72,7 +74,6 @@ bool writeReplace(const char* rep, const char* name, const char* ext,
 }
 
 const size_t SEND_CHUNKS = 16;          // image chunks sent per write
-const size_t PEEK_BYTES = WRITE_BLOCK;  // received image bytes looked at per read
 
 // Writes the iovecs' bytes whole; false on an error.
 bool writeAll(int fd, iovec* v, int n) {
@@ -118,7 +119,7 @@ bool parseChunks(ChunkStream& c, const char* name, char* p, size_t k, std::vecto
       if (c.sizeGot < SIZE_BLOCK) break;
       c.sizeGot = 0;
       if (!parseSizeBlock(c.size, CHUNK_MAX, &c.chunk)) {
-        log += "Bloc de taille invalide recu: connexion coupee!\n";
+        log += BAD_SIZE_BLOCK;
         return false;
       }
       c.left = c.chunk;
@@ -161,7 +162,7 @@ bool storeChunks(int fd, std::vector<iovec>& v) {
 long receiveChunks(int s, const char* name, int fd, bool* written) {
   ChunkStream c;
   *written = true;
-  std::vector<char> buf(PEEK_BYTES);
+  std::vector<char> buf(WRITE_BLOCK);
   std::vector<iovec> v;
   std::string log;
   bool ok = true;

@@ -24,7 +24,6 @@ const int kTile = TILE;
 const int kTilePixels = TILE * TILE;
 const int kMaxTiles = 1 << 14;  // larger sheets (2048 x 2048 pixels) are drawn from the sheet
 const int kScratches = 5;
-const int kCellTiles = 16;  // blended tiles of one cell drawn together at most
 // Every channel low, high and in between, and the unused top byte both set
 // and clear (a blend rewrites it).
 const Uint32 kScratchColour[kScratches] = {0x00000000u, 0xFFFFFFFFu, 0x7F80817Eu, 0x3C01FE40u,
@@ -569,13 +568,13 @@ template <class O>
 inline void drawCellOf(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst,
                        int x, int y, Uint32* d, const Uint32* under) {
   int pitch = dst->pitch / 4;
-  const Uint32* alpha[kCellTiles];
+  const Uint32* alpha[TILE_CELL_RUN];
   int stacked = 0;
   for (int k = 0; k <= count; k++) {
     const TileCache* c = k < count ? caches[k] : nullptr;
     int n = k < count ? elements[k] : 0;
     bool ok = drawable(c, n, dst) && recorded(c->kind[n]) && sameLayout(dst->format, c->target);
-    if (ok && c->kind[n] == TILE_ALPHA && stacked < kCellTiles) {
+    if (ok && c->kind[n] == TILE_ALPHA && stacked < TILE_CELL_RUN) {
       alpha[stacked++] = &c->pixels[(size_t)n * kTilePixels];
       continue;
     }

@@ -60,13 +60,13 @@ struct TileCache {
 const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target);
 // True when tile `element` covers its whole 16x16 square with fixed pixels,
 // so nothing drawn under it shows.
-inline bool tileCacheOpaque(const TileCache* c, int element) {
-  return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] == TILE_OPAQUE;
+// The TileKind of tile `element`; TILE_EMPTY past the sheet.
+inline int tileCacheKind(const TileCache* c, int element) {
+  return c && element >= 0 && (size_t)element < c->kind.size() ? (int)c->kind[element] : (int)TILE_EMPTY;
 }
+inline bool tileCacheOpaque(const TileCache* c, int element) { return tileCacheKind(c, element) == TILE_OPAQUE; }
 // False when tile `element` draws nothing (empty, or past the sheet).
-inline bool tileCacheDraws(const TileCache* c, int element) {
-  return c && element >= 0 && (size_t)element < c->kind.size() && c->kind[element] != TILE_EMPTY;
-}
+inline bool tileCacheDraws(const TileCache* c, int element) { return tileCacheKind(c, element) != TILE_EMPTY; }
 // Draws tile `element` at (x, y) of `dst`, exactly as a blit of that tile's
 // rectangle from the sheet would. Numbers past the sheet draw nothing.
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y);
@@ -77,6 +77,7 @@ void tileCacheDrawWhole(const TileCache* c, int element, SDL_Surface* dst, int x
 // (x, y) in that order, as by tileCacheDrawWhole (a null cache draws
 // nothing). With `under` (a pixel value of dst), the tiles' square is first
 // filled with it: the lowest tile's holes are written once.
+const int TILE_CELL_RUN = 16;  // most tiles tileCacheDrawCell takes at once
 void tileCacheDrawCell(const TileCache* const* caches, const int* elements, int count, SDL_Surface* dst, int x,
                        int y, const uint32_t* under);
 // One pixel `d` of a 32-bit target without alpha (red, green, blue from the

@@ -108,7 +108,9 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
     int n = -1;
     bool good = c == "PARTTHIS! 13" || c == "DISCONNECT! 0";
     EXPECT_EQ(parseHeader(blockOf(c, HEADER_BLOCK).data(), word, &n), good) << c;
-    if (good) EXPECT_EQ(std::string(word) + " " + std::to_string(n), c);
+    if (good) {
+      EXPECT_EQ(std::string(word) + " " + std::to_string(n), c);
+    }
   }
   struct { std::string block; long max; } sizes[] = {  // only the first is good
       {sizeBlock(16384), CHUNK_MAX}, {sizeBlock(16384), CHUNK_MAX - 1},
@@ -118,7 +120,9 @@ TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
   for (const auto& c : sizes) {
     long v = -1;
     EXPECT_EQ(parseSizeBlock(c.block.data(), c.max, &v), &c == sizes) << c.block.c_str() << " / " << c.max;
-    if (&c == sizes) EXPECT_EQ(v, 16384);
+    if (&c == sizes) {
+      EXPECT_EQ(v, 16384);
+    }
   }
 }
 
@@ -255,8 +259,9 @@ TEST(NetAuth, ExchangeRefusesTruncatedReplayedAndForgedProofs) {
       step = authExchangeStep(&v, key, st.first, st.second(v).c_str());
       std::string mine = strcmp(st.first, "EXTENSIONS") ? "AUTHPROOF " + proof(key, peer, v.mine)
                                                         : "AUTHNONCE " + hex(v.mine);
-      if (step.verdict == AUTH_WAIT)  // v's replies: its nonce, then a proof the peer can check
+      if (step.verdict == AUTH_WAIT) {  // v's replies: its nonce, then a proof the peer can check
         EXPECT_EQ(std::string(step.replyHeader) + " " + step.replyBody, mine) << c.what;
+      }
     }
     EXPECT_EQ(step.verdict, c.want) << c.what;
     EXPECT_NE(std::string(step.why).find(c.why), std::string::npos) << c.what << ": " << step.why;
