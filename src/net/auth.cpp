@@ -170,17 +170,23 @@ void authHex(const unsigned char bin[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
   sodium_bin2hex(hex, AUTH_HEX_LEN, bin, NONCE_BYTES);
 }
 
-void authProof(const char* key, const unsigned char challenge[NONCE_BYTES],
-               const unsigned char prover[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
+// HMAC-SHA-256 under the key over the label and both nonces.
+static void proofMac(const char* key, const unsigned char challenge[NONCE_BYTES],
+                     const unsigned char prover[NONCE_BYTES], unsigned char mac[PROOF_BYTES]) {
   crypto_auth_hmacsha256_state st;
-  unsigned char mac[PROOF_BYTES];
   crypto_auth_hmacsha256_init(&st, (const unsigned char*)key, strlen(key));
   crypto_auth_hmacsha256_update(&st, (const unsigned char*)kProofLabel, sizeof kProofLabel);
   crypto_auth_hmacsha256_update(&st, challenge, NONCE_BYTES);
   crypto_auth_hmacsha256_update(&st, prover, NONCE_BYTES);
   crypto_auth_hmacsha256_final(&st, mac);
-  authHex(mac, hex);
   sodium_memzero(&st, sizeof st);
+}
+
+void authProof(const char* key, const unsigned char challenge[NONCE_BYTES],
+               const unsigned char prover[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
+  unsigned char mac[PROOF_BYTES];
+  proofMac(key, challenge, prover, mac);
+  authHex(mac, hex);
 }
 
 void authExchangeStart(AuthExchange* x) {
@@ -215,10 +221,8 @@ AuthStep authExchangeStep(AuthExchange* x, const char* key, const char* command,
   if (strcmp(command, "AUTHPROOF") == 0) {
     if (!x->gotNonce) return refuse("preuve avant le nonce");
     unsigned char got[PROOF_BYTES], want[PROOF_BYTES];
-    char wantHex[AUTH_HEX_LEN];
     if (!fromHex(body, got)) return refuse("preuve tronquee ou mal formee");
-    authProof(key, x->mine, x->theirs, wantHex);
-    fromHex(wantHex, want);
+    proofMac(key, x->mine, x->theirs, want);
     if (sodium_memcmp(got, want, PROOF_BYTES) != 0) return refuse("cle de session differente");
     x->proven = true;
     s.verdict = AUTH_ADMIT;
