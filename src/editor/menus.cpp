@@ -149,14 +149,9 @@ void wheelLayers(Map* m) {
   }
 }
 
-// Layer order is this editor's own: nothing is sent.
-void swapLayers(Map* m, int a, int b) {
-  modelLock();
-  Layer* t = m->layer[a];
-  m->layer[a] = m->layer[b];
-  m->layer[b] = t;
-  m->dirty = true;  // the file keeps the order
-  modelUnlock();
+// Sent to the peers that know layer moves; base peers keep their order.
+void swapLayers(Map*, int a, int b) {
+  action_moveLayer(project.currentMap, a, b);
   setMenu("map");
 }
 

@@ -174,6 +174,20 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
   m->dirty = true;
 }
 
+bool moveLayer(Map* m, int from, int to) {
+  ModelGuard g;
+  if (!m || from < 0 || to < 0 || from >= m->layers || to >= m->layers) {
+    printf("moveLayer(%d,%d) refuse: %s!\n", from, to, !m ? "map absente" : "layer inexistant");
+    return false;
+  }
+  Layer* moved = m->layer[from];
+  int step = to > from ? 1 : -1;
+  for (int k = from; k != to; k += step) m->layer[k] = m->layer[k + step];
+  m->layer[to] = moved;
+  if (from != to) m->dirty = true;  // the file keeps the order
+  return true;
+}
+
 bool mapUsedByPeers(const char* filename) {
   ModelGuard g;
   for (pMap m : usedMap)

@@ -95,6 +95,9 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 SDL_Surface* layersGFXLoad(const char* chipset);
 void addLayer(Map* map, const char* chipset, bool bg);
 void deleteLayer(Map* map, long l);
+// Moves layer `from` to index `to`, the layers between shifting by one
+// (a swap of neighbours is a move by one); false when either is no layer.
+bool moveLayer(Map* map, int from, int to);
 // Empties the library, freeing its tilesets (start-up, before any map).
 void libraryClear();
 // Pixel size of a tileset by name: from the library, else from its image.

@@ -242,7 +242,7 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
-const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", nullptr};
+const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;
@@ -274,8 +274,9 @@ bool peerHas(int slot, unsigned ext) {
 }
 
 namespace {
-// Queues an action for the peers that announced `ext`, or for `only` alone.
-void sendToPeers(unsigned ext, int only, const char* header, const char* corps) {
+// Queues an action for the peers that announced `ext` (with `lacking`,
+// those that lack some of it), or for `only` alone.
+void sendToPeers(unsigned ext, int only, const char* header, const char* corps, bool lacking = false) {
   if (stop) return;
   SendJob job;
   job.header = header;
@@ -302,7 +303,7 @@ void sendToPeers(unsigned ext, int only, const char* header, const char* corps) 
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
       if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
-      if ((peers[i].extensions & ext) != ext || (only >= 0 && i != only)) continue;
+      if (((peers[i].extensions & ext) != ext) != lacking || (only >= 0 && i != only)) continue;
       printf("%d->corps:%d!%.*s!\n", i, n, LOGGED_BODY_MAX, corps);
       bool room = !stamped || !(peers[i].extensions & EXT_SYNC) || enqueue(i, stampJob);
       if (!room || !enqueue(i, job)) full.push_back({i, peers[i].gen});
@@ -315,6 +316,10 @@ void sendToPeers(unsigned ext, int only, const char* header, const char* corps) 
 void actionSend(const char* header, const char* corps) { actionSendTo(0, header, corps); }
 
 void actionSendTo(unsigned ext, const char* header, const char* corps) { sendToPeers(ext, -1, header, corps); }
+
+void actionSendWithout(unsigned ext, const char* header, const char* corps) {
+  sendToPeers(ext, -1, header, corps, true);
+}
 
 void actionSendToPeer(int slot, const char* header, const char* corps) {
   if (slot >= 0 && slot < MAX_PEERS) sendToPeers(0, slot, header, corps);
@@ -368,13 +373,27 @@ void action_addLayer(long map, const char* chipset, bool bg) {
 }
 
 void action_deleteLayer(long map, long l) {
-  char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "DELETELAYER", "%ld %ld", map, l)) actionSend("DELETELAYER", corps);
   pMap m = openMapAt(map);
+  char corps[BODY_LEN];
+  // Base peers read the slot index (the map in their own slot of that
+  // index); peers that know it get the map's file name instead.
+  if (net && body(corps, sizeof corps, "DELETELAYER", "%ld %ld", map, l))
+    actionSendWithout(EXT_LAYERS, "DELETELAYER", corps);
+  if (net && m && body(corps, sizeof corps, "LAYERDEL", "%s %ld", m->filename, l))
+    actionSendTo(EXT_LAYERS, "LAYERDEL", corps);
   if (m)
     deleteLayer(m, l);
   else
     printf("action_deleteLayer(%ld) refuse: map absente!\n", map);
+}
+
+bool action_moveLayer(long map, int from, int to) {
+  pMap m = openMapAt(map);
+  if (!m || !moveLayer(m, from, to)) return false;
+  char corps[BODY_LEN];
+  if (net && body(corps, sizeof corps, "LAYERMOVE", "%s %d %d", m->filename, from, to))
+    actionSendTo(EXT_LAYERS, "LAYERMOVE", corps);
+  return true;
 }
 
 bool action_newMap(const char* smap, unsigned long w, unsigned long h) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "net/members.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "core/files.h"
@@ -27,10 +28,20 @@ void ignored(const char* header, const char* why) {
 
 bool fitsInt(long v) { return v >= INT_MIN && v <= INT_MAX; }
 
-// The open map of that name, its slot in listeMaps, or -1 (logged).
+// The open map of that name, its slot in listeMaps, or -1 (logged). A map
+// this editor has only as a file is opened for the edit (it stays open
+// until the peers leave it and is saved with the others), so an edit to a
+// map closed here is applied, never dropped.
 int openMapNamed(const char* header, const char* name) {
   int m = getMap(name);
   if (openMapAt(m)) return m;
+  if (validName(name) && mapFileExists(name)) {
+    m = openMapInFreeSlot(name);
+    if (m >= 0) {
+      printf("Map %s ouverte pour l'action %s.\n", name, header);
+      return m;
+    }
+  }
   printf("Action %s ignoree: map %s non ouverte.\n", header, name);
   return -1;
 }
@@ -178,6 +189,32 @@ void deleteLayerAction(const char* header, const char* corps, int) {
   deleteLayer(m, layer);
 }
 
+// "LAYERDEL filename layer": the map named, whatever slot it has here.
+void layerDeleteAction(const char* header, const char* corps, int) {
+  Words w(1);
+  long layer;
+  if (sscanf(corps, "%s %ld", w[0], &layer) != 2) return ignored(header, "corps mal forme");
+  int m = openMapNamed(header, w[0]);
+  if (m >= 0) deleteLayer(openMapAt(m), layer);
+}
+
+// "LAYERMOVE filename from to".
+void layerMoveAction(const char* header, const char* corps, int) {
+  Words w(1);
+  int from, to;
+  if (sscanf(corps, "%s %d %d", w[0], &from, &to) != 3) return ignored(header, "corps mal forme");
+  int m = openMapNamed(header, w[0]);
+  if (m < 0 || !moveLayer(openMapAt(m), from, to)) return;
+  // The layer chosen here stays the one chosen.
+  if (m == project.currentMap) {
+    int& c = project.currentLayer;
+    if (c == from) c = to;
+    else if (from < c && c <= to) c--;
+    else if (to <= c && c < from) c++;
+  }
+  printf("Map %s: layer %d deplace en %d.\n", w[0], from, to);
+}
+
 void passConditionsAction(const char*, const char*, int) {
   // The file was received and written with the action.
 }
@@ -209,7 +246,17 @@ void extensionsAction(const char*, const char* corps, int i) {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].extensions = bits;
   }
+  // A peer that compares copies is told which map this editor shows, so it
+  // opens that map for us and applies our edits to it (base peers take the
+  // map shown at their end, as they always did).
+  Map* shown = currentMapOrNull();
+  if ((bits & EXT_SYNC) && shown && shown->filename) actionSendToPeer(i, "SILENTOPEN", shown->filename);
   syncPeerAnnounced(i);
+  membersPeerAnnounced(i);
+}
+
+void membersAction(const char*, const char* corps, int i) {
+  if (peerHas(i, EXT_MEMBERS)) membersReceived(i, corps);
 }
 
 struct ActionWord {
@@ -227,6 +274,9 @@ const ActionWord kActionWords[] = {
     {"DRAWSQUARE", drawSquare},
     {"SENDMAPSYSNAME", renameAction},
     {"EXTENSIONS", extensionsAction},
+    {"LAYERDEL", layerDeleteAction},
+    {"LAYERMOVE", layerMoveAction},
+    {"MEMBERS", membersAction},
 };
 }  // namespace
 

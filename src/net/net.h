@@ -68,17 +68,26 @@ extern Peer peers[MAX_PEERS];
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 2 };
+enum { EXTENSION_COUNT = 4 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
 const unsigned EXT_SYNC = 1u << 1;
+// "LAYERS": layer deletions name the map by its file name ("LAYERDEL"), and
+// layer moves are sent ("LAYERMOVE"); base peers keep "DELETELAYER".
+const unsigned EXT_LAYERS = 1u << 2;
+// "MEMBERS": a newly admitted peer is told the session's other members
+// ("MEMBERS host:port..."), and joins those it is not linked with, so every
+// editor of a session talks to every other whatever the order of joins.
+const unsigned EXT_MEMBERS = 1u << 3;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
 // Queues an action for the peers that announced every extension of `ext`
 // only, through their send queues like any action.
 void actionSendTo(unsigned ext, const char* header, const char* corps);
+// Queues an action for the connected peers that lack some extension of `ext`.
+void actionSendWithout(unsigned ext, const char* header, const char* corps);
 // Queues an action for the peer on `slot` alone.
 void actionSendToPeer(int slot, const char* header, const char* corps);
 // Actions waiting in the send queue of the peer on `slot`.
@@ -114,6 +123,10 @@ void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 void action_sendMapSysname(const char* filename, const char* sysname);
 void action_sendPC(const char* chipset);
 void action_silentopen(const char* map);
+// Moves layer `from` of the open map in slot `map` to index `to` (the
+// layers between shift by one) here and on the peers that announced
+// "LAYERS"; false when refused.
+bool action_moveLayer(long map, int from, int to);
 
 // Queues one action for every connected peer, in order; returns at once.
 void actionSend(const char* header, const char* corps);

@@ -12,6 +12,7 @@
 
 #include "model/model.h"
 #include "net/auth.h"
+#include "net/members.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "core/core.h"
@@ -131,6 +132,7 @@ void endServer() {
 void endNet() {
   stop = true;
   endServer();
+  membersStop();
   std::thread* threads[MAX_PEERS] = {nullptr};
   SendQueue* senders[MAX_PEERS] = {nullptr};
   {
@@ -568,6 +570,7 @@ bool peerName(int i, char* out, int cap) {
 void disconnect(bool retour) {
   disco = true;
   endServer();
+  membersStop();  // joins under way give up on `disco`
   // Each peer gets "DISCONNECT! 0" after what is queued for it, all at once.
   {
     std::lock_guard<std::mutex> g(peersLock);

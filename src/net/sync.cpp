@@ -2,6 +2,7 @@
 #include "net/sync.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
@@ -69,9 +70,19 @@ struct Journaled {
   int element;
 };
 
+// The digest of a closed map's file, kept while the file does not change,
+// so checks against closed maps never read the same file twice.
+struct FileDigest {
+  long long mtimeNs = -1;
+  long long size = -1;
+  MapDigest d;
+};
+
 PeerSync slots[MAX_PEERS];
 std::map<std::string, StampTable> stamps;
 std::vector<Journaled> journal;
+std::map<std::string, std::string> journalNames;  // own renames while a copy is on its way
+std::map<std::string, FileDigest> fileDigests;
 uint64_t lamport = 0;
 uint64_t site = 0;
 uint32_t lastActivity = 0;
@@ -318,20 +329,59 @@ void onMapBegin(int slot, const char* corps) {
   activity();
 }
 
+// Writes the cells of r that no rectangle of `newer` covers, in runs;
+// returns how many were left for the newer writes.
+size_t writeUncovered(const char* map, const StampRect& r, const std::vector<StampRect>& newer, int element,
+                      bool square) {
+  size_t skipped = 0;
+  auto covered = [&](uint32_t cx, uint32_t y) {
+    for (const StampRect& n : newer)
+      if (cx >= n.x1 && cx <= n.x2 && y >= n.y1 && y <= n.y2) return true;
+    return false;
+  };
+  for (uint32_t y = r.y1; y <= r.y2; y++) {
+    uint32_t x = r.x1;
+    while (x <= r.x2) {
+      if (covered(x, y)) {
+        skipped++;
+        x++;
+        continue;
+      }
+      uint32_t end = x;
+      while (end < r.x2 && !covered(end + 1, y)) end++;
+      if (square)
+        setElementSquare(map, r.layer, x, y, end, y, element);
+      else
+        setElementAbsolute(getMap(map), r.layer, x, y, element);
+      x = end + 1;
+    }
+  }
+  return skipped;
+}
+
 // Own writes to `name` made while its copy was on the way are made again,
-// once: the next copy of that map starts a journal of its own.
+// once, except on the cells a newer write (of the peer, received before or
+// with the copy) holds; an own rename made meanwhile is made again too. The
+// next copy of that map starts a journal of its own.
 void replayJournal(const std::string& name) {
   int k = 0;
+  size_t kept = 0;
+  StampTable& t = stamps[name];
   for (const Journaled& j : journal) {
     if (j.map != name) continue;
-    const StampRect& r = j.r;
-    recordStamp(stamps[name], r);
-    setElementSquare(name.c_str(), r.layer, r.x1, r.y1, r.x2, r.y2, j.element);
+    kept += writeUncovered(name.c_str(), j.r, newerOverlaps(t, j.r), j.element, true);
     k++;
   }
   journal.erase(std::remove_if(journal.begin(), journal.end(), [&](const Journaled& j) { return j.map == name; }),
                 journal.end());
-  if (k) printf("Synchro: %d ecritures locales refaites sur la map %s.\n", k, name.c_str());
+  if (k) printf("Synchro: %d ecritures locales refaites sur la map %s (%zu cellules plus recentes gardees).\n", k,
+                name.c_str(), kept);
+  auto renamed = journalNames.find(name);
+  if (renamed != journalNames.end()) {
+    changeMapSysname(name.c_str(), renamed->second.c_str());
+    printf("Synchro: nom de la map %s refait: %s.\n", name.c_str(), renamed->second.c_str());
+    journalNames.erase(renamed);
+  }
 }
 
 void install(int slot, PeerSync& st) {
@@ -347,7 +397,9 @@ void install(int slot, PeerSync& st) {
     return;
   }
   printf("Synchro: map %s recue de %s (%zu octets).\n", name.c_str(), nameOf(slot).c_str(), data.size());
-  stamps.erase(name);
+  // The stamps stay: the copy's cells are older than every write they
+  // record, so the journal and later writes are ordered against them.
+  fileDigests.erase(name);
   replayJournal(name);
   if (st.repairing == name) st.repairing.clear();
   if (kept[0]) {
@@ -399,6 +451,28 @@ void onStamp(int slot, const char* corps) {
   if (st.stamped && c > lamport) lamport = c;
 }
 
+// A closed map's digest from its file, read again only when the file changed.
+bool closedMapDigest(const char* name, MapDigest* d) {
+  char path[FILE_PATH_LEN];
+  struct stat st;
+  if (!mapFileExists(name) || !filePath(path, sizeof path, "maps", name, "map") || stat(path, &st) != 0)
+    return false;
+  long long mtime = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  FileDigest& f = fileDigests[name];
+  if (f.mtimeNs == mtime && f.size == (long long)st.st_size) {
+    *d = f.d;
+    return true;
+  }
+  if (!projectMapDigest(name, d)) {
+    fileDigests.erase(name);
+    return false;
+  }
+  f.mtimeNs = mtime;
+  f.size = (long long)st.st_size;
+  f.d = *d;
+  return true;
+}
+
 void sendCheck(int slot, const char* name) {
   MapDigest d;
   if (!projectMapDigest(name, &d)) return;
@@ -420,13 +494,13 @@ void onCheck(int slot, const char* corps) {
       !validName(name))
     return;
   if (coreMillis() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
-  // Only open maps are compared (a closed one would be read whole for each
-  // check); a map missing here is asked for.
+  // Checks name open maps only. Open on both sides, the lower site's copy
+  // is the reference; open there and closed here, theirs is the live one
+  // (nobody edits a map closed here); missing here, it is asked for.
   bool open = getMap(name) < project.nbreMaps;
-  if (!open && mapFileExists(name)) return;
-  bool have = open && projectMapDigest(name, &mine);
+  bool have = open ? projectMapDigest(name, &mine) : closedMapDigest(name, &mine);
   if (have && mine == theirs) return;
-  if (have && siteId() < theirSite) return sendCheck(slot, name);
+  if (have && open && siteId() < theirSite) return sendCheck(slot, name);
   printf("Synchro: map %s differente de celle de %s: reparation depuis sa copie.\n", name,
          nameOf(slot).c_str());
   st.repairing = name;
@@ -562,29 +636,7 @@ bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long 
   std::vector<StampRect> newer = newerOverlaps(t, r);
   recordStamp(t, r);
   if (newer.empty()) return false;  // nothing newer: written as usual
-  size_t skipped = 0;
-  for (uint32_t y = r.y1; y <= r.y2; y++) {
-    uint32_t x = r.x1;
-    while (x <= r.x2) {
-      auto covered = [&](uint32_t cx) {
-        for (const StampRect& n : newer)
-          if (cx >= n.x1 && cx <= n.x2 && y >= n.y1 && y <= n.y2) return true;
-        return false;
-      };
-      if (covered(x)) {
-        skipped++;
-        x++;
-        continue;
-      }
-      uint32_t end = x;
-      while (end < r.x2 && !covered(end + 1)) end++;
-      if (square)
-        setElementSquare(map, layer, x, y, end, y, element);
-      else
-        setElementAbsolute(getMap(map), layer, x, y, element);
-      x = end + 1;
-    }
-  }
+  size_t skipped = writeUncovered(map, r, newer, element, square);
   printf("Synchro: %zu cellules de %s gardees (ecriture plus recente).\n", skipped, map);
   return true;
 }
@@ -592,6 +644,12 @@ bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long 
 bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_t cap) {
   if (isSyncWord(header)) return false;
   if (strcmp(header, "EXTENSIONS") != 0) activity();
+  if (strcmp(header, "SENDMAPSYSNAME") == 0 && waiting()) {
+    char name[NAME_WORD];
+    int used = 0;
+    if (sscanf(corps, "%255s%n", name, &used) == 1) journalNames[name] = corps[used] ? corps + used + 1 : "";
+    return false;
+  }
   std::string map;
   StampRect r;
   int element = 0;
@@ -635,7 +693,10 @@ void syncTick() {
     sendMap(i, name);
     refreshMenu = true;
   }
-  if (!waiting()) journal.clear();
+  if (!waiting()) {
+    journal.clear();
+    journalNames.clear();
+  }
   if (n && !checked && coreMillis() - lastActivity >= QUIET_MS && !busy()) {
     checked = true;
     stamps.clear();  // every write of the last second has arrived: nothing left to order
@@ -730,6 +791,8 @@ void syncReset() {
   }
   stamps.clear();
   journal.clear();
+  journalNames.clear();
+  fileDigests.clear();
   lamport = 0;
   checked = true;
   shownStatus[0] = 0;

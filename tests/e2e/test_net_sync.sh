@@ -66,14 +66,15 @@ moska_has "$a" "^Conflit: ancienne copie de la map map0 gardee dans .*conflicts/
 moska_together "$a $(stroke_args 57 12 0 20)" "$b $(stroke_args 89 12 0 20)"
 settle
 
-# Carol (stale) joins alice while alice and bob paint, then joins bob.
+# Carol (stale) joins alice only, while alice and bob paint: alice names bob
+# as a member of the session, and carol links with him by herself.
 moska_window -d $nc "$c"
 (sleep 0.5; moska_together "$a $(stroke_args 57 14 0 30)" "$b $(stroke_args 89 15 0 30)") &
 painter=$!
 join "$c" 10.83.0.1
 moska_wait_log "$c" "^Synchro: map map0 recue de alice" 20
 wait $painter
-join "$c" 10.83.0.2
+moska_wait_log "$c" "^Membre de la session 10.83.0.2 \(annonce par le tunnel 0\): connexion\.$" 20
 moska_wait_log "$c" "^Synchro avec bob" 20
 settle
 ls "$c"/demo/conflicts/map0-*.map > /dev/null || fail "carol's old map0 not kept"
@@ -97,8 +98,8 @@ before=$(repairs)
 moska_on "$a" xdotool mousemove 100 440 click 4
 sleep 0.5
 apart "$a mousemove 250 310 $hit" "$b mousemove 250 310 $hit"
-moska_wait_log "$a" "^Action reseau: DELETELAYER," 20
-moska_wait_log "$b" "^Action reseau: DELETELAYER," 20
+moska_wait_log "$a" "^Action reseau: LAYERDEL,map0 " 20
+moska_wait_log "$b" "^Action reseau: LAYERDEL,map0 " 20
 settle
 [ "$(repairs)" -gt "$before" ] || fail "crossed layer deletions were not repaired"
 

@@ -34,17 +34,17 @@ moska_window -d $na "$a"
 join="mousemove 186 112 mousedown 1 sleep 0.15 mouseup 1"
 moska_together "$a $join" "$b $join"
 for d in "$a" "$b"; do moska_wait_log "$d" '^Tentative de connexion' 10; moska_wait_log "$d" "^client ok$"; done
-# Alice joins carol on her slot 1; bob joins carol on his slot 1, where carol
-# serves him.
+# Alice joins carol on her slot 1; alice tells carol the session's other
+# member, and carol joins bob by herself on her slot 1, where bob serves her.
 use "$a"; moska_join "$a" 10.79.0.3
 served "$a" "$c" 0 1 10.79.0.1
-use "$b"; moska_join "$b" 10.79.0.3
-served "$b" "$c" 1 1 10.79.0.2
+moska_wait_log "$c" "^Membre de la session 10.79.0.2 \(annonce par le tunnel 0\): connexion\.$"
+served "$c" "$b" 1 1 10.79.0.3
 for d in "$a" "$b" "$c"; do
-  # One pair per peer, whoever pressed Join; each announced its extensions once.
+  # One pair per peer, whoever joined; each announced its extensions once.
+  moska_wait_count "$d" "^Action reseau: EXTENSIONS,AUTH SYNC LAYERS MEMBERS!$" 2
   [ "$(moska_count "$d" '^client ok$')" = 2 ] && [ "$(moska_count "$d" '^little serveur demarre!$')" = 2 ] ||
     fail "$d does not hold exactly one connection pair per peer"
-  moska_wait_count "$d" "^Action reseau: EXTENSIONS,AUTH SYNC!$" 2
 done
 
 # Alice and bob paint a cell each (every frame of the click sends it): each
