@@ -66,9 +66,13 @@ moska_has "$a" "^Conflit: ancienne copie de la map map0 gardee dans .*conflicts/
 moska_together "$a $(stroke_args 57 12 0 20)" "$b $(stroke_args 89 12 0 20)"
 settle
 
-# Carol (stale) joins alice only, while alice and bob paint: alice names bob
-# as a member of the session, and carol links with him by herself.
+# Carol (stale) shows map1 and joins alice only, while alice and bob paint:
+# alice names bob as a member of the session, and carol links with him by
+# herself; her map0, closed, is replaced as a file.
 moska_window -d $nc "$c"
+moska_on "$c" moska_menu main
+moska_on "$c" moska_click 50 280             # row 1 of the map browser: map1.map
+moska_wait_log "$c" "^Map map1 ouverte avec succes\.$"
 (sleep 0.5; moska_together "$a $(stroke_args 57 14 0 30)" "$b $(stroke_args 89 15 0 30)") &
 painter=$!
 join "$c" 10.83.0.1
@@ -78,9 +82,25 @@ moska_wait_log "$c" "^Membre de la session 10.83.0.2 \(annonce par le tunnel 0\)
 moska_wait_log "$c" "^Synchro avec bob" 20
 settle
 ls "$c"/demo/conflicts/map0-*.map > /dev/null || fail "carol's old map0 not kept"
-# All three paint row 16 at once.
+# All three paint row 16 at once, carol on map1.
 moska_together "$a $(stroke_args 57 16 0 25)" "$b $(stroke_args 89 16 0 25)" \
   "$c $(stroke_args 121 16 0 25)"
+settle
+# While carol still shows map1 (her slot 0), alice moves map0's bottom layer
+# up and deletes one: carol applies both to her map0, named, not to map1.
+moska_on "$a" xdotool mousemove 270 245 $hit sleep 0.3 mousemove 250 310 $hit
+for d in "$b" "$c"; do
+  moska_wait_log "$d" "^Action reseau: LAYERMOVE,map0 0 1!$" 20
+  moska_wait_log "$d" "^Action reseau: LAYERDEL,map0 " 20
+done
+# Carol opens map0; all three paint row 18 at once, twice.
+moska_on "$c" moska_menu main
+moska_on "$c" moska_click 50 294             # row 2 (after alicemap, bobmap): map0.map
+moska_wait_log "$c" "^Map map0 ouverte avec succes\.$"
+for row in 18 19; do
+  moska_together "$a $(stroke_args 57 $row 0 25)" "$b $(stroke_args 89 $row 0 25)" \
+    "$c $(stroke_args 121 $row 0 25)"
+done
 settle
 
 # Structure edits that cross: alice's link is down while she and bob add
