@@ -1,0 +1,88 @@
+// A session whatever the order of joins: the members a peer names, and the
+// layer actions that name their map by file name.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "model/model.h"
+#include "net/members.h"
+#include "net/netio.h"
+#include "net/sync.h"
+#include "testutil.h"
+
+namespace {
+uint32_t ip(const char* text) {
+  in_addr a;
+  inet_pton(AF_INET, text, &a);
+  return a.s_addr;
+}
+}  // namespace
+
+// Only addresses a peer could listen at, on our port, not linked already and
+// not tried a moment ago, are joined; anything else a hostile list holds is
+// passed over.
+TEST(Members, ListsNameOnlyAddressesWorthAJoin) {
+  netReset();
+  membersReset();
+  peers[3].clientPending = true;  // a join to 10.0.0.9 under way
+  peers[3].outHost = ip("10.0.0.9");
+  struct Case {
+    const char* body;
+    std::vector<const char*> joined;
+  };
+  const Case cases[] = {
+      {"10.0.0.2:34567 10.0.0.3:34567", {"10.0.0.2", "10.0.0.3"}},
+      {"10.0.0.2:34567 10.0.0.2:34567", {"10.0.0.2"}},               // named twice
+      {"10.0.0.9:34567", {}},                                        // linked already
+      {"10.0.0.2:80 10.0.0.2 :34567 10.0.0.2:", {}},                  // other port, none
+      {"127.0.0.1:34567 0.0.0.0:34567 255.255.255.255:34567 224.0.0.1:34567", {}},
+      {"10.0.0.300:34567 host:34567 ../../x:34567", {}},
+      {"   ", {}},
+      {"10.0.0.4:34567aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 10.0.0.5:34567", {"10.0.0.5"}},
+  };
+  for (const Case& c : cases) {
+    uint32_t hosts[MEMBERS_MAX];
+    int n = membersToJoin(c.body, hosts, MEMBERS_MAX);
+    ASSERT_EQ(n, (int)c.joined.size()) << c.body;
+    for (int k = 0; k < n; k++) EXPECT_EQ(hosts[k], ip(c.joined[k])) << c.body;
+  }
+  // A long list is cut at the cap.
+  std::string many;
+  for (int k = 1; k <= 200; k++) many += "10.1." + std::to_string(k / 250) + "." + std::to_string(k % 250 + 1) + ":34567 ";
+  uint32_t hosts[MEMBERS_MAX];
+  EXPECT_EQ(membersToJoin(many.c_str(), hosts, MEMBERS_MAX), (int)MEMBERS_MAX);
+  netReset();
+}
+
+// "LAYERDEL" and "LAYERMOVE" name the map, whatever slot it has here, and an
+// edit to a map this editor has only on disk opens it rather than being lost.
+TEST(Members, LayerActionsNameTheirMapAndReachClosedMaps) {
+  startVideo();
+  makeEditingProject();
+  int a = openNewMap("other", 4, 4);  // slot 0 here: the sender's map0 is elsewhere
+  int b = openNewMap("map0", 4, 4);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  Map* m0 = project.listeMaps[b];
+  addLayer(m0, "default", false);
+  addLayer(m0, "default", false);
+  Layer* bottom = m0->layer[0];
+  peers[1].clientReady = true;
+  peers[1].extensions = EXT_SYNC | EXT_LAYERS;
+  readActions("LAYERMOVE", "map0 0 2", 1);
+  EXPECT_EQ(m0->layer[2], bottom);
+  for (const char* bad : {"map0 0 9", "map0 -1 0", "map0", "../x 0 1", "nomap 0 1"}) readActions("LAYERMOVE", bad, 1);
+  EXPECT_EQ(m0->layer[2], bottom);
+  readActions("LAYERDEL", "map0 2", 1);
+  EXPECT_EQ(m0->layers, 2);
+  EXPECT_EQ(project.listeMaps[a]->layers, 1);  // the map in slot 0 untouched
+  // map0 closed here: a peer's cell write opens it and lands.
+  ASSERT_TRUE(closeMapi(b, "map0"));
+  readActions("PARTTHIS!", "map0 1 3 3 7", 1);
+  int k = getMap("map0");
+  ASSERT_NE(openMapAt(k), nullptr);
+  EXPECT_EQ(openMapAt(k)->layer[1]->e[3 * 4 + 3], 7);
+  netReset();
+  syncReset();
+}
