@@ -4,7 +4,6 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 
 #include <new>
 
@@ -16,7 +15,6 @@ const size_t STRING_MAX = 0xFFFF;            // a 16-bit length, NUL included
 const size_t LAYER_FIXED = 2 + 1 + 2 + 2;    // G, bg, x, y
 const size_t HEADER_FIXED = 4 * 4 + 2;       // w, h, viewX, viewY, L
 const size_t ZERO_CHUNK = 1 << 20;
-const size_t HUGE_PAGE = 2 << 20;
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 void swapCells(int32_t* e, size_t n) {
@@ -186,16 +184,9 @@ bool putCells(FILE* f, const int32_t* e, size_t cells) {
 }  // namespace
 
 int32_t* allocCells(size_t cells) {
-  size_t bytes = cells ? cells * 4 : 4;
-  if (bytes < HUGE_PAGE) return (int32_t*)malloc(bytes);
-  // Big layers in huge pages: a fresh 4 KiB page costs a fault each, which
-  // dominates reading a big map into new memory.
-  size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-  void* p = aligned_alloc(HUGE_PAGE, rounded);
-#ifdef MADV_HUGEPAGE
-  if (p) madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-  return (int32_t*)p;
+  // Plain pages: asking for huge pages (MADV_HUGEPAGE) made the kernel
+  // compact memory first, which cost ten times the read of a big map.
+  return (int32_t*)malloc(cells ? cells * 4 : 4);
 }
 
 MapRead readMapBytes(const unsigned char* data, size_t n, Map* out) {
