@@ -413,16 +413,7 @@ bool move(bool undo) {
 }
 
 void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t v) {
-  if (!net) return;
-  char corps[BODY_LEN];
-  int k;
-  if (x1 == x2 && y1 == y2)
-    k = snprintf(corps, sizeof corps, "%s %d %ld %ld %ld", m->filename, layer, (long)x1, (long)y1, (long)v);
-  else
-    k = snprintf(corps, sizeof corps, "%s %d %ld %ld %ld %ld %ld", m->filename, layer, (long)x1,
-                 (long)y1, (long)x2, (long)y2, (long)v);
-  if (k < 0 || (size_t)k >= sizeof corps) return;
-  actionSend(x1 == x2 && y1 == y2 ? "PARTTHIS!" : "DRAWSQUARE", corps);
+  actionSendCells(m->filename, layer, x1, y1, x2, y2, v);
 }
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
+#include "net/wire.h"
 #include "core/core.h"
 #include "core/files.h"
 
@@ -42,9 +43,10 @@ bool clientSend(int slot, int s, const SendJob& job) {
   bool ok = sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
   if (ok) printf("...\n");
   ok = ok && sendAll(s, job.body.c_str(), (size_t)n, SEND_STALL_MS);
-  if (ok && (job.header == "ADDLAYER" || job.header == "SYNCTILESET"))
-    ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
-  if (ok && job.header == "SENDPC") ok = sendPC(*job.pass, s, SEND_STALL_MS);
+  const WireWord* w = wireWord(job.header.c_str());
+  WireTransfer transfer = w ? w->transfer : WIRE_NO_TRANSFER;
+  if (ok && transfer == WIRE_TILESET) ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
+  if (ok && transfer == WIRE_PASS) ok = sendPC(*job.pass, s, SEND_STALL_MS);
   return ok;
 }
 
@@ -275,29 +277,30 @@ bool peerHas(int slot, unsigned ext) {
 
 namespace {
 // Queues an action for the peers that announced `ext` (with `lacking`,
-// those that lack some of it), or for `only` alone.
-void sendToPeers(unsigned ext, int only, const char* header, const char* corps, bool lacking = false) {
+// those that lack some of it), or for `only` alone; `stamp`, when given,
+// goes right before it to the peers that order cell writes by stamps.
+void sendToPeers(unsigned ext, int only, const char* header, const char* corps, bool lacking = false,
+                 const char* stamp = nullptr) {
   if (stop) return;
+  if (only < 0) syncNoteActivity();  // an edit: the quiet check waits for the last one
   SendJob job;
   job.header = header;
   job.body = corps;
-  bool offer = strcmp(header, "ADDLAYER") == 0 || strcmp(header, "SYNCTILESET") == 0;
-  bool transfer = offer || strcmp(header, "SENDPC") == 0;
-  if (transfer) {
-    // Read here, on the main thread, once for all peers.
+  const WireWord* w = wireWord(header);
+  WireTransfer transfer = w ? w->transfer : WIRE_NO_TRANSFER;
+  if (transfer != WIRE_NO_TRANSFER) {
+    // Read here, on the main thread, once for all peers: the tileset is the
+    // second word of an offer's body, the whole body of a push.
     char chipset[BODY_LEN] = "";
-    if (offer) sscanf(corps, "%*s %255s", chipset);
-    if (strcmp(header, "SENDPC") == 0) sscanf(corps, "%255s", chipset);
+    sscanf(corps, transfer == WIRE_TILESET ? "%*s %255s" : "%255s", chipset);
     job.chipset = chipset;
     job.pass = std::make_shared<const std::vector<unsigned char>>(passConditionsOf(chipset));
   }
   int n = (int)strlen(corps) + 1;
-  // Cell writes carry a stamp to the peers that order them by it.
-  char stamp[BODY_LEN];
-  bool stamped = only < 0 && syncStampOutgoing(header, corps, stamp, sizeof stamp);
+  bool stamped = stamp != nullptr;
   SendJob stampJob;
   stampJob.header = "STAMP";
-  stampJob.body = stamp;
+  if (stamped) stampJob.body = stamp;
   std::vector<std::pair<int, unsigned>> full;
   {
     std::lock_guard<std::mutex> g(peersLock);
@@ -332,21 +335,43 @@ int sendQueuedFor(int slot) {
   return (int)peers[slot].out->jobs.size();
 }
 
+namespace {
+// A cell write to every peer, stamped for those that order writes by stamps.
+void sendCells(const WireCells& c) {
+  char corps[BODY_LEN], stamp[BODY_LEN];
+  const char* word = wireFormatCells(c, corps, sizeof corps);
+  if (!word) return;
+  bool stamped = syncStampCells(c, stamp, sizeof stamp);
+  sendToPeers(0, -1, word, corps, false, stamped ? stamp : nullptr);
+}
+
+WireCells cells(const char* map, int layer, unsigned long x1, unsigned long y1, unsigned long x2,
+                unsigned long y2, int element, bool square) {
+  WireCells c;
+  snprintf(c.map, sizeof c.map, "%s", map);
+  c.layer = layer;
+  c.x1 = (long)x1, c.y1 = (long)y1, c.x2 = (long)x2, c.y2 = (long)y2;
+  c.element = element;
+  c.square = square;
+  return c;
+}
+}  // namespace
+
+void actionSendCells(const char* map, int layer, unsigned long x1, unsigned long y1, unsigned long x2,
+                     unsigned long y2, int element) {
+  if (net && strlen(map) < sizeof(WireCells::map))
+    sendCells(cells(map, layer, x1, y1, x2, y2, element, x1 != x2 || y1 != y2));
+}
+
 void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsigned long y,
                                int element) {
-  char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "PARTTHIS!", "%s %d %ld %ld %ld", map, layer, (long)x, (long)y,
-                  (long)element))
-    actionSend("PARTTHIS!", corps);
+  if (net && strlen(map) < sizeof(WireCells::map)) sendCells(cells(map, layer, x, y, x, y, element, false));
   setElementAbsolute(getMap(map), layer, x, y, element);
 }
 
 void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                              unsigned long x2, unsigned long y2, int element) {
-  char corps[BODY_LEN];
-  if (net && body(corps, sizeof corps, "DRAWSQUARE", "%s %d %ld %ld %ld %ld %ld", map, layer, (long)x1,
-                  (long)y1, (long)x2, (long)y2, (long)element))
-    actionSend("DRAWSQUARE", corps);
+  if (net && strlen(map) < sizeof(WireCells::map)) sendCells(cells(map, layer, x1, y1, x2, y2, element, true));
   setElementSquare(map, layer, x1, y1, x2, y2, element);
 }
 
@@ -412,8 +437,9 @@ void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
 
 void action_sendMapSysname(const char* filename, const char* sysname) {
   char corps[SYSNAME_BODY_LEN];
-  if (net && body(corps, sizeof corps, "SENDMAPSYSNAME", "%s %s", filename, sysname))
-    actionSend("SENDMAPSYSNAME", corps);
+  if (!net || !body(corps, sizeof corps, "SENDMAPSYSNAME", "%s %s", filename, sysname)) return;
+  syncNoteRename(filename, sysname);
+  actionSend("SENDMAPSYSNAME", corps);
 }
 
 void action_sendPC(const char* chipset) {

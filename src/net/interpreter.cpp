@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "model/model.h"
+#include "net/handlers.h"
 #include "net/members.h"
+#include "net/wire.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "core/files.h"
@@ -76,7 +78,9 @@ int otherUser(int i, const char* filename) {
   return j;
 }
 
-void silentOpen(const char*, const char* corps, int i) {
+}  // namespace
+
+void onSilentOpen(const char*, const char* corps, int i) {
   Words w(1);
   if (sscanf(corps, "%s", w[0]) != 1) return ignored("SILENTOPEN", "corps vide");
   const char* name = w[0];
@@ -110,7 +114,7 @@ void silentOpen(const char*, const char* corps, int i) {
   printf("%d->%s!\n", i, name);
 }
 
-void newMapAction(const char*, const char* corps, int) {
+void onNewMap(const char*, const char* corps, int) {
   Words w(1);
   long width = 0, height = 0;
   if (sscanf(corps, "%s %ld %ld", w[0], &width, &height) != 3) return ignored("NEWMAP", "corps mal forme");
@@ -129,7 +133,7 @@ void newMapAction(const char*, const char* corps, int) {
     printf("Fin de la creation de map.\n");
 }
 
-void renameAction(const char*, const char* corps, int) {
+void onRename(const char*, const char* corps, int) {
   Words w(1);
   if (sscanf(corps, "%s", w[0]) != 1) return ignored("SENDMAPSYSNAME", "corps vide");
   // The display name is everything after the filename and one separator.
@@ -140,7 +144,7 @@ void renameAction(const char*, const char* corps, int) {
   changeMapSysname(w[0], rest);
   printf("Map %s renommee en %s.\n", w[0], rest);
 }
-}  // namespace
+
 
 void releasePeerMap(int i) {
   modelLock();
@@ -155,20 +159,38 @@ void releasePeerMap(int i) {
 
 namespace {
 // The handlers of the action words: each checks its body and applies it.
-void partThis(const char* header, const char* corps, int i) {
-  Words w(1);
-  long v[4] = {0};
-  if (sscanf(corps, "%s %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3]) != 5)
-    return ignored(header, "corps mal forme");
-  if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || !fitsInt(v[3]))
-    return ignored(header, "valeurs hors limites");
-  int m = openMapNamed(header, w[0]);
+// A cell write's values, checked; false (logged) when they cannot name a cell.
+bool readCells(const char* header, const char* corps, WireCells* c) {
+  if (!wireReadCells(header, corps, c)) {
+    ignored(header, "corps mal forme");
+    return false;
+  }
+  if (!fitsInt(c->layer) || c->x1 < 0 || c->y1 < 0 || c->x2 < 0 || c->y2 < 0 || !fitsInt(c->element)) {
+    ignored(header, "valeurs hors limites");
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+void onPartThis(const char* header, const char* corps, int i) {
+  WireCells c;
+  if (!readCells(header, corps, &c)) return;
+  int m = openMapNamed(header, c.map);
   // A write older than the cell's last one, by the sync stamps, loses.
-  if (m >= 0 && !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[1], v[2], (int)v[3], false))
-    setElementAbsolute(m, (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (int)v[3]);
+  if (m >= 0 && !syncCellWrite(i, c))
+    setElementAbsolute(m, (int)c.layer, (unsigned long)c.x1, (unsigned long)c.y1, (int)c.element);
 }
 
-void addLayerAction(const char* header, const char* corps, int) {
+void onDrawSquare(const char* header, const char* corps, int i) {
+  WireCells c;
+  if (!readCells(header, corps, &c)) return;
+  if (openMapNamed(header, c.map) >= 0 && !syncCellWrite(i, c))
+    setElementSquare(c.map, (int)c.layer, (unsigned long)c.x1, (unsigned long)c.y1, (unsigned long)c.x2,
+                     (unsigned long)c.y2, (int)c.element);
+}
+
+void onAddLayer(const char* header, const char* corps, int) {
   Words w(2);
   int bg = 0;
   if (sscanf(corps, "%s %s %d", w[0], w[1], &bg) != 3) return ignored(header, "corps mal forme");
@@ -180,7 +202,7 @@ void addLayerAction(const char* header, const char* corps, int) {
   addLayer(openMapAt(m), w[1], bg != 0);
 }
 
-void deleteLayerAction(const char* header, const char* corps, int) {
+void onDeleteLayer(const char* header, const char* corps, int) {
   long slot, layer;
   if (sscanf(corps, "%ld %ld", &slot, &layer) != 2) return ignored(header, "corps mal forme");
   // The index names the receiver's own slot, whatever map is there.
@@ -190,7 +212,7 @@ void deleteLayerAction(const char* header, const char* corps, int) {
 }
 
 // "LAYERDEL filename layer": the map named, whatever slot it has here.
-void layerDeleteAction(const char* header, const char* corps, int) {
+void onLayerDelete(const char* header, const char* corps, int) {
   Words w(1);
   long layer;
   if (sscanf(corps, "%s %ld", w[0], &layer) != 2) return ignored(header, "corps mal forme");
@@ -199,7 +221,7 @@ void layerDeleteAction(const char* header, const char* corps, int) {
 }
 
 // "LAYERMOVE filename from to".
-void layerMoveAction(const char* header, const char* corps, int) {
+void onLayerMove(const char* header, const char* corps, int) {
   Words w(1);
   int from, to;
   if (sscanf(corps, "%s %d %d", w[0], &from, &to) != 3) return ignored(header, "corps mal forme");
@@ -215,11 +237,11 @@ void layerMoveAction(const char* header, const char* corps, int) {
   printf("Map %s: layer %d deplace en %d.\n", w[0], from, to);
 }
 
-void passConditionsAction(const char*, const char*, int) {
+void onPassConditions(const char*, const char*, int) {
   // The file was received and written with the action.
 }
 
-void backgroundAction(const char* header, const char* corps, int) {
+void onBackground(const char* header, const char* corps, int) {
   Words w(1);
   int d[4] = {0};
   if (sscanf(corps, "%s %d %d %d %d", w[0], &d[0], &d[1], &d[2], &d[3]) != 5)
@@ -227,20 +249,7 @@ void backgroundAction(const char* header, const char* corps, int) {
   if (openMapNamed(header, w[0]) >= 0) setLayerBGXY(w[0], d[0], (char)d[1], d[2], d[3]);
 }
 
-void drawSquare(const char* header, const char* corps, int i) {
-  Words w(1);
-  long v[6] = {0};
-  if (sscanf(corps, "%s %ld %ld %ld %ld %ld %ld", w[0], &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 7)
-    return ignored(header, "corps mal forme");
-  if (!fitsInt(v[0]) || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0 || !fitsInt(v[5]))
-    return ignored(header, "valeurs hors limites");
-  if (openMapNamed(header, w[0]) >= 0 &&
-      !syncCellWrite(i, w[0], (int)v[0], v[1], v[2], v[3], v[4], (int)v[5], true))
-    setElementSquare(w[0], (int)v[0], (unsigned long)v[1], (unsigned long)v[2], (unsigned long)v[3],
-                     (unsigned long)v[4], (int)v[5]);
-}
-
-void extensionsAction(const char*, const char* corps, int i) {
+void onExtensions(const char*, const char* corps, int i) {
   unsigned bits = parseExtensions(corps);
   {
     std::lock_guard<std::mutex> g(peersLock);
@@ -255,35 +264,15 @@ void extensionsAction(const char*, const char* corps, int i) {
   membersPeerAnnounced(i);
 }
 
-void membersAction(const char*, const char* corps, int i) {
-  if (peerHas(i, EXT_MEMBERS)) membersReceived(i, corps);
-}
-
-struct ActionWord {
-  const char* header;
-  void (*apply)(const char* header, const char* corps, int peer);
-};
-const ActionWord kActionWords[] = {
-    {"PARTTHIS!", partThis},
-    {"ADDLAYER", addLayerAction},
-    {"DELETELAYER", deleteLayerAction},
-    {"SENDPC", passConditionsAction},
-    {"SETLAYERBGXY", backgroundAction},
-    {"SILENTOPEN", silentOpen},
-    {"NEWMAP", newMapAction},
-    {"DRAWSQUARE", drawSquare},
-    {"SENDMAPSYSNAME", renameAction},
-    {"EXTENSIONS", extensionsAction},
-    {"LAYERDEL", layerDeleteAction},
-    {"LAYERMOVE", layerMoveAction},
-    {"MEMBERS", membersAction},
-};
-}  // namespace
+void onMembers(const char*, const char* corps, int i) { membersReceived(i, corps); }
 
 void readActions(const char* header, const char* corps, int i) {
   printf("Action reseau: %s,%.*s!\n", header, LOGGED_BODY_MAX, corps);
-  if (i >= 0 && i < MAX_PEERS && syncAction(header, corps, i)) return;
   if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
-  for (const ActionWord& a : kActionWords)
-    if (strcmp(header, a.header) == 0) return a.apply(header, corps, i);
+  syncSawAction(i, header);
+  // An unknown word, or one of an extension the peer did not announce,
+  // has no effect beyond the log line.
+  const WireWord* w = wireWord(header);
+  if (!w || !w->apply || (w->ext && !peerHas(i, w->ext))) return;
+  w->apply(header, corps, i);
 }

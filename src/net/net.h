@@ -128,6 +128,11 @@ void action_silentopen(const char* map);
 // "LAYERS"; false when refused.
 bool action_moveLayer(long map, int from, int to);
 
+// Sends a cell write to every peer, without applying it here ("PARTTHIS!"
+// for one cell, "DRAWSQUARE" for a rectangle), stamped for the peers that
+// order writes by stamps.
+void actionSendCells(const char* map, int layer, unsigned long x1, unsigned long y1, unsigned long x2,
+                     unsigned long y2, int element);
 // Queues one action for every connected peer, in order; returns at once.
 void actionSend(const char* header, const char* corps);
 // Interprets one received action of the peer on slot i (main thread).

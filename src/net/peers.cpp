@@ -15,6 +15,7 @@
 #include "net/members.h"
 #include "net/netio.h"
 #include "net/sync.h"
+#include "net/wire.h"
 #include "core/core.h"
 
 std::atomic<bool> disco{false};
@@ -477,9 +478,9 @@ LoopEnd receiveLoop(Served& c) {
       continue;
     }
     bool ok = true;
-    if (strcmp(command, "ADDLAYER") == 0 || strcmp(command, "SYNCTILESET") == 0)
-      ok = receiveTileset(c.s, body.data());
-    if (strcmp(command, "SENDPC") == 0) ok = receivePC(c.s, body.data());
+    const WireWord* w = wireWord(command);
+    if (w && w->transfer == WIRE_TILESET) ok = receiveTileset(c.s, body.data());
+    if (w && w->transfer == WIRE_PASS) ok = receivePC(c.s, body.data());
     if (!ok) return LOOP_TRANSFER;
     if (!netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, command, body.data()})) {
       printf("Trop d'actions en attente de %s sur le tunnel %d: connexion coupee!\n", c.name, c.slot);

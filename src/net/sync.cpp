@@ -19,7 +19,9 @@
 #include "core/files.h"
 #include "model/digest.h"
 #include "model/mapfile.h"
+#include "net/handlers.h"
 #include "net/netio.h"
+#include "net/wire.h"
 
 void (*syncNoticeHook)(const char*) = nullptr;
 
@@ -107,7 +109,6 @@ void activity() {
   checked = false;
 }
 
-bool isSyncWord(const char* h) { return strncmp(h, "SYNC", 4) == 0 || strcmp(h, "STAMP") == 0; }
 
 std::string nameOf(int slot) {
   char n[NAME_BLOCK] = "";
@@ -226,7 +227,9 @@ void decide(int slot, PeerSync& st) {
   activity();
 }
 
-void onList(int slot, const char* corps) {
+}  // namespace
+
+void onSyncList(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
   if (!st.listPending) return;  // one list a join: a repeated one would cost every digest again
   const char* p = corps;
@@ -249,6 +252,8 @@ void onList(int slot, const char* corps) {
   }
   if (last) decide(slot, st);
 }
+
+namespace {
 
 // The digest and tileset names of a map in the file layout; false when it
 // does not parse.
@@ -307,7 +312,9 @@ void sendMap(int slot, const std::string& name) {
          bytes.size(), (unsigned long)compLen);
 }
 
-void onMapBegin(int slot, const char* corps) {
+}  // namespace
+
+void onSyncMap(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
   abortIncoming(st.in, "une autre arrive");
   char name[NAME_WORD], hex[DIGEST_HEX + 2];
@@ -328,6 +335,8 @@ void onMapBegin(int slot, const char* corps) {
   printf("Synchro: reception de la map %s de %s (%llu octets).\n", name, nameOf(slot).c_str(), raw);
   activity();
 }
+
+namespace {
 
 // Writes the cells of r that no rectangle of `newer` covers, in runs;
 // returns how many were left for the newer writes.
@@ -412,7 +421,9 @@ void install(int slot, PeerSync& st) {
   activity();
 }
 
-void onMapData(int slot, const char* corps) {
+}  // namespace
+
+void onSyncData(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
   Incoming& in = st.in;
   if (!in.active) return;
@@ -441,7 +452,8 @@ void onMapData(int slot, const char* corps) {
   install(slot, st);
 }
 
-void onStamp(int slot, const char* corps) {
+
+void onStamp(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
   unsigned long long c = 0, s = 0;
   // A clock far ahead of ours would make every later local write lose: unstamped.
@@ -450,6 +462,8 @@ void onStamp(int slot, const char* corps) {
   st.pending.site = s;
   if (st.stamped && c > lamport) lamport = c;
 }
+
+namespace {
 
 // A closed map's digest from its file, read again only when the file changed.
 bool closedMapDigest(const char* name, MapDigest* d) {
@@ -485,7 +499,9 @@ void sendCheck(int slot, const char* name) {
 // A peer's digest after its quiet second. The higher site asks the lower
 // one for its copy; the lower one answers with its own check, so the
 // higher one asks even when it was busy at the first check.
-void onCheck(int slot, const char* corps) {
+}  // namespace
+
+void onSyncCheck(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
   unsigned long long theirSite = 0;
   char hex[DIGEST_HEX + 2], name[NAME_WORD];
@@ -507,13 +523,16 @@ void onCheck(int slot, const char* corps) {
   actionSendToPeer(slot, "SYNCWANT", name);
 }
 
-void onWant(int slot, const char* corps) {
+
+void onSyncWant(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
   char name[NAME_WORD];
   if (sscanf(corps, "%255s", name) != 1 || !validName(name)) return;
   if (getMap(name) >= project.nbreMaps && !mapFileExists(name)) return;
   if (std::find(st.toSend.begin(), st.toSend.end(), name) == st.toSend.end()) st.toSend.push_back(name);
 }
+
+namespace {
 
 bool syncPeer(int slot) { return peerHas(slot, EXT_SYNC); }
 
@@ -523,30 +542,6 @@ int syncPeers() {
   return n;
 }
 
-bool parseCells(const char* header, const char* corps, std::string& map, StampRect& r, int& element) {
-  char name[BODY_LEN];
-  long v[6];
-  bool square = strcmp(header, "DRAWSQUARE") == 0;
-  if (square) {
-    if (sscanf(corps, "%255s %ld %ld %ld %ld %ld %ld", name, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 7)
-      return false;
-  } else if (strcmp(header, "PARTTHIS!") == 0) {
-    if (sscanf(corps, "%255s %ld %ld %ld %ld", name, &v[0], &v[1], &v[2], &v[5]) != 5) return false;
-    v[3] = v[1];
-    v[4] = v[2];
-  } else {
-    return false;
-  }
-  if (v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0) return false;
-  map = name;
-  r.layer = (int)v[0];
-  r.x1 = (uint32_t)std::min(v[1], v[3]);
-  r.x2 = (uint32_t)std::max(v[1], v[3]);
-  r.y1 = (uint32_t)std::min(v[2], v[4]);
-  r.y2 = (uint32_t)std::max(v[2], v[4]);
-  element = (int)v[5];
-  return true;
-}
 }  // namespace
 
 std::vector<StampRect> newerOverlaps(const StampTable& t, const StampRect& r) {
@@ -581,43 +576,26 @@ void syncPeerAnnounced(int slot) {
   sendList(slot);
 }
 
-namespace {
-void onTileset(int, const char* corps) {
+void onSyncTileset(const char*, const char* corps, int) {
   printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
 }
 
-// The sync words and their handlers, like the interpreter's table.
-struct SyncWord {
-  const char* word;
-  void (*on)(int slot, const char* corps);
-};
-const SyncWord kSyncWords[] = {
-    {"STAMP", onStamp},     {"SYNCLIST", onList},   {"SYNCMAP", onMapBegin},
-    {"SYNCDATA", onMapData}, {"SYNCCHECK", onCheck}, {"SYNCWANT", onWant},
-    {"SYNCTILESET", onTileset},
-};
-}  // namespace
-
-bool syncAction(const char* header, const char* corps, int slot) {
-  if (!isSyncWord(header)) {
-    PeerSync& st = slots[slot];
-    bool cell = strcmp(header, "PARTTHIS!") == 0 || strcmp(header, "DRAWSQUARE") == 0;
-    if (!cell) st.stamped = false;  // a stamp belongs to the very next action
-    if (strcmp(header, "EXTENSIONS") != 0) activity();
-    return false;
-  }
-  if (!syncPeer(slot)) return false;  // not announced: logged and ignored as before
-  for (const SyncWord& w : kSyncWords)
-    if (strcmp(header, w.word) == 0) w.on(slot, corps);
+void syncSawAction(int slot, const char* header) {
+  const WireWord* w = wireWord(header);
+  if (w && w->ext == EXT_SYNC) return;
+  PeerSync& st = slots[slot];
+  if (strcmp(header, "PARTTHIS!") != 0 && strcmp(header, "DRAWSQUARE") != 0)
+    st.stamped = false;  // a stamp belongs to the very next action
+  if (strcmp(header, "EXTENSIONS") != 0) activity();
   refreshMenu = true;
-  return true;
 }
 
-bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long x2, long y2, int element,
-                   bool square) {
+bool syncCellWrite(int slot, const WireCells& c) {
   PeerSync& st = stateOf(slot);
   if (!st.stamped) return false;
   st.stamped = false;
+  const char* map = c.map;
+  int layer = (int)c.layer;
   Map* m = nullptr;
   {
     int k = getMap(map);
@@ -627,37 +605,39 @@ bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long 
   StampRect r;
   r.s = st.pending;
   r.layer = layer;
-  r.x1 = (uint32_t)std::min(x1, x2);
-  r.x2 = (uint32_t)std::min<long>(std::max(x1, x2), m->w - 1);
-  r.y1 = (uint32_t)std::min(y1, y2);
-  r.y2 = (uint32_t)std::min<long>(std::max(y1, y2), m->h - 1);
+  r.x1 = (uint32_t)std::min(c.x1, c.x2);
+  r.x2 = (uint32_t)std::min<long>(std::max(c.x1, c.x2), m->w - 1);
+  r.y1 = (uint32_t)std::min(c.y1, c.y2);
+  r.y2 = (uint32_t)std::min<long>(std::max(c.y1, c.y2), m->h - 1);
   if (r.x1 > r.x2 || r.y1 > r.y2) return false;  // outside: the usual refusal
   StampTable& t = stamps[map];
   std::vector<StampRect> newer = newerOverlaps(t, r);
   recordStamp(t, r);
   if (newer.empty()) return false;  // nothing newer: written as usual
-  size_t skipped = writeUncovered(map, r, newer, element, square);
+  size_t skipped = writeUncovered(map, r, newer, (int)c.element, c.square);
   printf("Synchro: %zu cellules de %s gardees (ecriture plus recente).\n", skipped, map);
   return true;
 }
 
-bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_t cap) {
-  if (isSyncWord(header)) return false;
-  if (strcmp(header, "EXTENSIONS") != 0) activity();
-  if (strcmp(header, "SENDMAPSYSNAME") == 0 && waiting()) {
-    char name[NAME_WORD];
-    int used = 0;
-    if (sscanf(corps, "%255s%n", name, &used) == 1) journalNames[name] = corps[used] ? corps + used + 1 : "";
-    return false;
-  }
-  std::string map;
+void syncNoteActivity() { activity(); }
+
+void syncNoteRename(const char* filename, const char* sysname) {
+  if (waiting()) journalNames[filename] = sysname;
+}
+
+bool syncStampCells(const WireCells& c, char* stamp, size_t cap) {
+  if (syncPeers() == 0 || c.x1 < 0 || c.y1 < 0 || c.x2 < 0 || c.y2 < 0) return false;
+  std::string map = c.map;
   StampRect r;
-  int element = 0;
-  if (!parseCells(header, corps, map, r, element) || syncPeers() == 0) return false;
+  r.layer = (int)c.layer;
+  r.x1 = (uint32_t)std::min(c.x1, c.x2);
+  r.x2 = (uint32_t)std::max(c.x1, c.x2);
+  r.y1 = (uint32_t)std::min(c.y1, c.y2);
+  r.y2 = (uint32_t)std::max(c.y1, c.y2);
   r.s.clock = ++lamport;
   r.s.site = siteId();
   recordStamp(stamps[map], r);
-  if (waiting() && journal.size() < JOURNAL_MAX) journal.push_back({map, r, element});
+  if (waiting() && journal.size() < JOURNAL_MAX) journal.push_back({map, r, (int)c.element});
   snprintf(stamp, cap, "%" PRIu64 " %" PRIu64, r.s.clock, r.s.site);
   return true;
 }

@@ -21,18 +21,21 @@
 
 // The peer on `slot` announced its extensions (its "SYNC" ones start the join sync).
 void syncPeerAnnounced(int slot);
-// Handles a received sync action; false for any other word (a received edit
-// counts as activity; a pending stamp is dropped unless a cell write follows).
-bool syncAction(const char* header, const char* corps, int slot);
+// A received action of the peer on `slot`, before it is applied: an edit
+// counts as activity, and a pending stamp is dropped unless a cell write
+// follows.
+void syncSawAction(int slot, const char* header);
 // A received cell write of the peer on `slot`: when a stamp preceded it, the
 // cells newer writes hold are left alone and the rest written here (true);
 // false: unstamped, the caller writes it as before.
-bool syncCellWrite(int slot, const char* map, int layer, long x1, long y1, long x2, long y2, int element,
-                   bool square);
-// An action about to be sent: notes the activity, and for a cell write
-// ("PARTTHIS!", "DRAWSQUARE") while stamping peers are connected gives its
-// stamp's body and records it; false when no stamp goes with it.
-bool syncStampOutgoing(const char* header, const char* corps, char* stamp, size_t cap);
+bool syncCellWrite(int slot, const struct WireCells& c);
+// An edit is about to be sent to every peer (activity: the quiet check waits).
+void syncNoteActivity();
+// A cell write about to be sent while stamping peers are connected: its
+// stamp's body ("clock site"), recorded; false when no stamp goes with it.
+bool syncStampCells(const struct WireCells& c, char* stamp, size_t cap);
+// An own rename about to be sent: made again if a copy of the map arrives meanwhile.
+void syncNoteRename(const char* filename, const char* sysname);
 // Sends what peers are owed, and the digest check after a quiet second.
 void syncTick();
 // The panel's line: what is being repaired or received, or "In sync with N editors".

@@ -72,7 +72,7 @@ moska_click 45 98 3; sleep 0.3
 moska_click 260 390; applied "SENDPC,dungeon"
 # Delete layer 1.
 moska_move 100 440; xdotool click 5; sleep 0.5
-moska_click 250 310; applied "DELETELAYER,0 1"
+moska_click 250 310; applied "LAYERDEL,map0 1"   # the map by name, between editors that know it
 # "main" menu: a new map, then back to map0 through the map browser.
 moska_menu main
 moska_field 260 270 cave; moska_field 260 300 64; moska_field 260 320 32
@@ -89,10 +89,10 @@ moska_has "$a" "^Map actuelle map0 utilisee en reseau$" &&
 
 moska_quit "$a" key
 moska_quit "$b"
-# Bob got alice's extensions, then only the shared commands, in order (the
-# sync actions between them aside).
+# Bob got alice's extensions and the map she shows, then only the shared
+# commands, in order (the sync actions between them aside).
 got=$(sed -n 's/^!\{0,1\}Action reseau: \([^,]*\),.*/\1/p' "$b/log.txt" | grep -vE '^!?(STAMP|SYNC)' | uniq | tr '\n' ' ')
-[[ $got =~ ^EXTENSIONS\ ((PARTTHIS!|DRAWSQUARE)\ )+SENDMAPSYSNAME\ ADDLAYER\ SETLAYERBGXY\ SENDPC\ DELETELAYER\ NEWMAP\ SILENTOPEN\ $ ]] ||
+[[ $got =~ ^EXTENSIONS\ SILENTOPEN\ ((PARTTHIS!|DRAWSQUARE)\ )+SENDMAPSYSNAME\ ADDLAYER\ SETLAYERBGXY\ SENDPC\ LAYERDEL\ NEWMAP\ SILENTOPEN\ $ ]] ||
   fail "bob received: $got"
 moska_py "$MOSKA_DEMO" "$a/demo" "$b/demo" <<'EOF' || fail "the copies differ from what the actions make"
 demo, da, db = sys.argv[1:]

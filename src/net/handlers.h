@@ -1,0 +1,26 @@
+// The appliers of received words, named by the wire table (wire.cpp). Each
+// runs on the main thread (netPump), checks its body and applies it.
+#pragma once
+
+// Base protocol and layer edits (interpreter.cpp).
+void onPartThis(const char* header, const char* corps, int slot);
+void onDrawSquare(const char* header, const char* corps, int slot);
+void onAddLayer(const char* header, const char* corps, int slot);
+void onDeleteLayer(const char* header, const char* corps, int slot);
+void onPassConditions(const char* header, const char* corps, int slot);
+void onBackground(const char* header, const char* corps, int slot);
+void onSilentOpen(const char* header, const char* corps, int slot);
+void onNewMap(const char* header, const char* corps, int slot);
+void onRename(const char* header, const char* corps, int slot);
+void onExtensions(const char* header, const char* corps, int slot);
+void onLayerDelete(const char* header, const char* corps, int slot);
+void onLayerMove(const char* header, const char* corps, int slot);
+void onMembers(const char* header, const char* corps, int slot);
+// Project sync (sync.cpp).
+void onStamp(const char* header, const char* corps, int slot);
+void onSyncList(const char* header, const char* corps, int slot);
+void onSyncTileset(const char* header, const char* corps, int slot);
+void onSyncMap(const char* header, const char* corps, int slot);
+void onSyncData(const char* header, const char* corps, int slot);
+void onSyncCheck(const char* header, const char* corps, int slot);
+void onSyncWant(const char* header, const char* corps, int slot);
