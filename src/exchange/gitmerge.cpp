@@ -47,6 +47,12 @@ std::string storedName(const std::string& path) {
   return name;
 }
 
+// "3 conflicts (2 cells)"
+std::string counted(const MergeReport& r) {
+  return std::to_string(r.total) + (r.total == 1 ? " conflict (" : " conflicts (") + std::to_string(r.cells) +
+         (r.cells == 1 ? " cell)" : " cells)");
+}
+
 std::string value(int64_t v) { return v == MERGE_ABSENT ? std::string("-") : std::to_string(v); }
 
 // One conflict as a line of the report and of standard error.
@@ -88,8 +94,7 @@ bool replaceFile(const std::string& path, Write write, std::string* error) {
 bool writeReport(const std::string& path, const std::string& map, const MergeInput& in,
                  const MergeReport& r, std::string* error) {
   return replaceFile(path, [&](FILE* f) {
-    fprintf(f, "# moska2 --merge of %s: %zu conflicts (%zu cells), ours kept in each\n", map.c_str(), r.total,
-            r.cells);
+    fprintf(f, "# moska2 --merge of %s: %s, ours kept in each\n", map.c_str(), counted(r).c_str());
     for (const MergeConflict& c : r.conflicts) fprintf(f, "%s\n", conflictLine(map, c, in).c_str());
     if (r.total > r.conflicts.size())
       fprintf(f, "# and %zu more conflicts, not listed\n", r.total - r.conflicts.size());
@@ -141,8 +146,7 @@ int runMerge(int argc, char** argv) {
     fprintf(stderr, "CONFLICT %s\n", conflictLine(map, r.conflicts[i], in).c_str());
   std::string report = map + REPORT_SUFFIX;
   bool reported = writeReport(report, map, in, r, &error);
-  fprintf(stderr, "moska2: %s merged with %zu conflict%s (%zu cell%s), ours kept in each; %s\n", map.c_str(),
-          r.total, r.total == 1 ? "" : "s", r.cells, r.cells == 1 ? "" : "s",
+  fprintf(stderr, "moska2: %s merged with %s, ours kept in each; %s\n", map.c_str(), counted(r).c_str(),
           reported ? ("every conflict listed in " + report).c_str() : error.c_str());
   return CLI_MERGE_CONFLICTS;
 }
