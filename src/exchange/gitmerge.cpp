@@ -131,7 +131,7 @@ int runMerge(int argc, char** argv) {
     in.ours.filename = strdup(stored.c_str());
   }
   MergeReport r;
-  MergeResult result = mergeMaps(&in.base, &in.ours, &in.theirs, MERGE_OURS, &in.out, &r);
+  MergeResult result = mergeMapsTakingOurs(&in.base, &in.ours, &in.theirs, MERGE_OURS, &in.out, &r);
   if (result != MERGE_OK) {
     fprintf(stderr, "moska2: merge of %s failed: %s; %s left as it was\n", map.c_str(),
             result == MERGE_NO_MEMORY ? "not enough memory" : "more than 65535 layers", ours.c_str());

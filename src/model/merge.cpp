@@ -58,6 +58,7 @@ struct Merger {
   MergeSide winner;
   Map* out;
   MergeReport* r;
+  Map* donor;  // ours, when its cell arrays may become the merge's (else null)
 
   void note(MergeConflictKind kind, int layer, uint32_t x, uint32_t y, int64_t b, int64_t o, int64_t t) {
     r->total++;
@@ -65,12 +66,14 @@ struct Merger {
     if (r->conflicts.size() < MERGE_LIST_MAX) r->conflicts.push_back({kind, layer, x, y, b, o, t});
   }
 
-  Layer* newLayer(const Layer* like) {
+  // A layer of the merge with like's fields; its cells are `cells` when
+  // given (taken over), else new and not yet filled.
+  Layer* newLayer(const Layer* like, int32_t* cells = nullptr) {
     Layer* l = new (std::nothrow) Layer();
     if (!l) return nullptr;
     out->layer[out->layers++] = l;
     l->layerGFX = copyText(like->layerGFX);
-    l->e = allocCells((size_t)out->w * out->h);
+    l->e = cells ? cells : allocCells((size_t)out->w * out->h);
     l->bg = like->bg;
     l->x = like->x;
     l->y = like->y;
@@ -119,7 +122,7 @@ struct Merger {
         continue;
       }
       if (memcmp(rt, rb, rowBytes) == 0 || memcmp(rt, ro, rowBytes) == 0) {
-        memcpy(rm, ro, rowBytes);
+        if (rm != ro) memcpy(rm, ro, rowBytes);
         continue;
       }
       size_t clashes = 0;
@@ -150,16 +153,21 @@ struct Merger {
     cutCells(theirs, lt, lb, false);
   }
 
-  bool bothKept(const Layer* lb, const Layer* lo, const Layer* lt) {
-    Layer* l = newLayer(lo);
+  bool bothKept(const Layer* lb, int oursIndex, const Layer* lt) {
+    const Layer* lo = ours->layer[oursIndex];
+    bool same = base->w == out->w && base->h == out->h && ours->w == out->w && ours->h == out->h &&
+                theirs->w == out->w && theirs->h == out->h && lb->e && lo->e && lt->e;
+    // The merge of a row overwrites ours' cells only after reading them, so
+    // ours' array can be the merge's own: no new memory to fault in.
+    int32_t* taken = same && donor ? lo->e : nullptr;
+    Layer* l = newLayer(lo, taken);
+    if (taken) donor->layer[oursIndex]->e = nullptr;
     if (!l) return false;
     int layer = out->layers - 1;
     if (pick(lb->bg, lo->bg, lt->bg, winner, &l->bg)) note(CONFLICT_LAYER_BG, layer, 0, 0, lb->bg, lo->bg, lt->bg);
     if (pick(lb->x, lo->x, lt->x, winner, &l->x)) note(CONFLICT_LAYER_X, layer, 0, 0, lb->x, lo->x, lt->x);
     if (pick(lb->y, lo->y, lt->y, winner, &l->y)) note(CONFLICT_LAYER_Y, layer, 0, 0, lb->y, lo->y, lt->y);
-    bool same = base->w == out->w && base->h == out->h && ours->w == out->w && ours->h == out->h &&
-                theirs->w == out->w && theirs->h == out->h && lb->e && lo->e && lt->e;
-    if (same) sameSizeCells(lb, lo, lt, l, layer);
+    if (same) sameSizeCells(lb, taken ? l : lo, lt, l, layer);
     else anySizeCells(lb, lo, lt, l, layer);
     return true;
   }
@@ -225,7 +233,7 @@ struct Merger {
       for (; ok && ti < tEnd; ti++) ok = mt[ti] >= 0 || added(theirs, theirs->layer[ti]);
       if (!ok || b == base->layers) break;
       const Layer* lb = base->layer[b];
-      if (bo[b] >= 0 && bt[b] >= 0) ok = bothKept(lb, ours->layer[bo[b]], theirs->layer[bt[b]]);
+      if (bo[b] >= 0 && bt[b] >= 0) ok = bothKept(lb, bo[b], theirs->layer[bt[b]]);
       else if (bo[b] >= 0) ok = oneDeleted(lb, ours, ours->layer[bo[b]], true);
       else if (bt[b] >= 0) ok = oneDeleted(lb, theirs, theirs->layer[bt[b]], false);
       else r->layersDeleted++;
@@ -278,11 +286,12 @@ std::vector<int> matchLayers(const Map* base, const Map* side) {
   return match;
 }
 
-MergeResult mergeMaps(const Map* base, const Map* ours, const Map* theirs, MergeSide winner, Map* out,
-                      MergeReport* report) {
+namespace {
+MergeResult merge(const Map* base, const Map* ours, const Map* theirs, MergeSide winner, Map* out,
+                  MergeReport* report, Map* donor) {
   *out = Map();
   *report = MergeReport();
-  Merger g = {base, ours, theirs, winner, out, report};
+  Merger g = {base, ours, theirs, winner, out, report, donor};
   MergeResult r;
   try {
     r = g.run();
@@ -291,4 +300,15 @@ MergeResult mergeMaps(const Map* base, const Map* ours, const Map* theirs, Merge
   }
   if (r != MERGE_OK) freeMapRecord(out);
   return r;
+}
+}  // namespace
+
+MergeResult mergeMaps(const Map* base, const Map* ours, const Map* theirs, MergeSide winner, Map* out,
+                      MergeReport* report) {
+  return merge(base, ours, theirs, winner, out, report, nullptr);
+}
+
+MergeResult mergeMapsTakingOurs(const Map* base, Map* ours, const Map* theirs, MergeSide winner, Map* out,
+                                MergeReport* report) {
+  return merge(base, ours, theirs, winner, out, report, ours);
 }

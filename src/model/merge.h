@@ -63,6 +63,12 @@ enum MergeResult { MERGE_OK, MERGE_NO_MEMORY, MERGE_TOO_MANY_LAYERS };
 MergeResult mergeMaps(const Map* base, const Map* ours, const Map* theirs, MergeSide winner, Map* out,
                       MergeReport* report);
 
+// The same, with ours' cell arrays becoming the merge's where the layer
+// keeps its size (no new memory for the big maps of a git merge): ours is
+// left without them and is only to be freed.
+MergeResult mergeMapsTakingOurs(const Map* base, Map* ours, const Map* theirs, MergeSide winner, Map* out,
+                                MergeReport* report);
+
 // For each layer of `side`, the index of the base layer it continues, or -1
 // for a layer added. Only layers on the same tileset match; the order is
 // kept (a longest common sequence), and among equal choices the one whose
