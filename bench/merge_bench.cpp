@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmap.h"
 #include "benchutil.h"
 #include "exchange/exchange.h"
 #include "model/mapfile.h"
@@ -25,24 +26,7 @@ const int LAYERS = 8;
 const int DEFAULT_ROUNDS = 3;
 const int CHANGED_PER_MILLE = 10;  // 1% of the cells on each side
 
-void makeBase(Map* m) {
-  m->w = m->h = SIDE;
-  m->layers = LAYERS;
-  m->layer = new Layer*[LAYERS];
-  m->sysname = strdup("Bench");
-  m->filename = strdup("big");
-  uint32_t seed = 1;
-  for (int i = 0; i < LAYERS; i++) {
-    Layer* l = m->layer[i] = new Layer();
-    l->layerGFX = strdup(i == 0 ? "ground" : "items");
-    l->e = allocCells((size_t)SIDE * SIDE);
-    for (size_t c = 0; c < (size_t)SIDE * SIDE; c++) {
-      seed = seed * 1664525u + 1013904223u;
-      bool filled = i == 0 || (seed >> 24) < 256u / (i + 1);
-      l->e[c] = filled ? (int32_t)((c % SIDE / 8 + c / SIDE / 8 + i) % 16) : 0;
-    }
-  }
-}
+void makeBase(Map* m) { makeBenchMap(m, SIDE, LAYERS); }
 
 // 1% of all cells of m, spread at random, take a new tile.
 void repaint(Map* m, uint32_t seed) {
