@@ -12,6 +12,7 @@
 
 namespace {
 const int SAMPLE_SIDE = 32;             // cells sampled per axis to tell layers apart
+const size_t SAMPLE_BUDGET = 1 << 24;   // sampled cells for all pairs (maps of thousands of layers)
 const long long MATCH_WEIGHT = 1 << 16;  // a match counts more than any agreement
 const long long AGREE_WEIGHT = 8;        // per agreeing sampled cell (< MATCH_WEIGHT in all)
 const size_t MATCH_TABLE_MAX = 1 << 22;  // alignment cells; beyond, layers match by position
@@ -21,13 +22,14 @@ const int64_t ABSENT = MERGE_ABSENT;
 bool sameText(const char* a, const char* b) { return strcmp(a ? a : "", b ? b : "") == 0; }
 
 // How many sampled cells two layers agree on, over the size both maps share.
-long long agreement(const Map* a, const Layer* la, const Map* b, const Layer* lb) {
+// side x side cells are sampled.
+long long agreement(const Map* a, const Layer* la, const Map* b, const Layer* lb, int side) {
   uint32_t w = a->w < b->w ? a->w : b->w, h = a->h < b->h ? a->h : b->h;
   if (!w || !h || !la->e || !lb->e) return 0;
   long long n = 0;
-  for (int sy = 0; sy < SAMPLE_SIDE; sy++)
-    for (int sx = 0; sx < SAMPLE_SIDE; sx++) {
-      size_t x = (size_t)w * sx / SAMPLE_SIDE, y = (size_t)h * sy / SAMPLE_SIDE;
+  for (int sy = 0; sy < side; sy++)
+    for (int sx = 0; sx < side; sx++) {
+      size_t x = (size_t)w * sx / side, y = (size_t)h * sy / side;
       n += la->e[y * a->w + x] == lb->e[y * b->w + x];
     }
   return n;
@@ -263,10 +265,12 @@ std::vector<int> matchLayers(const Map* base, const Map* side) {
   }
   // best[i][j]: the heaviest alignment of base layers [i, n) with side
   // layers [j, m).
+  int sampled = SAMPLE_SIDE;
+  while (sampled > 1 && (size_t)sampled * sampled * n * m > SAMPLE_BUDGET) sampled /= 2;
   auto weight = [&](size_t i, size_t j) -> long long {
     const Layer *a = base->layer[i], *b = side->layer[j];
     if (!sameText(a->layerGFX, b->layerGFX)) return 0;
-    return MATCH_WEIGHT + AGREE_WEIGHT * agreement(base, a, side, b) + (i == j);
+    return MATCH_WEIGHT + AGREE_WEIGHT * agreement(base, a, side, b, sampled) + (i == j);
   };
   std::vector<long long> best((n + 1) * (m + 1), 0), w(n * m);
   for (size_t i = 0; i < n; i++)
