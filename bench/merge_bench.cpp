@@ -117,7 +117,8 @@ int main(int argc, char** argv) {
     if (err) fflush(stderr);
   }
   std::string clean = "rm -rf " + dir.substr(0, dir.size() - 5);
-  if (system(clean.c_str()) != 0) return 1;
+  if (getenv("KEEP_FILES")) printf("files kept in %s\n", dir.c_str());
+  else if (system(clean.c_str()) != 0) return 1;
   printf("map 2048x2048 x 8 layers, 1%% of the cells repainted on each side, %zu conflicts, median of %d\n",
          conflicts, rounds);
   printf("three-way merge in memory: %.0f ms | reading the three files %.0f ms\n", benchMedian(merge) * 1000,
