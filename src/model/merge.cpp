@@ -162,8 +162,9 @@ struct Merger {
     // The merge of a row overwrites ours' cells only after reading them, so
     // ours' array can be the merge's own: no new memory to fault in.
     int32_t* taken = same && donor ? lo->e : nullptr;
+    int before = out->layers;
     Layer* l = newLayer(lo, taken);
-    if (taken) donor->layer[oursIndex]->e = nullptr;
+    if (taken && out->layers > before) donor->layer[oursIndex]->e = nullptr;  // the merge's now
     if (!l) return false;
     int layer = out->layers - 1;
     if (pick(lb->bg, lo->bg, lt->bg, winner, &l->bg)) note(CONFLICT_LAYER_BG, layer, 0, 0, lb->bg, lo->bg, lt->bg);
