@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../tests/unit/tilesheet.h"
+#include "benchmap.h"
 #include "benchutil.h"
 #include "exchange/exchange.h"
 #include "model/mapfile.h"
@@ -28,8 +29,7 @@ const uint32_t SIDE = 2048;
 const int LAYERS = 8;
 const int DEFAULT_ROUNDS = 3;
 
-// A ground layer everywhere, then ever sparser layers, from 16 of the
-// 128 tiles of a 256x128 tileset in diagonal bands.
+// The benchmark map (benchmap.h) and its two tilesets.
 std::string makeProject(Map* m) {
   std::string p = benchProject();
   FILE* f = fopen((p + "PROJECT.MSK").c_str(), "w");
@@ -37,22 +37,7 @@ std::string makeProject(Map* m) {
   fclose(f);
   writeSheetPng(p + "layers/ground.png", makeSheet(SHEET_RGB, 256, 128));
   writeSheetPng(p + "layers/items.png", makeSheet(SHEET_RGBA, 256, 128));
-  m->w = m->h = SIDE;
-  m->layers = LAYERS;
-  m->layer = new Layer*[LAYERS];
-  m->sysname = strdup("Bench");
-  m->filename = strdup("big");
-  uint32_t seed = 1;
-  for (int i = 0; i < LAYERS; i++) {
-    Layer* l = m->layer[i] = new Layer();
-    l->layerGFX = strdup(i == 0 ? "ground" : "items");
-    l->e = allocCells((size_t)SIDE * SIDE);
-    for (size_t c = 0; c < (size_t)SIDE * SIDE; c++) {
-      seed = seed * 1664525u + 1013904223u;
-      bool filled = i == 0 || (seed >> 24) < 256u / (i + 1);
-      l->e[c] = filled ? (int32_t)((c % SIDE / 8 + c / SIDE / 8 + i) % 16) : 0;
-    }
-  }
+  makeBenchMap(m, SIDE, LAYERS);
   f = fopen((p + "maps/big.map").c_str(), "wb");
   if (!f || !writeMapStream(f, m)) abort();
   fclose(f);

@@ -34,6 +34,7 @@ name=fill;     run "fill brush" "$build/bench/fill_bench"
 name=history;  run "undo history memory" "$build/bench/history_bench"
 name=autosave; run "autosave frame" "$build/bench/autosave_bench"
 name=export;   run "export" "$build/bench/exchange_bench" 3
+name=gitmerge; run "git merge and diff" "$build/bench/merge_bench" 3
 
 row() { printf '| %-50s | %-24s | %-34s | %-18s |\n' "$1" "$2" "$3" "$4"; }
 # ratio A B: A / B to two places.
@@ -152,6 +153,23 @@ fi
 grep -E '^(tmx|json|png) ' export.txt 2>/dev/null | while IFS='|' read -r fmt ours base r size; do
   row "export 2048x2048x8 to $(echo $fmt)" "$(echo "$ours" | sed 's/ours *//; s/ *(.*//')" "$(echo "$base" | sed 's/^ *//; s/ *$//')" "$(echo "$r" | num 'ratio')"
 done
+
+# Maps in git.
+if l=$(field gitmerge.txt '^three-way merge in memory'); then
+  a=$(echo "$l" | num 'memory:') b=$(echo "$l" | num 'three files')
+  row "three-way merge 2048x2048x8, 1% changed a side" "$a ms" "reading the three files $b ms" \
+    "$(goal "$(ratio "$a" "$b") (<= 1000 ms)" "$(le "$a" 1000)")"
+fi
+if l=$(field gitmerge.txt '^moska2 --merge'); then
+  a=$(echo "$l" | num 'write):') b=$(echo "$l" | num '(fsync)')
+  row "  moska2 --merge whole: read, merge, write (fsync)" "$a ms" "read three, write one $b ms" \
+    "$(goal "$(ratio "$a" "$b") (<= 1000 ms)" "$(le "$a" 1000)")"
+fi
+if l=$(field gitmerge.txt '^moska2 --diff'); then
+  a=$(echo "$l" | num 'describe):') b=$(echo "$l" | num 'two files')
+  row "moska2 --diff of the same maps (text)" "$a ms" "reading the two files $b ms" \
+    "$(goal "$(ratio "$a" "$b") (<= 1000 ms)" "$(le "$a" 1000)")"
+fi
 
 # Start-up and pacing.
 if l=$(field startup.txt '^start-up'); then

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "exchange/exchange.h"
+#include "exchange/internal.h"
 #include "core/core.h"
 
 namespace {
@@ -14,7 +15,9 @@ const char USAGE[] =
     "Usage: moska2 [PROJECT | ?]\n"
     "       moska2 --export PROJECT MAP OUT\n"
     "       moska2 --import IN PROJECT MAP [--force]\n"
-    "       moska2 --help | --version\n";
+    "       moska2 --merge BASE OURS THEIRS [PATH]\n"
+    "       moska2 --diff OLD NEW [OUT.png]\n"
+    "       moska2 --git-setup | --help | --version\n";
 
 const char HELP[] =
     "\n"
@@ -28,6 +31,23 @@ const char HELP[] =
     "                             new map MAP, copying its tileset images into\n"
     "                             layers/ and writing their pass conditions\n"
     "  --force                    let --import replace an existing map\n"
+    "  --merge BASE OURS THEIRS [PATH]\n"
+    "                             git merge driver (%O %A %B %P): merges the maps\n"
+    "                             OURS and THEIRS cell by cell against BASE into\n"
+    "                             OURS. Exit 0: merged; 1: merged with conflicts\n"
+    "                             (OURS' value kept in each, listed on standard\n"
+    "                             error and in PATH.conflicts.txt, else\n"
+    "                             OURS.conflicts.txt); 2: an input is not a\n"
+    "                             readable map; 3: the merge could not be written.\n"
+    "                             OURS is left as it was unless the status is 0 or 1\n"
+    "  --diff OLD NEW             describe what changed between two map files,\n"
+    "                             changed cells as runs per layer and row (exit 0:\n"
+    "                             same, 1: changed, 2: unreadable); with git's seven\n"
+    "                             arguments it is git's external diff driver (exit 0)\n"
+    "  --diff OLD NEW OUT.png     also draw NEW with the changed cells highlighted\n"
+    "                             (tilesets from the project above NEW's maps/)\n"
+    "  --git-setup                print the git config and .gitattributes lines\n"
+    "                             that make git merge and diff maps with moska2\n"
     "  --help                     show this help\n"
     "  --version                  show the version\n"
     "\n"
@@ -67,6 +87,9 @@ int exchangeCommand(int argc, char** argv) {
   const char* cmd = argv[1];
   if (strcmp(cmd, "--export") == 0) return runExport(argc, argv);
   if (strcmp(cmd, "--import") == 0) return runImport(argc, argv);
+  if (strcmp(cmd, "--merge") == 0) return runMerge(argc, argv);
+  if (strcmp(cmd, "--diff") == 0) return runDiff(argc, argv);
+  if (strcmp(cmd, "--git-setup") == 0) return runGitSetup(argc, argv);
   bool info = strcmp(cmd, "--help") == 0 || strcmp(cmd, "--version") == 0;
   if (info && argc != 2) return usageError((std::string(cmd) + " takes no argument").c_str());
   if (strcmp(cmd, "--help") == 0) {

@@ -46,19 +46,7 @@ bool readMapRecord(const std::string& name, Map* m, std::string* error) {
     *error = "bad map name '" + name + "'";
     return false;
   }
-  FILE* f = fopen(path, "rb");
-  struct stat st;
-  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (f) fclose(f);
-    *error = std::string("cannot read map file ") + path;
-    return false;
-  }
-  MapRead r = readMapStream(f, (size_t)st.st_size, m);
-  fclose(f);
-  if (r == MAP_READ_OK || r == MAP_READ_BAD_END) return true;
-  *error = std::string("map file ") + path +
-           (r == MAP_READ_TOO_BIG ? " is too big" : r == MAP_READ_NO_MEMORY ? " does not fit in memory" : " is corrupt");
-  return false;
+  return readMapPath(path, m, error);
 }
 
 // The pass conditions of a tileset: its file's bytes, passable past its end.
@@ -126,6 +114,22 @@ bool checkCells(const ExportPlan& p, int i, std::string* error) {
 }
 }  // namespace
 
+bool readMapPath(const std::string& path, Map* m, std::string* error) {
+  FILE* f = fopen(path.c_str(), "rb");
+  struct stat st;
+  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (f) fclose(f);
+    *error = "cannot read map file " + path;
+    return false;
+  }
+  MapRead r = readMapStream(f, (size_t)st.st_size, m);
+  fclose(f);
+  if (r == MAP_READ_OK || r == MAP_READ_BAD_END) return true;
+  *error = "map file " + path +
+           (r == MAP_READ_TOO_BIG ? " is too big" : r == MAP_READ_NO_MEMORY ? " does not fit in memory" : " is not a readable map");
+  return false;
+}
+
 ExportPlan::~ExportPlan() {
   for (OutTileset& t : sets) tilesetFree(t.s);
   freeMapRecord(&map);
@@ -154,7 +158,10 @@ bool useProject(const std::string& arg, std::string* error) {
 
 bool loadExportPlan(const std::string& map, const std::string& outDir, bool check,
                     ExportPlan* p, std::string* error) {
-  if (!readMapRecord(map, &p->map, error)) return false;
+  return readMapRecord(map, &p->map, error) && planTilesets(outDir, check, p, error);
+}
+
+bool planTilesets(const std::string& outDir, bool check, ExportPlan* p, std::string* error) {
   for (int i = 0; i < p->map.layers; i++) {
     const Layer* l = p->map.layer[i];
     int found = -1;

@@ -37,6 +37,7 @@ struct ExportPlan {
   Map map;                          // owned
   std::vector<OutTileset> sets;     // one per tileset image used, tiled or background
   std::vector<int> layerSet;        // per layer: index in sets
+  const std::vector<uint8_t>* marked = nullptr;  // PNG: w*h cells drawn highlighted (1)
   ExportPlan() = default;
   ExportPlan(const ExportPlan&) = delete;
   ExportPlan& operator=(const ExportPlan&) = delete;
@@ -50,6 +51,11 @@ bool useProject(const std::string& arg, std::string* error);
 // `checkCells`, a cell naming no tile of its tileset is refused.
 bool loadExportPlan(const std::string& map, const std::string& outDir, bool checkCells,
                     ExportPlan* plan, std::string* error);
+// The rest of loadExportPlan, for a map already in p->map.
+bool planTilesets(const std::string& outDir, bool checkCells, ExportPlan* plan, std::string* error);
+// Reads any map file with the model's checked reader; false with a line
+// naming the file in *error.
+bool readMapPath(const std::string& path, Map* m, std::string* error);
 // The gid a tiled layer's cell is written as.
 uint32_t exportGid(const OutTileset& t, int32_t element);
 // Comma-separated cells of a layer, one map row a line (Tiled's CSV).
@@ -112,3 +118,17 @@ bool parseCsvGids(const std::string& text, std::vector<uint32_t>* gids);
 std::string resolveBeside(const std::string& from, const std::string& name);
 // Parses a whole decimal number; false for anything else.
 bool parseLong(const std::string& s, long* v);
+
+// Maps in git (gitmerge.cpp, mapdiff.cpp): the commands and their statuses.
+enum {
+  CLI_MERGE_CLEAN = 0,      // merged, nothing conflicted
+  CLI_MERGE_CONFLICTS = 1,  // merged, ours kept in the conflicts, report written
+  CLI_MERGE_REFUSED = 2,    // an input is not a readable map (or bad arguments): nothing changed
+  CLI_MERGE_FAILED = 3,     // the merge could not be written: nothing changed
+  CLI_DIFF_SAME = 0,        // --diff OLD NEW: like diff(1)
+  CLI_DIFF_CHANGED = 1,
+  CLI_DIFF_REFUSED = 2,     // an input is not a readable map, or the picture failed
+};
+int runMerge(int argc, char** argv);
+int runGitSetup(int argc, char** argv);
+int runDiff(int argc, char** argv);

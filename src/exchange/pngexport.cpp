@@ -25,6 +25,9 @@ const int PNG_COMPRESSION = Z_BEST_SPEED;
 const unsigned MAX_WORKERS = 8;          // compressing threads
 const size_t BATCH_BYTES = 64 << 20;     // picture bytes drawn ahead of the compression
 const size_t SYNC_ROOM = 64;             // a sync flush's bytes beyond deflateBound
+// Marked cells (a map diff's changes): half of each pixel becomes this colour,
+// a magenta no tileset of the examples uses, so the tiles still show through.
+const Uint8 MARK_R = 255, MARK_G = 0, MARK_B = 200;
 
 struct PngStream {
   FILE* f = nullptr;
@@ -159,6 +162,23 @@ void drawStrip(const ExportPlan& p, SDL_Surface* strip, uint32_t x0, int cols, u
   }
 }
 
+// Blends the mark colour over the marked cells of the strip.
+void markStrip(const ExportPlan& p, SDL_Surface* strip, uint32_t x0, int cols, uint32_t y) {
+  const uint8_t* marks = p.marked->data() + (size_t)y * p.map.w + x0;
+  const SDL_PixelFormat* f = strip->format;
+  for (int k = 0; k < cols; k++) {
+    if (!marks[k]) continue;
+    for (int r = 0; r < TILE; r++) {
+      Uint32* px = (Uint32*)((Uint8*)strip->pixels + r * strip->pitch) + k * TILE;
+      for (int x = 0; x < TILE; x++) {
+        Uint8 cr, cg, cb;
+        SDL_GetRGB(px[x], f, &cr, &cg, &cb);
+        px[x] = SDL_MapRGB(f, (Uint8)((cr + MARK_R) / 2), (Uint8)((cg + MARK_G) / 2), (Uint8)((cb + MARK_B) / 2));
+      }
+    }
+  }
+}
+
 // The strip's pixels as RGB bytes at column x0 of the picture's rows.
 void stripToRgb(SDL_Surface* strip, int cols, uint32_t x0, size_t rowBytes, unsigned char* rows) {
   const SDL_PixelFormat* f = strip->format;
@@ -201,6 +221,7 @@ bool writePicture(FILE* f, const void* ctx) {
       for (uint32_t x0 = 0; x0 < p.map.w; x0 += STRIP_COLS) {
         int cols = (int)std::min<uint32_t>(STRIP_COLS, p.map.w - x0);
         drawStrip(p, strip, x0, cols, y0 + (uint32_t)j);
+        if (p.marked) markStrip(p, strip, x0, cols, y0 + (uint32_t)j);
         stripToRgb(strip, cols, x0, rowBytes, b.raw.data());
       }
     }
