@@ -151,12 +151,10 @@ void wheelLayers(Map* m) {
 
 // Layer order is this editor's own: nothing is sent.
 void swapLayers(Map* m, int a, int b) {
-  modelLock();
   Layer* t = m->layer[a];
   m->layer[a] = m->layer[b];
   m->layer[b] = t;
   m->dirty = true;  // the file keeps the order
-  modelUnlock();
   setMenu("map");
 }
 
