@@ -32,7 +32,6 @@ const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 c
 // INCOMING_TOTAL_MAX. An announcement past either is refused at its header.
 const size_t INCOMING_MARGIN = (size_t)160 << 20;
 const size_t INCOMING_TOTAL_MAX = (size_t)256 << 20;
-const size_t INCOMING_FIRST_ROOM = (size_t)1 << 20;  // the buffer grows from this, doubling, up to the announcement
 const uint32_t INCOMING_IDLE_MS = 30000;  // a copy with no data for this long (none queued) is abandoned
 const size_t LIST_MAX = 10000;           // maps a peer may announce
 const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's queue is below this
@@ -343,7 +342,17 @@ void onMapBegin(int slot, const char* corps) {
   }
   if (!diskRoom((long long)raw * 2)) return;  // the new file and the kept copy
   Incoming& in = st.in;
-  if (inflateInit(&in.z) != Z_OK) return;
+  // Room for the whole announcement at once: pages are only taken as the
+  // data fills them, and a buffer that grew by copies would hold twice that.
+  try {
+    in.data.reserve((size_t)raw);
+  } catch (const std::bad_alloc&) {
+    return refuseCopy(slot, name, "memoire insuffisante");
+  }
+  if (inflateInit(&in.z) != Z_OK) {
+    in.data = std::vector<unsigned char>();
+    return;
+  }
   in.active = true;
   in.name = name;
   in.raw = (size_t)raw;
@@ -395,20 +404,6 @@ void install(int slot, PeerSync& st) {
   activity();
 }
 
-// Room in the buffer for `more` bytes: it doubles, never past the
-// announced size (which the caller checked), so it never holds twice that.
-bool roomFor(Incoming& in, size_t more) {
-  size_t need = in.data.size() + more;
-  if (need <= in.data.capacity()) return true;
-  size_t grown = std::min(in.raw, std::max({need, in.data.capacity() * 2, INCOMING_FIRST_ROOM}));
-  try {
-    in.data.reserve(grown);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
 void onMapData(int slot, const char* corps) {
   PeerSync& st = stateOf(slot);
   Incoming& in = st.in;
@@ -429,7 +424,6 @@ void onMapData(int slot, const char* corps) {
     size_t made = sizeof out - in.z.avail_out;
     if ((r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) || in.data.size() + made > in.raw)
       return abortIncoming(st, "flux invalide");
-    if (!roomFor(in, made)) return abortIncoming(st, "memoire insuffisante");
     in.data.insert(in.data.end(), out, out + made);
     if (r == Z_BUF_ERROR) r = Z_OK;
   }

@@ -69,7 +69,8 @@ bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out)
 // The peer on `slot` left: the copy on its way from it and its buffer, and
 // what it was owed, are dropped at once.
 void syncSlotEnded(int slot);
-// Bytes held for copies on their way here, from every peer.
+// Bytes reserved for copies on their way here, from every peer (each the
+// size its sender announced; pages are taken as the data arrives).
 size_t syncIncomingBytes();
 
 // Forgets every peer's sync state and the stamps (tests).
