@@ -26,6 +26,7 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <sodium.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -135,17 +136,11 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   return sendFile(out, pc);
 }
 
-// Sync copies. Base64 as the editors write it.
+// Sync copies. Base64 from libsodium: an encoder other than the editor's.
 std::string base64(const unsigned char* p, size_t n) {
-  static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < n; i += 3) {
-    uint32_t v = (uint32_t)p[i] << 16 | (i + 1 < n ? (uint32_t)p[i + 1] << 8 : 0) | (i + 2 < n ? p[i + 2] : 0);
-    out += abc[v >> 18 & 63];
-    out += abc[v >> 12 & 63];
-    out += i + 1 < n ? abc[v >> 6 & 63] : '=';
-    out += i + 2 < n ? abc[v & 63] : '=';
-  }
+  std::string out(sodium_base64_ENCODED_LEN(n, sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(&out[0], out.size(), p, n, sodium_base64_VARIANT_ORIGINAL);
+  out.resize(strlen(out.c_str()));
   return out;
 }
 
