@@ -6,7 +6,8 @@
 #include <unistd.h>
 
 #include <new>
-#include <vector>
+#include <set>
+#include <string>
 
 #include "core/core.h"
 #include "core/files.h"
@@ -71,6 +72,14 @@ int librarySlotOf(const char* chipset) {
   return -1;
 }
 
+// The tileset names m's layers hold, each once.
+std::set<std::string> tilesetNames(const Map* m) {
+  std::set<std::string> names;
+  for (int i = 0; i < m->layers; i++)
+    if (m->layer[i]->layerGFX) names.insert(m->layer[i]->layerGFX);
+  return names;
+}
+
 // The tileset's image is in the project's "layers" folder.
 bool tilesetFileExists(const char* chipset) {
   char path[FILE_PATH_LEN];
@@ -89,17 +98,11 @@ bool libraryTakes(const char* chipset) {
 void printLibraryFull() { printf("Vous avez déjà chargé le maximum de %d layers en mémoire!!!\n", (int)LIBRARY_SLOTS); }
 
 bool libraryRoomFor(const Map* m) {
-  std::vector<const char*> fresh;  // names not in the library, each once
-  for (int i = 0; i < m->layers; i++) {
-    const char* n = m->layer[i]->layerGFX;
-    if (!n || librarySlotOf(n) >= 0) continue;
-    bool seen = false;
-    for (const char* f : fresh) seen = seen || strcmp(f, n) == 0;
-    if (!seen) fresh.push_back(n);
-  }
-  int free = 0;
+  std::set<std::string> names = tilesetNames(m);
+  size_t fresh = 0, free = 0;
+  for (const std::string& n : names) fresh += librarySlotOf(n.c_str()) < 0;
   for (int i = 0; i < LIBRARY_SLOTS; i++) free += !layersGFXnames[i];
-  return fresh.size() <= (size_t)free;
+  return fresh <= free;
 }
 
 bool mapFitsHere(const Map* m, bool open, char* why, size_t cap) {
@@ -108,20 +111,17 @@ bool mapFitsHere(const Map* m, bool open, char* why, size_t cap) {
     snprintf(why, cap, "%d layers, %llu cellules en tout (%d au maximum)", m->layers, cells, (int)PEER_MAP_CELLS);
     return false;
   }
-  int missing = 0;
-  const char* first = nullptr;
-  for (int i = 0; i < m->layers; i++) {
-    const char* n = m->layer[i]->layerGFX;
-    if (validName(n) && (librarySlotOf(n) >= 0 || tilesetFileExists(n))) continue;
-    if (!first) first = n ? n : "";
-    missing++;
-  }
-  if (missing) {
-    snprintf(why, cap, "%d layers sans tileset ici (%.64s...)", missing, first);
-    return false;
-  }
+  std::set<std::string> names = tilesetNames(m);
+  for (int i = 0; i < m->layers; i++)
+    if (!m->layer[i]->layerGFX) names.insert("");  // refused below as an invalid name
+  // Stops at the first one missing: a copy may name tens of thousands.
+  for (const std::string& n : names)
+    if (!validName(n.c_str()) || (librarySlotOf(n.c_str()) < 0 && !tilesetFileExists(n.c_str()))) {
+      snprintf(why, cap, "tileset %.64s absent ici (%zu tilesets nommes)", n.c_str(), names.size());
+      return false;
+    }
   if (open && !libraryRoomFor(m)) {
-    snprintf(why, cap, "librairie de tilesets pleine (%d)", (int)LIBRARY_SLOTS);
+    snprintf(why, cap, "librairie de tilesets pleine (%zu tilesets nommes)", names.size());
     return false;
   }
   return true;

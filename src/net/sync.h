@@ -10,6 +10,9 @@
 // action) and the latest stamp wins on every copy. After a quiet second the
 // open maps' digests are compared ("SYNCCHECK"); a mismatch is repaired
 // from the lower site ("SYNCWANT"). A replaced copy is kept in conflicts/.
+// A copy on its way is bounded per peer and for all peers (refused at its
+// "SYNCMAP"), dropped with its peer, and checked whole (limits, tilesets,
+// library room) before it replaces anything.
 // Everything here runs on the main thread.
 #pragma once
 #include <stddef.h>

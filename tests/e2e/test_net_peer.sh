@@ -176,7 +176,7 @@ vm() { awk -v k="$1:" '$1 == k { print $2 }' "/proc/${MOSKA_PIDOF[$kd]}/status";
 hwm0=$(vm VmHWM)
 ok_peer mallory 0.24a join act EXTENSIONS SYNC act PARTTHIS! "map0 0 31 31 6" syncmap map0 1000 2 2 \
   zeros map0 1073741824 1024 sleep 300
-moska_wait_log "$kd" "^Synchro: map map0 de mallory refusee: 1000 layers sans tileset ici"
+moska_wait_log "$kd" "^Synchro: map map0 de mallory refusee: tileset gone0 absent ici \\(1000 tilesets nommes\\)"
 moska_wait_log "$kd" "^Synchro: map map0 de mallory refusee: 1073741824 octets annonces"
 alive
 hwm1=$(vm VmHWM)

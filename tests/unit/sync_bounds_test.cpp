@@ -113,7 +113,7 @@ TEST(SyncBounds, HostileCopiesAreRefusedBeforeAnythingChanges) {
          std::vector<unsigned char> c = zip(raw);
          sendCopy(MALLORY, "map0", raw.size(), c.size(), c);
        },
-       "refusee: 1000 layers sans tileset ici"},
+       "refusee: tileset missing0 absent ici (1000 tilesets nommes)"},
       {"tilesets present but no room in the library",
        [] {
          for (int i = 0; i < LIBRARY_SLOTS - 1; i++)
