@@ -46,9 +46,7 @@ std::vector<CellRun> fillRegion(const Map* m, const Layer* l, uint32_t x, uint32
 
 void fillAt(Map* m, int layer, uint32_t x, uint32_t y, int32_t value) {
   if (!m || layer < 0 || layer >= m->layers) return;
-  modelLock();
   std::vector<CellRun> runs = fillRegion(m, m->layer[layer], x, y, value);
-  modelUnlock();
   if (runs.empty()) return;
   std::vector<CellRun> writes = runs;
   size_t cells = paintRuns(m, layer, writes);

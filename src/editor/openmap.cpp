@@ -35,7 +35,7 @@ void g_openmap() {
   // second copy read from its file would lose the edits made since.
   int loaded = getMap(e_openmap);
   bool isLoaded = loaded < project.nbreMaps;
-  // Checked before anything is announced: the model ends the program on a missing file.
+  // Checked before the switch is announced to the peers.
   if (!isLoaded && !mapFileExists(e_openmap)) {
     refuse("fichier illisible");
     return;
@@ -52,17 +52,20 @@ void g_openmap() {
   printf(leftInUse ? "Map actuelle %s utilisee en reseau\n" : "Map actuelle %s inutilisee en reseau\n",
          project.workingMap);
   int index;
+  ModelError why = MODEL_OK;
   if (mapUsedByPeers(e_openmap) && isLoaded) {
     printf("Map a ouvrir %s utilisee en reseau\n", e_openmap);
     index = loaded;
   } else {
     printf("Map a ouvrir %s inutilisee en reseau\n", e_openmap);
-    index = isLoaded ? loaded : openMapInFreeSlot(e_openmap);
+    index = isLoaded ? loaded : openMapInFreeSlot(e_openmap, &why);
   }
   if (index < 0) {
     // The peers were told about the switch: point them back at this map.
     action_silentopen(project.workingMap);
-    refuse("fichier MAP incorrect");
+    refuse(why == MODEL_LIBRARY_FULL   ? "librairie de tilesets pleine"
+           : why == MODEL_MAP_UNREADABLE ? "fichier illisible"
+                                         : "fichier MAP incorrect");
     return;
   }
   int leftIndex = project.currentMap;

@@ -3,6 +3,7 @@
 #include "model/digest.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +23,7 @@ const uint64_t MUL_A = 0x9E3779B97F4A7C15ull;  // odd constants of two independe
 const uint64_t MUL_B = 0xC2B2AE3D27D4EB4Full;
 const size_t MAP_FILE_MAX = (size_t)1 << 31;  // larger files are not taken whole
 const int CONFLICT_TRIES = 100;               // "-2" .. suffixes for one second
+const size_t REASON_LEN = 160;                // a refusal's reason, one log line
 
 struct Hasher {
   uint64_t a = 0x243F6A8885A308D3ull, b = 0x13198A2E03707344ull;
@@ -201,7 +203,6 @@ bool parseDigestHex(const char* text, MapDigest* d) {
 
 bool projectMapDigest(const char* name, MapDigest* d) {
   {
-    ModelGuard g;
     Map* m = openMapAt(getMap(name));
     if (m) {
       *d = mapDigest(m);
@@ -216,10 +217,27 @@ bool projectMapDigest(const char* name, MapDigest* d) {
   return true;
 }
 
+size_t projectMapsBytes() {
+  char path[FILE_PATH_LEN];
+  if (!filePath(path, sizeof path, MAPS_DIR, "x", MAP_EXT)) return 0;
+  char* slash = strrchr(path, '/');
+  if (slash) *slash = 0;
+  size_t total = 0;
+  DIR* d = opendir(path);
+  if (!d) return 0;
+  while (dirent* e = readdir(d)) {
+    size_t n = strlen(e->d_name);
+    struct stat st;
+    if (n <= 4 || strcmp(e->d_name + n - 4, ".map") != 0 || fstatat(dirfd(d), e->d_name, &st, 0) != 0) continue;
+    if (S_ISREG(st.st_mode)) total += (size_t)st.st_size;
+  }
+  closedir(d);
+  return total;
+}
+
 std::vector<std::string> projectMapNames() {
   std::vector<std::string> names;
   {
-    ModelGuard g;
     for (int i = 0; i < project.nbreMaps; i++) {
       Map* m = openMapAt(i);
       if (m && m->filename) names.push_back(m->filename);
@@ -247,26 +265,32 @@ std::vector<std::string> projectMapNames() {
 
 bool projectMapBytes(const char* name, std::vector<unsigned char>& out) {
   {
-    ModelGuard g;
     Map* m = openMapAt(getMap(name));
     if (m) return mapBytes(m, out);
   }
   return readMapFileBytes(name, out);
 }
 
-bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, char* kept, size_t cap) {
+bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, char* kept, size_t cap, char* why,
+                       size_t whyCap) {
+  char reason[REASON_LEN];
+  if (!why || !whyCap) why = reason, whyCap = sizeof reason;
+  snprintf(why, whyCap, "nom invalide");
   kept[0] = 0;
   if (!validName(name)) return false;
   Map in;
   if (!parsed(bytes, n, &in)) {
     printf("Map %s recue illisible: ignoree.\n", name);
+    snprintf(why, whyCap, "illisible");
     return false;
   }
-  for (int i = 0; i < in.layers; i++)
-    if (!validName(in.layer[i]->layerGFX)) {
-      freeMapRecord(&in);
-      return false;
-    }
+  // Checked whole before anything changes: nothing of it is applied otherwise.
+  if (!mapFitsHere(&in, getMap(name) < project.nbreMaps, why, whyCap)) {
+    printf("Map %s recue refusee: %s.\n", name, why);
+    freeMapRecord(&in);
+    return false;
+  }
+  snprintf(why, whyCap, "ecriture impossible");
   MapDigest want = mapDigest(&in);
   MapDigest have;
   bool had = projectMapDigest(name, &have);
@@ -279,7 +303,6 @@ bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, c
     freeMapRecord(&in);
     return false;
   }
-  ModelGuard g;
   int slot = getMap(name);
   Map* m = openMapAt(slot);
   bool ok;

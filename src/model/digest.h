@@ -29,6 +29,8 @@ bool parseDigestHex(const char* text, MapDigest* d);
 bool projectMapDigest(const char* name, MapDigest* d);
 // The names of every map of the project: open maps and files in "maps".
 std::vector<std::string> projectMapNames();
+// Bytes the map files in "maps" take.
+size_t projectMapsBytes();
 
 // The map file bytes of an open map, or of the file when the map is closed.
 bool projectMapBytes(const char* name, std::vector<unsigned char>& out);
@@ -38,7 +40,9 @@ bool projectMapBytes(const char* name, std::vector<unsigned char>& out);
 // "conflicts/<name>-<time>.map" (its path in kept, "" when there was no old
 // copy or it already held this content). An open map is changed in place
 // (its record stays, the peers and the view keep pointing at it) and saved;
-// a closed one has its file replaced. False (nothing changed) when the
-// bytes do not parse, a tileset name is refused or the conflict copy or the
-// new file cannot be written.
-bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, char* kept, size_t cap);
+// a closed one has its file replaced. False (nothing changed, the reason in
+// why) when the bytes do not parse, the map does not fit here (mapFitsHere:
+// limits, missing tilesets, a full library for an open map) or the conflict
+// copy or the new file cannot be written.
+bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, char* kept, size_t cap,
+                       char* why = nullptr, size_t whyCap = 0);

@@ -2,14 +2,8 @@
 #pragma once
 #include "model/model.h"
 
-// Holds the model lock for a scope.
-struct ModelGuard {
-  ModelGuard() { modelLock(); }
-  ~ModelGuard() { modelUnlock(); }
-  ModelGuard(const ModelGuard&) = delete;
-  ModelGuard& operator=(const ModelGuard&) = delete;
-};
-
+// The log line of a full tileset library.
+void printLibraryFull();
 // A layer of m, or null when m is null or has no such layer.
 Layer* mapLayer(Map* m, int layer);
 // Clears the peers' entries that point at m (m is being freed).

@@ -3,8 +3,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <new>
+#include <set>
+#include <string>
 
 #include "core/core.h"
 #include "core/files.h"
@@ -13,8 +16,6 @@
 #include "toolkit/tileset.h"
 
 namespace {
-const int MAX_LAYERS = 0xFFFF;  // the 16-bit layer count of a map
-
 char* copyName(const char* s, size_t min) {
   size_t n = strlen(s) + 1;
   char* p = (char*)calloc(n > min ? n : min, 1);
@@ -64,13 +65,67 @@ bool tilesetShared(const Map* m, long l, const char* name) {
   }
   return false;
 }
+// The library slot holding the tileset of that name, or -1.
+int librarySlotOf(const char* chipset) {
+  for (int i = 0; i < LIBRARY_SLOTS; i++)
+    if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0) return i;
+  return -1;
+}
+
+// The tileset names m's layers hold, each once.
+std::set<std::string> tilesetNames(const Map* m) {
+  std::set<std::string> names;
+  for (int i = 0; i < m->layers; i++)
+    if (m->layer[i]->layerGFX) names.insert(m->layer[i]->layerGFX);
+  return names;
+}
+
+// The tileset's image is in the project's "layers" folder.
+bool tilesetFileExists(const char* chipset) {
+  char path[FILE_PATH_LEN];
+  return filePath(path, sizeof path, LAYERS_DIR, chipset, IMAGE_EXT) && access(path, R_OK) == 0;
+}
+
 // The tileset is in the library already, or a slot is free for it.
 bool libraryTakes(const char* chipset) {
+  if (librarySlotOf(chipset) >= 0) return true;
   for (int i = 0; i < LIBRARY_SLOTS; i++)
-    if (!layersGFXnames[i] || strcmp(layersGFXnames[i], chipset) == 0) return true;
+    if (!layersGFXnames[i]) return true;
   return false;
 }
 }  // namespace
+
+void printLibraryFull() { printf("Vous avez déjà chargé le maximum de %d layers en mémoire!!!\n", (int)LIBRARY_SLOTS); }
+
+bool libraryRoomFor(const Map* m) {
+  std::set<std::string> names = tilesetNames(m);
+  size_t fresh = 0, free = 0;
+  for (const std::string& n : names) fresh += librarySlotOf(n.c_str()) < 0;
+  for (int i = 0; i < LIBRARY_SLOTS; i++) free += !layersGFXnames[i];
+  return fresh <= free;
+}
+
+bool mapFitsHere(const Map* m, bool open, char* why, size_t cap) {
+  unsigned long long cells = (unsigned long long)m->w * m->h * m->layers;
+  if (m->layers > MAX_LAYERS || cells > (unsigned long long)PEER_MAP_CELLS) {
+    snprintf(why, cap, "%d layers, %llu cellules en tout (%d au maximum)", m->layers, cells, (int)PEER_MAP_CELLS);
+    return false;
+  }
+  std::set<std::string> names = tilesetNames(m);
+  for (int i = 0; i < m->layers; i++)
+    if (!m->layer[i]->layerGFX) names.insert("");  // refused below as an invalid name
+  // Stops at the first one missing: a copy may name tens of thousands.
+  for (const std::string& n : names)
+    if (!validName(n.c_str()) || (librarySlotOf(n.c_str()) < 0 && !tilesetFileExists(n.c_str()))) {
+      snprintf(why, cap, "tileset %.64s absent ici (%zu tilesets nommes)", n.c_str(), names.size());
+      return false;
+    }
+  if (open && !libraryRoomFor(m)) {
+    snprintf(why, cap, "librairie de tilesets pleine (%zu tilesets nommes)", names.size());
+    return false;
+  }
+  return true;
+}
 
 bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n) {
   char path[FILE_PATH_LEN], temp[FILE_PATH_LEN + 8];
@@ -100,7 +155,6 @@ TileCounts tilesetCountsOf(SDL_Surface* s) {
 }
 
 void libraryClear() {
-  ModelGuard g;
   for (int i = 0; i < LIBRARY_SLOTS; i++) {
     tilesetFree(layersGFX[i]);
     layersGFX[i] = nullptr;
@@ -111,32 +165,29 @@ void libraryClear() {
 
 bool tilesetSizeByName(const char* chipset, int* w, int* h) {
   *w = *h = 0;
-  {
-    ModelGuard g;
-    for (int i = 0; i < LIBRARY_SLOTS; i++)
-      if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0 &&
-          tilesetSize(layersGFX[i], w, h))
-        return true;
-  }
+  int slot = librarySlotOf(chipset);
+  if (slot >= 0 && tilesetSize(layersGFX[slot], w, h)) return true;
   // Not in use here: the image itself.
+  return tilesetSizeOnDisk(chipset, w, h);
+}
+
+bool tilesetSizeOnDisk(const char* chipset, int* w, int* h) {
+  *w = *h = 0;
   return validName(chipset) && tilesetMeasure(chipset, w, h);
 }
 
 SDL_Surface* layersGFXLoad(const char* chipset) {
-  ModelGuard g;
   if (!validName(chipset)) return nullptr;
-  for (int i = 0; i < LIBRARY_SLOTS; i++) {
-    if (layersGFXnames[i] && strcmp(layersGFXnames[i], chipset) == 0) {
-      printf("layerGFX partage %s detecte! Chargement inutile.\n", chipset);
-      return layersGFX[i];
-    }
+  int slot = librarySlotOf(chipset);
+  if (slot >= 0) {
+    printf("layerGFX partage %s detecte! Chargement inutile.\n", chipset);
+    return layersGFX[slot];
   }
-  int slot = 0;
+  slot = 0;
   while (slot < LIBRARY_SLOTS && layersGFXnames[slot]) slot++;
   if (slot == LIBRARY_SLOTS) {
-    printf("Vous avez déjà chargé le maximum de 1000 layers en mémoire!!!\n");
-    fflush(stdout);
-    exit(EXIT_LIBRARY_FULL);
+    printLibraryFull();
+    return nullptr;
   }
   char* name = copyName(chipset, 1);
   if (!name) {
@@ -153,7 +204,6 @@ SDL_Surface* layersGFXLoad(const char* chipset) {
 }
 
 void addLayer(Map* map, const char* chipset, bool bg) {
-  ModelGuard g;
   if (!map) {
     printf("addLayer refuse: map absente!\n");
     return;
@@ -161,7 +211,7 @@ void addLayer(Map* map, const char* chipset, bool bg) {
   if (!validName(chipset)) return;
   // A full library refuses the layer: the editor keeps running.
   if (!libraryTakes(chipset)) {
-    printf("Vous avez déjà chargé le maximum de 1000 layers en mémoire!!!\n");
+    printLibraryFull();
     printf("addLayer(%s) refuse: librairie pleine!\n", chipset);
     return;
   }
@@ -195,7 +245,6 @@ void addLayer(Map* map, const char* chipset, bool bg) {
 }
 
 void deleteLayer(Map* map, long l) {
-  ModelGuard g;
   if (!map || l < 0 || l >= map->layers) {
     printf("deleteLayer(%ld) refuse: %s!\n", l, !map ? "map absente" : "layer inexistant");
     return;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 
 #include "model/mapfile.h"
 #include "model/model.h"
@@ -26,18 +25,9 @@ void mapReplaced(const char* filename) {
 }
 
 namespace {
-// Never destroyed: an exit from inside an operation must not tear it down.
-std::recursive_mutex& theLock() {
-  static std::recursive_mutex* m = new std::recursive_mutex;
-  return *m;
-}
-
 const size_t STRING_MAX = 0xFFFF;  // a stored string's 16-bit length, NUL included
 const unsigned long long SQUARE_LOGGED_CELLS = 4096;  // larger rectangles log one line
 }  // namespace
-
-void modelLock() { theLock().lock(); }
-void modelUnlock() { theLock().unlock(); }
 
 Map* openMapAt(long slot) {
   if (slot < 0 || slot >= project.nbreMaps || !project.listeMaps) return nullptr;
@@ -50,7 +40,6 @@ Layer* mapLayer(Map* m, int layer) {
 }
 
 int getMap(const char* map) {
-  ModelGuard g;
   for (int i = 0; map && i < project.nbreMaps; i++) {
     pMap m = project.listeMaps[i];
     if (m && m->filename && strcmp(m->filename, map) == 0) return i;
@@ -67,7 +56,6 @@ void putCell(int map, Map* m, int layer, unsigned long x, unsigned long y, int e
 }  // namespace
 
 void setElementAbsolute(int map, int layer, unsigned long x, unsigned long y, int element) {
-  ModelGuard g;
   Map* m = openMapAt(map);
   const char* why = !m                          ? "map non ouverte"
                     : !mapLayer(m, layer)        ? "layer inexistant"
@@ -95,7 +83,6 @@ RectFit clampRect(const Map* m, unsigned long* x1, unsigned long* y1, unsigned l
 
 void setElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                       unsigned long x2, unsigned long y2, int element) {
-  ModelGuard g;
   int i = getMap(map);
   Map* m = openMapAt(i);
   RectFit fit = m ? clampRect(m, &x1, &y1, &x2, &y2) : RECT_OUTSIDE;
@@ -126,7 +113,6 @@ void setElementSquare(const char* map, int layer, unsigned long x1, unsigned lon
 }
 
 bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int32_t element) {
-  ModelGuard g;
   Layer* l = mapLayer(m, layer);
   if (!l || x1 > x2 || x2 >= m->w || y >= m->h) {
     printf("setElementRun(%d,%ld,%ld-%ld) refuse: hors de la map!\n", layer, (long)y, (long)x1,
@@ -140,7 +126,6 @@ bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int3
 }
 
 void changeMapSysname(const char* filename, const char* sysname) {
-  ModelGuard g;
   Map* m = openMapAt(getMap(filename));
   if (!m || !sysname || strlen(sysname) + 1 > STRING_MAX) {
     printf("changeMapSysname(%s) refuse: %s!\n", filename ? filename : "",
@@ -160,7 +145,6 @@ void changeMapSysname(const char* filename, const char* sysname) {
 }
 
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
-  ModelGuard g;
   Map* m = openMapAt(getMap(map));
   Layer* l = mapLayer(m, layer);
   if (!l) {
@@ -175,7 +159,6 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
 }
 
 bool moveLayer(Map* m, int from, int to) {
-  ModelGuard g;
   if (!m || from < 0 || to < 0 || from >= m->layers || to >= m->layers) {
     printf("moveLayer(%d,%d) refuse: %s!\n", from, to, !m ? "map absente" : "layer inexistant");
     return false;
@@ -189,7 +172,6 @@ bool moveLayer(Map* m, int from, int to) {
 }
 
 bool mapUsedByPeers(const char* filename) {
-  ModelGuard g;
   for (pMap m : usedMap)
     if (m && m->filename && filename && strcmp(m->filename, filename) == 0) return true;
   return false;
@@ -201,7 +183,6 @@ void forgetPeerMap(const Map* m) {
 }
 
 void modelReset() {
-  ModelGuard g;
   for (int i = 0; i < project.nbreMaps && project.listeMaps; i++) {
     if (!project.listeMaps[i]) continue;
     freeMapRecord(project.listeMaps[i]);

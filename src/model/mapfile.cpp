@@ -88,8 +88,10 @@ int appendSlot() {
 
 bool writeMapFile(const char* smap, const Map* m) { return saveMapFile(smap, m); }
 
-bool openMapi(int nmap, const char* smap) {
-  ModelGuard g;
+bool openMapi(int nmap, const char* smap, ModelError* why) {
+  ModelError unused;
+  if (!why) why = &unused;
+  *why = MODEL_REFUSED;
   if (!validName(smap)) return false;
   if (nmap < 0 || nmap >= project.nbreMaps || !project.listeMaps || project.listeMaps[nmap]) {
     printf("openMapi(%d,%s) refuse: emplacement invalide ou occupe!\n", nmap, smap);
@@ -97,8 +99,8 @@ bool openMapi(int nmap, const char* smap) {
   }
   FILE* f = openFile(MAPS_DIR, smap, MAP_EXT, "rb");
   if (!f) {
-    fflush(stdout);
-    exit(EXIT_MAP_READ);
+    *why = MODEL_MAP_UNREADABLE;
+    return false;
   }
   printf("Ouverture de la map %s...\n", smap);
   struct stat st;
@@ -109,6 +111,15 @@ bool openMapi(int nmap, const char* smap) {
   closeFile(f);
   Map* m = nullptr;
   char* filename = nullptr;
+  // Every tileset it names gets a library slot before anything is loaded.
+  bool room = (r != MAP_READ_OK && r != MAP_READ_BAD_END) || libraryRoomFor(&read);
+  if (!room) {
+    printLibraryFull();
+    printf("Map %s refusee: librairie de tilesets pleine.\n", smap);
+    freeMapRecord(&read);
+    *why = MODEL_LIBRARY_FULL;
+    return false;
+  }
   if (r == MAP_READ_OK || r == MAP_READ_BAD_END) {
     m = new (std::nothrow) Map();
     filename = copyString(smap);
@@ -128,6 +139,7 @@ bool openMapi(int nmap, const char* smap) {
   m->dirty = r != MAP_READ_OK;  // a bad end marker is rewritten by the next save
   for (int i = m->layers - 1; i >= 0; i--) m->layer[i]->s = layersGFXLoad(m->layer[i]->layerGFX);
   project.listeMaps[nmap] = m;
+  *why = MODEL_OK;
   if (r == MAP_READ_OK)
     printf("Map OK:\nsysname: %s, filename: %s, w: %ld, h: %ld, %ldx%ld, layers: %d!\n", m->sysname,
            m->filename, (long)m->w, (long)m->h, (long)m->viewX, (long)m->viewY, m->layers);
@@ -138,7 +150,6 @@ bool openMapi(int nmap, const char* smap) {
 
 bool closeMapi(int nmap, const char* smap) {
   backgroundSaveWait();  // an older copy must not land after this save
-  ModelGuard g;
   Map* m = openMapAt(nmap);
   if (!m) {
     printf("closeMapi(%d) refuse: aucune map ouverte a cet emplacement!\n", nmap);
@@ -165,7 +176,6 @@ bool closeMapi(int nmap, const char* smap) {
 }
 
 bool newMapFile(const char* smap, unsigned long w, unsigned long h) {
-  ModelGuard g;
   printf("Creation de la map '%s' %ldx%ld...\n", smap ? smap : "", (long)w, (long)h);
   if (!validName(smap)) return false;
   if (!sizeAllowed(w, h)) {
@@ -190,7 +200,6 @@ bool newMapFile(const char* smap, unsigned long w, unsigned long h) {
 }
 
 void newMap() {
-  ModelGuard g;
   int slot = appendSlot();
   Map* m = slot < 0 ? nullptr : new (std::nothrow) Map();
   char* sysname = (char*)malloc(NAME_LEN);
@@ -220,8 +229,8 @@ void newMap() {
   m->dirty = true;  // it has no file yet
 }
 
-int openMapInFreeSlot(const char* smap) {
-  ModelGuard g;
+int openMapInFreeSlot(const char* smap, ModelError* why) {
+  if (why) *why = MODEL_REFUSED;
   if (!validName(smap)) return -1;
   int slot = 0;
   while (slot < project.nbreMaps && project.listeMaps[slot]) slot++;
@@ -230,12 +239,11 @@ int openMapInFreeSlot(const char* smap) {
     printf("openMapi(%s) refuse: memoire insuffisante!\n", smap);
     return -1;
   }
-  return openMapi(slot, smap) ? slot : -1;
+  return openMapi(slot, smap, why) ? slot : -1;
 }
 
 bool saveMap(int nmap) {
   backgroundSaveWait();
-  ModelGuard g;
   Map* m = openMapAt(nmap);
   if (!m || !validName(m->filename)) return false;
   if (!saveMapFile(m->filename, m)) return false;
@@ -244,7 +252,6 @@ bool saveMap(int nmap) {
 }
 
 bool writeUnsavedCopy(const Map* m, char* path, size_t cap) {
-  ModelGuard g;
   char file[FILE_PATH_LEN];
   if (!m || !validName(m->filename) || !filePath(file, sizeof file, MAPS_DIR, m->filename, MAP_EXT))
     return false;
@@ -258,7 +265,6 @@ bool mapFileExists(const char* name) {
 }
 
 Map* snapshotBegin(const Map* m) {
-  ModelGuard g;
   Map* c = new (std::nothrow) Map();
   if (!c) return nullptr;
   c->w = m->w;
@@ -284,7 +290,6 @@ Map* snapshotBegin(const Map* m) {
 }
 
 int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells) {
-  ModelGuard g;
   if (c->layers != m->layers || c->w != m->w || c->h != m->h) return -1;
   for (int i = 0; i < m->layers; i++)
     if (c->layer[i]->uid != m->layer[i]->uid) return -1;
@@ -395,7 +400,6 @@ bool backgroundSaveCollect(int* saved, char* failed, size_t cap, int* failedCoun
   }
   *failedCount = (int)names.size();
   if (cap) failed[0] = 0;
-  ModelGuard g;
   for (const std::string& n : names) {
     size_t have = strlen(failed);
     snprintf(failed + have, cap - have, "%s%s", have ? " " : "", n.c_str());

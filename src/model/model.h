@@ -16,6 +16,8 @@ struct SDL_Surface;
 enum {
   LIBRARY_SLOTS = 1000,         // tilesets loaded at once
   MAX_LAYER_CELLS = 64 << 20,   // cells of one layer (256 MiB)
+  MAX_LAYERS = 0xFFFF,          // the 16-bit layer count of a map file
+  PEER_MAP_CELLS = 1 << 28,     // cells of all layers of a map a peer may grow or send (1 GiB)
   LAYER_NAME_LEN = NAME_LEN,    // buffer of a layer's tileset name
   PASS_BYTES_PER_TILE = 4,      // one byte per 8x8 quarter, 1 passable, 0 blocked
 };
@@ -91,7 +93,18 @@ bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int3
 void changeMapSysname(const char* filename, const char* sysname);
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 
-// Tileset library and layers.
+// Why an operation failed, where the caller (the shell at start-up) tells
+// the causes apart.
+enum ModelError {
+  MODEL_OK,
+  MODEL_REFUSED,         // bad slot or name, corrupt file, no memory: logged
+  MODEL_MAP_UNREADABLE,  // the map file cannot be opened for reading
+  MODEL_LIBRARY_FULL,    // the tileset library has no slot for a tileset
+};
+
+// Tileset library and layers. The tileset's surface, shared by every layer
+// that names it; null when the image does not load (the name keeps its
+// slot) or when the library is full (logged, nothing taken).
 SDL_Surface* layersGFXLoad(const char* chipset);
 void addLayer(Map* map, const char* chipset, bool bg);
 void deleteLayer(Map* map, long l);
@@ -102,6 +115,18 @@ bool moveLayer(Map* map, int from, int to);
 void libraryClear();
 // Pixel size of a tileset by name: from the library, else from its image.
 bool tilesetSizeByName(const char* chipset, int* w, int* h);
+// The same from its image alone: the one call here a network thread makes
+// (it reads no record of the model).
+bool tilesetSizeOnDisk(const char* chipset, int* w, int* h);
+// Tilesets that m's layers name and the library does not hold yet, each
+// counted once; true when the library has a free slot for each of them.
+bool libraryRoomFor(const Map* m);
+// Whether this editor can take m, a map from elsewhere (a peer's copy), as
+// it is: at most MAX_LAYERS layers and PEER_MAP_CELLS cells in all, every
+// tileset named by a valid name and present in "layers", and, when it is to
+// be loaded (`open`), room in the library for them. False with the reason
+// (one line, for the log and the panel) in why.
+bool mapFitsHere(const Map* m, bool open, char* why, size_t cap);
 
 // The two tile counts of a tileset of w x h pixels, R = w / 16 tiles a row:
 // `cells` = (R * h) / 16, the cells the palette walks and the tiles a
@@ -122,8 +147,10 @@ bool writeProjectStream(FILE* f, const Project& p, int maps);
 // kept) when it fails.
 bool writePassConditions(const char* chipset, const unsigned char* pass, size_t n);
 
-// Map files.
-bool openMapi(int nmap, const char* smap);    // false: the slot stays null
+// Map files. openMapi: false (the slot stays null, the reason in *why when
+// given) for a bad slot or name, a file that cannot be opened, a corrupt
+// one, or tilesets the library has no room for.
+bool openMapi(int nmap, const char* smap, ModelError* why = nullptr);
 bool closeMapi(int nmap, const char* smap);   // false: the write failed, old file kept
 // Writes the map of a slot to its file and keeps it open; false when the
 // write failed (old file kept, the map stays changed).
@@ -135,7 +162,7 @@ bool newMapFile(const char* smap, unsigned long w, unsigned long h);
 void newMap();
 // The slot rule: the first null slot, else one new slot at the end; then
 // openMapi. Returns the slot, or -1 when the map could not be opened.
-int openMapInFreeSlot(const char* smap);
+int openMapInFreeSlot(const char* smap, ModelError* why = nullptr);
 // True when some peer's usedMap slot points to a map with this filename.
 bool mapUsedByPeers(const char* filename);
 
@@ -170,9 +197,9 @@ void backgroundSaveWait();                        // every save of a map waits f
 // Frees every map, the list and the library (tests).
 void modelReset();
 
-// The model's one lock, recursive. Every operation above takes it for its
-// whole run, so an action applied by a network thread never interleaves with
-// an editor command. Code that walks the maps or the library without going
-// through these operations (the map view) holds it around the walk.
-void modelLock();
-void modelUnlock();
+// Threads: the model belongs to the main thread and holds no lock. Every
+// operation above runs there: commands, the map view, and peers' actions,
+// which network threads hand to netPump. The background saver touches only
+// the copies it owns (snapshotBegin/Continue run on the main thread). No
+// operation ends the process: failures are results, and the shell alone
+// turns the ones it must into exit statuses.

@@ -48,11 +48,8 @@ int openMapNamed(const char* header, const char* name) {
   return -1;
 }
 
-// Cells of every layer of a map that peers may grow it to.
-const unsigned long long PEER_MAP_CELLS = 1ULL << 28;  // 1 GiB of cells
-
 bool roomForLayer(const Map* m) {
-  return ((unsigned long long)m->layers + 1) * m->w * m->h <= PEER_MAP_CELLS;
+  return ((unsigned long long)m->layers + 1) * m->w * m->h <= (unsigned long long)PEER_MAP_CELLS;
 }
 
 std::string peerNameOf(int i) {
@@ -98,7 +95,7 @@ void onSilentOpen(const char*, const char* corps, int i) {
     return;
   }
   usedMap[i] = nullptr;
-  // Opening a missing file would end the program: check first.
+  // A missing file: logged as such, nothing opened.
   if (!mapFileExists(name)) {
     printf("Map %s introuvable ici: le client %s n'a pas de map ouverte.\n", name,
            peerNameOf(i).c_str());
@@ -147,14 +144,12 @@ void onRename(const char*, const char* corps, int) {
 
 
 void releasePeerMap(int i) {
-  modelLock();
   pMap m = usedMap[i];
   const char* fn = m && m->filename ? m->filename : "";
   int j = m ? otherUser(i, fn) : MAX_PEERS;
   printf("working map: %s,i:%s,j=%d.\n", project.workingMap, fn, j);
   if (m && j == MAX_PEERS && strcmp(fn, project.workingMap) != 0) closeByName(fn);
   usedMap[i] = nullptr;
-  modelUnlock();
 }
 
 namespace {

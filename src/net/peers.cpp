@@ -549,6 +549,7 @@ void endSlot(int i, unsigned gen, bool release) {
     std::lock_guard<std::mutex> g(peersLock);
     clearSlot(peers[i]);
   }
+  syncSlotEnded(i);  // a copy on its way from the peer lets its buffer go now
   if (sendPending() == 0) antenneWifi = false;
   refreshMenu = true;
 }
@@ -670,7 +671,6 @@ void netPump() {
     if (e.kind == EV_END) {
       endSlot(e.slot, e.gen, e.release);
     } else {
-      modelLock();
       if (e.kind == EV_SERVE && gen == e.gen) {
         usedMap[e.slot] = currentMapOrNull();
       } else if (e.kind == EV_ACTION &&
@@ -679,7 +679,6 @@ void netPump() {
         // extensions belong to the slot's next peer.
         readActions(e.header.c_str(), e.body.c_str(), e.slot);
       }
-      modelUnlock();
       refreshMenu = true;  // the panel shows what was just applied
     }
     if (nowMs() >= deadline) return;

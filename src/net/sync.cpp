@@ -29,7 +29,13 @@ namespace {
 const uint32_t QUIET_MS = 1000;            // no edit for this long: digests are compared
 const size_t LIST_BODY_MAX = 30000;      // a "SYNCLIST" body, within the receive limit
 const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 characters
-const size_t SYNC_MAP_MAX = (size_t)1 << 30;  // largest map taken (1 GiB of file)
+// Map data held for copies on their way here. Per peer: the project's own
+// map files plus INCOMING_MARGIN, so a 2048x2048 map of 8 layers (128 MiB of
+// cells) still reaches an empty project; for all peers at once,
+// INCOMING_TOTAL_MAX. An announcement past either is refused at its header.
+const size_t INCOMING_MARGIN = (size_t)160 << 20;
+const size_t INCOMING_TOTAL_MAX = (size_t)256 << 20;
+const uint32_t INCOMING_IDLE_MS = 30000;  // a copy with no data for this long (none queued) is abandoned
 const size_t LIST_MAX = 10000;           // maps a peer may announce
 const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's queue is below this
 const size_t JOURNAL_MAX = 65536;        // own writes kept while a copy is on its way
@@ -116,18 +122,37 @@ std::string nameOf(int slot) {
   return n;
 }
 
-void abortIncoming(Incoming& in, const char* why) {
+// Drops the copy on its way from a peer, and the repair it was to be.
+void abortIncoming(PeerSync& st, const char* why) {
+  Incoming& in = st.in;
   if (!in.active) return;
   printf("Synchro: reception de la map %s abandonnee (%s).\n", in.name.c_str(), why);
+  if (st.repairing == in.name) st.repairing.clear();  // the next quiet second asks again
   inflateEnd(&in.z);
-  in = Incoming();
+  in = Incoming();  // the buffer goes with it
+}
+
+// A copy from the peer on `slot` refused: the log line and the panel's.
+void refuseCopy(int slot, const char* map, const char* why) {
+  printf("Synchro: map %s de %s refusee: %s.\n", map, nameOf(slot).c_str(), why);
+  char text[NOTICE_LEN];
+  snprintf(text, sizeof text, "Map %.40s from %.40s refused: %s", map, nameOf(slot).c_str(), why);
+  if (syncNoticeHook) syncNoticeHook(text);
+}
+
+// Announced sizes of the copies on their way from every peer.
+size_t incomingReserved() {
+  size_t n = 0;
+  for (const PeerSync& st : slots)
+    if (st.in.active) n += st.in.raw;
+  return n;
 }
 
 // The slot's state, fresh when the slot changed hands (gen) since it was used.
 PeerSync& freshen(int slot, unsigned gen) {
   PeerSync& st = slots[slot];
   if (st.gen != gen) {
-    abortIncoming(st.in, "editeur parti");
+    abortIncoming(st, "editeur parti");
     st = PeerSync();
     st.gen = gen;
   }
@@ -316,17 +341,36 @@ void sendMap(int slot, const std::string& name) {
 
 void onSyncMap(const char*, const char* corps, int slot) {
   PeerSync& st = stateOf(slot);
-  abortIncoming(st.in, "une autre arrive");
+  abortIncoming(st, "une autre arrive");
   char name[NAME_WORD], hex[DIGEST_HEX + 2];
   unsigned long long raw = 0, comp = 0;
-  if (sscanf(corps, "%255s %llu %llu %33s", name, &raw, &comp, hex) != 4 || !validName(name) ||
-      raw == 0 || raw > SYNC_MAP_MAX || comp == 0 || comp > compressBound((uLong)raw)) {
+  bool parsed = sscanf(corps, "%255s %llu %llu %33s", name, &raw, &comp, hex) == 4 && validName(name);
+  // Refused at the header, before a byte is held: its data is then ignored.
+  size_t mine = std::min(INCOMING_TOTAL_MAX, projectMapsBytes() + INCOMING_MARGIN);
+  size_t room = std::min(mine, INCOMING_TOTAL_MAX - incomingReserved());
+  if (parsed && raw > room) {
+    char why[96];
+    snprintf(why, sizeof why, "%llu octets annonces, %zu permis", raw, room);
+    if (st.repairing == name) st.repairing.clear();
+    return refuseCopy(slot, name, why);
+  }
+  if (!parsed || raw == 0 || comp == 0 || comp > compressBound((uLong)raw)) {
     printf("Synchro: en-tete de map invalide de %s: ignore.\n", nameOf(slot).c_str());
     return;
   }
   if (!diskRoom((long long)raw * 2)) return;  // the new file and the kept copy
   Incoming& in = st.in;
-  if (inflateInit(&in.z) != Z_OK) return;
+  // Room for the whole announcement at once: pages are only taken as the
+  // data fills them, and a buffer that grew by copies would hold twice that.
+  try {
+    in.data.reserve((size_t)raw);
+  } catch (const std::bad_alloc&) {
+    return refuseCopy(slot, name, "memoire insuffisante");
+  }
+  if (inflateInit(&in.z) != Z_OK) {
+    in.data = std::vector<unsigned char>();
+    return;
+  }
   in.active = true;
   in.name = name;
   in.raw = (size_t)raw;
@@ -400,10 +444,10 @@ void install(int slot, PeerSync& st) {
   inflateEnd(&in.z);
   in = Incoming();
   if (st.awaiting > 0) st.awaiting--;
-  char kept[FILE_PATH_LEN];
-  if (!replaceProjectMap(name.c_str(), data.data(), data.size(), kept, sizeof kept)) {
-    printf("Synchro: map %s de %s refusee.\n", name.c_str(), nameOf(slot).c_str());
-    return;
+  char kept[FILE_PATH_LEN], why[NOTICE_LEN];
+  if (!replaceProjectMap(name.c_str(), data.data(), data.size(), kept, sizeof kept, why, sizeof why)) {
+    if (st.repairing == name) st.repairing.clear();
+    return refuseCopy(slot, name.c_str(), why);
   }
   printf("Synchro: map %s recue de %s (%zu octets).\n", name.c_str(), nameOf(slot).c_str(), data.size());
   // The stamps stay: the copy's cells are older than every write they
@@ -429,7 +473,7 @@ void onSyncData(const char*, const char* corps, int slot) {
   if (!in.active) return;
   std::vector<unsigned char> piece;
   if (!base64Decode(corps, strlen(corps), piece) || in.got + piece.size() > in.comp)
-    return abortIncoming(in, "donnees invalides");
+    return abortIncoming(st, "donnees invalides");
   in.got += piece.size();
   st.lastData = coreMillis();
   in.z.next_in = piece.data();
@@ -442,13 +486,15 @@ void onSyncData(const char*, const char* corps, int slot) {
     r = inflate(&in.z, Z_NO_FLUSH);
     size_t made = sizeof out - in.z.avail_out;
     if ((r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) || in.data.size() + made > in.raw)
-      return abortIncoming(in, "flux invalide");
+      return abortIncoming(st, "flux invalide");
     in.data.insert(in.data.end(), out, out + made);
     if (r == Z_BUF_ERROR) r = Z_OK;
   }
   activity();
+  // Bytes past the end of the stream: more than the map that was announced.
+  if (r == Z_STREAM_END && (in.z.avail_in > 0 || in.got < in.comp)) return abortIncoming(st, "donnees en trop");
   if (in.got < in.comp) return;
-  if (r != Z_STREAM_END || in.data.size() != in.raw) return abortIncoming(in, "flux incomplet");
+  if (r != Z_STREAM_END || in.data.size() != in.raw) return abortIncoming(st, "flux incomplet");
   install(slot, st);
 }
 
@@ -569,7 +615,7 @@ size_t syncStampBytes() {
 void syncPeerAnnounced(int slot) {
   if (!syncPeer(slot)) return;
   PeerSync& st = stateOf(slot);
-  abortIncoming(st.in, "nouvelle synchro");
+  abortIncoming(st, "nouvelle synchro");
   st.theirs.clear();
   st.listPending = true;
   st.lastData = coreMillis();
@@ -659,6 +705,9 @@ void syncTick() {
   bool sentOne = false;
   for (int i = 0; i < MAX_PEERS; i++) {
     PeerSync& st = freshen(i, gens[i]);
+    // A peer that stopped halfway lets its buffer go (unless its data waits in the queue).
+    if (st.in.active && coreMillis() - st.lastData > INCOMING_IDLE_MS && netQueued() == 0)
+      abortIncoming(st, "plus de donnees");
     if (!sync[i]) continue;
     bool late = coreMillis() - st.lastData > AWAIT_MS && !st.in.active;
     if ((st.awaiting > 0 || st.listPending) && late) {
@@ -681,12 +730,8 @@ void syncTick() {
     checked = true;
     stamps.clear();  // every write of the last second has arrived: nothing left to order
     std::vector<std::string> open;
-    {
-      modelLock();
-      for (int k = 0; k < project.nbreMaps; k++)
-        if (project.listeMaps[k] && project.listeMaps[k]->filename) open.push_back(project.listeMaps[k]->filename);
-      modelUnlock();
-    }
+    for (int k = 0; k < project.nbreMaps; k++)
+      if (project.listeMaps[k] && project.listeMaps[k]->filename) open.push_back(project.listeMaps[k]->filename);
     for (int i = 0; i < MAX_PEERS; i++)
       if (sync[i])
         for (const std::string& name : open) sendCheck(i, name.c_str());
@@ -764,9 +809,24 @@ bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out)
   return true;
 }
 
+void syncSlotEnded(int slot) {
+  if (slot < 0 || slot >= MAX_PEERS) return;
+  PeerSync& st = slots[slot];
+  abortIncoming(st, "editeur parti");
+  unsigned gen = st.gen;
+  st = PeerSync();
+  st.gen = gen;  // the slot's next peer starts afresh all the same (its gen differs)
+}
+
+size_t syncIncomingBytes() {
+  size_t n = 0;
+  for (const PeerSync& st : slots) n += st.in.data.capacity();
+  return n;
+}
+
 void syncReset() {
   for (PeerSync& st : slots) {
-    abortIncoming(st.in, "remise a zero");
+    abortIncoming(st, "remise a zero");
     st = PeerSync();
   }
   stamps.clear();

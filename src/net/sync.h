@@ -10,6 +10,9 @@
 // action) and the latest stamp wins on every copy. After a quiet second the
 // open maps' digests are compared ("SYNCCHECK"); a mismatch is repaired
 // from the lower site ("SYNCWANT"). A replaced copy is kept in conflicts/.
+// A copy on its way is bounded per peer and for all peers (refused at its
+// "SYNCMAP"), dropped with its peer, and checked whole (limits, tilesets,
+// library room) before it replaces anything.
 // Everything here runs on the main thread.
 #pragma once
 #include <stddef.h>
@@ -68,6 +71,13 @@ size_t syncStampBytes();
 // Base64 of bytes (map data in a text body) and back; false for bad text.
 std::string base64Encode(const unsigned char* p, size_t n);
 bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out);
+
+// The peer on `slot` left: the copy on its way from it and its buffer, and
+// what it was owed, are dropped at once.
+void syncSlotEnded(int slot);
+// Bytes reserved for copies on their way here, from every peer (each the
+// size its sender announced; pages are taken as the data arrives).
+size_t syncIncomingBytes();
 
 // Forgets every peer's sync state and the stamps (tests).
 void syncReset();

@@ -202,10 +202,11 @@ bool tilesetPresent(const char* chipset) {
 }
 
 // The byte count of a tileset's pass conditions as sendPC counts them; -1
-// when the tileset is unknown here.
-static long passBytesOf(const char* chipset) {
+// when the tileset is unknown here. A receiving thread (`onDisk`) measures
+// the image: the tileset library belongs to the main thread.
+static long passBytesOf(const char* chipset, bool onDisk = false) {
   int w, h;
-  if (!tilesetSizeByName(chipset, &w, &h)) return -1;
+  if (!(onDisk ? tilesetSizeOnDisk(chipset, &w, &h) : tilesetSizeByName(chipset, &w, &h))) return -1;
   return (long)tilesetCounts(w, h).tiles * PASS_BYTES_PER_TILE;
 }
 
@@ -330,7 +331,7 @@ bool receiveTileset(int s, const char* corps) {
   std::vector<unsigned char> pass;
   if (!recvSize(s, PASS_MAX_BYTES, &n) || !recvBytes(s, pass, n)) return false;
   if (!image || pass.empty()) return true;  // layer creation writes the default file
-  long need = passBytesOf(name);
+  long need = passBytesOf(name, true);
   if ((long)pass.size() < need || pass.size() % PASS_BYTES_PER_TILE != 0) {
     printf("Conditions de passage %s refusees: %ld octets pour %ld attendus.\n", name, (long)pass.size(),
            need < 0 ? 0L : need);
@@ -353,7 +354,7 @@ bool receivePC(int s, const char* corps) {
     return true;
   }
   // A short payload would cut the receiver's file: refused, the file stays.
-  long need = passBytesOf(word.data());
+  long need = passBytesOf(word.data(), true);
   if (n == 0 || n % PASS_BYTES_PER_TILE != 0 || n < need) {
     printf("Conditions de passage %s refusees: %ld octets pour %ld attendus.\n", word.data(), n,
            need < 0 ? 0L : need);

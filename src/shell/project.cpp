@@ -119,14 +119,21 @@ static void openWorkingMap() {
   if (project.nbreMaps != 0) {
     project.listeMaps = new pMap[project.nbreMaps]();
     // Only a missing file starts a new map; one that exists but cannot be
-    // read still ends the start with status 7 (nothing is made over it).
+    // opened ends the start with status 7 (nothing is made over it), and
+    // one whose tilesets do not fit the library with status 4.
     char path[FILE_PATH_LEN];
     struct stat st;
     bool found = validName(project.workingMap) &&
                  filePath(path, sizeof path, MAPS_DIR, project.workingMap, MAP_EXT) &&
                  stat(path, &st) == 0;
     if (!found) printf("Carte de travail %s introuvable.\n", project.workingMap);
-    if (!found || !openMapi(0, project.workingMap)) {
+    ModelError why = MODEL_OK;
+    bool opened = found && openMapi(0, project.workingMap, &why);
+    if (why == MODEL_MAP_UNREADABLE || why == MODEL_LIBRARY_FULL) {
+      fflush(stdout);
+      exit(why == MODEL_MAP_UNREADABLE ? EXIT_MAP_READ : EXIT_LIBRARY_FULL);
+    }
+    if (!opened) {
       printf("Carte de travail %s illisible: nouvelle carte.\n", project.workingMap);
       delete[] project.listeMaps;
       project.listeMaps = nullptr;

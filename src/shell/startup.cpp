@@ -25,7 +25,8 @@ int init(char** argv) {
   for (pMap& m : usedMap) m = nullptr;
   atexit(SDL_Quit);
   loadSettings(argv);
-  videoInit();
+  VideoInit video = videoInit();
+  if (video != VIDEO_OK) exit(video == VIDEO_NO_MODE ? EXIT_VIDEO_MODE : EXIT_SURFACE);
   libraryClear();
   startPacing();
   return 0;

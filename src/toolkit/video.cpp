@@ -154,15 +154,16 @@ SDL_Cursor* makeCursor(const char* const* rows, int count) {
 }
 }  // namespace
 
-void videoInit() {
+VideoInit videoInit() {
   Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
   screen = SDL_SetVideoMode(video_x, video_y, 32, flags);
-  if (!screen) exit(EXIT_VIDEO_MODE);
+  if (!screen) return VIDEO_NO_MODE;
   menu = SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   window = SDL_CreateRGBSurface(SDL_HWSURFACE, screen->w - PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
-  if (!menu || !window) exit(EXIT_SURFACE);
+  if (!menu || !window) return VIDEO_NO_SURFACE;
   for (const InterfaceImage& im : kImages)
     *im.global = im.keyed ? loadImageT("", im.file) : loadImage("", im.file);
+  return VIDEO_OK;
 }
 
 void initCursor() {

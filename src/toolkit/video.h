@@ -24,7 +24,10 @@ extern SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *b
 int surfaceWidth(const SDL_Surface* s);
 int surfaceHeight(const SDL_Surface* s);
 
-void videoInit();
+// Sets the video mode and makes the panel and view surfaces: VIDEO_OK, or
+// which step failed (the shell ends with its status).
+enum VideoInit { VIDEO_OK, VIDEO_NO_MODE, VIDEO_NO_SURFACE };
+VideoInit videoInit();
 void initCursor();
 
 void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b);

@@ -12,6 +12,10 @@
 //     until HEADER (an "EXTENSIONS" before it is passed over)
 //   latency N LOG: N pen actions, each timed until LOG (the editor's log) shows
 //     it applied; prints p50 and p99
+//   syncmap MAP LAYERS W H: a whole sync copy ("SYNCMAP", "SYNCDATA") of MAP,
+//     W x H empty cells in LAYERS layers, each naming a tileset nobody has
+//   zeros MAP RAW MIB: announces a copy of RAW bytes, sends a zlib stream of
+//     MIB mebibytes of zeros and stops one byte short (send "EXTENSIONS SYNC" first)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,6 +26,8 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <sodium.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -130,6 +136,67 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   return sendFile(out, pc);
 }
 
+// Sync copies. Base64 from libsodium: an encoder other than the editor's.
+std::string base64(const unsigned char* p, size_t n) {
+  std::string out(sodium_base64_ENCODED_LEN(n, sodium_base64_VARIANT_ORIGINAL), '\0');
+  sodium_bin2base64(&out[0], out.size(), p, n, sodium_base64_VARIANT_ORIGINAL);
+  out.resize(strlen(out.c_str()));
+  return out;
+}
+
+// "SYNCMAP MAP RAW COMP digest", then `data` in "SYNCDATA" bodies of 24000 bytes.
+bool sendCopy(const char* map, size_t raw, size_t comp, const std::string& data) {
+  const size_t piece = 24000;
+  std::string head = std::string(map) + " " + std::to_string(raw) + " " + std::to_string(comp) +
+                     " 0123456789abcdef0123456789abcdef";
+  if (!action("SYNCMAP", head.c_str())) return false;
+  for (size_t at = 0; at < data.size(); at += piece)
+    if (!action("SYNCDATA", base64((const unsigned char*)data.data() + at, std::min(piece, data.size() - at)).c_str()))
+      return false;
+  return true;
+}
+
+// The map file layout: "$", two names, w, h, view, the layers top-down, "$".
+void put16(std::string& s, unsigned v) { s += (char)(v & 255), s += (char)(v >> 8 & 255); }
+void put32(std::string& s, uint32_t v) { put16(s, v & 0xFFFF), put16(s, v >> 16); }
+void putName(std::string& s, const std::string& n) { put16(s, (unsigned)n.size() + 1), s += n, s += '\0'; }
+
+bool syncmap(const char* map, int layers, uint32_t w, uint32_t h) {
+  std::string f = "$";
+  putName(f, "copy"), putName(f, map);
+  put32(f, w), put32(f, h), put32(f, 0), put32(f, 0), put16(f, (unsigned)layers);
+  for (int i = layers - 1; i >= 0; i--) {
+    putName(f, "gone" + std::to_string(i));
+    f.append((size_t)w * h * 4, '\0');
+    f += '\0', put16(f, 0), put16(f, 0);
+  }
+  f += '$';
+  uLongf n = compressBound((uLong)f.size());
+  std::string comp(n, '\0');
+  if (compress2((Bytef*)&comp[0], &n, (const Bytef*)f.data(), (uLong)f.size(), 1) != Z_OK) return false;
+  comp.resize(n);
+  return sendCopy(map, f.size(), comp.size(), comp);
+}
+
+// One mebibyte of zeros deflated after a full flush gives the same bytes
+// every time: the stream is its start and that block over and over.
+bool zeros(const char* map, size_t raw, int mib) {
+  std::vector<unsigned char> in(1 << 20, 0), out(1 << 20);
+  z_stream z = {};
+  if (deflateInit(&z, 1) != Z_OK) return false;
+  auto block = [&]() {
+    z.next_in = in.data(), z.avail_in = (uInt)in.size();
+    z.next_out = out.data(), z.avail_out = (uInt)out.size();
+    deflate(&z, Z_FULL_FLUSH);
+    return std::string((char*)out.data(), out.size() - z.avail_out);
+  };
+  std::string data = block(), again = block();
+  deflateEnd(&z);
+  for (int k = 1; k < mib; k++) data += again;
+  printf("%zu compressed bytes for %d MiB of zeros\n", data.size(), mib);
+  return sendCopy(map, raw, data.size() + 1, data);
+}
+
 // Reads actions until one arrives, printing each; an "EXTENSIONS" action is
 // passed over (logged) as a peer of the base protocol ignores it.
 bool expect(const char* header) {
@@ -217,6 +284,12 @@ int main(int argc, char** argv) {
     } else if (s == "latency" && i + 2 < argc) {
       ok = latency(atoi(argv[i + 1]), argv[i + 2]);
       i += 2;
+    } else if (s == "syncmap" && i + 4 < argc) {
+      ok = syncmap(argv[i + 1], atoi(argv[i + 2]), (uint32_t)atol(argv[i + 3]), (uint32_t)atol(argv[i + 4]));
+      i += 4;
+    } else if (s == "zeros" && i + 3 < argc) {
+      ok = zeros(argv[i + 1], (size_t)atoll(argv[i + 2]), atoi(argv[i + 3]));
+      i += 3;
     } else if (s == "sleep" && i + 1 < argc) {
       usleep(1000 * atoi(argv[++i]));
     } else if (s == "bye") {

@@ -168,7 +168,33 @@ moska_wait_log "$kd" "^setElementAbsolute\(0,0,30,30,4\);$"
 moska_has "$kd" "^Connecte avec last sur le tunnel 0 pour le serveur!$" ||
   fail "a killed peer's slot was not freed: $(grep "Connecte avec last" "$log")"
 cmp -s "$kd/demo/layers/lastset.png" "$root/big.png" || fail "last tileset differs"
+
+# Hostile sync copies from peers with no key: an edit first, then a copy of
+# the open map0 whose 1000 layers name tilesets nobody has, then a 1 GiB
+# announcement with a stream of zeros cut short; another peer announces
+# 150 MiB, sends 140 and leaves. The editor runs on, its peak memory bounded.
+vm() { awk -v k="$1:" '$1 == k { print $2 }' "/proc/${MOSKA_PIDOF[$kd]}/status"; }
+hwm0=$(vm VmHWM)
+ok_peer mallory 0.24a join act EXTENSIONS SYNC act PARTTHIS! "map0 0 31 31 6" syncmap map0 1000 2 2 \
+  zeros map0 1073741824 1024 sleep 300
+moska_wait_log "$kd" "^Synchro: map map0 de mallory refusee: tileset gone0 absent ici \\(1000 tilesets nommes\\)"
+moska_wait_log "$kd" "^Synchro: map map0 de mallory refusee: 1073741824 octets annonces"
+alive
+hwm1=$(vm VmHWM)
+ok_peer trudy 0.24a join act EXTENSIONS SYNC zeros map0 157286400 140 sleep 300 bye
+moska_wait_log "$kd" "^Synchro: reception de la map map0 abandonnee \(editeur parti\)\.$"
+alive
+hwm2=$(vm VmHWM) rss2=$(vm VmRSS)
+echo "editor memory (KiB): peak $hwm0 before, $hwm1 after the 1000 layers and 1 GiB announced," \
+  "$hwm2 after 140 MiB of 150 sent; $rss2 resident once that peer left"
+[ $((hwm1 - hwm0)) -lt 65536 ] || fail "the refused copies cost $((hwm1 - hwm0)) KiB"
+[ $((hwm2 - hwm0)) -lt $((200 * 1024)) ] || fail "a copy on its way cost $((hwm2 - hwm0)) KiB"
 moska_quit "$kd"
+moska_py "$kd/demo/maps/map0.map" <<'PY' || fail "map0.map lost the edit made before the hostile copies"
+m = read_map(sys.argv[1]); w = m["w"]
+assert m["rest"] == b"$" and len(m["layers"]) < 1000, "not the map it was"
+assert m["layers"][-1][1][31 * w + 31] == 6, "edit"
+PY
 echo "killed peers (a whole run ${ms} ms): $(cat "$root"/kill*.txt | grep -c "^!\{0,1\}editor") of 11" \
   "past the handshake, $(moska_count "$kd" "^Transfert interrompu") inside a transfer"
 echo "network peer, full disk and killed peers: ok"

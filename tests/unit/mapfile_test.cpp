@@ -211,13 +211,17 @@ TEST(MapFile, FailedSaveKeepsOldFileAndTheOpenMap) {
   EXPECT_EQ(readFile(mapPath(p, "keep")), mapBytes("New map", "keep", 64, 64, layers, true, 0, 0));
 }
 
-// An unreadable file ends the program; an unwritable one is refused and the
-// map stays open (the quit path then writes a copy beside it).
-TEST(MapFileDeathTest, UnreadableFilesExitUnwritableOnesAreRefused) {
+// An unreadable file is refused with its cause (the shell's start ends
+// with status 7 on it); an unwritable one is refused and the map stays open
+// (the quit path then writes a copy beside it).
+TEST(MapFile, UnreadableAndUnwritableFilesAreRefused) {
   std::string p = makeProject();
   project.listeMaps = new pMap[1]();
   project.nbreMaps = 1;
-  EXPECT_EXIT(openMapi(0, "absent"), ::testing::ExitedWithCode(7), "");
+  ModelError why = MODEL_OK;
+  EXPECT_FALSE(openMapi(0, "absent", &why));
+  EXPECT_EQ(why, MODEL_MAP_UNREADABLE);
+  EXPECT_EQ(project.listeMaps[0], nullptr);
   rmdir((p + "maps").c_str());
   EXPECT_FALSE(newMapFile("nowhere", 1, 1));
   newMap();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/mapfile.h"
 #include "model/model.h"
 #include "testutil.h"
 
@@ -151,17 +152,37 @@ TEST(Library, DefaultPassConditionsFiles) {
   EXPECT_EQ(readFile(p + "layerspc/missing.pss"), "");
 }
 
-TEST(LibraryDeathTest, FullLibraryExitsWithStatus4) {
+// A full library refuses, logged, whatever asks: a tileset load, a layer, a
+// map to open (MODEL_LIBRARY_FULL, nothing taken); the process runs on.
+TEST(Library, FullLibraryRefusesLoadsLayersAndMaps) {
   makeProject();
-  for (int i = 0; i < LIBRARY_SLOTS; i++) layersGFXnames[i] = strdup(("t" + std::to_string(i)).c_str());
-  EXPECT_EXIT(layersGFXLoad("onemore"), ::testing::ExitedWithCode(4), "");
-  // A layer (a peer's or the user's) is refused instead, and the editor runs on.
   newMap();
-  int layers = project.listeMaps[0]->layers;
-  addLayer(project.listeMaps[0], "onemore", false);
-  EXPECT_EQ(project.listeMaps[0]->layers, layers);
+  Map* m = project.listeMaps[0];
+  for (int i = 0; i < LIBRARY_SLOTS; i++)
+    if (!layersGFXnames[i]) layersGFXnames[i] = strdup(("t" + std::to_string(i)).c_str());
+  Map two;  // a map naming two tilesets the library lacks, on file
+  Layer a, b;
+  Layer* layers[] = {&a, &b};
+  a.layerGFX = (char*)"sand", b.layerGFX = (char*)"stone";
+  two.layer = layers, two.layers = 2, two.w = two.h = 2, two.sysname = two.filename = (char*)"two";
+  ASSERT_TRUE(writeMapFile("two", &two));
+  int layersBefore = m->layers;
+  std::string log = logOf([&] {
+    EXPECT_EQ(layersGFXLoad("onemore"), nullptr);
+    addLayer(m, "onemore", false);
+    ModelError why = MODEL_OK;
+    EXPECT_EQ(openMapInFreeSlot("two", &why), -1);
+    EXPECT_EQ(why, MODEL_LIBRARY_FULL);
+  });
+  EXPECT_EQ(m->layers, layersBefore);
+  EXPECT_EQ(librarySlot("onemore"), -1);
+  EXPECT_NE(log.find("maximum de 1000 layers"), std::string::npos) << log;
+  EXPECT_NE(log.find("Map two refusee: librairie de tilesets pleine."), std::string::npos) << log;
+  for (int i = 1; i < project.nbreMaps; i++) EXPECT_EQ(project.listeMaps[i], nullptr);
+  // One slot free: one tileset loads, the two-tileset map still does not fit.
   free(layersGFXnames[5]);
   layersGFXnames[5] = nullptr;
+  EXPECT_EQ(openMapInFreeSlot("two"), -1);
   layersGFXLoad("onemore");
   EXPECT_EQ(librarySlot("onemore"), 5);
 }

@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "model/mapfile.h"
 #include "model/model.h"
 #include "shell/project.h"
 #include "shell/shell.h"
@@ -109,4 +113,24 @@ TEST(ProjectCreation, RefusesExistingFoldersBadNamesAndMissingTileset) {
   snprintf(newproject, sizeof newproject, "fresh");
   EXPECT_FALSE(createProject());
   EXPECT_NE(stat((browsed + "fresh").c_str(), &st), 0);
+}
+
+// The model only reports; the shell's start turns a working map whose
+// tilesets cannot all enter the library into status 4, as before.
+TEST(ProjectFileDeathTest, WorkingMapFillingTheLibraryEndsWithStatus4) {
+  startVideo();
+  std::string dir = projectWithMap(projectText("1", "0", "0", "wide"));
+  std::vector<Layer> layers(LIBRARY_SLOTS + 1);
+  std::vector<Layer*> list;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < layers.size(); i++) names.push_back("t" + std::to_string(i));
+  for (size_t i = 0; i < layers.size(); i++) {
+    layers[i].layerGFX = (char*)names[i].c_str();
+    list.push_back(&layers[i]);
+  }
+  Map wide;
+  wide.layer = list.data(), wide.layers = (uint16_t)list.size(), wide.w = wide.h = 1;
+  wide.sysname = wide.filename = (char*)"wide";
+  ASSERT_TRUE(writeMapFile("wide", &wide));
+  EXPECT_EXIT(load(dir + "PROJECT.MSK"), ::testing::ExitedWithCode(EXIT_LIBRARY_FULL), "");
 }
