@@ -42,25 +42,6 @@ extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 extern int netPort;
 extern uint32_t netListenHost;  // network byte order
 
-// One connection slot ("tunnel"): the peer's inbound and outbound
-// connections share the index.
-struct Peer {
-  int connectedSocket = -1;      // inbound, accepted; -1 when free
-  int clientSocket = -1;         // outbound, opened by us; -1 when free
-  bool clientReady = false;      // outbound handshake done: actions go there
-  bool clientPending = false;    // outbound being opened
-  char clientNames[256] = {0};   // user name of the peer served on the slot
-  uint32_t inHost = 0;           // inbound peer address, network order
-  uint16_t inPort = 0;
-  uint32_t outHost = 0;          // outbound target, network order
-  std::thread* littleServerThread = nullptr;  // the receiving loop
-  struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
-  bool dropping = false;         // being dropped: sockets shut, the main thread frees it
-  unsigned extensions = 0;       // bits of the extension words the peer announced
-  bool joinedThere = false;      // this editor joined the peer (not the other way)
-  unsigned gen = 0;              // bumped whenever the slot is freed
-};
-extern Peer peers[MAX_PEERS];
 
 // Protocol extensions. Right after its handshake each side announces the
 // extension words it speaks in one "EXTENSIONS" action, the first on its

@@ -12,6 +12,31 @@
 #include <vector>
 
 #include "net/net.h"
+#include "net/syncstate.h"
+
+// One connection slot ("tunnel"): the peer's inbound and outbound
+// connections share the index; every module's per-peer state hangs on it.
+struct Peer {
+  int connectedSocket = -1;      // inbound, accepted; -1 when free
+  int clientSocket = -1;         // outbound, opened by us; -1 when free
+  bool clientReady = false;      // outbound handshake done: actions go there
+  bool clientPending = false;    // outbound being opened
+  char clientNames[256] = {0};   // user name of the peer served on the slot
+  uint32_t inHost = 0;           // inbound peer address, network order
+  uint16_t inPort = 0;
+  uint32_t outHost = 0;          // outbound target, network order
+  std::thread* littleServerThread = nullptr;  // the receiving loop
+  struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
+  bool dropping = false;         // being dropped: sockets shut, the main thread frees it
+  unsigned extensions = 0;       // bits of the extension words the peer announced
+  bool joinedThere = false;      // this editor joined the peer (not the other way)
+  unsigned gen = 0;              // bumped whenever the slot is freed
+  // Each module's part of the peer, reset with the slot (resetPeer).
+  PeerSync sync;                 // the project sync's (main thread only)
+  int queued = 0;                // its received actions in the queue (queueLock); counts the
+                                 // slot's events, so it outlives a reset
+};
+extern Peer peers[MAX_PEERS];
 
 // Waits of the network code, in milliseconds.
 enum {
@@ -122,8 +147,9 @@ struct NetEvent {
 // False (the event is not queued) when the peer has RECV_QUEUE_MAX actions
 // waiting already; the end of a connection is always queued.
 bool netQueue(NetEvent e);
-// The queue's length (tests).
+// The queue's length (tests); emptied (tests).
 size_t netQueued();
+void queueClear();
 
 // The receiving side of the handshake and the loop (body of the thread).
 int littleServer(void* slot);
@@ -133,6 +159,15 @@ int littleServer(void* slot);
 std::thread* threadStart(int (*body)(void*), void* arg);
 void threadWait(std::thread* t);
 bool threadIsCurrent(const std::thread* t);
+// Shuts a slot's sockets: every thread waiting on them wakes and fails.
+void shutSlot(const Peer& p);
+// The listening thread: started (a failure logs and raises `stop`) and
+// waited for, once, whoever asks first.
+void startServer();
+void endServer();
+// Clears slot i's record, every module's part with it, for its next peer
+// (main thread, peersLock held, the slot's threads ended).
+void resetPeer(int i);
 // Frees slot i after its receiving thread ended (main thread).
 void endSlot(int i, unsigned gen, bool release);
 // Releases the map peer i has open here unless another peer or the editor uses it.

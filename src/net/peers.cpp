@@ -1,5 +1,6 @@
-// Peer connections: the listening thread, the handshake on both sides, the
-// receiving loop of each peer and the orderly disconnect.
+// Peer connections: the listening thread, the handshake on both sides and
+// the receiving loop of each peer. The slots are in slots.cpp, the queue
+// to the main thread in queue.cpp.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <signal.h>
@@ -23,16 +24,10 @@ std::atomic<bool> antenneWifi{false};
 std::atomic<bool> refreshMenu{false};
 int netPort = NET_PORT;
 uint32_t netListenHost = 0;
-Peer peers[MAX_PEERS];
-std::mutex peersLock;
 
 namespace {
 std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
-std::mutex queueLock;
-std::condition_variable queueWake;  // raised when work is queued
-std::deque<NetEvent> queue;
-int queuedOf[MAX_PEERS];  // received actions of each slot in the queue (queueLock)
 
 long long nowMs() { return (long long)coreMillis(); }
 
@@ -43,18 +38,6 @@ int leftMs(long long deadline) {
 }
 
 int octet(uint32_t host, int k) { return (int)((const unsigned char*)&host)[k]; }
-
-// Shuts a slot's sockets: every thread waiting on them wakes and fails.
-void shutSlot(const Peer& p) {
-  netShutdown(p.connectedSocket);
-  netShutdown(p.clientSocket);
-}
-
-void clearSlot(Peer& p) {
-  unsigned gen = p.gen + 1;
-  p = Peer();
-  p.gen = gen;
-}
 
 // Slot for an accepted connection: the slot of our own join to that host
 // when this is its reverse connection, else the lowest wholly free slot, so
@@ -106,23 +89,6 @@ int server(void*) {
   netClose(ls);
   printf("Serveur principal ferme.\n");
   return 0;
-}
-
-void startServer() {
-  int bound = 0;
-  int ls = netListen(netListenHost, netPort, &bound);
-  if (ls < 0) {
-    printf("TCP INIT ERROR!\n");
-    stop = true;
-    return;
-  }
-  serverSocket = ls;
-  serverThread = threadStart(server, nullptr);
-}
-
-// Waits for the listening thread, once, whoever asks first.
-void endServer() {
-  threadWait(serverThread.exchange(nullptr));
 }
 
 // At exit, before SDL and the globals are torn down: every network thread
@@ -239,34 +205,28 @@ int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
 }
 }  // namespace
 
-
-bool netQueue(NetEvent e) {
-  std::lock_guard<std::mutex> g(queueLock);
-  if (e.kind == EV_ACTION) {
-    if (queuedOf[e.slot] >= RECV_QUEUE_MAX) return false;
-    queuedOf[e.slot]++;
+void startServer() {
+  int bound = 0;
+  int ls = netListen(netListenHost, netPort, &bound);
+  if (ls < 0) {
+    printf("TCP INIT ERROR!\n");
+    stop = true;
+    return;
   }
-  queue.push_back(std::move(e));
-  queueWake.notify_one();
-  return true;
+  serverSocket = ls;
+  serverThread = threadStart(server, nullptr);
 }
 
-void netWaitQueued(int64_t micros) {
-  std::unique_lock<std::mutex> g(queueLock);
-  if (micros > 0 && queue.empty())
-    queueWake.wait_for(g, std::chrono::microseconds(micros), [] { return !queue.empty() || stop; });
-}
-
-size_t netQueued() {
-  std::lock_guard<std::mutex> g(queueLock);
-  return queue.size();
+// Waits for the listening thread, once, whoever asks first.
+void endServer() {
+  threadWait(serverThread.exchange(nullptr));
 }
 
 void initNet() {
   signal(SIGPIPE, SIG_IGN);  // a dead peer fails its sends, nothing more
   {
     std::lock_guard<std::mutex> g(peersLock);
-    for (Peer& p : peers) clearSlot(p);
+    for (int i = 0; i < MAX_PEERS; i++) resetPeer(i);
   }
   static bool registered = false;
   if (!registered) atexit(endNet);  // runs before SDL_Quit, registered earlier
@@ -507,180 +467,3 @@ int littleServer(void* arg) {
   return endServing(c, receiveLoop(c));
 }
 
-void dropPeer(int i, unsigned gen, const char* why) {
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    Peer& p = peers[i];
-    if (p.gen != gen || p.dropping) return;
-    p.dropping = true;
-    p.clientReady = false;  // nothing more is queued for it
-    printf("Client %s du tunnel %d abandonne: %s!\n", p.clientNames, i, why);
-    shutSlot(p);
-    if (p.out) {
-      std::lock_guard<std::mutex> q(p.out->lock);
-      p.out->quit = true;
-      p.out->wake.notify_one();
-    }
-  }
-  if (!stop && !disco) netQueue(NetEvent{EV_END, i, gen, true, "", ""});
-}
-
-void endSlot(int i, unsigned gen, bool release) {
-  std::thread* t;
-  int in, out;
-  SendQueue* q;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    if (peers[i].gen != gen) return;  // freed already
-    t = peers[i].littleServerThread;
-    in = peers[i].connectedSocket;
-    out = peers[i].clientSocket;
-    q = peers[i].out;
-    peers[i].out = nullptr;
-    peers[i].clientReady = false;
-    shutSlot(peers[i]);  // wakes both threads: neither waits on the peer any more
-  }
-  if (release) releasePeerMap(i);
-  threadWait(t);
-  stopSender(q, false);
-  netClose(in);
-  netClose(out);
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    clearSlot(peers[i]);
-  }
-  syncSlotEnded(i);  // a copy on its way from the peer lets its buffer go now
-  if (sendPending() == 0) antenneWifi = false;
-  refreshMenu = true;
-}
-
-int connectedPeers() {
-  std::lock_guard<std::mutex> g(peersLock);
-  int n = 0;
-  for (const Peer& p : peers)
-    if (p.clientReady) n++;
-  return n;
-}
-
-bool peerName(int i, char* out, int cap) {
-  std::lock_guard<std::mutex> g(peersLock);
-  if (i < 0 || i >= MAX_PEERS || (!peers[i].clientReady && peers[i].connectedSocket < 0)) return false;
-  snprintf(out, (size_t)cap, "%s", peers[i].clientNames);
-  return true;
-}
-
-void disconnect(bool retour) {
-  disco = true;
-  endServer();
-  membersStop();  // joins under way give up on `disco`
-  // Each peer gets "DISCONNECT! 0" after what is queued for it, all at once.
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    for (int i = 0; i < MAX_PEERS; i++) {
-      Peer& p = peers[i];
-      netShutdown(p.connectedSocket);  // wakes the receiving thread, which sees `disco`
-      if (!p.out || !p.clientReady) continue;
-      printf("Deconnexion du client %d:%s...\n", i, p.clientNames);
-      SendJob bye;
-      bye.header = "DISCONNECT!";
-      bye.bare = true;
-      std::lock_guard<std::mutex> q(p.out->lock);
-      p.out->jobs.push_back(bye);
-      p.out->last = true;
-      p.out->wake.notify_one();
-    }
-  }
-  for (int i = 0; i < MAX_PEERS; i++) {
-    std::thread* t;
-    {
-      std::lock_guard<std::mutex> g(peersLock);
-      t = peers[i].littleServerThread;
-    }
-    threadWait(t);
-    // From here on nothing else touches the slot.
-    Peer p;
-    {
-      std::lock_guard<std::mutex> g(peersLock);
-      p = peers[i];
-      peers[i].out = nullptr;
-    }
-    bool bye = p.out && p.clientReady;
-    stopSender(p.out, true);  // bounded: a stalled peer fails within SEND_STALL_MS
-    if (bye) {
-      logMarker("deco0");
-      if (t) logMarker("deco1 !%d!", i);
-      netClose(p.connectedSocket);
-      if (t) printf("micro-serveur %d ferme\n", i);
-      logMarker("deco2!%d!", i);
-      netClose(p.clientSocket);
-      printf("Deconnexion du client %d:%s terminee.\n", i, p.clientNames);
-      logMarker("deco4");
-    } else {
-      netClose(p.connectedSocket);
-      netClose(p.clientSocket);
-    }
-    std::lock_guard<std::mutex> g(peersLock);
-    clearSlot(peers[i]);  // usedMap keeps its entry: the map stays counted as used
-  }
-  disco = false;
-  printf("Deconnexion globale terminee.\n");
-  // Without networking nothing listened before, and nothing listens after.
-  if (retour && net) startServer();
-  printf("Serveur d'écoute réinitiliasé\n");
-  refreshMenu = true;
-  printf("Tous les systèmes OK!\n");
-}
-
-void netReset() {
-  SendQueue* senders[MAX_PEERS];
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    for (int i = 0; i < MAX_PEERS; i++) {
-      senders[i] = peers[i].out;
-      peers[i].out = nullptr;
-      shutSlot(peers[i]);
-    }
-  }
-  for (SendQueue* q : senders) stopSender(q, false);
-  std::lock_guard<std::mutex> g(peersLock);
-  for (Peer& p : peers) clearSlot(p);
-  std::lock_guard<std::mutex> q(queueLock);
-  queue.clear();
-  memset(queuedOf, 0, sizeof queuedOf);
-}
-
-// Applies the queue in arrival order, for at most PUMP_BUDGET_MS, so a flood
-// of received work never holds a frame up; the rest waits for the next call.
-void netPump() {
-  syncTick();
-  long long deadline = nowMs() + PUMP_BUDGET_MS;
-  for (;;) {
-    NetEvent e;
-    {
-      std::lock_guard<std::mutex> g(queueLock);
-      if (queue.empty()) return;
-      e = std::move(queue.front());
-      queue.pop_front();
-      if (e.kind == EV_ACTION) queuedOf[e.slot]--;
-    }
-    unsigned gen;
-    {
-      std::lock_guard<std::mutex> g(peersLock);
-      gen = peers[e.slot].gen;
-    }
-    if (e.kind == EV_END) {
-      endSlot(e.slot, e.gen, e.release);
-    } else {
-      if (e.kind == EV_SERVE && gen == e.gen) {
-        usedMap[e.slot] = currentMapOrNull();
-      } else if (e.kind == EV_ACTION &&
-                 (gen == e.gen || (e.header != "SILENTOPEN" && e.header != "EXTENSIONS"))) {
-        // A freed slot's late edits still apply; its map pointer and
-        // extensions belong to the slot's next peer.
-        readActions(e.header.c_str(), e.body.c_str(), e.slot);
-      }
-      refreshMenu = true;  // the panel shows what was just applied
-    }
-    if (nowMs() >= deadline) return;
-  }
-}

@@ -1,4 +1,5 @@
-// Join sync, stamped cell writes and the quiet-second repair (see sync.h).
+// The join sync: both lists of digests, then the maps that differ or are
+// missing, each as its tilesets and a zlib stream in text bodies (sync.h).
 #include "net/sync.h"
 
 #include <fcntl.h>
@@ -21,12 +22,10 @@
 #include "model/mapfile.h"
 #include "net/handlers.h"
 #include "net/netio.h"
+#include "net/syncstate.h"
 #include "net/wire.h"
 
-void (*syncNoticeHook)(const char*) = nullptr;
-
 namespace {
-const uint32_t QUIET_MS = 1000;            // no edit for this long: digests are compared
 const size_t LIST_BODY_MAX = 30000;      // a "SYNCLIST" body, within the receive limit
 const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 characters
 // Map data held for copies on their way here. Per peer: the project's own
@@ -38,90 +37,56 @@ const size_t INCOMING_TOTAL_MAX = (size_t)256 << 20;
 const uint32_t INCOMING_IDLE_MS = 30000;  // a copy with no data for this long (none queued) is abandoned
 const size_t LIST_MAX = 10000;           // maps a peer may announce
 const int SEND_ROOM = SEND_QUEUE_MAX / 2;  // a map goes out while its peer's queue is below this
-const size_t JOURNAL_MAX = 65536;        // own writes kept while a copy is on its way
 const size_t INFLATE_STEP = 1 << 16;
-const uint64_t CLOCK_JUMP_MAX = 1ull << 40;  // a peer's clock ahead of ours by more is not believed
-const int NAME_WORD = 256;               // "%255s"
-const size_t SMALL_BODY = 2 * NAME_WORD + 128;  // two names, numbers and a digest
-const size_t NOTICE_LEN = 200;
 const uint32_t AWAIT_MS = 5000;            // a promised map that shows nothing for this long is not waited for
 static_assert(LIST_BODY_MAX + 300 < RECV_BUFFER, "a list body fits the receive limit");
 static_assert((DATA_CHUNK + 2) / 3 * 4 < RECV_BUFFER, "a data body fits the receive limit");
+}  // namespace
 
-struct Incoming {
-  bool active = false;
-  std::string name;
-  size_t raw = 0, comp = 0, got = 0;
-  z_stream z{};
-  std::vector<unsigned char> data;
-};
+void (*syncNoticeHook)(const char*) = nullptr;
 
-struct PeerSync {
-  unsigned gen = 0;
-  std::map<std::string, MapDigest> theirs;  // the list being received
-  std::deque<std::string> toSend;
-  Incoming in;
-  bool stamped = false;  // a "STAMP" waits for its cell write
-  Stamp pending;
-  std::string repairing;  // a map asked for after a check
-  bool listPending = false;  // our list went out, theirs is still to come
-  uint64_t theirSite = 0;    // from their list
-  bool theirJoined = false;  // they joined us
-  int awaiting = 0;          // maps the peer is to send after the lists
-  uint32_t lastData = 0;
-};
-
-// An own write kept while a copy of its map may be replacing ours.
-struct Journaled {
-  std::string map;
-  StampRect r;
-  int element;
-};
-
-// The digest of a closed map's file, kept while the file does not change,
-// so checks against closed maps never read the same file twice.
-struct FileDigest {
-  long long mtimeNs = -1;
-  long long size = -1;
-  MapDigest d;
-};
-
-PeerSync slots[MAX_PEERS];
-std::map<std::string, StampTable> stamps;
-std::vector<Journaled> journal;
-std::map<std::string, std::string> journalNames;  // own renames while a copy is on its way
-std::map<std::string, FileDigest> fileDigests;
-uint64_t lamport = 0;
-uint64_t site = 0;
-uint32_t lastActivity = 0;
-bool checked = true;  // the quiet check of the last activity was sent
-char shownStatus[128] = "";
+SyncState syncState;
 
 uint64_t siteId() {
-  if (site) return site;
+  if (syncState.site) return syncState.site;
   int fd = open("/dev/urandom", O_RDONLY);
   if (fd >= 0) {
-    if (read(fd, &site, sizeof site) != (ssize_t)sizeof site) site = 0;
+    if (read(fd, &syncState.site, sizeof syncState.site) != (ssize_t)sizeof syncState.site) syncState.site = 0;
     close(fd);
   }
-  if (!site) site = (uint64_t)time(nullptr) * 2654435761u ^ (uint64_t)getpid() << 32;
-  site &= 0x7FFFFFFFFFFFFFFFull;  // printed and read as a signed-safe number
-  if (!site) site = 1;
-  return site;
+  if (!syncState.site) syncState.site = (uint64_t)time(nullptr) * 2654435761u ^ (uint64_t)getpid() << 32;
+  syncState.site &= 0x7FFFFFFFFFFFFFFFull;  // printed and read as a signed-safe number
+  if (!syncState.site) syncState.site = 1;
+  return syncState.site;
 }
-
 void activity() {
-  lastActivity = coreMillis();
-  checked = false;
+  syncState.lastActivity = coreMillis();
+  syncState.checked = false;
 }
-
-
 std::string nameOf(int slot) {
   char n[NAME_BLOCK] = "";
   peerName(slot, n, sizeof n);
   return n;
 }
-
+bool syncPeer(int slot) { return peerHas(slot, EXT_SYNC); }
+int syncPeers() {
+  int n = 0;
+  for (int i = 0; i < MAX_PEERS; i++) n += syncPeer(i);
+  return n;
+}
+// A copy may be on its way here.
+bool waiting() {
+  for (int i = 0; i < MAX_PEERS; i++)
+    if (peers[i].sync.in.active || !peers[i].sync.repairing.empty() || peers[i].sync.listPending || peers[i].sync.awaiting > 0)
+      return true;
+  return false;
+}
+bool busy() {
+  if (waiting()) return true;
+  for (int i = 0; i < MAX_PEERS; i++)
+    if (!peers[i].sync.toSend.empty()) return true;
+  return false;
+}
 // Drops the copy on its way from a peer, and the repair it was to be.
 void abortIncoming(PeerSync& st, const char* why) {
   Incoming& in = st.in;
@@ -131,6 +96,8 @@ void abortIncoming(PeerSync& st, const char* why) {
   inflateEnd(&in.z);
   in = Incoming();  // the buffer goes with it
 }
+
+namespace {
 
 // A copy from the peer on `slot` refused: the log line and the panel's.
 void refuseCopy(int slot, const char* map, const char* why) {
@@ -143,44 +110,9 @@ void refuseCopy(int slot, const char* map, const char* why) {
 // Announced sizes of the copies on their way from every peer.
 size_t incomingReserved() {
   size_t n = 0;
-  for (const PeerSync& st : slots)
-    if (st.in.active) n += st.in.raw;
+  for (const Peer& p : peers)
+    if (p.sync.in.active) n += p.sync.in.raw;
   return n;
-}
-
-// The slot's state, fresh when the slot changed hands (gen) since it was used.
-PeerSync& freshen(int slot, unsigned gen) {
-  PeerSync& st = slots[slot];
-  if (st.gen != gen) {
-    abortIncoming(st, "editeur parti");
-    st = PeerSync();
-    st.gen = gen;
-  }
-  return st;
-}
-
-PeerSync& stateOf(int slot) {
-  unsigned gen;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    gen = peers[slot].gen;
-  }
-  return freshen(slot, gen);
-}
-
-// A copy may be on its way here.
-bool waiting() {
-  for (int i = 0; i < MAX_PEERS; i++)
-    if (slots[i].in.active || !slots[i].repairing.empty() || slots[i].listPending || slots[i].awaiting > 0)
-      return true;
-  return false;
-}
-
-bool busy() {
-  if (waiting()) return true;
-  for (int i = 0; i < MAX_PEERS; i++)
-    if (!slots[i].toSend.empty()) return true;
-  return false;
 }
 
 bool joinedPeer(int slot) {
@@ -194,7 +126,7 @@ bool joinedPeer(int slot) {
 void sendList(int slot) {
   std::vector<std::string> names = projectMapNames();
   char head[64];
-  snprintf(head, sizeof head, " %" PRIu64 " %d %" PRIu64, siteId(), joinedPeer(slot) ? 1 : 0, lamport);
+  snprintf(head, sizeof head, " %" PRIu64 " %d %" PRIu64, siteId(), joinedPeer(slot) ? 1 : 0, syncState.lamport);
   std::string body = "";
   size_t sent = 0;
   for (size_t k = 0; k <= names.size(); k++) {
@@ -255,7 +187,7 @@ void decide(int slot, PeerSync& st) {
 }  // namespace
 
 void onSyncList(const char*, const char* corps, int slot) {
-  PeerSync& st = stateOf(slot);
+  PeerSync& st = peers[slot].sync;
   if (!st.listPending) return;  // one list a join: a repeated one would cost every digest again
   const char* p = corps;
   bool last = *p == '1';
@@ -265,7 +197,7 @@ void onSyncList(const char*, const char* corps, int slot) {
   int joined = 0, used = 0;
   if (sscanf(p, " %llu %d %llu%n", &theirSite, &joined, &clock, &used) != 3) return;
   p += used;
-  if (clock > lamport && clock < lamport + CLOCK_JUMP_MAX) lamport = clock;
+  if (clock > syncState.lamport && clock < syncState.lamport + CLOCK_JUMP_MAX) syncState.lamport = clock;
   st.theirSite = theirSite;
   st.theirJoined = joined != 0;
   char hex[DIGEST_HEX + 2], name[NAME_WORD];
@@ -340,7 +272,7 @@ void sendMap(int slot, const std::string& name) {
 }  // namespace
 
 void onSyncMap(const char*, const char* corps, int slot) {
-  PeerSync& st = stateOf(slot);
+  PeerSync& st = peers[slot].sync;
   abortIncoming(st, "une autre arrive");
   char name[NAME_WORD], hex[DIGEST_HEX + 2];
   unsigned long long raw = 0, comp = 0;
@@ -382,61 +314,6 @@ void onSyncMap(const char*, const char* corps, int slot) {
 
 namespace {
 
-// Writes the cells of r that no rectangle of `newer` covers, in runs;
-// returns how many were left for the newer writes.
-size_t writeUncovered(const char* map, const StampRect& r, const std::vector<StampRect>& newer, int element,
-                      bool square) {
-  size_t skipped = 0;
-  auto covered = [&](uint32_t cx, uint32_t y) {
-    for (const StampRect& n : newer)
-      if (cx >= n.x1 && cx <= n.x2 && y >= n.y1 && y <= n.y2) return true;
-    return false;
-  };
-  for (uint32_t y = r.y1; y <= r.y2; y++) {
-    uint32_t x = r.x1;
-    while (x <= r.x2) {
-      if (covered(x, y)) {
-        skipped++;
-        x++;
-        continue;
-      }
-      uint32_t end = x;
-      while (end < r.x2 && !covered(end + 1, y)) end++;
-      if (square)
-        setElementSquare(map, r.layer, x, y, end, y, element);
-      else
-        setElementAbsolute(getMap(map), r.layer, x, y, element);
-      x = end + 1;
-    }
-  }
-  return skipped;
-}
-
-// Own writes to `name` made while its copy was on the way are made again,
-// once, except on the cells a newer write (of the peer, received before or
-// with the copy) holds; an own rename made meanwhile is made again too. The
-// next copy of that map starts a journal of its own.
-void replayJournal(const std::string& name) {
-  int k = 0;
-  size_t kept = 0;
-  StampTable& t = stamps[name];
-  for (const Journaled& j : journal) {
-    if (j.map != name) continue;
-    kept += writeUncovered(name.c_str(), j.r, newerOverlaps(t, j.r), j.element, true);
-    k++;
-  }
-  journal.erase(std::remove_if(journal.begin(), journal.end(), [&](const Journaled& j) { return j.map == name; }),
-                journal.end());
-  if (k) printf("Synchro: %d ecritures locales refaites sur la map %s (%zu cellules plus recentes gardees).\n", k,
-                name.c_str(), kept);
-  auto renamed = journalNames.find(name);
-  if (renamed != journalNames.end()) {
-    changeMapSysname(name.c_str(), renamed->second.c_str());
-    printf("Synchro: nom de la map %s refait: %s.\n", name.c_str(), renamed->second.c_str());
-    journalNames.erase(renamed);
-  }
-}
-
 void install(int slot, PeerSync& st) {
   Incoming& in = st.in;
   std::string name = in.name;
@@ -452,7 +329,7 @@ void install(int slot, PeerSync& st) {
   printf("Synchro: map %s recue de %s (%zu octets).\n", name.c_str(), nameOf(slot).c_str(), data.size());
   // The stamps stay: the copy's cells are older than every write they
   // record, so the journal and later writes are ordered against them.
-  fileDigests.erase(name);
+  syncState.fileDigests.erase(name);
   replayJournal(name);
   if (st.repairing == name) st.repairing.clear();
   if (kept[0]) {
@@ -468,7 +345,7 @@ void install(int slot, PeerSync& st) {
 }  // namespace
 
 void onSyncData(const char*, const char* corps, int slot) {
-  PeerSync& st = stateOf(slot);
+  PeerSync& st = peers[slot].sync;
   Incoming& in = st.in;
   if (!in.active) return;
   std::vector<unsigned char> piece;
@@ -498,123 +375,9 @@ void onSyncData(const char*, const char* corps, int slot) {
   install(slot, st);
 }
 
-
-void onStamp(const char*, const char* corps, int slot) {
-  PeerSync& st = stateOf(slot);
-  unsigned long long c = 0, s = 0;
-  // A clock far ahead of ours would make every later local write lose: unstamped.
-  st.stamped = sscanf(corps, "%llu %llu", &c, &s) == 2 && c < lamport + CLOCK_JUMP_MAX;
-  st.pending.clock = c;
-  st.pending.site = s;
-  if (st.stamped && c > lamport) lamport = c;
-}
-
-namespace {
-
-// A closed map's digest from its file, read again only when the file changed.
-bool closedMapDigest(const char* name, MapDigest* d) {
-  char path[FILE_PATH_LEN];
-  struct stat st;
-  if (!mapFileExists(name) || !filePath(path, sizeof path, "maps", name, "map") || stat(path, &st) != 0)
-    return false;
-  long long mtime = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  FileDigest& f = fileDigests[name];
-  if (f.mtimeNs == mtime && f.size == (long long)st.st_size) {
-    *d = f.d;
-    return true;
-  }
-  if (!projectMapDigest(name, d)) {
-    fileDigests.erase(name);
-    return false;
-  }
-  f.mtimeNs = mtime;
-  f.size = (long long)st.st_size;
-  f.d = *d;
-  return true;
-}
-
-void sendCheck(int slot, const char* name) {
-  MapDigest d;
-  if (!projectMapDigest(name, &d)) return;
-  char hex[DIGEST_HEX + 1], body[SMALL_BODY];
-  digestHex(d, hex);
-  snprintf(body, sizeof body, "%" PRIu64 " %s %s", siteId(), hex, name);
-  actionSendToPeer(slot, "SYNCCHECK", body);
-}
-
-// A peer's digest after its quiet second. The higher site asks the lower
-// one for its copy; the lower one answers with its own check, so the
-// higher one asks even when it was busy at the first check.
-}  // namespace
-
-void onSyncCheck(const char*, const char* corps, int slot) {
-  PeerSync& st = stateOf(slot);
-  unsigned long long theirSite = 0;
-  char hex[DIGEST_HEX + 2], name[NAME_WORD];
-  MapDigest theirs, mine;
-  if (sscanf(corps, "%llu %33s %255s", &theirSite, hex, name) != 3 || !parseDigestHex(hex, &theirs) ||
-      !validName(name))
-    return;
-  if (coreMillis() - lastActivity < QUIET_MS || waiting()) return;  // my own check follows
-  // Checks name open maps only. Open on both sides, the lower site's copy
-  // is the reference; open there and closed here, theirs is the live one
-  // (nobody edits a map closed here); missing here, it is asked for.
-  bool open = getMap(name) < project.nbreMaps;
-  bool have = open ? projectMapDigest(name, &mine) : closedMapDigest(name, &mine);
-  if (have && mine == theirs) return;
-  if (have && open && siteId() < theirSite) return sendCheck(slot, name);
-  printf("Synchro: map %s differente de celle de %s: reparation depuis sa copie.\n", name,
-         nameOf(slot).c_str());
-  st.repairing = name;
-  actionSendToPeer(slot, "SYNCWANT", name);
-}
-
-
-void onSyncWant(const char*, const char* corps, int slot) {
-  PeerSync& st = stateOf(slot);
-  char name[NAME_WORD];
-  if (sscanf(corps, "%255s", name) != 1 || !validName(name)) return;
-  if (getMap(name) >= project.nbreMaps && !mapFileExists(name)) return;
-  if (std::find(st.toSend.begin(), st.toSend.end(), name) == st.toSend.end()) st.toSend.push_back(name);
-}
-
-namespace {
-
-bool syncPeer(int slot) { return peerHas(slot, EXT_SYNC); }
-
-int syncPeers() {
-  int n = 0;
-  for (int i = 0; i < MAX_PEERS; i++) n += syncPeer(i);
-  return n;
-}
-
-}  // namespace
-
-std::vector<StampRect> newerOverlaps(const StampTable& t, const StampRect& r) {
-  std::vector<StampRect> out;
-  // Oldest first: only the tail newer than r is looked at.
-  for (auto it = t.rects.rbegin(); it != t.rects.rend() && r.s < it->s; ++it)
-    if (it->layer == r.layer && it->x1 <= r.x2 && r.x1 <= it->x2 && it->y1 <= r.y2 && r.y1 <= it->y2)
-      out.push_back(*it);
-  return out;
-}
-
-void recordStamp(StampTable& t, const StampRect& r) {
-  auto at = t.rects.end();
-  while (at != t.rects.begin() && r.s < (at - 1)->s) --at;
-  t.rects.insert(at, r);
-  if (t.rects.size() > STAMP_RECTS_MAX) t.rects.pop_front();
-}
-
-size_t syncStampBytes() {
-  size_t n = 0;
-  for (const auto& e : stamps) n += e.second.rects.size() * sizeof(StampRect) + e.first.capacity();
-  return n + journal.capacity() * sizeof(Journaled);
-}
-
 void syncPeerAnnounced(int slot) {
   if (!syncPeer(slot)) return;
-  PeerSync& st = stateOf(slot);
+  PeerSync& st = peers[slot].sync;
   abortIncoming(st, "nouvelle synchro");
   st.theirs.clear();
   st.listPending = true;
@@ -626,85 +389,20 @@ void onSyncTileset(const char*, const char* corps, int) {
   printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
 }
 
-void syncSawAction(int slot, const char* header) {
-  const WireWord* w = wireWord(header);
-  if (w && w->ext == EXT_SYNC) return;
-  PeerSync& st = slots[slot];
-  if (strcmp(header, "PARTTHIS!") != 0 && strcmp(header, "DRAWSQUARE") != 0)
-    st.stamped = false;  // a stamp belongs to the very next action
-  if (strcmp(header, "EXTENSIONS") != 0) activity();
-  refreshMenu = true;
-}
-
-bool syncCellWrite(int slot, const WireCells& c) {
-  PeerSync& st = stateOf(slot);
-  if (!st.stamped) return false;
-  st.stamped = false;
-  const char* map = c.map;
-  int layer = (int)c.layer;
-  Map* m = nullptr;
-  {
-    int k = getMap(map);
-    if (k < project.nbreMaps) m = project.listeMaps[k];
-  }
-  if (!m || layer < 0 || layer >= m->layers || m->w == 0 || m->h == 0) return false;
-  StampRect r;
-  r.s = st.pending;
-  r.layer = layer;
-  r.x1 = (uint32_t)std::min(c.x1, c.x2);
-  r.x2 = (uint32_t)std::min<long>(std::max(c.x1, c.x2), m->w - 1);
-  r.y1 = (uint32_t)std::min(c.y1, c.y2);
-  r.y2 = (uint32_t)std::min<long>(std::max(c.y1, c.y2), m->h - 1);
-  if (r.x1 > r.x2 || r.y1 > r.y2) return false;  // outside: the usual refusal
-  StampTable& t = stamps[map];
-  std::vector<StampRect> newer = newerOverlaps(t, r);
-  recordStamp(t, r);
-  if (newer.empty()) return false;  // nothing newer: written as usual
-  size_t skipped = writeUncovered(map, r, newer, (int)c.element, c.square);
-  printf("Synchro: %zu cellules de %s gardees (ecriture plus recente).\n", skipped, map);
-  return true;
-}
-
-void syncNoteActivity() { activity(); }
-
-void syncNoteRename(const char* filename, const char* sysname) {
-  if (waiting()) journalNames[filename] = sysname;
-}
-
-bool syncStampCells(const WireCells& c, char* stamp, size_t cap) {
-  if (syncPeers() == 0 || c.x1 < 0 || c.y1 < 0 || c.x2 < 0 || c.y2 < 0) return false;
-  std::string map = c.map;
-  StampRect r;
-  r.layer = (int)c.layer;
-  r.x1 = (uint32_t)std::min(c.x1, c.x2);
-  r.x2 = (uint32_t)std::max(c.x1, c.x2);
-  r.y1 = (uint32_t)std::min(c.y1, c.y2);
-  r.y2 = (uint32_t)std::max(c.y1, c.y2);
-  r.s.clock = ++lamport;
-  r.s.site = siteId();
-  recordStamp(stamps[map], r);
-  if (waiting() && journal.size() < JOURNAL_MAX) journal.push_back({map, r, (int)c.element});
-  snprintf(stamp, cap, "%" PRIu64 " %" PRIu64, r.s.clock, r.s.site);
-  return true;
-}
-
 void syncTick() {
-  unsigned gens[MAX_PEERS];
   bool sync[MAX_PEERS];
   int n = 0;
   {
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
-      gens[i] = peers[i].gen;
       sync[i] = peers[i].clientReady && (peers[i].extensions & EXT_SYNC);
       n += sync[i];
     }
   }
-  // One map a turn, to the first peer owed one whose queue has room. The
-  // state of a slot that changed hands is dropped first.
+  // One map a turn, to the first peer owed one whose queue has room.
   bool sentOne = false;
   for (int i = 0; i < MAX_PEERS; i++) {
-    PeerSync& st = freshen(i, gens[i]);
+    PeerSync& st = peers[i].sync;
     // A peer that stopped halfway lets its buffer go (unless its data waits in the queue).
     if (st.in.active && coreMillis() - st.lastData > INCOMING_IDLE_MS && netQueued() == 0)
       abortIncoming(st, "plus de donnees");
@@ -723,23 +421,14 @@ void syncTick() {
     refreshMenu = true;
   }
   if (!waiting()) {
-    journal.clear();
-    journalNames.clear();
+    syncState.journal.clear();
+    syncState.journalNames.clear();
   }
-  if (n && !checked && coreMillis() - lastActivity >= QUIET_MS && !busy()) {
-    checked = true;
-    stamps.clear();  // every write of the last second has arrived: nothing left to order
-    std::vector<std::string> open;
-    for (int k = 0; k < project.nbreMaps; k++)
-      if (project.listeMaps[k] && project.listeMaps[k]->filename) open.push_back(project.listeMaps[k]->filename);
-    for (int i = 0; i < MAX_PEERS; i++)
-      if (sync[i])
-        for (const std::string& name : open) sendCheck(i, name.c_str());
-  }
-  char now[sizeof shownStatus];
+  quietCheck(sync, n);
+  char now[sizeof syncState.shownStatus];
   syncStatus(now, sizeof now);
-  if (strcmp(now, shownStatus) != 0) {
-    snprintf(shownStatus, sizeof shownStatus, "%s", now);
+  if (strcmp(now, syncState.shownStatus) != 0) {
+    snprintf(syncState.shownStatus, sizeof syncState.shownStatus, "%s", now);
     refreshMenu = true;
   }
 }
@@ -755,7 +444,7 @@ void syncStatus(char* out, size_t cap) {
   for (int i = 0; i < MAX_PEERS; i++) {
     if (!sync[i]) continue;
     n++;
-    const PeerSync& st = slots[i];
+    const PeerSync& st = peers[i].sync;
     if (out[0]) continue;
     if (st.in.active)
       snprintf(out, cap, "Receiving %s from %s: %d%%", st.in.name.c_str(), nameOf(i).c_str(),
@@ -766,6 +455,12 @@ void syncStatus(char* out, size_t cap) {
       snprintf(out, cap, "Repairing %s from %s", st.repairing.c_str(), nameOf(i).c_str());
   }
   if (!out[0] && n) snprintf(out, cap, "In sync with %d editor%s", n, n > 1 ? "s" : "");
+}
+
+size_t syncIncomingBytes() {
+  size_t n = 0;
+  for (const Peer& p : peers) n += p.sync.in.data.capacity();
+  return n;
 }
 
 std::string base64Encode(const unsigned char* p, size_t n) {
@@ -781,7 +476,6 @@ std::string base64Encode(const unsigned char* p, size_t n) {
   }
   return out;
 }
-
 bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out) {
   out.clear();
   if (len % 4) return false;
@@ -808,32 +502,11 @@ bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out)
   }
   return true;
 }
-
-void syncSlotEnded(int slot) {
-  if (slot < 0 || slot >= MAX_PEERS) return;
-  PeerSync& st = slots[slot];
-  abortIncoming(st, "editeur parti");
-  unsigned gen = st.gen;
-  st = PeerSync();
-  st.gen = gen;  // the slot's next peer starts afresh all the same (its gen differs)
-}
-
-size_t syncIncomingBytes() {
-  size_t n = 0;
-  for (const PeerSync& st : slots) n += st.in.data.capacity();
-  return n;
-}
-
+void syncSlotEnded(PeerSync& st) { abortIncoming(st, "editeur parti"); }
 void syncReset() {
-  for (PeerSync& st : slots) {
-    abortIncoming(st, "remise a zero");
-    st = PeerSync();
+  for (Peer& p : peers) {
+    abortIncoming(p.sync, "remise a zero");
+    p.sync = PeerSync();
   }
-  stamps.clear();
-  journal.clear();
-  journalNames.clear();
-  fileDigests.clear();
-  lamport = 0;
-  checked = true;
-  shownStatus[0] = 0;
+  syncState = SyncState();
 }

@@ -72,9 +72,6 @@ size_t syncStampBytes();
 std::string base64Encode(const unsigned char* p, size_t n);
 bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out);
 
-// The peer on `slot` left: the copy on its way from it and its buffer, and
-// what it was owed, are dropped at once.
-void syncSlotEnded(int slot);
 // Bytes reserved for copies on their way here, from every peer (each the
 // size its sender announced; pages are taken as the data arrives).
 size_t syncIncomingBytes();

@@ -1,0 +1,100 @@
+// The sync module's internals, shared by its three files: the join
+// transfer (sync.cpp), the stamps and the journal (stamps.cpp) and the
+// quiet-second check (check.cpp). Everything here is the main thread's.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <zlib.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "model/digest.h"
+#include "net/sync.h"
+
+// Numbers the sync's wire and bounds fix.
+const uint32_t QUIET_MS = 1000;              // no edit for this long: digests are compared
+const size_t JOURNAL_MAX = 65536;            // own writes kept while a copy is on its way
+const uint64_t CLOCK_JUMP_MAX = 1ull << 40;  // a peer's clock ahead of ours by more is not believed
+const int NAME_WORD = 256;                   // "%255s"
+const size_t SMALL_BODY = 2 * NAME_WORD + 128;  // two names, numbers and a digest
+const size_t NOTICE_LEN = 200;
+
+// A copy of a map on its way from a peer.
+struct Incoming {
+  bool active = false;
+  std::string name;
+  size_t raw = 0, comp = 0, got = 0;
+  z_stream z{};
+  std::vector<unsigned char> data;
+};
+
+// The sync's part of a peer's record (Peer::sync): reset with the slot.
+struct PeerSync {
+  std::map<std::string, MapDigest> theirs;  // the list being received
+  std::deque<std::string> toSend;
+  Incoming in;
+  bool stamped = false;  // a "STAMP" waits for its cell write
+  Stamp pending;
+  std::string repairing;  // a map asked for after a check
+  bool listPending = false;  // our list went out, theirs is still to come
+  uint64_t theirSite = 0;    // from their list
+  bool theirJoined = false;  // they joined us
+  int awaiting = 0;          // maps the peer is to send after the lists
+  uint32_t lastData = 0;
+};
+
+// An own write kept while a copy of its map may be replacing ours.
+struct Journaled {
+  std::string map;
+  StampRect r;
+  int element;
+};
+
+// The digest of a closed map's file, kept while the file does not change,
+// so checks against closed maps never read the same file twice.
+struct FileDigest {
+  long long mtimeNs = -1;
+  long long size = -1;
+  MapDigest d;
+};
+
+// The module's globals.
+struct SyncState {
+  std::map<std::string, StampTable> stamps;
+  std::vector<Journaled> journal;
+  std::map<std::string, std::string> journalNames;  // own renames while a copy is on its way
+  std::map<std::string, FileDigest> fileDigests;
+  uint64_t lamport = 0;
+  uint64_t site = 0;
+  uint32_t lastActivity = 0;
+  bool checked = true;  // the quiet check of the last activity was sent
+  char shownStatus[128] = "";
+};
+extern SyncState syncState;
+
+// This editor's site id (random, 63 bits), drawn once.
+uint64_t siteId();
+// An edit was sent or received: the quiet check waits for the next quiet second.
+void activity();
+// The name of the peer on `slot`, for the log and the panel.
+std::string nameOf(int slot);
+// The peer on `slot` announced "SYNC"; the number of such peers.
+bool syncPeer(int slot);
+int syncPeers();
+// A copy may be on its way here; or a copy is also being sent.
+bool waiting();
+bool busy();
+// Drops the copy on its way from a peer, and the repair it was to be.
+void abortIncoming(PeerSync& st, const char* why);
+
+// The peer's slot ends: a copy on its way lets its buffer go now.
+void syncSlotEnded(PeerSync& st);
+
+// stamps.cpp: own writes made again after a copy replaced their map.
+void replayJournal(const std::string& name);
+// check.cpp: the digests of the open maps go to every stamping peer once
+// the session is quiet; `sync` marks those peers.
+void quietCheck(const bool sync[], int n);
