@@ -3,14 +3,12 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <mutex>
-
 #include "editor/editor.h"
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/auth.h"
-#include "net/netio.h"
+#include "net/net.h"
 #include "net/sync.h"
 #include "core/core.h"
 #include "toolkit/browser.h"
@@ -29,14 +27,6 @@ const int kMessageY = 420;    // refusals, under every command of the menus
 const int kUndoLineRise = 34; // the undo line, above the version line
 char shownUndo[HISTORY_LABEL_LEN] = "";
 
-// The peer name of slot i when its outgoing connection is open.
-bool outboundPeer(int i, char* name, size_t cap) {
-  std::lock_guard<std::mutex> g(peersLock);
-  if (!peers[i].clientReady) return false;
-  snprintf(name, cap, "%s", peers[i].clientNames);
-  return true;
-}
-
 void drawMainMenu() {
   char line[NAME_LEN + 64];
   Map* m = currentMapOrNull();
@@ -47,12 +37,10 @@ void drawMainMenu() {
   blitButton(b_MainMenu, 0, 0, 2);
   int k = 0;
   for (int i = 0; i < MAX_PEERS; i++) {
-    char name[NAME_LEN];
-    if (!outboundPeer(i, name, sizeof name)) continue;
+    PeerInfo peer;
+    if (!peerInfo(i, &peer)) continue;
     k++;
-    pMap used = usedMap[i];
-    snprintf(line, sizeof line, "%d- %s (%s)%s", i, name, used && used->filename ? used->filename : "",
-             authByKey(i) ? " [key]" : "");
+    snprintf(line, sizeof line, "%d- %.40s (%s)%s", i, peer.name, peer.map, peer.byKey ? " [key]" : "");
     drawText(line, 0, kPeerListY + kPeerLineStep * k, "black", "I", kTextSize, true);
   }
   syncStatus(line, sizeof line);

@@ -83,6 +83,15 @@ int joinServer(const char* address);
 int connectedPeers();
 // Copies the name of the peer on slot i (for the peer list); false when free.
 bool peerName(int i, char* out, int cap);
+// What the client list shows of the peer on slot i, once our connection to
+// it is up; false otherwise.
+struct PeerInfo {
+  char name[256];
+  char address[48];  // its address as text
+  char map[256];     // the map it has open here ("" when none)
+  bool byKey;        // admitted by the session key
+};
+bool peerInfo(int i, PeerInfo* out);
 // Applies, on the main thread, the actions received since the last call.
 void netPump();
 // Waits up to `micros` for received work to apply (returns at once when

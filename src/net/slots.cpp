@@ -1,10 +1,12 @@
 // The peer slots: one record per connection (netio.h), reset in one place;
 // dropping a peer, freeing its slot, the orderly disconnect.
+#include <arpa/inet.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "core/core.h"
 #include "model/model.h"
+#include "net/auth.h"
 #include "net/members.h"
 #include "net/netio.h"
 #include "net/syncstate.h"
@@ -80,6 +82,25 @@ int connectedPeers() {
   for (const Peer& p : peers)
     if (p.clientReady) n++;
   return n;
+}
+
+bool peerInfo(int i, PeerInfo* out) {
+  if (i < 0 || i >= MAX_PEERS) return false;
+  uint32_t host;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    const Peer& p = peers[i];
+    if (!p.clientReady) return false;
+    snprintf(out->name, sizeof out->name, "%s", p.clientNames);
+    host = p.inHost ? p.inHost : p.outHost;
+  }
+  in_addr a;
+  a.s_addr = host;
+  if (!inet_ntop(AF_INET, &a, out->address, sizeof out->address)) out->address[0] = 0;
+  pMap used = usedMap[i];
+  snprintf(out->map, sizeof out->map, "%s", used && used->filename ? used->filename : "");
+  out->byKey = authByKey(i);
+  return true;
 }
 
 bool peerName(int i, char* out, int cap) {
