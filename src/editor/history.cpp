@@ -17,7 +17,14 @@
 #include "core/core.h"
 
 namespace {
-enum StepKind { STEP_CELLS, STEP_ADD_LAYER, STEP_DELETE_LAYER, STEP_BACKGROUND, STEP_RENAME };
+enum StepKind {
+  STEP_CELLS,
+  STEP_ADD_LAYER,
+  STEP_DELETE_LAYER,
+  STEP_MOVE_LAYER,
+  STEP_BACKGROUND,
+  STEP_RENAME
+};
 
 // Background fields of a layer.
 struct BgState {
@@ -35,6 +42,9 @@ struct Step {
   std::string tileset;         // added or deleted layer
   BgState oldBg{0, 1, 1}, newBg{0, 1, 1};  // background step; layer steps keep theirs in oldBg
   std::string oldName, newName;
+  // Layer steps: where the layer was (from) and where it is after the step
+  // (to); a deleted layer comes back at `from`.
+  int from = 0, to = 0;
   size_t bytes() const {
     return sizeof(Step) + runs.size() * sizeof(CellRun) + tileset.size() + oldName.size() +
            newName.size();
@@ -331,11 +341,13 @@ void removeLayer(Map* m, Step& s) {
   s.runs = layerRuns(m, l);  // the caller counts the step's new size
   s.tileset = l->layerGFX ? l->layerGFX : "";
   s.oldBg = {l->bg, l->x, l->y};
+  s.from = li;
   LocalEdit local;
   action_deleteLayer(project.currentMap, li);
 }
 
-// Brings the layer back on top, with its tileset, cells and background fields.
+// Brings the layer back at its old index, with its tileset, cells and
+// background fields, and makes it the current layer.
 void restoreLayer(Map* m, Step& s) {
   int before = m->layers;
   {
@@ -355,6 +367,21 @@ void restoreLayer(Map* m, Step& s) {
     setLayerBGXY(m->filename, li, s.oldBg.bg, s.oldBg.x, s.oldBg.y);
     action_setLayerBGXY(m->filename, li, s.oldBg.bg, s.oldBg.x, s.oldBg.y);
   }
+  // Added on top like any new layer, then moved down to where it was.
+  if (s.from >= 0 && s.from < li && action_moveLayer(project.currentMap, li, s.from)) li = s.from;
+  project.currentLayer = li;
+}
+
+// The layer of a move step goes back (or again) to its place, if it is still
+// where the step left it (or found it); it stays the current layer.
+void undoMove(Map* m, Step& s, bool undo) {
+  int at = undo ? s.to : s.from, dest = undo ? s.from : s.to;
+  int li = layerIndex(m, s.layerUid);
+  if (li != at || dest >= m->layers || !action_moveLayer(project.currentMap, li, dest)) {
+    printf("%s: layer deplace depuis, laisse tel quel.\n", s.label);
+    return;
+  }
+  project.currentLayer = dest;
 }
 
 void undoBackground(Map* m, Step& s, bool undo) {
@@ -386,6 +413,7 @@ void apply(Map* m, MapHistory& h, Step& s, bool undo) {
     case STEP_CELLS: undoCells(m, h, s, undo); break;
     case STEP_ADD_LAYER: undo ? removeLayer(m, s) : restoreLayer(m, s); break;
     case STEP_DELETE_LAYER: undo ? restoreLayer(m, s) : removeLayer(m, s); break;
+    case STEP_MOVE_LAYER: undoMove(m, s, undo); break;
     case STEP_BACKGROUND: undoBackground(m, s, undo); break;
     case STEP_RENAME: undoRename(m, s, undo); break;
   }
@@ -482,6 +510,7 @@ void historyLayerAdded(Map* m, const Layer* l) {
   snprintf(s.label, sizeof s.label, "add layer %s", l->layerGFX ? l->layerGFX : "");
   s.layerUid = l->uid;
   s.tileset = l->layerGFX ? l->layerGFX : "";
+  s.from = s.to = layerIndex(m, l->uid);
   commit(m, std::move(s));
 }
 
@@ -494,12 +523,25 @@ void historyLayerDeleting(Map* m, int layer) {
   s.layerUid = l->uid;
   s.tileset = l->layerGFX ? l->layerGFX : "";
   s.oldBg = {l->bg, l->x, l->y};
+  s.from = layer;
   s.runs = layerRuns(m, l);
   if (s.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {
     printf("Suppression du layer %s trop grande pour l'historique.\n", s.tileset.c_str());
     if (MapHistory* h = historyOf(m, false)) clearHistory(*h);
     return;
   }
+  commit(m, std::move(s));
+}
+
+void historyLayerMoved(Map* m, int from, int to) {
+  if (!m || to < 0 || to >= m->layers || from == to) return;
+  const Layer* l = m->layer[to];
+  Step s;
+  s.kind = STEP_MOVE_LAYER;
+  snprintf(s.label, sizeof s.label, "move layer %s", l->layerGFX ? l->layerGFX : "");
+  s.layerUid = l->uid;
+  s.from = from;
+  s.to = to;
   commit(m, std::move(s));
 }
 

@@ -130,7 +130,10 @@ void addLayerCommand(Map* m) {
   }
   int before = m->layers;
   action_addLayer(project.currentMap, e_openlayer, false);
-  if (m->layers > before) historyLayerAdded(m, m->layer[m->layers - 1]);
+  if (m->layers > before) {
+    historyLayerAdded(m, m->layer[m->layers - 1]);
+    project.currentLayer = m->layers - 1;  // the next strokes go where the user looks
+  }
   project.elementIndex = 0;
   e_addlayer = false;
   setMenu("map");
@@ -149,22 +152,20 @@ void wheelLayers(Map* m) {
   }
 }
 
-// Layer order is this editor's own: nothing is sent.
-void swapLayers(Map* m, int a, int b) {
-  modelLock();
-  Layer* t = m->layer[a];
-  m->layer[a] = m->layer[b];
-  m->layer[b] = t;
-  m->dirty = true;  // the file keeps the order
-  modelUnlock();
+// The moved layer stays the current one, at its new place; one undo step.
+void moveLayer(Map* m, int from, int to) {
+  if (action_moveLayer(project.currentMap, from, to)) {
+    historyLayerMoved(m, from, to);
+    project.currentLayer = to;
+  }
   setMenu("map");
 }
 
 void layerOrder(Map* m) {
   int l = project.currentLayer;
-  if (l < m->layers - 1 && button(260, 234, b_up)) swapLayers(m, l, l + 1);
+  if (l < m->layers - 1 && button(260, 234, b_up)) moveLayer(m, l, l + 1);
   l = project.currentLayer;
-  if (l > 0 && l < m->layers && button(220, 234, b_down)) swapLayers(m, l, l - 1);
+  if (l > 0 && l < m->layers && button(220, 234, b_down)) moveLayer(m, l, l - 1);
 }
 
 void layerCommands(Map* m) {

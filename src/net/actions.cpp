@@ -377,6 +377,26 @@ void action_deleteLayer(long map, long l) {
     printf("action_deleteLayer(%ld) refuse: map absente!\n", map);
 }
 
+bool action_moveLayer(long map, int from, int to) {
+  pMap m = openMapAt(map);
+  if (!m || from < 0 || to < 0 || from >= m->layers || to >= m->layers) {
+    printf("action_moveLayer(%ld, %d, %d) refuse: layer absent!\n", map, from, to);
+    return false;
+  }
+  if (from == to) return true;
+  modelLock();
+  Layer* moved = m->layer[from];
+  if (from < to)
+    memmove(&m->layer[from], &m->layer[from + 1], (size_t)(to - from) * sizeof(Layer*));
+  else
+    memmove(&m->layer[to + 1], &m->layer[to], (size_t)(from - to) * sizeof(Layer*));
+  m->layer[to] = moved;
+  m->dirty = true;  // the file keeps the order
+  modelUnlock();
+  printf("Layer %d de %s deplace en %d.\n", from, m->filename, to);
+  return true;
+}
+
 bool action_newMap(const char* smap, unsigned long w, unsigned long h) {
   if (!validName(smap)) return false;
   char corps[BODY_LEN];

@@ -158,6 +158,7 @@ void videoInit() {
   Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
   screen = SDL_SetVideoMode(video_x, video_y, 32, flags);
   if (!screen) exit(EXIT_VIDEO_MODE);
+  SDL_EnableUNICODE(1);  // key presses carry the typed character (text fields)
   menu = SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   window = SDL_CreateRGBSurface(SDL_HWSURFACE, screen->w - PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   if (!menu || !window) exit(EXIT_SURFACE);

@@ -3,6 +3,7 @@
 #include <stddef.h>
 
 struct SDL_Surface;
+struct SDL_keysym;
 
 enum {
   FIELD_HEIGHT = 20,
@@ -29,8 +30,13 @@ void textAreaNew(char* s, int x, int y, int w, int wtext);
 // Entry loops edit ch (capacity cap bytes) in place, up to size characters.
 void inputText(char* ch, size_t cap, int x, int y, int w, int size);
 void inputNumber(char* ch, size_t cap, int x, int y, int w, int size);
-bool inputchar(char* ch, size_t cap, int value, const char* strng);
-bool backspace();
+// One key press in a field (ch holds at most limit - 1 characters): Enter
+// ends the entry (true), Backspace removes the last character, Clear and
+// Delete empty it, a printable character is appended (a number field takes
+// digits, without a leading zero, and the keypad period).
+bool entryKey(char* ch, size_t limit, const SDL_keysym& k, bool number);
+// The printable ASCII character a key press types, 0 when none.
+int typedChar(const SDL_keysym& k);
 
 // Draws a field frame with its text; editing adds the pale-yellow look and "|".
 void drawField(const char* s, int x, int y, int w, bool editing);
