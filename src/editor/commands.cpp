@@ -173,13 +173,13 @@ void brushSwitch() {
     platformDelay(BRUSH_SWITCH_MS);
     printf("%s\n", brush);
   }
-  // The picture shows the brush the button switches to; the fill brush shows
-  // its own and switches to the pen.
-  if (isPen() && button(240, 46, brushsquare)) {
+  // The picture shows the brush in use; a click switches the pen to the
+  // rectangle and the others to the pen.
+  if (isPen() && button(240, 46, brushpen)) {
     snprintf(brush, sizeof brush, "SQUARE");
     platformDelay(BRUSH_SWITCH_MS);
   }
-  if (isSquare() && button(240, 46, brushpen)) {
+  if (isSquare() && button(240, 46, brushsquare)) {
     snprintf(brush, sizeof brush, "PEN");
     platformDelay(BRUSH_SWITCH_MS);
   }
