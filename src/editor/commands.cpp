@@ -109,6 +109,7 @@ void paintStep() {
     historyClose();  // a stroke or a rectangle ends with the release
     fillArmed = true;
   }
+  if (hiddenLayerRefused((leftClic || rightClic) && inView)) return;
   if (leftClic && inView && held(KEY_LALT, KEY_RALT)) return pickTile(m);
   if (leftClic && inView) {
     if (isPen()) pen(project.currentElement);
@@ -196,6 +197,7 @@ void eventMenu() {
     refreshMenu = false;
   }
   shortcutStep();
+  viewKeysStep();
   savingStep();
   paintStep();
   scrollStep();

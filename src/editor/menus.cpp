@@ -207,6 +207,7 @@ void layerCommands(Map* m) {
   Layer* l = currentLayerOrNull(m);
   if (l) backgroundButtons(m, l);
   addLayerCommand(m);
+  layerVisibilityCommand(m);
   wheelLayers(m);
   layerOrder(m);
 }

@@ -76,8 +76,8 @@ void drawMapMenu() {
   Layer* l = currentLayerOrNull(m);
   blitButton(b_MapMenu, 120, 0, 2);
   char line[NAME_LEN + 64];
-  snprintf(line, sizeof line, "Layer %d/%d  %s", project.currentLayer + 1, m ? m->layers : 0,
-           l && l->layerGFX ? l->layerGFX : "");
+  snprintf(line, sizeof line, "Layer %d/%d  %s%s", project.currentLayer + 1, m ? m->layers : 0,
+           l && l->layerGFX ? l->layerGFX : "", layerHidden(l) ? " (hidden)" : "");
   drawText(line, 0, 240, "blue", "", kTextSize, true);
   if (e_addlayer) blitButton(b_addlayer, 232, 270, 2);
   if (!l) return;

@@ -92,6 +92,16 @@ bool button(int bx1, int by1, SDL_Surface* s) {
   return overButton(bx1, by1, s);
 }
 
+bool textButton(const char* text, int x, int y, int w) {
+  bool over = overField(x, y, w);
+  drawField(text, x, y, w, over);
+  if (!over || !leftClic) return false;
+  blitMenu();
+  while (leftClic)
+    if (toolkitHooks.pump()) return false;
+  return overField(x, y, w);
+}
+
 bool buttonList(int bx1, int by1, SDL_Surface* s) {
   if (!overButton(bx1, by1, s)) {
     blitButton(s, bx1, by1, 0);

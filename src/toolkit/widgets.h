@@ -23,6 +23,9 @@ extern ToolkitHooks toolkitHooks;
 
 bool button(int bx1, int by1, SDL_Surface* s);
 bool buttonList(int bx1, int by1, SDL_Surface* s);
+// A button drawn as a field w wide holding `text` (pale yellow under the
+// pointer); true once per completed click, like `button`.
+bool textButton(const char* text, int x, int y, int w);
 char* textArea(char* s, int x, int y, int w, int wtext, bool dynamic);
 char* numberArea(char* s, int x, int y, int w, int wtext, bool dynamic);
 void textAreaNew(char* s, int x, int y, int w, int wtext);

@@ -173,7 +173,7 @@ TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
 TEST_F(Editor, PassConditionsUnwritableOrWithoutATilesetAreRefused) {
   click(260, 390);
   ASSERT_TRUE(e_passconditions);
-  turn(1 + 2, 70 + 2, RIGHT);
+  turn(1 + 2, 70 + 2, LEFT);  // blocks a quarter
   // The file's place is taken by a folder: it cannot be opened for writing.
   remove((dir + "layerspc/default.pss").c_str());
   ASSERT_EQ(mkdir((dir + "layerspc/default.pss").c_str(), 0755), 0);
