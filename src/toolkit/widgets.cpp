@@ -141,3 +141,11 @@ void textAreaNew(char* s, int x, int y, int w, int wtext) {
   }
   if (leftClic && s) inputText(s, inPlaceCap(wtext), x, y, w, wtext);
 }
+
+void numberAreaNew(char* s, int x, int y, int w, int wtext) {
+  if (!overField(x, y, w)) {
+    drawField(s, x, y, w, false);
+    return;
+  }
+  if (leftClic && s) inputNumber(s, inPlaceCap(wtext), x, y, w, wtext);
+}

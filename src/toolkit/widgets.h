@@ -29,6 +29,7 @@ bool textButton(const char* text, int x, int y, int w);
 char* textArea(char* s, int x, int y, int w, int wtext, bool dynamic);
 char* numberArea(char* s, int x, int y, int w, int wtext, bool dynamic);
 void textAreaNew(char* s, int x, int y, int w, int wtext);
+void numberAreaNew(char* s, int x, int y, int w, int wtext);  // the same for a number
 
 // Entry loops edit ch (capacity cap bytes) in place, up to size characters.
 void inputText(char* ch, size_t cap, int x, int y, int w, int size);

@@ -70,6 +70,7 @@ moska_wait_window || fail "no window"
 moska_wait_log "$app" "^projectPath:$app!$"
 moska_wait_colours 200x16+2+16 3 "$root/choose.png"
 moska_field 60 442 "mygame"   # the field starts with "newgame"
+moska_field 150 442 40        # the first map's width; its height stays 48
 moska_click 269 446
 moska_wait_log "$app" "^Project loaded\.$"
 proj=$app/mygame
@@ -85,11 +86,11 @@ moska_key Escape
 ended 0 "after Escape"
 grep -q "^Saving project $proj/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
 grep -qx "MAPS 1" "$proj/PROJECT.MSK" && grep -qx "WORKINGMAP map0" "$proj/PROJECT.MSK" || fail "project file at quit"
-# "$", "New map 0", "map0", 512x512 at view 0,0, one layer "default" of
-# 512*512 empty cells, not a background, scroll 1,1, "$".
-{ printf '$\012\000New map 0\000\005\000map0\000\000\002\000\000\000\002\000\000'
+# "$", "New map 0", "map0", 40x48 at view 0,0, one layer "default" of
+# 40*48 empty cells, not a background, scroll 1,1, "$".
+{ printf '$\012\000New map 0\000\005\000map0\000\050\000\000\000\060\000\000\000'
   printf '\000\000\000\000\000\000\000\000\001\000\010\000default\000'
-  head -c $((4 * 512 * 512)) /dev/zero
+  head -c $((4 * 40 * 48)) /dev/zero
   printf '\000\001\000\001\000$'; } | cmp "$proj/maps/map0.map" - || fail "map0.map is not the new empty map"
 # Without argument: the recent project again.
 moska_start "$app"
