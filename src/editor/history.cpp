@@ -12,6 +12,8 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "editor/editor.h"
+#include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "core/core.h"
@@ -248,6 +250,13 @@ void onMapClosing(const Map* m) {
   for (int i = 0; i < m->layers; i++) it->second.closedUids.push_back(m->layer[i]->uid);
 }
 
+// A step undone or redone only in part, or not at all, says so on the panel.
+void panelSays(const Step& s, const char* what) {
+  char text[PANEL_MESSAGE_LEN];
+  snprintf(text, sizeof text, "%.40s: %s", s.label, what);
+  setPanelMessage(project.currentMenu, text, PANEL_WARNING);
+}
+
 // Which cells of the step's area peers wrote after `since`.
 struct Touched {
   uint32_t x0 = 0, y0 = 0, w = 0, h = 0;
@@ -287,6 +296,7 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
   int li = layerIndex(m, s.layerUid);
   if (li < 0) {
     printf("%s: le layer n'existe plus.\n", s.label);
+    panelSays(s, "its layer is gone.");
     return;
   }
   const Layer* l = m->layer[li];
@@ -311,6 +321,11 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
   size_t n = paintRuns(m, li, writes);
   printf("%s %s: %zu cellules, %zu laissees a un autre editeur.\n", undo ? "Annulation" : "Retablissement",
          s.label, n, kept);
+  if (kept) {
+    char what[64];
+    snprintf(what, sizeof what, "%zu cells another editor painted since were left as they are.", kept);
+    panelSays(s, what);
+  }
 }
 
 // The non-zero cells of a layer as runs.
@@ -335,6 +350,7 @@ void removeLayer(Map* m, Step& s) {
   int li = layerIndex(m, s.layerUid);
   if (li < 0 || m->layers <= 1) {
     printf("%s: layer absent ou dernier layer de la map.\n", s.label);
+    panelSays(s, "the layer is gone or is the map's last one.");
     return;
   }
   Layer* l = m->layer[li];
@@ -356,6 +372,7 @@ void restoreLayer(Map* m, Step& s) {
   }
   if (m->layers <= before) {
     printf("%s: le layer %s ne peut pas revenir.\n", s.label, s.tileset.c_str());
+    panelSays(s, "its tileset cannot be loaded.");
     return;
   }
   int li = m->layers - 1;
@@ -379,6 +396,7 @@ void undoMove(Map* m, Step& s, bool undo) {
   int li = layerIndex(m, s.layerUid);
   if (li != at || dest >= m->layers || !action_moveLayer(project.currentMap, li, dest)) {
     printf("%s: layer deplace depuis, laisse tel quel.\n", s.label);
+    panelSays(s, "the layer moved since; left where it is.");
     return;
   }
   project.currentLayer = dest;
@@ -391,6 +409,7 @@ void undoBackground(Map* m, Step& s, bool undo) {
   Layer* l = li < 0 ? nullptr : m->layer[li];
   if (!l || !(BgState{l->bg, l->x, l->y} == from)) {
     printf("%s: layer change depuis par un autre editeur, laisse tel quel.\n", s.label);
+    panelSays(s, "another editor changed it since; left as it is.");
     return;
   }
   setLayerBGXY(m->filename, li, to.bg, to.x, to.y);
@@ -402,6 +421,7 @@ void undoRename(Map* m, Step& s, bool undo) {
   const std::string& to = undo ? s.oldName : s.newName;
   if (from != (m->sysname ? m->sysname : "")) {
     printf("%s: nom change depuis par un autre editeur, laisse tel quel.\n", s.label);
+    panelSays(s, "another editor renamed the map since; left as it is.");
     return;
   }
   changeMapSysname(m->filename, to.c_str());
@@ -426,6 +446,9 @@ bool move(bool undo) {
   std::deque<Step>* from = h ? (undo ? &h->undo : &h->redo) : nullptr;
   if (!from || from->empty()) {
     printf("%s: rien a %s.\n", undo ? "Ctrl+Z" : "Ctrl+Y", undo ? "annuler" : "retablir");
+    setPanelMessage(project.currentMenu, undo ? "Nothing to undo on this map." : "Nothing to redo on this map.",
+                    PANEL_INFO);
+    setMenu(project.currentMenu);
     return false;
   }
   Step s = std::move(from->back());
