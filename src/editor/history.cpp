@@ -1,5 +1,13 @@
 // The undo history: steps per map, the peers' later writes, and undo/redo
 // sent to the peers as ordinary actions.
+//
+// [SECTION] index
+//   records        Step, RemoteRect, MapHistory, OpenStep
+//   bookkeeping    historyOf, bounds (enforceBounds), commit
+//   recording      capture, onCellsWrite, onMapClosing
+//   applying       undoCells, removeLayer / restoreLayer, undoMove,
+//                  undoBackground, undoRename, apply, move
+//   public         historyInstall ... historySteps, paintRuns
 #include "editor/history.h"
 
 #include <stdio.h>
@@ -18,6 +26,7 @@
 #include "net/net.h"
 #include "core/core.h"
 
+// [SECTION] records
 namespace {
 enum StepKind {
   STEP_CELLS,
@@ -82,6 +91,7 @@ struct OpenStep {
   std::unordered_map<size_t, size_t> single;  // cell index -> run, for pen revisits
 } open;
 
+// [SECTION] bookkeeping
 int layerIndex(const Map* m, uint32_t uid) {
   for (int i = 0; m && i < m->layers; i++)
     if (m->layer[i]->uid == uid) return i;
@@ -180,6 +190,7 @@ void commit(const Map* m, Step s) {
   enforceBounds();
 }
 
+// [SECTION] recording
 // Cells of layer l in the rectangle, recorded in the open step before they change.
 void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t value) {
   if (open.m != m || open.layerUid != l->uid) {
@@ -250,6 +261,7 @@ void onMapClosing(const Map* m) {
   for (int i = 0; i < m->layers; i++) it->second.closedUids.push_back(m->layer[i]->uid);
 }
 
+// [SECTION] applying
 // A step undone or redone only in part, or not at all, says so on the panel.
 void panelSays(const Step& s, const char* what) {
   char text[PANEL_MESSAGE_LEN];
@@ -477,6 +489,7 @@ void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, ui
 }
 }  // namespace
 
+// [SECTION] public
 LocalEdit::LocalEdit() { localDepth++; }
 LocalEdit::~LocalEdit() { localDepth--; }
 
