@@ -28,6 +28,9 @@ moska_click 150 10
 moska_click 57 94
 moska_click 362 120
 shot map
+moska_key p
+shot blocked
+moska_key p
 moska_click 260 390
 shot passconditions
 moska_click 260 390

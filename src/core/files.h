@@ -61,3 +61,5 @@ bool readWord(FILE* f, char* out, size_t cap, bool* tooLong);
 // control character, no blank (names are single words in the project file
 // and in actions), shorter than NAME_LEN. Logs the refusal.
 bool validName(const char* name);
+// Why the check refuses a name, in the user's words; null when it passes.
+const char* nameRefusal(const char* name);

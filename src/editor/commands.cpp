@@ -109,6 +109,7 @@ void paintStep() {
     historyClose();  // a stroke or a rectangle ends with the release
     fillArmed = true;
   }
+  if (hiddenLayerRefused((leftClic || rightClic) && inView)) return;
   if (leftClic && inView && held(KEY_LALT, KEY_RALT)) return pickTile(m);
   if (leftClic && inView) {
     if (isPen()) pen(project.currentElement);
@@ -173,13 +174,13 @@ void brushSwitch() {
     platformDelay(BRUSH_SWITCH_MS);
     printf("%s\n", brush);
   }
-  // The picture shows the brush the button switches to; the fill brush shows
-  // its own and switches to the pen.
-  if (isPen() && button(240, 46, brushsquare)) {
+  // The picture shows the brush in use; a click switches the pen to the
+  // rectangle and the others to the pen.
+  if (isPen() && button(240, 46, brushpen)) {
     snprintf(brush, sizeof brush, "SQUARE");
     platformDelay(BRUSH_SWITCH_MS);
   }
-  if (isSquare() && button(240, 46, brushpen)) {
+  if (isSquare() && button(240, 46, brushsquare)) {
     snprintf(brush, sizeof brush, "PEN");
     platformDelay(BRUSH_SWITCH_MS);
   }
@@ -196,6 +197,7 @@ void eventMenu() {
     refreshMenu = false;
   }
   shortcutStep();
+  viewKeysStep();
   savingStep();
   paintStep();
   scrollStep();

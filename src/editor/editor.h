@@ -1,7 +1,10 @@
 // Editor screens: map view, palette, menu panel and the per-frame composition.
 #pragma once
+#include <stdint.h>
 
 struct SDL_Surface;
+struct Map;
+struct Layer;
 
 void drawWindow();           // redraws the map view surface
 void refresh();              // one frame: commands, panel, map view, flip
@@ -15,3 +18,16 @@ void drawElements(int x, int y, int wd, int h);    // selection, frame, scroll b
 void drawElementsPC(int x, int y, int wd, int h, bool show);  // pass-condition editing
 void drawElementsPCH(int x, int y, int wd, int h);  // the same, read-only (panel redraw)
 void drawSelectedElement(int x, int y);
+
+// This editor's own view settings (never saved, never sent).
+bool layerHidden(const Layer* l);      // hidden from the view (the map menu's toggle)
+bool viewDimsOthers();                 // H: every layer but the current one dimmed
+void viewKeysStep();                   // H and P, once per key press
+void dimView();                        // darkens everything drawn in the view so far
+// P: every visible layer's blocked quarters in translucent red over the
+// view's cols x rows cells from cell (x0, y0).
+void drawBlockedOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows);
+void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggle
+// True while a paint on the hidden current layer is refused (the panel says
+// so once per press); `painting`: a button is held over the view.
+bool hiddenLayerRefused(bool painting);

@@ -1,5 +1,13 @@
 // The undo history: steps per map, the peers' later writes, and undo/redo
 // sent to the peers as ordinary actions.
+//
+// [SECTION] index
+//   records        Step, RemoteRect, MapHistory, OpenStep
+//   bookkeeping    historyOf, bounds (enforceBounds), commit
+//   recording      capture, onCellsWrite, onMapClosing
+//   applying       undoCells, removeLayer / restoreLayer, undoMove,
+//                  undoBackground, undoRename, apply, move
+//   public         historyInstall ... historySteps, paintRuns
 #include "editor/history.h"
 
 #include <stdio.h>
@@ -12,12 +20,22 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "editor/editor.h"
+#include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "core/core.h"
 
+// [SECTION] records
 namespace {
-enum StepKind { STEP_CELLS, STEP_ADD_LAYER, STEP_DELETE_LAYER, STEP_BACKGROUND, STEP_RENAME };
+enum StepKind {
+  STEP_CELLS,
+  STEP_ADD_LAYER,
+  STEP_DELETE_LAYER,
+  STEP_MOVE_LAYER,
+  STEP_BACKGROUND,
+  STEP_RENAME
+};
 
 // Background fields of a layer.
 struct BgState {
@@ -35,6 +53,9 @@ struct Step {
   std::string tileset;         // added or deleted layer
   BgState oldBg{0, 1, 1}, newBg{0, 1, 1};  // background step; layer steps keep theirs in oldBg
   std::string oldName, newName;
+  // Layer steps: where the layer was (from) and where it is after the step
+  // (to); a deleted layer comes back at `from`.
+  int from = 0, to = 0;
   size_t bytes() const {
     return sizeof(Step) + runs.size() * sizeof(CellRun) + tileset.size() + oldName.size() +
            newName.size();
@@ -70,6 +91,7 @@ struct OpenStep {
   std::unordered_map<size_t, size_t> single;  // cell index -> run, for pen revisits
 } open;
 
+// [SECTION] bookkeeping
 int layerIndex(const Map* m, uint32_t uid) {
   for (int i = 0; m && i < m->layers; i++)
     if (m->layer[i]->uid == uid) return i;
@@ -168,6 +190,7 @@ void commit(const Map* m, Step s) {
   enforceBounds();
 }
 
+// [SECTION] recording
 // Cells of layer l in the rectangle, recorded in the open step before they change.
 void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t value) {
   if (open.m != m || open.layerUid != l->uid) {
@@ -238,6 +261,14 @@ void onMapClosing(const Map* m) {
   for (int i = 0; i < m->layers; i++) it->second.closedUids.push_back(m->layer[i]->uid);
 }
 
+// [SECTION] applying
+// A step undone or redone only in part, or not at all, says so on the panel.
+void panelSays(const Step& s, const char* what) {
+  char text[PANEL_MESSAGE_LEN];
+  snprintf(text, sizeof text, "%.40s: %s", s.label, what);
+  setPanelMessage(project.currentMenu, text, PANEL_WARNING);
+}
+
 // Which cells of the step's area peers wrote after `since`.
 struct Touched {
   uint32_t x0 = 0, y0 = 0, w = 0, h = 0;
@@ -277,6 +308,7 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
   int li = layerIndex(m, s.layerUid);
   if (li < 0) {
     printf("%s: le layer n'existe plus.\n", s.label);
+    panelSays(s, "its layer is gone.");
     return;
   }
   const Layer* l = m->layer[li];
@@ -301,6 +333,11 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
   size_t n = paintRuns(m, li, writes);
   printf("%s %s: %zu cellules, %zu laissees a un autre editeur.\n", undo ? "Annulation" : "Retablissement",
          s.label, n, kept);
+  if (kept) {
+    char what[64];
+    snprintf(what, sizeof what, "%zu cells another editor painted since were left as they are.", kept);
+    panelSays(s, what);
+  }
 }
 
 // The non-zero cells of a layer as runs.
@@ -325,17 +362,20 @@ void removeLayer(Map* m, Step& s) {
   int li = layerIndex(m, s.layerUid);
   if (li < 0 || m->layers <= 1) {
     printf("%s: layer absent ou dernier layer de la map.\n", s.label);
+    panelSays(s, "the layer is gone or is the map's last one.");
     return;
   }
   Layer* l = m->layer[li];
   s.runs = layerRuns(m, l);  // the caller counts the step's new size
   s.tileset = l->layerGFX ? l->layerGFX : "";
   s.oldBg = {l->bg, l->x, l->y};
+  s.from = li;
   LocalEdit local;
   action_deleteLayer(project.currentMap, li);
 }
 
-// Brings the layer back on top, with its tileset, cells and background fields.
+// Brings the layer back at its old index, with its tileset, cells and
+// background fields, and makes it the current layer.
 void restoreLayer(Map* m, Step& s) {
   int before = m->layers;
   {
@@ -344,6 +384,7 @@ void restoreLayer(Map* m, Step& s) {
   }
   if (m->layers <= before) {
     printf("%s: le layer %s ne peut pas revenir.\n", s.label, s.tileset.c_str());
+    panelSays(s, "its tileset cannot be loaded.");
     return;
   }
   int li = m->layers - 1;
@@ -355,6 +396,22 @@ void restoreLayer(Map* m, Step& s) {
     setLayerBGXY(m->filename, li, s.oldBg.bg, s.oldBg.x, s.oldBg.y);
     action_setLayerBGXY(m->filename, li, s.oldBg.bg, s.oldBg.x, s.oldBg.y);
   }
+  // Added on top like any new layer, then moved down to where it was.
+  if (s.from >= 0 && s.from < li && action_moveLayer(project.currentMap, li, s.from)) li = s.from;
+  project.currentLayer = li;
+}
+
+// The layer of a move step goes back (or again) to its place, if it is still
+// where the step left it (or found it); it stays the current layer.
+void undoMove(Map* m, Step& s, bool undo) {
+  int at = undo ? s.to : s.from, dest = undo ? s.from : s.to;
+  int li = layerIndex(m, s.layerUid);
+  if (li != at || dest >= m->layers || !action_moveLayer(project.currentMap, li, dest)) {
+    printf("%s: layer deplace depuis, laisse tel quel.\n", s.label);
+    panelSays(s, "the layer moved since; left where it is.");
+    return;
+  }
+  project.currentLayer = dest;
 }
 
 void undoBackground(Map* m, Step& s, bool undo) {
@@ -364,6 +421,7 @@ void undoBackground(Map* m, Step& s, bool undo) {
   Layer* l = li < 0 ? nullptr : m->layer[li];
   if (!l || !(BgState{l->bg, l->x, l->y} == from)) {
     printf("%s: layer change depuis par un autre editeur, laisse tel quel.\n", s.label);
+    panelSays(s, "another editor changed it since; left as it is.");
     return;
   }
   setLayerBGXY(m->filename, li, to.bg, to.x, to.y);
@@ -375,6 +433,7 @@ void undoRename(Map* m, Step& s, bool undo) {
   const std::string& to = undo ? s.oldName : s.newName;
   if (from != (m->sysname ? m->sysname : "")) {
     printf("%s: nom change depuis par un autre editeur, laisse tel quel.\n", s.label);
+    panelSays(s, "another editor renamed the map since; left as it is.");
     return;
   }
   changeMapSysname(m->filename, to.c_str());
@@ -386,6 +445,7 @@ void apply(Map* m, MapHistory& h, Step& s, bool undo) {
     case STEP_CELLS: undoCells(m, h, s, undo); break;
     case STEP_ADD_LAYER: undo ? removeLayer(m, s) : restoreLayer(m, s); break;
     case STEP_DELETE_LAYER: undo ? restoreLayer(m, s) : removeLayer(m, s); break;
+    case STEP_MOVE_LAYER: undoMove(m, s, undo); break;
     case STEP_BACKGROUND: undoBackground(m, s, undo); break;
     case STEP_RENAME: undoRename(m, s, undo); break;
   }
@@ -398,6 +458,9 @@ bool move(bool undo) {
   std::deque<Step>* from = h ? (undo ? &h->undo : &h->redo) : nullptr;
   if (!from || from->empty()) {
     printf("%s: rien a %s.\n", undo ? "Ctrl+Z" : "Ctrl+Y", undo ? "annuler" : "retablir");
+    setPanelMessage(project.currentMenu, undo ? "Nothing to undo on this map." : "Nothing to redo on this map.",
+                    PANEL_INFO);
+    setMenu(project.currentMenu);
     return false;
   }
   Step s = std::move(from->back());
@@ -417,6 +480,7 @@ void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, ui
 }
 }  // namespace
 
+// [SECTION] public
 LocalEdit::LocalEdit() { localDepth++; }
 LocalEdit::~LocalEdit() { localDepth--; }
 
@@ -473,6 +537,7 @@ void historyLayerAdded(Map* m, const Layer* l) {
   snprintf(s.label, sizeof s.label, "add layer %s", l->layerGFX ? l->layerGFX : "");
   s.layerUid = l->uid;
   s.tileset = l->layerGFX ? l->layerGFX : "";
+  s.from = s.to = layerIndex(m, l->uid);
   commit(m, std::move(s));
 }
 
@@ -485,12 +550,25 @@ void historyLayerDeleting(Map* m, int layer) {
   s.layerUid = l->uid;
   s.tileset = l->layerGFX ? l->layerGFX : "";
   s.oldBg = {l->bg, l->x, l->y};
+  s.from = layer;
   s.runs = layerRuns(m, l);
   if (s.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {
     printf("Suppression du layer %s trop grande pour l'historique.\n", s.tileset.c_str());
     if (MapHistory* h = historyOf(m, false)) clearHistory(*h);
     return;
   }
+  commit(m, std::move(s));
+}
+
+void historyLayerMoved(Map* m, int from, int to) {
+  if (!m || to < 0 || to >= m->layers || from == to) return;
+  const Layer* l = m->layer[to];
+  Step s;
+  s.kind = STEP_MOVE_LAYER;
+  snprintf(s.label, sizeof s.label, "move layer %s", l->layerGFX ? l->layerGFX : "");
+  s.layerUid = l->uid;
+  s.from = from;
+  s.to = to;
   commit(m, std::move(s));
 }
 

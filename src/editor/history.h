@@ -43,6 +43,7 @@ struct LocalEdit {
 void historyCells(Map* m, int layer, std::vector<CellRun> runs, const char* label);
 void historyLayerAdded(Map* m, const Layer* l);
 void historyLayerDeleting(Map* m, int layer);  // before the layer goes
+void historyLayerMoved(Map* m, int from, int to);  // after the move, through action_moveLayer
 void historyBackground(Map* m, const Layer* l, char oldBg, int oldX, int oldY);  // after the change
 void historyRename(Map* m, const char* oldName, const char* newName);
 

@@ -44,11 +44,14 @@ extern bool e_passconditions;
 extern size_t passconditionsLen;
 extern char e_pcname[NAME_LEN];
 
-// A message the panel shows under the commands of one menu (a refused
-// command); empty when there is none.
+// A message the panel shows under the commands of one menu: a refused or
+// failed command (red), a warning (the command was done with a limit the
+// user should know) or a result (blue); empty when there is none.
+enum PanelKind { PANEL_ERROR, PANEL_WARNING, PANEL_INFO };
 extern char panelMessage[PANEL_MESSAGE_LEN];
 extern char panelMessageMenu[16];
-void setPanelMessage(const char* menuName, const char* text);
+extern PanelKind panelMessageKind;
+void setPanelMessage(const char* menuName, const char* text, PanelKind kind = PANEL_ERROR);
 
 void drawMenu();
 void g_openmap();

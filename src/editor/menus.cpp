@@ -51,14 +51,23 @@ void refuseNewMap(const char* text) {
 // ---- "main" menu ----
 
 void joinCommand() {
-  joinServer(ipServer);
+  char text[PANEL_MESSAGE_LEN];
+  if (!net) {
+    snprintf(text, sizeof text, "Networking is off: set net 1 in settings.ini");
+    printf("%s\n", text);
+    setPanelMessage("main", text);
+  } else if (!joinServer(ipServer)) {
+    snprintf(text, sizeof text, "Could not join %.32s: no editor of this version answered there.",
+             ipServer);
+    setPanelMessage("main", text);
+  }
   setMenu("main");
 }
 
 void mapBrowser() {
   if (!explorer(e_openmap, 10, 240, 6, 200, MAPS_DIR)) return;
   if (!cutExtension(e_openmap, kMapExt)) {
-    setPanelMessage("main", "Ce fichier n'est pas une map.");
+    setPanelMessage("main", "This file is not a map (.map).");
     setMenu("main");
     return;
   }
@@ -109,6 +118,19 @@ void backgroundButtons(Map* m, Layer* l) {
     setBG(m, l, 0, l->x, l->y);
 }
 
+// An image whose size is not a multiple of the tile is taken: its whole
+// tiles are used and the partial ones at its right and bottom edges are not.
+void tilesetWarning(const Layer* l) {
+  if (!l->s) return;
+  int w = surfaceWidth(l->s), h = surfaceHeight(l->s);
+  if (w % TILE == 0 && h % TILE == 0) return;
+  char text[PANEL_MESSAGE_LEN];
+  snprintf(text, sizeof text, "%.40s.png is %dx%d, not a multiple of %d: its partial edge tiles are ignored.",
+           l->layerGFX, w, h, TILE);
+  printf("Tileset %s de %dx%d: tuiles partielles ignorees.\n", l->layerGFX, w, h);
+  setPanelMessage("map", text, PANEL_WARNING);
+}
+
 void addLayerCommand(Map* m) {
   if (!e_addlayer) {
     if (m->layers < kMaxLayers && button(232, 270, b_addlayer)) {
@@ -118,19 +140,28 @@ void addLayerCommand(Map* m) {
     return;
   }
   if (!explorer(e_openlayer, 10, 270, 8, 200, LAYERS_DIR)) return;
+  char text[PANEL_MESSAGE_LEN];
   if (!cutExtension(e_openlayer, kImageExt)) {
-    setPanelMessage("map", "Choisir une image .png.");
+    setPanelMessage("map", "Pick a .png image.");
     setMenu("map");
     return;
   }
   if (!validName(e_openlayer)) {
-    setPanelMessage("map", "Nom de tileset refuse (espace ou caractere interdit).");
+    snprintf(text, sizeof text, "Tileset name refused: %s.", nameRefusal(e_openlayer));
+    setPanelMessage("map", text);
     setMenu("map");
     return;
   }
   int before = m->layers;
   action_addLayer(project.currentMap, e_openlayer, false);
-  if (m->layers > before) historyLayerAdded(m, m->layer[m->layers - 1]);
+  if (m->layers > before) {
+    historyLayerAdded(m, m->layer[m->layers - 1]);
+    project.currentLayer = m->layers - 1;  // the next strokes go where the user looks
+    tilesetWarning(m->layer[project.currentLayer]);
+  } else {
+    snprintf(text, sizeof text, "Layer not added: %.40s.png could not be loaded or shared.", e_openlayer);
+    setPanelMessage("map", text);
+  }
   project.elementIndex = 0;
   e_addlayer = false;
   setMenu("map");
@@ -149,17 +180,20 @@ void wheelLayers(Map* m) {
   }
 }
 
-// Sent to the peers that know layer moves; base peers keep their order.
-void swapLayers(Map*, int a, int b) {
-  action_moveLayer(project.currentMap, a, b);
+// The moved layer stays the current one, at its new place; one undo step.
+void moveCurrentLayer(Map* m, int from, int to) {
+  if (action_moveLayer(project.currentMap, from, to)) {
+    historyLayerMoved(m, from, to);
+    project.currentLayer = to;
+  }
   setMenu("map");
 }
 
 void layerOrder(Map* m) {
   int l = project.currentLayer;
-  if (l < m->layers - 1 && button(260, 234, b_up)) swapLayers(m, l, l + 1);
+  if (l < m->layers - 1 && button(260, 234, b_up)) moveCurrentLayer(m, l, l + 1);
   l = project.currentLayer;
-  if (l > 0 && l < m->layers && button(220, 234, b_down)) swapLayers(m, l, l - 1);
+  if (l > 0 && l < m->layers && button(220, 234, b_down)) moveCurrentLayer(m, l, l - 1);
 }
 
 void layerCommands(Map* m) {
@@ -173,6 +207,7 @@ void layerCommands(Map* m) {
   Layer* l = currentLayerOrNull(m);
   if (l) backgroundButtons(m, l);
   addLayerCommand(m);
+  layerVisibilityCommand(m);
   wheelLayers(m);
   layerOrder(m);
 }
@@ -195,19 +230,29 @@ void action_newMap() {
   e_newmaphi = (unsigned long)h;
   printf("NEWMAP: e_newmap: %s, e_openmap: %s.\n", e_newmap, e_openmap);
   // Refused before anything reaches the peers or the disk.
-  if (!validName(e_newmap)) return refuseNewMap("Nom de map invalide.");
+  if (!validName(e_newmap)) {
+    char text[PANEL_MESSAGE_LEN];
+    snprintf(text, sizeof text, "Map name refused: %s.", nameRefusal(e_newmap));
+    return refuseNewMap(text);
+  }
   if (!wOk || !hOk || w < 1 || h < 1 || (unsigned long long)w * (unsigned long long)h >
                                               (unsigned long long)MAX_LAYER_CELLS) {
     char text[PANEL_MESSAGE_LEN];
-    snprintf(text, sizeof text, "Taille refusee: 1 a %d cellules.", (int)MAX_LAYER_CELLS);
+    snprintf(text, sizeof text, "Size refused: from 1 to %d cells.", (int)MAX_LAYER_CELLS);
     return refuseNewMap(text);
   }
   if (getMap(e_newmap) < project.nbreMaps || mapFileExists(e_newmap))
-    return refuseNewMap("Cette map existe deja.");
+    return refuseNewMap("A map of this name exists already.");
   if (!action_newMap(e_newmap, e_newmapwi, e_newmaphi))
-    return refuseNewMap("Creation de la map impossible.");
+    return refuseNewMap("The map file could not be written (disk full or read-only?).");
   snprintf(e_openmap, sizeof e_openmap, "%s", e_newmap);
   g_openmap();
+  // Its display name is the name typed, on every copy (an ordinary rename).
+  Map* m = currentMapOrNull();
+  if (m && m->filename && strcmp(m->filename, e_newmap) == 0) {
+    changeMapSysname(m->filename, e_newmap);
+    action_sendMapSysname(m->filename, m->sysname);
+  }
   printf("Fin de la creation de map.\n");
 }
 

@@ -12,11 +12,12 @@
 char e_openmap[PATH_LEN] = "";
 
 namespace {
-void refuse(const char* why) {
+// The log's reason, and the user's sentence on the panel.
+void refuse(const char* why, const char* user) {
   printf("Map %s non ouverte: %s. La map actuelle %s reste ouverte.\n", e_openmap, why,
          project.workingMap);
   char text[PANEL_MESSAGE_LEN];
-  snprintf(text, sizeof text, "Map %.40s: %s", e_openmap, why);
+  snprintf(text, sizeof text, "Map %.40s not opened: %s", e_openmap, user);
   setPanelMessage("main", text);
   setMenu("main");
 }
@@ -28,7 +29,7 @@ void g_openmap() {
     return;
   }
   if (!validName(e_openmap)) {
-    refuse("nom invalide");
+    refuse("nom invalide", nameRefusal(e_openmap));
     return;
   }
   // A map already loaded here (a peer uses it, or used it) is reused: a
@@ -37,14 +38,15 @@ void g_openmap() {
   bool isLoaded = loaded < project.nbreMaps;
   // Checked before the switch is announced to the peers.
   if (!isLoaded && !mapFileExists(e_openmap)) {
-    refuse("fichier illisible");
+    refuse("fichier illisible", "its file cannot be read.");
     return;
   }
   bool leftInUse = mapUsedByPeers(project.workingMap);
   // The map left behind is closed after the switch: it must reach its file
   // first, or the switch does not happen and the map stays the current one.
   if (!leftInUse && currentMapOrNull() && currentMapOrNull()->dirty && !saveMap(project.currentMap)) {
-    refuse("la map actuelle ne peut pas etre enregistree");
+    refuse("la map actuelle ne peut pas etre enregistree",
+           "the current map cannot be saved first (disk full or read-only?).");
     return;
   }
   action_silentopen(e_openmap);
@@ -63,9 +65,12 @@ void g_openmap() {
   if (index < 0) {
     // The peers were told about the switch: point them back at this map.
     action_silentopen(project.workingMap);
-    refuse(why == MODEL_LIBRARY_FULL   ? "librairie de tilesets pleine"
+    refuse(why == MODEL_LIBRARY_FULL     ? "librairie de tilesets pleine"
            : why == MODEL_MAP_UNREADABLE ? "fichier illisible"
-                                         : "fichier MAP incorrect");
+                                         : "fichier MAP incorrect",
+           why == MODEL_LIBRARY_FULL     ? "the tileset library is full."
+           : why == MODEL_MAP_UNREADABLE ? "its file cannot be read."
+                                         : "its file is damaged or not a map.");
     return;
   }
   int leftIndex = project.currentMap;

@@ -92,8 +92,9 @@ void editQuarters(const PaletteCell& cell, bool editing) {
   for (int q = 0; q < kQuarters; q++) {
     int qx = cell.x + (q % 2) * kQuarter, qy = cell.y + (q / 2) * kQuarter;
     unsigned char& pass = passconditions[cell.n * kQuarters + q];
-    if (editing && leftClic && mouseIn(qx, qy, kQuarter)) pass = 1;
-    if (editing && rightClic && mouseIn(qx, qy, kQuarter)) pass = 0;
+    // As in Tiled: the left button marks (blocks), the right one clears.
+    if (editing && leftClic && mouseIn(qx, qy, kQuarter)) pass = 0;
+    if (editing && rightClic && mouseIn(qx, qy, kQuarter)) pass = 1;
     if (pass == 0) blitIt(passnot, menu, qx, qy);
   }
 }

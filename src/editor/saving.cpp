@@ -31,8 +31,8 @@ uint32_t lastBusyMs = 0;  // last turn with a mouse button held
 bool manualPending = false, manualAgain = false;
 int copyFailures = 0;
 
-void showResult(const char* text) {
-  setPanelMessage(project.currentMenu, text);
+void showResult(const char* text, PanelKind kind) {
+  setPanelMessage(project.currentMenu, text, kind);
   setMenu(project.currentMenu);
 }
 
@@ -55,7 +55,7 @@ void report(int saved, int failedCount, const char* failed) {
   else
     snprintf(text, sizeof text, "Saved %d map%s", saved, saved == 1 ? "" : "s");
   printf("%s\n", text);
-  if (failedCount || manualPending) showResult(text);
+  if (failedCount || manualPending) showResult(text, failedCount ? PANEL_ERROR : PANEL_INFO);
   manualPending = false;
 }
 
@@ -83,8 +83,11 @@ void saveAll(bool manual) {
   manualPending = manual;
   if (!projectOk || copyFailures) {
     char why[PANEL_MESSAGE_LEN];
-    snprintf(why, sizeof why, "Save failed: %s", projectOk ? "memoire insuffisante" : PROJECT_FILE);
-    showResult(why);
+    if (projectOk)
+      snprintf(why, sizeof why, "Save failed: not enough memory to copy the maps.");
+    else
+      snprintf(why, sizeof why, "Save failed: %s cannot be written (disk full or read-only?)", PROJECT_FILE);
+    showResult(why, PANEL_ERROR);
     manualPending = false;
   }
   if (copying.empty() && manualPending) report(0, 0, "");

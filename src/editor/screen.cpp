@@ -11,11 +11,13 @@
 #include "net/net.h"
 #include "net/sync.h"
 #include "core/core.h"
+#include "core/files.h"
 #include "toolkit/browser.h"
 #include "toolkit/video.h"
 
 char panelMessage[PANEL_MESSAGE_LEN] = "";
 char panelMessageMenu[16] = "";
+PanelKind panelMessageKind = PANEL_ERROR;
 
 namespace {
 const int kTextSize = 16;
@@ -25,13 +27,19 @@ const int kPeerLineStep = 18;
 const int kSyncLineY = 130;   // "In sync with N editors", or what is being repaired
 const int kMessageY = 420;    // refusals, under every command of the menus
 const int kUndoLineRise = 34; // the undo line, above the version line
+const char* const kPanelColours[] = {"red", "black", "blue"};  // by PanelKind
 char shownUndo[HISTORY_LABEL_LEN] = "";
 
 void drawMainMenu() {
   char line[NAME_LEN + 64];
   Map* m = currentMapOrNull();
-  snprintf(line, sizeof line, "map %ld/%d   %ldx%ld", (long)project.currentMap + 1, project.nbreMaps,
-           m ? (long)m->w : 0L, m ? (long)m->h : 0L);
+  // Its place among the project's maps, as the map browser lists them.
+  int rank = 0, count = 0;
+  snprintf(line, sizeof line, "%s.map", project.workingMap);
+  folderRank(MAPS_DIR, line, &rank, &count);
+  char at[16] = "?";
+  if (rank) snprintf(at, sizeof at, "%d", rank);
+  snprintf(line, sizeof line, "map %s/%d   %ldx%ld", at, count, m ? (long)m->w : 0L, m ? (long)m->h : 0L);
   drawText(line, 166, 40, "black", "", kTextSize, true);
   blitButton(moska, 80, 40, 0);
   blitButton(b_MainMenu, 0, 0, 2);
@@ -56,8 +64,8 @@ void drawMapMenu() {
   Layer* l = currentLayerOrNull(m);
   blitButton(b_MapMenu, 120, 0, 2);
   char line[NAME_LEN + 64];
-  snprintf(line, sizeof line, "Layer %d/%d  %s", project.currentLayer + 1, m ? m->layers : 0,
-           l && l->layerGFX ? l->layerGFX : "");
+  snprintf(line, sizeof line, "Layer %d/%d  %s%s", project.currentLayer + 1, m ? m->layers : 0,
+           l && l->layerGFX ? l->layerGFX : "", layerHidden(l) ? " (hidden)" : "");
   drawText(line, 0, 240, "blue", "", kTextSize, true);
   if (e_addlayer) blitButton(b_addlayer, 232, 270, 2);
   if (!l) return;
@@ -78,7 +86,8 @@ void drawMapMenu() {
 }
 }  // namespace
 
-void setPanelMessage(const char* menuName, const char* text) {
+void setPanelMessage(const char* menuName, const char* text, PanelKind kind) {
+  panelMessageKind = kind;
   snprintf(panelMessageMenu, sizeof panelMessageMenu, "%s", menuName);
   snprintf(panelMessage, sizeof panelMessage, "%s", text);
 }
@@ -93,7 +102,7 @@ void drawMenu() {
   if (strcmp(project.currentMenu, "map") == 0) drawMapMenu();
   if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
   if (panelMessage[0] && strcmp(panelMessageMenu, project.currentMenu) == 0)
-    drawText(panelMessage, 2, kMessageY, "red", "B", kSmallText, true);
+    drawText(panelMessage, 2, kMessageY, kPanelColours[panelMessageKind], "B", kSmallText, true);
   drawJoinPrompt();
   snprintf(shownUndo, sizeof shownUndo, "%s", historyUndoLabel());
   if (shownUndo[0]) {

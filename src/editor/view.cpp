@@ -42,8 +42,8 @@ std::vector<LayerPlan> planLayers(const Map* m) {
   std::vector<LayerPlan> plan(m->layers);
   for (int i = 0; i < m->layers; i++) {
     Layer* l = m->layer[i];
-    // A layer whose tileset failed to load has nothing to show.
-    if (!l || !l->s) continue;
+    // A layer whose tileset failed to load, or hidden here, has nothing to show.
+    if (!l || !l->s || layerHidden(l)) continue;
     plan[i].l = l;
     if (l->bg) {
       plan[i].bg = true;
@@ -145,6 +145,46 @@ bool drawLayers(const Map* m, const std::vector<LayerPlan>& plan, const ViewCell
   }
   return true;
 }
+
+// Every planned layer bottom-up. A background layer is drawn whole in its
+// place; the tiled layers between two of them are drawn cell by cell. An
+// opaque tile above a background layer covers its cell after the background
+// is drawn, so the cell's first layer holds across background layers. False
+// when network traffic stopped the drawing.
+bool drawPlanned(const Map* m, const std::vector<LayerPlan>& plan, const ViewCells& v) {
+  std::vector<int> first((size_t)v.rows * v.cols);  // each cell's first layer, found with the first rows
+  int from = 0;
+  for (int i = 0; i <= m->layers; i++) {
+    if (i < m->layers && !plan[i].bg) continue;
+    if (!drawLayers(m, plan, v, first, from, i)) return false;
+    if (i < m->layers) {
+      if (antenneWifi) return false;
+      blitIt(plan[i].l->s, window, 0, 0);  // whole image, fixed at the view's corner
+    }
+    from = i + 1;
+  }
+  return true;
+}
+
+// H: the other layers drawn and dimmed, then layer `cur` alone over them.
+bool drawCurrentOverDimmed(const Map* m, std::vector<LayerPlan>& plan, const ViewCells& v, int cur) {
+  LayerPlan kept = plan[cur];
+  plan[cur] = LayerPlan();
+  if (!drawPlanned(m, plan, v)) return false;
+  dimView();
+  if (kept.bg) {
+    blitIt(kept.l->s, window, 0, 0);
+  } else if (kept.tiled) {
+    std::vector<LayerPlan> only(m->layers);
+    only[cur] = kept;
+    std::vector<int> first((size_t)v.cols, cur);  // nothing under it is drawn again
+    for (int r = 0; r < v.rows; r++) {
+      if (antenneWifi) return false;
+      drawCells(m, only, v, r, first.data(), cur, cur + 1);
+    }
+  }
+  return true;
+}
 }  // namespace
 
 void drawWindow() {
@@ -163,19 +203,8 @@ void drawWindow() {
   // Outside the map's cells: black under any background layer.
   fillBlack(v.cols * TILE, 0, surfaceWidth(window) - v.cols * TILE, surfaceHeight(window));
   fillBlack(0, v.rows * TILE, v.cols * TILE, surfaceHeight(window) - v.rows * TILE);
-  // A background layer is drawn whole in its place; the tiled layers
-  // between two of them are drawn cell by cell. An opaque tile above a
-  // background layer covers its cell after the background is drawn, so the
-  // cell's first layer holds across background layers.
-  std::vector<int> first((size_t)v.rows * v.cols);  // each cell's first layer, found with the first rows
-  int from = 0;
-  for (int i = 0; i <= m->layers; i++) {
-    if (i < m->layers && !plan[i].bg) continue;
-    if (!drawLayers(m, plan, v, first, from, i)) return;
-    if (i < m->layers) {
-      if (antenneWifi) return;
-      blitIt(plan[i].l->s, window, 0, 0);  // whole image, fixed at the view's corner
-    }
-    from = i + 1;
-  }
+  int cur = project.currentLayer;
+  bool dim = viewDimsOthers() && cur >= 0 && cur < m->layers;
+  if (!(dim ? drawCurrentOverDimmed(m, plan, v, cur) : drawPlanned(m, plan, v))) return;
+  drawBlockedOverlay(m, v.x0, v.y0, v.cols, v.rows);
 }

@@ -23,7 +23,6 @@
 namespace {
 const char TEMP_SUFFIX[] = ".tmp";  // the project file's too
 const char UNSAVED_SUFFIX[] = ".unsaved";
-const unsigned long NEW_MAP_SIZE = 512;
 const int NEW_MAP_PROBES = 65000;
 
 char* copyString(const char* s) {
@@ -199,7 +198,7 @@ bool newMapFile(const char* smap, unsigned long w, unsigned long h) {
   return true;
 }
 
-void newMap() {
+void newMap(unsigned long w, unsigned long h) {
   int slot = appendSlot();
   Map* m = slot < 0 ? nullptr : new (std::nothrow) Map();
   char* sysname = (char*)malloc(NAME_LEN);
@@ -211,7 +210,12 @@ void newMap() {
     free(filename);
     return;
   }
-  m->w = m->h = NEW_MAP_SIZE;
+  if (!sizeAllowed(w, h)) {
+    printTooBig("map0", w, h);
+    w = NEW_MAP_W, h = NEW_MAP_H;
+  }
+  m->w = (uint32_t)w;
+  m->h = (uint32_t)h;
   project.listeMaps[slot] = m;
   addLayer(m, DEFAULT_TILESET, false);
   int k = 0;

@@ -159,7 +159,10 @@ bool saveMap(int nmap);
 // save); the path written into path. False when that fails too.
 bool writeUnsavedCopy(const Map* m, char* path, size_t cap);
 bool newMapFile(const char* smap, unsigned long w, unsigned long h);
-void newMap();
+// A new project's first map: NEW_MAP_W x NEW_MAP_H cells unless its
+// creator asked for another size (a size the model refuses gives the default).
+enum : unsigned long { NEW_MAP_W = 64, NEW_MAP_H = 48 };
+void newMap(unsigned long w = NEW_MAP_W, unsigned long h = NEW_MAP_H);
 // The slot rule: the first null slot, else one new slot at the end; then
 // openMapi. Returns the slot, or -1 when the map could not be opened.
 int openMapInFreeSlot(const char* smap, ModelError* why = nullptr);

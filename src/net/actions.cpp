@@ -415,9 +415,11 @@ void action_deleteLayer(long map, long l) {
 bool action_moveLayer(long map, int from, int to) {
   pMap m = openMapAt(map);
   if (!m || !moveLayer(m, from, to)) return false;
+  if (from == to) return true;
   char corps[BODY_LEN];
   if (net && body(corps, sizeof corps, "LAYERMOVE", "%s %d %d", m->filename, from, to))
     actionSendTo(EXT_LAYERS, "LAYERMOVE", corps);
+  printf("Layer %d de %s deplace en %d.\n", from, m->filename, to);
   return true;
 }
 

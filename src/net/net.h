@@ -107,6 +107,10 @@ void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsig
                              unsigned long x2, unsigned long y2, int element);
 void action_addLayer(long map, const char* chipset, bool bg);
 void action_deleteLayer(long map, long l);
+// Moves layer `from` of map slot `map` to index `to`, the layers between
+// shifting by one (for neighbours, a swap); false when either index is not a
+// layer. Applied here only for now: the layer order is this editor's own.
+bool action_moveLayer(long map, int from, int to);
 // Sends "NEWMAP" and creates the map file here; false when it was refused.
 bool action_newMap(const char* smap, unsigned long w, unsigned long h);
 void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);

@@ -10,6 +10,8 @@ enum Key {
   KEY_ESCAPE = 27,
   KEY_B = 'b',
   KEY_F = 'f',
+  KEY_H = 'h',
+  KEY_P = 'p',
   KEY_R = 'r',
   KEY_S = 's',
   KEY_Y = 'y',

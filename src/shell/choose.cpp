@@ -17,6 +17,8 @@ namespace {
 const uint32_t kNewProjectCrc = 777;
 const char* const kSubFolders[] = {PASS_DIR, MAPS_DIR, MODELS_DIR};
 const int kNameLimit = 64;
+// The bottom row: name, first map width and height, New project.
+const int kNameW = 120, kSizeW = 40, kSizeGap = 4, kSizeTextSize = 12;
 const int kTurnDelayMs = 10;
 
 char message[160] = "";
@@ -82,6 +84,13 @@ bool createProject() {
   int n = snprintf(folder, sizeof folder, "%s%s%s", projectPath, osRep, newproject);
   if (n < 0 || (size_t)n + strlen(osRep) + 12 >= sizeof folder) {
     showMessage("Chemin du projet trop long.");
+    return false;
+  }
+  unsigned long w = strtoul(newprojectw, nullptr, 10), h = strtoul(newprojecth, nullptr, 10);
+  if (w < 1 || h < 1 || (unsigned long long)w * h > (unsigned long long)MAX_LAYER_CELLS) {
+    char m[160];
+    snprintf(m, sizeof m, "First map size refused: from 1 to %d cells.", (int)MAX_LAYER_CELLS);
+    showMessage(m);
     return false;
   }
   if (exists(folder)) {
@@ -161,7 +170,12 @@ int chooseProjectScreen() {
   printf("projectPath:%s!\n", projectPath);
   drawMessage();
   for (;;) {
-    textAreaNew(newproject, 8, (int)video_y - 48, 200, kNameLimit);
+    int rowY = (int)video_y - 48;
+    textAreaNew(newproject, 8, rowY, kNameW, kNameLimit);
+    numberAreaNew(newprojectw, 8 + kNameW + kSizeGap, rowY, kSizeW, NEW_PROJECT_SIZE_LIMIT);
+    numberAreaNew(newprojecth, 8 + kNameW + 2 * kSizeGap + kSizeW, rowY, kSizeW, NEW_PROJECT_SIZE_LIMIT);
+    if (!message[0])
+      drawText("name, first map width x height", 8, rowY + 22, "black", "", kSizeTextSize, true);
     if (button(220, (int)video_y - 48, b_new)) {
       if (createProject()) return 1;
       drawMessage();

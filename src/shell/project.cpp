@@ -12,6 +12,7 @@
 #include "core/files.h"
 
 char newproject[256] = "newgame";
+char newprojectw[NEW_PROJECT_SIZE_LEN] = "64", newprojecth[NEW_PROJECT_SIZE_LEN] = "48";
 
 namespace {
 const int kMaxMapSlots = 65536;
@@ -111,7 +112,8 @@ bool saveProjectFile() {
 
 void startProject() {
   printf("Start project...\n");
-  newMap();
+  unsigned long w = strtoul(newprojectw, nullptr, 10), h = strtoul(newprojecth, nullptr, 10);
+  newMap(w, h);  // a size the model refuses gives its default
 }
 
 // Opens the working map into slot 0 of a fresh list, or starts the project.

@@ -173,6 +173,23 @@ bool gxplorer(char* it, int x, int y, int l, int w) {
   return result;
 }
 
+bool folderRank(const char* rep, const char* file, int* rank, int* count) {
+  *rank = *count = 0;
+  char folder[kFolderLen];
+  std::vector<std::string> rows;
+  bool hasParent = false;
+  int n = snprintf(folder, sizeof folder, "%s%s%s", projectPath, rep, osRep);
+  if (n < 0 || (size_t)n >= sizeof folder || !readListing(folder, rows, hasParent)) return false;
+  const char* ext = strrchr(file, '.');
+  for (const std::string& r : rows) {
+    size_t dot = r.rfind('.');
+    if (!ext || dot == std::string::npos || r.compare(dot, std::string::npos, ext) != 0) continue;
+    ++*count;
+    if (r == file) *rank = *count;
+  }
+  return true;
+}
+
 bool explorer(char* it, int x, int y, int l, int w, const char* rep) {
   char folder[kFolderLen];
   std::vector<std::string> rows;

@@ -158,6 +158,7 @@ VideoInit videoInit() {
   Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
   screen = SDL_SetVideoMode(video_x, video_y, 32, flags);
   if (!screen) return VIDEO_NO_MODE;
+  SDL_EnableUNICODE(1);  // key presses carry the typed character (text fields)
   menu = SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   window = SDL_CreateRGBSurface(SDL_HWSURFACE, screen->w - PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   if (!menu || !window) return VIDEO_NO_SURFACE;
@@ -283,6 +284,24 @@ void fillCell(SDL_Surface* s, int x, int y, int side, int r, int g, int b) {
   for (int row = 0; row < side; row++) {
     Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
     for (int c = 0; c < side; c++) p[c] = pixel;
+  }
+}
+
+void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, int alpha) {
+  if (!s || s->format->BytesPerPixel != 4 || SDL_MUSTLOCK(s)) return;
+  if (x < 0) w += x, x = 0;
+  if (y < 0) h += y, y = 0;
+  if (w > s->w - x) w = s->w - x;
+  if (h > s->h - y) h = s->h - y;
+  const SDL_PixelFormat* f = s->format;
+  for (int row = 0; row < h; row++) {
+    Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+    for (int c = 0; c < w; c++) {
+      Uint8 pr, pg, pb;
+      SDL_GetRGB(p[c], f, &pr, &pg, &pb);
+      p[c] = SDL_MapRGB(f, (Uint8)(pr + (r - pr) * alpha / 255), (Uint8)(pg + (g - pg) * alpha / 255),
+                        (Uint8)(pb + (b - pb) * alpha / 255));
+    }
   }
 }
 

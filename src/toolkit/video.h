@@ -53,3 +53,6 @@ uint32_t mapRGB(SDL_Surface* s, int r, int g, int b);
 void fillCell(SDL_Surface* s, int x, int y, int side, int r, int g, int b);
 // Fills a rectangle of a surface, clipped (frames of fields and browser rows).
 void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b);
+// Blends (r, g, b) over the rectangle, alpha 0 (nothing) to 255 (opaque);
+// 32-bit surfaces that need no lock (the view), others are left alone.
+void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, int alpha);

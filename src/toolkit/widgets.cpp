@@ -92,6 +92,16 @@ bool button(int bx1, int by1, SDL_Surface* s) {
   return overButton(bx1, by1, s);
 }
 
+bool textButton(const char* text, int x, int y, int w) {
+  bool over = overField(x, y, w);
+  drawField(text, x, y, w, over);
+  if (!over || !leftClic) return false;
+  blitMenu();
+  while (leftClic)
+    if (toolkitHooks.pump()) return false;
+  return overField(x, y, w);
+}
+
 bool buttonList(int bx1, int by1, SDL_Surface* s) {
   if (!overButton(bx1, by1, s)) {
     blitButton(s, bx1, by1, 0);
@@ -130,4 +140,12 @@ void textAreaNew(char* s, int x, int y, int w, int wtext) {
     return;
   }
   if (leftClic && s) inputText(s, inPlaceCap(wtext), x, y, w, wtext);
+}
+
+void numberAreaNew(char* s, int x, int y, int w, int wtext) {
+  if (!overField(x, y, w)) {
+    drawField(s, x, y, w, false);
+    return;
+  }
+  if (leftClic && s) inputNumber(s, inPlaceCap(wtext), x, y, w, wtext);
 }

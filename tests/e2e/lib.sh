@@ -144,11 +144,17 @@ moska_focus() { xdotool windowfocus --sync "$MOSKA_WINDOW" 2>/dev/null || xdotoo
 moska_key() { moska_focus; xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.05; }
 moska_ctrl() { moska_focus; xdotool keydown ctrl keydown "$1"; sleep 0.15; xdotool keyup "$1" keyup ctrl; sleep 0.1; }
 
+moska_shifted() { moska_focus; xdotool keydown shift keydown "$1"; sleep 0.15; xdotool keyup "$1" keyup shift; sleep 0.05; }
+# Types a text key by key, Shift held for capitals and "_" as on a US keyboard.
 moska_type() {
   local s=$1 i c
   for ((i = 0; i < ${#s}; i++)); do
     c=${s:i:1}
-    case "$c" in " ") c=space ;; ".") c=period ;; "-") c=minus ;; "_") c=underscore ;; "/") c=slash ;; esac
+    case "$c" in
+      [A-Z]) moska_shifted "${c,,}"; continue ;;
+      "_") moska_shifted minus; continue ;;
+      " ") c=space ;; ".") c=period ;; "-") c=minus ;; "/") c=slash ;;
+    esac
     moska_key "$c"
   done
 }

@@ -67,8 +67,8 @@ moska_click 250 340; applied "SETLAYERBGXY,map0 2 0 33 -33"
 # Pass conditions of dungeon: element 1's top-left and element 20's
 # bottom-right quarters blocked, pushed to bob.
 moska_click 260 390; moska_wait_log "$a" "^pcok$"
-moska_click 20 73 3; sleep 0.3
-moska_click 45 98 3; sleep 0.3
+moska_click 20 73; sleep 0.3
+moska_click 45 98; sleep 0.3
 moska_click 260 390; applied "SENDPC,dungeon"
 # Delete layer 1.
 moska_move 100 440; xdotool click 5; sleep 0.5
@@ -92,7 +92,7 @@ moska_quit "$b"
 # Bob got alice's extensions and the map she shows, then only the shared
 # commands, in order (the sync actions between them aside).
 got=$(sed -n 's/^!\{0,1\}Action reseau: \([^,]*\),.*/\1/p' "$b/log.txt" | grep -vE '^!?(STAMP|SYNC)' | uniq | tr '\n' ' ')
-[[ $got =~ ^EXTENSIONS\ SILENTOPEN\ ((PARTTHIS!|DRAWSQUARE)\ )+SENDMAPSYSNAME\ ADDLAYER\ SETLAYERBGXY\ SENDPC\ LAYERDEL\ NEWMAP\ SILENTOPEN\ $ ]] ||
+[[ $got =~ ^EXTENSIONS\ SILENTOPEN\ ((PARTTHIS!|DRAWSQUARE)\ )+SENDMAPSYSNAME\ ADDLAYER\ SETLAYERBGXY\ SENDPC\ LAYERDEL\ NEWMAP\ SILENTOPEN\ SENDMAPSYSNAME\ SILENTOPEN\ $ ]] ||
   fail "bob received: $got"
 moska_py "$MOSKA_DEMO" "$a/demo" "$b/demo" <<'EOF' || fail "the copies differ from what the actions make"
 demo, da, db = sys.argv[1:]
@@ -116,9 +116,9 @@ assert la[0][2:] == [0, 33, -33]
 base = la[1][1]
 bad = [(i % w, i // w, base[i], want[i]) for i in range(w * h) if base[i] != want[i]]
 assert not bad, bad[:8]
-# cave: "New map", 64x32 at view 0,0, one empty "default" layer, scroll 0,0.
+# cave: named as typed, 64x32 at view 0,0, one empty "default" layer, scroll 0,0.
 s = lambda t: struct.pack("<H", len(t) + 1) + t.encode() + b"\0"
-cave = (b"$" + s("New map") + s("cave") + struct.pack("<IIIIH", 64, 32, 0, 0, 1) + s("default")
+cave = (b"$" + s("cave") + s("cave") + struct.pack("<IIIIH", 64, 32, 0, 0, 1) + s("default")
         + bytes(4 * 64 * 32) + struct.pack("<bhh", 0, 0, 0) + b"$")
 pss = bytearray(open(demo + "/layerspc/dungeon.pss", "rb").read())
 pss[4 * 1 + 0] = pss[4 * 20 + 3] = 0

@@ -70,6 +70,7 @@ moska_wait_window || fail "no window"
 moska_wait_log "$app" "^projectPath:$app!$"
 moska_wait_colours 200x16+2+16 3 "$root/choose.png"
 moska_field 60 442 "mygame"   # the field starts with "newgame"
+moska_field 150 442 40        # the first map's width; its height stays 48
 moska_click 269 446
 moska_wait_log "$app" "^Project loaded\.$"
 proj=$app/mygame
@@ -85,11 +86,11 @@ moska_key Escape
 ended 0 "after Escape"
 grep -q "^Saving project $proj/...$" "$log" && grep -q "Programme termine." "$log" || fail "no save or end line"
 grep -qx "MAPS 1" "$proj/PROJECT.MSK" && grep -qx "WORKINGMAP map0" "$proj/PROJECT.MSK" || fail "project file at quit"
-# "$", "New map 0", "map0", 512x512 at view 0,0, one layer "default" of
-# 512*512 empty cells, not a background, scroll 1,1, "$".
-{ printf '$\012\000New map 0\000\005\000map0\000\000\002\000\000\000\002\000\000'
+# "$", "New map 0", "map0", 40x48 at view 0,0, one layer "default" of
+# 40*48 empty cells, not a background, scroll 1,1, "$".
+{ printf '$\012\000New map 0\000\005\000map0\000\050\000\000\000\060\000\000\000'
   printf '\000\000\000\000\000\000\000\000\001\000\010\000default\000'
-  head -c $((4 * 512 * 512)) /dev/zero
+  head -c $((4 * 40 * 48)) /dev/zero
   printf '\000\001\000\001\000$'; } | cmp "$proj/maps/map0.map" - || fail "map0.map is not the new empty map"
 # Without argument: the recent project again.
 moska_start "$app"
@@ -101,12 +102,13 @@ moska_key Escape
 ended 0 "on the reopening run"
 
 # The example project: banner, argument, settings echo, caption, window size,
-# panel and map drawn. Cell (x, 2) of layer 0 painted, saved by Ctrl+S or on a
+# panel and map drawn. Cell (x, 2) of layer 1 painted, saved by Ctrl+S or on a
 # second run by autosave (1.2 s), outlasts SIGKILL; before it the layer order
-# buttons (this editor's own) swap map0's two layers: "up", then "down".
+# buttons swap map0's two layers, the moved layer staying current: "up" (the
+# paint lands on it), then "down" and the wheel up to the other layer.
 cp -r "$MOSKA_DEMO" "$app/demo"
 sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 7/' "$app/demo/PROJECT.MSK"
-layers() {  # FROM COLUMN FROM COLUMN: map0's layers top-down, the example's FROM with cell (COLUMN, 2) at 7
+layers() {  # FROM COLUMN FROM COLUMN: map0's layers as stored (top first), the example's stored FROM with cell (COLUMN, 2) at 7
   moska_py "$MOSKA_DEMO/maps/map0.map" "$app/demo/maps/map0.map" "$@" <<'EOF' || fail "$HOW: map0 is not $*"
 d, m = read_map(sys.argv[1]), read_map(sys.argv[2])
 for k, (src, x) in enumerate(zip(sys.argv[3::2], sys.argv[4::2])):
@@ -116,10 +118,10 @@ for k, (src, x) in enumerate(zip(sys.argv[3::2], sys.argv[4::2])):
 assert m["rest"] == b"$"
 EOF
 }
-saved_then_killed() {  # COLUMN HOW
+saved_then_killed() {  # COLUMN HOW: paints on layer 1
   local saves; saves=$(moska_count "$app" "^Saved 1 map$")
   moska_click $((322 + 16 * $1 + 15)) 40   # the cell's last pixel column
-  moska_wait_log "$app" "^setElementAbsolute\(0,0,$1,2,7\);$"
+  moska_wait_log "$app" "^setElementAbsolute\(0,1,$1,2,7\);$"
   [ "$2" = key ] && moska_ctrl s
   moska_wait_count "$app" "^Saved 1 map$" +$((saves + 1)) 20
   kill -9 "$MOSKA_PID"; wait "$MOSKA_PID" 2>/dev/null
@@ -135,18 +137,18 @@ eval "$(xdotool getwindowgeometry --shell "$MOSKA_WINDOW")"
 [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 480 ] || fail "window is ${WIDTH}x${HEIGHT}"
 moska_wait_colours 318x480+322+0 21 "$root/shot.png"
 moska_menu map
-moska_click 270 245                        # layer 0 up
+moska_click 270 245                        # layer 0 up: the current layer is 1
 saved_then_killed 3 key
-layers 1 - 0 3
+layers 1 3 0 -
 grep -q "^Sauvegarde de 1 map(s)" "$log" || fail "no save line"
 echo "AUTOSAVE 0.02" >> "$app/settings.ini"
 moska_window - "$app"
 moska_menu map
 moska_move 100 440; xdotool click 4 sleep 0.5   # layer 1, down, layer 0
 moska_click 230 245
-xdotool mousemove 100 440 click 5 sleep 0.5
+xdotool mousemove 100 440 click 4 sleep 0.5   # layer 0 is current again: up to 1
 moska_wait_log "$app" "^Saved 1 map$"   # the new order, autosaved before the paint
 saved_then_killed 5 autosave
-layers 0 3 1 5
+layers 0 5 1 3
 grep -q "^autosave: 0.02$" "$log" && grep -q "^Sauvegarde automatique de 1 map(s)" "$log" || fail "no autosave"
 echo "startup: ok"

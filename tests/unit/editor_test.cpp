@@ -173,7 +173,7 @@ TEST_F(Editor, PeersEditsWaitUntilAHeldLayerButtonIsReleased) {
 TEST_F(Editor, PassConditionsUnwritableOrWithoutATilesetAreRefused) {
   click(260, 390);
   ASSERT_TRUE(e_passconditions);
-  turn(1 + 2, 70 + 2, RIGHT);
+  turn(1 + 2, 70 + 2, LEFT);  // blocks a quarter
   // The file's place is taken by a folder: it cannot be opened for writing.
   remove((dir + "layerspc/default.pss").c_str());
   ASSERT_EQ(mkdir((dir + "layerspc/default.pss").c_str(), 0755), 0);
@@ -222,12 +222,17 @@ TEST_F(Editor, MapSwitchToABadFileKeepsTheCurrentMap) {
   EXPECT_EQ(readFile(dir + "maps/map0.map")[46 + 4 * (2 * 128 + 2)], 6);
 }
 
-// New maps from the main menu's fields; a bad name, an empty size, a size
-// the model refuses or an existing map is refused and changes no file.
+// New maps from the main menu's fields, named as typed; a bad name, an empty
+// size, a size the model refuses or an existing map is refused, says why on
+// the panel and changes no file.
 TEST_F(Editor, NewMapFieldsCreateAndRefuse) {
   snprintf(project.currentMenu, sizeof project.currentMenu, "main");
-  const char* cases[][3] = {{"wide", "64", "32"}, {"../x", "4", "4"},  {"my map", "4", "4"}, {"ok", "0", "4"},
-                            {"ok", "70000", "70000"}, {"wide", "4", "4"}};
+  const char* cases[][4] = {{"wide", "64", "32", ""},
+                            {"../x", "4", "4", "Map name refused: no / or \\ in a name."},
+                            {"my map", "4", "4", "Map name refused: no spaces in a name (use _ or -)."},
+                            {"ok", "0", "4", "Size refused"},
+                            {"ok", "70000", "70000", "Size refused"},
+                            {"wide", "4", "4", "A map of this name exists already."}};
   for (auto& c : cases) {
     std::string before = readFile(dir + "maps/wide.map");
     snprintf(e_newmap, sizeof e_newmap, "%s", c[0]);
@@ -239,11 +244,42 @@ TEST_F(Editor, NewMapFieldsCreateAndRefuse) {
     EXPECT_EQ(readFile(dir + "maps/ok.map"), "");
     if (&c == &cases[0]) {
       EXPECT_EQ(e_newmapwi, 64u);
+      EXPECT_STREQ(cur()->sysname, "wide");
       continue;
     }
-    EXPECT_NE(panelMessage[0], 0) << c[0];
+    EXPECT_EQ(std::string(panelMessage).find(c[3]), 0u) << c[0] << ": " << panelMessage;
+    EXPECT_EQ(panelMessageKind, PANEL_ERROR);
     EXPECT_EQ(readFile(dir + "maps/wide.map"), before);
   }
   EXPECT_EQ(readFile(dir + "maps/wide.map").size(), 48u + 4 + 4 * 64 * 32);
+  // The header's place among the maps, as the browser lists them.
+  int rank, count;
+  struct {
+    const char* file;
+    int rank, count;
+  } places[] = {{"map0.map", 1, 3}, {"wide.map", 3, 3}, {"gone.map", 0, 3}};
+  for (auto p : places) {
+    ASSERT_TRUE(folderRank("maps", p.file, &rank, &count));
+    EXPECT_EQ(rank * 10 + count, p.rank * 10 + p.count) << p.file;
+  }
+}
+
+// Join with networking off and a tileset whose size is not a multiple of 16:
+// the panel says what happened, in its colour; one log line for the join.
+TEST_F(Editor, PanelTellsRefusalsAndWarnings) {
+  net = false;
+  snprintf(project.currentMenu, sizeof project.currentMenu, "main");
+  std::string log = logOf([] { click(150, 105); });
+  EXPECT_EQ(log, "Networking is off: set net 1 in settings.ini\n");
+  EXPECT_STREQ(panelMessage, "Networking is off: set net 1 in settings.ini");
+  EXPECT_EQ(panelMessageKind, PANEL_ERROR);
+  setMenu("map");
+  writeBmpTileset(dir, "odd", 40, 24);
+  click(240, 275);                  // add layer: the browser lists default.png, odd.png
+  click(50, 270 + 24 + 16 * 1 + 2);  // odd.png
+  ASSERT_EQ(cur()->layers, 2);
+  EXPECT_EQ(project.currentLayer, 1);  // the new layer is the current one
+  EXPECT_NE(std::string(panelMessage).find("odd.png is 40x24"), std::string::npos) << panelMessage;
+  EXPECT_EQ(panelMessageKind, PANEL_WARNING);
 }
 }  // namespace

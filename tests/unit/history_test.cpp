@@ -88,6 +88,53 @@ TEST_F(History, LayerDeletionUndoneWithItsCellsAndEarlierSteps) {
   EXPECT_EQ(cur()->layers, 1);
 }
 
+TEST_F(History, LayerMovesAndDeletionsComeBackAtTheirIndex) {
+  // Four layers told apart by their marker: layer i holds i + 1 in cell (i, 0).
+  for (int i = 1; i < 4; i++) action_addLayer(project.currentMap, "default", false);
+  for (int i = 0; i < 4; i++) setElementAbsolute(project.currentMap, i, i, 0, i + 1);
+  auto order = [&] {
+    std::string o;
+    for (int i = 0; i < cur()->layers; i++)
+      for (int x = 0; x < 4; x++)
+        if (int v = cur()->layer[i]->e[x]) o += char('0' + v);
+    return o;
+  };
+  // M: this user moves from -> to; P: a peer's copy moved (no step); D:
+  // delete; U undo; Y redo. Then the order bottom-up and the current layer.
+  struct {
+    char op;
+    int from, to;
+    bool ok;
+    const char* order;
+    int current;
+  } steps[] = {
+      {'M', 1, 2, true, "1324", 2}, {'D', 0, 0, true, "324", 0},  {'U', 0, 0, true, "1324", 0},
+      {'U', 0, 0, true, "1234", 1}, {'Y', 0, 0, true, "1324", 2}, {'Y', 0, 0, true, "324", 0},
+      {'U', 0, 0, true, "1324", 0}, {'M', 3, 0, true, "4132", 0}, {'P', 0, 1, true, "1432", 0},
+      {'U', 0, 0, true, "1432", 0},  // the layer is no longer where the move left it
+      {'D', 2, 0, true, "142", 0},  {'U', 0, 0, true, "1432", 2},
+  };
+  for (auto& s : steps) {
+    bool ok = true;
+    if (s.op == 'M' || s.op == 'P') {
+      ok = action_moveLayer(project.currentMap, s.from, s.to);
+      if (s.op == 'M') historyLayerMoved(cur(), s.from, s.to), project.currentLayer = s.to;
+    }
+    if (s.op == 'D') {
+      historyLayerDeleting(cur(), s.from);
+      action_deleteLayer(project.currentMap, s.from);
+    }
+    if (s.op == 'U') ok = historyUndo();
+    if (s.op == 'Y') ok = historyRedo();
+    int step = (int)(&s - steps);
+    EXPECT_EQ(ok, s.ok) << step;
+    EXPECT_EQ(order(), s.order) << step;
+    EXPECT_EQ(project.currentLayer, s.current) << step;
+  }
+  EXPECT_FALSE(action_moveLayer(project.currentMap, 0, 4));  // not a layer
+  EXPECT_EQ(order(), "1432");
+}
+
 TEST_F(History, EachMapKeepsItsHistoryUntilASyncReplacesIt) {
   stroke(1, 1, 6);
   snprintf(e_openmap, sizeof e_openmap, "map1");

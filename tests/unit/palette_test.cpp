@@ -142,12 +142,15 @@ TEST(Palette, PassEditingReachesTheCellLimitWhileTilesStopAtTheTileLimit) {
   std::vector<unsigned char> pass(45 * 4, 1);
   passconditions = pass.data();
   int x = PX + 16 * 6 + 3, y = PY + 16 * 2 + 3;  // element 42
-  clickAt(x, y, false, true);
+  clickAt(x, y, true);  // the left button blocks
   drawElementsPC(PX, PY, COLS, ROWS, true);
   EXPECT_EQ(pass[4 * 42], 0);
   EXPECT_EQ(getpixel(menu, x, y), rgb(255, 0, 0));
   EXPECT_EQ(getpixel(menu, x + 8, y), rgb(0, 0, 0));  // no tile 42 drawn
-  clickAt(PX + 16 * 9 + 3, y, false, true);  // element 45: not visited
+  clickAt(PX + 16 * 9 + 3, y, true);  // element 45: not visited
   drawElementsPC(PX, PY, COLS, ROWS, true);
   EXPECT_EQ(std::count(pass.begin(), pass.end(), 0), 1);
+  clickAt(x, y, false, true);  // the right button clears
+  drawElementsPC(PX, PY, COLS, ROWS, true);
+  EXPECT_EQ(std::count(pass.begin(), pass.end(), 0), 0);
 }

@@ -239,3 +239,60 @@ TEST(TileBlend, EqualsLibraryBlitForEveryValue) {
   SDL_FreeSurface(want);
   SDL_FreeSurface(got);
 }
+
+namespace {
+// A 64 x 64 sheet of one opaque colour.
+SDL_Surface* solidSheet(int r, int g, int b) {
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, 64, 64, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+  SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, r, g, b));
+  return s;
+}
+}  // namespace
+
+// Hidden layers and H, this editor's view settings: the frames they give
+// against the two plain ones (the bottom layer alone, the top one over it).
+TEST(ViewSettings, HiddenLayersAndDimmingShowWhatTheySay) {
+  makeEditingProject();
+  platformScriptStart();
+  Map* m = showNewMap(8, 8, {solidSheet(200, 40, 40), solidSheet(40, 200, 40)});
+  snprintf(project.currentMenu, sizeof project.currentMenu, "map");
+  auto draw = [] {
+    drawWindow();
+    return frame();
+  };
+  auto toggleHidden = [&](int layer) {  // the map menu's Hide / Show layer, clicked
+    project.currentLayer = layer;
+    mouseX = 60, mouseY = 310, leftClic = true;
+    pushFrame(60, 310, 0);
+    layerVisibilityCommand(m);
+  };
+  auto pressH = [] {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = SDLK_h;
+    pushFrame(0, 0, 0, {}, &e);
+    platformPumpInput();
+    viewKeysStep();
+  };
+  std::vector<Uint32> top = draw();
+  toggleHidden(1);
+  std::vector<Uint32> bottom = draw();
+  ASSERT_NE(top, bottom);
+  EXPECT_EQ(bottom[0], rgb(200, 40, 40));
+  toggleHidden(1);  // shown again
+  EXPECT_EQ(draw(), top);
+  // H: the current layer over the others dimmed.
+  pressH();
+  project.currentLayer = 0;
+  EXPECT_EQ(draw(), bottom);
+  project.currentLayer = 1;
+  EXPECT_EQ(draw(), top);
+  toggleHidden(1);  // the current layer hidden: only the dimmed bottom one
+  std::vector<Uint32> dimmed = draw();
+  Uint8 r, g, b;
+  SDL_GetRGB(dimmed[0], window->format, &r, &g, &b);
+  EXPECT_TRUE(r > 0 && r < 200 && g < 40 && b < 40) << (int)r << "," << (int)g << "," << (int)b;
+  toggleHidden(1);
+  pressH();  // off again
+  EXPECT_EQ(draw(), top);
+}

@@ -2,6 +2,7 @@
 // by frame through scripted input.
 #include <SDL/SDL.h>
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -17,18 +18,27 @@
 #include "toolkit/widgets.h"
 
 namespace {
-// Keys pressed together and released one at a time, in the order given,
-// the pointer at (20, 110); then a frame without keys.
-void holdTogether(std::vector<int> held) {
-  for (; !held.empty(); held.erase(held.begin())) {
-    ScriptFrame f;
-    f.mouseX = 20, f.mouseY = 110;
-    for (size_t i = 0; i < held.size() && i < 8; i++) f.keys[i] = held[i];
-    platformScriptPush(f);
-  }
-  pushFrame(20, 110, 0);
+// One key press (down and up events) as the library gives it: key `sym`
+// typing `unicode`.
+void press(int sym, int unicode) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = (SDLKey)sym;
+  e.key.keysym.unicode = (Uint16)unicode;
+  pushFrame(20, 110, 0, {}, &e);
+  e.type = SDL_KEYUP;
+  pushFrame(20, 110, 0, {}, &e);
 }
-void pressEnter() { pushFrame(mouseX, mouseY, 0, {SDLK_RETURN}); }
+// Types a text as a US keyboard gives it: the key of the unshifted character.
+void type(const std::string& text) {
+  const std::string shifted = "~!@#$%^&*()_+{}|:\"<>?", base = "`1234567890-=[]\\;',./";
+  for (char c : text) {
+    size_t k = shifted.find(c);
+    int sym = isupper((unsigned char)c) ? tolower((unsigned char)c) : k != std::string::npos ? base[k] : c;
+    press(sym, (unsigned char)c);
+  }
+}
+void pressEnter() { press(SDLK_RETURN, '\r'); }
 
 void clickAt(int x, int y) {
   mouseX = x;
@@ -93,51 +103,49 @@ TEST_F(Widgets, ButtonHitAreaIsOpen) {
   }
 }
 
-// One entry per case: the keys of each step pressed together then released
-// one at a time, in the order given; "hold" repeats a step over six frames.
+// One entry per case: the text typed (or single presses: sym, unicode),
+// then Enter.
 struct Entry {
   const char* start;
   int limit;
-  std::vector<std::vector<int>> steps;
+  std::string typed;
+  std::vector<std::pair<int, int>> presses;
   const char* want;
   bool number = false;
-  bool hold = false;
 };
 
-TEST_F(Widgets, EntryKeys) {
+TEST_F(Widgets, EntryTypesWhatTheKeyboardTypes) {
+  std::string ascii;
+  for (int c = 32; c <= 126; c++) ascii += (char)c;
   const Entry cases[] = {
-      {"", 16, {{SDLK_LEFTBRACKET}, {SDLK_LSHIFT, SDLK_a}, {SDLK_KP_DIVIDE}, {SDLK_SPACE}, {SDLK_RSHIFT},
-                {SDLK_F1}}, "#[a/ "},
-      {"x", 16, {{SDLK_z}}, "xz", false, true},                 // a held key appends once
-      {"", 16, {{SDLK_9, SDLK_a, SDLK_b}}, "9ab"},              // held together: table order
-      {"abcdefghijklmnop", 16, {{SDLK_q}, {SDLK_BACKSPACE}, {SDLK_BACKSPACE}}, "abcdefghijklmn"},
-      {"abcdefghijklmnop", 16, {{SDLK_CLEAR}, {SDLK_q}}, "q"},
-      {"abcdefghijklmnop", 16, {{SDLK_DELETE}}, ""},
-      // One short of the limit: only one of eight keys fits; "#[" is not cut.
-      {"abcdefghijklmno", 16, {{SDLK_a, SDLK_b, SDLK_c, SDLK_d, SDLK_e, SDLK_f, SDLK_g, SDLK_LEFTBRACKET}},
-       "abcdefghijklmnoa"},
-      {"abcdefghijklmno", 16, {{SDLK_LEFTBRACKET}}, "abcdefghijklmno"},
-      {"12", 10, {{SDLK_DELETE}}, "0", true},
+      {"", 16, "Forest_Gate", {}, "Forest_Gate"},
+      {"", 100, ascii, {}, ascii.c_str()},  // every printable character, Shift and all
+      // No translation: the key's own character; keys that type nothing, and
+      // characters outside ASCII, add nothing.
+      {"", 16, "", {{SDLK_a, 0}, {SDLK_F1, 0}, {SDLK_LSHIFT, 0}, {SDLK_a, 0xE9}, {SDLK_UP, 0}}, "a"},
+      {"abcdefghijklmnop", 16, "q", {{SDLK_BACKSPACE, 8}, {SDLK_BACKSPACE, 8}}, "abcdefghijklmn"},
+      {"abcdefghijklmnop", 16, "", {{SDLK_CLEAR, 0}, {SDLK_q, 'q'}}, "q"},
+      {"abcdefghijklmnop", 16, "", {{SDLK_DELETE, 127}}, ""},
+      {"12", 10, "", {{SDLK_DELETE, 127}}, "0", true},
       // Leading zero refused, keypad period adds ".", main-row "." and letters do not.
-      {"", 10,
-       {{SDLK_0}, {SDLK_KP0}, {SDLK_1}, {SDLK_0}, {SDLK_KP_PERIOD}, {SDLK_PERIOD}, {SDLK_a}, {SDLK_KP7}},
-       "10.7", true},
+      {"", 10, "", {{SDLK_0, '0'}, {SDLK_KP0, '0'}, {SDLK_1, '1'}, {SDLK_0, '0'}, {SDLK_KP_PERIOD, '.'},
+                    {SDLK_PERIOD, '.'}, {SDLK_a, 'a'}, {SDLK_KP7, 0}}, "10.7", true},
   };
   for (const Entry& c : cases) {
-    for (const auto& keys : c.steps) {
-      for (int frame = 1; frame < (c.hold ? 6 : 1); frame++) pushFrame(20, 110, 0, {keys[0]});
-      holdTogether(keys);
-    }
+    type(c.typed);
+    for (auto p : c.presses) press(p.first, p.second);
     pressEnter();
-    char buf[64];
+    char buf[128];
     snprintf(buf, sizeof buf, "%s", c.start);
     clickAt(20, 110);
     if (c.number)
       numberArea(buf, 8, 100, 200, c.limit, false);
     else
       textArea(buf, 8, 100, 200, c.limit, false);
-    EXPECT_STREQ(buf, c.want) << c.start;
-    EXPECT_EQ(platformScriptRemaining(), 0u) << c.start;
+    EXPECT_STREQ(buf, c.want) << c.start << c.typed;
+    // The key-up of Enter is left for the main loop.
+    EXPECT_EQ(platformScriptRemaining(), 1u) << c.start;
+    while (platformScriptRemaining()) platformPumpInput();
   }
 }
 
@@ -149,7 +157,7 @@ TEST_F(Widgets, EntryNeverWritesPastTheBufferAndEndsOnWindowClose) {
   } b;
   memset(b.guard, 'G', sizeof b.guard);
   snprintf(b.buf, sizeof b.buf, "abcd");
-  holdTogether({SDLK_a, SDLK_b, SDLK_c, SDLK_d, SDLK_e, SDLK_f, SDLK_g, SDLK_h});
+  type("abcdefgh");
   pressEnter();
   inputText(b.buf, sizeof b.buf, 8, 100, 200, 64);
   EXPECT_STREQ(b.buf, "abcdabc");
