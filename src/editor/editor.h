@@ -1,9 +1,18 @@
 // Editor screens: map view, palette, menu panel and the per-frame composition.
 #pragma once
+#include <stdint.h>
 
 struct SDL_Surface;
 
-void drawWindow();           // redraws the map view surface
+void drawWindow();           // redraws the map view surface, then the brush's outlines
+// Screen pixel to map cell of the current map and map cell to the view
+// surface's pixel (its top-left corner): every pointer position goes through
+// these two.
+void viewToCell(int screenX, int screenY, long* col, long* row);
+void cellToView(long col, long row, int* x, int* y);
+// Escape: drops the selection and the stamp; false when neither was there
+// (then Escape quits).
+bool editorEscape();
 void refresh();              // one frame: commands, panel, map view, flip
 void setMenu(const char* m); // selects a menu screen and redraws the panel
 void refreshUndoLine();      // redraws the panel when what Ctrl+Z would undo changed
@@ -15,3 +24,5 @@ void drawElements(int x, int y, int wd, int h);    // selection, frame, scroll b
 void drawElementsPC(int x, int y, int wd, int h, bool show);  // pass-condition editing
 void drawElementsPCH(int x, int y, int wd, int h);  // the same, read-only (panel redraw)
 void drawSelectedElement(int x, int y);
+// Scrolls the palette so that it shows `element` of the current layer.
+void paletteShow(int32_t element);

@@ -298,7 +298,7 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
         writes.push_back({x, r.y, 1, 0, to});
     }
   }
-  size_t n = paintRuns(m, li, writes);
+  size_t n = action_setCells(m, li, writes);
   printf("%s %s: %zu cellules, %zu laissees a un autre editeur.\n", undo ? "Annulation" : "Retablissement",
          s.label, n, kept);
 }
@@ -349,7 +349,7 @@ void restoreLayer(Map* m, Step& s) {
   int li = m->layers - 1;
   m->layer[li]->uid = s.layerUid;  // earlier steps find it again
   std::vector<CellRun> cells = s.runs;
-  paintRuns(m, li, cells);
+  action_setCells(m, li, cells);
   const Layer* l = m->layer[li];
   if (!(BgState{l->bg, l->x, l->y} == s.oldBg)) {
     setLayerBGXY(m->filename, li, s.oldBg.bg, s.oldBg.x, s.oldBg.y);
@@ -412,18 +412,6 @@ bool move(bool undo) {
   return true;
 }
 
-void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t v) {
-  if (!net) return;
-  char corps[BODY_LEN];
-  int k;
-  if (x1 == x2 && y1 == y2)
-    k = snprintf(corps, sizeof corps, "%s %d %ld %ld %ld", m->filename, layer, (long)x1, (long)y1, (long)v);
-  else
-    k = snprintf(corps, sizeof corps, "%s %d %ld %ld %ld %ld %ld", m->filename, layer, (long)x1,
-                 (long)y1, (long)x2, (long)y2, (long)v);
-  if (k < 0 || (size_t)k >= sizeof corps) return;
-  actionSend(x1 == x2 && y1 == y2 ? "PARTTHIS!" : "DRAWSQUARE", corps);
-}
 }  // namespace
 
 LocalEdit::LocalEdit() { localDepth++; }
@@ -549,44 +537,9 @@ size_t historySteps(const char* filename, bool redo) {
   return redo ? it->second.redo.size() : it->second.undo.size();
 }
 
-size_t paintRuns(Map* m, int layer, std::vector<CellRun>& runs) {
-  std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
-    return a.y != b.y ? a.y < b.y : a.x < b.x;
-  });
-  size_t k = 0;  // neighbours of equal value become one run
-  for (size_t i = 0; i < runs.size(); i++) {
-    CellRun& last = runs[k ? k - 1 : 0];
-    if (k && last.y == runs[i].y && last.x + last.n == runs[i].x && last.after == runs[i].after)
-      last.n += runs[i].n;
-    else
-      runs[k++] = runs[i];
-  }
-  runs.resize(k);
-  // Rows whose runs match the row above grow that rectangle.
-  struct Rect {
-    uint32_t x1, y1, x2, y2;
-    int32_t v;
-  };
-  std::vector<Rect> rects;
-  std::map<std::tuple<uint32_t, uint32_t, int32_t>, size_t> above, here;
-  size_t cells = 0;
-  for (size_t i = 0; i < runs.size(); i++) {
-    const CellRun& r = runs[i];
-    if (i && runs[i - 1].y != r.y) above.swap(here), here.clear();
-    auto key = std::make_tuple(r.x, r.n, r.after);
-    auto it = above.find(key);
-    if (it != above.end() && rects[it->second].y2 + 1 == r.y) {
-      rects[it->second].y2 = r.y;
-      here[key] = it->second;
-    } else {
-      here[key] = rects.size();
-      rects.push_back({r.x, r.y, r.x + r.n - 1, r.y, r.after});
-    }
-    cells += r.n;
-  }
-  for (const Rect& r : rects) {
-    sendRect(m, layer, r.x1, r.y1, r.x2, r.y2, r.v);
-    for (uint32_t y = r.y1; y <= r.y2; y++) setElementRun(m, layer, y, r.x1, r.x2, r.v);
-  }
-  return cells;
+void historyCapture(Map* m, int layer, const std::vector<CellRun>& runs) {
+  if (!open.active || localDepth <= 0 || !m || layer < 0 || layer >= m->layers) return;
+  for (const CellRun& r : runs)
+    if (r.n && r.x + r.n <= m->w && r.y < m->h)
+      capture(m, m->layer[layer], r.x, r.y, r.x + r.n - 1, r.y, r.after);
 }

@@ -8,6 +8,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
 #include "model/model.h"
 #include "net/auth.h"
 #include "net/netio.h"
@@ -274,9 +279,152 @@ bool peerHas(int slot, unsigned ext) {
 }
 
 namespace {
+// Actions of a large edit that the peers' queues could not take yet (main
+// thread only). A base peer is cut past SEND_QUEUE_MAX queued here or
+// RECV_QUEUE_MAX unapplied there, so a paste of 65536 different cells goes
+// out in slices, a few frames' worth at a time, and every later action
+// waits behind it so that the order stays the same on every peer.
+struct OutboxItem {
+  unsigned ext;
+  std::string header, corps;
+};
+std::deque<OutboxItem> outbox;
+// Jobs a peer's queue may hold before the outbox waits; a cell write to a
+// SYNC peer is two jobs (its stamp and itself).
+const int kOutboxHighWater = SEND_QUEUE_MAX / 4;
+// Actions sent from the outbox per pump: at 30 frames a second about as
+// many as a receiver applies in its 8 ms pump budget each frame.
+const int kOutboxPerPump = 512;
+
+// Room, in actions, in the fullest queue of the connected peers.
+int outboxRoom() {
+  int worst = 0;
+  std::lock_guard<std::mutex> g(peersLock);
+  for (int i = 0; i < MAX_PEERS; i++) {
+    if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
+    std::lock_guard<std::mutex> q(peers[i].out->lock);
+    worst = std::max(worst, (int)peers[i].out->jobs.size());
+  }
+  return std::max(0, (kOutboxHighWater - worst) / 2);
+}
+
+void sendToPeers(unsigned ext, int only, const char* header, const char* corps);
+
+// Sends a cell rectangle now, or queues it in the outbox.
+void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t v,
+              int* room) {
+  char corps[BODY_LEN];
+  bool one = x1 == x2 && y1 == y2;
+  const char* header = one ? "PARTTHIS!" : "DRAWSQUARE";
+  if (one ? !body(corps, sizeof corps, header, "%s %d %ld %ld %ld", m->filename, layer, (long)x1, (long)y1, (long)v)
+          : !body(corps, sizeof corps, header, "%s %d %ld %ld %ld %ld %ld", m->filename, layer, (long)x1,
+                  (long)y1, (long)x2, (long)y2, (long)v))
+    return;
+  if (outbox.empty() && *room > 0) {
+    (*room)--;
+    sendToPeers(0, -1, header, corps);
+  } else {
+    outbox.push_back({0, header, corps});
+  }
+}
+
+// One rectangle of equal cells.
+struct CellRect {
+  uint32_t x1, y1, x2, y2;
+  int32_t v;
+};
+
+// Runs sorted by row and column, equal neighbours joined, then rows whose
+// runs match the row above grow that rectangle (one pass, both rows in
+// column order).
+std::vector<CellRect> groupRuns(std::vector<CellRun>& runs) {
+  std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
+    return a.y != b.y ? a.y < b.y : a.x < b.x;
+  });
+  size_t k = 0;
+  for (size_t i = 0; i < runs.size(); i++) {
+    if (!runs[i].n) continue;
+    CellRun& last = runs[k ? k - 1 : 0];
+    if (k && last.y == runs[i].y && last.x + last.n == runs[i].x && last.after == runs[i].after)
+      last.n += runs[i].n;
+    else
+      runs[k++] = runs[i];
+  }
+  runs.resize(k);
+  std::vector<CellRect> rects;
+  std::vector<size_t> above, here;  // rectangles ending on the previous and this row, by column
+  size_t a = 0;
+  for (size_t i = 0; i < runs.size(); i++) {
+    const CellRun& r = runs[i];
+    if (i && runs[i - 1].y != r.y) {
+      above.swap(here);
+      here.clear();
+      a = 0;
+      if (runs[i - 1].y + 1 != r.y) above.clear();
+    }
+    while (a < above.size() && rects[above[a]].x1 < r.x) a++;
+    if (a < above.size()) {
+      CellRect& up = rects[above[a]];
+      if (up.x1 == r.x && up.x2 == r.x + r.n - 1 && up.v == r.after && up.y2 + 1 == r.y) {
+        up.y2 = r.y;
+        here.push_back(above[a]);
+        continue;
+      }
+    }
+    here.push_back(rects.size());
+    rects.push_back({r.x, r.y, r.x + r.n - 1, r.y, r.after});
+  }
+  return rects;
+}
+}  // namespace
+
+size_t action_setCells(Map* m, int layer, std::vector<CellRun>& runs) {
+  if (!m || layer < 0 || layer >= m->layers) return 0;
+  std::vector<CellRect> rects = groupRuns(runs);
+  bool sending = net && connectedPeers() > 0;
+  int room = sending ? outboxRoom() : 0;
+  size_t cells = 0;
+  for (const CellRect& r : rects) {
+    if (sending) sendRect(m, layer, r.x1, r.y1, r.x2, r.y2, r.v, &room);
+    for (uint32_t y = r.y1; y <= r.y2; y++)
+      if (setElementRun(m, layer, y, r.x1, r.x2, r.v)) cells += r.x2 - r.x1 + 1;
+  }
+  if (!outbox.empty()) printf("Envoi par tranches: %zu actions en attente.\n", outbox.size());
+  return cells;
+}
+
+size_t outboxPending() { return outbox.size(); }
+
+void outboxFlush() {
+  if (outbox.empty()) return;
+  if (!net || connectedPeers() == 0) {
+    outbox.clear();  // nobody left to send them to
+    return;
+  }
+  int room = std::min(outboxRoom(), kOutboxPerPump);
+  std::deque<OutboxItem> batch;
+  for (; room > 0 && !outbox.empty(); room--) {
+    batch.push_back(std::move(outbox.front()));
+    outbox.pop_front();
+  }
+  // Sent with the outbox set aside, so they do not queue behind themselves.
+  std::deque<OutboxItem> rest;
+  rest.swap(outbox);
+  for (const OutboxItem& it : batch) sendToPeers(it.ext, -1, it.header.c_str(), it.corps.c_str());
+  outbox.swap(rest);
+  // Sent meanwhile (nothing, the main thread is here) would go behind the rest.
+  if (outbox.empty()) printf("Envoi par tranches termine.\n");
+}
+
+namespace {
 // Queues an action for the peers that announced `ext`, or for `only` alone.
 void sendToPeers(unsigned ext, int only, const char* header, const char* corps) {
   if (stop) return;
+  // Behind a large edit still going out in slices: after it, in order.
+  if (only < 0 && !outbox.empty()) {
+    outbox.push_back({ext, header, corps});
+    return;
+  }
   SendJob job;
   job.header = header;
   job.body = corps;

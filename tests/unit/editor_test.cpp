@@ -93,7 +93,9 @@ TEST_F(Editor, PaintsOutsideANarrowMapWriteNothing) {
   project.currentElement = 3;
   std::string log = logOf([] {
     turn(322 + 16 * 10 + 4, 4, LEFT);  // column 10 of an 8-wide map
+    turn(322 + 16 * 10 + 4, 4);
     turn(322 + 4, 16 * 9 + 4, LEFT);   // row 9
+    turn(322 + 4, 16 * 9 + 4);
   });
   EXPECT_EQ(log.find("setElementAbsolute"), std::string::npos) << log;
   // A rectangle that leaves the map is cut to it; one wholly outside writes nothing.
