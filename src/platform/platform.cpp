@@ -180,13 +180,15 @@ uint8_t takeEvent(const SDL_Event& ev) {
   return pressed;
 }
 
-// The pointer as it is now ends the path; a button pressed during the frame
-// counts as held for it even when already released.
+// The pointer as it is now ends the path; a button held at any moment of
+// the frame counts as held for it even when already released, so a click
+// or the end of a stroke within one frame is still seen.
 void takeMouse(uint8_t pressedDuringFrame) {
   uint8_t buttons = platformGetMouseState(&mouseX, &mouseY);
   heldButtons = bitsOfMask(buttons);
   addPoint(mouseX, mouseY, heldButtons);
-  uint8_t seen = heldButtons | pressedDuringFrame;
+  uint8_t seen = pressedDuringFrame;
+  for (int i = 0; i < inputFrame.pathLen; i++) seen |= inputFrame.path[i].buttons;
   leftClic = seen & BUTTON_LEFT;
   middleClic = seen & BUTTON_MIDDLE;
   rightClic = seen & BUTTON_RIGHT;

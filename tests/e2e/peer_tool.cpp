@@ -10,6 +10,7 @@
 //     die after half of the first chunk)
 //   expect HEADER: print actions read on the reverse connection ("HEADER|BODY")
 //     until HEADER (an "EXTENSIONS" before it is passed over)
+//   collect HEADER: print every action read there until one with HEADER
 //   latency N LOG: N pen actions, each timed until LOG (the editor's log) shows
 //     it applied; prints p50 and p99
 #include <arpa/inet.h>
@@ -130,20 +131,34 @@ bool addlayer(const char* map, const char* tileset, const char* png, const char*
   return sendFile(out, pc);
 }
 
+// Reads one action on the reverse connection and prints it ("HEADER|BODY").
+bool readAction(std::string* word) {
+  char h[32], w[32];
+  int n = 0;
+  if (!recvAll(back, h, 32, 60000)) return false;
+  h[31] = 0;
+  if (sscanf(h, "%31s %d", w, &n) != 2 || n < 0 || n > 32767) return false;
+  std::string body(n, 0);
+  if (n && !recvAll(back, &body[0], n)) return false;
+  printf("%s|%s\n", w, body.c_str());
+  *word = w;
+  return true;
+}
+
 // Reads actions until one arrives, printing each; an "EXTENSIONS" action is
 // passed over (logged) as a peer of the base protocol ignores it.
 bool expect(const char* header) {
-  for (;;) {
-    char h[32], word[32];
-    int n = 0;
-    if (!recvAll(back, h, 32, 60000)) return false;
-    h[31] = 0;
-    if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
-    std::string body(n, 0);
-    if (n && !recvAll(back, &body[0], n)) return false;
-    printf("%s|%s\n", word, body.c_str());
-    if (strcmp(word, "EXTENSIONS") != 0 || strcmp(header, "EXTENSIONS") == 0)
-      return strcmp(word, header) == 0;
+  for (std::string word;;) {
+    if (!readAction(&word)) return false;
+    if (word != "EXTENSIONS" || strcmp(header, "EXTENSIONS") == 0) return word == header;
+  }
+}
+
+// Prints every action until one with HEADER (itself included).
+bool collect(const char* header) {
+  for (std::string word;;) {
+    if (!readAction(&word)) return false;
+    if (word == header) return true;
   }
 }
 
@@ -214,6 +229,8 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (s == "expect" && i + 1 < argc) {
       ok = expect(argv[++i]);
+    } else if (s == "collect" && i + 1 < argc) {
+      ok = collect(argv[++i]);
     } else if (s == "latency" && i + 2 < argc) {
       ok = latency(atoi(argv[i + 1]), argv[i + 2]);
       i += 2;

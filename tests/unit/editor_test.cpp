@@ -318,10 +318,14 @@ TEST_F(Editor, StrokePaintsEveryCellItsPathCrossesAsOneStep) {
     for (uint32_t i = 0; i < st.w * st.h; i++) s.cells.push_back(40 + (int32_t)i);
     brushState.stamp = st.w * st.h > 1 ? s : Stamp();
     project.currentElement = 40;
-    frameOf(sx(33), sy(20), LEFT,
-            {mouseEvent(SDL_MOUSEBUTTONDOWN, sx(2), sy(3), 0), mouseEvent(SDL_MOUSEMOTION, sx(32), sy(3), LEFT),
-             mouseEvent(SDL_MOUSEMOTION, sx(33), sy(20), LEFT)});
+    // The second frame ends with the button let go: its path still paints.
+    frameOf(sx(9), sy(3), LEFT,
+            {mouseEvent(SDL_MOUSEBUTTONDOWN, sx(2), sy(3), 0), mouseEvent(SDL_MOUSEMOTION, sx(9), sy(3), LEFT)});
+    frameOf(sx(33), sy(20), 0,
+            {mouseEvent(SDL_MOUSEMOTION, sx(32), sy(3), LEFT), mouseEvent(SDL_MOUSEMOTION, sx(33), sy(20), LEFT),
+             mouseEvent(SDL_MOUSEBUTTONUP, sx(33), sy(20), 0)});
     turn(sx(33), sy(20));
+    EXPECT_EQ(historySteps("map0"), 1u);
     std::vector<CellPos> path = cellLine(2, 3, 32, 3), down = cellLine(32, 3, 33, 20);
     path.insert(path.end(), down.begin(), down.end());
     for (const CellPos& p : path)
