@@ -6,7 +6,9 @@
 #include <string.h>
 
 #include "editor/brush.h"
+#include "editor/editor.h"
 #include "editor/history.h"
+#include "editor/menu.h"
 #include "net/net.h"
 
 BrushState brushState;
@@ -39,7 +41,12 @@ void stampRuns(const Stamp& s, long x, long y, const Map* m, bool erase, std::ve
     for (uint32_t c = 0; c < s.w; c++) {
       long cx = x + (long)c;
       if (cx < 0 || cx >= (long)m->w) continue;
-      out.push_back({(uint32_t)cx, (uint32_t)cy, 1, 0, erase ? 0 : s.cells[(size_t)r * s.w + c]});
+      int32_t v = erase ? 0 : s.cells[(size_t)r * s.w + c];
+      CellRun* last = out.empty() ? nullptr : &out.back();
+      if (last && last->y == (uint32_t)cy && last->x + last->n == (uint32_t)cx && last->after == v)
+        last->n++;  // equal neighbours: one run
+      else
+        out.push_back({(uint32_t)cx, (uint32_t)cy, 1, 0, v});
     }
   }
 }
@@ -97,4 +104,11 @@ void paintCells(Map* m, int layer, std::vector<CellRun>& runs, const char* label
   LocalEdit local;
   historyCapture(m, layer, runs);
   action_setCells(m, layer, runs);
+  // More than the peers' queues take at once goes out over the next seconds.
+  if (size_t waiting = outboxPending()) {
+    char text[PANEL_MESSAGE_LEN];
+    snprintf(text, sizeof text, "Envoi aux pairs par tranches: %zu actions.", waiting);
+    setPanelMessage(project.currentMenu, text);
+    setMenu(project.currentMenu);
+  }
 }

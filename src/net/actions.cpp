@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -285,16 +286,26 @@ namespace {
 // out in slices, a few frames' worth at a time, and every later action
 // waits behind it so that the order stays the same on every peer.
 struct OutboxItem {
-  unsigned ext;
+  unsigned ext = 0;
   std::string header, corps;
+  // Without a header: a rectangle of equal cells, formatted when it goes
+  // (a 65536-cell paste is not turned into text on the painter's frame).
+  std::shared_ptr<const std::string> map;
+  int layer = 0;
+  uint32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  int32_t v = 0;
 };
 std::deque<OutboxItem> outbox;
 // Jobs a peer's queue may hold before the outbox waits; a cell write to a
 // SYNC peer is two jobs (its stamp and itself).
 const int kOutboxHighWater = SEND_QUEUE_MAX / 4;
-// Actions sent from the outbox per pump: at 30 frames a second about as
-// many as a receiver applies in its 8 ms pump budget each frame.
-const int kOutboxPerPump = 512;
+// The outbox's pace: a receiver applying at least RECV_QUEUE_MAX actions a
+// second (a few microseconds each) never nears its bound; at most
+// kOutboxBurst go in one pump.
+const int kOutboxPerSecond = RECV_QUEUE_MAX;
+const int kOutboxBurst = 512;
+double outboxTokens = kOutboxBurst;
+uint32_t outboxLastMs = 0;
 
 // Room, in actions, in the fullest queue of the connected peers.
 int outboxRoom() {
@@ -310,24 +321,31 @@ int outboxRoom() {
 
 void sendToPeers(unsigned ext, int only, const char* header, const char* corps);
 
-// Sends a cell rectangle now, or queues it in the outbox.
-void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t v,
-              int* room) {
-  char corps[BODY_LEN];
-  bool one = x1 == x2 && y1 == y2;
-  const char* header = one ? "PARTTHIS!" : "DRAWSQUARE";
-  if (one ? !body(corps, sizeof corps, header, "%s %d %ld %ld %ld", m->filename, layer, (long)x1, (long)y1, (long)v)
-          : !body(corps, sizeof corps, header, "%s %d %ld %ld %ld %ld %ld", m->filename, layer, (long)x1,
-                  (long)y1, (long)x2, (long)y2, (long)v))
-    return;
-  if (outbox.empty() && *room > 0) {
-    (*room)--;
-    sendToPeers(0, -1, header, corps);
-  } else {
-    outbox.push_back({0, header, corps});
-  }
+// Actions that may go now: the outbox's pace, and room in every queue.
+int outboxBudget() {
+  uint32_t now = coreMillis();
+  outboxTokens = std::min<double>(kOutboxBurst, outboxTokens + (now - outboxLastMs) * (kOutboxPerSecond / 1000.0));
+  outboxLastMs = now;
+  return std::min(outboxRoom(), (int)outboxTokens);
 }
 
+// A cell rectangle as its action: "PARTTHIS!" for one cell, else "DRAWSQUARE".
+bool rectAction(const char* map, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t v,
+                const char** header, char* corps, size_t cap) {
+  bool one = x1 == x2 && y1 == y2;
+  *header = one ? "PARTTHIS!" : "DRAWSQUARE";
+  return one ? body(corps, cap, *header, "%s %d %ld %ld %ld", map, layer, (long)x1, (long)y1, (long)v)
+             : body(corps, cap, *header, "%s %d %ld %ld %ld %ld %ld", map, layer, (long)x1, (long)y1, (long)x2,
+                    (long)y2, (long)v);
+}
+
+void sendItem(const OutboxItem& it) {
+  if (!it.header.empty()) return sendToPeers(it.ext, -1, it.header.c_str(), it.corps.c_str());
+  const char* header;
+  char corps[BODY_LEN];
+  if (rectAction(it.map->c_str(), it.layer, it.x1, it.y1, it.x2, it.y2, it.v, &header, corps, sizeof corps))
+    sendToPeers(0, -1, header, corps);
+}
 // One rectangle of equal cells.
 struct CellRect {
   uint32_t x1, y1, x2, y2;
@@ -338,9 +356,8 @@ struct CellRect {
 // runs match the row above grow that rectangle (one pass, both rows in
 // column order).
 std::vector<CellRect> groupRuns(std::vector<CellRun>& runs) {
-  std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
-    return a.y != b.y ? a.y < b.y : a.x < b.x;
-  });
+  auto before = [](const CellRun& a, const CellRun& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
+  if (!std::is_sorted(runs.begin(), runs.end(), before)) std::sort(runs.begin(), runs.end(), before);
   size_t k = 0;
   for (size_t i = 0; i < runs.size(); i++) {
     if (!runs[i].n) continue;
@@ -382,13 +399,27 @@ size_t action_setCells(Map* m, int layer, std::vector<CellRun>& runs) {
   if (!m || layer < 0 || layer >= m->layers) return 0;
   std::vector<CellRect> rects = groupRuns(runs);
   bool sending = net && connectedPeers() > 0;
-  int room = sending ? outboxRoom() : 0;
+  int room = sending ? outboxBudget() : 0, budget = room;
+  std::shared_ptr<const std::string> name;
   size_t cells = 0;
   for (const CellRect& r : rects) {
-    if (sending) sendRect(m, layer, r.x1, r.y1, r.x2, r.y2, r.v, &room);
+    if (sending && outbox.empty() && room > 0) {
+      room--;
+      OutboxItem now;
+      now.map = name ? name : (name = std::make_shared<const std::string>(m->filename));
+      now.layer = layer, now.x1 = r.x1, now.y1 = r.y1, now.x2 = r.x2, now.y2 = r.y2, now.v = r.v;
+      sendItem(now);
+    } else if (sending) {
+      if (!name) name = std::make_shared<const std::string>(m->filename);
+      OutboxItem later;
+      later.ext = 0, later.map = name, later.layer = layer;
+      later.x1 = r.x1, later.y1 = r.y1, later.x2 = r.x2, later.y2 = r.y2, later.v = r.v;
+      outbox.push_back(std::move(later));
+    }
     for (uint32_t y = r.y1; y <= r.y2; y++)
       if (setElementRun(m, layer, y, r.x1, r.x2, r.v)) cells += r.x2 - r.x1 + 1;
   }
+  outboxTokens -= budget - room;
   if (!outbox.empty()) printf("Envoi par tranches: %zu actions en attente.\n", outbox.size());
   return cells;
 }
@@ -401,7 +432,8 @@ void outboxFlush() {
     outbox.clear();  // nobody left to send them to
     return;
   }
-  int room = std::min(outboxRoom(), kOutboxPerPump);
+  int room = outboxBudget();
+  outboxTokens -= room;
   std::deque<OutboxItem> batch;
   for (; room > 0 && !outbox.empty(); room--) {
     batch.push_back(std::move(outbox.front()));
@@ -410,7 +442,7 @@ void outboxFlush() {
   // Sent with the outbox set aside, so they do not queue behind themselves.
   std::deque<OutboxItem> rest;
   rest.swap(outbox);
-  for (const OutboxItem& it : batch) sendToPeers(it.ext, -1, it.header.c_str(), it.corps.c_str());
+  for (const OutboxItem& it : batch) sendItem(it);
   outbox.swap(rest);
   // Sent meanwhile (nothing, the main thread is here) would go behind the rest.
   if (outbox.empty()) printf("Envoi par tranches termine.\n");
@@ -422,7 +454,9 @@ void sendToPeers(unsigned ext, int only, const char* header, const char* corps) 
   if (stop) return;
   // Behind a large edit still going out in slices: after it, in order.
   if (only < 0 && !outbox.empty()) {
-    outbox.push_back({ext, header, corps});
+    OutboxItem later;
+    later.ext = ext, later.header = header, later.corps = corps;
+    outbox.push_back(std::move(later));
     return;
   }
   SendJob job;
