@@ -59,6 +59,9 @@ uint64_t clockNow = 0;
 size_t totalBytes = 0;
 int localDepth = 0;
 
+// Runs of one bulk write past which the step's storage grows once for all.
+const size_t kBulkReserve = 1024;
+
 // The step being recorded from local cell writes.
 struct OpenStep {
   bool active = false, overflow = false;
@@ -593,6 +596,7 @@ void historyCapture(Map* m, int layer, const std::vector<CellRun>& runs) {
     open.revisits = true;
   if (!open.bulk) open.bx1 = x1, open.bx2 = x2, open.by1 = y1, open.by2 = y2;
   open.bulk = true;
+  if (runs.size() > kBulkReserve) open.runs.reserve(open.runs.size() + runs.size());  // a paste: one growth
   open.bx1 = std::min(open.bx1, x1), open.bx2 = std::max(open.bx2, x2);
   open.by1 = std::min(open.by1, y1), open.by2 = std::max(open.by2, y2);
   for (const CellRun& r : runs) {

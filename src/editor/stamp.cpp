@@ -10,8 +10,13 @@
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "net/net.h"
+#include "platform/os.h"
 
 BrushState brushState;
+
+namespace {
+const uint32_t kWaitingShownMs = 500;
+}  // namespace
 
 bool stampActive() {
   const Stamp& s = brushState.stamp;
@@ -104,8 +109,12 @@ void paintCells(Map* m, int layer, std::vector<CellRun>& runs, const char* label
   LocalEdit local;
   historyCapture(m, layer, runs);
   action_setCells(m, layer, runs);
-  // More than the peers' queues take at once goes out over the next seconds.
-  if (size_t waiting = outboxPending()) {
+  // More than the peers' queues take at once goes out over the next
+  // seconds; the panel says so, redrawn at most twice a second.
+  static uint32_t shownAt = 0;
+  size_t waiting = outboxPending();
+  if (waiting && platformTicks() - shownAt >= kWaitingShownMs) {
+    shownAt = platformTicks();
     char text[PANEL_MESSAGE_LEN];
     snprintf(text, sizeof text, "Envoi aux pairs par tranches: %zu actions.", waiting);
     setPanelMessage(project.currentMenu, text);

@@ -402,6 +402,7 @@ size_t action_setCells(Map* m, int layer, std::vector<CellRun>& runs) {
   int room = sending ? outboxBudget() : 0, budget = room;
   std::shared_ptr<const std::string> name;
   size_t cells = 0;
+  modelLock();  // once for the whole edit rather than once a run
   for (const CellRect& r : rects) {
     if (sending && outbox.empty() && room > 0) {
       room--;
@@ -419,6 +420,7 @@ size_t action_setCells(Map* m, int layer, std::vector<CellRun>& runs) {
     for (uint32_t y = r.y1; y <= r.y2; y++)
       if (setElementRun(m, layer, y, r.x1, r.x2, r.v)) cells += r.x2 - r.x1 + 1;
   }
+  modelUnlock();
   outboxTokens -= budget - room;
   if (!outbox.empty()) printf("Envoi par tranches: %zu actions en attente.\n", outbox.size());
   return cells;
