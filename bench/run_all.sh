@@ -30,6 +30,7 @@ name=latency1; run "edit latency, 1 peer" bash "$here/edit_latency.sh" "$build" 
 name=latency8; run "edit latency, 8 peers" bash "$here/edit_latency.sh" "$build" 8 "$edits"
 name=latency60; FPS=60 run "edit latency, 1 peer, 60 fps" bash "$here/edit_latency.sh" "$build" 1 "$edits"
 name=paste;    run "paste" "$build/bench/paste_bench"
+name=pastenet; run "paste to a base peer" bash "$here/paste_net.sh" "$build"
 name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
 name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
 name=fill;     run "fill brush" "$build/bench/fill_bench"
@@ -141,6 +142,12 @@ if l=$(field paste.txt '^paste 256x256 of noise with a base peer'); then
   row "  its $(echo "$l" | sed -n 's/.*; \([0-9]*\) actions.*/\1/p') actions sent in slices" "$(echo "$l" | sed -n 's/.*all sent in \([0-9.]*\) s.*/\1/p') s" \
     "queue bound $(echo "$l" | sed -n 's/.*send \([0-9]*\),.*/\1/p')" "at most $(echo "$l" | sed -n 's/.*at most \([0-9]*\) queued.*/\1/p') queued"
 fi
+
+sed -n 's/^paste of \([0-9]*\) actions to a base peer, \([a-z0-9 ]*\): \(.*\)/\1|\2|\3/p' pastenet.txt |
+  while IFS='|' read -r n pace what; do
+    ok=0; [[ $pace == unpaced || $what != *cut\ by* ]] && ok=1
+    row "  $n actions to a real editor, $pace" "$what" "-" "$(goal "$([ "$pace" = unpaced ] && echo "(why the pace)" || echo "not cut")" "$ok")"
+  done
 
 # Project sync.
 sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\) bytes sent.*/\1|\2|\3/p' sync.txt |
