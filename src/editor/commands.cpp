@@ -108,6 +108,7 @@ void placeStamp(Map* m, long x, long y, bool erase) {
 void penStroke(Map* m) {
   BrushState& b = brushState;
   Layer* l = currentLayerOrNull(m);
+  bool painted = false;
   for (int i = 0; i < inputFrame.pathLen; i++) {
     const InputPoint& p = inputFrame.path[i];
     bool left = p.buttons & BUTTON_LEFT, right = !left && (p.buttons & BUTTON_RIGHT);
@@ -127,6 +128,7 @@ void penStroke(Map* m) {
     long x, y;
     viewToCell(p.x, p.y, &x, &y);
     if (b.stroke && b.strokeErases == right && b.lastX == x && b.lastY == y) continue;
+    painted = true;
     if (b.stroke && b.strokeErases == right) {
       std::vector<CellPos> line = cellLine(b.lastX, b.lastY, x, y);
       for (size_t k = 1; k < line.size(); k++) placeStamp(m, line[k].x, line[k].y, right);
@@ -138,6 +140,9 @@ void penStroke(Map* m) {
     b.lastX = x;
     b.lastY = y;
   }
+  // The single-tile pen held still writes its cell again every frame, as it
+  // always has (a stamp only where it moves).
+  if (!painted && b.stroke && !stampActive()) placeStamp(m, b.lastX, b.lastY, b.strokeErases);
 }
 
 // The selection tool: the left button marks the cells from where it was

@@ -62,6 +62,7 @@ void drawStampPreview(const Map* m) {
   const Layer* l = currentLayerOrNull(m);
   if (!l || !l->s || mouseX <= PANEL_WIDTH) return;
   const Stamp& s = brushState.stamp;
+  if (s.cells.size() != (size_t)s.w * s.h) return;
   long col, row;
   viewToCell(mouseX, mouseY, &col, &row);
   int vw = surfaceWidth(window), vh = surfaceHeight(window);
