@@ -7,17 +7,13 @@
 # bound: 16384 received actions not yet applied).
 #   bench/paste_net.sh [BUILD_DIR]      (root: namespaces)
 set -u
-build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
-export MOSKA_APP=$build/app
-source "$(dirname "$0")/../tests/e2e/lib.sh"
-trap moska_cleanup EXIT
-demo=$(cd "$(dirname "$0")/../examples/demo" && pwd)
-n=65536
+build=$(cd "${1:-$(dirname "$0")/../build}" && pwd) n=65536
+export MOSKA_APP=$build/app && source "$(dirname "$0")/../tests/e2e/lib.sh" && trap moska_cleanup EXIT
 moska_netns npA$$ 10.83.0.1
 moska_netns npB$$ 10.83.0.2
 root=$(mktemp -d /tmp/moska-pastenet-XXXXXX)
 moska_app "$root/app" username=editor net=1 fps=30
-cp -r "$demo" "$root/demo"
+cp -r "$MOSKA_DEMO" "$root/demo"
 for rate in 16384 0; do
   SDL_VIDEODRIVER=dummy moska_start_ns npB$$ "$root/app" "$root/demo/PROJECT.MSK"
   moska_wait_log "$root/app" "Project loaded succesfully!"
