@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "editor/brush.h"
 #include "editor/editor.h"
 #include "editor/history.h"
@@ -145,40 +147,39 @@ void penStroke(Map* m) {
   if (!painted && b.stroke && !stampActive()) placeStamp(m, b.lastX, b.lastY, b.strokeErases);
 }
 
-// The selection tool: the left button marks the cells from where it was
-// pressed to the cell under the pointer.
+// The cell of m under screen point (sx, sy), brought onto the map.
+void cellOnMap(const Map* m, int sx, int sy, uint32_t* x, uint32_t* y) {
+  long cx, cy;
+  viewToCell(sx, sy, &cx, &cy);
+  *x = (uint32_t)(cx < 0 ? 0 : cx >= (long)m->w ? (long)m->w - 1 : cx);
+  *y = (uint32_t)(cy < 0 ? 0 : cy >= (long)m->h ? (long)m->h - 1 : cy);
+}
+
+// The selection tool: the left button, pressed in the view, marks the cells
+// from where it was pressed to the cell under the pointer, also past the
+// view's edge.
 void selectStep(Map* m) {
   BrushState& b = brushState;
-  if (!leftClic || mouseX <= PANEL_WIDTH || !m) {
+  if (!leftClic || !m || m->w == 0 || m->h == 0 || (!b.selecting && mouseX <= PANEL_WIDTH)) {
     b.selecting = false;
     return;
   }
-  long x, y;
-  viewToCell(mouseX, mouseY, &x, &y);
-  x = x < 0 ? 0 : x >= (long)m->w ? (long)m->w - 1 : x;
-  y = y < 0 ? 0 : y >= (long)m->h ? (long)m->h - 1 : y;
   if (!b.selecting) {
     // The press may lie earlier on this frame's path.
+    int px = mouseX, py = mouseY;
     for (int i = 0; i < inputFrame.pathLen; i++)
       if ((inputFrame.path[i].buttons & BUTTON_LEFT) && inputFrame.path[i].x > PANEL_WIDTH) {
-        long px, py;
-        viewToCell(inputFrame.path[i].x, inputFrame.path[i].y, &px, &py);
-        x = px < 0 ? 0 : px >= (long)m->w ? (long)m->w - 1 : px;
-        y = py < 0 ? 0 : py >= (long)m->h ? (long)m->h - 1 : py;
+        px = inputFrame.path[i].x, py = inputFrame.path[i].y;
         break;
       }
-    b.anchorX = (uint32_t)x;
-    b.anchorY = (uint32_t)y;
+    cellOnMap(m, px, py, &b.anchorX, &b.anchorY);
     b.selecting = true;
-    viewToCell(mouseX, mouseY, &x, &y);
-    x = x < 0 ? 0 : x >= (long)m->w ? (long)m->w - 1 : x;
-    y = y < 0 ? 0 : y >= (long)m->h ? (long)m->h - 1 : y;
   }
+  uint32_t x, y;
+  cellOnMap(m, mouseX, mouseY, &x, &y);
   b.hasSelection = true;
-  b.selection.x1 = b.anchorX < x ? b.anchorX : (uint32_t)x;
-  b.selection.x2 = b.anchorX < x ? (uint32_t)x : b.anchorX;
-  b.selection.y1 = b.anchorY < y ? b.anchorY : (uint32_t)y;
-  b.selection.y2 = b.anchorY < y ? (uint32_t)y : b.anchorY;
+  b.selection.x1 = std::min(b.anchorX, x), b.selection.x2 = std::max(b.anchorX, x);
+  b.selection.y1 = std::min(b.anchorY, y), b.selection.y2 = std::max(b.anchorY, y);
 }
 
 void fillHere(Map* m, int element) {
