@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +14,9 @@
 #include <vector>
 
 #include "core/core.h"
+#include "editor/history.h"
+#include "model/model.h"
+#include "net/net.h"
 
 inline double benchClock(clockid_t id) {
   timespec t;
@@ -57,4 +61,25 @@ inline long benchResidentKiB() {
   if (f && fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
   if (f) fclose(f);
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The set-up of the editing benchmarks: a scratch project, networking off,
+// the undo history's hooks, the log away; returns the descriptor for
+// benchLogBack.
+inline int benchEditing() {
+  benchProject();
+  net = false;
+  historyInstall();
+  return benchLogAway();
+}
+
+// A side x side map with one "default" layer, the only open map.
+inline Map* benchOnlyMap(uint32_t side, const char* name) {
+  Map* m = new Map();
+  m->w = m->h = side;
+  m->filename = strdup(name);
+  project.listeMaps = new pMap[1]{m};
+  project.nbreMaps = 1;
+  addLayer(m, "default", false);
+  return m;
 }

@@ -8,10 +8,12 @@
 #   input -> peer's map           the click to each peer's write
 #   input -> peer's next frame    the click to the first frame each peer puts
 #                                 on its screen after the write
-#   bench/edit_latency.sh [BUILD_DIR] [PEERS] [EDITS]      (root: namespaces)
+#   input -> alice's screen       the click to the first frame alice puts on
+#                                 her screen after her own write
+#   [FPS=30] bench/edit_latency.sh [BUILD_DIR] [PEERS] [EDITS]      (root: namespaces)
 set -u
 build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
-peers=${2:-1} edits=${3:-500}
+peers=${2:-1} edits=${3:-500} fps=${FPS:-30}
 export MOSKA_APP=$build/app
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 trap moska_cleanup EXIT
@@ -23,18 +25,18 @@ trap cleanup_latency EXIT
 
 # alice is 10.82.0.1, peer k is 10.82.0.(k + 1).
 moska_netns "nla$$" 10.82.0.1
-moska_app "$root/alice" username=alice net=1 fps=30 ipserver=10.82.0.99
+moska_app "$root/alice" username=alice net=1 fps=$fps ipserver=10.82.0.99
 cp -r "$demo" "$root/alice/demo"
 logs=("$root/alice/log.txt")
 for ((k = 1; k <= peers; k++)); do
   moska_netns "nl$k$$" "10.82.0.$((k + 1))"
-  moska_app "$root/p$k" username="p$k" net=1 fps=30 ipserver=10.82.0.99
+  moska_app "$root/p$k" username="p$k" net=1 fps=$fps ipserver=10.82.0.99
   cp -r "$demo" "$root/p$k/demo"
   MOSKA_FRAME_LOG=1 SDL_VIDEODRIVER=dummy moska_start_ns "nl$k$$" "$root/p$k" "$root/p$k/demo/PROJECT.MSK"
   logs+=("$root/p$k/log.txt")
 done
 moska_xvfb_start
-SDL_VIDEODRIVER=x11 moska_start_ns "nla$$" "$root/alice" "$root/alice/demo/PROJECT.MSK"
+MOSKA_FRAME_LOG=1 SDL_VIDEODRIVER=x11 moska_start_ns "nla$$" "$root/alice" "$root/alice/demo/PROJECT.MSK"
 moska_wait_window || fail "no window for alice"
 for ((k = 0; k <= peers; k++)); do moska_wait_log "$(dirname "${logs[k]}")" "Project loaded succesfully!" 60; done
 
@@ -70,12 +72,13 @@ kill "$stamp"; wait "$stamp" 2>/dev/null; stamp=""
 # Files in stamps.txt: 0 clicks, 1 alice, 1 + k peer k. Cells are told
 # apart by their coordinates (each edit paints its own cell); the view's
 # offset comes from the first click and alice's first write.
-awk -v peers="$peers" -v edits="$edits" '
+awk -v peers="$peers" -v edits="$edits" -v fps="$fps" '
   function pct(a, n, p,   i, j, t) {  # p-th percentile of a[1..n]
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j > 0 && a[j] > t; j--) a[j + 1] = a[j]; a[j + 1] = t }
     return n ? a[int((n - 1) * p / 100) + 1] : -1
   }
-  { t = $1; f = $2; $1 = ""; $2 = ""; line = substr($0, 3) }
+  # A line may start with the "!" a send line leaves for whatever comes next.
+  { t = $1; f = $2; $1 = ""; $2 = ""; line = substr($0, 3); sub(/^!/, "", line) }
   f == 0 && line ~ /^click / { split(line, w, " "); n++; clickT[n] = t; clickC[n] = w[3]; clickR[n] = w[4]; next }
   # A cell write: "setElementAbsolute(map,layer,x,y,e);"
   match(line, /^setElementAbsolute\([0-9-]+,[0-9-]+,[0-9]+,[0-9]+,/) {
@@ -83,7 +86,7 @@ awk -v peers="$peers" -v edits="$edits" '
     xy = m[3] " " m[4]
     if (f == 1 && !firstXY) firstXY = xy
     if (!((f, xy) in wrote)) wrote[f, xy] = t
-    if (f >= 2) { pendingFrame[f, ++queued[f]] = xy }
+    pendingFrame[f, ++queued[f]] = xy
     next
   }
   # alice sending: "Action reseau -> X.X.X.n:port : PARTTHIS! size,map layer x y e"
@@ -94,7 +97,7 @@ awk -v peers="$peers" -v edits="$edits" '
     next
   }
   # A frame on a peer screen shows every write before it.
-  f >= 2 && line ~ /^Image [0-9]+ affichee/ {
+  f >= 1 && line ~ /^Image [0-9]+ affichee/ {
     for (; done[f] < queued[f]; ) { xy = pendingFrame[f, ++done[f]]; if (!((f, xy) in shown)) shown[f, xy] = t }
   }
   END {
@@ -102,6 +105,7 @@ awk -v peers="$peers" -v edits="$edits" '
     for (e = 1; e <= n; e++) {
       xy = (clickC[e] + dx) " " (clickR[e] + dy)
       if ((1, xy) in wrote) a1[++n1] = (wrote[1, xy] - clickT[e]) / 1000
+      if ((1, xy) in shown) a5[++n5] = (shown[1, xy] - clickT[e]) / 1000
       slow = 0; all = 1
       for (f = 2; f <= peers + 1; f++) {
         if ((f, xy) in wrote) { a3[++n3] = (wrote[f, xy] - clickT[e]) / 1000; if (wrote[f, xy] > slow) slow = wrote[f, xy] }
@@ -112,6 +116,7 @@ awk -v peers="$peers" -v edits="$edits" '
     }
     printf "edit latency end to end, %d peer(s), %d edits, %d seen by alice, %d reached every peer\n", peers, edits, n1, n2
     printf "input -> alice map: p50 %.2f ms, p99 %.2f ms\n", pct(a1, n1, 50), pct(a1, n1, 99)
+    printf "input -> alice screen at %d fps: p50 %.2f ms, p99 %.2f ms (%d shown)\n", fps, pct(a5, n5, 50), pct(a5, n5, 99), n5
     printf "send -> all %d peers maps: p50 %.2f ms, p99 %.2f ms\n", peers, pct(a2, n2, 50), pct(a2, n2, 99)
     printf "input -> peer map: p50 %.2f ms, p99 %.2f ms\n", pct(a3, n3, 50), pct(a3, n3, 99)
     printf "input -> peer next frame: p50 %.2f ms, p99 %.2f ms\n", pct(a4, n4, 50), pct(a4, n4, 99)

@@ -26,16 +26,8 @@ const double GOAL_MS = 1000;
 }  // namespace
 
 int main() {
-  benchProject();
-  net = false;
-  historyInstall();
-  int saved = benchLogAway();  // the editor's log is not what is measured
-  Map* m = new Map();
-  m->w = m->h = SIDE;
-  m->filename = strdup("bench");
-  project.listeMaps = new pMap[1]{m};
-  project.nbreMaps = 1;
-  addLayer(m, "default", false);
+  int saved = benchEditing();  // the editor's log is not what is measured
+  Map* m = benchOnlyMap(SIDE, "bench");
   std::vector<double> fill, plain;
   for (int r = 0; r < ROUNDS; r++) {
     double t = benchNow();

@@ -28,6 +28,9 @@ name=startup;  run "start-up" "$build/bench/startup_bench" "$build/app" "$here/.
 name=net;      run "network" bash "$here/net_bench.sh" "$build"
 name=latency1; run "edit latency, 1 peer" bash "$here/edit_latency.sh" "$build" 1 "$edits"
 name=latency8; run "edit latency, 8 peers" bash "$here/edit_latency.sh" "$build" 8 "$edits"
+name=latency60; FPS=60 run "edit latency, 1 peer, 60 fps" bash "$here/edit_latency.sh" "$build" 1 "$edits"
+name=paste;    run "paste" "$build/bench/paste_bench"
+name=pastenet; run "paste to a base peer" bash "$here/paste_net.sh" "$build"
 name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
 name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
 name=fill;     run "fill brush" "$build/bench/fill_bench"
@@ -120,6 +123,32 @@ for n in 1 8; do
     row "$n peer(s): input -> peer's next frame, p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') ms" "-" "-"
   l=$(field $f '^edit latency end to end') && row "  ($(echo "$l" | sed 's/.*edits, //'))" "" "" ""
 done
+
+# Input to the editor's own screen: within one frame period plus 2 ms.
+for f in latency1.txt latency60.txt; do
+  l=$(field $f '^input -> alice screen') || continue
+  fps=$(echo "$l" | sed -n 's/.* at \([0-9]*\) fps.*/\1/p') p99=$(echo "$l" | num 'p99')
+  lim=$(awk -v f="$fps" 'BEGIN { printf "%.1f", 1000 / f + 2 }')
+  row "input -> own screen at $fps fps, p50 / p99" "$(echo "$l" | num 'p50') / $p99 ms" "frame period $(awk -v f="$fps" 'BEGIN { printf "%.1f", 1000 / f }') ms" \
+    "$(goal "p99 <= $lim ms" "$(le "$p99" "$lim")")"
+done
+
+# Paste.
+sed -n 's/^paste 256x256 applied locally, \([a-z ]*\) (.*: p50 \([0-9.]*\) ms, p99 \([0-9.]*\) ms   memcpy of the rows: p50 \([0-9.]*\) ms.*/\1|\2|\3|\4/p' paste.txt |
+  while IFS='|' read -r what a b c; do
+    row "paste 256x256 applied locally, $what, p50 / p99" "$a / $b ms" "memcpy of the rows $c ms" "$(goal "p99 <= 10 ms" "$(le "$b" 10)")"
+  done
+if l=$(field paste.txt '^paste 256x256 of noise with a base peer'); then
+  row "  same with a base peer: painter's wait p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') ms" "-" "-"
+  row "  its $(echo "$l" | sed -n 's/.*; \([0-9]*\) actions.*/\1/p') actions sent in slices" "$(echo "$l" | sed -n 's/.*all sent in \([0-9.]*\) s.*/\1/p') s" \
+    "queue bound $(echo "$l" | sed -n 's/.*send \([0-9]*\),.*/\1/p')" "at most $(echo "$l" | sed -n 's/.*at most \([0-9]*\) queued.*/\1/p') queued"
+fi
+
+sed -n 's/^paste of \([0-9]*\) actions to a base peer, \([a-z0-9 ]*\): \(.*\)/\1|\2|\3/p' pastenet.txt |
+  while IFS='|' read -r n pace what; do
+    ok=0; [[ $pace == unpaced || $what != *cut\ by* ]] && ok=1
+    row "  $n actions to a real editor, $pace" "$what" "-" "$(goal "$([ "$pace" = unpaced ] && echo "(why the pace)" || echo "not cut")" "$ok")"
+  done
 
 # Project sync.
 sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\) bytes sent.*/\1|\2|\3/p' sync.txt |

@@ -25,12 +25,21 @@ moska_wait_log "$root/app" "Project loaded succesfully!"
 moska_click 20 10
 shot main
 moska_click 150 10
-moska_click 57 94
+moska_click 89 94
 moska_click 362 120
 shot map
 moska_key p
 shot blocked
 moska_key p
+# A selection (S and a drag on the map) and a 2x2 stamp dragged out of the
+# palette, its preview under the pointer (B: the pen).
+moska_key s
+xdotool mousemove 410 216 sleep 0.1 mousedown 1 sleep 0.2 mousemove 474 280 sleep 0.2 mouseup 1
+xdotool mousemove 9 158 sleep 0.1 mousedown 1 sleep 0.15 mousemove 25 174 sleep 0.15 mouseup 1
+moska_key b
+moska_move 550 120
+shot stamp
+moska_key Escape  # drops the stamp and the selection
 moska_click 260 390
 shot passconditions
 moska_click 260 390

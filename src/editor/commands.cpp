@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
+#include "editor/brush.h"
 #include "editor/editor.h"
 #include "editor/history.h"
 #include "editor/menu.h"
@@ -25,9 +28,12 @@ bool currentLayerExists(const Map* m) {
 bool isPen() { return strcmp(brush, "PEN") == 0; }
 bool isSquare() { return strcmp(brush, "SQUARE") == 0; }
 bool isFill() { return strcmp(brush, "FILL") == 0; }
+bool isSelect() { return strcmp(brush, "SELECT") == 0; }
 bool fillArmed = true;  // one fill per press
 
-bool keyDown(int key) { return inputKeyIs(key); }
+// An arrow pressed during this frame, or still the last event taken (a held
+// key scrolls a cell a turn until another event comes).
+bool keyDown(int key) { return inputFramePressed(key) || inputKeyIs(key); }
 
 bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
 
@@ -38,11 +44,8 @@ void setBrush(const char* b) {
   setMenu(project.currentMenu);  // the brush picture
 }
 
-// Keys act once per press: on the turn that takes their key-down event.
-void shortcutStep() {
-  int k;
-  unsigned mods;
-  if (!freshEvent || !inputKeyPressed(&k, &mods)) return;
+// Keys act once per press: each key-down event of the frame once.
+void shortcut(int k, unsigned mods) {
   bool ctrl = (mods & MOD_CTRL) || held(KEY_LCTRL, KEY_RCTRL);
   bool shift = (mods & MOD_SHIFT) || held(KEY_LSHIFT, KEY_RSHIFT);
   if (ctrl && k == KEY_Z && !shift) {
@@ -51,13 +54,25 @@ void shortcutStep() {
     if (historyRedo()) setMenu(project.currentMenu);
   } else if (ctrl && k == KEY_S) {
     saveAllCommand();
+  } else if (ctrl && (k == KEY_C || k == KEY_X)) {
+    copySelection(k == KEY_X);
+  } else if (ctrl && k == KEY_V) {
+    pasteClipboard();
+  } else if (!ctrl && k == KEY_DELETE) {
+    deleteSelection();
   } else if (!ctrl && k == KEY_F) {
     setBrush("FILL");
   } else if (!ctrl && k == KEY_R) {
     setBrush("SQUARE");
   } else if (!ctrl && k == KEY_B) {
     setBrush("PEN");
+  } else if (!ctrl && k == KEY_S) {
+    setBrush("SELECT");
   }
+}
+
+void shortcutStep() {
+  for (int i = 0; i < inputFrame.keyCount; i++) shortcut(inputFrame.keys[i].key, inputFrame.keys[i].mods);
 }
 
 // Alt+click: the tile under the pointer becomes the element, its palette row shown.
@@ -68,17 +83,103 @@ void pickTile(Map* m) {
   int32_t e = l->e[(size_t)y * m->w + x];
   if (e < 0) return;
   project.currentElement = e;
-  int32_t row = e / PALETTE_COLUMNS;
-  if (row < project.elementIndex || row >= project.elementIndex + PALETTE_ROWS)
-    project.elementIndex = row;
+  brushState.stamp = Stamp();
+  paletteShow(e);
   printf("Element %d pris en %ldx%ld.\n", e, (long)x, (long)y);
   setMenu(project.currentMenu);
 }
 
-void pen(int element) {
+// Paints (or erases) the stamp with its top-left tile on cell (x, y).
+void placeStamp(Map* m, long x, long y, bool erase) {
+  if (stampActive()) {
+    std::vector<CellRun> runs;
+    stampRuns(brushState.stamp, x, y, m, erase, runs);
+    return paintCells(m, project.currentLayer, runs, "pen stroke");
+  }
+  // Where the view is wider or taller than the map there is no cell: the
+  // paint is dropped here rather than sent to the peers.
+  if (x < 0 || y < 0 || x >= (long)m->w || y >= (long)m->h) return;
   historyOpen("pen stroke");
   LocalEdit local;
-  setElementRelative(element);
+  action_SetElementAbsolute(m->filename, project.currentLayer, (unsigned long)x, (unsigned long)y,
+                            erase ? 0 : project.currentElement);
+}
+
+// The pen along the pointer's path of this frame: every cell between two
+// samples, from the cell painted last, while a button is held in the view.
+void penStroke(Map* m) {
+  BrushState& b = brushState;
+  Layer* l = currentLayerOrNull(m);
+  bool painted = false;
+  for (int i = 0; i < inputFrame.pathLen; i++) {
+    const InputPoint& p = inputFrame.path[i];
+    bool left = p.buttons & BUTTON_LEFT, right = !left && (p.buttons & BUTTON_RIGHT);
+    if ((!left && !right) || p.x <= PANEL_WIDTH || !l) {
+      b.stroke = false;
+      continue;
+    }
+    if (left && !stampFits(b.stamp, l)) {
+      if (!b.refusedShown) {
+        setPanelMessage(project.currentMenu, "Tampon d'un autre tileset: Echap, ou le layer de la copie.");
+        setMenu(project.currentMenu);
+        printf("Tampon refuse: autre tileset.\n");
+      }
+      b.refusedShown = true;
+      continue;
+    }
+    long x, y;
+    viewToCell(p.x, p.y, &x, &y);
+    if (b.stroke && b.strokeErases == right && b.lastX == x && b.lastY == y) continue;
+    painted = true;
+    if (b.stroke && b.strokeErases == right) {
+      std::vector<CellPos> line = cellLine(b.lastX, b.lastY, x, y);
+      for (size_t k = 1; k < line.size(); k++) placeStamp(m, line[k].x, line[k].y, right);
+    } else {
+      placeStamp(m, x, y, right);
+    }
+    b.stroke = true;
+    b.strokeErases = right;
+    b.lastX = x;
+    b.lastY = y;
+  }
+  // The single-tile pen held still writes its cell again every frame, as it
+  // always has (a stamp only where it moves).
+  if (!painted && b.stroke && !stampActive()) placeStamp(m, b.lastX, b.lastY, b.strokeErases);
+}
+
+// The cell of m under screen point (sx, sy), brought onto the map.
+void cellOnMap(const Map* m, int sx, int sy, uint32_t* x, uint32_t* y) {
+  long cx, cy;
+  viewToCell(sx, sy, &cx, &cy);
+  *x = (uint32_t)(cx < 0 ? 0 : cx >= (long)m->w ? (long)m->w - 1 : cx);
+  *y = (uint32_t)(cy < 0 ? 0 : cy >= (long)m->h ? (long)m->h - 1 : cy);
+}
+
+// The selection tool: the left button, pressed in the view, marks the cells
+// from where it was pressed to the cell under the pointer, also past the
+// view's edge.
+void selectStep(Map* m) {
+  BrushState& b = brushState;
+  if (!leftClic || !m || m->w == 0 || m->h == 0 || (!b.selecting && mouseX <= PANEL_WIDTH)) {
+    b.selecting = false;
+    return;
+  }
+  if (!b.selecting) {
+    // The press may lie earlier on this frame's path.
+    int px = mouseX, py = mouseY;
+    for (int i = 0; i < inputFrame.pathLen; i++)
+      if ((inputFrame.path[i].buttons & BUTTON_LEFT) && inputFrame.path[i].x > PANEL_WIDTH) {
+        px = inputFrame.path[i].x, py = inputFrame.path[i].y;
+        break;
+      }
+    cellOnMap(m, px, py, &b.anchorX, &b.anchorY);
+    b.selecting = true;
+  }
+  uint32_t x, y;
+  cellOnMap(m, mouseX, mouseY, &x, &y);
+  b.hasSelection = true;
+  b.selection.x1 = std::min(b.anchorX, x), b.selection.x2 = std::max(b.anchorX, x);
+  b.selection.y1 = std::min(b.anchorY, y), b.selection.y2 = std::max(b.anchorY, y);
 }
 
 void fillHere(Map* m, int element) {
@@ -98,8 +199,22 @@ void fillSquare(Map* m) {
   if (!currentLayerExists(m)) return;
   unsigned long x1 = brush_squareX1, y1 = brush_squareY1, x2 = brush_squareX2, y2 = brush_squareY2;
   if (clampRect(m, &x1, &y1, &x2, &y2) == RECT_OUTSIDE) return;
-  action_SetElementSquare(m->filename, project.currentLayer, x1, y1, x2, y2,
-                          project.currentElement);
+  if (!stampActive())
+    return action_SetElementSquare(m->filename, project.currentLayer, x1, y1, x2, y2,
+                                   project.currentElement);
+  // A stamp is repeated from the rectangle's top-left corner; while the
+  // button is held it is written again only when the corner moves.
+  BrushState& b = brushState;
+  if (b.squareFilled && b.squareX2 == brush_squareX2 && b.squareY2 == brush_squareY2) return;
+  if (!stampFits(b.stamp, currentLayerOrNull(m))) return;
+  b.squareFilled = true;
+  b.squareX2 = brush_squareX2;
+  b.squareY2 = brush_squareY2;
+  std::vector<CellRun> runs;
+  CellRect r;
+  r.x1 = (uint32_t)x1, r.y1 = (uint32_t)y1, r.x2 = (uint32_t)x2, r.y2 = (uint32_t)y2;
+  stampTileRuns(b.stamp, r, runs);
+  paintCells(m, project.currentLayer, runs, "rectangle");
 }
 
 void paintStep() {
@@ -108,20 +223,22 @@ void paintStep() {
   if (!leftClic && !rightClic) {
     historyClose();  // a stroke or a rectangle ends with the release
     fillArmed = true;
+    brushState.stroke = brushState.refusedShown = brushState.squareFilled = false;
   }
   if (hiddenLayerRefused((leftClic || rightClic) && inView)) return;
   if (leftClic && inView && held(KEY_LALT, KEY_RALT)) return pickTile(m);
+  if (isSelect()) return selectStep(m);
+  if (isPen() && currentLayerExists(m)) penStroke(m);
   if (leftClic && inView) {
-    if (isPen()) pen(project.currentElement);
     if (isSquare()) {
       brush_squareX1 = getElementX();
       brush_squareY1 = getElementY();
       brush_square_state = true;
+      brushState.squareFilled = false;
     }
     if (isFill()) fillHere(m, project.currentElement);
   }
   if (rightClic && inView) {
-    if (isPen()) pen(0);
     if (isSquare() && brush_square_state) {
       historyOpen("rectangle");
       LocalEdit local;
@@ -146,15 +263,15 @@ void scrollStep() {
 }  // namespace
 
 unsigned long getElementX() {
-  Map* m = currentMapOrNull();
-  long viewCol = m ? (long)(m->viewX / TILE) : 0;
-  return (unsigned long)((mouseX - PANEL_WIDTH) / TILE + viewCol);
+  long col, row;
+  viewToCell(mouseX, mouseY, &col, &row);
+  return (unsigned long)col;
 }
 
 unsigned long getElementY() {
-  Map* m = currentMapOrNull();
-  long viewRow = m ? (long)(m->viewY / TILE) : 0;
-  return (unsigned long)(mouseY / TILE + viewRow);
+  long col, row;
+  viewToCell(mouseX, mouseY, &col, &row);
+  return (unsigned long)row;
 }
 
 void setElementRelative(int element) {
@@ -181,6 +298,10 @@ void brushSwitch() {
     platformDelay(BRUSH_SWITCH_MS);
   }
   if (isSquare() && button(240, 46, brushsquare)) {
+    snprintf(brush, sizeof brush, "PEN");
+    platformDelay(BRUSH_SWITCH_MS);
+  }
+  if (isSelect() && button(240, 46, brushpen)) {
     snprintf(brush, sizeof brush, "PEN");
     platformDelay(BRUSH_SWITCH_MS);
   }

@@ -6,7 +6,15 @@ struct SDL_Surface;
 struct Map;
 struct Layer;
 
-void drawWindow();           // redraws the map view surface
+void drawWindow();           // redraws the map view surface, then the brush's outlines
+// Screen pixel to map cell of the current map and map cell to the view
+// surface's pixel (its top-left corner): every pointer position goes through
+// these two.
+void viewToCell(int screenX, int screenY, long* col, long* row);
+void cellToView(long col, long row, int* x, int* y);
+// Escape: drops the selection and the stamp; false when neither was there
+// (then Escape quits).
+bool editorEscape();
 void refresh();              // one frame: commands, panel, map view, flip
 void setMenu(const char* m); // selects a menu screen and redraws the panel
 void refreshUndoLine();      // redraws the panel when what Ctrl+Z would undo changed
@@ -31,3 +39,5 @@ void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggl
 // True while a paint on the hidden current layer is refused (the panel says
 // so once per press); `painting`: a button is held over the view.
 bool hiddenLayerRefused(bool painting);
+// Scrolls the palette so that it shows `element` of the current layer.
+void paletteShow(int32_t element);

@@ -6,6 +6,7 @@
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
+#include "net/net.h"
 
 std::vector<CellRun> fillRegion(const Map* m, const Layer* l, uint32_t x, uint32_t y, int32_t value) {
   std::vector<CellRun> runs;
@@ -49,7 +50,7 @@ void fillAt(Map* m, int layer, uint32_t x, uint32_t y, int32_t value) {
   std::vector<CellRun> runs = fillRegion(m, m->layer[layer], x, y, value);
   if (runs.empty()) return;
   std::vector<CellRun> writes = runs;
-  size_t cells = paintRuns(m, layer, writes);
+  size_t cells = action_setCells(m, layer, writes);
   printf("Remplissage %ldx%ld par %d: %zu cellules.\n", (long)x, (long)y, value, cells);
   historyCells(m, layer, std::move(runs), "fill");
 }

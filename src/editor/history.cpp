@@ -80,6 +80,9 @@ uint64_t clockNow = 0;
 size_t totalBytes = 0;
 int localDepth = 0;
 
+// Runs of one bulk write past which the step's storage grows once for all.
+const size_t kBulkReserve = 1024;
+
 // The step being recorded from local cell writes.
 struct OpenStep {
   bool active = false, overflow = false;
@@ -89,6 +92,11 @@ struct OpenStep {
   uint32_t layerUid = 0;
   std::vector<CellRun> runs;
   std::unordered_map<size_t, size_t> single;  // cell index -> run, for pen revisits
+  // Cells recorded in bulk (historyCapture) are not indexed: their bounding
+  // box tells when a later write may meet them, and then the step's runs are
+  // resolved cell by cell when it closes.
+  bool bulk = false, revisits = false;
+  uint32_t bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
 } open;
 
 // [SECTION] bookkeeping
@@ -191,8 +199,9 @@ void commit(const Map* m, Step s) {
 }
 
 // [SECTION] recording
-// Cells of layer l in the rectangle, recorded in the open step before they change.
-void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t value) {
+// The open step belongs to layer l of m: one moving to another map or
+// layer starts a new step.
+void stepFor(Map* m, Layer* l) {
   if (open.m != m || open.layerUid != l->uid) {
     if (!open.runs.empty()) {  // the stroke moved to another map or layer: a new step
       char label[HISTORY_LABEL_LEN];
@@ -203,7 +212,23 @@ void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y
     open.m = m;
     open.layerUid = l->uid;
   }
+}
+
+bool tooLarge() {
+  if (open.runs.size() * sizeof(CellRun) <= HISTORY_MAX_BYTES) return false;
+  printf("Etape %s trop grande pour l'historique: elle ne pourra pas etre annulee.\n", open.label);
+  open.overflow = true;
+  open.runs.clear();
+  open.runs.shrink_to_fit();
+  open.single.clear();
+  return true;
+}
+
+// Cells of layer l in the rectangle, recorded in the open step before they change.
+void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t value) {
+  stepFor(m, l);
   if (open.overflow) return;
+  if (open.bulk) open.revisits = true;
   bool one = x1 == x2 && y1 == y2;
   for (uint32_t y = y1; y <= y2; y++) {
     const int32_t* row = l->e + (size_t)y * m->w;
@@ -225,14 +250,7 @@ void capture(Map* m, Layer* l, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y
       if (one) open.single[(size_t)y * m->w + x] = open.runs.size();
       open.runs.push_back({x, y, 1, row[x], value});
     }
-    if (open.runs.size() * sizeof(CellRun) > HISTORY_MAX_BYTES) {  // checked per row: bounded
-      printf("Etape %s trop grande pour l'historique: elle ne pourra pas etre annulee.\n", open.label);
-      open.overflow = true;
-      open.runs.clear();
-      open.runs.shrink_to_fit();
-      open.single.clear();
-      return;
-    }
+    if (tooLarge()) return;  // checked per row: bounded
   }
 }
 
@@ -330,7 +348,7 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
         writes.push_back({x, r.y, 1, 0, to});
     }
   }
-  size_t n = paintRuns(m, li, writes);
+  size_t n = action_setCells(m, li, writes);
   printf("%s %s: %zu cellules, %zu laissees a un autre editeur.\n", undo ? "Annulation" : "Retablissement",
          s.label, n, kept);
   if (kept) {
@@ -390,7 +408,7 @@ void restoreLayer(Map* m, Step& s) {
   int li = m->layers - 1;
   m->layer[li]->uid = s.layerUid;  // earlier steps find it again
   std::vector<CellRun> cells = s.runs;
-  paintRuns(m, li, cells);
+  action_setCells(m, li, cells);
   const Layer* l = m->layer[li];
   if (!(BgState{l->bg, l->x, l->y} == s.oldBg)) {
     setLayerBGXY(m->filename, li, s.oldBg.bg, s.oldBg.x, s.oldBg.y);
@@ -475,8 +493,31 @@ bool move(bool undo) {
   return true;
 }
 
-void sendRect(const Map* m, int layer, uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, int32_t v) {
-  actionSendCells(m->filename, layer, x1, y1, x2, y2, v);
+// A step whose cells were written more than once: per cell, what it held
+// first and what it holds last; cells that end as they began drop out.
+std::vector<CellRun> resolveRevisits(const std::vector<CellRun>& runs) {
+  struct Cell {
+    uint32_t y, x;
+    int32_t before, after;
+  };
+  std::vector<Cell> cells;
+  for (const CellRun& r : runs)
+    for (uint32_t i = 0; i < r.n; i++) cells.push_back({r.y, r.x + i, r.before, r.after});
+  std::stable_sort(cells.begin(), cells.end(),
+                   [](const Cell& a, const Cell& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; });
+  std::vector<CellRun> out;
+  for (size_t i = 0, j; i < cells.size(); i = j) {
+    for (j = i + 1; j < cells.size() && cells[j].y == cells[i].y && cells[j].x == cells[i].x;) j++;
+    int32_t before = cells[i].before, after = cells[j - 1].after;
+    if (before == after) continue;
+    CellRun* last = out.empty() ? nullptr : &out.back();
+    if (last && last->y == cells[i].y && last->x + last->n == cells[i].x && last->before == before &&
+        last->after == after)
+      last->n++;
+    else
+      out.push_back({cells[i].x, cells[i].y, 1, before, after});
+  }
+  return out;
 }
 }  // namespace
 
@@ -508,6 +549,7 @@ void historyClose() {
     if (MapHistory* h = historyOf(done.m, false)) clearHistory(*h);
     return;
   }
+  if (done.revisits) done.runs = resolveRevisits(done.runs);
   if (done.runs.empty()) return;
   Step s;
   snprintf(s.label, sizeof s.label, "%s", done.label);
@@ -618,44 +660,34 @@ size_t historySteps(const char* filename, bool redo) {
   return redo ? it->second.redo.size() : it->second.undo.size();
 }
 
-size_t paintRuns(Map* m, int layer, std::vector<CellRun>& runs) {
-  std::sort(runs.begin(), runs.end(), [](const CellRun& a, const CellRun& b) {
-    return a.y != b.y ? a.y < b.y : a.x < b.x;
-  });
-  size_t k = 0;  // neighbours of equal value become one run
-  for (size_t i = 0; i < runs.size(); i++) {
-    CellRun& last = runs[k ? k - 1 : 0];
-    if (k && last.y == runs[i].y && last.x + last.n == runs[i].x && last.after == runs[i].after)
-      last.n += runs[i].n;
-    else
-      runs[k++] = runs[i];
-  }
-  runs.resize(k);
-  // Rows whose runs match the row above grow that rectangle.
-  struct Rect {
-    uint32_t x1, y1, x2, y2;
-    int32_t v;
-  };
-  std::vector<Rect> rects;
-  std::map<std::tuple<uint32_t, uint32_t, int32_t>, size_t> above, here;
-  size_t cells = 0;
-  for (size_t i = 0; i < runs.size(); i++) {
-    const CellRun& r = runs[i];
-    if (i && runs[i - 1].y != r.y) above.swap(here), here.clear();
-    auto key = std::make_tuple(r.x, r.n, r.after);
-    auto it = above.find(key);
-    if (it != above.end() && rects[it->second].y2 + 1 == r.y) {
-      rects[it->second].y2 = r.y;
-      here[key] = it->second;
-    } else {
-      here[key] = rects.size();
-      rects.push_back({r.x, r.y, r.x + r.n - 1, r.y, r.after});
+void historyCapture(Map* m, int layer, const std::vector<CellRun>& runs) {
+  if (!open.active || localDepth <= 0 || !m || layer < 0 || layer >= m->layers || runs.empty()) return;
+  Layer* l = m->layer[layer];
+  stepFor(m, l);
+  if (open.overflow) return;
+  // The runs of one call are disjoint: only earlier calls' cells may be met again.
+  uint32_t x1 = UINT32_MAX, y1 = UINT32_MAX, x2 = 0, y2 = 0;
+  for (const CellRun& r : runs)
+    if (r.n) x1 = std::min(x1, r.x), x2 = std::max(x2, r.x + r.n - 1), y1 = std::min(y1, r.y), y2 = std::max(y2, r.y);
+  if (x1 == UINT32_MAX) return;
+  if (!open.single.empty() || (open.bulk && x1 <= open.bx2 && x2 >= open.bx1 && y1 <= open.by2 && y2 >= open.by1))
+    open.revisits = true;
+  if (!open.bulk) open.bx1 = x1, open.bx2 = x2, open.by1 = y1, open.by2 = y2;
+  open.bulk = true;
+  if (runs.size() > kBulkReserve) open.runs.reserve(open.runs.size() + runs.size());  // a paste: one growth
+  open.bx1 = std::min(open.bx1, x1), open.bx2 = std::max(open.bx2, x2);
+  open.by1 = std::min(open.by1, y1), open.by2 = std::max(open.by2, y2);
+  for (const CellRun& r : runs) {
+    if (!r.n || r.x + r.n > m->w || r.y >= m->h) continue;
+    const int32_t* row = l->e + (size_t)r.y * m->w;
+    for (uint32_t x = r.x; x < r.x + r.n; x++) {
+      if (row[x] == r.after) continue;
+      CellRun* last = open.runs.empty() ? nullptr : &open.runs.back();
+      if (last && last->y == r.y && last->x + last->n == x && last->before == row[x] && last->after == r.after)
+        last->n++;
+      else
+        open.runs.push_back({x, r.y, 1, row[x], r.after});
     }
-    cells += r.n;
+    if (tooLarge()) return;
   }
-  for (const Rect& r : rects) {
-    sendRect(m, layer, r.x1, r.y1, r.x2, r.y2, r.v);
-    for (uint32_t y = r.y1; y <= r.y2; y++) setElementRun(m, layer, y, r.x1, r.x2, r.v);
-  }
-  return cells;
 }

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "model/model.h"
+
 struct Map;
 struct Layer;
 
@@ -17,12 +19,6 @@ enum {
   HISTORY_LABEL_LEN = 48,
 };
 
-// A run of cells [x, x + n) of row y; `before` and `after` are the values
-// the step found and left (a run to write carries its value in `after`).
-struct CellRun {
-  uint32_t x, y, n;
-  int32_t before, after;
-};
 
 // Sets the model hooks that tell this history about cell writes and closed maps.
 void historyInstall();
@@ -41,6 +37,9 @@ struct LocalEdit {
 
 // Steps the layer and map commands record (m: the current map).
 void historyCells(Map* m, int layer, std::vector<CellRun> runs, const char* label);
+// Records in the open step, inside a LocalEdit scope, the cells the runs
+// (values in `after`) are about to write (writes that call no model hook).
+void historyCapture(Map* m, int layer, const std::vector<CellRun>& runs);
 void historyLayerAdded(Map* m, const Layer* l);
 void historyLayerDeleting(Map* m, int layer);  // before the layer goes
 void historyLayerMoved(Map* m, int from, int to);  // after the move, through action_moveLayer
@@ -57,7 +56,3 @@ void historyForget(const char* filename);
 
 size_t historyBytes();
 size_t historySteps(const char* filename, bool redo = false);
-
-// Writes runs (values in `after`) into layer `layer` of m and sends them to
-// the peers as rectangles over runs of equal tiles; returns the cells written.
-size_t paintRuns(Map* m, int layer, std::vector<CellRun>& runs);

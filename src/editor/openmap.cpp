@@ -2,6 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "editor/brush.h"
 #include "editor/editor.h"
 #include "editor/menu.h"
 #include "model/model.h"
@@ -81,6 +82,10 @@ void g_openmap() {
   project.currentLayer = 0;
   project.currentElement = 0;
   project.elementIndex = 0;
+  // The selection was cells of the map left, a palette stamp tiles of its
+  // palette; a pasted copy stays, for a layer of the same tileset here.
+  brushState.hasSelection = brushState.selecting = false;
+  if (!brushState.stamp.copied) brushState.stamp = Stamp();
   printf("Map %s ouverte avec succes.\n", e_openmap);
   pMap left = openMapAt(leftIndex);
   if (!leftInUse) {

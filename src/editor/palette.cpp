@@ -1,11 +1,19 @@
-// The tile palette in the panel: the tiles of the current layer's tileset,
-// the choice of the element to paint, scrolling by palette rows, and in
-// pass-conditions mode the editing of each tile's four quarters.
+// The tile palette in the panel: the tiles of the current layer's tileset in
+// the sheet's own columns and rows, the choice of the element or of a
+// rectangle of tiles (a stamp) to paint with, scrolling by tileset rows and
+// columns, and in pass-conditions mode the editing of each tile's four
+// quarters.
+//
+// `project.elementIndex` is the first tileset row shown (a project file of
+// the earlier 18-column palette gives a row that is clamped to the sheet);
+// the first tileset column shown is this session's own.
 #include <stdint.h>
 
 #include <vector>
 
+#include "editor/brush.h"
 #include "editor/editor.h"
+#include "editor/menu.h"
 #include "model/model.h"
 #include "core/core.h"
 #include "platform/os.h"
@@ -33,19 +41,47 @@ void drawTile(SDL_Surface* sheet, SDL_Surface* dst, int x, int y, long long n) {
   blitPart(sheet, (int)(n % perRow * TILE), (int)sy, TILE, TILE, dst, x, y);
 }
 
+// The palette's own state: the first tileset column shown, and the tile a
+// drag for a stamp started on.
+struct PaletteState {
+  long firstColumn = 0;
+  bool dragging = false;
+  long anchorCol = 0, anchorRow = 0;
+} paletteState;
+
 struct PaletteCell {
   int x, y;     // top-left corner in the panel
   long long n;  // element shown there
+  long col, row;  // its tileset column and row
 };
 
-// The palette cell walk: row by row, stopping once as many cells as the
-// tileset has tiles (its cell limit) have been visited.
-std::vector<PaletteCell> walkCells(int x, int y, int wd, int h, long long cellLimit) {
+long long perRowOf(SDL_Surface* sheet) { return sheet ? surfaceWidth(sheet) / TILE : 0; }
+
+long long rowsOf(long long perRow, long long cellLimit) {
+  return perRow > 0 ? (cellLimit + perRow - 1) / perRow : 0;
+}
+
+// Keeps the shown rows and columns on the sheet (a narrower tileset, or a
+// row remembered from the earlier palette).
+void clampScroll(long long perRow, long long rows, int wd, int h) {
+  long maxRow = rows > h ? (long)(rows - h) : 0, maxCol = perRow > wd ? (long)(perRow - wd) : 0;
+  if (project.elementIndex > maxRow) project.elementIndex = (int32_t)maxRow;
+  if (project.elementIndex < 0) project.elementIndex = 0;
+  if (paletteState.firstColumn > maxCol) paletteState.firstColumn = maxCol;
+  if (paletteState.firstColumn < 0) paletteState.firstColumn = 0;
+}
+
+// The palette's cells that show a tile: element n at tileset column n mod R,
+// row n div R, from the first row and column shown.
+std::vector<PaletteCell> walkCells(int x, int y, int wd, int h, long long perRow, long long cellLimit) {
   std::vector<PaletteCell> cells;
-  long long visited = 0;
-  for (int j = 0; j < h && visited < cellLimit; j++)
-    for (int k = 0; k < wd && visited < cellLimit; k++, visited++)
-      cells.push_back({x + TILE * k, y + TILE * j, k + (long long)(j + project.elementIndex) * wd});
+  clampScroll(perRow, rowsOf(perRow, cellLimit), wd, h);
+  for (int j = 0; j < h; j++)
+    for (int k = 0; k < wd; k++) {
+      long long n = paletteElement(k, j, perRow, cellLimit, paletteState.firstColumn, project.elementIndex);
+      if (n >= 0)
+        cells.push_back({x + TILE * k, y + TILE * j, n, paletteState.firstColumn + k, project.elementIndex + j});
+    }
   return cells;
 }
 
@@ -66,20 +102,21 @@ void drawFrame(int x, int y, int wd, int h) {
   }
 }
 
-// Up and down by one palette row while a button is held; down only while
-// rows past the shown ones still hold tiles.
-void scrollButtons(int bx, int y, int wd, int h, long long tileLimit) {
-  if (buttonList(bx, y, b_up) && project.elementIndex >= 1) {
-    project.elementIndex--;
-    setMenu("map");
-    platformDelay(kScrollDelayMs);
-  }
-  if (buttonList(bx, y + TILE * h - kScrollButtonRise, b_down) &&
-      (long long)(h + project.elementIndex) * wd < tileLimit) {
-    project.elementIndex++;
-    setMenu("map");
-    platformDelay(kScrollDelayMs);
-  }
+// Up and down by one tileset row while a button is held, and with Shift
+// held left and right by one column; only while the sheet has more there.
+void scrollButtons(int bx, int y, int wd, int h, long long perRow, long long cellLimit) {
+  bool sideways = inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT);
+  long long rows = rowsOf(perRow, cellLimit);
+  bool back = buttonList(bx, y, b_up);
+  bool on = buttonList(bx, y + TILE * h - kScrollButtonRise, b_down);
+  bool moved = false;
+  if (back && sideways && paletteState.firstColumn >= 1) paletteState.firstColumn--, moved = true;
+  if (back && !sideways && project.elementIndex >= 1) project.elementIndex--, moved = true;
+  if (on && sideways && paletteState.firstColumn + wd < perRow) paletteState.firstColumn++, moved = true;
+  if (on && !sideways && project.elementIndex + h < rows) project.elementIndex++, moved = true;
+  if (!moved) return;
+  setMenu("map");
+  platformDelay(kScrollDelayMs);
 }
 
 void previewAt(int x, int y, int wd, int h) {
@@ -104,7 +141,7 @@ void drawPassPalette(int x, int y, int wd, int h, bool show, bool editing) {
   SDL_Surface* sheet = currentSheet();
   TileCounts counts = tilesetCountsOf(sheet);
   long long cells = counts.cells, tiles = counts.tiles;
-  for (const PaletteCell& c : walkCells(x, y, wd, h, cells)) {
+  for (const PaletteCell& c : walkCells(x, y, wd, h, perRowOf(sheet), cells)) {
     if (show && c.n < tiles) drawTile(sheet, menu, c.x, c.y, c.n);
     // The pass buffer holds `cells` tiles.
     if (passconditions && c.n >= 0 && c.n < cells) editQuarters(c, editing);
@@ -112,7 +149,7 @@ void drawPassPalette(int x, int y, int wd, int h, bool show, bool editing) {
   drawFrame(x, y, wd, h);
   // The scroll buttons redraw the panel, which draws this palette again:
   // only the editing call may scroll, or one press would run to the end.
-  if (editing) scrollButtons(x + TILE * wd, y, wd, h, tiles);
+  if (editing) scrollButtons(x + TILE * wd, y, wd, h, perRowOf(sheet), cells);
 }
 }  // namespace
 
@@ -124,20 +161,46 @@ void drawElementsH(int x, int y, int wd, int h) {
   fillRect(menu, x, y, TILE * wd, TILE * h, 0, 0, 0);
   SDL_Surface* sheet = currentSheet();
   TileCounts counts = tilesetCountsOf(sheet);
-  for (const PaletteCell& c : walkCells(x, y, wd, h, counts.cells))
+  for (const PaletteCell& c : walkCells(x, y, wd, h, perRowOf(sheet), counts.cells))
     if (c.n < counts.tiles) drawTile(sheet, menu, c.x, c.y, c.n);
   previewAt(x, y, wd, h);
 }
 
+// A press on a tile starts a drag; the tile under the pointer ends it: one
+// tile is the element, a rectangle of them the stamp.
 void drawElements(int x, int y, int wd, int h) {
-  TileCounts counts = tilesetCountsOf(currentSheet());
-  for (const PaletteCell& c : walkCells(x, y, wd, h, counts.cells))
-    if (leftClic && mouseIn(c.x, c.y, TILE) && c.n >= 0 && c.n <= INT32_MAX) {
-      project.currentElement = (int32_t)c.n;
-      previewAt(x, y, wd, h);
+  SDL_Surface* sheet = currentSheet();
+  TileCounts counts = tilesetCountsOf(sheet);
+  long long perRow = perRowOf(sheet);
+  PaletteState& p = paletteState;
+  if (!leftClic) p.dragging = false;
+  for (const PaletteCell& c : walkCells(x, y, wd, h, perRow, counts.cells)) {
+    if (!leftClic || !mouseIn(c.x, c.y, TILE) || c.n > INT32_MAX) continue;
+    if (!p.dragging) {
+      p.dragging = true;
+      p.anchorCol = c.col;
+      p.anchorRow = c.row;
     }
+    Layer* l = currentLayerOrNull(currentMapOrNull());
+    Stamp s = paletteStamp(p.anchorCol, p.anchorRow, c.col, c.row, perRow, counts.cells,
+                           l && l->layerGFX ? l->layerGFX : "");
+    project.currentElement = s.cells.empty() ? 0 : s.cells[0];
+    bool changed = s.w != brushState.stamp.w || s.h != brushState.stamp.h || s.cells != brushState.stamp.cells;
+    brushState.stamp = (uint64_t)s.w * s.h > 1 ? s : Stamp();
+    if (changed && (uint64_t)s.w * s.h > 1) printf("Tampon %ux%u depuis l'element %d.\n", (unsigned)s.w, (unsigned)s.h, (int)project.currentElement);
+    previewAt(x, y, wd, h);
+  }
   drawFrame(x, y, wd, h);
-  scrollButtons(x + TILE * wd + 1, y, wd, h, counts.tiles);
+  scrollButtons(x + TILE * wd + 1, y, wd, h, perRow, counts.cells);
+}
+
+void paletteShow(int32_t element) {
+  long long perRow = perRowOf(currentSheet());
+  if (perRow <= 0 || element < 0) return;
+  long row = (long)(element / perRow), col = (long)(element % perRow);
+  if (row < project.elementIndex || row >= project.elementIndex + PALETTE_ROWS) project.elementIndex = (int32_t)row;
+  if (col < paletteState.firstColumn || col >= paletteState.firstColumn + PALETTE_COLUMNS)
+    paletteState.firstColumn = col;
 }
 
 void drawElementsPC(int x, int y, int wd, int h, bool show) {

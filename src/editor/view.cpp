@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "editor/brush.h"
 #include "editor/editor.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -16,6 +17,8 @@
 #include "toolkit/video.h"
 
 namespace {
+void drawMap();
+
 // What one layer contributes to this frame.
 struct LayerPlan {
   Layer* l = nullptr;
@@ -187,7 +190,29 @@ bool drawCurrentOverDimmed(const Map* m, std::vector<LayerPlan>& plan, const Vie
 }
 }  // namespace
 
+// The one place screen pixels and map cells meet: a scale of the view goes here.
+void viewToCell(int screenX, int screenY, long* col, long* row) {
+  Map* m = currentMapOrNull();
+  long viewCol = m ? (long)(m->viewX / TILE) : 0, viewRow = m ? (long)(m->viewY / TILE) : 0;
+  // Truncated toward zero: the pixel columns just left of the view count as its first column.
+  *col = (screenX - PANEL_WIDTH) / TILE + viewCol;
+  *row = screenY / TILE + viewRow;
+}
+
+void cellToView(long col, long row, int* x, int* y) {
+  Map* m = currentMapOrNull();
+  long viewCol = m ? (long)(m->viewX / TILE) : 0, viewRow = m ? (long)(m->viewY / TILE) : 0;
+  *x = (int)((col - viewCol) * TILE);
+  *y = (int)((row - viewRow) * TILE);
+}
+
 void drawWindow() {
+  drawMap();
+  if (window && !antenneWifi) drawBrushOverlay();
+}
+
+namespace {
+void drawMap() {
   if (!window) return;
   if (antenneWifi) {
     blitIt(antenneWifiGFX, window, 0, 0);
@@ -208,3 +233,4 @@ void drawWindow() {
   if (!(dim ? drawCurrentOverDimmed(m, plan, v, cur) : drawPlanned(m, plan, v))) return;
   drawBlockedOverlay(m, v.x0, v.y0, v.cols, v.rows);
 }
+}  // namespace

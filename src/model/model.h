@@ -90,6 +90,13 @@ void setElementSquare(const char* map, int layer, unsigned long x1, unsigned lon
 // (fills and undo cover up to millions of cells: the caller logs the whole
 // change); false when the run is not inside the map. Calls no hook.
 bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int32_t element);
+
+// A run of cells [x, x + n) of row y; `before` and `after` are the values
+// an edit found and left (a run to write carries its value in `after`).
+struct CellRun {
+  uint32_t x, y, n;
+  int32_t before, after;
+};
 void changeMapSysname(const char* filename, const char* sysname);
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 

@@ -8,6 +8,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "model/model.h"
 #include "net/auth.h"
 #include "net/netio.h"
@@ -282,6 +288,8 @@ namespace {
 void sendToPeers(unsigned ext, int only, const char* header, const char* corps, bool lacking = false,
                  const char* stamp = nullptr) {
   if (stop) return;
+  // Behind a large edit still going out in slices: after it, in order.
+  if (only < 0 && outboxDefer(ext, lacking, header, corps, stamp)) return;
   if (only < 0) syncNoteActivity();  // an edit: the quiet check waits for the last one
   SendJob job;
   job.header = header;
@@ -322,6 +330,10 @@ void actionSendTo(unsigned ext, const char* header, const char* corps) { sendToP
 
 void actionSendWithout(unsigned ext, const char* header, const char* corps) {
   sendToPeers(ext, -1, header, corps, true);
+}
+
+void sendNow(unsigned ext, bool lacking, const char* header, const char* corps, const char* stamp) {
+  sendToPeers(ext, -1, header, corps, lacking, stamp);
 }
 
 void actionSendToPeer(int slot, const char* header, const char* corps) {

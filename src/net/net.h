@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "model/model.h"
 
@@ -105,6 +106,17 @@ void action_SetElementAbsolute(const char* map, int layer, unsigned long x, unsi
                                int element);
 void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsigned long y1,
                              unsigned long x2, unsigned long y2, int element);
+// Writes runs of cells (values in `after`) into layer `layer` of m and sends
+// them as base actions: rectangles over runs of equal tiles ("DRAWSQUARE",
+// one cell "PARTTHIS!"). What the peers' queues cannot take at once goes out
+// in slices from netPump, every later action behind it. Calls no model hook
+// (the caller records the edit). Sorts and joins `runs`; returns the cells
+// written.
+size_t action_setCells(Map* m, int layer, std::vector<CellRun>& runs);
+// Actions of large edits still waiting to go out; outboxFlush (netPump) sends
+// the next slice.
+size_t outboxPending();
+void outboxFlush();
 void action_addLayer(long map, const char* chipset, bool bg);
 void action_deleteLayer(long map, long l);
 // Moves layer `from` of map slot `map` to index `to`, the layers between

@@ -49,6 +49,7 @@ void queueClear() {
 // of received work never holds a frame up; the rest waits for the next call.
 void netPump() {
   syncTick();
+  outboxFlush();
   long long deadline = nowMs() + PUMP_BUDGET_MS;
   for (;;) {
     NetEvent e;

@@ -47,14 +47,14 @@ void syncStatus(char* out, size_t cap);
 extern void (*syncNoticeHook)(const char* text);
 
 // Stamps: a Lamport clock and this editor's site id, ordered as a pair.
-struct Stamp {
+struct WriteStamp {
   uint64_t clock = 0, site = 0;
-  bool operator<(const Stamp& o) const { return clock != o.clock ? clock < o.clock : site < o.site; }
+  bool operator<(const WriteStamp& o) const { return clock != o.clock ? clock < o.clock : site < o.site; }
 };
 // The stamps of one map's written rectangles, oldest first, at most
 // STAMP_RECTS_MAX (the oldest go first; a copy that then differs is repaired).
 struct StampRect {
-  Stamp s;
+  WriteStamp s;
   int layer;
   uint32_t x1, y1, x2, y2;
 };

@@ -37,7 +37,7 @@ struct PeerSync {
   std::deque<std::string> toSend;
   Incoming in;
   bool stamped = false;  // a "STAMP" waits for its cell write
-  Stamp pending;
+  WriteStamp pending;
   std::string repairing;  // a map asked for after a check
   bool listPending = false;  // our list went out, theirs is still to come
   uint64_t theirSite = 0;    // from their list

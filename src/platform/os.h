@@ -8,12 +8,16 @@
 // Key codes (the values of the keys in the platform's key table).
 enum Key {
   KEY_ESCAPE = 27,
+  KEY_DELETE = 127,
   KEY_B = 'b',
+  KEY_C = 'c',
   KEY_F = 'f',
   KEY_H = 'h',
   KEY_P = 'p',
   KEY_R = 'r',
   KEY_S = 's',
+  KEY_V = 'v',
+  KEY_X = 'x',
   KEY_Y = 'y',
   KEY_Z = 'z',
   KEY_UP = 273,
@@ -36,6 +40,31 @@ extern bool leftClic, middleClic, rightClic;
 extern bool wheelUp, wheelDown;
 extern bool freshEvent;  // the last pump took a new event (edges of key presses)
 
+// Everything one frame's pump took, in the order it happened: the pointer's
+// path (every motion and button event, then the pointer as it is now) and
+// the key presses. Bounded: past the bounds the newest entries replace the
+// last one (the path) or are dropped (keys), which SDL's own queue of 128
+// events never reaches.
+enum { INPUT_PATH_MAX = 512, INPUT_KEYS_MAX = 64 };
+struct InputPoint {
+  int x, y;
+  uint8_t buttons;  // buttons held at that point (bit 0 left, 1 middle, 2 right)
+};
+struct KeyPress {
+  int key;
+  unsigned mods;
+};
+struct InputFrame {
+  InputPoint path[INPUT_PATH_MAX];
+  int pathLen = 0;
+  KeyPress keys[INPUT_KEYS_MAX];
+  int keyCount = 0;
+  int escapes = 0;      // Escape presses among the keys
+  bool quit = false;    // the window was asked to close
+};
+extern InputFrame inputFrame;
+enum : uint8_t { BUTTON_LEFT = 1, BUTTON_MIDDLE = 2, BUTTON_RIGHT = 4 };
+
 // The last event taken, when it is a key press: its key and modifiers.
 bool inputKeyPressed(int* key, unsigned* mods);
 // True when the last event is a press of `key`.
@@ -44,10 +73,17 @@ bool inputKeyIs(int key);
 bool inputKeyHeld(int key);
 // True when the last event asks to quit (window closed, Escape pressed).
 bool inputQuitAsked();
+// True when the frame's keys hold a press of `key`.
+bool inputFramePressed(int key);
 
 // Takes one pending event, if any (the last one stays otherwise), and the
-// mouse state.
+// mouse state: the pump of modal waits, which read `event` (text entry).
+// inputFrame then holds that one event.
 void platformPumpInput();
+// Takes every pending event into inputFrame (the last one stays in `event`)
+// and the mouse state; a button pressed and released within the frame
+// still counts as held for it. The main loop's pump.
+void platformPumpFrame();
 void platformInputReset();  // tests
 
 void platformDelay(uint32_t ms);              // no sleep under scripted input

@@ -31,6 +31,7 @@ int mouseX = 0, mouseY = 0;
 bool leftClic = false, middleClic = false, rightClic = false;
 bool wheelUp = false, wheelDown = false;
 bool freshEvent = false;
+InputFrame inputFrame;
 
 namespace {
 bool scripted = false;
@@ -124,15 +125,114 @@ void platformScriptPush(const ScriptFrame& f) {
 }
 size_t platformScriptRemaining() { return script.size(); }
 
-void platformPumpInput() {
-  freshEvent = platformPollEvent(&event) == 1;  // when none is pending, the last event stays
+namespace {
+uint8_t heldButtons = 0;  // as the events left them (BUTTON_* bits)
+
+uint8_t buttonBit(int b) {
+  return b == SDL_BUTTON_LEFT ? BUTTON_LEFT : b == SDL_BUTTON_MIDDLE ? BUTTON_MIDDLE
+         : b == SDL_BUTTON_RIGHT ? BUTTON_RIGHT : 0;
+}
+
+uint8_t bitsOfMask(uint8_t mask) {
+  return (uint8_t)(((mask & SDL_BUTTON(1)) ? BUTTON_LEFT : 0) | ((mask & SDL_BUTTON(2)) ? BUTTON_MIDDLE : 0) |
+                   ((mask & SDL_BUTTON(3)) ? BUTTON_RIGHT : 0));
+}
+
+void addPoint(int x, int y, uint8_t buttons) {
+  InputFrame& f = inputFrame;
+  if (f.pathLen == INPUT_PATH_MAX) f.pathLen--;  // the newest replaces the last
+  f.path[f.pathLen++] = {x, y, buttons};
+}
+
+// One event into the frame record; returns the buttons pressed by it.
+uint8_t takeEvent(const SDL_Event& ev) {
+  event = ev;
+  InputFrame& f = inputFrame;
+  uint8_t pressed = 0;
+  switch (ev.type) {
+    case SDL_MOUSEMOTION:
+      heldButtons = bitsOfMask(ev.motion.state);
+      addPoint(ev.motion.x, ev.motion.y, heldButtons);
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      if (ev.button.button == SDL_BUTTON_WHEELUP) wheelUp = true;
+      if (ev.button.button == SDL_BUTTON_WHEELDOWN) wheelDown = true;
+      pressed = buttonBit(ev.button.button);
+      if (!pressed) break;
+      heldButtons |= pressed;
+      addPoint(ev.button.x, ev.button.y, heldButtons);
+      break;
+    case SDL_MOUSEBUTTONUP:
+      if (!buttonBit(ev.button.button)) break;
+      heldButtons &= (uint8_t)~buttonBit(ev.button.button);
+      addPoint(ev.button.x, ev.button.y, heldButtons);
+      break;
+    case SDL_KEYDOWN:
+      if (ev.key.keysym.sym == SDLK_ESCAPE) f.escapes++;
+      if (f.keyCount < INPUT_KEYS_MAX) f.keys[f.keyCount++] = {ev.key.keysym.sym, ev.key.keysym.mod};
+      break;
+    case SDL_QUIT:
+      f.quit = true;
+      break;
+    default:
+      break;
+  }
+  return pressed;
+}
+
+// The pointer as it is now ends the path; a button held at any moment of
+// the frame counts as held for it even when already released, so a click
+// or the end of a stroke within one frame is still seen.
+void takeMouse(uint8_t pressedDuringFrame) {
   uint8_t buttons = platformGetMouseState(&mouseX, &mouseY);
-  leftClic = buttons & SDL_BUTTON(1);
-  middleClic = buttons & SDL_BUTTON(2);
-  rightClic = buttons & SDL_BUTTON(3);
-  bool down = event.type == SDL_MOUSEBUTTONDOWN;
-  wheelDown = down && event.button.button == SDL_BUTTON_WHEELDOWN;
-  wheelUp = down && event.button.button == SDL_BUTTON_WHEELUP;
+  heldButtons = bitsOfMask(buttons);
+  addPoint(mouseX, mouseY, heldButtons);
+  uint8_t seen = pressedDuringFrame;
+  for (int i = 0; i < inputFrame.pathLen; i++) seen |= inputFrame.path[i].buttons;
+  leftClic = seen & BUTTON_LEFT;
+  middleClic = seen & BUTTON_MIDDLE;
+  rightClic = seen & BUTTON_RIGHT;
+}
+}  // namespace
+
+void platformPumpInput() {
+  inputFrame = InputFrame();
+  wheelUp = wheelDown = false;
+  SDL_Event ev;
+  freshEvent = platformPollEvent(&ev) == 1;  // when none is pending, the last event stays
+  if (freshEvent) takeEvent(ev);
+  takeMouse(0);
+}
+
+void platformPumpFrame() {
+  inputFrame = InputFrame();
+  wheelUp = wheelDown = false;
+  uint8_t pressed = 0;
+  SDL_Event ev;
+  freshEvent = false;
+  // A script frame is one pump: its event and its extra events.
+  if (scripted) {
+    if (platformPollEvent(&ev) == 1) {
+      freshEvent = true;
+      pressed |= takeEvent(ev);
+    }
+    for (int k = 0; k < current.extraCount && k < ScriptFrame::EXTRA_MAX; k++) {
+      freshEvent = true;
+      pressed |= takeEvent(current.extra[k]);
+    }
+  } else {
+    while (SDL_PollEvent(&ev) == 1) {
+      freshEvent = true;
+      pressed |= takeEvent(ev);
+    }
+  }
+  takeMouse(pressed);
+}
+
+bool inputFramePressed(int key) {
+  for (int k = 0; k < inputFrame.keyCount; k++)
+    if (inputFrame.keys[k].key == key) return true;
+  return false;
 }
 
 bool inputKeyPressed(int* key, unsigned* mods) {
@@ -155,4 +255,6 @@ void platformInputReset() {
   memset(&event, 0, sizeof event);
   mouseX = mouseY = 0;
   leftClic = middleClic = rightClic = wheelUp = wheelDown = freshEvent = false;
+  inputFrame = InputFrame();
+  heldButtons = 0;
 }

@@ -24,6 +24,11 @@ struct ScriptFrame {
   int keys[8] = {0};        // key codes held in this frame, 0 ends the list
   bool hasEvent = false;
   SDL_Event ev{};
+  // Further events of the same frame, taken after ev by platformPumpFrame
+  // (one frame of the script is one pump, however many events it holds).
+  enum { EXTRA_MAX = 64 };
+  SDL_Event extra[EXTRA_MAX]{};
+  int extraCount = 0;
 };
 void platformScriptStart();                 // switch to scripted input, empty script
 void platformScriptPush(const ScriptFrame& f);

@@ -8,7 +8,7 @@
 std::atomic<bool> synchronisation{true};
 
 void shellInstallHooks() {
-  toolkitHooks.pump = boucle;
+  toolkitHooks.pump = boucleModal;
   toolkitHooks.idleRedraw = drawWindow;
   toolkitHooks.quit = stopNow;
 }

@@ -76,13 +76,32 @@ void stopPacing() {
   processorThread = nullptr;
 }
 
+namespace {
+// A window-close request quits; Escape first drops what the editor holds
+// (a selection, a stamp) and quits only when nothing was held. Only events
+// taken by this pump count, so a held-over event never acts twice.
+bool quitStep() {
+  if (stop) return stop;
+  if (inputFrame.quit) {
+    stopNow();
+    return stop;
+  }
+  for (int k = 0; k < inputFrame.escapes && !stop; k++)
+    if (!editorEscape()) stopNow();
+  return stop;
+}
+}  // namespace
+
 bool boucle() {
   // No received action is applied here: boucle also runs inside modal waits
   // (a held button, text entry), where a command holds map and layer state.
+  platformPumpFrame();
+  return quitStep();
+}
+
+bool boucleModal() {
   platformPumpInput();
-  // The last event stays while none is pending: the quit path runs once.
-  if (!stop && inputQuitAsked()) stopNow();
-  return stop;
+  return quitStep();
 }
 
 namespace {

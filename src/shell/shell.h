@@ -12,7 +12,11 @@ int SDL_main_body(int argc, char** argv);  // the whole program run
 int init(char** argv);
 int loadSettings(char** argv);
 int processorF(void* unused);
+// The main loop's pump: every pending event of the frame (platformPumpFrame),
+// then the quit request; true once the program is stopping.
 bool boucle();
+// The pump of modal waits (a held button, text entry): one event a call.
+bool boucleModal();
 void stopNow();
 void startPacing();
 void waitFrame();  // returns once per pacing period (or when stopping)

@@ -36,9 +36,11 @@ static void mainLoop() {
   for (;;) {
     // Peers' edits land here and in the frame wait, never inside a command.
     netPump();
+    waitFrame();
+    // Input is taken right before the frame uses it: an event never waits a
+    // whole period behind the frame wait.
     boucle();
     if (stop) break;
-    waitFrame();
     refresh();
   }
 }

@@ -265,6 +265,31 @@ void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b) {
   SDL_FillRect(s, &rc, SDL_MapRGB(s->format, r & 0xff, g & 0xff, b & 0xff));
 }
 
+void blitTileTranslucent(SDL_Surface* sheet, int element, SDL_Surface* dst, int x, int y, int alpha) {
+  if (!sheet || !dst || element < 0 || sheet->w < TILE) return;
+  int perRow = sheet->w / TILE;
+  long long sy = (long long)(element / perRow) * TILE;
+  if (sy + TILE > sheet->h || sy > INT16_MAX) return;
+  // One tile in the target's format, keyed on a colour tiles rarely use: the
+  // tile is cut into it with the sheet's own key, then blended as a whole.
+  static SDL_Surface* scratch = nullptr;
+  const SDL_PixelFormat* f = dst->format;
+  if (scratch && (scratch->format->BitsPerPixel != f->BitsPerPixel || scratch->format->Rmask != f->Rmask)) {
+    SDL_FreeSurface(scratch);
+    scratch = nullptr;
+  }
+  if (!scratch) {
+    scratch = SDL_CreateRGBSurface(SDL_SWSURFACE, TILE, TILE, f->BitsPerPixel, f->Rmask, f->Gmask, f->Bmask, 0);
+    if (!scratch) return;
+    SDL_SetColorKey(scratch, SDL_SRCCOLORKEY, SDL_MapRGB(scratch->format, 255, 0, 255));
+  }
+  SDL_SetAlpha(scratch, SDL_SRCALPHA, (Uint8)(alpha < 0 ? 0 : alpha > 255 ? 255 : alpha));
+  SDL_FillRect(scratch, nullptr, SDL_MapRGB(scratch->format, 255, 0, 255));
+  blitPart(sheet, (element % perRow) * TILE, (int)sy, TILE, TILE, scratch, 0, 0);
+  SDL_Rect to = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(scratch, nullptr, dst, &to);
+}
+
 void blitPart(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst, int x, int y) {
   SDL_Rect from = {(Sint16)sx, (Sint16)sy, (Uint16)w, (Uint16)h};
   SDL_Rect to = {(Sint16)x, (Sint16)y, 0, 0};

@@ -45,6 +45,9 @@ void blitMenu();
 
 // Copies the w x h rectangle at (sx, sy) of src to (x, y) of dst.
 void blitPart(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst, int x, int y);
+// Draws tile `element` of a sheet (its colour key respected) at (x, y) of
+// dst, blended at alpha 0..255 (previews).
+void blitTileTranslucent(SDL_Surface* sheet, int element, SDL_Surface* dst, int x, int y, int alpha);
 // The pixel value of a colour in a surface's format.
 uint32_t mapRGB(SDL_Surface* s, int r, int g, int b);
 // Fills the side x side square at (x, y), which lies inside s, with a

@@ -163,7 +163,7 @@ moska_field() { moska_click "$1" "$2"; moska_key Delete; moska_type "$3"; moska_
 
 moska_move() { xdotool mousemove "$1" "$2"; sleep 0.1; }
 moska_menu() { if [ "$1" = main ]; then moska_click 20 10; else moska_click 150 10; fi; sleep 0.3; }
-moska_pick21() { moska_menu map; moska_click 57 94; sleep 0.3; }  # palette row 1, column 3
+moska_pick21() { moska_menu map; moska_click 89 94; sleep 0.3; }  # palette row 1, column 5 (16-column sheet)
 
 moska_click() { xdotool mousemove "$1" "$2" sleep 0.1 mousedown "${3:-1}" sleep 0.15 mouseup "${3:-1}" sleep 0.15; }
 

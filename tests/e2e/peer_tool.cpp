@@ -10,6 +10,8 @@
 //     die after half of the first chunk)
 //   expect HEADER: print actions read on the reverse connection ("HEADER|BODY")
 //     until HEADER (an "EXTENSIONS" before it is passed over)
+//   collect HEADER: print every action read there until one with HEADER
+//   flood N RATE: N pen actions, RATE a second (0: unpaced)
 //   latency N LOG: N pen actions, each timed until LOG (the editor's log) shows
 //     it applied; prints p50 and p99
 //   syncmap MAP LAYERS W H: a whole sync copy ("SYNCMAP", "SYNCDATA") of MAP,
@@ -197,21 +199,51 @@ bool zeros(const char* map, size_t raw, int mib) {
   return sendCopy(map, raw, data.size() + 1, data);
 }
 
+// Reads one action on the reverse connection and prints it ("HEADER|BODY").
+bool readAction(std::string* word) {
+  char h[32] = {0}, w[32];
+  int n = 0;
+  if (!recvAll(back, h, 32, 60000)) return false;
+  h[31] = 0;
+  if (sscanf(h, "%31s %d", w, &n) != 2 || n < 0 || n > 32767) return false;
+  std::string body(n, 0);
+  if (n && !recvAll(back, &body[0], n)) return false;
+  printf("%s|%s\n", w, body.c_str());
+  *word = w;
+  return true;
+}
+
 // Reads actions until one arrives, printing each; an "EXTENSIONS" action is
 // passed over (logged) as a peer of the base protocol ignores it.
 bool expect(const char* header) {
-  for (;;) {
-    char h[32], word[32];
-    int n = 0;
-    if (!recvAll(back, h, 32, 60000)) return false;
-    h[31] = 0;
-    if (sscanf(h, "%31s %d", word, &n) != 2 || n < 0 || n > 32767) return false;
-    std::string body(n, 0);
-    if (n && !recvAll(back, &body[0], n)) return false;
-    printf("%s|%s\n", word, body.c_str());
-    if (strcmp(word, "EXTENSIONS") != 0 || strcmp(header, "EXTENSIONS") == 0)
-      return strcmp(word, header) == 0;
+  for (std::string word;;) {
+    if (!readAction(&word)) return false;
+    if (word != "EXTENSIONS" || strcmp(header, "EXTENSIONS") == 0) return word == header;
   }
+}
+
+// Prints every action until one with HEADER (itself included).
+bool collect(const char* header) {
+  for (std::string word;;) {
+    if (!readAction(&word)) return false;
+    if (word == header) return true;
+  }
+}
+
+// N pen actions on map0 (64x48), element k + 1 for the k-th, RATE a second
+// (0: as fast as the socket takes them), as a paste sent in slices would.
+bool flood(long n, long rate) {
+  auto start = std::chrono::steady_clock::now();
+  char body[64];
+  for (long k = 0; k < n; k++) {
+    if (rate > 0)
+      while (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() * rate < k) usleep(200);
+    snprintf(body, sizeof body, "map0 0 %ld %ld %ld", k % 64, (k / 64) % 48, k + 1);
+    if (!action("PARTTHIS!", body)) return false;
+  }
+  printf("flood %ld sent in %.2f s\n", n,
+         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  return true;
 }
 
 // The editor logs "setElementAbsolute(map,layer,x,y,element);" on its main
@@ -281,6 +313,11 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (s == "expect" && i + 1 < argc) {
       ok = expect(argv[++i]);
+    } else if (s == "flood" && i + 2 < argc) {
+      ok = flood(atol(argv[i + 1]), atol(argv[i + 2]));
+      i += 2;
+    } else if (s == "collect" && i + 1 < argc) {
+      ok = collect(argv[++i]);
     } else if (s == "latency" && i + 2 < argc) {
       ok = latency(atoi(argv[i + 1]), argv[i + 2]);
       i += 2;

@@ -68,7 +68,7 @@ moska_click 250 340; applied "SETLAYERBGXY,map0 2 0 33 -33"
 # bottom-right quarters blocked, pushed to bob.
 moska_click 260 390; moska_wait_log "$a" "^pcok$"
 moska_click 20 73; sleep 0.3
-moska_click 45 98; sleep 0.3
+moska_click 77 113; sleep 0.3  # element 20: row 2, column 4 of the 8-column sheet
 moska_click 260 390; applied "SENDPC,dungeon"
 # Delete layer 1.
 moska_move 100 440; xdotool click 5; sleep 0.5

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "editor/brush.h"
 #include "editor/editor.h"
 #include "editor/menu.h"
 #include "model/model.h"
@@ -52,6 +53,7 @@ class Editor : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = makeEditingProject();
+    historyInstall();
     platformScriptStart();
     newMapFile("map0", 128, 128);
     newMapFile("map1", 8, 8);
@@ -93,7 +95,9 @@ TEST_F(Editor, PaintsOutsideANarrowMapWriteNothing) {
   project.currentElement = 3;
   std::string log = logOf([] {
     turn(322 + 16 * 10 + 4, 4, LEFT);  // column 10 of an 8-wide map
+    turn(322 + 16 * 10 + 4, 4);
     turn(322 + 4, 16 * 9 + 4, LEFT);   // row 9
+    turn(322 + 4, 16 * 9 + 4);
   });
   EXPECT_EQ(log.find("setElementAbsolute"), std::string::npos) << log;
   // A rectangle that leaves the map is cut to it; one wholly outside writes nothing.
@@ -283,3 +287,170 @@ TEST_F(Editor, PanelTellsRefusalsAndWarnings) {
   EXPECT_EQ(panelMessageKind, PANEL_WARNING);
 }
 }  // namespace
+
+namespace {
+SDL_Event mouseEvent(Uint8 type, int x, int y, Uint8 state) {
+  SDL_Event e{};
+  e.type = type;
+  if (type == SDL_MOUSEMOTION) {
+    e.motion.x = (Uint16)x, e.motion.y = (Uint16)y, e.motion.state = state;
+  } else {
+    e.button.button = SDL_BUTTON_LEFT, e.button.x = (Uint16)x, e.button.y = (Uint16)y;
+  }
+  return e;
+}
+
+SDL_Event ctrlKey(SDLKey k) {
+  SDL_Event e = keyEvent(k);
+  e.key.keysym.mod = KMOD_LCTRL;
+  return e;
+}
+
+// Screen position of the middle of cell (x, y) with the view at the origin.
+int sx(int x) { return 322 + 16 * x + 8; }
+int sy(int y) { return 16 * y + 8; }
+
+// One frame holding several events, taken by one pump, then the handler.
+void frameOf(int x, int y, uint8_t buttons, std::initializer_list<SDL_Event> evs) {
+  ScriptFrame f;
+  f.mouseX = x, f.mouseY = y, f.buttons = buttons;
+  for (const SDL_Event& e : evs) {
+    if (!f.hasEvent) {
+      f.hasEvent = true, f.ev = e;
+    } else if (f.extraCount < ScriptFrame::EXTRA_MAX) {
+      f.extra[f.extraCount++] = e;
+    }
+  }
+  platformScriptPush(f);
+  boucle();
+  eventMenu();
+}
+}  // namespace
+
+TEST(Stroke, CellLineStepsToANeighbourFromEndToEnd) {
+  struct {
+    long x0, y0, x1, y1;
+  } cases[] = {{0, 0, 29, 0}, {3, 3, 3, 3}, {0, 0, 7, 7}, {10, 2, -5, 9}, {0, 0, 2, 17}, {5, 5, 0, 0}};
+  for (auto c : cases) {
+    std::vector<CellPos> line = cellLine(c.x0, c.y0, c.x1, c.y1);
+    long dx = labs(c.x1 - c.x0), dy = labs(c.y1 - c.y0);
+    ASSERT_EQ(line.size(), (size_t)std::max(dx, dy) + 1) << c.x0 << "," << c.y0 << "->" << c.x1 << "," << c.y1;
+    EXPECT_TRUE(line.front().x == c.x0 && line.front().y == c.y0);
+    EXPECT_TRUE(line.back().x == c.x1 && line.back().y == c.y1);
+    for (size_t i = 1; i < line.size(); i++)
+      EXPECT_LE(std::max(labs(line[i].x - line[i - 1].x), labs(line[i].y - line[i - 1].y)), 1) << i;
+  }
+}
+
+// A fast stroke: the press and every motion of one frame paint the whole
+// path, with the pen and with a stamp, and one Ctrl+Z takes it all back.
+TEST_F(Editor, StrokePaintsEveryCellItsPathCrossesAsOneStep) {
+  struct {
+    uint32_t w, h;
+  } stamps[] = {{1, 1}, {2, 2}};
+  for (auto st : stamps) {
+    Stamp s;
+    s.w = st.w, s.h = st.h;
+    for (uint32_t i = 0; i < st.w * st.h; i++) s.cells.push_back(40 + (int32_t)i);
+    brushState.stamp = st.w * st.h > 1 ? s : Stamp();
+    project.currentElement = 40;
+    cur()->layer[0]->e[3 * 128 + 5] = 5;  // what undo gives back, under cells painted again and again
+    // The second frame ends with the button let go: its path still paints.
+    frameOf(sx(9), sy(3), LEFT,
+            {mouseEvent(SDL_MOUSEBUTTONDOWN, sx(2), sy(3), 0), mouseEvent(SDL_MOUSEMOTION, sx(9), sy(3), LEFT)});
+    frameOf(sx(33), sy(20), 0,
+            {mouseEvent(SDL_MOUSEMOTION, sx(32), sy(3), LEFT), mouseEvent(SDL_MOUSEMOTION, sx(33), sy(20), LEFT),
+             mouseEvent(SDL_MOUSEBUTTONUP, sx(33), sy(20), 0)});
+    turn(sx(33), sy(20));
+    EXPECT_EQ(historySteps("map0"), 1u);
+    std::vector<CellPos> path = cellLine(2, 3, 32, 3), down = cellLine(32, 3, 33, 20);
+    path.insert(path.end(), down.begin(), down.end());
+    for (const CellPos& p : path)
+      for (uint32_t r = 0; r < st.h; r++)
+        for (uint32_t c = 0; c < st.w; c++)
+          EXPECT_NE(cell(p.x + c, p.y + r), 0) << st.w << "x" << st.h << " at " << p.x + c << "," << p.y + r;
+    EXPECT_EQ(cell(2, 3), 40);
+    EXPECT_EQ(cell(1, 3), 0);
+    EXPECT_EQ(cell(33, 20 + st.h - 1), 40 + (int)((st.h - 1) * st.w));
+    EXPECT_TRUE(historyUndo());
+    for (const CellPos& p : path) EXPECT_EQ(cell(p.x, p.y), p.x == 5 && p.y == 3 ? 5 : 0) << p.x << "," << p.y;
+  }
+}
+
+// Every key of a frame acts once; a click pressed and let go within one
+// frame still paints.
+TEST_F(Editor, EveryEventOfAFrameIsTakenOnce) {
+  std::string log = logOf([] {
+    frameOf(100, 100, 0, {keyEvent(SDLK_f), keyEvent(SDLK_r), keyEvent(SDLK_b)});
+    turn(100, 100);
+  });
+  EXPECT_NE(log.find("FILL\nSQUARE\nPEN\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("PEN\nPEN"), std::string::npos) << log;
+  project.currentElement = 9;
+  SDL_Event up = mouseEvent(SDL_MOUSEBUTTONUP, sx(4), sy(4), 0);
+  frameOf(sx(4), sy(4), 0, {mouseEvent(SDL_MOUSEBUTTONDOWN, sx(4), sy(4), 0), up});
+  EXPECT_EQ(cell(4, 4), 9);
+}
+
+// S and a drag select cells; Ctrl+C, Ctrl+V and a click copy them; Ctrl+X
+// and Delete clear them; Escape drops the stamp and the selection first; a
+// copy of another tileset is refused with a message.
+TEST_F(Editor, SelectionCopiesCutsDeletesAndPastes) {
+  int32_t* e = cur()->layer[0]->e;
+  for (int y = 1; y <= 2; y++)
+    for (int x = 1; x <= 3; x++) e[y * 128 + x] = 10 * y + x;
+  SDL_Event s = keyEvent(SDLK_s), c = ctrlKey(SDLK_c), v = ctrlKey(SDLK_v), x = ctrlKey(SDLK_x),
+            del = keyEvent(SDLK_DELETE);
+  turn(100, 100, 0, &s);
+  turn(sx(1), sy(1), LEFT);
+  turn(sx(3), sy(2), LEFT);
+  turn(sx(3), sy(2), 0, &c);
+  ASSERT_TRUE(brushState.hasClipboard);
+  turn(100, 100, 0, &v);
+  EXPECT_TRUE(stampActive());
+  turn(sx(20), sy(30), LEFT);
+  turn(sx(20), sy(30));
+  for (int y = 1; y <= 2; y++)
+    for (int xx = 1; xx <= 3; xx++) EXPECT_EQ(cell(19 + xx, 29 + y), 10 * y + xx);
+  EXPECT_TRUE(editorEscape());  // the stamp goes, Escape does not quit
+  EXPECT_FALSE(stampActive());
+  EXPECT_FALSE(editorEscape());
+  // Cut: the cells go, the copy stays; Delete clears a selection.
+  turn(100, 100, 0, &s);
+  turn(sx(20), sy(30), LEFT);
+  turn(sx(21), sy(30), LEFT);
+  turn(sx(21), sy(30), 0, &x);
+  EXPECT_EQ(cell(20, 30), 0);
+  EXPECT_EQ(cell(21, 30), 0);
+  EXPECT_EQ(cell(20, 31), 21);
+  EXPECT_EQ(brushState.clipboard.cells, (std::vector<int32_t>{11, 12}));
+  turn(sx(22), sy(31), LEFT);
+  turn(sx(22), sy(31), 0, &del);
+  EXPECT_EQ(cell(22, 31), 0);
+  EXPECT_EQ(cell(21, 31), 22);
+  EXPECT_TRUE(historyUndo());
+  EXPECT_EQ(cell(22, 31), 23);
+  // A copy of another tileset is refused on this layer.
+  brushState.clipboard.tileset = "other";
+  turn(100, 100, 0, &v);
+  EXPECT_FALSE(stampActive());
+  EXPECT_NE(std::string(panelMessage).find("refuse"), std::string::npos) << panelMessage;
+}
+
+// The rectangle brush with a stamp repeats it from the rectangle's top-left.
+TEST_F(Editor, RectangleRepeatsTheStampFromItsCorner) {
+  Stamp s;
+  s.w = 2, s.h = 3;
+  s.cells = {1, 2, 3, 4, 5, 6};
+  brushState.stamp = s;
+  snprintf(brush, sizeof brush, "SQUARE");
+  turn(sx(9), sy(10), LEFT);
+  turn(sx(9), sy(10));
+  turn(sx(5), sy(5), RIGHT);
+  turn(sx(5), sy(5));
+  for (int y = 4; y <= 11; y++)
+    for (int xx = 4; xx <= 10; xx++) {
+      bool in = xx >= 5 && xx <= 9 && y >= 5 && y <= 10;
+      EXPECT_EQ(cell(xx, y), in ? s.cells[((y - 5) % 3) * 2 + (xx - 5) % 2] : 0) << xx << "," << y;
+    }
+}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "editor/brush.h"
 #include "editor/editor.h"
 #include "model/model.h"
 #include "shell/shell.h"
@@ -79,6 +80,7 @@ int select(int k, int j) {
   clickAt(PX + 16 * k + 3, PY + 16 * j + 3, true);
   drawElements(PX, PY, COLS, ROWS);
   leftClic = false;
+  drawElements(PX, PY, COLS, ROWS);  // released: the next press starts anew
   return project.currentElement;
 }
 
@@ -95,45 +97,79 @@ void pressUp() {
 }
 }  // namespace
 
-TEST(Palette, FortyTilesShowVisitAndSelectOnlyTheirCells) {
-  setUp(solidSheet(160, 64));  // 10 tiles per row, 4 rows
-  std::vector<Uint32> v = shown();
-  for (int i = 0; i < COLS * ROWS; i++)
-    EXPECT_EQ(v[i], i >= 1 && i < 40 ? tileColour(i) : rgb(0, 0, 0)) << "cell " << i;
-  EXPECT_EQ(select(3, 2), 39);
-  EXPECT_EQ(select(4, 2), -5);  // not visited
-  EXPECT_EQ(select(0, 5), -5);
-  pressDown();
-  EXPECT_EQ(project.elementIndex, 0);
-  pressUp();
-  EXPECT_EQ(project.elementIndex, 0);
-  // The preview shows the selected tile right of the palette.
-  project.currentElement = 17;
-  shown();
-  EXPECT_EQ(getpixel(menu, 297, 142), tileColour(17));
+// Sideways: the scroll buttons with Shift held.
+void pressSideways(bool right) {
+  platformScriptStart();
+  int y = right ? PY + 16 * ROWS - 32 + 8 : PY + 8;
+  pushFrame(PX + 16 * COLS + 1 + 8, y, SDL_BUTTON(1), {SDLK_LSHIFT});
+  platformPumpInput();
+  drawElements(PX, PY, COLS, ROWS);
+  pushFrame(0, 0, 0);  // Shift and the button let go
+  platformPumpInput();
 }
 
-TEST(Palette, TwoHundredTilesScrollByRowsUntilTheEnd) {
-  setUp(solidSheet(160, 320));  // 10 tiles per row, 20 rows
-  std::vector<Uint32> v = shown();
-  for (int i = 1; i < COLS * ROWS; i++) EXPECT_EQ(v[i], tileColour(i)) << "cell " << i;
-  pressUp();
+// The palette in the sheet's own layout: cell (c, r) scrolled to tileset
+// column `col` and row `row` shows element (row + r) * R + col + c, nothing
+// past the sheet's row or its last tile, and scrolls no further than the
+// sheet reaches.
+TEST(Palette, ShowsTheSheetInItsOwnColumnsAndScrollsBothWays) {
+  struct Case {
+    int w, h;           // sheet size: R = w / 16
+    int downs, rights;  // scroll presses
+    int row, col;       // where they stop
+  } cases[] = {
+      {160, 64, 3, 3, 0, 0},      // 10 x 4: narrower and shorter than the palette
+      {256, 320, 15, 2, 10, 0},   // 16 x 20: as wide as a common sheet
+      {480, 320, 15, 15, 10, 12}, // 30 x 20: wider, scrolls sideways
+      {288, 160, 1, 1, 0, 0},     // 18 x 10: exactly the palette
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.w << "x" << k.h);
+    setUp(solidSheet(k.w, k.h));
+    int R = k.w / 16, tiles = R * (k.h / 16);
+    for (int i = 0; i < k.downs; i++) pressDown();
+    for (int i = 0; i < k.rights; i++) pressSideways(true);
+    EXPECT_EQ(project.elementIndex, k.row);
+    std::vector<Uint32> v = shown();
+    for (int r = 0; r < ROWS; r++)
+      for (int c = 0; c < COLS; c++) {
+        int n = (k.row + r) * R + k.col + c;
+        bool tile = k.col + c < R && n < tiles && n != 0;
+        EXPECT_EQ(v[r * COLS + c], tile ? tileColour(n) : rgb(0, 0, 0)) << c << "," << r;
+        if (k.col + c < R && n < tiles) {
+          EXPECT_EQ(select(c, r), n) << c << "," << r;
+        } else {
+          EXPECT_EQ(select(c, r), -5) << c << "," << r;
+        }
+      }
+    for (int i = 0; i < k.rights + 1; i++) pressSideways(false);
+    for (int i = 0; i < k.downs + 1; i++) pressUp();
+    v = shown();
+    EXPECT_EQ(v[1], tileColour(1));  // back at the top-left: cell (c, r) is r * R + c
+    EXPECT_EQ(v[COLS], tileColour(R));
+  }
+}
+
+// A drag over palette tiles makes their rectangle the stamp; a row
+// remembered from the earlier 18-column palette is brought onto the sheet.
+TEST(Palette, DragMakesAStampAndAnOldRowIsClamped) {
+  setUp(solidSheet(256, 64));  // 16 x 4
+  project.elementIndex = 40;
+  shown();
   EXPECT_EQ(project.elementIndex, 0);
-  pressDown();
-  EXPECT_EQ(project.elementIndex, 1);
-  v = shown();
-  EXPECT_EQ(v[0], tileColour(18));
-  EXPECT_EQ(v[179], tileColour(197));
-  pressDown();
-  EXPECT_EQ(project.elementIndex, 2);
-  v = shown();
-  for (int i = 0; i < COLS * ROWS; i++)
-    EXPECT_EQ(v[i], 36 + i < 200 ? tileColour(36 + i) : rgb(0, 0, 0)) << "cell " << i;
-  EXPECT_EQ(select(17, 9), 215);  // visited past the end: black but selectable
-  pressDown();
-  EXPECT_EQ(project.elementIndex, 2);  // (10 + 2) * 18 = 216 is not below 200
-  pressUp();
-  EXPECT_EQ(project.elementIndex, 1);
+  clickAt(PX + 16 * 2 + 3, PY + 16 * 1 + 3, true);
+  drawElements(PX, PY, COLS, ROWS);
+  clickAt(PX + 16 * 3 + 3, PY + 16 * 2 + 3, true);  // dragged, held
+  drawElements(PX, PY, COLS, ROWS);
+  leftClic = false;
+  drawElements(PX, PY, COLS, ROWS);
+  EXPECT_TRUE(stampActive());
+  EXPECT_EQ(brushState.stamp.w, 2u);
+  EXPECT_EQ(brushState.stamp.h, 2u);
+  EXPECT_EQ(brushState.stamp.cells, (std::vector<int32_t>{18, 19, 34, 35}));
+  EXPECT_EQ(project.currentElement, 18);
+  EXPECT_EQ(select(5, 0), 5);  // a click: one tile again
+  EXPECT_FALSE(stampActive());
 }
 
 TEST(Palette, PassEditingReachesTheCellLimitWhileTilesStopAtTheTileLimit) {
@@ -141,13 +177,13 @@ TEST(Palette, PassEditingReachesTheCellLimitWhileTilesStopAtTheTileLimit) {
   setUp(solidSheet(160, 72));
   std::vector<unsigned char> pass(45 * 4, 1);
   passconditions = pass.data();
-  int x = PX + 16 * 6 + 3, y = PY + 16 * 2 + 3;  // element 42
+  int x = PX + 16 * 2 + 3, y = PY + 16 * 4 + 3;  // element 42: column 2, row 4
   clickAt(x, y, true);  // the left button blocks
   drawElementsPC(PX, PY, COLS, ROWS, true);
   EXPECT_EQ(pass[4 * 42], 0);
   EXPECT_EQ(getpixel(menu, x, y), rgb(255, 0, 0));
   EXPECT_EQ(getpixel(menu, x + 8, y), rgb(0, 0, 0));  // no tile 42 drawn
-  clickAt(PX + 16 * 9 + 3, y, true);  // element 45: not visited
+  clickAt(PX + 16 * 5 + 3, y, true);  // element 45: past the cell limit
   drawElementsPC(PX, PY, COLS, ROWS, true);
   EXPECT_EQ(std::count(pass.begin(), pass.end(), 0), 1);
   clickAt(x, y, false, true);  // the right button clears
