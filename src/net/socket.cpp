@@ -13,7 +13,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "net/netio.h"
+#include "net/secure.h"
 #include "core/core.h"
 
 namespace {
@@ -46,9 +50,9 @@ void tune(int s) {
   int yes = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // actions are tiny
 }
-}  // namespace
 
-bool sendAll(int s, const void* p, size_t n, int stallMs) {
+// The plain socket's moves; the public ones below add the session channel.
+bool rawSend(int s, const void* p, size_t n, int stallMs) {
   const char* c = (const char*)p;
   while (n > 0) {
     if (stop || s < 0) return false;
@@ -68,7 +72,7 @@ bool sendAll(int s, const void* p, size_t n, int stallMs) {
   return true;
 }
 
-bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+bool rawRecv(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
   char* c = (char*)p;
   bool first = true;
   while (n > 0) {
@@ -91,7 +95,7 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
   return true;
 }
 
-long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
+long rawPeek(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
   for (;;) {
     if (s < 0 || stop || (quit && *quit)) return -1;
     ssize_t k = recv(s, p, cap, MSG_PEEK | MSG_DONTWAIT);
@@ -105,7 +109,7 @@ long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit)
   }
 }
 
-bool takePeeked(int s, void* p, size_t n) {
+bool rawTake(int s, void* p, size_t n) {
   char* c = (char*)p;
   while (n > 0) {
     // MSG_TRUNC: TCP drops the bytes without copying them (other sockets copy).
@@ -115,6 +119,69 @@ bool takePeeked(int s, void* p, size_t n) {
     n -= (size_t)k;
     c += k;
   }
+  return true;
+}
+
+// Opens the next frame of a session channel into its buffer: the peer's
+// stream header first when none came yet.
+bool pullFrame(int s, SecureChannel* c, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  thread_local std::vector<unsigned char> sealed(FRAME_PLAIN_MAX + 64);
+  if (!secureReceiving(c)) {
+    if (!rawRecv(s, sealed.data(), secureHeaderBytes(), firstMs, stallMs, quit) ||
+        !secureStartReceiving(c, sealed.data()))
+      return false;
+    firstMs = stallMs;
+  }
+  unsigned char count[FRAME_COUNT_BYTES];
+  size_t n = 0;
+  if (!rawRecv(s, count, sizeof count, firstMs, stallMs, quit) || !secureFrameLength(c, count, &n)) return false;
+  if (sealed.size() < n) sealed.resize(n);
+  return rawRecv(s, sealed.data(), n, stallMs, stallMs, quit) && secureOpen(c, sealed.data(), n);
+}
+}  // namespace
+
+bool sendAll(int s, const void* p, size_t n, int stallMs) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawSend(s, p, n, stallMs);
+  thread_local std::string wire;
+  for (const char* at = (const char*)p; n > 0;) {
+    size_t k = n < (size_t)FRAME_PLAIN_MAX ? n : (size_t)FRAME_PLAIN_MAX;
+    if (!secureSeal(c, at, k, &wire) || !rawSend(s, wire.data(), wire.size(), stallMs)) return false;
+    at += k;
+    n -= k;
+  }
+  return true;
+}
+
+bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawRecv(s, p, n, firstMs, stallMs, quit);
+  for (char* at = (char*)p; n > 0;) {
+    if (secureBuffered(c) == 0 && !pullFrame(s, c, firstMs, stallMs, quit)) return false;
+    size_t k = n < secureBuffered(c) ? n : secureBuffered(c);
+    memcpy(at, secureData(c), k);
+    secureTake(c, k);
+    at += k;
+    n -= k;
+    firstMs = stallMs;
+  }
+  return true;
+}
+
+long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawPeek(s, p, cap, ms, quit);
+  if (secureBuffered(c) == 0 && !pullFrame(s, c, ms, STALL_MS, quit)) return -1;
+  size_t k = cap < secureBuffered(c) ? cap : secureBuffered(c);
+  memcpy(p, secureData(c), k);
+  return (long)k;
+}
+
+bool takePeeked(int s, void* p, size_t n) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawTake(s, p, n);
+  if (n > secureBuffered(c)) return false;
+  secureTake(c, n);
   return true;
 }
 
@@ -179,7 +246,9 @@ void netShutdown(int s) {
 }
 
 void netClose(int s) {
-  if (s >= 0) close(s);
+  if (s < 0) return;
+  secureDetach(s);  // before the number can be handed out again
+  close(s);
 }
 
 void formatHeader(char block[HEADER_BLOCK], const char* command, int n) {
