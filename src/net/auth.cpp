@@ -332,6 +332,17 @@ bool authByKey(int slot) {
   return slots[slot].gen == gen && slots[slot].byKey;
 }
 
+void authPromptName(const char* name, char* out, size_t cap) {
+  char shown[PROMPT_NAME_MAX + 1];
+  size_t n = 0;
+  for (; name[n] && n < PROMPT_NAME_MAX; n++) {
+    unsigned char c = (unsigned char)name[n];
+    shown[n] = c < 0x20 || c > 0x7e || c == '"' ? '?' : (char)c;
+  }
+  shown[n] = 0;
+  snprintf(out, cap, "\"%s%s\"", shown, name[n] ? "..." : "");
+}
+
 bool authPendingRequest(JoinRequest* out) {
   std::lock_guard<std::mutex> g(authLock);
   for (const Pending& p : pending) {

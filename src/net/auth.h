@@ -46,6 +46,7 @@ enum {
   AUTH_HEX_LEN = 2 * NONCE_BYTES + 1,
   AUTH_TEXT_LEN = 160,     // a refusal reason shown on the panel
   ADDRESS_TEXT_LEN = 16,   // "255.255.255.255"
+  PROMPT_NAME_MAX = 24,    // characters of a peer's name in the join prompt (the panel's width)
 };
 
 enum AllowMode { ALLOW_ALL, ALLOW_ASK, ALLOW_LIST };
@@ -136,6 +137,10 @@ struct JoinRequest {
   char name[256];
   char address[ADDRESS_TEXT_LEN];
 };
+// A peer's name as the join prompt shows it: quoted, cut to PROMPT_NAME_MAX
+// characters ("..." after a cut), anything but printable ASCII and the
+// quote itself replaced by '?', so a name cannot pass for an address.
+void authPromptName(const char* name, char* out, size_t cap);
 // The oldest join prompt waiting for an answer.
 bool authPendingRequest(JoinRequest* out);
 void authAnswer(int slot, unsigned gen, bool accept);

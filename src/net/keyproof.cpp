@@ -156,7 +156,7 @@ bool authServe(int s, int slot, unsigned gen, const char* shown, const std::stri
   AuthSession ses;
   ses.transcript = transcript;
   const char* why = serveWithProof(s, slot, master, ses, deadline, name, extensions);
-  authNonceRetire(ses.listening);  // none issued: nothing to retire
+  authNonceRetire(ses.listening);  // all zero when none was issued: matches nothing
   if (why) {
     authRefused(shown, slot, why);
     return false;

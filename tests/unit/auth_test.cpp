@@ -253,3 +253,25 @@ TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
   for (int s : {a[1], b[0], b[1]}) close(s);
   authReset();
 }
+
+// The join prompt's name: quoted, cut, nothing but printable ASCII, so
+// "ed2 (10.0.0.2) OK." and its relatives cannot close the quote or
+// break the line the address stands on.
+TEST(NetAuth, JoinPromptNameIsQuotedCutAndPlain) {
+  struct Case {
+    const char* name;
+    const char* shown;
+  } cases[] = {
+      {"mallory", "\"mallory\""},
+      {"", "\"\""},
+      {"ed2 (10.0.0.2) OK.", "\"ed2 (10.0.0.2) OK.\""},
+      {"ed2\" (10.0.0.9) wants\njoin", "\"ed2? (10.0.0.9) wants?jo...\""},
+      {"abcdefghijklmnopqrstuvwx", "\"abcdefghijklmnopqrstuvwx\""},
+      {"\xc3\xa9t\xc3\xa9\x1b[2J", "\"??t???[2J\""},
+  };
+  for (const Case& c : cases) {
+    char out[PROMPT_NAME_MAX + 8];
+    authPromptName(c.name, out, sizeof out);
+    EXPECT_STREQ(out, c.shown) << c.name;
+  }
+}
