@@ -38,9 +38,11 @@ bool clientSend(int slot, int s, const SendJob& job) {
   if (job.bare) return sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
   printf("Action reseau -> X.X.X.%d:%d : %s,%.*s\n!", (int)(ntohl(host) & 0xFF), port, head,
          LOGGED_BODY_MAX, job.body.c_str());
-  bool ok = sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
+  // Header block and body in one write: one frame on a keyed connection.
+  std::string action(head, HEADER_BLOCK);
+  action.append(job.body.c_str(), (size_t)n);
+  bool ok = sendAll(s, action.data(), action.size(), SEND_STALL_MS);
   if (ok) printf("...\n");
-  ok = ok && sendAll(s, job.body.c_str(), (size_t)n, SEND_STALL_MS);
   if (ok && (job.header == "ADDLAYER" || job.header == "SYNCTILESET"))
     ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
   if (ok && job.header == "SENDPC") ok = sendPC(*job.pass, s, SEND_STALL_MS);

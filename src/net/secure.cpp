@@ -18,6 +18,7 @@ struct SecureChannel {
   int slot;
   std::string plain;  // opened bytes; the first `taken` of them are consumed
   size_t taken = 0;
+  std::string sealed;  // received bytes of frames not complete yet
 };
 
 namespace {
@@ -77,8 +78,8 @@ bool secureSeal(SecureChannel* c, const void* p, size_t n, std::string* wire) {
   return true;
 }
 
-bool secureStartReceiving(SecureChannel* c, const unsigned char* header) {
-  if (c->broken) return false;
+namespace {
+bool startReceiving(SecureChannel* c, const unsigned char* header) {
   if (crypto_secretstream_xchacha20poly1305_init_pull(&c->rx, header, c->rxKey) != 0) {
     breakChannel(c, "en-tete de flux invalide");
     return false;
@@ -88,25 +89,7 @@ bool secureStartReceiving(SecureChannel* c, const unsigned char* header) {
   return true;
 }
 
-bool secureReceiving(const SecureChannel* c) { return c->receiving; }
-
-bool secureFrameLength(SecureChannel* c, const unsigned char count[FRAME_COUNT_BYTES], size_t* sealed) {
-  if (c->broken) return false;
-  size_t n = (size_t)count[0] << 24 | (size_t)count[1] << 16 | (size_t)count[2] << 8 | count[3];
-  if (n < crypto_secretstream_xchacha20poly1305_ABYTES || n > kSealedMax) {
-    breakChannel(c, "longueur impossible");
-    return false;
-  }
-  *sealed = n;
-  return true;
-}
-
-bool secureOpen(SecureChannel* c, const unsigned char* sealed, size_t n) {
-  if (c->broken || !c->receiving) return false;
-  if (c->taken == c->plain.size()) {
-    c->plain.clear();
-    c->taken = 0;
-  }
+bool openFrame(SecureChannel* c, const unsigned char* sealed, size_t n) {
   size_t at = c->plain.size();
   c->plain.resize(at + n);
   unsigned long long len = 0;
@@ -120,6 +103,37 @@ bool secureOpen(SecureChannel* c, const unsigned char* sealed, size_t n) {
   }
   c->plain.resize(at + (size_t)len);
   return true;
+}
+}  // namespace
+
+bool secureFeed(SecureChannel* c, const void* p, size_t n) {
+  if (c->broken) return false;
+  if (c->taken == c->plain.size()) {
+    c->plain.clear();
+    c->taken = 0;
+  }
+  c->sealed.append((const char*)p, n);
+  const unsigned char* b = (const unsigned char*)c->sealed.data();
+  size_t at = 0, have = c->sealed.size();
+  bool ok = true;
+  if (!c->receiving && have >= sizeof c->txHeader) {
+    ok = startReceiving(c, b);
+    at = sizeof c->txHeader;
+  }
+  while (ok && c->receiving && have - at >= FRAME_COUNT_BYTES) {
+    size_t len = (size_t)b[at] << 24 | (size_t)b[at + 1] << 16 | (size_t)b[at + 2] << 8 | b[at + 3];
+    if (len < crypto_secretstream_xchacha20poly1305_ABYTES || len > kSealedMax) {
+      breakChannel(c, "longueur impossible");
+      ok = false;
+    } else if (have - at - FRAME_COUNT_BYTES >= len) {
+      ok = openFrame(c, b + at + FRAME_COUNT_BYTES, len);
+      at += FRAME_COUNT_BYTES + len;
+    } else {
+      break;
+    }
+  }
+  c->sealed.erase(0, at);
+  return ok;
 }
 
 size_t secureBuffered(const SecureChannel* c) { return c->plain.size() - c->taken; }

@@ -35,16 +35,12 @@ void secureFree(SecureChannel* c);
 // the stream header first when this is the channel's first frame, then the
 // count and the sealed message. False once the channel is broken.
 bool secureSeal(SecureChannel* c, const void* p, size_t n, std::string* wire);
-// The peer's stream header; false (the channel broken) when it is refused.
-bool secureStartReceiving(SecureChannel* c, const unsigned char* header);
-bool secureReceiving(const SecureChannel* c);
+// The stream header's size (in front of a channel's first frame).
 size_t secureHeaderBytes();
-// The sealed length a count announces; false (broken) for a count no frame
-// can have.
-bool secureFrameLength(SecureChannel* c, const unsigned char count[FRAME_COUNT_BYTES], size_t* sealed);
-// Opens one sealed frame and appends its plain bytes to the channel's
-// buffer; false (broken, logged) when it does not check out.
-bool secureOpen(SecureChannel* c, const unsigned char* sealed, size_t n);
+// Takes n received bytes: the peer's stream header first, then every frame
+// they complete is opened into the channel's buffer (a part of one waits
+// for the rest). False (broken, logged) when a frame does not check out.
+bool secureFeed(SecureChannel* c, const void* p, size_t n);
 // The plain bytes received and not taken yet.
 size_t secureBuffered(const SecureChannel* c);
 const char* secureData(const SecureChannel* c);

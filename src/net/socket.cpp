@@ -21,6 +21,8 @@
 #include "core/core.h"
 
 namespace {
+const size_t SECURE_READ = 256u << 10;  // sealed bytes taken per read: a few frames at once
+
 long long nowMs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -122,21 +124,28 @@ bool rawTake(int s, void* p, size_t n) {
   return true;
 }
 
-// Opens the next frame of a session channel into its buffer: the peer's
-// stream header first when none came yet.
-bool pullFrame(int s, SecureChannel* c, int firstMs, int stallMs, const std::atomic<bool>* quit) {
-  thread_local std::vector<unsigned char> sealed(FRAME_PLAIN_MAX + 64);
-  if (!secureReceiving(c)) {
-    if (!rawRecv(s, sealed.data(), secureHeaderBytes(), firstMs, stallMs, quit) ||
-        !secureStartReceiving(c, sealed.data()))
-      return false;
-    firstMs = stallMs;
+// Reads from a session channel's socket until it has plain bytes: what is
+// waiting (up to a read's worth of frames) is taken at once, waiting first
+// up to firstMs, then stallMs while a frame is incomplete.
+bool pullFrames(int s, SecureChannel* c, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  thread_local std::vector<char> buf(SECURE_READ);
+  bool first = true;
+  while (secureBuffered(c) == 0) {
+    if (stop || (quit && *quit)) return false;
+    ssize_t k = recv(s, buf.data(), buf.size(), MSG_DONTWAIT);
+    if (k > 0) {
+      if (!secureFeed(c, buf.data(), (size_t)k)) return false;
+      first = false;
+      continue;
+    }
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
+      continue;
+    }
+    return false;  // 0: the peer closed
   }
-  unsigned char count[FRAME_COUNT_BYTES];
-  size_t n = 0;
-  if (!rawRecv(s, count, sizeof count, firstMs, stallMs, quit) || !secureFrameLength(c, count, &n)) return false;
-  if (sealed.size() < n) sealed.resize(n);
-  return rawRecv(s, sealed.data(), n, stallMs, stallMs, quit) && secureOpen(c, sealed.data(), n);
+  return true;
 }
 }  // namespace
 
@@ -157,7 +166,7 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
   SecureChannel* c = secureOf(s);
   if (!c) return rawRecv(s, p, n, firstMs, stallMs, quit);
   for (char* at = (char*)p; n > 0;) {
-    if (secureBuffered(c) == 0 && !pullFrame(s, c, firstMs, stallMs, quit)) return false;
+    if (secureBuffered(c) == 0 && !pullFrames(s, c, firstMs, stallMs, quit)) return false;
     size_t k = n < secureBuffered(c) ? n : secureBuffered(c);
     memcpy(at, secureData(c), k);
     secureTake(c, k);
@@ -171,7 +180,7 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
 long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
   SecureChannel* c = secureOf(s);
   if (!c) return rawPeek(s, p, cap, ms, quit);
-  if (secureBuffered(c) == 0 && !pullFrame(s, c, ms, STALL_MS, quit)) return -1;
+  if (secureBuffered(c) == 0 && !pullFrames(s, c, ms, STALL_MS, quit)) return -1;
   size_t k = cap < secureBuffered(c) ? cap : secureBuffered(c);
   memcpy(p, secureData(c), k);
   return (long)k;
