@@ -105,6 +105,14 @@ moska_click 216 158
 moska_wait_log "$a" "^Connexion de nick \(10\.79\.0\.5\) refusee par l'utilisateur!$"
 sleep 1
 moska_has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
+# Alice, without a key, joins carol, who has one: within 5 s both refuse
+# at the handshake and say why.
+editor "$c" carol 'key s3cret words\n'
+moska_open $nc "$c"
+moska_join "$a" 10.79.0.3
+moska_wait_log "$a" "^Cle de session: \(cle de session\) refuse sur le tunnel [0-9]+: l'autre editeur exige une cle de session, absente ici!$" 5
+moska_wait_log "$c" "^Cle de session: alice refuse sur le tunnel 0: editeur sans cle de session!$" 5
+moska_quit "$c"
 moska_quit "$a"
 moska_quit "$b"
 echo "who may join: ok"
