@@ -195,6 +195,13 @@ bool sendText(int s, const char* text, int size, long long deadline, std::string
 // through the session channel.
 const char* shownName() { return authKeyRequired() ? AUTH_HIDDEN_NAME : username; }
 
+// Who a refusal names: the peer's name, or its address when it hid it.
+const char* refusedName(const char* name, uint32_t host, char out[ADDRESS_TEXT_LEN]) {
+  if (strcmp(name, AUTH_HIDDEN_NAME) != 0) return name;
+  snprintf(out, ADDRESS_TEXT_LEN, "%d.%d.%d.%d", octet(host, 0), octet(host, 1), octet(host, 2), octet(host, 3));
+  return out;
+}
+
 bool outTaken(const Peer& p) { return p.clientSocket >= 0 || p.clientPending; }
 
 // Slot for a connection this editor opens (peersLock held), or -1 (logged).
@@ -318,14 +325,16 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
     return fail(true);
   }
+  char address[ADDRESS_TEXT_LEN];
+  const char* who = refusedName(name, host, address);
   if (const char* why = authKeyMismatch(name)) {  // no token: the peer ends its side too
-    authRefused(name, i, why);
+    authRefused(who, i, why);
     return fail(true);
   }
   if (!sendText(s, repeat ? "REPEAT!" : "THANKS!", TOKEN_BLOCK, deadline, &transcript)) return fail(false);
   // With a key the peer proves it on this connection before anything else.
   char proven[NAME_BLOCK];
-  if (authKeyRequired() && !authJoin(s, i, name, transcript, proven)) return fail(true);
+  if (authKeyRequired() && !authJoin(s, i, who, transcript, proven)) return fail(true);
   {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientPending = false;
@@ -416,18 +425,20 @@ bool serveHandshake(Served& c) {
     return false;
   }
   const char* mismatch = authKeyMismatch(c.name);
+  char address[ADDRESS_TEXT_LEN];
+  const char* who = refusedName(c.name, c.host, address);
   if (mismatch && !authKeyRequired()) {  // a keyed joiner sends no token to us
-    authRefused(c.name, c.slot, mismatch);
+    authRefused(who, c.slot, mismatch);
     return false;
   }
   if (!recvText(c.s, token, TOKEN_BLOCK, deadline, &transcript)) {
-    if (mismatch) authRefused(c.name, c.slot, mismatch);  // a joiner without the key left
+    if (mismatch) authRefused(who, c.slot, mismatch);  // a joiner without the key left
     return mismatch ? false : interrupted(c);
   }
   // With a key nothing more goes to the peer, nor is asked, until it proved it.
   std::string announced;
   if (authKeyRequired()) {
-    if (!authServe(c.s, c.slot, c.gen, c.name, transcript, name, &announced)) return false;
+    if (!authServe(c.s, c.slot, c.gen, who, transcript, name, &announced)) return false;
     setName(c, name);
   }
   if (!authAsk(c.slot, c.gen, c.name, c.host, c.s, &stop)) return false;

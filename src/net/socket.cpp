@@ -74,33 +74,13 @@ bool rawSend(int s, const void* p, size_t n, int stallMs) {
   return true;
 }
 
-bool rawRecv(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
-  char* c = (char*)p;
-  bool first = true;
-  while (n > 0) {
-    if (s < 0 || stop || (quit && *quit)) return false;
-    // Take what is there first; wait only when nothing is.
-    ssize_t k = recv(s, c, n, MSG_DONTWAIT);
-    if (k > 0) {
-      c += k;
-      n -= (size_t)k;
-      first = false;
-      continue;
-    }
-    if (k < 0 && errno == EINTR) continue;
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
-      continue;
-    }
-    return false;  // 0: the peer closed
-  }
-  return true;
-}
-
-long rawPeek(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
+// What is waiting on s (at most cap bytes, with MSG_PEEK left there),
+// waiting up to ms for the first: the count, or -1 once stopped, timed
+// out, closed or in error.
+long recvSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit, int flags = 0) {
   for (;;) {
     if (s < 0 || stop || (quit && *quit)) return -1;
-    ssize_t k = recv(s, p, cap, MSG_PEEK | MSG_DONTWAIT);
+    ssize_t k = recv(s, p, cap, MSG_DONTWAIT | flags);
     if (k > 0) return (long)k;
     if (k < 0 && errno == EINTR) continue;
     if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -109,6 +89,16 @@ long rawPeek(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) 
     }
     return -1;  // 0: the peer closed
   }
+}
+
+bool rawRecv(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  for (char* c = (char*)p; n > 0; firstMs = stallMs) {
+    long k = recvSome(s, c, n, firstMs, quit);
+    if (k < 0) return false;
+    c += k;
+    n -= (size_t)k;
+  }
+  return true;
 }
 
 bool rawTake(int s, void* p, size_t n) {
@@ -129,21 +119,9 @@ bool rawTake(int s, void* p, size_t n) {
 // up to firstMs, then stallMs while a frame is incomplete.
 bool pullFrames(int s, SecureChannel* c, int firstMs, int stallMs, const std::atomic<bool>* quit) {
   thread_local std::vector<char> buf(SECURE_READ);
-  bool first = true;
-  while (secureBuffered(c) == 0) {
-    if (stop || (quit && *quit)) return false;
-    ssize_t k = recv(s, buf.data(), buf.size(), MSG_DONTWAIT);
-    if (k > 0) {
-      if (!secureFeed(c, buf.data(), (size_t)k)) return false;
-      first = false;
-      continue;
-    }
-    if (k < 0 && errno == EINTR) continue;
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
-      continue;
-    }
-    return false;  // 0: the peer closed
+  for (; secureBuffered(c) == 0; firstMs = stallMs) {
+    long k = recvSome(s, buf.data(), buf.size(), firstMs, quit);
+    if (k < 0 || !secureFeed(c, buf.data(), (size_t)k)) return false;
   }
   return true;
 }
@@ -179,7 +157,7 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atom
 
 long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
   SecureChannel* c = secureOf(s);
-  if (!c) return rawPeek(s, p, cap, ms, quit);
+  if (!c) return recvSome(s, p, cap, ms, quit, MSG_PEEK);
   if (secureBuffered(c) == 0 && !pullFrames(s, c, ms, STALL_MS, quit)) return -1;
   size_t k = cap < secureBuffered(c) ? cap : secureBuffered(c);
   memcpy(p, secureData(c), k);
