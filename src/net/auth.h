@@ -11,7 +11,9 @@
 // the connection being opened alone, the joining side sends "EXTENSIONS"
 // and "AUTHNONCE <its nonce>"; the listening side writes back, on the same
 // socket, "AUTHNONCE <its nonce>" and "AUTHPROOF <its proof>"; the joining
-// side checks it and sends its own "AUTHPROOF". A proof is an HMAC under a
+// side checks it and sends its own "AUTHPROOF" ("AUTHREFUSED" when the
+// listening side's failed: a proof goes only to a peer that proved the
+// key). A proof is an HMAC under a
 // key stretched from the session key over the prover's role, the handshake
 // blocks and announcement of this connection and both nonces: it is good
 // on this connection, in this direction, and nowhere else. From there on
@@ -99,7 +101,7 @@ bool authFromHex(const char* hex, unsigned char out[NONCE_BYTES]);
 
 // The proof on socket s right after the token (network threads), within
 // AUTH_MS; `transcript` holds the handshake blocks as they went, `shown`
-// the name the peer's block gave. True once the peer proved the key and
+// names the peer in a refusal. True once the peer proved the key and
 // the channel is attached to s; *name then holds its user name. False:
 // refused and logged, s is to be closed. The listening side also gives
 // the joiner's announcement (applied once the peer is served).
