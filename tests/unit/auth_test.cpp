@@ -156,9 +156,10 @@ TEST(NetAuth, ChannelRefusesForgedReplayedReorderedCutAndForeignFrames) {
 // Two ends of a real connection, the joining one in a process of its own
 // (an editor refuses its own nonces, so it cannot join itself): with the
 // same key each proves it to the other, the names cross inside the channel,
-// and an action and a tileset image then travel sealed (nothing of them in
-// clear) and arrive whole both ways; with another key both refuse and say
-// why; an attacker that offers back a nonce of a proof under way is refused.
+// an action and a tileset image then travel sealed (nothing of them in
+// clear) and arrive whole both ways, and a frame injected beside the
+// channel ends the connection; with another key both refuse and say why;
+// an attacker that offers back a nonce of a proof under way is refused.
 TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
   startVideo();
   std::string proj = makeProject();
@@ -182,7 +183,9 @@ TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
     if (!recvAll(s, reply, REPLY_BLOCK, 5000, 5000) || !sendAll(s, stream.data(), stream.size())) return 3;
     std::string got(stream.size(), 0);
     if (!sendAll(s, sendit.data(), sendit.size()) || !recvAll(s, &got[0], got.size(), 5000, 5000)) return 4;
-    return got == stream ? 0 : 5;
+    // An injected frame, written beside the channel: well formed, not sealed under its key.
+    std::string forged = std::string("\0\0\0\x20", 4) + std::string(32, 'x');
+    return got != stream ? 5 : send(s, forged.data(), forged.size(), 0) == (ssize_t)forged.size() ? 0 : 6;
   };
   for (bool sameKey : {true, false}) {
     int sv[2];
@@ -212,12 +215,16 @@ TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
         EXPECT_TRUE(receiveTileset(sv[1], "map0 big 0"));
         EXPECT_EQ(readFile(proj + "layers/big.png"), img);
         EXPECT_TRUE(offerTileset(sv[1], "big", std::vector<unsigned char>(8, 1)));
+        char c;
+        EXPECT_FALSE(recvAll(sv[1], &c, 1, 5000, 5000));  // the injected frame ends the connection
       }
       waitpid(child, &status, 0);
     });
     EXPECT_EQ(served, sameKey) << log;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (sameKey ? 0 : 1)) << status << log;
     if (sameKey) {
+      EXPECT_NE(log.find("Trame chiffree refusee sur le tunnel 3 (falsifiee, rejouee, reordonnee ou tronquee): "
+                         "connexion coupee!"), std::string::npos) << log;
       EXPECT_STREQ(name, "alice");
       EXPECT_EQ(parseExtensions(ext.c_str()), LOCAL_EXTENSIONS);
     } else {  // each side says why
