@@ -112,9 +112,11 @@ bool secureFeed(SecureChannel* c, const void* p, size_t n) {
     c->plain.clear();
     c->taken = 0;
   }
-  c->sealed.append((const char*)p, n);
-  const unsigned char* b = (const unsigned char*)c->sealed.data();
-  size_t at = 0, have = c->sealed.size();
+  // Frames are opened where the bytes are; only an incomplete one's are kept.
+  bool kept = !c->sealed.empty();
+  if (kept) c->sealed.append((const char*)p, n);
+  const unsigned char* b = kept ? (const unsigned char*)c->sealed.data() : (const unsigned char*)p;
+  size_t at = 0, have = kept ? c->sealed.size() : n;
   bool ok = true;
   if (!c->receiving && have >= sizeof c->txHeader) {
     ok = startReceiving(c, b);
@@ -132,7 +134,10 @@ bool secureFeed(SecureChannel* c, const void* p, size_t n) {
       break;
     }
   }
-  c->sealed.erase(0, at);
+  if (kept)
+    c->sealed.erase(0, at);
+  else
+    c->sealed.assign((const char*)b + at, have - at);
   return ok;
 }
 
