@@ -4,8 +4,10 @@
 // both timed from the first byte sent until the sender hears that the
 // receiver holds the last one, and raw TCP written to a file the way a
 // received tileset is; median of TRANSFERS rounds, alternating.
-//   net_bench echo            serves; echoes each pen action back
-//   net_bench drive PEER_IP   joins, measures, prints figures
+//   net_bench echo [KEY]            serves; echoes each pen action back
+//   net_bench drive PEER_IP [KEY]   joins, measures, prints figures
+// With KEY both hold that session key: every byte goes through the
+// encrypted channel, and the figures' lines start with "keyed: ".
 #include <SDL/SDL.h>
 #include <arpa/inet.h>
 #include <stdio.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "net/auth.h"
 #include "net/net.h"
 #include "net/netio.h"
 #include "shell/project.h"
@@ -41,7 +44,9 @@ double nowUs() {
   return t.tv_sec * 1e6 + t.tv_nsec / 1e3;
 }
 
-void setUp(const char* who) {
+const char* tag = "";  // "keyed: " with a session key
+
+void setUp(const char* who, const char* key) {
   char dir[64];
   snprintf(dir, sizeof dir, "/tmp/moska-netbench-%s-XXXXXX", who);
   if (!mkdtemp(dir)) exit(1);
@@ -55,6 +60,10 @@ void setUp(const char* who) {
   snprintf(project.workingMap, sizeof project.workingMap, "map0");
   projectLoaded = true;
   snprintf(username, sizeof username, "%s", who);
+  if (key) {
+    authReadKey(key);
+    tag = "keyed: ";
+  }
   initNet();
 }
 
@@ -90,8 +99,8 @@ void rawServer() {
   netClose(ls);
 }
 
-int echo() {
-  setUp("echo");
+int echo(const char* key) {
+  setUp("echo", key);
   std::thread raw(rawServer);
   int32_t last = 0;
   int layers = 1;
@@ -114,8 +123,8 @@ int echo() {
   return 0;
 }
 
-int drive(const char* peer) {
-  setUp("drive");
+int drive(const char* peer, const char* key) {
+  setUp("drive", key);
   FILE* out = fdopen(dup(2), "w");
   if (!joinServer(peer)) return 1;
   while (!usedMap[0]) {
@@ -165,15 +174,15 @@ int drive(const char* peer) {
   action_SetElementAbsolute("map0", 0, 0, 0, -1);  // ends the echo once it is sent
   for (int t = 0; t < 3000 && sendPending() > 0; t++) usleep(1000);
   double mb = TILESET / 1048576.0;
-  fprintf(out, "PARTTHIS! round trip over %d rounds: p50 %.0f us, p99 %.0f us\n", ROUNDS,
+  fprintf(out, "%sPARTTHIS! round trip over %d rounds: p50 %.0f us, p99 %.0f us\n", tag, ROUNDS,
           rtt[rtt.size() / 2], rtt[rtt.size() * 99 / 100]);
-  fprintf(out, "send to applied at the peer (half a round trip): p50 %.0f us, p99 %.0f us\n",
+  fprintf(out, "%ssend to applied at the peer (half a round trip): p50 %.0f us, p99 %.0f us\n", tag,
           rtt[rtt.size() / 2] / 2, rtt[rtt.size() * 99 / 100] / 2);
-  fprintf(out, "16 MiB tileset transfer (median of %d, until the receiver holds it): %.1f MiB/s; "
+  fprintf(out, "%s16 MiB tileset transfer (median of %d, until the receiver holds it): %.1f MiB/s; "
           "raw TCP on the same link: %.1f MiB/s (ratio %.2f)\n",
-          TRANSFERS, mb / (tileMedian / 1e6), mb / (rawMedian / 1e6), rawMedian / tileMedian);
-  fprintf(out, "raw TCP written to a file as received (1 MiB writes): %.1f MiB/s (tileset ratio %.2f)\n",
-          mb / (fileMedian / 1e6), fileMedian / tileMedian);
+          tag, TRANSFERS, mb / (tileMedian / 1e6), mb / (rawMedian / 1e6), rawMedian / tileMedian);
+  fprintf(out, "%sraw TCP written to a file as received (1 MiB writes): %.1f MiB/s (tileset ratio %.2f)\n",
+          tag, mb / (fileMedian / 1e6), fileMedian / tileMedian);
   fclose(out);
   stop = true;
   return 0;
@@ -183,8 +192,8 @@ int drive(const char* peer) {
 int main(int argc, char** argv) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   SDL_Init(SDL_INIT_VIDEO);
-  if (argc >= 2 && strcmp(argv[1], "echo") == 0) return echo();
-  if (argc >= 3 && strcmp(argv[1], "drive") == 0) return drive(argv[2]);
-  fprintf(stderr, "usage: net_bench echo | net_bench drive PEER_IP\n");
+  if (argc >= 2 && strcmp(argv[1], "echo") == 0) return echo(argc >= 3 ? argv[2] : nullptr);
+  if (argc >= 3 && strcmp(argv[1], "drive") == 0) return drive(argv[2], argc >= 4 ? argv[3] : nullptr);
+  fprintf(stderr, "usage: net_bench echo [KEY] | net_bench drive PEER_IP [KEY]\n");
   return 2;
 }

@@ -95,6 +95,11 @@ fi
 if l=$(field net.txt '^send to applied at the peer'); then
   row "edit, network code to network code, p50 / p99" "$(echo "$l" | num 'p50') / $(echo "$l" | num 'p99') us" "-" "-"
 fi
+if l=$(field net.txt '^keyed: send to applied at the peer'); then
+  k=$(echo "$l" | num 'p50') plain=$(field net.txt '^send to applied at the peer' | num 'p50')
+  row "  same between editors with a session key" "$k / $(echo "$l" | num 'p99') us" "without a key $plain us" \
+    "$(ratio "$k" "$plain")"
+fi
 if l=$(field net.txt '^send to applied in a real editor'); then
   p99=$(echo "$l" | num 'p99')
   row "edit applied in a running editor, p50 / p99" "$(echo "$l" | num 'p50') / $p99 us" "-" \
@@ -104,6 +109,11 @@ if l=$(field net.txt '^16 MiB tileset transfer'); then
   r=$(echo "$l" | num 'ratio')
   row "16 MiB tileset transfer, median of 5" "$(echo "$l" | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p') MiB/s" \
     "raw TCP $(echo "$l" | num 'same link:') MiB/s" "$(goal "$r (>=0.80)" "$(le 0.80 "$r")")"
+fi
+if l=$(field net.txt '^keyed: 16 MiB tileset transfer'); then
+  k=$(echo "$l" | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p')
+  plain=$(field net.txt '^16 MiB tileset transfer' | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p')
+  row "  same between editors with a session key" "$k MiB/s" "without a key $plain MiB/s" "$(ratio "$k" "$plain")"
 fi
 if l=$(field net.txt '^raw TCP written to a file'); then
   t=$(field net.txt '^16 MiB tileset transfer' | sed -n 's/.*holds it): \([0-9.]*\) MiB.*/\1/p')

@@ -14,7 +14,7 @@ namespace {
 // The prompt's box covers the panel from here; its text and buttons sit in it.
 const int kBoxY = 96, kBoxH = 92, kTextY = 108;
 const int kAcceptX = 20, kRefuseX = 170, kButtonsY = 146;
-const int kPromptText = 14;
+const int kPromptText = 14, kLineH = 17;
 JoinRequest shown = {-1, 0, "", ""};
 
 bool samePrompt(const JoinRequest& a, const JoinRequest& b) { return a.slot == b.slot && a.gen == b.gen; }
@@ -30,9 +30,13 @@ void drawJoinPrompt() {
   if (!menu || !authPendingRequest(&r)) return;
   fillRect(menu, 0, kBoxY, surfaceWidth(menu), kBoxH, 160, 0, 0);
   fillRect(menu, 2, kBoxY + 2, surfaceWidth(menu) - 4, kBoxH - 4, 255, 240, 200);
-  char line[NAME_LEN + 64];
-  snprintf(line, sizeof line, "%.20s at %s wants to join", r.name, r.address);
+  // The address first, on its own line: the peer chose its name, not its address.
+  char line[ADDRESS_TEXT_LEN + 32], name[PROMPT_NAME_MAX + 8];
+  snprintf(line, sizeof line, "%s wants to join,", r.address);
   drawText(line, 6, kTextY, "black", "B", kPromptText, true);
+  authPromptName(r.name, name, sizeof name);
+  snprintf(line, sizeof line, "named %s", name);
+  drawText(line, 6, kTextY + kLineH, "black", "", kPromptText, true);
 }
 
 bool joinPromptCommands() {

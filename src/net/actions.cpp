@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "model/model.h"
-#include "net/auth.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "net/wire.h"
@@ -46,9 +45,11 @@ bool clientSend(int slot, int s, const SendJob& job) {
   if (job.bare) return sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
   printf("Action reseau -> X.X.X.%d:%d : %s,%.*s\n!", (int)(ntohl(host) & 0xFF), port, head,
          LOGGED_BODY_MAX, job.body.c_str());
-  bool ok = sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
+  // Header block and body in one write: one frame on a keyed connection.
+  std::string action(head, HEADER_BLOCK);
+  action.append(job.body.c_str(), (size_t)n);
+  bool ok = sendAll(s, action.data(), action.size(), SEND_STALL_MS);
   if (ok) printf("...\n");
-  ok = ok && sendAll(s, job.body.c_str(), (size_t)n, SEND_STALL_MS);
   const WireWord* w = wireWord(job.header.c_str());
   WireTransfer transfer = w ? w->transfer : WIRE_NO_TRANSFER;
   if (ok && transfer == WIRE_TILESET) ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
@@ -82,40 +83,22 @@ bool peerTakes(int s, Progress& p) {
   return now - p.since < (uint32_t)SEND_STALL_MS;
 }
 
-// A held queue waits this long for the peer's proof: its user may first
-// have to answer a join prompt.
-const uint32_t kHeldMs = ASK_MS + AUTH_MS;
-
-// The next job to send (q->lock held): the first, or while the queue is held
-// the first early one or a bare header; -1 when none may go.
-int nextJob(const SendQueue* q) {
-  for (size_t k = 0; k < q->jobs.size(); k++)
-    if (!q->held || q->jobs[k].early || q->jobs[k].bare) return (int)k;
-  return -1;
-}
-
 // Body of a peer's send thread: its jobs in order until quit, the end of
-// the queue after a disconnect, or a failed send, a peer that takes nothing
-// or one that never proves the session key, each of which drops the peer.
+// the queue after a disconnect, or a failed send or a peer that takes
+// nothing, each of which drops the peer.
 void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
   Progress progress;
   progress.since = coreMillis();
-  uint32_t heldSince = coreMillis();
   for (;;) {
     SendJob job;
-    bool taking = true, heldOut = false;
+    bool taking = true;
     int k = -1;
     {
       std::unique_lock<std::mutex> g(q->lock);
-      while (!q->quit && (k = nextJob(q)) < 0 && !q->last && (taking = peerTakes(s, progress)) &&
-             !(heldOut = q->held && coreMillis() - heldSince >= kHeldMs))
+      while (!q->quit && q->jobs.empty() && !q->last && (taking = peerTakes(s, progress)))
         q->wake.wait_for(g, std::chrono::milliseconds(POLL_MS * 10));
-      if (q->quit || (k < 0 && q->last)) return;
-      if (k >= 0) job = q->jobs[(size_t)k];
-    }
-    if (heldOut) {
-      if (!stop) dropPeer(slot, gen, "cle de session non prouvee");
-      return;
+      if (q->quit || (q->jobs.empty() && q->last)) return;
+      if (!q->jobs.empty()) job = q->jobs[(size_t)(k = 0)];
     }
     if (!taking) {
       if (!stop) dropPeer(slot, gen, "aucune donnee prise depuis 3 s");
@@ -177,59 +160,12 @@ void announceExtensions(int i) {
   char words[BODY_LEN];
   formatExtensions(words, sizeof words, LOCAL_EXTENSIONS);
   job.body = words;
-  job.early = true;
   if (!enqueue(i, job)) printf("Extensions non annoncees sur le tunnel %d.\n", i);
-}
-
-void actionSendEarly(int i, unsigned gen, const char* header, const char* body) {
-  SendJob job;
-  job.header = header;
-  job.body = body;
-  job.early = true;
-  // The peer's reverse connection may come in before our own join to it has
-  // finished its handshake: its queue is waited for, within the exchange's time.
-  for (int t = 0; t < AUTH_MS && !stop && !disco; t += POLL_MS) {
-    {
-      std::lock_guard<std::mutex> g(peersLock);
-      if (peers[i].gen != gen || (!peers[i].out && !peers[i].clientPending)) break;
-      if (peers[i].out) {
-        if (!enqueue(i, job)) break;
-        return;
-      }
-    }
-    coreSleepMs(POLL_MS);
-  }
-  printf("Action %s non envoyee sur le tunnel %d.\n", header, i);
-}
-
-void releaseHeld(int i, unsigned gen) {
-  std::lock_guard<std::mutex> g(peersLock);
-  SendQueue* q = peers[i].out;
-  if (peers[i].gen != gen || !q) return;
-  std::lock_guard<std::mutex> l(q->lock);
-  q->held = false;
-  q->wake.notify_one();
-}
-
-void flushEarly(int i, unsigned gen, int ms) {
-  for (int t = 0; t < ms && !stop; t += POLL_MS) {
-    {
-      std::lock_guard<std::mutex> g(peersLock);
-      SendQueue* q = peers[i].out;
-      if (peers[i].gen != gen || !q) return;
-      std::lock_guard<std::mutex> l(q->lock);
-      bool left = false;
-      for (const SendJob& j : q->jobs) left = left || j.early;
-      if (!left) return;
-    }
-    coreSleepMs(POLL_MS);
-  }
 }
 
 void startSender(int i) {
   Peer& p = peers[i];
   SendQueue* q = new SendQueue;
-  q->held = authKeyRequired();  // nothing but the exchange until the peer proves the key
   p.out = q;
   q->thread = std::thread(serveQueue, i, p.gen, q, p.clientSocket);
 }

@@ -1,5 +1,6 @@
-// The allow list, the join prompt and the session-key exchange. Crypto is
-// libsodium's: random nonces, HMAC-SHA-256, constant-time comparison.
+// The allow list, the join prompt, and the session key's proofs and
+// derived keys. Crypto is libsodium's: Argon2id stretching, random nonces,
+// BLAKE2b, HMAC-SHA-256, key derivation, constant-time comparison.
 #include "net/auth.h"
 
 #include <arpa/inet.h>
@@ -13,29 +14,30 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <vector>
+#include <array>
 
 #include "net/netio.h"
 
 AuthSettings authSettings;
+const char AUTH_HIDDEN_NAME[] = "(cle de session)";
 
 namespace {
-const char kProofLabel[] = "MOSKA2 session key proof";  // binds the HMAC to this use
-const int kIssuedMax = 256;                              // own nonces remembered against reflection
-const int kFlushMs = 1000;                               // our last exchange action may still leave
+// Fixed inputs that tie each derived value to its one use.
+const unsigned char kSalt[crypto_pwhash_SALTBYTES] = {'M', 'O', 'S', 'K', 'A', '2', ' ', 'k',
+                                                      'e', 'y', ' ', 's', 'a', 'l', 't', '!'};
+const char kKdfContext[crypto_kdf_CONTEXTBYTES + 1] = "MOSKA2ky";
+enum { SUBKEY_PROOF = 1, SUBKEY_SESSION = 2, SUBKEY_JOIN_TO_LISTEN = 1, SUBKEY_LISTEN_TO_JOIN = 2 };
+const char* const kRoleLabel[] = {"joining side", "listening side"};
 
 std::mutex authLock;  // everything below; taken before peersLock, never after
 struct AuthSlot {
   unsigned gen = 0;
-  bool active = false;  // an exchange runs or ran on this slot
-  bool byKey = false;
-  AuthExchange x;
-  long long deadline = 0;
-  std::string extensions;  // the peer's announcement, applied once it is admitted
+  bool byKey = false;  // the peer proved the key on this slot's inbound connection
 };
 AuthSlot slots[MAX_PEERS];
-std::mutex issuedLock;  // the ring below (taken inside authLock by the exchange)
-unsigned char issued[kIssuedMax][NONCE_BYTES];
-int issuedCount = 0, issuedNext = 0;
+std::mutex nonceLock;  // this editor's nonces of the proofs under way
+std::vector<std::array<unsigned char, NONCE_BYTES>> liveNonces;
 
 struct Pending {
   int slot;
@@ -63,29 +65,6 @@ void addressText(uint32_t host, char out[ADDRESS_TEXT_LEN]) {
   in_addr a;
   a.s_addr = host;
   if (!inet_ntop(AF_INET, &a, out, ADDRESS_TEXT_LEN)) snprintf(out, ADDRESS_TEXT_LEN, "?");
-}
-
-// Exactly 2 * NONCE_BYTES hex digits; false for anything shorter, longer or other.
-bool fromHex(const char* hex, unsigned char out[NONCE_BYTES]) {
-  size_t len = 0;
-  const char* end = nullptr;
-  return strlen(hex) == 2 * NONCE_BYTES &&
-         sodium_hex2bin(out, NONCE_BYTES, hex, strlen(hex), nullptr, &len, &end) == 0 &&
-         len == NONCE_BYTES && end && *end == 0;
-}
-
-bool issuedHere(const unsigned char n[NONCE_BYTES]) {
-  std::lock_guard<std::mutex> g(issuedLock);
-  for (int k = 0; k < issuedCount; k++)
-    if (sodium_memcmp(issued[k], n, NONCE_BYTES) == 0) return true;
-  return false;
-}
-
-AuthStep refuse(const char* why) {
-  AuthStep s;
-  s.verdict = AUTH_REFUSE;
-  s.why = why;
-  return s;
 }
 
 void noteRefusal(const char* name, const char* why) {
@@ -142,12 +121,13 @@ void authReadKey(const char* value) {
   size_t n = strlen(value);
   if (n > 0 && n <= KEY_MAX) {
     memcpy(authSettings.key, value, n + 1);
-    return;
+  } else {
+    printf("Parametre key incorrect (vide ou plus de %d caracteres): aucun pair ne sera admis.\n", KEY_MAX);
+    unsigned char r[NONCE_BYTES];
+    if (cryptoReady()) randombytes_buf(r, sizeof r);
+    authHex(r, authSettings.key);
   }
-  printf("Parametre key incorrect (vide ou plus de %d caracteres): aucun pair ne sera admis.\n", KEY_MAX);
-  unsigned char r[NONCE_BYTES];
-  if (cryptoReady()) randombytes_buf(r, sizeof r);
-  authHex(r, authSettings.key);
+  authMasterKey(authSettings.key, authSettings.master);
 }
 
 void authEchoSettings() {
@@ -170,66 +150,106 @@ void authHex(const unsigned char bin[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
   sodium_bin2hex(hex, AUTH_HEX_LEN, bin, NONCE_BYTES);
 }
 
-// HMAC-SHA-256 under the key over the label and both nonces.
-static void proofMac(const char* key, const unsigned char challenge[NONCE_BYTES],
-                     const unsigned char prover[NONCE_BYTES], unsigned char mac[PROOF_BYTES]) {
-  crypto_auth_hmacsha256_state st;
-  crypto_auth_hmacsha256_init(&st, (const unsigned char*)key, strlen(key));
-  crypto_auth_hmacsha256_update(&st, (const unsigned char*)kProofLabel, sizeof kProofLabel);
-  crypto_auth_hmacsha256_update(&st, challenge, NONCE_BYTES);
-  crypto_auth_hmacsha256_update(&st, prover, NONCE_BYTES);
-  crypto_auth_hmacsha256_final(&st, mac);
-  sodium_memzero(&st, sizeof st);
+bool authFromHex(const char* hex, unsigned char out[NONCE_BYTES]) {
+  size_t len = 0;
+  const char* end = nullptr;
+  return strlen(hex) == 2 * NONCE_BYTES &&
+         sodium_hex2bin(out, NONCE_BYTES, hex, strlen(hex), nullptr, &len, &end) == 0 &&
+         len == NONCE_BYTES && end && *end == 0;
 }
 
-void authProof(const char* key, const unsigned char challenge[NONCE_BYTES],
-               const unsigned char prover[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
+void authMasterKey(const char* key, unsigned char master[AUTH_MASTER_BYTES]) {
+  if (cryptoReady() && crypto_pwhash(master, AUTH_MASTER_BYTES, key, strlen(key), kSalt,
+                                     crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE,
+                                     crypto_pwhash_ALG_ARGON2ID13) == 0)
+    return;
+  // Out of memory: a key nobody knows, so nobody is admitted.
+  printf("Cle de session: derivation impossible, aucun pair ne sera admis.\n");
+  randombytes_buf(master, AUTH_MASTER_BYTES);
+}
+
+namespace {
+// BLAKE2b of the session under a key derived from the master for `use`:
+// the role (for proofs), the transcript and both nonces, each behind its length.
+void sessionDigest(const unsigned char master[AUTH_MASTER_BYTES], int use, const char* role,
+                   const AuthSession& s, unsigned char out[AUTH_MASTER_BYTES]) {
+  unsigned char sub[AUTH_MASTER_BYTES];
+  crypto_kdf_derive_from_key(sub, sizeof sub, (uint64_t)use, kKdfContext, master);
+  crypto_generichash_state st;
+  crypto_generichash_init(&st, sub, sizeof sub, AUTH_MASTER_BYTES);
+  auto part = [&](const void* p, size_t n) {
+    unsigned char len[8];
+    for (int k = 0; k < 8; k++) len[k] = (unsigned char)((uint64_t)n >> (8 * k));
+    crypto_generichash_update(&st, len, sizeof len);
+    crypto_generichash_update(&st, (const unsigned char*)p, n);
+  };
+  part(role, strlen(role));
+  part(s.transcript.data(), s.transcript.size());
+  part(s.joining, NONCE_BYTES);
+  part(s.listening, NONCE_BYTES);
+  crypto_generichash_final(&st, out, AUTH_MASTER_BYTES);
+  sodium_memzero(sub, sizeof sub);
+}
+
+void proofMac(const unsigned char master[AUTH_MASTER_BYTES], AuthRole prover, const AuthSession& s,
+              unsigned char mac[PROOF_BYTES]) {
+  unsigned char digest[AUTH_MASTER_BYTES], sub[AUTH_MASTER_BYTES];
+  sessionDigest(master, SUBKEY_PROOF, kRoleLabel[prover], s, digest);
+  crypto_kdf_derive_from_key(sub, sizeof sub, SUBKEY_PROOF, kKdfContext, master);
+  crypto_auth_hmacsha256(mac, digest, sizeof digest, sub);
+  sodium_memzero(sub, sizeof sub);
+}
+}  // namespace
+
+void authProof(const unsigned char master[AUTH_MASTER_BYTES], AuthRole prover, const AuthSession& s,
+               char hex[AUTH_HEX_LEN]) {
   unsigned char mac[PROOF_BYTES];
-  proofMac(key, challenge, prover, mac);
+  proofMac(master, prover, s, mac);
   authHex(mac, hex);
 }
 
-void authExchangeStart(AuthExchange* x) {
-  *x = AuthExchange();
-  if (cryptoReady()) randombytes_buf(x->mine, NONCE_BYTES);
-  std::lock_guard<std::mutex> g(issuedLock);
-  memcpy(issued[issuedNext], x->mine, NONCE_BYTES);
-  issuedNext = (issuedNext + 1) % kIssuedMax;
-  if (issuedCount < kIssuedMax) issuedCount++;
+bool authProofGood(const unsigned char master[AUTH_MASTER_BYTES], AuthRole prover, const AuthSession& s,
+                   const char* hex) {
+  unsigned char got[PROOF_BYTES], want[PROOF_BYTES];
+  if (!authFromHex(hex, got)) return false;
+  proofMac(master, prover, s, want);
+  return sodium_memcmp(got, want, PROOF_BYTES) == 0;
 }
 
-AuthStep authExchangeStep(AuthExchange* x, const char* key, const char* command, const char* body) {
-  AuthStep s;
-  if (strcmp(command, "EXTENSIONS") == 0) {
-    if (x->announced) return s;
-    if (!(parseExtensions(body) & EXT_AUTH)) return refuse("editeur sans cle de session (pas d'extension AUTH)");
-    x->announced = true;
-    s.replyHeader = "AUTHNONCE";
-    authHex(x->mine, s.replyBody);
-    return s;
-  }
-  if (strcmp(command, "AUTHNONCE") == 0) {
-    if (!x->announced) return refuse("nonce avant l'annonce AUTH");
-    if (x->gotNonce) return refuse("second nonce");
-    if (!fromHex(body, x->theirs)) return refuse("nonce mal forme");
-    if (issuedHere(x->theirs)) return refuse("nonce de cet editeur renvoye");
-    x->gotNonce = true;
-    s.replyHeader = "AUTHPROOF";
-    authProof(key, x->theirs, x->mine, s.replyBody);
-    return s;
-  }
-  if (strcmp(command, "AUTHPROOF") == 0) {
-    if (!x->gotNonce) return refuse("preuve avant le nonce");
-    unsigned char got[PROOF_BYTES], want[PROOF_BYTES];
-    if (!fromHex(body, got)) return refuse("preuve tronquee ou mal formee");
-    proofMac(key, x->mine, x->theirs, want);
-    if (sodium_memcmp(got, want, PROOF_BYTES) != 0) return refuse("cle de session differente");
-    x->proven = true;
-    s.verdict = AUTH_ADMIT;
-    return s;
-  }
-  return refuse(x->announced ? "action avant la preuve de cle"
-                             : "editeur du protocole de base, sans cle de session");
+void authSessionKeys(const unsigned char master[AUTH_MASTER_BYTES], const AuthSession& s, AuthRole side,
+                     unsigned char tx[AUTH_MASTER_BYTES], unsigned char rx[AUTH_MASTER_BYTES]) {
+  unsigned char session[AUTH_MASTER_BYTES];
+  sessionDigest(master, SUBKEY_SESSION, "session", s, session);
+  bool joining = side == AUTH_JOINING;
+  crypto_kdf_derive_from_key(tx, AUTH_MASTER_BYTES, joining ? SUBKEY_JOIN_TO_LISTEN : SUBKEY_LISTEN_TO_JOIN,
+                             kKdfContext, session);
+  crypto_kdf_derive_from_key(rx, AUTH_MASTER_BYTES, joining ? SUBKEY_LISTEN_TO_JOIN : SUBKEY_JOIN_TO_LISTEN,
+                             kKdfContext, session);
+  sodium_memzero(session, sizeof session);
+}
+
+void authNonceIssue(unsigned char n[NONCE_BYTES]) {
+  if (cryptoReady()) randombytes_buf(n, NONCE_BYTES);
+  std::array<unsigned char, NONCE_BYTES> a;
+  memcpy(a.data(), n, NONCE_BYTES);
+  std::lock_guard<std::mutex> g(nonceLock);
+  liveNonces.push_back(a);
+}
+
+void authNonceRetire(const unsigned char n[NONCE_BYTES]) {
+  std::lock_guard<std::mutex> g(nonceLock);
+  for (size_t k = 0; k < liveNonces.size(); k++)
+    if (memcmp(liveNonces[k].data(), n, NONCE_BYTES) == 0) {
+      liveNonces.erase(liveNonces.begin() + (long)k);
+      return;
+    }
+}
+
+bool authNonceLive(const unsigned char n[NONCE_BYTES]) {
+  std::lock_guard<std::mutex> g(nonceLock);
+  bool live = false;
+  for (const auto& a : liveNonces) live = live || sodium_memcmp(a.data(), n, NONCE_BYTES) == 0;
+  return live;
 }
 
 bool authAddressAllowed(uint32_t host) {
@@ -290,67 +310,15 @@ bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
 
 bool authKeyRequired() { return authSettings.key[0] != 0; }
 
-void authBegin(int slot, unsigned gen) {
-  AuthExchange x;
-  bool keyed = authKeyRequired();
-  if (keyed) authExchangeStart(&x);
-  std::lock_guard<std::mutex> g(authLock);
-  AuthSlot& s = slots[slot];
-  s = AuthSlot();
-  s.gen = gen;
-  s.active = keyed;
-  s.x = x;
-  s.deadline = nowMs() + AUTH_MS;
-}
-
-int authLeftMs(int slot, unsigned gen) {
-  std::lock_guard<std::mutex> g(authLock);
-  const AuthSlot& s = slots[slot];
-  if (!s.active || s.gen != gen || s.x.proven) return -1;
-  long long left = s.deadline - nowMs();
-  return left > 1 ? (int)left : 1;
-}
-
-AuthFilter authFilter(int slot, unsigned gen, const char* name, const char* command,
-                      const char* body, std::string* extensions) {
-  bool exchange = strncmp(command, "AUTH", 4) == 0;
-  AuthStep step;
-  {
-    std::lock_guard<std::mutex> g(authLock);
-    AuthSlot& s = slots[slot];
-    if (!s.active || s.gen != gen || s.x.proven) {
-      // No exchange runs: only a keyed peer's challenge means anything here.
-      if (strcmp(command, "AUTHNONCE") == 0 && !authKeyRequired())
-        step = refuse("l'autre editeur exige une cle de session, absente ici");
-      else
-        return exchange ? AUTH_TAKEN : AUTH_PASS;
-    } else {
-      if (strcmp(command, "EXTENSIONS") == 0 && !s.x.announced) s.extensions = body;
-      step = authExchangeStep(&s.x, authSettings.key, command, body);
-      if (step.verdict == AUTH_ADMIT) {
-        s.byKey = true;
-        *extensions = s.extensions;
-      }
-    }
-  }
-  if (step.replyHeader) actionSendEarly(slot, gen, step.replyHeader, step.replyBody);
-  if (step.verdict == AUTH_ADMIT) {
-    printf("Client %s admis par la cle de session sur le tunnel %d.\n", name, slot);
-    releaseHeld(slot, gen);
-    return AUTH_ADMITTED;
-  }
-  if (step.verdict == AUTH_WAIT) return AUTH_TAKEN;
-  printf("Cle de session: %s refuse sur le tunnel %d: %s!\n", name, slot, step.why);
-  noteRefusal(name, step.why);
-  flushEarly(slot, gen, kFlushMs);  // our own proof still reaches it: both sides know why
-  return AUTH_CUT;
-}
-
-void authLost(int slot, unsigned gen, const char* name, bool timedOut) {
-  if (authLeftMs(slot, gen) < 0) return;
-  const char* why = timedOut ? "aucune preuve de cle en 5 s" : "connexion fermee avant la preuve de cle";
+void authRefused(const char* name, int slot, const char* why) {
   printf("Cle de session: %s refuse sur le tunnel %d: %s!\n", name, slot, why);
   noteRefusal(name, why);
+}
+
+void authAdmitted(int slot, unsigned gen) {
+  std::lock_guard<std::mutex> g(authLock);
+  slots[slot].gen = gen;
+  slots[slot].byKey = true;
 }
 
 bool authByKey(int slot) {
@@ -362,6 +330,17 @@ bool authByKey(int slot) {
   }
   std::lock_guard<std::mutex> g(authLock);
   return slots[slot].gen == gen && slots[slot].byKey;
+}
+
+void authPromptName(const char* name, char* out, size_t cap) {
+  char shown[PROMPT_NAME_MAX + 1];
+  size_t n = 0;
+  for (; name[n] && n < PROMPT_NAME_MAX; n++) {
+    unsigned char c = (unsigned char)name[n];
+    shown[n] = c < 0x20 || c > 0x7e || c == '"' ? '?' : (char)c;
+  }
+  shown[n] = 0;
+  snprintf(out, cap, "\"%s%s\"", shown, name[n] ? "..." : "");
 }
 
 bool authPendingRequest(JoinRequest* out) {
@@ -398,6 +377,6 @@ void authReset() {
   for (AuthSlot& s : slots) s = AuthSlot();
   pending.clear();
   refusalNew = false;
-  std::lock_guard<std::mutex> i(issuedLock);
-  issuedCount = issuedNext = 0;
+  std::lock_guard<std::mutex> n(nonceLock);
+  liveNonces.clear();
 }

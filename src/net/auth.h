@@ -5,19 +5,36 @@
 // with addresses closes any other address before the handshake. An editor
 // this one joined is trusted for its reverse connection.
 //
-// `key <text>`: right after the handshake both sides prove they know the key
-// through the "AUTH" extension: each sends "AUTHNONCE <fresh random nonce>"
-// once it saw the other announce AUTH, and answers the other's nonce with
-// "AUTHPROOF <HMAC-SHA-256 under the key of both nonces>". The key never
-// travels. Until the peer's proof checks out none of its actions is applied
-// or queued and ours to it are held back; a peer without proof within
-// AUTH_MS (a base-protocol editor included) is cut off.
+// `key <text>`: every connection proves the key before anything else goes
+// on it, and then is encrypted. With a key the base handshake's name block
+// carries AUTH_HIDDEN_NAME, not the user's name. Right after the token, on
+// the connection being opened alone, the joining side sends "EXTENSIONS"
+// and "AUTHNONCE <its nonce>"; the listening side writes back, on the same
+// socket, "AUTHNONCE <its nonce>" and "AUTHPROOF <its proof>"; the joining
+// side checks it and sends its own "AUTHPROOF" ("AUTHREFUSED" when the
+// listening side's failed: a proof goes only to a peer that proved the
+// key). A proof is an HMAC under a
+// key stretched from the session key over the prover's role, the handshake
+// blocks and announcement of this connection and both nonces: it is good
+// on this connection, in this direction, and nowhere else. From there on
+// the connection is a session channel (net/secure.h) under keys derived
+// from both nonces; the user names go through it first. Only then does the
+// listening side ask its user (`allow ask`) and open the reverse
+// connection, which proves the key the same way. A peer without proof
+// within AUTH_MS (a base-protocol editor included) is cut off.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
 #include <atomic>
 #include <string>
+
+#include "net/net.h"
+
+// The name block of a keyed editor's handshake: its user name goes only
+// to a peer that proved the key. Seeing it, an editor without a key knows
+// the other wants one.
+extern const char AUTH_HIDDEN_NAME[];
 
 enum {
   AUTH_MS = 5000,          // the key must be proven this long after the handshake
@@ -27,9 +44,11 @@ enum {
   KEY_MAX = 256,           // characters of a session key
   NONCE_BYTES = 32,
   PROOF_BYTES = 32,        // HMAC-SHA-256
+  AUTH_MASTER_BYTES = 32,  // the stretched key, and each key derived from it
   AUTH_HEX_LEN = 2 * NONCE_BYTES + 1,
   AUTH_TEXT_LEN = 160,     // a refusal reason shown on the panel
   ADDRESS_TEXT_LEN = 16,   // "255.255.255.255"
+  PROMPT_NAME_MAX = 24,    // characters of a peer's name in the join prompt (the panel's width)
 };
 
 enum AllowMode { ALLOW_ALL, ALLOW_ASK, ALLOW_LIST };
@@ -40,6 +59,7 @@ struct AuthSettings {
   int hostCount = 0;
   bool allowGiven = false;          // the pair was in settings.ini (echoed)
   char key[KEY_MAX + 1] = "";       // empty: no key
+  unsigned char master[AUTH_MASTER_BYTES] = {0};  // the key stretched (authMasterKey)
 };
 extern AuthSettings authSettings;
 
@@ -49,34 +69,54 @@ void authReadAllow(const char* value);
 void authReadKey(const char* value);
 void authEchoSettings();  // echo lines of the pairs given (the key's length only)
 
-// ---- the key exchange with one peer ----
-struct AuthExchange {
-  unsigned char mine[NONCE_BYTES];    // our nonce for this peer
-  unsigned char theirs[NONCE_BYTES];  // the peer's nonce
-  bool announced = false;             // the peer's "EXTENSIONS" named AUTH
-  bool gotNonce = false;
-  bool proven = false;
+// ---- the proof of one connection ----
+// The side that opened the TCP connection, and the side that accepted it.
+enum AuthRole { AUTH_JOINING, AUTH_LISTENING };
+// What one connection's proof binds: the bytes both ends exchanged before
+// it, in wire order, and both nonces.
+struct AuthSession {
+  std::string transcript;
+  unsigned char joining[NONCE_BYTES] = {0};
+  unsigned char listening[NONCE_BYTES] = {0};
 };
-enum AuthVerdict {
-  AUTH_WAIT,    // consumed; replyHeader (when set) and replyBody go to the peer
-  AUTH_ADMIT,   // the peer proved the key
-  AUTH_REFUSE,  // `why` says what failed
-};
-struct AuthStep {
-  AuthVerdict verdict = AUTH_WAIT;
-  const char* replyHeader = nullptr;
-  char replyBody[AUTH_HEX_LEN] = "";
-  const char* why = "";
-};
-// A fresh nonce, remembered as one this editor issued: a peer handing it
-// back as its own challenge is refused (no reflection).
-void authExchangeStart(AuthExchange* x);
-// One action received from an unproven peer.
-AuthStep authExchangeStep(AuthExchange* x, const char* key, const char* command, const char* body);
-// The proof of `prover`'s knowledge of the key for a challenge (hex, tests).
-void authProof(const char* key, const unsigned char challenge[NONCE_BYTES],
-               const unsigned char prover[NONCE_BYTES], char hex[AUTH_HEX_LEN]);
+// The key stretched once (crypto_pwhash), so a proof seen on the network
+// costs a guesser that much per guess.
+void authMasterKey(const char* key, unsigned char master[AUTH_MASTER_BYTES]);
+// The proof that `prover` knows the key for this session (hex), and its check.
+void authProof(const unsigned char master[AUTH_MASTER_BYTES], AuthRole prover, const AuthSession& s,
+               char hex[AUTH_HEX_LEN]);
+bool authProofGood(const unsigned char master[AUTH_MASTER_BYTES], AuthRole prover, const AuthSession& s,
+                   const char* hex);
+// The session keys of one side: what it sends under, what it receives under.
+void authSessionKeys(const unsigned char master[AUTH_MASTER_BYTES], const AuthSession& s, AuthRole side,
+                     unsigned char tx[AUTH_MASTER_BYTES], unsigned char rx[AUTH_MASTER_BYTES]);
+// A fresh nonce of this editor, live until retired: a peer offering any
+// live one back as its own is refused, however many handshakes come.
+void authNonceIssue(unsigned char n[NONCE_BYTES]);
+void authNonceRetire(const unsigned char n[NONCE_BYTES]);
+bool authNonceLive(const unsigned char n[NONCE_BYTES]);
 void authHex(const unsigned char bin[NONCE_BYTES], char hex[AUTH_HEX_LEN]);
+// "2 * NONCE_BYTES" hex digits, nothing else.
+bool authFromHex(const char* hex, unsigned char out[NONCE_BYTES]);
+
+// The proof on socket s right after the token (network threads), within
+// AUTH_MS; `transcript` holds the handshake blocks as they went, `shown`
+// names the peer in a refusal. True once the peer proved the key and
+// the channel is attached to s; *name then holds its user name. False:
+// refused and logged, s is to be closed. The listening side also gives
+// the joiner's announcement (applied once the peer is served).
+// `master`: the stretched key (another one in tests).
+bool authJoin(int s, int slot, const char* shown, const std::string& transcript, char name[NAME_BLOCK],
+              const unsigned char* master = authSettings.master);
+bool authServe(int s, int slot, unsigned gen, const char* shown, const std::string& transcript,
+               char name[NAME_BLOCK], std::string* extensions, const unsigned char* master = authSettings.master);
+// Why a peer whose name block reads peerName cannot be admitted: a keyed
+// editor and one without a key tell each other by it. Null: go on.
+const char* authKeyMismatch(const char* peerName);
+// Logs a refused peer and keeps the reason for the panel.
+void authRefused(const char* name, int slot, const char* why);
+// The peer on the slot proved the key (the client list marks it).
+void authAdmitted(int slot, unsigned gen);
 
 // ---- the connection side (network threads) ----
 // Listening thread, before the handshake: false (logged) for an address the
@@ -87,24 +127,10 @@ bool authAddressAllowed(uint32_t host);
 // peer leaves); false (logged) when refused.
 bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
              const std::atomic<bool>* quit);
-// A session key is set: exchanges run and send queues start held.
+// A session key is set: every connection proves it and is encrypted.
 bool authKeyRequired();
-// Receiving thread: the exchange with the peer on `slot` starts now.
-void authBegin(int slot, unsigned gen);
-// Milliseconds left for the peer's proof; -1 once proven or without a key.
-int authLeftMs(int slot, unsigned gen);
-enum AuthFilter {
-  AUTH_PASS,      // an ordinary action of an admitted peer
-  AUTH_TAKEN,     // part of the exchange: not for the interpreter
-  AUTH_ADMITTED,  // the peer just proved the key; *extensions: its announcement
-  AUTH_CUT,       // refused (logged): end the connection
-};
-AuthFilter authFilter(int slot, unsigned gen, const char* name, const char* command,
-                      const char* body, std::string* extensions);
 // The peer on `slot` was admitted by the key (the client list marks it).
 bool authByKey(int slot);
-// Logs a peer that never proved the key before its connection ended.
-void authLost(int slot, unsigned gen, const char* name, bool timedOut);
 
 // ---- the editor side (main thread) ----
 struct JoinRequest {
@@ -113,6 +139,10 @@ struct JoinRequest {
   char name[256];
   char address[ADDRESS_TEXT_LEN];
 };
+// A peer's name as the join prompt shows it: quoted, cut to PROMPT_NAME_MAX
+// characters ("..." after a cut), anything but printable ASCII and the
+// quote itself replaced by '?', so a name cannot pass for an address.
+void authPromptName(const char* name, char* out, size_t cap);
 // The oldest join prompt waiting for an answer.
 bool authPendingRequest(JoinRequest* out);
 void authAnswer(int slot, unsigned gen, bool accept);

@@ -72,7 +72,6 @@ struct SendJob {
   std::string chipset;
   std::shared_ptr<const std::vector<unsigned char>> pass;
   bool bare = false;  // header block only ("DISCONNECT! 0")
-  bool early = false; // goes out while the queue is held (extensions, key exchange)
 };
 
 // A peer's ordered send queue, served by its own thread on the outbound
@@ -84,11 +83,11 @@ struct SendQueue {
   std::deque<SendJob> jobs;
   bool quit = false;       // drop what is left and end
   bool last = false;       // end once the queue is empty (disconnect)
-  bool held = false;       // only early jobs go out until the peer proves the session key
   std::thread thread;
 };
 
-// Sockets. Every block is moved whole; false when the peer closed, an error
+// Sockets. Every block is moved whole, through the socket's session
+// channel once it has one (net/secure.h); false when the peer closed, an error
 // occurred, `stop` was set, or nothing moved for stallMs (-1: no limit).
 // A receive also gives up when *quit becomes true.
 bool sendAll(int s, const void* p, size_t n, int stallMs = STALL_MS);
@@ -181,12 +180,6 @@ int clientOn(uint32_t host, bool repeat, int slot);
 void startSender(int i);
 // Queues slot i's "EXTENSIONS" action (peersLock held).
 void announceExtensions(int i);
-// The key exchange's side of slot i's send queue: an action that goes out
-// while the queue is held, the end of the hold, and a bounded wait for the
-// early actions to leave.
-void actionSendEarly(int i, unsigned gen, const char* header, const char* body);
-void releaseHeld(int i, unsigned gen);
-void flushEarly(int i, unsigned gen, int ms);
 // Ends a send queue's thread and frees it (main thread, peersLock not held):
 // with `drain` once every queued action went out, else at once.
 void stopSender(SendQueue* q, bool drain);

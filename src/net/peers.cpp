@@ -143,28 +143,32 @@ int glOpen(uint32_t host) {
   return -1;
 }
 
-// Handshake blocks, each within what is left of the handshake's time.
-bool recvText(int s, char* block, int size, long long deadline) {
+// Handshake blocks, each within what is left of the handshake's time, and
+// added to the connection's transcript as they went (the key proof binds it).
+bool recvText(int s, char* block, int size, long long deadline, std::string* transcript) {
   int ms = leftMs(deadline);
   if (!recvAll(s, block, (size_t)size, ms, ms, &disco)) return false;
   block[size - 1] = 0;
+  transcript->append(block, (size_t)size);
   return true;
 }
 
-bool sendText(int s, const char* text, int size, long long deadline) {
+bool sendText(int s, const char* text, int size, long long deadline, std::string* transcript) {
   char block[NAME_BLOCK] = {0};
   snprintf(block, (size_t)size, "%s", text);
+  transcript->append(block, (size_t)size);
   return sendAll(s, block, (size_t)size, leftMs(deadline));
 }
 
-// Bytes of a peer that has not proven the session key yet, one at a time so
-// that however it trickles them its time for the proof bounds the whole read.
-bool recvBeforeProof(int s, char* p, size_t n, int slot, unsigned gen) {
-  for (size_t k = 0; k < n; k++) {
-    int left = authLeftMs(slot, gen);
-    if (left <= 1 || !recvAll(s, p + k, 1, left, left, &disco)) return false;
-  }
-  return true;
+// The name in our handshake block: with a key, the user's goes only
+// through the session channel.
+const char* shownName() { return authKeyRequired() ? AUTH_HIDDEN_NAME : username; }
+
+// Who a refusal names: the peer's name, or its address when it hid it.
+const char* refusedName(const char* name, uint32_t host, char out[ADDRESS_TEXT_LEN]) {
+  if (strcmp(name, AUTH_HIDDEN_NAME) != 0) return name;
+  snprintf(out, ADDRESS_TEXT_LEN, "%d.%d.%d.%d", octet(host, 0), octet(host, 1), octet(host, 2), octet(host, 3));
+  return out;
 }
 
 bool outTaken(const Peer& p) { return p.clientSocket >= 0 || p.clientPending; }
@@ -262,7 +266,9 @@ int clientOn(uint32_t host, bool repeat, int slot) {
   }
   long long deadline = nowMs() + HANDSHAKE_MS;
   char name[NAME_BLOCK], peerVersion[VERSION_BLOCK];
-  if (!sendText(s, username, NAME_BLOCK, deadline) || !recvText(s, name, NAME_BLOCK, deadline)) {
+  std::string transcript;
+  if (!sendText(s, shownName(), NAME_BLOCK, deadline, &transcript) ||
+      !recvText(s, name, NAME_BLOCK, deadline, &transcript)) {
     printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
     return fail(false);
   }
@@ -271,9 +277,9 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     printf("Je suis en contact client avec %s sur le tunnel %d pour le client!\n", name, i);
   else
     printf("J'ai repondu donc a %s sur le tunnel %d pour le client!\n", name, i);
-  if (!sendText(s, version, VERSION_BLOCK, deadline)) return fail(false);
+  if (!sendText(s, version, VERSION_BLOCK, deadline, &transcript)) return fail(false);
   logMarker("B");
-  if (!recvText(s, peerVersion, VERSION_BLOCK, deadline)) {
+  if (!recvText(s, peerVersion, VERSION_BLOCK, deadline, &transcript)) {
     printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
     return fail(false);
   }
@@ -282,14 +288,23 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
     return fail(true);
   }
-  if (!sendText(s, repeat ? "REPEAT!" : "THANKS!", TOKEN_BLOCK, deadline)) return fail(false);
+  char address[ADDRESS_TEXT_LEN];
+  const char* who = refusedName(name, host, address);
+  if (const char* why = authKeyMismatch(name)) {  // no token: the peer ends its side too
+    authRefused(who, i, why);
+    return fail(true);
+  }
+  if (!sendText(s, repeat ? "REPEAT!" : "THANKS!", TOKEN_BLOCK, deadline, &transcript)) return fail(false);
+  // With a key the peer proves it on this connection before anything else.
+  char proven[NAME_BLOCK];
+  if (authKeyRequired() && !authJoin(s, i, who, transcript, proven)) return fail(true);
   {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientPending = false;
     peers[i].clientReady = true;
     peers[i].joinedThere = repeat;
     startSender(i);
-    announceExtensions(i);  // the first action on this connection
+    if (!authKeyRequired()) announceExtensions(i);  // the first action (the proof sent it)
   }
   refreshMenu = true;
   printf("client ok\n");
@@ -320,12 +335,11 @@ struct Served {
   uint32_t host;
   uint16_t port;
   char name[NAME_BLOCK];
-  bool admitted;  // served: no session key, or the peer proved it
 };
 
 Served servedSlot(int i) {
   std::lock_guard<std::mutex> g(peersLock);
-  Served c = {i, peers[i].gen, peers[i].connectedSocket, peers[i].inHost, peers[i].inPort, "", true};
+  Served c = {i, peers[i].gen, peers[i].connectedSocket, peers[i].inHost, peers[i].inPort, ""};
   return c;
 }
 
@@ -344,22 +358,27 @@ bool interrupted(const Served& c) {
   return false;
 }
 
-// The listening side of the handshake: names, versions, the joiner's token
-// and, for "REPEAT!", the reverse connection. The whole of it has
-// HANDSHAKE_MS: a connection that never speaks cannot hold a slot.
+void setName(Served& c, const char* name) {
+  snprintf(c.name, sizeof c.name, "%s", name);
+  std::lock_guard<std::mutex> g(peersLock);
+  memcpy(peers[c.slot].clientNames, c.name, NAME_BLOCK);
+}
+
+// The listening side of the handshake: names, versions, the joiner's token,
+// with a key its proof, and, for "REPEAT!", the reverse connection. The
+// handshake has HANDSHAKE_MS and the proof AUTH_MS: a connection that never
+// speaks cannot hold a slot.
 bool serveHandshake(Served& c) {
   printf("Tentative de servir une connexion a X.X.X.%d:%d...\n", octet(c.host, 3), c.port);
   long long deadline = nowMs() + HANDSHAKE_MS;
-  char peerVersion[VERSION_BLOCK], token[TOKEN_BLOCK];
-  if (!recvText(c.s, c.name, NAME_BLOCK, deadline)) return interrupted(c);
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    memcpy(peers[c.slot].clientNames, c.name, NAME_BLOCK);
-  }
+  char peerVersion[VERSION_BLOCK], token[TOKEN_BLOCK], name[NAME_BLOCK];
+  std::string transcript;
+  if (!recvText(c.s, name, NAME_BLOCK, deadline, &transcript)) return interrupted(c);
+  setName(c, name);
   printf("Connecte avec %s sur le tunnel %d pour le serveur!\n", c.name, c.slot);
-  if (!sendText(c.s, username, NAME_BLOCK, deadline) ||
-      !recvText(c.s, peerVersion, VERSION_BLOCK, deadline) ||
-      !sendText(c.s, version, VERSION_BLOCK, deadline))
+  if (!sendText(c.s, shownName(), NAME_BLOCK, deadline, &transcript) ||
+      !recvText(c.s, peerVersion, VERSION_BLOCK, deadline, &transcript) ||
+      !sendText(c.s, version, VERSION_BLOCK, deadline, &transcript))
     return interrupted(c);
   // Checked as soon as both versions are out: a joiner of another version
   // sends no token, and its slot is freed now.
@@ -368,7 +387,23 @@ bool serveHandshake(Served& c) {
     printf("Mauvaise version %s<>%s!\n", version, peerVersion);
     return false;
   }
-  if (!recvText(c.s, token, TOKEN_BLOCK, deadline)) return interrupted(c);
+  const char* mismatch = authKeyMismatch(c.name);
+  char address[ADDRESS_TEXT_LEN];
+  const char* who = refusedName(c.name, c.host, address);
+  if (mismatch && !authKeyRequired()) {  // a keyed joiner sends no token to us
+    authRefused(who, c.slot, mismatch);
+    return false;
+  }
+  if (!recvText(c.s, token, TOKEN_BLOCK, deadline, &transcript)) {
+    if (mismatch) authRefused(who, c.slot, mismatch);  // a joiner without the key left
+    return mismatch ? false : interrupted(c);
+  }
+  // With a key nothing more goes to the peer, nor is asked, until it proved it.
+  std::string announced;
+  if (authKeyRequired()) {
+    if (!authServe(c.s, c.slot, c.gen, who, transcript, name, &announced)) return false;
+    setName(c, name);
+  }
   if (!authAsk(c.slot, c.gen, c.name, c.host, c.s, &stop)) return false;
   if (strcmp(token, "REPEAT!") == 0) {
     char text[32];
@@ -378,10 +413,8 @@ bool serveHandshake(Served& c) {
     if (clientOn(c.host, false, c.slot) < 0) return false;
   }
   printf("...\n");
-  // With a session key the peer is served once it proved it (net/auth.h).
-  authBegin(c.slot, c.gen);
-  c.admitted = authLeftMs(c.slot, c.gen) < 0;
-  if (c.admitted) netQueue(NetEvent{EV_SERVE, c.slot, c.gen, false, "", ""});
+  netQueue(NetEvent{EV_SERVE, c.slot, c.gen, false, "", ""});
+  if (authKeyRequired()) netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, "EXTENSIONS", announced});
   printf("little serveur demarre!\n");
   return true;
 }
@@ -390,17 +423,9 @@ bool serveHandshake(Served& c) {
 // transfer (logged unless the program is stopping), or a cut it logged.
 enum LoopEnd { LOOP_BYE, LOOP_LOST, LOOP_TRANSFER, LOOP_CUT };
 
-// One block from the peer: an unproven one is read against the key's deadline.
+// One block from the peer (through its session channel, when it has one).
 bool recvBlock(const Served& c, char* buf, size_t n, int firstMs) {
-  return c.admitted ? recvAll(c.s, buf, n, firstMs, STALL_MS, &disco)
-                    : recvBeforeProof(c.s, buf, n, c.slot, c.gen);
-}
-
-// A lost connection; an unproven peer's loss is logged as a refusal.
-LoopEnd lost(const Served& c) {
-  if (c.admitted || stop || disco) return LOOP_LOST;
-  authLost(c.slot, c.gen, c.name, authLeftMs(c.slot, c.gen) <= 1);
-  return LOOP_CUT;
+  return recvAll(c.s, buf, n, firstMs, STALL_MS, &disco);
 }
 
 // Header, body and any file transfer of each action, queued for the main thread.
@@ -409,34 +434,20 @@ LoopEnd receiveLoop(Served& c) {
   while (!stop && !disco) {
     char head[HEADER_BLOCK], command[HEADER_BLOCK];
     int n = 0;
-    if (!recvBlock(c, head, HEADER_BLOCK, -1)) return lost(c);
-    if (!parseHeader(head, command, &n) || (!c.admitted && n > BODY_LEN)) {
+    if (!recvBlock(c, head, HEADER_BLOCK, -1)) return LOOP_LOST;
+    if (!parseHeader(head, command, &n)) {
       printf("En-tete invalide sur le tunnel %d: connexion coupee!\n", c.slot);
       return LOOP_CUT;
     }
     antenneWifi = true;
     printf("En-tête recu: %s! Taille: %d!\n", command, n);
     if (n > 0) {
-      if (!recvBlock(c, body.data(), (size_t)n, STALL_MS)) return lost(c);
+      if (!recvBlock(c, body.data(), (size_t)n, STALL_MS)) return LOOP_LOST;
       body[(size_t)n] = 0;
     } else {
       snprintf(body.data(), body.size(), "?");
     }
     if (strcmp(command, "DISCONNECT!") == 0) break;
-    // The key exchange takes its own actions; nothing else of an unproven
-    // peer reaches a transfer or the queue.
-    std::string announced;
-    AuthFilter f = authFilter(c.slot, c.gen, c.name, command, body.data(), &announced);
-    if (f == AUTH_CUT) return LOOP_CUT;
-    if (f == AUTH_ADMITTED) {
-      c.admitted = true;
-      netQueue(NetEvent{EV_SERVE, c.slot, c.gen, false, "", ""});
-      netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, "EXTENSIONS", announced});
-    }
-    if (f != AUTH_PASS) {
-      if (sendPending() == 0) antenneWifi = false;
-      continue;
-    }
     bool ok = true;
     const WireWord* w = wireWord(command);
     if (w && w->transfer == WIRE_TILESET) ok = receiveTileset(c.s, body.data());
@@ -457,7 +468,7 @@ int endServing(const Served& c, LoopEnd why) {
   if (stop || disco) return 0;
   if (why == LOOP_LOST) printf("Connexion perdue avec %s sur le tunnel %d!\n", c.name, c.slot);
   if (why == LOOP_TRANSFER) printf("Transfert interrompu sur le tunnel %d: connexion coupee!\n", c.slot);
-  return ended(c.slot, c.gen, c.admitted);
+  return ended(c.slot, c.gen, true);
 }
 }  // namespace
 

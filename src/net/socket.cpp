@@ -13,10 +13,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "net/netio.h"
+#include "net/secure.h"
 #include "core/core.h"
 
 namespace {
+const size_t SECURE_READ = 256u << 10;  // sealed bytes taken per read: a few frames at once
+
 long long nowMs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -46,9 +52,9 @@ void tune(int s) {
   int yes = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // actions are tiny
 }
-}  // namespace
 
-bool sendAll(int s, const void* p, size_t n, int stallMs) {
+// The plain socket's moves; the public ones below add the session channel.
+bool rawSend(int s, const void* p, size_t n, int stallMs) {
   const char* c = (const char*)p;
   while (n > 0) {
     if (stop || s < 0) return false;
@@ -68,33 +74,13 @@ bool sendAll(int s, const void* p, size_t n, int stallMs) {
   return true;
 }
 
-bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
-  char* c = (char*)p;
-  bool first = true;
-  while (n > 0) {
-    if (s < 0 || stop || (quit && *quit)) return false;
-    // Take what is there first; wait only when nothing is.
-    ssize_t k = recv(s, c, n, MSG_DONTWAIT);
-    if (k > 0) {
-      c += k;
-      n -= (size_t)k;
-      first = false;
-      continue;
-    }
-    if (k < 0 && errno == EINTR) continue;
-    if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (waitFor(s, POLLIN, first ? firstMs : stallMs, quit) <= 0) return false;
-      continue;
-    }
-    return false;  // 0: the peer closed
-  }
-  return true;
-}
-
-long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
+// What is waiting on s (at most cap bytes, with MSG_PEEK left there),
+// waiting up to ms for the first: the count, or -1 once stopped, timed
+// out, closed or in error.
+long recvSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit, int flags = 0) {
   for (;;) {
     if (s < 0 || stop || (quit && *quit)) return -1;
-    ssize_t k = recv(s, p, cap, MSG_PEEK | MSG_DONTWAIT);
+    ssize_t k = recv(s, p, cap, MSG_DONTWAIT | flags);
     if (k > 0) return (long)k;
     if (k < 0 && errno == EINTR) continue;
     if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -105,7 +91,17 @@ long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit)
   }
 }
 
-bool takePeeked(int s, void* p, size_t n) {
+bool rawRecv(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  for (char* c = (char*)p; n > 0; firstMs = stallMs) {
+    long k = recvSome(s, c, n, firstMs, quit);
+    if (k < 0) return false;
+    c += k;
+    n -= (size_t)k;
+  }
+  return true;
+}
+
+bool rawTake(int s, void* p, size_t n) {
   char* c = (char*)p;
   while (n > 0) {
     // MSG_TRUNC: TCP drops the bytes without copying them (other sockets copy).
@@ -115,6 +111,64 @@ bool takePeeked(int s, void* p, size_t n) {
     n -= (size_t)k;
     c += k;
   }
+  return true;
+}
+
+// Reads from a session channel's socket until it has plain bytes: what is
+// waiting (up to a read's worth of frames) is taken at once, waiting first
+// up to firstMs, then stallMs while a frame is incomplete.
+bool pullFrames(int s, SecureChannel* c, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  thread_local std::vector<char> buf(SECURE_READ);
+  for (; secureBuffered(c) == 0; firstMs = stallMs) {
+    long k = recvSome(s, buf.data(), buf.size(), firstMs, quit);
+    if (k < 0 || !secureFeed(c, buf.data(), (size_t)k)) return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool sendAll(int s, const void* p, size_t n, int stallMs) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawSend(s, p, n, stallMs);
+  thread_local std::string wire;
+  for (const char* at = (const char*)p; n > 0;) {
+    size_t k = n < (size_t)FRAME_PLAIN_MAX ? n : (size_t)FRAME_PLAIN_MAX;
+    if (!secureSeal(c, at, k, &wire) || !rawSend(s, wire.data(), wire.size(), stallMs)) return false;
+    at += k;
+    n -= k;
+  }
+  return true;
+}
+
+bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs, const std::atomic<bool>* quit) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawRecv(s, p, n, firstMs, stallMs, quit);
+  for (char* at = (char*)p; n > 0;) {
+    if (secureBuffered(c) == 0 && !pullFrames(s, c, firstMs, stallMs, quit)) return false;
+    size_t k = n < secureBuffered(c) ? n : secureBuffered(c);
+    memcpy(at, secureData(c), k);
+    secureTake(c, k);
+    at += k;
+    n -= k;
+    firstMs = stallMs;
+  }
+  return true;
+}
+
+long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return recvSome(s, p, cap, ms, quit, MSG_PEEK);
+  if (secureBuffered(c) == 0 && !pullFrames(s, c, ms, STALL_MS, quit)) return -1;
+  size_t k = cap < secureBuffered(c) ? cap : secureBuffered(c);
+  memcpy(p, secureData(c), k);
+  return (long)k;
+}
+
+bool takePeeked(int s, void* p, size_t n) {
+  SecureChannel* c = secureOf(s);
+  if (!c) return rawTake(s, p, n);
+  if (n > secureBuffered(c)) return false;
+  secureTake(c, n);
   return true;
 }
 
@@ -179,7 +233,9 @@ void netShutdown(int s) {
 }
 
 void netClose(int s) {
-  if (s >= 0) close(s);
+  if (s < 0) return;
+  secureDetach(s);  // before the number can be handed out again
+  close(s);
 }
 
 void formatHeader(char block[HEADER_BLOCK], const char* command, int n) {

@@ -24,9 +24,12 @@ const WireWord kWords[] = {
     {"DISCONNECT!", 0, WIRE_NO_TRANSFER, "none: the header block alone", nullptr},
     {"EXTENSIONS", 0, WIRE_NO_TRANSFER, "the extension words the sender speaks, blank-separated",
      onExtensions},
-    // "AUTH": the key proof, taken by the receiving thread before anything else.
+    // "AUTH": the key proof, run on each connection before anything else goes
+    // on it (keyproof.cpp), never reaching the interpreter.
     {"AUTHNONCE", EXT_AUTH, WIRE_NO_TRANSFER, "64 hex digits: the sender's nonce", nullptr},
-    {"AUTHPROOF", EXT_AUTH, WIRE_NO_TRANSFER, "64 hex digits: HMAC of both nonces", nullptr},
+    {"AUTHPROOF", EXT_AUTH, WIRE_NO_TRANSFER,
+     "64 hex digits: HMAC of the role, the handshake blocks and both nonces", nullptr},
+    {"AUTHREFUSED", EXT_AUTH, WIRE_NO_TRANSFER, "why: the joiner's answer to a proof that failed", nullptr},
     // "SYNC": copies compared and sent, stamped cell writes.
     {"STAMP", EXT_SYNC, WIRE_NO_TRANSFER, "%llu %llu: clock site of the next cell write", onStamp},
     {"SYNCLIST", EXT_SYNC, WIRE_NO_TRANSFER, "last site joined clock (digest filename)...", onSyncList},

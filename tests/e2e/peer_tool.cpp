@@ -18,6 +18,14 @@
 //     W x H empty cells in LAYERS layers, each naming a tileset nobody has
 //   zeros MAP RAW MIB: announces a copy of RAW bytes, sends a zlib stream of
 //     MIB mebibytes of zeros and stops one byte short (send "EXTENSIONS SYNC" first)
+// Attacks on an editor with a session key (the peer has no key; it speaks as
+// a keyed editor would, name block "(cle de session)"); each prints what the
+// editors answered and fails (1) if any admitted it:
+//   relay IP2: joins the editor and the one at IP2, hands each one's nonce
+//     and proof to the other, then sends an edit on both
+//   flush N: N quick proofs left unfinished, then offers the first one's
+//     editor nonce back with the editor's own proof, then offers back the
+//     nonce of a proof still under way; an edit follows each
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -74,9 +82,23 @@ std::string slurp(const char* path) {
   return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-bool action(const std::string& header, const char* body) {
-  size_t n = strlen(body) + 1;
-  return sendBlock(out, header + " " + std::to_string(n), 32) && allBytes(out, body, n);
+bool actionOn(int s, const std::string& header, const std::string& body) {
+  return sendBlock(s, header + " " + std::to_string(body.size() + 1), 32) && allBytes(s, body.c_str(), body.size() + 1);
+}
+bool action(const std::string& header, const char* body) { return actionOn(out, header, body); }
+
+// One action read from s ("" when none came within ms): its word and body.
+bool readAction(int s, std::string* word, std::string* body, int ms = 5000) {
+  char h[32] = {0}, w[32];
+  int n = 0;
+  if (!recvAll(s, h, 32, ms)) return false;
+  h[31] = 0;
+  if (sscanf(h, "%31s %d", w, &n) != 2 || n < 0 || n > 32767) return false;
+  std::string b(n, 0);
+  if (n && !recvAll(s, &b[0], n, ms)) return false;
+  *word = w;
+  *body = b.c_str();
+  return true;
 }
 
 // Both handshakes; 2 when the editor refuses the version.
@@ -118,6 +140,88 @@ int join() {
   token[7] = 0;
   printf("reverse token %s\n", token);
   return strcmp(token, "THANKS!") == 0 ? 0 : 1;
+}
+
+// ---- attacks on a keyed editor ----
+const char kHidden[] = "(cle de session)";
+
+// A keyed joiner's opening on a new connection to ip: the base handshake
+// with the hidden name, then "EXTENSIONS" and "AUTHNONCE nonce"; the
+// editor's nonce and proof as it answered. -1 when it did not.
+int keyOpen(const char* ip, const std::string& nonce, std::string* theirNonce, std::string* theirProof) {
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(PORT);
+  inet_pton(AF_INET, ip, &a.sin_addr);
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  char name[256], ver[16];
+  std::string w1, w2;
+  if (connect(s, (sockaddr*)&a, sizeof a) < 0 || !sendBlock(s, kHidden, 256) || !recvAll(s, name, 256) ||
+      !sendBlock(s, myVersion, 16) || !recvAll(s, ver, 16) || !sendBlock(s, "REPEAT!", 8) ||
+      !actionOn(s, "EXTENSIONS", "AUTH SYNC") || !actionOn(s, "AUTHNONCE", nonce) ||
+      !readAction(s, &w1, theirNonce) || !readAction(s, &w2, theirProof) || w1 != "AUTHNONCE" ||
+      w2 != "AUTHPROOF") {
+    close(s);
+    return -1;
+  }
+  name[255] = 0;
+  if (strcmp(name, kHidden) != 0) printf("editor sent its name %s before any proof\n", name);
+  return s;
+}
+
+std::string randomNonce() {
+  static unsigned seed = (unsigned)getpid();
+  std::string hex;
+  for (int k = 0; k < 64; k++) hex += "0123456789abcdef"[rand_r(&seed) % 16];
+  return hex;
+}
+
+// After our proof and an edit: true when the editor closed the connection
+// (refused us) rather than going on.
+bool refused(int s) {
+  std::string w, b;
+  bool more = readAction(s, &w, &b, 6000);
+  if (more) printf("editor went on: %s|%s\n", w.c_str(), b.c_str());
+  close(s);
+  return !more;
+}
+
+bool relay(const char* ip2) {
+  std::string n1, p1, n2, p2;
+  int s1 = keyOpen(editorIp, randomNonce(), &n1, &p1);
+  int s2 = s1 < 0 ? -1 : keyOpen(ip2, n1, &n2, &p2);  // editor 1's challenge put to editor 2
+  if (s2 < 0) return false;
+  bool sent = actionOn(s1, "AUTHPROOF", p2) && actionOn(s2, "AUTHPROOF", p1) &&
+              actionOn(s1, "PARTTHIS!", "map0 0 7 7 7") && actionOn(s2, "PARTTHIS!", "map0 0 7 7 7");
+  bool r1 = refused(s1), r2 = refused(s2);
+  printf("relay: sent %d, refused by %s %d and %s %d\n", sent, editorIp, r1, ip2, r2);
+  return r1 && r2;
+}
+
+bool flush(int rounds) {
+  std::string first, proof, n, p;
+  int s = keyOpen(editorIp, randomNonce(), &first, &proof);
+  if (s < 0) return false;
+  close(s);
+  int done = 0;
+  for (int k = 0; k < rounds; k++) {
+    s = keyOpen(editorIp, randomNonce(), &n, &p);
+    done += s >= 0;
+    if (s >= 0) close(s);
+  }
+  printf("flush: %d of %d proofs started\n", done, rounds);
+  // The old nonce offered back, answered with the editor's own proof.
+  s = keyOpen(editorIp, first, &n, &p);
+  bool old = s < 0 || (actionOn(s, "AUTHPROOF", p), actionOn(s, "PARTTHIS!", "map0 0 8 8 8"), refused(s));
+  // The nonce of a proof still under way offered back on a second connection.
+  int live = keyOpen(editorIp, randomNonce(), &n, &p);
+  std::string n2, p2;
+  int back = live < 0 ? -1 : keyOpen(editorIp, n, &n2, &p2);
+  bool reflected = live >= 0 && back < 0;
+  if (back >= 0) actionOn(back, "AUTHPROOF", p), reflected = refused(back);
+  if (live >= 0) close(live);
+  printf("flush: old nonce refused %d, live nonce refused %d\n", old, reflected);
+  return old && reflected;
 }
 
 bool addlayer(const char* map, const char* tileset, const char* png, const char* pss, bool cut) {
@@ -327,6 +431,10 @@ int main(int argc, char** argv) {
     } else if (s == "zeros" && i + 3 < argc) {
       ok = zeros(argv[i + 1], (size_t)atoll(argv[i + 2]), atoi(argv[i + 3]));
       i += 3;
+    } else if (s == "relay" && i + 1 < argc) {
+      ok = relay(argv[++i]);
+    } else if (s == "flush" && i + 1 < argc) {
+      ok = flush(atoi(argv[++i]));
     } else if (s == "sleep" && i + 1 < argc) {
       usleep(1000 * atoi(argv[++i]));
     } else if (s == "bye") {

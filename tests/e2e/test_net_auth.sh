@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Who may join. A session key: a base-protocol peer is cut off and its edit
-# never lands; same keys join and replicate, different keys refuse each
-# other. `allow ask`: Accept and Refuse clicked, no prompt for whom we joined.
-# An allow list: other addresses are closed before the handshake.
+# never lands, and it gets neither a reverse connection nor a user name; a
+# relay between two keyed editors and a nonce flushed out then offered back
+# are refused; same keys join and replicate with nothing of the map in clear
+# on the wire, different keys refuse each other. `allow ask`: Accept and
+# Refuse clicked, no prompt for whom we joined. An allow list: other
+# addresses are closed before the handshake.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
@@ -22,15 +25,27 @@ moska_open $nb "$b"
 moska_open $nc "$c"
 moska_has "$b" "^key: 12 caracteres$" && ! moska_has "$b" s3cret || fail "key echo"
 
-# A base-protocol peer gets its reverse connection, then is cut at its first
-# edit; one that says nothing is cut when its 5 s are up. No edit lands.
-peer $nm 10.79.0.3 mallory 0.24a join act PARTTHIS! "map0 0 3 2 5" sleep 2000 > "$root/m1.txt" 2>&1 || fail "mallory: $(cat "$root/m1.txt")"
+# A base-protocol peer is cut at its first edit; one that says nothing is cut
+# when its 5 s are up. Neither gets a reverse connection or carol's name, no
+# edit lands.
+peer $nm 10.79.0.3 mallory 0.24a nowait join act PARTTHIS! "map0 0 3 2 5" sleep 2000 > "$root/m1.txt" 2>&1 || fail "mallory: $(cat "$root/m1.txt")"
 moska_wait_log "$c" "^Cle de session: mallory refuse sur le tunnel 0: editeur du protocole de base, sans cle de session!$"
-peer $nm 10.79.0.3 mallory 0.24a join sleep 7000 > "$root/m2.txt" 2>&1 &
+grep -q "^editor (cle de session) version 0.24a$" "$root/m1.txt" || fail "carol's name block: $(cat "$root/m1.txt")"
+peer $nm 10.79.0.3 mallory 0.24a nowait join sleep 7000 > "$root/m2.txt" 2>&1 &
 moska_wait_log "$c" "^Cle de session: mallory refuse sur le tunnel [0-9]+: aucune preuve de cle en 5 s!$" 15
-moska_has "$c" "setElementAbsolute|Action reseau: PARTTHIS" && fail "carol applied a base peer's edit"
+# 300 proofs left unfinished, then the first one's nonce offered back with
+# carol's own proof, then the nonce of a proof under way: all refused.
+peer $nm 10.79.0.3 mallory 0.24a flush 300 > "$root/m5.txt" 2>&1 || fail "nonce flush: $(cat "$root/m5.txt")"
+grep -q "^flush: 300 of 300 proofs started$" "$root/m5.txt" || fail "flush: $(cat "$root/m5.txt")"
+moska_has "$c" "refuse sur le tunnel [0-9]+: nonce de cet editeur renvoye!$" || fail "live nonce"
+moska_has "$c" "setElementAbsolute|Action reseau: PARTTHIS|Reciprocite|admis par la cle" && fail "carol let a peer without the key in"
+grep -q "sent its name" "$root/m5.txt" && fail "carol sent her name before any proof"
 
-# Alice joins bob (same key) from Join: both admit by key, and her paint replicates.
+# Alice joins bob (same key) from Join: both admit by key, and her paint
+# replicates; a capture of their traffic holds neither a name nor an edit.
+ip netns exec $nb tcpdump -i eth0 -U -w "$root/cap.pcap" tcp port 34567 2> "$root/tcpdump.txt" &
+tcpd=$!
+for t in $(seq 50); do grep -q "listening on" "$root/tcpdump.txt" && break; sleep 0.1; done
 moska_xvfb_start
 moska_window $na "$a"
 moska_click 186 112
@@ -39,10 +54,21 @@ moska_wait_log "$a" "^Client bob admis par la cle de session sur le tunnel 0\.$"
 moska_pick21
 moska_click 362 56
 moska_wait_log "$b" "^Action reseau: PARTTHIS!,map0 0 2 3 21!$"
+kill -INT $tcpd; wait $tcpd
+grep -qa "AUTHPROOF" "$root/cap.pcap" || fail "nothing captured"
+grep -qaE "map0|PARTTHIS|alice|bob|tiles" "$root/cap.pcap" && fail "map data or names in clear: $(strings "$root/cap.pcap" | grep -E "map0|PARTTHIS|alice|bob|tiles" | head -3)"
+# Mallory relays between them: each one's nonce and proof handed to the
+# other. Both refuse her, her edit lands nowhere and nobody connects back.
+peer $nm 10.79.0.1 mallory 0.24a relay 10.79.0.2 > "$root/m6.txt" 2>&1 || fail "relay: $(cat "$root/m6.txt")"
+grep -q "sent its name" "$root/m6.txt" && fail "a name before any proof: $(cat "$root/m6.txt")"
+for d in "$a" "$b"; do
+  moska_wait_log "$d" "^Cle de session: 10\.79\.0\.4 refuse sur le tunnel [0-9]+: cle de session differente!$"
+  moska_has "$d" "PARTTHIS!,map0 0 7 7 7|Reciprocite: 10\.79\.0\.4" && fail "$d let the relay in"
+done
 # Alice joins carol (another key): each refuses the other and says why.
 moska_join "$a" 10.79.0.3
-moska_wait_log "$a" "^Cle de session: carol refuse sur le tunnel 1: cle de session differente!$"
-moska_wait_log "$c" "^Cle de session: alice refuse sur le tunnel [0-9]+: cle de session differente!$"
+moska_wait_log "$a" "^Cle de session: 10\.79\.0\.3 refuse sur le tunnel 1: cle de session differente!$"
+moska_wait_log "$c" "^Cle de session: 10\.79\.0\.1 refuse sur le tunnel [0-9]+: cle de session differente!$"
 moska_has "$c" "Action reseau: PARTTHIS" && fail "carol applied alice's edit"
 for d in "$a" "$b" "$c"; do moska_quit "$d"; done
 cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
@@ -78,6 +104,14 @@ moska_click 216 158
 moska_wait_log "$a" "^Connexion de nick \(10\.79\.0\.5\) refusee par l'utilisateur!$"
 sleep 1
 moska_has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
+# Alice, without a key, joins carol, who has one: within 5 s both refuse
+# at the handshake and say why.
+editor "$c" carol 'key s3cret words\n'
+moska_open $nc "$c"
+moska_join "$a" 10.79.0.3
+moska_wait_log "$a" "^Cle de session: 10\.79\.0\.3 refuse sur le tunnel [0-9]+: l'autre editeur exige une cle de session, absente ici!$" 5
+moska_wait_log "$c" "^Cle de session: alice refuse sur le tunnel 0: editeur sans cle de session!$" 5
+moska_quit "$c"
 moska_quit "$a"
 moska_quit "$b"
 echo "who may join: ok"
