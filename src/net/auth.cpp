@@ -30,12 +30,7 @@ const char kKdfContext[crypto_kdf_CONTEXTBYTES + 1] = "MOSKA2ky";
 enum { SUBKEY_PROOF = 1, SUBKEY_SESSION = 2, SUBKEY_JOIN_TO_LISTEN = 1, SUBKEY_LISTEN_TO_JOIN = 2 };
 const char* const kRoleLabel[] = {"joining side", "listening side"};
 
-std::mutex authLock;  // everything below; taken before peersLock, never after
-struct AuthSlot {
-  unsigned gen = 0;
-  bool byKey = false;  // the peer proved the key on this slot's inbound connection
-};
-AuthSlot slots[MAX_PEERS];
+std::mutex authLock;  // the prompts and the refusal below; taken before peersLock, never after
 std::mutex nonceLock;  // this editor's nonces of the proofs under way
 std::vector<std::array<unsigned char, NONCE_BYTES>> liveNonces;
 
@@ -315,21 +310,16 @@ void authRefused(const char* name, int slot, const char* why) {
   noteRefusal(name, why);
 }
 
+// Kept on the peer's record, so it goes with the slot.
 void authAdmitted(int slot, unsigned gen) {
-  std::lock_guard<std::mutex> g(authLock);
-  slots[slot].gen = gen;
-  slots[slot].byKey = true;
+  std::lock_guard<std::mutex> g(peersLock);
+  if (peers[slot].gen == gen) peers[slot].byKey = true;
 }
 
 bool authByKey(int slot) {
   if (slot < 0 || slot >= MAX_PEERS) return false;
-  unsigned gen;
-  {
-    std::lock_guard<std::mutex> g(peersLock);
-    gen = peers[slot].gen;
-  }
-  std::lock_guard<std::mutex> g(authLock);
-  return slots[slot].gen == gen && slots[slot].byKey;
+  std::lock_guard<std::mutex> g(peersLock);
+  return peers[slot].byKey;
 }
 
 void authPromptName(const char* name, char* out, size_t cap) {
@@ -374,7 +364,6 @@ bool authTakeRefusal(char* out, size_t cap) {
 void authReset() {
   std::lock_guard<std::mutex> g(authLock);
   authSettings = AuthSettings();
-  for (AuthSlot& s : slots) s = AuthSlot();
   pending.clear();
   refusalNew = false;
   std::lock_guard<std::mutex> n(nonceLock);

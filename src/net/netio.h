@@ -31,6 +31,7 @@ struct Peer {
   unsigned extensions = 0;       // bits of the extension words the peer announced
   bool joinedThere = false;      // this editor joined the peer (not the other way)
   unsigned gen = 0;              // bumped whenever the slot is freed
+  bool byKey = false;            // proved the session key on its inbound connection
   // Each module's part of the peer, reset with the slot (resetPeer).
   PeerSync sync;                 // the project sync's (main thread only)
   int queued = 0;                // its received actions in the queue (queueLock); counts the
