@@ -125,6 +125,20 @@ bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int3
   return true;
 }
 
+bool setElementBlock(Map* m, int layer, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const int32_t* cells) {
+  if (!m || layer < 0 || layer >= m->layers || w == 0 || h == 0 || x >= m->w || y >= m->h) {
+    printf("setElementBlock(%d,%u,%u) refuse: hors de la map!\n", layer, x, y);
+    return false;
+  }
+  uint32_t cw = std::min(w, m->w - x), ch = std::min(h, m->h - y);
+  Layer* l = m->layer[layer];
+  for (uint32_t r = 0; r < ch; r++) memcpy(l->e + (size_t)(y + r) * m->w + x, cells + (size_t)r * w, cw * sizeof(int32_t));
+  m->dirty = true;
+  printf("setElementBlock(%d,%u,%u,%u,%u);\n", layer, x, y, cw, ch);
+  if (cellsWriteHook) cellsWriteHook(m, layer, x, y, x + cw - 1, y + ch - 1, cells[0]);
+  return true;
+}
+
 void changeMapSysname(const char* filename, const char* sysname) {
   Map* m = openMapAt(getMap(filename));
   if (!m || !sysname || strlen(sysname) + 1 > STRING_MAX) {

@@ -90,6 +90,10 @@ void setElementSquare(const char* map, int layer, unsigned long x1, unsigned lon
 // (fills and undo cover up to millions of cells: the caller logs the whole
 // change); false when the run is not inside the map. Calls no hook.
 bool setElementRun(Map* m, int layer, uint32_t y, uint32_t x1, uint32_t x2, int32_t element);
+// Writes a w x h block of cells (row by row) at (x, y) of a layer, with
+// one log line and one write hook for the block (a peer's paste); the part
+// outside the map is left out. False when nothing of it is inside.
+bool setElementBlock(Map* m, int layer, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const int32_t* cells);
 
 // A run of cells [x, x + n) of row y; `before` and `after` are the values
 // an edit found and left (a run to write carries its value in `after`).

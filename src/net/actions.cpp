@@ -186,7 +186,7 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
-const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", nullptr};
+const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", "CELLS", nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;
@@ -218,14 +218,14 @@ bool peerHas(int slot, unsigned ext) {
 }
 
 namespace {
-// Queues an action for the peers that announced `ext` (with `lacking`,
-// those that lack some of it), or for `only` alone; `stamp`, when given,
-// goes right before it to the peers that order cell writes by stamps.
-void sendToPeers(unsigned ext, int only, const char* header, const char* corps, bool lacking = false,
-                 const char* stamp = nullptr) {
+// Queues an action for the peers that announced every extension of `need`
+// and none of `without`, or for `only` alone; `stamp`, when given, goes
+// right before it to the peers that order cell writes by stamps.
+void sendToPeers(unsigned need, unsigned without, int only, const char* header, const char* corps,
+                 const char* stamp = nullptr, bool mayDefer = true) {
   if (stop) return;
   // Behind a large edit still going out in slices: after it, in order.
-  if (only < 0 && outboxDefer(ext, lacking, header, corps, stamp)) return;
+  if (only < 0 && mayDefer && outboxDefer(need, without, header, corps, stamp)) return;
   if (only < 0) syncNoteActivity();  // an edit: the quiet check waits for the last one
   SendJob job;
   job.header = header;
@@ -250,7 +250,8 @@ void sendToPeers(unsigned ext, int only, const char* header, const char* corps, 
     std::lock_guard<std::mutex> g(peersLock);
     for (int i = 0; i < MAX_PEERS; i++) {
       if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
-      if (((peers[i].extensions & ext) != ext) != lacking || (only >= 0 && i != only)) continue;
+      unsigned e = peers[i].extensions;
+      if ((e & need) != need || (e & without) || (only >= 0 && i != only)) continue;
       printf("%d->corps:%d!%.*s!\n", i, n, LOGGED_BODY_MAX, corps);
       bool room = !stamped || !(peers[i].extensions & EXT_SYNC) || enqueue(i, stampJob);
       if (!room || !enqueue(i, job)) full.push_back({i, peers[i].gen});
@@ -262,18 +263,25 @@ void sendToPeers(unsigned ext, int only, const char* header, const char* corps, 
 
 void actionSend(const char* header, const char* corps) { actionSendTo(0, header, corps); }
 
-void actionSendTo(unsigned ext, const char* header, const char* corps) { sendToPeers(ext, -1, header, corps); }
+void actionSendTo(unsigned ext, const char* header, const char* corps) { sendToPeers(ext, 0, -1, header, corps); }
 
 void actionSendWithout(unsigned ext, const char* header, const char* corps) {
-  sendToPeers(ext, -1, header, corps, true);
+  sendToPeers(0, ext, -1, header, corps);
 }
 
-void sendNow(unsigned ext, bool lacking, const char* header, const char* corps, const char* stamp) {
-  sendToPeers(ext, -1, header, corps, lacking, stamp);
+void sendEdit(unsigned need, unsigned without, const char* header, const char* corps, const char* stamp) {
+  sendToPeers(need, without, -1, header, corps, stamp, false);
 }
 
 void actionSendToPeer(int slot, const char* header, const char* corps) {
-  if (slot >= 0 && slot < MAX_PEERS) sendToPeers(0, slot, header, corps);
+  if (slot >= 0 && slot < MAX_PEERS) sendToPeers(0, 0, slot, header, corps);
+}
+
+bool anyPeerHas(unsigned ext) {
+  std::lock_guard<std::mutex> g(peersLock);
+  for (const Peer& p : peers)
+    if (p.clientReady && !p.dropping && (p.extensions & ext) == ext) return true;
+  return false;
 }
 
 int sendQueuedFor(int slot) {
@@ -290,7 +298,7 @@ void sendCells(const WireCells& c) {
   const char* word = wireFormatCells(c, corps, sizeof corps);
   if (!word) return;
   bool stamped = syncStampCells(c, stamp, sizeof stamp);
-  sendToPeers(0, -1, word, corps, false, stamped ? stamp : nullptr);
+  sendToPeers(0, 0, -1, word, corps, stamped ? stamp : nullptr);
 }
 
 WireCells cells(const char* map, int layer, unsigned long x1, unsigned long y1, unsigned long x2,

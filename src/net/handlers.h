@@ -16,6 +16,7 @@ void onExtensions(const char* header, const char* corps, int slot);
 void onLayerDelete(const char* header, const char* corps, int slot);
 void onLayerMove(const char* header, const char* corps, int slot);
 void onMembers(const char* header, const char* corps, int slot);
+void onCells(const char* header, const char* corps, int slot);
 // Project sync (sync.cpp).
 void onStamp(const char* header, const char* corps, int slot);
 void onSyncList(const char* header, const char* corps, int slot);

@@ -185,6 +185,18 @@ void onDrawSquare(const char* header, const char* corps, int i) {
                      (unsigned long)c.y2, (int)c.element);
 }
 
+// "CELLS": a block of cells of any values; a stamp before it orders it
+// like any cell write.
+void onCells(const char* header, const char* corps, int i) {
+  WireBlock b;
+  if (!wireReadBlock(corps, &b)) return ignored(header, "corps mal forme");
+  if (!fitsInt(b.layer)) return ignored(header, "valeurs hors limites");
+  int m = openMapNamed(header, b.map);
+  if (m >= 0 && !syncBlockWrite(i, b))
+    setElementBlock(openMapAt(m), (int)b.layer, (uint32_t)b.x, (uint32_t)b.y, (uint32_t)b.w, (uint32_t)b.h,
+                    b.cells.data());
+}
+
 void onAddLayer(const char* header, const char* corps, int) {
   Words w(2);
   int bg = 0;

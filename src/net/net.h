@@ -50,7 +50,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 4 };
+enum { EXTENSION_COUNT = 5 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -62,6 +62,9 @@ const unsigned EXT_LAYERS = 1u << 2;
 // ("MEMBERS host:port..."), and joins those it is not linked with, so every
 // editor of a session talks to every other whatever the order of joins.
 const unsigned EXT_MEMBERS = 1u << 3;
+// "CELLS": a large edit (a paste, a cut) goes as blocks of cells of any
+// values ("CELLS"), instead of a rectangle per run of equal cells.
+const unsigned EXT_CELLS = 1u << 4;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);

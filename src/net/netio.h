@@ -187,13 +187,15 @@ void stopSender(SendQueue* q, bool drain);
 // Drops peer i from any thread: its sockets are shut, its sender stops and
 // the main thread frees the slot and releases its map. Logged with `why`.
 void dropPeer(int i, unsigned gen, const char* why);
-// Queues an action for every peer that has `ext` (with `lacking`, every
-// peer that lacks some of it), `stamp` before it for stamping peers, now
-// (outbox.cpp sends its slices through it).
-void sendNow(unsigned ext, bool lacking, const char* header, const char* corps, const char* stamp);
-// While a large edit is still going out in slices, an action for every peer
-// goes behind it (true: taken).
-bool outboxDefer(unsigned ext, bool lacking, const char* header, const char* corps, const char* stamp);
+// An edit for every peer that announced all of `need` and none of
+// `without`, `stamp` before it for stamping peers, queued now (the outbox
+// sends its slices through it).
+void sendEdit(unsigned need, unsigned without, const char* header, const char* corps, const char* stamp);
+// Some connected peer announced every extension of `ext`.
+bool anyPeerHas(unsigned ext);
+// While a large edit is still going out in slices to some peers, an edit
+// for them goes behind it (true: taken; the others get it at once).
+bool outboxDefer(unsigned need, unsigned without, const char* header, const char* corps, const char* stamp);
 // Actions waiting in every send queue.
 int sendPending();
 // Resets every table (tests).

@@ -100,8 +100,8 @@ void syncSawAction(int slot, const char* header) {
   const WireWord* w = wireWord(header);
   if (w && w->ext == EXT_SYNC) return;
   PeerSync& st = peers[slot].sync;
-  if (strcmp(header, "PARTTHIS!") != 0 && strcmp(header, "DRAWSQUARE") != 0)
-    st.stamped = false;  // a stamp belongs to the very next action
+  if (strcmp(header, "PARTTHIS!") != 0 && strcmp(header, "DRAWSQUARE") != 0 && strcmp(header, "CELLS") != 0)
+    st.stamped = false;  // a stamp belongs to the very next action, a cell write
   if (strcmp(header, "EXTENSIONS") != 0) activity();
   refreshMenu = true;
 }
@@ -133,6 +133,47 @@ bool syncCellWrite(int slot, const WireCells& c) {
   printf("Synchro: %zu cellules de %s gardees (ecriture plus recente).\n", skipped, map);
   return true;
 }
+bool syncBlockWrite(int slot, const WireBlock& b) {
+  PeerSync& st = peers[slot].sync;
+  if (!st.stamped) return false;
+  st.stamped = false;
+  Map* m = openMapAt(getMap(b.map));
+  if (!m || b.layer < 0 || b.layer >= m->layers || (uint32_t)b.x >= m->w || (uint32_t)b.y >= m->h) return false;
+  StampRect r;
+  r.s = st.pending;
+  r.layer = (int)b.layer;
+  r.x1 = (uint32_t)b.x, r.y1 = (uint32_t)b.y;
+  r.x2 = (uint32_t)std::min<long>(b.x + b.w - 1, m->w - 1);
+  r.y2 = (uint32_t)std::min<long>(b.y + b.h - 1, m->h - 1);
+  StampTable& t = syncState.stamps[b.map];
+  std::vector<StampRect> newer = newerOverlaps(t, r);
+  recordStamp(t, r);
+  if (newer.empty()) return false;  // nothing newer: written whole as usual
+  size_t kept = 0;
+  for (uint32_t y = r.y1; y <= r.y2; y++) {
+    const int32_t* row = b.cells.data() + (size_t)(y - r.y1) * b.w;
+    for (uint32_t x = r.x1; x <= r.x2;) {
+      bool covered = false;
+      for (const StampRect& n : newer) covered = covered || (x >= n.x1 && x <= n.x2 && y >= n.y1 && y <= n.y2);
+      if (covered) {
+        kept++;
+        x++;
+        continue;
+      }
+      uint32_t end = x;
+      for (; end < r.x2; end++) {
+        bool next = false;
+        for (const StampRect& n : newer) next = next || (end + 1 >= n.x1 && end + 1 <= n.x2 && y >= n.y1 && y <= n.y2);
+        if (next) break;
+      }
+      setElementBlock(m, r.layer, x, y, end - x + 1, 1, row + (x - r.x1));
+      x = end + 1;
+    }
+  }
+  printf("Synchro: %zu cellules de %s gardees (ecriture plus recente).\n", kept, b.map);
+  return true;
+}
+
 void syncNoteActivity() { activity(); }
 void syncNoteRename(const char* filename, const char* sysname) {
   if (waiting()) syncState.journalNames[filename] = sysname;

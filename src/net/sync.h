@@ -32,6 +32,8 @@ void syncSawAction(int slot, const char* header);
 // cells newer writes hold are left alone and the rest written here (true);
 // false: unstamped, the caller writes it as before.
 bool syncCellWrite(int slot, const struct WireCells& c);
+// The same for a block of cells of any values ("CELLS").
+bool syncBlockWrite(int slot, const struct WireBlock& b);
 // An edit is about to be sent to every peer (activity: the quiet check waits).
 void syncNoteActivity();
 // A cell write about to be sent while stamping peers are connected: its

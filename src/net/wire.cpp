@@ -6,6 +6,7 @@
 
 #include "net/handlers.h"
 #include "net/net.h"
+#include "net/sync.h"
 
 namespace {
 // In the order the interpreter of the base protocol compared them, then the
@@ -43,6 +44,9 @@ const WireWord kWords[] = {
     {"LAYERMOVE", EXT_LAYERS, WIRE_NO_TRANSFER, "%s %d %d: filename from to", onLayerMove},
     // "MEMBERS": the session's other editors.
     {"MEMBERS", EXT_MEMBERS, WIRE_NO_TRANSFER, "host:port...", onMembers},
+    // "CELLS": a block of cells of different values in one body (a paste).
+    {"CELLS", EXT_CELLS, WIRE_NO_TRANSFER, "%s %ld %ld %ld %ld %ld %s: filename layer x y w h, base64 of the "
+     "w*h cells (little-endian 32-bit, row by row)", onCells},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr},
 };
 }  // namespace
@@ -75,4 +79,36 @@ const char* wireFormatCells(const WireCells& c, char* out, size_t cap) {
   if (k >= 0 && (size_t)k < cap) return word;
   printf("Action %s trop longue: non envoyee!\n", word);
   return nullptr;
+}
+
+bool wireFormatBlock(const char* map, long layer, long x, long y, long w, long h, const int32_t* cells,
+                     std::string& out) {
+  if (w <= 0 || h <= 0 || w * h > CELLS_BLOCK_MAX || strlen(map) >= sizeof(WireBlock::map)) return false;
+  std::vector<unsigned char> bytes((size_t)(w * h) * 4);
+  for (size_t k = 0; k < (size_t)(w * h); k++) {
+    uint32_t v = (uint32_t)cells[k];
+    for (int b = 0; b < 4; b++) bytes[4 * k + b] = (unsigned char)(v >> (8 * b));
+  }
+  char head[BODY_LEN];
+  snprintf(head, sizeof head, "%s %ld %ld %ld %ld %ld ", map, layer, x, y, w, h);
+  out = head + base64Encode(bytes.data(), bytes.size());
+  return out.size() < RECV_BUFFER;
+}
+
+bool wireReadBlock(const char* corps, WireBlock* b) {
+  int used = 0;
+  if (sscanf(corps, "%255s %ld %ld %ld %ld %ld %n", b->map, &b->layer, &b->x, &b->y, &b->w, &b->h, &used) != 6 ||
+      used == 0)
+    return false;
+  if (b->w <= 0 || b->h <= 0 || b->w > CELLS_BLOCK_MAX || b->h > CELLS_BLOCK_MAX || b->w * b->h > CELLS_BLOCK_MAX ||
+      b->x < 0 || b->y < 0)
+    return false;
+  std::vector<unsigned char> bytes;
+  if (!base64Decode(corps + used, strlen(corps + used), bytes) || bytes.size() != (size_t)(b->w * b->h) * 4)
+    return false;
+  b->cells.resize((size_t)(b->w * b->h));
+  for (size_t k = 0; k < b->cells.size(); k++)
+    b->cells[k] = (int32_t)((uint32_t)bytes[4 * k] | (uint32_t)bytes[4 * k + 1] << 8 |
+                            (uint32_t)bytes[4 * k + 2] << 16 | (uint32_t)bytes[4 * k + 3] << 24);
+  return true;
 }

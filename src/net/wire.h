@@ -4,6 +4,10 @@
 // formats or parses another's bodies.
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
 
 // What follows a body on the same connection.
 enum WireTransfer {
@@ -42,3 +46,18 @@ bool wireReadCells(const char* header, const char* corps, WireCells* out);
 // Formats a cell write into out (BODY_LEN); its command word, or null
 // (logged) when a name does not fit.
 const char* wireFormatCells(const WireCells& c, char* out, size_t cap);
+
+// A block of cells of different values ("CELLS", extension "CELLS"): a
+// rectangle of at most CELLS_BLOCK_MAX cells, their values row by row.
+enum { CELLS_BLOCK_MAX = 4096 };  // 16 KiB of cells, 21848 characters of base64: within a body
+struct WireBlock {
+  char map[256];
+  long layer, x, y, w, h;
+  std::vector<int32_t> cells;
+};
+// Formats a block into out; false (logged) when it does not fit a body.
+bool wireFormatBlock(const char* map, long layer, long x, long y, long w, long h, const int32_t* cells,
+                     std::string& out);
+// Reads a received block; false for a malformed body, a block over the
+// bound or cells that do not match its size.
+bool wireReadBlock(const char* corps, WireBlock* out);

@@ -31,7 +31,7 @@ moska_menu map
 xdotool mousemove 41 94 sleep 0.1 mousedown 1 sleep 0.15 mousemove 50 100 sleep 0.1 mousemove 57 110 sleep 0.15 mouseup 1
 moska_wait_log "$a" "^Tampon 2x2 depuis l'element 18\.$"
 moska_click $(cell 10 20)
-moska_wait_log "$b" "^Action reseau: PARTTHIS!,map0 0 11 21 35!$"
+moska_wait_log "$b" "^Action reseau: CELLS,map0 0 10 20 2 2 "   # one block to an editor that takes them
 moska_key Escape
 moska_wait_log "$a" "^Selection et tampon abandonnes\.$"
 # Element 21 and a stroke from (2, 25) to (31, 25) in a few milliseconds.

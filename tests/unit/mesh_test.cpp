@@ -9,6 +9,7 @@
 #include "net/members.h"
 #include "net/netio.h"
 #include "net/sync.h"
+#include "net/wire.h"
 #include "testutil.h"
 
 namespace {
@@ -83,6 +84,43 @@ TEST(Members, LayerActionsNameTheirMapAndReachClosedMaps) {
   int k = getMap("map0");
   ASSERT_NE(openMapAt(k), nullptr);
   EXPECT_EQ(openMapAt(k)->layer[1]->e[3 * 4 + 3], 7);
+  netReset();
+  syncReset();
+}
+
+// A block of cells travels whole, and a hostile one changes nothing: sizes
+// over the bound, cells that do not match the size, bad base64, negative
+// places. A stamped block leaves the cells a newer write holds.
+TEST(Members, CellBlocksRoundTripRefuseHostileBodiesAndObeyStamps) {
+  startVideo();
+  makeEditingProject();
+  int k = openNewMap("map0", 8, 8);
+  ASSERT_GE(k, 0);
+  Map* m = project.listeMaps[k];
+  peers[1].clientReady = true;
+  peers[1].extensions = EXT_SYNC | EXT_CELLS;
+  int32_t cells[6] = {1, 2, 3, 4, 5, 6};
+  std::string body;
+  ASSERT_TRUE(wireFormatBlock("map0", 0, 6, 6, 3, 2, cells, body));  // runs past the map's edge
+  readActions("CELLS", body.c_str(), 1);
+  EXPECT_EQ(m->layer[0]->e[6 * 8 + 6], 1);
+  EXPECT_EQ(m->layer[0]->e[7 * 8 + 7], 5);
+  std::vector<int32_t> big(CELLS_BLOCK_MAX + 1, 9);
+  EXPECT_FALSE(wireFormatBlock("map0", 0, 0, 0, CELLS_BLOCK_MAX + 1, 1, big.data(), body));
+  for (const char* bad : {"map0 0 0 0 2 2 AAAA", "map0 0 0 0 1 1 !!!!!!!!", "map0 0 -1 0 1 1 AQAAAA==",
+                          "map0 0 0 0 100000 100000 AQAAAA==", "map0 0 0 0 0 1 ", "map0 0 0 0 1 1",
+                          "../x 0 0 0 1 1 AQAAAA==", "map0 9 0 0 1 1 AQAAAA=="})
+    readActions("CELLS", bad, 1);
+  EXPECT_EQ(m->layer[0]->e[0], 0);
+  // A newer stamp on (1, 0) keeps its cell from an older block over (0..1, 0).
+  readActions("STAMP", "10 5", 1);
+  readActions("PARTTHIS!", "map0 0 1 0 7", 1);
+  int32_t two[2] = {3, 3};
+  ASSERT_TRUE(wireFormatBlock("map0", 0, 0, 0, 2, 1, two, body));
+  readActions("STAMP", "9 5", 1);
+  readActions("CELLS", body.c_str(), 1);
+  EXPECT_EQ(m->layer[0]->e[0], 3);
+  EXPECT_EQ(m->layer[0]->e[1], 7);
   netReset();
   syncReset();
 }
