@@ -31,3 +31,12 @@ void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggl
 // True while a paint on the hidden current layer is refused (the panel says
 // so once per press); `painting`: a button is held over the view.
 bool hiddenLayerRefused(bool painting);
+
+// Peers over the view (peerdraw.cpp): the cells each peer on this map wrote
+// lately flash in its colour, its footprint or selection is outlined and its
+// pointer drawn with its name; after the map, never outside the view.
+void drawPeers();
+// The view's pixel position of the top-left corner of cell (cx, cy) of m
+// (outside the view for cells not shown): every drawing at cells goes
+// through it.
+void viewCellOrigin(const Map* m, int64_t cx, int64_t cy, int64_t* x, int64_t* y);

@@ -40,11 +40,20 @@ const WireWord kWords[] = {
     {"LAYERMOVE", EXT_LAYERS, WIRE_NO_TRANSFER, "%s %d %d: filename from to", onLayerMove},
     // "MEMBERS": the session's other editors.
     {"MEMBERS", EXT_MEMBERS, WIRE_NO_TRANSFER, "host:port...", onMembers},
+    // "PRESENCE": where the sender's user is (net/presence.h).
+    {"PRESENCE", EXT_PRESENCE, WIRE_NO_TRANSFER,
+     "%s %d %d %c %d %d %d %d %d %d %d %d %06x: filename|/ px py -|b|s area(x y w h) view(x y w h) rrggbb",
+     onPresence, true},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr},
 };
 }  // namespace
 
 const WireWord* wireWords() { return kWords; }
+
+bool wireQuiet(const char* word) {
+  const WireWord* w = wireWord(word);
+  return w && w->quiet;
+}
 
 const WireWord* wireWord(const char* word) {
   for (const WireWord* w = kWords; w->word; w++)

@@ -307,3 +307,61 @@ void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, i
 
 int surfaceWidth(const SDL_Surface* s) { return s ? s->w : 0; }
 int surfaceHeight(const SDL_Surface* s) { return s ? s->h : 0; }
+
+SDL_Surface* makeLabel(const char* s, uint32_t rgb, int size) {
+  TTF_Font* font = s && s[0] ? labelFont(size, TTF_STYLE_BOLD) : nullptr;
+  if (!font) return nullptr;
+  SDL_Color fg = {(Uint8)(rgb >> 16), (Uint8)(rgb >> 8), (Uint8)rgb, 0};
+  SDL_Color box = {24, 24, 24, 0};  // dark: any colour of the palette reads on it
+  SDL_Surface* shaded = TTF_RenderText_Shaded(font, s, fg, box);
+  if (!shaded || !window) return shaded;
+  SDL_Surface* label = SDL_ConvertSurface(shaded, window->format, SDL_SWSURFACE);
+  SDL_FreeSurface(shaded);
+  return label;
+}
+
+void freeSurface(SDL_Surface* s) {
+  if (s) SDL_FreeSurface(s);
+}
+
+void blitFaded(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha) {
+  if (!src || !dst || alpha <= 0) return;
+  SDL_SetAlpha(src, alpha >= 255 ? 0 : SDL_SRCALPHA, (Uint8)(alpha >= 255 ? 255 : alpha));
+  // SDL's rectangles are 16-bit: anything that far off the surface is not drawn.
+  if (x <= -src->w || y <= -src->h || x >= dst->w || y >= dst->h) return;
+  SDL_Rect to = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(src, nullptr, dst, &to);
+}
+
+void blendRect(SDL_Surface* s, int x, int y, int w, int h, uint32_t rgb, int alpha) {
+  if (!s || s->format->BytesPerPixel != 4 || SDL_MUSTLOCK(s) || alpha <= 0) return;
+  if (x < 0) w += x, x = 0;
+  if (y < 0) h += y, y = 0;
+  if (w > s->w - x) w = s->w - x;
+  if (h > s->h - y) h = s->h - y;
+  if (w <= 0 || h <= 0) return;
+  const SDL_PixelFormat* f = s->format;
+  Uint32 pixel = SDL_MapRGB(f, (Uint8)(rgb >> 16), (Uint8)(rgb >> 8), (Uint8)rgb);
+  if (alpha >= 255) {
+    for (int row = 0; row < h; row++) {
+      Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+      for (int c = 0; c < w; c++) p[c] = pixel;
+    }
+    return;
+  }
+  // Each 8-bit channel moves alpha/256 of the way to the colour's; the
+  // channels of a 32-bit format sit on byte boundaries.
+  const Uint32 masks[3] = {f->Rmask, f->Gmask, f->Bmask};
+  const Uint8 shifts[3] = {f->Rshift, f->Gshift, f->Bshift};
+  for (int row = 0; row < h; row++) {
+    Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+    for (int c = 0; c < w; c++) {
+      Uint32 v = p[c], out = v & ~(masks[0] | masks[1] | masks[2]);
+      for (int k = 0; k < 3; k++) {
+        int from = (int)((v & masks[k]) >> shifts[k]), to = (int)((pixel & masks[k]) >> shifts[k]);
+        out |= (Uint32)(from + (((to - from) * alpha) >> 8)) << shifts[k];
+      }
+      p[c] = out;
+    }
+  }
+}
