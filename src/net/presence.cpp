@@ -268,6 +268,11 @@ void onPresence(const char* header, const char* corps, int slot) {
   bool moved = !st.known || strcmp(p.map, st.shown.map) != 0 || p.pointer != st.shown.pointer ||
                p.px != st.shown.px || p.py != st.shown.py;
   bool listed = !st.known || strcmp(p.map, st.shown.map) != 0 || p.colour != st.shown.colour;
+  if (!st.known || strcmp(p.map, st.shown.map) != 0) {
+    char name[NAME_BLOCK] = "";
+    peerName(slot, name, sizeof name);
+    printf("Client %s sur la map %s.\n", name, p.map[0] ? p.map : "(aucune)");
+  }
   st.shown = p;
   st.known = true;
   if (moved) st.movedAt = coreMillis();
