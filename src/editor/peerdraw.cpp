@@ -18,17 +18,19 @@ const int kArrowRows = 12;        // the pointer: a solid arrow from the cell's 
 const int kOutline = 2;           // footprint and selection outlines, in pixels
 const int kFlashAlpha = 150;      // a fresh write's tint, fading to none over PRESENCE_FLASH_MS
 const int kLabelSize = 12;
+const int kFadeSteps = 6;
 const int kLabelGap = 2;          // between the arrow and the name
 const uint32_t kShadow = 0x101010;  // under the arrow: it reads on light tiles too
 
-// One name label per slot, drawn again only when its text or colour changes.
-struct Label {
-  char text[NAME_LEN] = "";
+// One pointer picture per slot (the arrow and the name beside it), drawn
+// again only when its name or colour changes.
+struct Picture {
+  char name[NAME_LEN] = "";
   uint32_t colour = 0;
   SDL_Surface* surface = nullptr;
 };
 struct PeerDrawState {
-  Label labels[MAX_PEERS];
+  Picture pictures[MAX_PEERS];
 } state;
 
 // The visible part of a pixel rectangle of the view, or false.
@@ -73,22 +75,43 @@ void outline(const Map* m, const CellRect& cells, uint32_t rgb, int alpha) {
   blendView(x + w - kOutline, y + kOutline, kOutline, h - 2 * kOutline, rgb, alpha);
 }
 
-// 255 while the pointer moves, fading to 0 once it has been still for PRESENCE_IDLE_MS.
+// 255 while the pointer moves, fading to 0 in kFadeSteps once it has been
+// still for PRESENCE_IDLE_MS (a picture's copy is prepared again for each
+// new alpha: a few steps, not one a frame).
 int fadeOf(uint32_t idleMs) {
   if (idleMs < (uint32_t)PRESENCE_IDLE_MS) return 255;
   uint32_t into = idleMs - PRESENCE_IDLE_MS;
-  return into >= (uint32_t)PRESENCE_FADE_MS ? 0 : (int)(255 * (PRESENCE_FADE_MS - into) / PRESENCE_FADE_MS);
+  if (into >= (uint32_t)PRESENCE_FADE_MS) return 0;
+  int step = (int)((PRESENCE_FADE_MS - into) * kFadeSteps / PRESENCE_FADE_MS) + 1;  // kFadeSteps..1
+  return 255 * step / (kFadeSteps + 1);
 }
 
-SDL_Surface* labelOf(int slot, const char* name, uint32_t colour) {
-  Label& l = state.labels[slot];
-  if (!l.surface || l.colour != colour || strcmp(l.text, name) != 0) {
-    freeSurface(l.surface);
-    snprintf(l.text, sizeof l.text, "%s", name);
-    l.colour = colour;
-    l.surface = makeLabel(name, colour, kLabelSize);
+// The arrow from (0, 0) with its shadow one pixel down and right, and the
+// name on its box right of the arrow's middle.
+SDL_Surface* drawPicture(const char* name, uint32_t colour) {
+  const int arrowWidth = 1 + (kArrowRows - 1) * 2 / 3;
+  SDL_Surface* label = makeLabel(name, colour, kLabelSize);
+  int labelX = arrowWidth + kLabelGap, labelY = kArrowRows / 2;
+  int w = labelX + surfaceWidth(label), h = labelY + surfaceHeight(label);
+  SDL_Surface* s = makePicture(w > arrowWidth + 1 ? w : arrowWidth + 1, h > kArrowRows + 1 ? h : kArrowRows + 1);
+  for (int pass = 0; pass < 2; pass++) {
+    int d = pass == 0 ? 1 : 0;
+    for (int r = 0; r < kArrowRows; r++) blendRect(s, d, r + d, 1 + r * 2 / 3, 1, pass == 0 ? kShadow : colour, 255);
   }
-  return l.surface;
+  blitFaded(label, s, labelX, labelY, 255);
+  freeSurface(label);
+  return s;
+}
+
+SDL_Surface* pictureOf(int slot, const char* name, uint32_t colour) {
+  Picture& p = state.pictures[slot];
+  if (!p.surface || p.colour != colour || strcmp(p.name, name) != 0) {
+    freeSurface(p.surface);
+    snprintf(p.name, sizeof p.name, "%s", name);
+    p.colour = colour;
+    p.surface = drawPicture(name, colour);
+  }
+  return p.surface;
 }
 
 void pointer(const Map* m, int slot, const PresenceView& p, int alpha) {
@@ -98,17 +121,7 @@ void pointer(const Map* m, int slot, const PresenceView& p, int alpha) {
   int64_t x, y;
   viewCellOrigin(m, p.shown.px, p.shown.py, &x, &y);
   if (x + TILE <= 0 || y + TILE <= 0 || x >= surfaceWidth(window) || y >= surfaceHeight(window)) return;
-  x += TILE / 2, y += TILE / 2;
-  for (int pass = 0; pass < 2; pass++) {  // the shadow one pixel down and right, then the arrow
-    int d = pass == 0 ? 1 : 0;
-    for (int r = 0; r < kArrowRows; r++) {
-      int width = 1 + r * 2 / 3;
-      blendView(x + d, y + r + d, width, 1, pass == 0 ? kShadow : p.colour, alpha);
-    }
-  }
-  SDL_Surface* label = labelOf(slot, p.name, p.colour);
-  int lx = (int)(x + kArrowRows * 2 / 3 + kLabelGap), ly = (int)(y + kArrowRows / 2);
-  blitFaded(label, window, lx, ly, alpha);
+  blitFaded(pictureOf(slot, p.name, p.colour), window, (int)x + TILE / 2, (int)y + TILE / 2, alpha);
 }
 }  // namespace
 

@@ -61,6 +61,9 @@ void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, i
 // (peers' names over the view), in the view's pixel format: null when it
 // cannot be drawn. freeSurface lets it go (null: nothing).
 SDL_Surface* makeLabel(const char* s, uint32_t rgb, int size);
+// A w x h picture in the view's pixel format, transparent until drawn on
+// (blendRect, blitFaded): null when it cannot be made.
+SDL_Surface* makePicture(int w, int h);
 void freeSurface(SDL_Surface* s);
 // Copies the whole of src to (x, y) of dst, clipped, with alpha 0 (nothing)
 // to 255 (opaque).
