@@ -88,7 +88,6 @@ void setElementRelative(int element);
 // top, `step` apart (colour, name, map, address, how admitted); the count.
 void presenceStep();
 int drawClientList(int top, int step);
-bool following();
 
 // The commands of the menus, run by eventMenu in steps 5 to 7 of its turn.
 void mainMenuCommands();

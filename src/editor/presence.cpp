@@ -20,6 +20,7 @@ const int kSwatch = 10;        // the peer's colour, a square before its line
 const int kSwatchInset = 4;
 const int kListTextX = 16;
 const int kListClickWidth = 214;  // left of the new-map fields, which share the rows
+const int kListClickBottom = 240;  // the map browser's top: its rows are its own
 const int kNameShown = 16, kMapShown = 20;  // characters of each on a line
 
 struct Follow {
@@ -113,7 +114,7 @@ void startFollowing(int slot) {
 
 // The line of the client list under a click, or -1.
 int listedSlotAt(int x, int y) {
-  if (x < 0 || x >= kListClickWidth || y < state.listTop) return -1;
+  if (x < 0 || x >= kListClickWidth || y < state.listTop || y >= kListClickBottom) return -1;
   int k = (y - state.listTop) / state.listStep;
   return k < state.listedCount ? state.listed[k] : -1;
 }
@@ -190,5 +191,3 @@ void presenceStep() {
   followStep();
   presenceUpdate(ownPresence());
 }
-
-bool following() { return state.follow.slot >= 0; }
