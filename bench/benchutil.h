@@ -1,6 +1,7 @@
 // What the benchmark programs share: clocks, medians, a scratch project
 // folder and a way to keep the editor's log out of what is measured.
 #pragma once
+#include <SDL/SDL.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "platform/os.h"
 
 inline double benchClock(clockid_t id) {
   timespec t;
@@ -57,4 +59,15 @@ inline long benchResidentKiB() {
   if (f && fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
   if (f) fclose(f);
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Headless video, and the program folder with the interface images: the
+// first argument (APP_DIR), else the benchmark's own folder.
+inline void benchStartSdl(int argc, char** argv) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  SDL_Init(SDL_INIT_VIDEO);
+  if (argc > 1)
+    snprintf(programPath, sizeof programPath, "%s/", argv[1]);
+  else
+    platformProgramFolder(programPath, sizeof programPath);
 }

@@ -160,12 +160,7 @@ void drawCost() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  SDL_Init(SDL_INIT_VIDEO);
-  if (argc > 1)
-    snprintf(programPath, sizeof programPath, "%s/", argv[1]);
-  else
-    platformProgramFolder(programPath, sizeof programPath);
+  benchStartSdl(argc, argv);
   std::string folder = benchProject();
   std::string copy = "cp '" + std::string(programPath) + "default.png' '" + folder + "layers/'";
   if (system(copy.c_str()) != 0) return 1;
