@@ -31,6 +31,7 @@ struct Picture {
 };
 struct PeerDrawState {
   Picture pictures[MAX_PEERS];
+  PresenceView seen[MAX_PEERS];  // this frame's copy of each peer
 } state;
 
 // The visible part of a pixel rectangle of the view, or false.
@@ -135,7 +136,7 @@ void drawPeers() {
   if (!window || antenneWifi || !m || !m->filename) return;
   // Flashes of big rectangles are bounded by one view's worth of pixels a frame.
   int64_t flashBudget = (int64_t)surfaceWidth(window) * surfaceHeight(window);
-  static PresenceView seen[MAX_PEERS];  // main thread; kept off the stack
+  PresenceView* seen = state.seen;
   bool here[MAX_PEERS] = {false};
   for (int i = 0; i < MAX_PEERS; i++) {
     here[i] = presenceOf(i, m->filename, &seen[i]);
