@@ -76,7 +76,6 @@ void presenceCellsWritten(int slot, const struct WireCells& c);
 bool presenceArrived(int slot);
 
 // A peer as the view and the client list show it (main thread).
-struct PeerPresence;
 struct PresenceView {
   char name[NAME_LEN];
   unsigned gen;          // the slot's peer: changes when another peer takes it
