@@ -1,6 +1,7 @@
 // What the benchmark programs share: clocks, medians, a scratch project
 // folder and a way to keep the editor's log out of what is measured.
 #pragma once
+#include <SDL/SDL.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,6 +18,7 @@
 #include "editor/history.h"
 #include "model/model.h"
 #include "net/net.h"
+#include "platform/os.h"
 
 inline double benchClock(clockid_t id) {
   timespec t;
@@ -82,4 +84,15 @@ inline Map* benchOnlyMap(uint32_t side, const char* name) {
   project.nbreMaps = 1;
   addLayer(m, "default", false);
   return m;
+}
+
+// Headless video, and the program folder with the interface images: the
+// first argument (APP_DIR), else the benchmark's own folder.
+inline void benchStartSdl(int argc, char** argv) {
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  SDL_Init(SDL_INIT_VIDEO);
+  if (argc > 1)
+    snprintf(programPath, sizeof programPath, "%s/", argv[1]);
+  else
+    platformProgramFolder(programPath, sizeof programPath);
 }

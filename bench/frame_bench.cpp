@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "benchutil.h"
 #include "editor/editor.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -48,12 +49,7 @@ static void measure(int rate, int frames) {
 
 // frame_bench [APP_DIR/]: the program folder with the interface images.
 int main(int argc, char** argv) {
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  SDL_Init(SDL_INIT_VIDEO);
-  if (argc > 1)
-    snprintf(programPath, sizeof programPath, "%s/", argv[1]);
-  else
-    platformProgramFolder(programPath, sizeof programPath);
+  benchStartSdl(argc, argv);
   videoInit();
   shellInstallHooks();
   measure(30, 150);

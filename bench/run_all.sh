@@ -34,6 +34,7 @@ name=pastenet; run "paste to a base peer" bash "$here/paste_net.sh" "$build"
 name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
 name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
 name=fill;     run "fill brush" "$build/bench/fill_bench"
+name=presence; run "presence" "$build/bench/presence_bench" "$build/app"
 name=history;  run "undo history memory" "$build/bench/history_bench"
 name=autosave; run "autosave frame" "$build/bench/autosave_bench"
 name=export;   run "export" "$build/bench/exchange_bench" 3
@@ -174,6 +175,19 @@ if l=$(field synclocal.txt '^pen edit received:'); then
   row "pen edit received with its stamp" "$a ns" "unstamped $b ns" "$(ratio "$a" "$b")"
 fi
 l=$(field synclocal.txt '^stamp memory') && row "stamp memory, 100000 edits of one map" "$(echo "$l" | num 'map:') KiB" "-" "-"
+
+# Presence.
+sed -n 's/^presence traffic while painting at \([0-9]*\) fps: \([0-9]*\) B\/s per peer, \([0-9.]*\) updates.*pen cell writes \([0-9]*\) B\/s.*/\1 \2 \3 \4/p' presence.txt |
+  while read -r f b u pen; do
+    row "presence sent to a peer, painting at $f fps" "$b B/s ($u updates/s)" "pen cell writes $pen B/s" \
+      "$(goal "$(ratio "$b" "$pen") (<= 2048 B/s)" "$(le "$b" 2048)")"
+  done
+if l=$(field presence.txt '^draw 16 peers'); then
+  a=$(echo "$l" | sed -n 's/.*: \([0-9.]*\) ms per frame.*/\1/p') v=$(echo "$l" | num 'map view')
+  row "draw 16 peers' pointers and footprints, 1080p" "$a ms" "map view $v ms" "$(goal "$(ratio "$a" "$v") (<= 0.1 ms)" "$(le "$a" 0.1)")"
+  row "  same, all 16 fading" "$(echo "$l" | num 'fading') ms" "map view $v ms" "-"
+  row "  same, 16 x 64 cells flashing" "$(echo "$l" | sed -n 's/.*flashing writes each \([0-9.]*\) ms.*/\1/p') ms" "map view $v ms" "-"
+fi
 
 # Editing tools, saving and export.
 if l=$(field fill.txt '^fill of a whole'); then

@@ -326,5 +326,6 @@ void eventMenu() {
   if (!prompt && strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
   if (!prompt && strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
   tabButtons();
+  presenceStep();
   refreshUndoLine();
 }

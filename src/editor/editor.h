@@ -41,3 +41,12 @@ void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggl
 bool hiddenLayerRefused(bool painting);
 // Scrolls the palette so that it shows `element` of the current layer.
 void paletteShow(int32_t element);
+
+// Peers over the view (peerdraw.cpp): the cells each peer on this map wrote
+// lately flash in its colour, its footprint or selection is outlined and its
+// pointer drawn with its name; after the map, never outside the view.
+void drawPeers();
+// The view's pixel position of the top-left corner of cell (cx, cy) of m
+// (outside the view for cells not shown): every drawing at cells goes
+// through it.
+void viewCellOrigin(const Map* m, int64_t cx, int64_t cy, int64_t* x, int64_t* y);

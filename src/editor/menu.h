@@ -81,6 +81,14 @@ unsigned long getElementX();
 unsigned long getElementY();
 void setElementRelative(int element);
 
+// Presence (presence.cpp): once per turn, after the commands, a click on a
+// peer of the client list follows it (any other click, a scroll or a zoom
+// stops that), and what this editor shows goes to the peers. The client
+// list under the main menu's "Clients:" line: one line per peer from y =
+// top, `step` apart (colour, name, map, address, how admitted); the count.
+void presenceStep();
+int drawClientList(int top, int step);
+
 // The commands of the menus, run by eventMenu in steps 5 to 7 of its turn.
 void mainMenuCommands();
 void mapMenuCommands();

@@ -43,14 +43,7 @@ void drawMainMenu() {
   drawText(line, 166, 40, "black", "", kTextSize, true);
   blitButton(moska, 80, 40, 0);
   blitButton(b_MainMenu, 0, 0, 2);
-  int k = 0;
-  for (int i = 0; i < MAX_PEERS; i++) {
-    PeerInfo peer;
-    if (!peerInfo(i, &peer)) continue;
-    k++;
-    snprintf(line, sizeof line, "%d- %.40s (%s)%s", i, peer.name, peer.map, peer.byKey ? " [key]" : "");
-    drawText(line, 0, kPeerListY + kPeerLineStep * k, "black", "I", kTextSize, true);
-  }
+  int k = drawClientList(kPeerListY + kPeerLineStep, kPeerLineStep);
   syncStatus(line, sizeof line);
   if (line[0]) drawText(line, 0, kSyncLineY, "black", "", kSmallText, true);
   snprintf(line, sizeof line, "Clients: %d.", k);
@@ -130,5 +123,6 @@ void refresh() {
   eventMenu();
   blitIt(menu, screen, 0, 0);
   drawWindow();
+  drawPeers();
   blitWindow();
 }

@@ -43,13 +43,14 @@ bool clientSend(int slot, int s, const SendJob& job) {
   char head[HEADER_BLOCK];
   formatHeader(head, job.header.c_str(), job.bare ? 0 : n);
   if (job.bare) return sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
-  printf("Action reseau -> X.X.X.%d:%d : %s,%.*s\n!", (int)(ntohl(host) & 0xFF), port, head,
-         LOGGED_BODY_MAX, job.body.c_str());
+  if (!job.quiet)
+    printf("Action reseau -> X.X.X.%d:%d : %s,%.*s\n!", (int)(ntohl(host) & 0xFF), port, head,
+           LOGGED_BODY_MAX, job.body.c_str());
   // Header block and body in one write: one frame on a keyed connection.
   std::string action(head, HEADER_BLOCK);
   action.append(job.body.c_str(), (size_t)n);
   bool ok = sendAll(s, action.data(), action.size(), SEND_STALL_MS);
-  if (ok) printf("...\n");
+  if (ok && !job.quiet) printf("...\n");
   const WireWord* w = wireWord(job.header.c_str());
   WireTransfer transfer = w ? w->transfer : WIRE_NO_TRANSFER;
   if (ok && transfer == WIRE_TILESET) ok = offerTileset(s, job.chipset.c_str(), *job.pass, SEND_STALL_MS);
@@ -111,7 +112,7 @@ void serveQueue(int slot, unsigned gen, SendQueue* q, int s) {
       std::lock_guard<std::mutex> g(q->lock);
       if ((size_t)k < q->jobs.size()) q->jobs.erase(q->jobs.begin() + k);
     }
-    jobsDone(1);
+    jobsDone(job.quiet ? 0 : 1);
     if (!ok && !taking) {
       if (!stop) dropPeer(slot, gen, "aucune donnee prise depuis 3 s");
       return;
@@ -140,13 +141,25 @@ bool body(char* out, size_t cap, const char* header, const char* fmt, ...) {
 }
 
 // Adds one job to slot i's queue (peersLock held); false when it is full.
+// A quiet job takes the place of one of its word still waiting (only the
+// latest presence matters) and is no network activity.
 bool enqueue(int i, const SendJob& job) {
   SendQueue* q = peers[i].out;
   std::lock_guard<std::mutex> g(q->lock);
+  if (job.quiet) {
+    // From the back: the one waiting is behind the one being sent, if any.
+    for (size_t k = q->jobs.size(); k-- > 1;)
+      if (q->jobs[k].quiet && q->jobs[k].header == job.header) {
+        q->jobs[k].body = job.body;
+        return true;
+      }
+  }
   if (q->jobs.size() >= SEND_QUEUE_MAX) return false;
   q->jobs.push_back(job);
-  pending++;
-  antenneWifi = true;
+  if (!job.quiet) {
+    pending++;
+    antenneWifi = true;
+  }
   q->wake.notify_one();
   return true;
 }
@@ -182,11 +195,14 @@ void stopSender(SendQueue* q, bool drain) {
     q->wake.notify_one();
   }
   if (q->thread.joinable()) q->thread.join();
-  jobsDone((int)q->jobs.size());
+  int left = 0;
+  for (const SendJob& j : q->jobs) left += j.quiet ? 0 : 1;
+  jobsDone(left);
   delete q;
 }
 
-const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", "CELLS", nullptr};
+const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", "CELLS", "PRESENCE",
+                                                         nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;
@@ -224,13 +240,16 @@ namespace {
 void sendToPeers(unsigned need, unsigned without, int only, const char* header, const char* corps,
                  const char* stamp = nullptr, bool mayDefer = true) {
   if (stop) return;
-  // Behind a large edit still going out in slices: after it, in order.
-  if (only < 0 && mayDefer && outboxDefer(need, without, header, corps, stamp)) return;
-  if (only < 0) syncNoteActivity();  // an edit: the quiet check waits for the last one
+  const WireWord* w = wireWord(header);
+  bool quiet = w && w->quiet;
+  // Behind a large edit still going out in slices: after it, in order
+  // (presence goes at once: it is no edit).
+  if (only < 0 && mayDefer && !quiet && outboxDefer(need, without, header, corps, stamp)) return;
+  if (only < 0 && !quiet) syncNoteActivity();  // an edit: the quiet check waits for the last one
   SendJob job;
   job.header = header;
   job.body = corps;
-  const WireWord* w = wireWord(header);
+  job.quiet = quiet;
   WireTransfer transfer = w ? w->transfer : WIRE_NO_TRANSFER;
   if (transfer != WIRE_NO_TRANSFER) {
     // Read here, on the main thread, once for all peers: the tileset is the
@@ -252,7 +271,7 @@ void sendToPeers(unsigned need, unsigned without, int only, const char* header, 
       if (!peers[i].clientReady || !peers[i].out || peers[i].dropping) continue;
       unsigned e = peers[i].extensions;
       if ((e & need) != need || (e & without) || (only >= 0 && i != only)) continue;
-      printf("%d->corps:%d!%.*s!\n", i, n, LOGGED_BODY_MAX, corps);
+      if (!quiet) printf("%d->corps:%d!%.*s!\n", i, n, LOGGED_BODY_MAX, corps);
       bool room = !stamped || !(peers[i].extensions & EXT_SYNC) || enqueue(i, stampJob);
       if (!room || !enqueue(i, job)) full.push_back({i, peers[i].gen});
     }

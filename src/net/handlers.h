@@ -25,3 +25,5 @@ void onSyncMap(const char* header, const char* corps, int slot);
 void onSyncData(const char* header, const char* corps, int slot);
 void onSyncCheck(const char* header, const char* corps, int slot);
 void onSyncWant(const char* header, const char* corps, int slot);
+// Presence (presence.cpp).
+void onPresence(const char* header, const char* corps, int slot);

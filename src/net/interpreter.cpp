@@ -13,6 +13,7 @@
 #include "net/members.h"
 #include "net/wire.h"
 #include "net/netio.h"
+#include "net/presence.h"
 #include "net/sync.h"
 #include "core/files.h"
 
@@ -175,14 +176,17 @@ void onPartThis(const char* header, const char* corps, int i) {
   // A write older than the cell's last one, by the sync stamps, loses.
   if (m >= 0 && !syncCellWrite(i, c))
     setElementAbsolute(m, (int)c.layer, (unsigned long)c.x1, (unsigned long)c.y1, (int)c.element);
+  if (m >= 0) presenceCellsWritten(i, c);
 }
 
 void onDrawSquare(const char* header, const char* corps, int i) {
   WireCells c;
   if (!readCells(header, corps, &c)) return;
-  if (openMapNamed(header, c.map) >= 0 && !syncCellWrite(i, c))
+  if (openMapNamed(header, c.map) < 0) return;
+  if (!syncCellWrite(i, c))
     setElementSquare(c.map, (int)c.layer, (unsigned long)c.x1, (unsigned long)c.y1, (unsigned long)c.x2,
                      (unsigned long)c.y2, (int)c.element);
+  presenceCellsWritten(i, c);
 }
 
 // "CELLS": a block of cells of any values; a stamp before it orders it
@@ -269,17 +273,19 @@ void onExtensions(const char*, const char* corps, int i) {
   if ((bits & EXT_SYNC) && shown && shown->filename) actionSendToPeer(i, "SILENTOPEN", shown->filename);
   syncPeerAnnounced(i);
   membersPeerAnnounced(i);
+  presencePeerAnnounced(i);
 }
 
 void onMembers(const char*, const char* corps, int i) { membersReceived(i, corps); }
 
 void readActions(const char* header, const char* corps, int i) {
-  printf("Action reseau: %s,%.*s!\n", header, LOGGED_BODY_MAX, corps);
+  const WireWord* w = wireWord(header);
+  bool quiet = w && w->quiet;  // no line per action, and no edit for the sync
+  if (!quiet) printf("Action reseau: %s,%.*s!\n", header, LOGGED_BODY_MAX, corps);
   if (i < 0 || i >= MAX_PEERS) return ignored(header, "tunnel invalide");
-  syncSawAction(i, header);
+  if (!quiet) syncSawAction(i, header);
   // An unknown word, or one of an extension the peer did not announce,
   // has no effect beyond the log line.
-  const WireWord* w = wireWord(header);
   if (!w || !w->apply || (w->ext && !peerHas(i, w->ext))) return;
   w->apply(header, corps, i);
 }

@@ -50,7 +50,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 5 };
+enum { EXTENSION_COUNT = 6 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -65,6 +65,9 @@ const unsigned EXT_MEMBERS = 1u << 3;
 // "CELLS": a large edit (a paste, a cut) goes as blocks of cells of any
 // values ("CELLS"), instead of a rectangle per run of equal cells.
 const unsigned EXT_CELLS = 1u << 4;
+// "PRESENCE": where the user is ("PRESENCE" actions, net/presence.h); never
+// shown as network activity, never logged one by one.
+const unsigned EXT_PRESENCE = 1u << 5;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
@@ -92,8 +95,10 @@ bool peerName(int i, char* out, int cap);
 struct PeerInfo {
   char name[256];
   char address[48];  // its address as text
-  char map[256];     // the map it has open here ("" when none)
+  char map[256];     // the map it shows (its presence), else the one it has open here ("" none)
   bool byKey;        // admitted by the session key
+  uint32_t colour;   // 0xRRGGBB: told by the peer, else from its name
+  bool viewer;       // joined as a viewer
 };
 bool peerInfo(int i, PeerInfo* out);
 // Applies, on the main thread, the actions received since the last call.

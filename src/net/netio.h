@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/net.h"
+#include "net/presencestate.h"
 #include "net/syncstate.h"
 
 // One connection slot ("tunnel"): the peer's inbound and outbound
@@ -34,6 +35,7 @@ struct Peer {
   bool byKey = false;            // proved the session key on its inbound connection
   // Each module's part of the peer, reset with the slot (resetPeer).
   PeerSync sync;                 // the project sync's (main thread only)
+  PeerPresence presence;         // where the peer is and what it wrote lately
   int queued = 0;                // its received actions in the queue (queueLock); counts the
                                  // slot's events, so it outlives a reset
 };
@@ -73,6 +75,7 @@ struct SendJob {
   std::string chipset;
   std::shared_ptr<const std::vector<unsigned char>> pass;
   bool bare = false;  // header block only ("DISCONNECT! 0")
+  bool quiet = false; // a quiet word (wire.h): not network activity, not logged
 };
 
 // A peer's ordered send queue, served by its own thread on the outbound

@@ -159,7 +159,7 @@ void sendBlocks(const char* map, int layer, uint32_t x, uint32_t y, uint32_t w, 
 }
 
 // One rectangle of equal cells.
-struct CellRect {
+struct EqualRect {
   uint32_t x1, y1, x2, y2;
   int32_t v;
 };
@@ -167,7 +167,7 @@ struct CellRect {
 // Runs sorted by row and column, equal neighbours joined, then rows whose
 // runs match the row above grow that rectangle (one pass, both rows in
 // column order).
-std::vector<CellRect> groupRuns(std::vector<CellRun>& runs) {
+std::vector<EqualRect> groupRuns(std::vector<CellRun>& runs) {
   auto before = [](const CellRun& a, const CellRun& b) { return a.y != b.y ? a.y < b.y : a.x < b.x; };
   if (!std::is_sorted(runs.begin(), runs.end(), before)) std::sort(runs.begin(), runs.end(), before);
   size_t k = 0;
@@ -180,7 +180,7 @@ std::vector<CellRect> groupRuns(std::vector<CellRun>& runs) {
       runs[k++] = runs[i];
   }
   runs.resize(k);
-  std::vector<CellRect> rects;
+  std::vector<EqualRect> rects;
   std::vector<size_t> above, here;  // rectangles ending on the previous and this row, by column
   size_t a = 0;
   for (size_t i = 0; i < runs.size(); i++) {
@@ -193,7 +193,7 @@ std::vector<CellRect> groupRuns(std::vector<CellRun>& runs) {
     }
     while (a < above.size() && rects[above[a]].x1 < r.x) a++;
     if (a < above.size()) {
-      CellRect& up = rects[above[a]];
+      EqualRect& up = rects[above[a]];
       if (up.x1 == r.x && up.x2 == r.x + r.n - 1 && up.v == r.after && up.y2 + 1 == r.y) {
         up.y2 = r.y;
         here.push_back(above[a]);
@@ -218,11 +218,11 @@ size_t action_setCells(Map* m, int layer, std::vector<CellRun>& runs) {
     sendBlocks(m->filename, layer, bx, by, bw, bh, block);
     without = EXT_CELLS;
   }
-  std::vector<CellRect> rects = groupRuns(runs);
+  std::vector<EqualRect> rects = groupRuns(runs);
   int room = sending ? outboxBudget() : 0, budget = room;
   std::shared_ptr<const std::string> name = std::make_shared<const std::string>(m->filename);
   size_t cells = 0;
-  for (const CellRect& r : rects) {
+  for (const EqualRect& r : rects) {
     if (sending) {
       OutboxItem it;
       it.without = without;

@@ -15,6 +15,7 @@
 #include "net/auth.h"
 #include "net/members.h"
 #include "net/netio.h"
+#include "net/presence.h"
 #include "net/sync.h"
 #include "net/wire.h"
 #include "core/core.h"
@@ -439,8 +440,14 @@ LoopEnd receiveLoop(Served& c) {
       printf("En-tete invalide sur le tunnel %d: connexion coupee!\n", c.slot);
       return LOOP_CUT;
     }
-    antenneWifi = true;
-    printf("En-tête recu: %s! Taille: %d!\n", command, n);
+    const WireWord* w = wireWord(command);
+    // Presence comes often: no activity picture, no log line, its own flood check.
+    bool quiet = w && w->quiet;
+    if (quiet && !presenceArrived(c.slot)) return LOOP_CUT;
+    if (!quiet) {
+      antenneWifi = true;
+      printf("En-tête recu: %s! Taille: %d!\n", command, n);
+    }
     if (n > 0) {
       if (!recvBlock(c, body.data(), (size_t)n, STALL_MS)) return LOOP_LOST;
       body[(size_t)n] = 0;
@@ -449,7 +456,6 @@ LoopEnd receiveLoop(Served& c) {
     }
     if (strcmp(command, "DISCONNECT!") == 0) break;
     bool ok = true;
-    const WireWord* w = wireWord(command);
     if (w && w->transfer == WIRE_TILESET) ok = receiveTileset(c.s, body.data());
     if (w && w->transfer == WIRE_PASS) ok = receivePC(c.s, body.data());
     if (!ok) return LOOP_TRANSFER;

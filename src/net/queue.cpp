@@ -8,6 +8,7 @@
 #include "model/model.h"
 #include "net/netio.h"
 #include "net/sync.h"
+#include "net/wire.h"
 
 namespace {
 std::mutex queueLock;
@@ -65,18 +66,21 @@ void netPump() {
       std::lock_guard<std::mutex> g(peersLock);
       gen = peers[e.slot].gen;
     }
+    bool quiet = e.kind == EV_ACTION && wireQuiet(e.header.c_str());
     if (e.kind == EV_END) {
       endSlot(e.slot, e.gen, e.release);
     } else {
       if (e.kind == EV_SERVE && gen == e.gen) {
         usedMap[e.slot] = currentMapOrNull();
-      } else if (e.kind == EV_ACTION &&
-                 (gen == e.gen || (e.header != "SILENTOPEN" && e.header != "EXTENSIONS"))) {
-        // A freed slot's late edits still apply; its map pointer and
-        // extensions belong to the slot's next peer.
+      } else if (e.kind == EV_ACTION && (gen == e.gen || (e.header != "SILENTOPEN" &&
+                                                           e.header != "EXTENSIONS" && !quiet))) {
+        // A freed slot's late edits still apply; its map pointer,
+        // extensions and presence belong to the slot's next peer.
         readActions(e.header.c_str(), e.body.c_str(), e.slot);
       }
-      refreshMenu = true;  // the panel shows what was just applied
+      // The panel shows what was just applied (a quiet action redraws it
+      // itself when the client list changes).
+      if (!quiet) refreshMenu = true;
     }
     if (nowMs() >= deadline) return;
   }

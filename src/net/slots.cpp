@@ -9,6 +9,7 @@
 #include "net/auth.h"
 #include "net/members.h"
 #include "net/netio.h"
+#include "net/presence.h"
 #include "net/syncstate.h"
 
 Peer peers[MAX_PEERS];
@@ -100,6 +101,11 @@ bool peerInfo(int i, PeerInfo* out) {
   pMap used = usedMap[i];
   snprintf(out->map, sizeof out->map, "%s", used && used->filename ? used->filename : "");
   out->byKey = authByKey(i);
+  PresenceView seen;
+  if (!presenceOf(i, nullptr, &seen)) return false;
+  out->colour = seen.colour;
+  out->viewer = seen.viewer;
+  if (seen.known) snprintf(out->map, sizeof out->map, "%s", seen.shown.map);
   return true;
 }
 

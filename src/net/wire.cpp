@@ -47,11 +47,20 @@ const WireWord kWords[] = {
     // "CELLS": a block of cells of different values in one body (a paste).
     {"CELLS", EXT_CELLS, WIRE_NO_TRANSFER, "%s %ld %ld %ld %ld %ld %s: filename layer x y w h, base64 of the "
      "w*h cells (little-endian 32-bit, row by row)", onCells},
+    // "PRESENCE": where the sender's user is (net/presence.h).
+    {"PRESENCE", EXT_PRESENCE, WIRE_NO_TRANSFER,
+     "%s %d %d %c %d %d %d %d %d %d %d %d %06x: filename|/ px py -|b|s area(x y w h) view(x y w h) rrggbb",
+     onPresence, true},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr},
 };
 }  // namespace
 
 const WireWord* wireWords() { return kWords; }
+
+bool wireQuiet(const char* word) {
+  const WireWord* w = wireWord(word);
+  return w && w->quiet;
+}
 
 const WireWord* wireWord(const char* word) {
   for (const WireWord* w = kWords; w->word; w++)

@@ -25,7 +25,12 @@ struct WireWord {
   WireTransfer transfer;
   const char* body;        // the body's format, fields named (documentation and tests)
   WireApply apply;         // null: taken before the interpreter (handshake, key proof)
+  // Frequent and short-lived (presence): no activity picture, no log line
+  // and no panel redraw per action, nor a sign of editing for the sync.
+  bool quiet = false;
 };
+// Whether a received or sent word is quiet (false for an unknown word).
+bool wireQuiet(const char* word);
 
 // The entry of a command word, or null for a word this editor does not know.
 const WireWord* wireWord(const char* word);

@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "net/auth.h"
+#include "net/presence.h"
 #include "shell/shell.h"
 #include "core/files.h"
 
@@ -98,6 +99,7 @@ const OptionalPair kOptionalPairs[] = {
     {"autosave", readAutosave, false},
     {"allow", authReadAllow, false},
     {"key", authReadKey, true},
+    {"colour", presenceReadColour, false},
 };
 
 // Appends the rest of the line to a value, trailing blanks dropped.
@@ -178,6 +180,7 @@ int loadSettings(char** argv) {
   printf("net: %d\n", net ? 1 : 0);
   if (autosaveGiven) printf("autosave: %g\n", autosaveMinutes);
   authEchoSettings();
+  presenceEchoSettings();
 
   if (readRecent() && !argv[1]) {
     printf("Verifying recent %s...\n", recent);

@@ -332,3 +332,124 @@ void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, i
 
 int surfaceWidth(const SDL_Surface* s) { return s ? s->w : 0; }
 int surfaceHeight(const SDL_Surface* s) { return s ? s->h : 0; }
+
+namespace {
+// 32-bit pixels whose red and blue are either side of green in the low
+// three bytes: two multiplications blend one (red and blue together).
+bool plainRGB32(const SDL_PixelFormat* f) {
+  return f->BytesPerPixel == 4 && (f->Rmask | f->Gmask | f->Bmask) == 0xffffff && f->Gmask == 0xff00;
+}
+
+// v moved a/256 of the way to c, whose red and blue and green are given
+// already multiplied by a.
+inline Uint32 blendPlain(Uint32 v, Uint32 a, Uint32 rbTimesA, Uint32 gTimesA) {
+  return (v & 0xff000000) | ((((v & 0xff00ff) * (256 - a) + rbTimesA) >> 8) & 0xff00ff) |
+         ((((v & 0xff00) * (256 - a) + gTimesA) >> 8) & 0xff00);
+}
+
+// A keyed picture copied or blended onto a surface of the same plain
+// format, clipped; SDL's keyed blend would take several times as long.
+void copyKeyedPlain(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha) {
+  int sx = x < 0 ? -x : 0, sy = y < 0 ? -y : 0;
+  int w = src->w - sx, h = src->h - sy;
+  x += sx, y += sy;
+  if (w > dst->w - x) w = dst->w - x;
+  if (h > dst->h - y) h = dst->h - y;
+  if (w <= 0 || h <= 0) return;
+  const Uint32 key = src->format->colorkey & 0xffffff, a = (Uint32)alpha;
+  for (int row = 0; row < h; row++) {
+    const Uint32* from = (const Uint32*)((const Uint8*)src->pixels + (sy + row) * src->pitch) + sx;
+    Uint32* to = (Uint32*)((Uint8*)dst->pixels + (y + row) * dst->pitch) + x;
+    for (int c = 0; c < w; c++) {
+      Uint32 v = from[c];
+      if ((v & 0xffffff) == key) continue;
+      to[c] = alpha >= 255 ? v : blendPlain(to[c], a, (v & 0xff00ff) * a, (v & 0xff00) * a);
+    }
+  }
+}
+}  // namespace
+
+SDL_Surface* makeLabel(const char* s, uint32_t rgb, int size) {
+  TTF_Font* font = s && s[0] ? labelFont(size, TTF_STYLE_BOLD) : nullptr;
+  if (!font) return nullptr;
+  SDL_Color fg = {(Uint8)(rgb >> 16), (Uint8)(rgb >> 8), (Uint8)rgb, 0};
+  SDL_Color box = {24, 24, 24, 0};  // dark: any colour of the palette reads on it
+  SDL_Surface* shaded = TTF_RenderText_Shaded(font, s, fg, box);
+  if (!shaded || !window) return shaded;
+  SDL_Surface* label = SDL_ConvertSurface(shaded, window->format, SDL_SWSURFACE);
+  SDL_FreeSurface(shaded);
+  return label;
+}
+
+SDL_Surface* makePicture(int w, int h) {
+  if (!window || w <= 0 || h <= 0) return nullptr;
+  const SDL_PixelFormat* f = window->format;
+  SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, f->BitsPerPixel, f->Rmask, f->Gmask, f->Bmask, 0);
+  if (!s) return nullptr;
+  // A colour no drawing here gives: near black, below the labels' box.
+  Uint32 key = SDL_MapRGB(s->format, 1, 2, 3);
+  SDL_FillRect(s, nullptr, key);
+  SDL_SetColorKey(s, SDL_SRCCOLORKEY, key);
+  return s;
+}
+
+void freeSurface(SDL_Surface* s) {
+  if (s) SDL_FreeSurface(s);
+}
+
+void blitFaded(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha) {
+  if (!src || !dst || alpha <= 0) return;
+  if ((src->flags & SDL_SRCCOLORKEY) && plainRGB32(src->format) && plainRGB32(dst->format) &&
+      src->format->Rmask == dst->format->Rmask && !SDL_MUSTLOCK(src) && !SDL_MUSTLOCK(dst)) {
+    copyKeyedPlain(src, dst, x, y, alpha);
+    return;
+  }
+  // Changing the alpha makes SDL build the blit again: only when it changes.
+  Uint32 flag = alpha >= 255 ? 0 : SDL_SRCALPHA;
+  Uint8 value = (Uint8)(alpha >= 255 ? SDL_ALPHA_OPAQUE : alpha);
+  if ((src->flags & SDL_SRCALPHA) != flag || src->format->alpha != value) SDL_SetAlpha(src, flag, value);
+  // SDL's rectangles are 16-bit: anything that far off the surface is not drawn.
+  if (x <= -src->w || y <= -src->h || x >= dst->w || y >= dst->h) return;
+  SDL_Rect to = {(Sint16)x, (Sint16)y, 0, 0};
+  SDL_BlitSurface(src, nullptr, dst, &to);
+}
+
+void blendRect(SDL_Surface* s, int x, int y, int w, int h, uint32_t rgb, int alpha) {
+  if (!s || s->format->BytesPerPixel != 4 || SDL_MUSTLOCK(s) || alpha <= 0) return;
+  if (x < 0) w += x, x = 0;
+  if (y < 0) h += y, y = 0;
+  if (w > s->w - x) w = s->w - x;
+  if (h > s->h - y) h = s->h - y;
+  if (w <= 0 || h <= 0) return;
+  const SDL_PixelFormat* f = s->format;
+  Uint32 pixel = SDL_MapRGB(f, (Uint8)(rgb >> 16), (Uint8)(rgb >> 8), (Uint8)rgb);
+  if (alpha >= 255) {
+    for (int row = 0; row < h; row++) {
+      Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+      for (int c = 0; c < w; c++) p[c] = pixel;
+    }
+    return;
+  }
+  // Each 8-bit channel moves alpha/256 of the way to the colour's.
+  if (plainRGB32(f)) {
+    const Uint32 a = (Uint32)alpha, rb = (pixel & 0xff00ff) * a, g = (pixel & 0xff00) * a;
+    for (int row = 0; row < h; row++) {
+      Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+      for (int c = 0; c < w; c++) p[c] = blendPlain(p[c], a, rb, g);
+    }
+    return;
+  }
+  const Uint32 masks[3] = {f->Rmask, f->Gmask, f->Bmask};
+  const Uint8 shifts[3] = {f->Rshift, f->Gshift, f->Bshift};
+  for (int row = 0; row < h; row++) {
+    Uint32* p = (Uint32*)((Uint8*)s->pixels + (y + row) * s->pitch) + x;
+    for (int c = 0; c < w; c++) {
+      Uint32 v = p[c], out = v & ~(masks[0] | masks[1] | masks[2]);
+      for (int k = 0; k < 3; k++) {
+        int from = (int)((v & masks[k]) >> shifts[k]), to = (int)((pixel & masks[k]) >> shifts[k]);
+        out |= (Uint32)(from + (((to - from) * alpha) >> 8)) << shifts[k];
+      }
+      p[c] = out;
+    }
+  }
+}

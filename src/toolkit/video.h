@@ -59,3 +59,18 @@ void fillRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b);
 // Blends (r, g, b) over the rectangle, alpha 0 (nothing) to 255 (opaque);
 // 32-bit surfaces that need no lock (the view), others are left alone.
 void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, int alpha);
+
+// A text in colour 0xRRGGBB on a dark box, drawn once and shown many times
+// (peers' names over the view), in the view's pixel format: null when it
+// cannot be drawn. freeSurface lets it go (null: nothing).
+SDL_Surface* makeLabel(const char* s, uint32_t rgb, int size);
+// A w x h picture in the view's pixel format, transparent until drawn on
+// (blendRect, blitFaded): null when it cannot be made.
+SDL_Surface* makePicture(int w, int h);
+void freeSurface(SDL_Surface* s);
+// Copies the whole of src to (x, y) of dst, clipped, with alpha 0 (nothing)
+// to 255 (opaque).
+void blitFaded(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha);
+// Blends colour 0xRRGGBB over a rectangle of a 32-bit surface that needs no
+// lock (the view), clipped, alpha 0 to 255 (255 fills); others: left alone.
+void blendRect(SDL_Surface* s, int x, int y, int w, int h, uint32_t rgb, int alpha);

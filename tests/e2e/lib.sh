@@ -180,6 +180,20 @@ moska_wait_colours() {
   fail "region $crop shows ${n:-0} colours, fewer than $min, after ${secs}s"
 }
 
+# The colour of one pixel of a picture, as RRGGBB.
+moska_pixel() { convert "$1" -format "%[hex:p{$2,$3}]" info: 2>/dev/null | cut -c1-6; }
+# Until the pixel (X, Y) of DIR's screen is RRGGBB (with !, until it is not).
+moska_wait_pixel() {  # DIR X Y [!]RRGGBB [SECS]
+  local secs=${5:-10} i want=${4#!} c="" shot=$1/pixel.png
+  for ((i = 0; i < secs * 10; i++)); do
+    moska_on "$1" moska_screenshot "$shot"
+    c=$(moska_pixel "$shot" "$2" "$3")
+    if [[ $4 == !* ]]; then [ "${c^^}" != "${want^^}" ] && return 0; else [ "${c^^}" = "${want^^}" ] && return 0; fi
+    sleep 0.1
+  done
+  fail "pixel ($2, $3) of $1 is $c, expected $4 within ${secs}s"
+}
+
 # Fails when the attempt does not show: a key or the click was lost.
 moska_join() {  # DIR ADDR, from the main menu
   local re="^Tentative de connexion a X.X.X.${2##*.}:34567/" n

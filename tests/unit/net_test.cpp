@@ -16,6 +16,7 @@
 #include "net/auth.h"
 #include "net/net.h"
 #include "net/netio.h"
+#include "net/presence.h"
 #include "testutil.h"
 
 namespace {
@@ -404,10 +405,12 @@ std::string peerHandshake(int s, const char* token) {
 // off while no project is loaded; quitting without networking listens nowhere.
 TEST(NetPeers, ReceivingLoopAndSlots) {
   startEditor();
-  std::string flood;
+  std::string flood, presence;
   for (int k = 0; k <= RECV_QUEUE_MAX; k++) flood += action("FLOOD", "x");
+  // Far faster than any editor sends its presence: cut long before the queue fills.
+  for (int k = 0; k < 4 * PRESENCE_FLOOD_BURST; k++) presence += action("PRESENCE", "map0 1 1 b 1 1 1 1 0 0 8 8 ff00ff");
   const std::string goodbye = action("DISCONNECT!", "");
-  for (const std::string& bytes : {std::string(HEADER_BLOCK, 'Z'), std::string(), goodbye, flood}) {
+  for (const std::string& bytes : {std::string(HEADER_BLOCK, 'Z'), std::string(), goodbye, flood, presence}) {
     bool flooding = bytes.size() == flood.size();
     int p = peerConnect();
     EXPECT_EQ(peerHandshake(p, "THANKS!"), "alice/0.24a");
@@ -428,6 +431,7 @@ TEST(NetPeers, ReceivingLoopAndSlots) {
     });
     EXPECT_LT(getMap("map0"), project.nbreMaps);
     EXPECT_TRUE(!flooding || log.find("Trop d'actions en attente") != std::string::npos);
+    EXPECT_EQ(bytes == presence, log.find("bob du tunnel 0: plus de 100 presences par seconde") != std::string::npos);
     if (!bytes.empty()) close(p);
   }
   std::vector<int> socks;
