@@ -117,7 +117,7 @@ int echo() {
 int drive(const char* peer) {
   setUp("drive");
   FILE* out = fdopen(dup(2), "w");
-  if (!joinServer(peer)) return 1;
+  if (joinServer(peer) != 1) return 1;
   while (!usedMap[0]) {
     netPump();
     usleep(1000);

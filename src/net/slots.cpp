@@ -9,6 +9,7 @@
 #include "net/auth.h"
 #include "net/members.h"
 #include "net/netio.h"
+#include "net/sync.h"
 #include "net/syncstate.h"
 
 Peer peers[MAX_PEERS];
@@ -55,6 +56,10 @@ void endSlot(int i, unsigned gen, bool release) {
   {
     std::lock_guard<std::mutex> g(peersLock);
     if (peers[i].gen != gen) return;  // freed already
+  }
+  syncLeaving(i);  // what we shared with it is the base of the next merge
+  {
+    std::lock_guard<std::mutex> g(peersLock);
     t = peers[i].littleServerThread;
     in = peers[i].connectedSocket;
     out = peers[i].clientSocket;
@@ -111,6 +116,7 @@ bool peerName(int i, char* out, int cap) {
 }
 
 void disconnect(bool retour) {
+  syncLeaving(-1);  // what we shared is the base of the next merge
   disco = true;
   endServer();
   membersStop();  // joins under way give up on `disco`

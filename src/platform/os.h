@@ -11,6 +11,7 @@ enum Key {
   KEY_B = 'b',
   KEY_F = 'f',
   KEY_H = 'h',
+  KEY_K = 'k',
   KEY_P = 'p',
   KEY_R = 'r',
   KEY_S = 's',
