@@ -130,10 +130,8 @@ bool mergeReadListBase(const char** p, PeerSync& st, const std::string& name) {
   int used = 0;
   if (sscanf(*p, " %33s%n", hex, &used) != 1) return false;
   *p += used;
-  if (strcmp(hex, "-") == 0) return true;
-  MapDigest d;
-  if (!parseDigestHex(hex, &d)) return false;
-  if (st.theirBases.size() < BASES_LISTED_MAX) st.theirBases[name] = d;
+  MapDigest d;  // "-", or anything but a digest: no base
+  if (parseDigestHex(hex, &d) && st.theirBases.size() < BASES_LISTED_MAX) st.theirBases[name] = d;
   return true;
 }
 

@@ -117,7 +117,8 @@ bool currentMapDigest(const char* name, MapDigest* d);
 // merge_join.cpp: the maps both sides changed since one base, merged.
 // Our list entry's base field for a map (" <digest>" or " -"), recorded in st.ourBases.
 std::string mergeListBase(PeerSync& st, const std::string& name);
-// Reads the base field of their list entry for `name` at *p; false when malformed.
+// Reads the base field of their list entry for `name` at *p (a word that is
+// no digest names no base); false when the list ends before it.
 bool mergeReadListBase(const char** p, PeerSync& st, const std::string& name);
 // A map that differs, decided by the merge rule: true when both sides hold
 // the same base; then *send (our copy goes to the peer) and *take (theirs
