@@ -93,3 +93,41 @@ TEST(Members, LayerActionsNameTheirMapAndReachClosedMaps) {
   netReset();
   syncReset();
 }
+
+// The join field takes a host name or an address, with a port or on ours;
+// anything else is refused before a connection is tried.
+TEST(Members, JoinFieldTakesHostAndPort) {
+  struct Case {
+    std::string text;
+    const char* host;  // null: refused
+    int port;
+  } cases[] = {
+      {"10.0.0.2", "10.0.0.2", 34567},
+      {"10.0.0.2:40000", "10.0.0.2", 40000},
+      {"localhost:1", "127.0.0.1", 1},
+      {"localhost", "127.0.0.1", 34567},
+      {"", nullptr, 0},
+      {":34567", nullptr, 0},
+      {"10.0.0.2:", nullptr, 0},
+      {"10.0.0.2:0", nullptr, 0},
+      {"10.0.0.2:65536", nullptr, 0},
+      {"10.0.0.2:+80", nullptr, 0},
+      {"10.0.0.2:80x", nullptr, 0},
+      {"10.0.0.2:34567:1", nullptr, 0},
+      {"no-such-host.invalid", nullptr, 0},
+      {std::string(300, 'a') + ":34567", nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    NetAddress a;
+    testing::internal::CaptureStdout();
+    bool ok = resolveAddress(c.text.c_str(), 34567, &a);
+    std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(ok, c.host != nullptr) << c.text;
+    if (ok) {
+      EXPECT_EQ(a.host, ip(c.host)) << c.text;
+      EXPECT_EQ(a.port, c.port) << c.text;
+    } else {
+      EXPECT_NE(log.find(c.text.substr(0, 20)), std::string::npos) << "the refusal names it: " << log;
+    }
+  }
+}
