@@ -92,9 +92,9 @@ void announce(const std::string& map, const std::string& peer, const MergeReport
   char path[FILE_PATH_LEN];
   bool written = writeConflictText(map.c_str(), report, path, sizeof path);
   if (written) printf("Conflit: %zu conflit(s) sur la map %s, rapport dans %s.\n", r.total, map.c_str(), path);
-  snprintf(text, sizeof text, "%.40s merged with %.40s: %zu conflict%s (K marks)\n%s%.60s", map.c_str(),
-           peer.c_str(), r.total, r.total == 1 ? "" : "s", written ? "conflicts/" : "no report: ",
-           written ? fileOf(path) : "disk full?");
+  // Two short lines: the panel is 322 pixels wide.
+  snprintf(text, sizeof text, "%.32s merged, %s: K\n%s%.64s", map.c_str(), mergeCounted(r).c_str(),
+           written ? "conflicts/" : "no report written", written ? fileOf(path) : "");
   notice(text);
 }
 

@@ -51,18 +51,18 @@ done
 join_bob
 for d in "$a" "$b"; do
   moska_wait_log "$d" "^Fusion: map map0 fusionnee avec la copie de .*: 1 conflict \(1 cell\)\.$"
-  moska_wait_log "$d" "^Conflit: 1 conflit\(s\) sur la map map0, rapport dans .*/conflicts/map0-.*\.conflicts\.txt\.$"
+  moska_wait_log "$d" "^Conflit: 1 conflit\(s\) sur la map map0, rapport dans .*/conflicts/map0-[-0-9]*\.txt\.$"
 done
 moska_has "$b" "^Conflit: ancienne copie" && fail "bob, the editor joined, kept an old copy"
 cmp -s "$(ls "$a"/demo/conflicts/map0-*.map)" "$root/alice.map" || fail "alice's old map0 not kept"
 # The conflicting cell is framed in magenta on alice's map until K.
-magenta() {
-  moska_on "$a" moska_screenshot "$root/shot.png"
-  [ "$(convert "$root/shot.png" -format '%[fx:int(255*p{434,400}.r)],%[fx:int(255*p{434,400}.g)],%[fx:int(255*p{434,400}.b)]' info:)" = 255,0,255 ]
+magenta() {  # SHOT
+  moska_on "$a" moska_screenshot "$root/$1"
+  [ "$(convert "$root/$1" -format '%[fx:int(255*p{434,400}.r)],%[fx:int(255*p{434,400}.g)],%[fx:int(255*p{434,400}.b)]' info:)" = 255,0,255 ]
 }
-magenta || fail "the conflict is not marked"
+magenta marked.png || fail "the conflict is not marked"
 moska_on "$a" moska_key k
-magenta && fail "K does not hide the marks"
+magenta hidden.png && fail "K does not hide the marks"
 for d in "$a" "$b"; do moska_quit "$d" key; done
 
 moska_py "$MOSKA_DEMO/maps/map0.map" "$root/alice.map" "$root/bob.map" "$a" "$b" <<'EOF' || fail "merge"
@@ -84,7 +84,7 @@ assert len(conflicts) == 1 and conflicts[0][1:3] == (7, 25), conflicts
 k, x, y, b, a, t = conflicts[0]
 k = len(base["layers"]) - 1 - k  # stored top-down, numbered bottom-up
 for d, mine, other in ((sys.argv[4], a, t), (sys.argv[5], t, a)):
-    lines = [l for l in open(glob.glob(d + "/demo/conflicts/map0-*.conflicts.txt")[0]) if not l.startswith("#")]
+    lines = [l for l in open(glob.glob(d + "/demo/conflicts/map0-*.txt")[0]) if not l.startswith("#")]
     assert lines == ["map0 layer %d x 7 y 25: base %d, ours %d, theirs %d\n" % (k, b, mine, other)], lines
 EOF
 echo "merge on join: ok"
