@@ -36,13 +36,7 @@ std::vector<unsigned char> withCells(const std::vector<unsigned char>& bytes, co
   Map m;
   EXPECT_EQ(readMapBytes(bytes.data(), bytes.size(), &m), MAP_READ_OK);
   for (const Cell& c : cells) m.layer[0]->e[c.y * m.w + c.x] = c.v;
-  char* buf = nullptr;
-  size_t size = 0;
-  FILE* f = open_memstream(&buf, &size);
-  EXPECT_TRUE(writeMapStream(f, &m));
-  fclose(f);
-  std::vector<unsigned char> out(buf, buf + size);
-  free(buf);
+  std::vector<unsigned char> out = mapFileBytes(&m);
   freeMapRecord(&m);
   return out;
 }
