@@ -176,5 +176,6 @@ results=()
 for ((k = 0; k < rounds; k++)); do results+=("$(merge_round)"); done
 t=$(printf '%s\n' "${results[@]}" | median)
 verdict=$([ "$t" -le "$MERGE_GOAL_MS" ] && echo "goal met" || echo "GOAL MISSED")
-echo "join merge, 512x512x4 map changed on both sides: $t ms; goal ${MERGE_GOAL_MS} ms: $verdict (rounds: $(printf '%s ms ' "${results[@]}"))"
+echo "join merge, 512x512x4 map changed on both sides: $t ms; goal ${MERGE_GOAL_MS} ms: $verdict" \
+  "(rounds: $(printf '%s ms ' "${results[@]}"))"
 rm -rf "$root"

@@ -171,7 +171,8 @@ void decide(int slot, PeerSync& st) {
     const MapDigest* t = theirDigest(st, n);
     bool send = false, receive = false;
     if (t && *t != d && mergeDecide(st, n, d, *t, &send, &receive)) {
-      if (send && receive) printf("Synchro: map %s changee des deux cotes depuis la base commune: fusion.\n", n.c_str());
+      if (send && receive)
+        printf("Synchro: map %s changee des deux cotes depuis la base commune: fusion.\n", n.c_str());
     } else if (!t || (!joiner && *t != d)) {
       send = true;
     } else if (*t != d) {

@@ -58,7 +58,8 @@ cmp -s "$(ls "$a"/demo/conflicts/map0-*.map)" "$root/alice.map" || fail "alice's
 # The conflicting cell is framed in magenta on alice's map until K.
 magenta() {  # SHOT
   moska_on "$a" moska_screenshot "$root/$1"
-  [ "$(convert "$root/$1" -format '%[fx:int(255*p{434,400}.r)],%[fx:int(255*p{434,400}.g)],%[fx:int(255*p{434,400}.b)]' info:)" = 255,0,255 ]
+  local at='p{434,400}'  # the top left corner of cell (7, 25)
+  [ "$(convert "$root/$1" -format "%[fx:int(255*$at.r)],%[fx:int(255*$at.g)],%[fx:int(255*$at.b)]" info:)" = 255,0,255 ]
 }
 magenta marked.png || fail "the conflict is not marked"
 moska_on "$a" moska_key k
@@ -78,7 +79,8 @@ for k, lb in enumerate(base["layers"]):
         want = t if a == b or a == t else a if t == b else t
         if a != b and t != b and a != t: conflicts.append((k, c % w, c // w, b, a, t))
         for m in out: assert m["layers"][k][1][c] == want, (k, c % w, c // w, b, a, t, m["layers"][k][1][c])
-changed = lambda m: {(k, c) for k, l in enumerate(m["layers"]) for c, v in enumerate(l[1]) if v != base["layers"][k][1][c]}
+changed = lambda m: {(k, c) for k, l in enumerate(m["layers"])
+                     for c, v in enumerate(l[1]) if v != base["layers"][k][1][c]}
 assert len(changed(ours)) >= 4 and len(changed(theirs)) >= 4, "strokes lost"
 assert len(conflicts) == 1 and conflicts[0][1:3] == (7, 25), conflicts
 k, x, y, b, a, t = conflicts[0]
