@@ -2,8 +2,9 @@
 # A session between sites over WireGuard, with the userspace wireguard-go (no
 # kernel module): two namespaces whose only link is a veth that lets nothing
 # but UDP through (the tunnel's), each editor known to the other by its
-# tunnel address. Alice joins bob, takes his different map0, and both paint;
-# both end with the same map0, and the tunnel carried it.
+# tunnel address, both listening on port 40000 (settings). Alice joins
+# bob's "10.87.0.2:40000", takes his different map0, and both paint; both
+# end with the same map0, and the tunnel carried it.
 set -u
 source "$(dirname "$0")/lib.sh"
 [ -c /dev/net/tun ] || { echo "SKIP: /dev/net/tun is missing, so wireguard-go cannot make a tunnel"; exit 0; }
@@ -41,11 +42,15 @@ for s in a b; do
   ip -n $ns addr add 10.87.0.$n/24 dev wg$s$$ && ip -n $ns link set wg$s$$ up || fail "no tunnel in $ns"
 done
 
-for d in "$a" "$b"; do moska_demo "$d" username="$(basename "$d")" net=1; done
+for d in "$a" "$b"; do
+  moska_demo "$d" username="$(basename "$d")" net=1
+  echo "port 40000" >> "$d/settings.ini"
+done
 cp "$b/demo/maps/map1.map" "$b/demo/maps/map0.map"  # bob's map0 differs: it travels
 moska_window -d wgb$$ "$b"
 moska_window -d wga$$ "$a"
-moska_on "$a" moska_join "$a" 10.87.0.2
+moska_has "$b" "^port: 40000$" || fail "the port setting was not read"
+moska_on "$a" moska_join "$a" 10.87.0.2:40000
 moska_wait_log "$a" "^Synchro: map map0 recue de bob" 20
 hit="mousedown 1 sleep 0.15 mouseup 1"
 for d in "$a" "$b"; do
