@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Soak: four editors in namespaces, each on its own Xvfb display, in a full
 # mesh (one joins the others, who then link by themselves), paint, erase and
-# fill their own bands of map0 by real input for SOAK_SECONDS (60); ann adds a layer from a tileset only she has, ben renames
-# the map, cat works on map1 until both reach it. Then all paint one row at
+# fill their own bands of map0 by real input for SOAK_SECONDS (60); ann
+# adds a layer from a tileset only she has, ben renames the map, cat works
+# on map1 until both reach it. Then all paint one row at
 # once (how many cells their copies disagree on is printed) and ben fills it.
 # Every action sent is applied once; all copies agree; the tileset arrives
 # whole; every slot is released; memory grows at most RSS_GROWTH_PERCENT.
