@@ -126,7 +126,7 @@ int echo(const char* key) {
 int drive(const char* peer, const char* key) {
   setUp("drive", key);
   FILE* out = fdopen(dup(2), "w");
-  if (!joinServer(peer)) return 1;
+  if (joinServer(peer) != 1) return 1;
   while (!usedMap[0]) {
     netPump();
     usleep(1000);

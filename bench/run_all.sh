@@ -166,6 +166,10 @@ sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\
   while IFS='|' read -r what t b; do
     row "join sync, 16 MiB project, $what" "$t ms, $b bytes" "-" "$(goal "<= 1000 ms" "$(le "$t" 1000)")"
   done
+if l=$(field sync.txt '^join merge'); then
+  t=$(echo "$l" | num 'both sides:')
+  row "join merge, 512x512x4 map changed on both sides" "$t ms" "-" "$(goal "<= 1500 ms" "$(le "$t" 1500)")"
+fi
 if l=$(field synclocal.txt '^pen edit sent'); then
   a=$(echo "$l" | num 'stamping peer') b=$(echo "$l" | num 'base peer')
   row "pen edit sent to a stamping peer" "$a ns" "base peer $b ns" "$(ratio "$a" "$b")"

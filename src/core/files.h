@@ -24,6 +24,13 @@ constexpr char IMAGE_EXT[] = "png";
 constexpr char PASS_DIR[] = "layerspc";  // pass conditions
 constexpr char PASS_EXT[] = "pss";
 constexpr char MODELS_DIR[] = "models";
+// This editor's own state in a project (not project data, never listed by
+// the browsers): the base of each map, the state last shared with peers.
+constexpr char STATE_DIR[] = ".moska";
+constexpr char BASES_DIR[] = ".moska/bases";
+constexpr char BASE_EXT[] = "map.z";
+// Copies of maps replaced or merged by a sync, and the merge reports.
+constexpr char CONFLICTS_DIR[] = "conflicts";
 // The tileset every new map starts with, in the program folder and copied
 // into each new project's layers.
 constexpr char DEFAULT_TILESET[] = "default";

@@ -30,11 +30,14 @@ void drawSelectedElement(int x, int y);
 // This editor's own view settings (never saved, never sent).
 bool layerHidden(const Layer* l);      // hidden from the view (the map menu's toggle)
 bool viewDimsOthers();                 // H: every layer but the current one dimmed
-void viewKeysStep();                   // H and P, once per key press
+void viewKeysStep();                   // H, P and K, once per key press
 void dimView();                        // darkens everything drawn in the view so far
 // P: every visible layer's blocked quarters in translucent red over the
 // view's cols x rows cells from cell (x0, y0).
 void drawBlockedOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows);
+// K: the cells a merge on join found in conflict, framed, over the same
+// cells (shown by itself after such a merge; Shift+K clears the marks).
+void drawConflictOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows);
 void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggle
 // True while a paint on the hidden current layer is refused (the panel says
 // so once per press); `painting`: a button is held over the view.

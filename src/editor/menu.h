@@ -14,7 +14,7 @@
 enum {
   NEWMAP_NAME_LIMIT = 16,     // characters typed into the new map's name
   NEWMAP_SIZE_LIMIT = 10,     // digits typed into its width and height
-  ADDRESS_LIMIT = 16,         // characters typed into the peer address
+  ADDRESS_LIMIT = ADDRESS_LEN - 1,  // characters typed into the peer address ("host:port")
   SYSNAME_LIMIT = 64,         // characters typed into the map's display name
   BRUSH_LEN = 8,
   BG_LIMIT = 33,              // background x and y stay within -33..33

@@ -56,10 +56,13 @@ void joinCommand() {
     snprintf(text, sizeof text, "Networking is off: set net 1 in settings.ini");
     printf("%s\n", text);
     setPanelMessage("main", text);
-  } else if (!joinServer(ipServer)) {
-    snprintf(text, sizeof text, "Could not join %.32s: no editor of this version answered there.",
-             ipServer);
-    setPanelMessage("main", text);
+  } else {
+    int joined = joinServer(ipServer);
+    if (joined < 0)
+      snprintf(text, sizeof text, "Could not join %.32s: unknown host, or not host or host:port.", ipServer);
+    else if (joined == 0)
+      snprintf(text, sizeof text, "Could not join %.32s: no editor of this version answered there.", ipServer);
+    if (joined <= 0) setPanelMessage("main", text);
   }
   setMenu("main");
 }

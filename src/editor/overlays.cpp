@@ -1,7 +1,8 @@
 // This editor's own view settings, never saved and never sent: layers hidden
 // from the view (the export still writes them), `H` to dim every layer but
 // the current one, `P` to show the blocked quarters of every visible layer
-// over the map. A hidden current layer is not painted.
+// over the map, `K` to frame the cells a merge on join found in conflict
+// (`Shift+K` clears them). A hidden current layer is not painted.
 #include <stdio.h>
 #include <string.h>
 
@@ -13,6 +14,7 @@
 #include "editor/editor.h"
 #include "editor/menu.h"
 #include "model/model.h"
+#include "net/sync.h"
 #include "core/core.h"
 #include "core/files.h"
 #include "platform/os.h"
@@ -25,11 +27,15 @@ const int kBlockedAlpha = 120;  // P: the red laid over a blocked quarter
 const int kQuarter = TILE / 2;  // pass conditions hold one byte per 8x8 quarter
 const int kQuarters = 4;
 const int kToggleX = 10, kToggleY = 300, kToggleW = 110;  // the map menu's hide toggle
+const int kMarkAlpha = 90;      // K: the tint inside a conflicting cell
+const int kMarkEdge = 2;        // K: its frame, in pixels
 
 struct ViewSettings {
   std::set<uint32_t> hidden;  // layer identities: a moved layer stays hidden
   bool dimOthers = false;
   bool showBlocked = false;
+  bool showConflicts = false;
+  unsigned conflictsSeen = 0;  // the merges whose marks were shown already
   // Each tileset's pass bytes, read from its file when first drawn after
   // `P` was turned on.
   std::map<std::string, std::vector<unsigned char>> pass;
@@ -96,6 +102,12 @@ void viewKeysStep() {
     view.showBlocked = !view.showBlocked;
     view.pass.clear();  // read afresh: the files may have changed meanwhile
     printf("Vue: quarts bloques %s.\n", view.showBlocked ? "montres" : "caches");
+  } else if (k == KEY_K && (mods & MOD_SHIFT)) {
+    syncClearConflictMarks();
+    view.showConflicts = false;
+  } else if (k == KEY_K) {
+    view.showConflicts = !view.showConflicts;
+    printf("Vue: conflits %s.\n", view.showConflicts ? "montres" : "caches");
   }
 }
 
@@ -114,6 +126,24 @@ void drawBlockedOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int ro
         if (bits[(size_t)r * cols + c] & (1 << q))
           tintRect(window, c * TILE + (q % 2) * kQuarter, r * TILE + (q / 2) * kQuarter, kQuarter,
                    kQuarter, 255, 0, 0, kBlockedAlpha);
+}
+
+void drawConflictOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows) {
+  if (syncConflictGeneration() != view.conflictsSeen) {  // a merge found new ones: shown
+    view.conflictsSeen = syncConflictGeneration();
+    view.showConflicts = true;
+  }
+  const std::vector<MergeMarkCell>* marks = m ? syncConflictMarks(m->filename) : nullptr;
+  if (!view.showConflicts || !window || !marks) return;
+  for (const MergeMarkCell& c : *marks) {
+    if (c.x < x0 || c.y < y0 || c.x - x0 >= (uint64_t)cols || c.y - y0 >= (uint64_t)rows) continue;
+    int x = (int)(c.x - x0) * TILE, y = (int)(c.y - y0) * TILE;
+    tintRect(window, x, y, TILE, TILE, 255, 0, 255, kMarkAlpha);
+    tintRect(window, x, y, TILE, kMarkEdge, 255, 0, 255, 255);
+    tintRect(window, x, y + TILE - kMarkEdge, TILE, kMarkEdge, 255, 0, 255, 255);
+    tintRect(window, x, y + kMarkEdge, kMarkEdge, TILE - 2 * kMarkEdge, 255, 0, 255, 255);
+    tintRect(window, x + TILE - kMarkEdge, y + kMarkEdge, kMarkEdge, TILE - 2 * kMarkEdge, 255, 0, 255, 255);
+  }
 }
 
 void layerVisibilityCommand(Map* m) {

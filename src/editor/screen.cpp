@@ -26,6 +26,7 @@ const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixe
 const int kPeerLineStep = 18;
 const int kSyncLineY = 130;   // "In sync with N editors", or what is being repaired
 const int kMessageY = 420;    // refusals, under every command of the menus
+const int kMessageLine = 16;  // a message's second line, below its first
 const int kUndoLineRise = 34; // the undo line, above the version line
 const char* const kPanelColours[] = {"red", "black", "blue"};  // by PanelKind
 char shownUndo[HISTORY_LABEL_LEN] = "";
@@ -94,8 +95,15 @@ void drawMenu() {
   if (strcmp(project.currentMenu, "main") == 0) drawMainMenu();
   if (strcmp(project.currentMenu, "map") == 0) drawMapMenu();
   if (strcmp(project.currentMenu, "entities") == 0) blitButton(b_EntitiesMenu, 221, 0, 2);
-  if (panelMessage[0] && strcmp(panelMessageMenu, project.currentMenu) == 0)
-    drawText(panelMessage, 2, kMessageY, kPanelColours[panelMessageKind], "B", kSmallText, true);
+  if (panelMessage[0] && strcmp(panelMessageMenu, project.currentMenu) == 0) {
+    // A message may hold a second line (after "\n"): a path that does not fit beside its words.
+    char first[PANEL_MESSAGE_LEN];
+    snprintf(first, sizeof first, "%s", panelMessage);
+    char* second = strchr(first, '\n');
+    if (second) *second++ = 0;
+    drawText(first, 2, kMessageY, kPanelColours[panelMessageKind], "B", kSmallText, true);
+    if (second) drawText(second, 2, kMessageY + kMessageLine, kPanelColours[panelMessageKind], "B", kSmallText, true);
+  }
   drawJoinPrompt();
   snprintf(shownUndo, sizeof shownUndo, "%s", historyUndoLabel());
   if (shownUndo[0]) {

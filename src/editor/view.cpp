@@ -232,5 +232,6 @@ void drawMap() {
   bool dim = viewDimsOthers() && cur >= 0 && cur < m->layers;
   if (!(dim ? drawCurrentOverDimmed(m, plan, v, cur) : drawPlanned(m, plan, v))) return;
   drawBlockedOverlay(m, v.x0, v.y0, v.cols, v.rows);
+  drawConflictOverlay(m, v.x0, v.y0, v.cols, v.rows);
 }
 }  // namespace

@@ -47,37 +47,9 @@ std::string storedName(const std::string& path) {
   return name;
 }
 
-// "3 conflicts (2 cells)"
-std::string counted(const MergeReport& r) {
-  return std::to_string(r.total) + (r.total == 1 ? " conflict (" : " conflicts (") + std::to_string(r.cells) +
-         (r.cells == 1 ? " cell)" : " cells)");
-}
-
-std::string value(int64_t v) { return v == MERGE_ABSENT ? std::string("-") : std::to_string(v); }
-
 // One conflict as a line of the report and of standard error.
 std::string conflictLine(const std::string& map, const MergeConflict& c, const MergeInput& in) {
-  std::string layer = map + " layer " + std::to_string(c.layer);
-  std::string values = "base " + value(c.base) + ", ours " + value(c.ours) + ", theirs " + value(c.theirs);
-  switch (c.kind) {
-    case CONFLICT_CELL:
-      return layer + " x " + std::to_string(c.x) + " y " + std::to_string(c.y) + ": " + values;
-    case CONFLICT_CUT_CELL:
-      return layer + " x " + std::to_string(c.x) + " y " + std::to_string(c.y) +
-             " (outside the merged size, lost): " + values;
-    case CONFLICT_LAYER_BG: return layer + ": background flag: " + values;
-    case CONFLICT_LAYER_X: return layer + ": background x: " + values;
-    case CONFLICT_LAYER_Y: return layer + ": background y: " + values;
-    case CONFLICT_LAYER_KEPT:
-      return layer + std::string(": deleted in ") + (c.ours ? "theirs" : "ours") + ", changed in " +
-             (c.ours ? "ours" : "theirs") + ": kept";
-    case CONFLICT_WIDTH: return map + ": width: " + values;
-    case CONFLICT_HEIGHT: return map + ": height: " + values;
-    case CONFLICT_NAME:
-      return map + ": display name: base \"" + in.base.sysname + "\", ours \"" + in.ours.sysname +
-             "\", theirs \"" + in.theirs.sysname + "\"";
-  }
-  return map;
+  return mergeConflictText(map, c, in.base.sysname, in.ours.sysname, in.theirs.sysname);
 }
 
 // Writes f whole beside path and renames it over path (crash-safe).
@@ -94,7 +66,7 @@ bool replaceFile(const std::string& path, Write write, std::string* error) {
 bool writeReport(const std::string& path, const std::string& map, const MergeInput& in,
                  const MergeReport& r, std::string* error) {
   return replaceFile(path, [&](FILE* f) {
-    fprintf(f, "# moska2 --merge of %s: %s, ours kept in each\n", map.c_str(), counted(r).c_str());
+    fprintf(f, "# moska2 --merge of %s: %s, ours kept in each\n", map.c_str(), mergeCounted(r).c_str());
     for (const MergeConflict& c : r.conflicts) fprintf(f, "%s\n", conflictLine(map, c, in).c_str());
     if (r.total > r.conflicts.size())
       fprintf(f, "# and %zu more conflicts, not listed\n", r.total - r.conflicts.size());
@@ -146,7 +118,7 @@ int runMerge(int argc, char** argv) {
     fprintf(stderr, "CONFLICT %s\n", conflictLine(map, r.conflicts[i], in).c_str());
   std::string report = map + REPORT_SUFFIX;
   bool reported = writeReport(report, map, in, r, &error);
-  fprintf(stderr, "moska2: %s merged with %s, ours kept in each; %s\n", map.c_str(), counted(r).c_str(),
+  fprintf(stderr, "moska2: %s merged with %s, ours kept in each; %s\n", map.c_str(), mergeCounted(r).c_str(),
           reported ? ("every conflict listed in " + report).c_str() : error.c_str());
   return CLI_MERGE_CONFLICTS;
 }

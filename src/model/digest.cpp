@@ -83,16 +83,16 @@ bool parsed(const unsigned char* bytes, size_t n, Map* out) {
   return r == MAP_READ_OK || r == MAP_READ_BAD_END;
 }
 
-// Makes "<project>/conflicts" and writes `bytes` there as "<name>-<time>.map"
-// (a new file, never over another); its path in kept.
-bool writeConflict(const char* name, const std::vector<unsigned char>& bytes, char* kept, size_t cap) {
+// Makes "<project>/conflicts" and writes `n` bytes there as
+// "<name>-<time>.<ext>" (a new file, never over another); its path in kept.
+bool writeConflict(const char* name, const char* ext, const void* bytes, size_t n, char* kept, size_t cap) {
   char stampName[LAYER_NAME_LEN + 64], path[FILE_PATH_LEN];
   time_t now = time(nullptr);
   struct tm t;
   localtime_r(&now, &t);
   char when[32];
   strftime(when, sizeof when, "%Y%m%d-%H%M%S", &t);
-  if (!filePath(path, sizeof path, "conflicts", "x", "map")) return false;
+  if (!filePath(path, sizeof path, CONFLICTS_DIR, "x", ext)) return false;
   char* slash = strrchr(path, '/');
   if (slash) *slash = 0;
   if (mkdir(path, 0777) != 0 && errno != EEXIST) {
@@ -104,13 +104,13 @@ bool writeConflict(const char* name, const std::vector<unsigned char>& bytes, ch
       snprintf(stampName, sizeof stampName, "%s-%s", name, when);
     else
       snprintf(stampName, sizeof stampName, "%s-%s-%d", name, when, k);
-    if (!filePath(path, sizeof path, "conflicts", stampName, "map")) return false;
+    if (!filePath(path, sizeof path, CONFLICTS_DIR, stampName, ext)) return false;
     FILE* f = fopen(path, "wx");  // never over an earlier copy
     if (!f) {
       if (errno == EEXIST) continue;
       break;
     }
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool ok = fwrite(bytes, 1, n, f) == n;
     ok = fflush(f) == 0 && ok;
     ok = fclose(f) == 0 && ok;
     if (ok) {
@@ -273,15 +273,26 @@ bool projectMapBytes(const char* name, std::vector<unsigned char>& out) {
 
 bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, char* kept, size_t cap, char* why,
                        size_t whyCap) {
+  Map in;
+  if (validName(name) && !parsed(bytes, n, &in)) {
+    printf("Map %s recue illisible: ignoree.\n", name);
+    if (why && whyCap) snprintf(why, whyCap, "illisible");
+    kept[0] = 0;
+    return false;
+  }
+  return replaceProjectMapWith(name, &in, true, kept, cap, why, whyCap);
+}
+
+bool replaceProjectMapWith(const char* name, Map* given, bool keepOld, char* kept, size_t cap, char* why,
+                           size_t whyCap) {
   char reason[REASON_LEN];
   if (!why || !whyCap) why = reason, whyCap = sizeof reason;
   snprintf(why, whyCap, "nom invalide");
   kept[0] = 0;
-  if (!validName(name)) return false;
-  Map in;
-  if (!parsed(bytes, n, &in)) {
-    printf("Map %s recue illisible: ignoree.\n", name);
-    snprintf(why, whyCap, "illisible");
+  Map in = *given;
+  *given = Map();
+  if (!validName(name)) {
+    freeMapRecord(&in);
     return false;
   }
   // Checked whole before anything changes: nothing of it is applied otherwise.
@@ -299,7 +310,8 @@ bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, c
     return true;  // already this content
   }
   std::vector<unsigned char> old;
-  if (had && (!projectMapBytes(name, old) || !writeConflict(name, old, kept, cap))) {
+  if (had && keepOld &&
+      (!projectMapBytes(name, old) || !writeConflict(name, MAP_EXT, old.data(), old.size(), kept, cap))) {
     freeMapRecord(&in);
     return false;
   }
@@ -311,10 +323,16 @@ bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, c
     ok = true;  // a failed save leaves the map changed: saved later
     if (!saveMap(slot)) printf("Map %s remplacee, enregistrement differe.\n", name);
   } else {
+    free(in.filename);
     in.filename = strdup(name);
     ok = in.filename && writeMapFile(name, &in);
   }
   freeMapRecord(&in);
   if (ok) mapReplaced(name);
   return ok;
+}
+
+bool writeConflictText(const char* name, const std::string& text, char* path, size_t cap) {
+  path[0] = 0;
+  return validName(name) && writeConflict(name, CONFLICT_REPORT_EXT, text.data(), text.size(), path, cap);
 }

@@ -46,3 +46,11 @@ bool projectMapBytes(const char* name, std::vector<unsigned char>& out);
 // copy or the new file cannot be written.
 bool replaceProjectMap(const char* name, const unsigned char* bytes, size_t n, char* kept, size_t cap,
                        char* why = nullptr, size_t whyCap = 0);
+// The same with a parsed map (taken: `in` is left empty), the old copy kept
+// in "conflicts" only when keepOld.
+bool replaceProjectMapWith(const char* name, Map* in, bool keepOld, char* kept, size_t cap, char* why = nullptr,
+                           size_t whyCap = 0);
+// Writes `text` as a new "conflicts/<name>-<time>.txt" (never over another
+// file); its path in `path`. False (logged) when it cannot.
+constexpr char CONFLICT_REPORT_EXT[] = "txt";
+bool writeConflictText(const char* name, const std::string& text, char* path, size_t cap);

@@ -317,3 +317,38 @@ MergeResult mergeMapsTakingOurs(const Map* base, Map* ours, const Map* theirs, M
                                 MergeReport* report) {
   return merge(base, ours, theirs, winner, out, report, ours);
 }
+
+namespace {
+std::string value(int64_t v) { return v == MERGE_ABSENT ? std::string("-") : std::to_string(v); }
+std::string text(const char* s) { return s ? s : ""; }
+}  // namespace
+
+std::string mergeCounted(const MergeReport& r) {
+  return std::to_string(r.total) + (r.total == 1 ? " conflict (" : " conflicts (") + std::to_string(r.cells) +
+         (r.cells == 1 ? " cell)" : " cells)");
+}
+
+std::string mergeConflictText(const std::string& map, const MergeConflict& c, const char* baseName,
+                              const char* oursName, const char* theirsName) {
+  std::string layer = map + " layer " + std::to_string(c.layer);
+  std::string values = "base " + value(c.base) + ", ours " + value(c.ours) + ", theirs " + value(c.theirs);
+  switch (c.kind) {
+    case CONFLICT_CELL:
+      return layer + " x " + std::to_string(c.x) + " y " + std::to_string(c.y) + ": " + values;
+    case CONFLICT_CUT_CELL:
+      return layer + " x " + std::to_string(c.x) + " y " + std::to_string(c.y) +
+             " (outside the merged size, lost): " + values;
+    case CONFLICT_LAYER_BG: return layer + ": background flag: " + values;
+    case CONFLICT_LAYER_X: return layer + ": background x: " + values;
+    case CONFLICT_LAYER_Y: return layer + ": background y: " + values;
+    case CONFLICT_LAYER_KEPT:
+      return layer + std::string(": deleted in ") + (c.ours ? "theirs" : "ours") + ", changed in " +
+             (c.ours ? "ours" : "theirs") + ": kept";
+    case CONFLICT_WIDTH: return map + ": width: " + values;
+    case CONFLICT_HEIGHT: return map + ": height: " + values;
+    case CONFLICT_NAME:
+      return map + ": display name: base \"" + text(baseName) + "\", ours \"" + text(oursName) + "\", theirs \"" +
+             text(theirsName) + "\"";
+  }
+  return map;
+}

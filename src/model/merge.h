@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 #include "model/model.h"
@@ -78,3 +79,11 @@ std::vector<int> matchLayers(const Map* base, const Map* side);
 
 // True when two layers of maps of the same size hold the same fields and cells.
 bool sameLayer(const Layer* a, const Layer* b, size_t cells);
+
+// One conflict as a line of a report: "<map> layer 0 x 2 y 3: base 1, ours
+// 5, theirs 7", and the like for the other kinds (the display names given
+// are the three copies' own, for CONFLICT_NAME).
+std::string mergeConflictText(const std::string& map, const MergeConflict& c, const char* baseName,
+                              const char* oursName, const char* theirsName);
+// "3 conflicts (2 cells)".
+std::string mergeCounted(const MergeReport& r);

@@ -37,6 +37,13 @@ bool closedMapDigest(const char* name, MapDigest* d) {
   f.d = *d;
   return true;
 }
+}  // namespace
+
+bool currentMapDigest(const char* name, MapDigest* d) {
+  return getMap(name) < project.nbreMaps ? projectMapDigest(name, d) : closedMapDigest(name, d);
+}
+
+namespace {
 void sendCheck(int slot, const char* name) {
   MapDigest d;
   if (!projectMapDigest(name, &d)) return;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "net/address.h"
 #include "net/auth.h"
 #include "net/netio.h"
 
@@ -28,10 +29,15 @@ struct MembersState {
   std::map<uint32_t, uint32_t> tried;  // host (network order) -> coreMillis
 } state;
 
-// The address a peer is reached at, or 0 while it is not admitted.
-uint32_t memberAddress(const Peer& p) {
-  if (!p.clientReady || p.dropping || p.connectedSocket < 0) return 0;
-  return p.outHost ? p.outHost : p.inHost;
+// The address a peer listens at: the one we joined, else its address on
+// the session's port (a peer that joined us is joined back there); host 0
+// while it is not admitted.
+NetAddress memberAddress(const Peer& p) {
+  NetAddress a;
+  if (!p.clientReady || p.dropping || p.connectedSocket < 0) return a;
+  a.host = p.outHost ? p.outHost : p.inHost;
+  a.port = p.outHost && p.outPort ? p.outPort : netPort;
+  return a;
 }
 
 bool linked(uint32_t host) {
@@ -63,13 +69,11 @@ void membersPeerAnnounced(int slot) {
   {
     std::lock_guard<std::mutex> g(peersLock);
     for (int k = 0; k < MAX_PEERS; k++) {
-      uint32_t host = k == slot ? 0 : memberAddress(peers[k]);
-      if (!host || host == memberAddress(peers[slot])) continue;
-      char word[ADDRESS_TEXT_LEN + 8], a[ADDRESS_TEXT_LEN];
-      in_addr in;
-      in.s_addr = host;
-      if (!inet_ntop(AF_INET, &in, a, sizeof a)) continue;
-      snprintf(word, sizeof word, "%s%s:%d", body.empty() ? "" : " ", a, netPort);
+      NetAddress a = memberAddress(peers[k]);
+      if (k == slot || !a.host || a.host == memberAddress(peers[slot]).host) continue;
+      char word[ADDRESS_WORD_LEN];
+      formatAddress(a, true, word, sizeof word);
+      if (!body.empty()) body += " ";
       body += word;
       n++;
     }
@@ -81,13 +85,13 @@ void membersPeerAnnounced(int slot) {
   printf("Membres de la session annonces au tunnel %d: %d.\n", slot, n);
 }
 
-int membersToJoin(const char* corps, uint32_t* hosts, int cap) {
+int membersToJoin(const char* corps, NetAddress* out, int cap) {
   int n = 0;
   uint32_t now = coreMillis();
   for (const char* p = corps; *p && n < cap;) {
     while (*p == ' ') p++;
     size_t len = strcspn(p, " ");
-    char word[ADDRESS_TEXT_LEN + 8];
+    char word[ADDRESS_WORD_LEN];
     if (len == 0) break;
     if (len >= sizeof word) {
       p += len;
@@ -96,13 +100,9 @@ int membersToJoin(const char* corps, uint32_t* hosts, int cap) {
     memcpy(word, p, len);
     word[len] = 0;
     p += len;
-    char* colon = strchr(word, ':');
-    int port = 0;
-    if (!colon || sscanf(colon + 1, "%d", &port) != 1 || port != netPort) continue;
-    *colon = 0;
-    in_addr a;
-    if (inet_pton(AF_INET, word, &a) != 1) continue;
-    uint32_t h = a.s_addr;
+    NetAddress a;
+    if (!parseMember(word, &a)) continue;
+    uint32_t h = a.host;
     uint32_t hostOrder = ntohl(h);
     // Nowhere a peer could be: any, broadcast, loopback, multicast.
     if (hostOrder == 0 || hostOrder == 0xFFFFFFFFu || (hostOrder >> 24) == 127 || (hostOrder >> 28) == 0xE)
@@ -111,29 +111,27 @@ int membersToJoin(const char* corps, uint32_t* hosts, int cap) {
     if (t != state.tried.end() && now - t->second < (uint32_t)MEMBER_RETRY_MS) continue;
     if (linked(h)) continue;
     bool dup = false;
-    for (int k = 0; k < n; k++) dup = dup || hosts[k] == h;
-    if (!dup) hosts[n++] = h;
+    for (int k = 0; k < n; k++) dup = dup || out[k].host == h;
+    if (!dup) out[n++] = a;
   }
   return n;
 }
 
 void membersReceived(int slot, const char* corps) {
   reap();
-  uint32_t hosts[MEMBERS_MAX];
-  int n = membersToJoin(corps, hosts, MEMBERS_MAX);
+  NetAddress members[MEMBERS_MAX];
+  int n = membersToJoin(corps, members, MEMBERS_MAX);
   for (int k = 0; k < n; k++) {
-    state.tried[hosts[k]] = coreMillis();
-    char a[ADDRESS_TEXT_LEN];
-    in_addr in;
-    in.s_addr = hosts[k];
-    inet_ntop(AF_INET, &in, a, sizeof a);
+    state.tried[members[k].host] = coreMillis();
+    char a[ADDRESS_WORD_LEN];
+    formatAddress(members[k], members[k].port != netPort, a, sizeof a);
     printf("Membre de la session %s (annonce par le tunnel %d): connexion.\n", a, slot);
     MemberJoin j;
     j.done = std::make_shared<std::atomic<bool>>(false);
     auto done = j.done;
-    uint32_t host = hosts[k];
-    j.thread = std::thread([host, done] {
-      client(host, true);
+    NetAddress to = members[k];
+    j.thread = std::thread([to, done] {
+      client(to.host, true, to.port);
       *done = true;
     });
     state.joins.push_back(std::move(j));

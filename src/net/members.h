@@ -15,9 +15,10 @@ void membersPeerAnnounced(int slot);
 void membersReceived(int slot, const char* corps);
 // Waits for the member joins under way; they give up on `stop` or `disco`.
 void membersStop();
-// The addresses a "MEMBERS" body names that are worth a join: well formed,
-// not linked yet, not tried within MEMBER_RETRY_MS (tests).
+// The addresses a "MEMBERS" body names that are worth a join: well formed
+// ("a.b.c.d:port", a port from 1024), not linked yet, not tried within
+// MEMBER_RETRY_MS (tests).
 enum { MEMBERS_MAX = 63, MEMBER_RETRY_MS = 30000 };
-int membersToJoin(const char* corps, uint32_t* hosts, int cap);
+int membersToJoin(const char* corps, struct NetAddress* out, int cap);
 // Forgets the addresses tried (tests).
 void membersReset();

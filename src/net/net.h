@@ -38,8 +38,10 @@ extern std::atomic<bool> disco;        // disconnect in progress
 extern std::atomic<bool> antenneWifi;  // an action is being sent or received
 extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 
-// The port listened on and joined (tests may change it before initNet), and
-// the local address the listening socket binds (0: any).
+// The port listened on, and joined when the join names none (the settings'
+// `port`, tests may change it before initNet), and the local address the
+// listening socket binds (0: any). The editor joined connects back to its
+// joiner on its own port: the editors of a session listen on one port.
 extern int netPort;
 extern uint32_t netListenHost;  // network byte order
 
@@ -50,7 +52,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 6 };
+enum { EXTENSION_COUNT = 7 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -68,6 +70,9 @@ const unsigned EXT_CELLS = 1u << 4;
 // "PRESENCE": where the user is ("PRESENCE" actions, net/presence.h); never
 // shown as network activity, never logged one by one.
 const unsigned EXT_PRESENCE = 1u << 5;
+// "MERGE": the join's lists name each map's base (the state last shared), and
+// a map both sides changed since the same base is merged three-way on both.
+const unsigned EXT_MERGE = 1u << 6;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
@@ -83,9 +88,11 @@ int sendQueuedFor(int slot);
 
 void initNet();
 void disconnect(bool retour);
-// Joins the editor at `host` (network order) on netPort; 1 when joined.
-int client(uint32_t host, bool repeat);
-// Join command: resolves `ipServer`, refuses an address already served.
+// Joins the editor at `host` (network order) on `port` (0: netPort); 1 when joined.
+int client(uint32_t host, bool repeat, int port = 0);
+// Join command: resolves `ipServer` ("host" or "host:port", a name or an
+// address; netPort without a port), refuses an address already served.
+// 1 joined, 0 no editor answered or refused, -1 the text names no address.
 int joinServer(const char* address);
 int connectedPeers();
 // Copies the name of the peer on slot i (for the peer list); false when free.

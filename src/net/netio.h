@@ -26,6 +26,7 @@ struct Peer {
   uint32_t inHost = 0;           // inbound peer address, network order
   uint16_t inPort = 0;
   uint32_t outHost = 0;          // outbound target, network order
+  uint16_t outPort = 0;          // and its port
   std::thread* littleServerThread = nullptr;  // the receiving loop
   struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
   bool dropping = false;         // being dropped: sockets shut, the main thread frees it
@@ -179,7 +180,7 @@ void releasePeerMap(int i);
 // refused when that host is served or joined already; the reverse
 // connection goes on `slot`, the slot of its own inbound peer, or nowhere.
 // 1 joined, 0 failed, -1 the reverse connection is refused.
-int clientOn(uint32_t host, bool repeat, int slot);
+int clientOn(uint32_t host, bool repeat, int slot, int port = 0);
 // Starts slot i's send queue on its outbound socket (peersLock held).
 void startSender(int i);
 // Queues slot i's "EXTENSIONS" action (peersLock held).

@@ -12,6 +12,7 @@
 #include <deque>
 
 #include "model/model.h"
+#include "net/address.h"
 #include "net/auth.h"
 #include "net/members.h"
 #include "net/netio.h"
@@ -129,14 +130,13 @@ int ended(int i, unsigned gen, bool release) {
 }
 
 // Opens the outbound connection: attempts spaced over JOIN_MS, each logged.
-int glOpen(uint32_t host) {
+int glOpen(uint32_t host, int port) {
   uint32_t start = coreMillis();
   for (;;) {
     if (stop || disco) return -1;
-    int s = netConnect(host, netPort, CONNECT_TRY_MS);
+    int s = netConnect(host, port, CONNECT_TRY_MS);
     if (s >= 0) return s;
-    printf("Impossible de joindre %d.X.X.%d, d'ouvrir le port %d!\n", octet(host, 0), octet(host, 3),
-           netPort);
+    printf("Impossible de joindre %d.X.X.%d, d'ouvrir le port %d!\n", octet(host, 0), octet(host, 3), port);
     if (coreMillis() - start >= (uint32_t)JOIN_MS) break;
     for (int w = 0; w < JOIN_SPACING_MS && !stop && !disco; w += POLL_MS) coreSleepMs(POLL_MS);
   }
@@ -239,7 +239,8 @@ void initNet() {
   startServer();
 }
 
-int clientOn(uint32_t host, bool repeat, int slot) {
+int clientOn(uint32_t host, bool repeat, int slot, int port) {
+  if (port <= 0) port = netPort;
   int i;
   {
     std::lock_guard<std::mutex> g(peersLock);
@@ -247,9 +248,10 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     if (i < 0) return i == -2 ? -1 : 0;
     peers[i].clientPending = true;
     peers[i].outHost = host;
+    peers[i].outPort = (uint16_t)port;
   }
-  printf("Tentative de connexion a X.X.X.%d:%d/%d...\n", octet(host, 3), netPort, i);
-  int s = glOpen(host);
+  printf("Tentative de connexion a X.X.X.%d:%d/%d...\n", octet(host, 3), port, i);
+  int s = glOpen(host, port);
   auto fail = [&](bool clearName) {
     netClose(s);
     std::lock_guard<std::mutex> g(peersLock);
@@ -257,6 +259,7 @@ int clientOn(uint32_t host, bool repeat, int slot) {
     peers[i].clientPending = false;
     peers[i].clientReady = false;
     peers[i].outHost = 0;
+    peers[i].outPort = 0;
     if (clearName && peers[i].connectedSocket < 0) peers[i].clientNames[0] = 0;
     return 0;
   };
@@ -312,19 +315,12 @@ int clientOn(uint32_t host, bool repeat, int slot) {
   return 1;
 }
 
-int client(uint32_t host, bool repeat) { return clientOn(host, repeat, -1) == 1 ? 1 : 0; }
+int client(uint32_t host, bool repeat, int port) { return clientOn(host, repeat, -1, port) == 1 ? 1 : 0; }
 
 int joinServer(const char* address) {
-  addrinfo hints = {}, *res = nullptr;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  if (getaddrinfo(address, nullptr, &hints, &res) != 0 || !res) {
-    printf("Adresse %s inconnue!\n", address);
-    return 0;
-  }
-  uint32_t host = ((sockaddr_in*)res->ai_addr)->sin_addr.s_addr;
-  freeaddrinfo(res);
-  return client(host, true);
+  NetAddress a;
+  if (!resolveAddress(address, netPort, &a)) return -1;
+  return client(a.host, true, a.port);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "net/members.h"
 #include "net/netio.h"
 #include "net/presence.h"
+#include "net/sync.h"
 #include "net/syncstate.h"
 
 Peer peers[MAX_PEERS];
@@ -56,6 +57,10 @@ void endSlot(int i, unsigned gen, bool release) {
   {
     std::lock_guard<std::mutex> g(peersLock);
     if (peers[i].gen != gen) return;  // freed already
+  }
+  syncLeaving(i);  // what we shared with it is the base of the next merge
+  {
+    std::lock_guard<std::mutex> g(peersLock);
     t = peers[i].littleServerThread;
     in = peers[i].connectedSocket;
     out = peers[i].clientSocket;
@@ -117,6 +122,7 @@ bool peerName(int i, char* out, int cap) {
 }
 
 void disconnect(bool retour) {
+  syncLeaving(-1);  // what we shared is the base of the next merge
   disco = true;
   endServer();
   membersStop();  // joins under way give up on `disco`

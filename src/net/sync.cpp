@@ -124,6 +124,7 @@ bool joinedPeer(int slot) {
 // LIST_BODY_MAX. The clock brings a joiner's up to ours, so its first
 // writes do not lose to every write of ours still kept.
 void sendList(int slot) {
+  PeerSync& st = peers[slot].sync;
   std::vector<std::string> names = projectMapNames();
   char head[64];
   snprintf(head, sizeof head, " %" PRIu64 " %d %" PRIu64, siteId(), joinedPeer(slot) ? 1 : 0, syncState.lamport);
@@ -137,6 +138,7 @@ void sendList(int slot) {
       char hex[DIGEST_HEX + 1];
       digestHex(d, hex);
       entry = std::string(" ") + hex + " " + names[k];
+      if (st.mergeTalk) entry += mergeListBase(st, names[k]);
       sent++;
     }
     if (last || body.size() + entry.size() > LIST_BODY_MAX) {
@@ -162,22 +164,31 @@ void decide(int slot, PeerSync& st) {
   if (joiner == st.theirJoined) joiner = siteId() > st.theirSite;
   int give = 0, take = 0;
   std::vector<std::string> mine = projectMapNames();
+  st.joiner = joiner;
   for (const std::string& n : mine) {
     MapDigest d;
     if (!projectMapDigest(n.c_str(), &d)) continue;
     const MapDigest* t = theirDigest(st, n);
-    if (!t || (!joiner && *t != d)) {
-      st.toSend.push_back(n);
-      give++;
+    bool send = false, receive = false;
+    if (t && *t != d && mergeDecide(st, n, d, *t, &send, &receive)) {
+      if (send && receive)
+        printf("Synchro: map %s changee des deux cotes depuis la base commune: fusion.\n", n.c_str());
+    } else if (!t || (!joiner && *t != d)) {
+      send = true;
     } else if (*t != d) {
-      take++;
+      receive = true;
     }
+    if (send) st.toSend.push_back(n);
+    give += send;
+    take += receive;
   }
   for (const auto& e : st.theirs)
     if (!std::binary_search(mine.begin(), mine.end(), e.first)) take++;
   printf("Synchro avec %s (%s): %d maps a envoyer, %d a recevoir.\n", nameOf(slot).c_str(),
          joiner ? "reference" : "arrivant", give, take);
   st.theirs.clear();
+  st.theirBases.clear();
+  st.basesDue = st.mergeTalk;
   st.listPending = false;
   st.awaiting = take;
   st.lastData = coreMillis();
@@ -203,6 +214,7 @@ void onSyncList(const char*, const char* corps, int slot) {
   char hex[DIGEST_HEX + 2], name[NAME_WORD];
   while (sscanf(p, " %33s %255s%n", hex, name, &used) == 2) {
     p += used;
+    if (st.mergeTalk && !mergeReadListBase(&p, st, name)) break;
     MapDigest d;
     if (!parseDigestHex(hex, &d) || !validName(name) || st.theirs.size() >= LIST_MAX) continue;
     st.theirs[name] = d;
@@ -321,8 +333,9 @@ void install(int slot, PeerSync& st) {
   inflateEnd(&in.z);
   in = Incoming();
   if (st.awaiting > 0) st.awaiting--;
-  char kept[FILE_PATH_LEN], why[NOTICE_LEN];
-  if (!replaceProjectMap(name.c_str(), data.data(), data.size(), kept, sizeof kept, why, sizeof why)) {
+  char kept[FILE_PATH_LEN] = "", why[NOTICE_LEN];
+  if (st.merging.count(name) ? !mergeInstall(slot, st, name, data, why, sizeof why)
+             : !replaceProjectMap(name.c_str(), data.data(), data.size(), kept, sizeof kept, why, sizeof why)) {
     if (st.repairing == name) st.repairing.clear();
     return refuseCopy(slot, name.c_str(), why);
   }
@@ -380,6 +393,10 @@ void syncPeerAnnounced(int slot) {
   PeerSync& st = peers[slot].sync;
   abortIncoming(st, "nouvelle synchro");
   st.theirs.clear();
+  st.mergeTalk = peerHas(slot, EXT_MERGE);
+  st.theirBases.clear();
+  st.ourBases.clear();
+  st.merging.clear();
   st.listPending = true;
   st.lastData = coreMillis();
   sendList(slot);
@@ -413,6 +430,7 @@ void syncTick() {
       st.awaiting = 0;
       st.listPending = false;
     }
+    mergeSyncComplete(i, st);
     if (sentOne || st.toSend.empty() || sendQueuedFor(i) >= SEND_ROOM) continue;
     sentOne = true;
     std::string name = st.toSend.front();

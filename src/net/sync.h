@@ -48,6 +48,23 @@ void syncStatus(char* out, size_t cap);
 // Shows a message on the panel (set by the shell; null: none).
 extern void (*syncNoticeHook)(const char* text);
 
+// Merge on join ("MERGE"). Each map's base, the state last shared with the
+// peers, is brought up to date when a join's sync is complete and when this
+// editor leaves, or is left by, a peer that keeps bases (`why` for the log).
+void syncWriteBases(const char* why);
+// This editor leaves its peers (slot -1), or the peer on `slot` is leaving:
+// the bases are written when one of them keeps bases too (main thread).
+void syncLeaving(int slot);
+// The cells the last merges found changed differently on both sides, for
+// the map of that name (null: none), bumped `generation` whenever a merge
+// adds some; and their removal (the user saw them).
+struct MergeMarkCell {
+  uint32_t x, y;
+};
+const std::vector<MergeMarkCell>* syncConflictMarks(const char* map);
+unsigned syncConflictGeneration();
+void syncClearConflictMarks();
+
 // Stamps: a Lamport clock and this editor's site id, ordered as a pair.
 struct WriteStamp {
   uint64_t clock = 0, site = 0;

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,16 @@ struct PeerSync {
   bool theirJoined = false;  // they joined us
   int awaiting = 0;          // maps the peer is to send after the lists
   uint32_t lastData = 0;
+  // Merge on join ("MERGE", merge_join.cpp): the bases each list named, the
+  // maps whose copy from the peer is merged rather than taken, our role.
+  bool mergeTalk = false;                       // the lists carry bases
+  std::map<std::string, MapDigest> theirBases;  // while their list is read
+  std::map<std::string, MapDigest> ourBases;    // as our list named them
+  std::set<std::string> merging;
+  bool joiner = false;    // we joined: the peer's copy wins a conflict
+  bool basesDue = false;  // the bases are written when this join's sync is complete
 };
+
 
 // An own write kept while a copy of its map may be replacing ours.
 struct Journaled {
@@ -72,6 +82,8 @@ struct SyncState {
   uint32_t lastActivity = 0;
   bool checked = true;  // the quiet check of the last activity was sent
   char shownStatus[128] = "";
+  std::map<std::string, std::vector<MergeMarkCell>> marks;  // conflict cells by map, MARKS_MAX each
+  unsigned marksGen = 0;                                     // bumped by each merge that adds marks
 };
 extern SyncState syncState;
 
@@ -98,3 +110,25 @@ void replayJournal(const std::string& name);
 // check.cpp: the digests of the open maps go to every stamping peer once
 // the session is quiet; `sync` marks those peers.
 void quietCheck(const bool sync[], int n);
+// A map's digest now: an open map's from memory, a closed one's from its
+// file, read again only when the file changed.
+bool currentMapDigest(const char* name, MapDigest* d);
+
+// merge_join.cpp: the maps both sides changed since one base, merged.
+// Our list entry's base field for a map (" <digest>" or " -"), recorded in st.ourBases.
+std::string mergeListBase(PeerSync& st, const std::string& name);
+// Reads the base field of their list entry for `name` at *p (a word that is
+// no digest names no base); false when the list ends before it.
+bool mergeReadListBase(const char** p, PeerSync& st, const std::string& name);
+// A map that differs, decided by the merge rule: true when both sides hold
+// the same base; then *send (our copy goes to the peer) and *take (theirs
+// comes and is merged here) say what each side changed since.
+bool mergeDecide(PeerSync& st, const std::string& name, const MapDigest& mine, const MapDigest& theirs, bool* send,
+                 bool* take);
+// A copy from the peer for a map being merged: merged with ours against the
+// base, installed, reported; as replaceProjectMap, false with why when refused.
+bool mergeInstall(int slot, PeerSync& st, const std::string& name, const std::vector<unsigned char>& data,
+                  char* why, size_t whyCap);
+// After each turn of the sync: the join's sync with the peer on `slot` is
+// complete, and its bases are written.
+void mergeSyncComplete(int slot, PeerSync& st);

@@ -13,6 +13,7 @@ enum Key {
   KEY_C = 'c',
   KEY_F = 'f',
   KEY_H = 'h',
+  KEY_K = 'k',
   KEY_P = 'p',
   KEY_R = 'r',
   KEY_S = 's',

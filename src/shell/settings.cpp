@@ -5,8 +5,10 @@
 #include <string.h>
 #include <strings.h>
 
+#include "net/address.h"
 #include "net/auth.h"
 #include "net/presence.h"
+#include "net/net.h"
 #include "shell/shell.h"
 #include "core/files.h"
 
@@ -88,6 +90,19 @@ void readAutosave(const char* value) {
   autosaveGiven = true;
 }
 
+bool portGiven = false;
+
+// `port`: the port this editor listens on (and joins when a join names none).
+void readPort(const char* value) {
+  int port = 0;
+  if (!parsePort(value, PORT_MIN, &port)) {
+    printf("Parametre port incorrect (%s), valeur par defaut conservee.\n", value);
+    return;
+  }
+  netPort = port;
+  portGiven = true;
+}
+
 // Pairs that may follow the seven, in any order, known by their label. A
 // `line` value runs to the end of its line (a key may hold blanks).
 struct OptionalPair {
@@ -97,6 +112,7 @@ struct OptionalPair {
 };
 const OptionalPair kOptionalPairs[] = {
     {"autosave", readAutosave, false},
+    {"port", readPort, false},
     {"allow", authReadAllow, false},
     {"key", authReadKey, true},
     {"colour", presenceReadColour, false},
@@ -167,6 +183,7 @@ int loadSettings(char** argv) {
   if (!f) exit(EXIT_SETTINGS);
   readSettingsFile(f);
   autosaveGiven = false;
+  portGiven = false;
   readOptionalPairs(f);
   closeFile(f);
 
@@ -179,6 +196,7 @@ int loadSettings(char** argv) {
   printf("fps: %d\n", fps);
   printf("net: %d\n", net ? 1 : 0);
   if (autosaveGiven) printf("autosave: %g\n", autosaveMinutes);
+  if (portGiven) printf("port: %d\n", netPort);
   authEchoSettings();
   presenceEchoSettings();
 

@@ -62,7 +62,8 @@ void drawTitle(const char* what, const char* folder, int x, int y, int w) {
   drawText(title, x + 2, y + 2, "black", "B", kTitleSize, true);
 }
 
-// Reads the whole folder, "." and ".." left out, sorted by name. False when
+// Reads the whole folder, "." and ".." left out (and a project's state
+// folder, which is the editor's, not the user's), sorted by name. False when
 // the folder cannot be opened; `hasParent` tells whether ".." was there.
 bool readListing(const char* folder, std::vector<std::string>& names, bool& hasParent) {
   names.clear();
@@ -71,7 +72,7 @@ bool readListing(const char* folder, std::vector<std::string>& names, bool& hasP
   if (!d) return false;
   rewinddir(d);
   while (dirent* e = readdir(d)) {
-    if (strcmp(e->d_name, ".") == 0) continue;
+    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, STATE_DIR) == 0) continue;
     if (strcmp(e->d_name, "..") == 0) {
       hasParent = true;
       continue;

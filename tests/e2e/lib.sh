@@ -153,6 +153,7 @@ moska_type() {
     case "$c" in
       [A-Z]) moska_shifted "${c,,}"; continue ;;
       "_") moska_shifted minus; continue ;;
+      ":") moska_shifted semicolon; continue ;;
       " ") c=space ;; ".") c=period ;; "-") c=minus ;; "/") c=slash ;;
     esac
     moska_key "$c"
@@ -195,8 +196,10 @@ moska_wait_pixel() {  # DIR X Y [!]RRGGBB [SECS]
 }
 
 # Fails when the attempt does not show: a key or the click was lost.
-moska_join() {  # DIR ADDR, from the main menu
-  local re="^Tentative de connexion a X.X.X.${2##*.}:34567/" n
+moska_join() {  # DIR ADDR[:PORT], from the main menu
+  local host=${2%%:*} port=34567 n re
+  [[ $2 == *:* ]] && port=${2##*:}
+  re="^Tentative de connexion a X.X.X.${host##*.}:$port/"
   n=$(moska_count "$1" "$re")
   moska_menu main
   moska_field 70 110 "$2"

@@ -33,15 +33,9 @@ Map* makeMap(const char* name, uint32_t w, uint32_t h, std::vector<std::pair<con
 }
 
 Map* copyMap(const Map* s) {
-  std::vector<unsigned char> bytes;
-  char* buf = nullptr;
-  size_t n = 0;
-  FILE* f = open_memstream(&buf, &n);
-  writeMapStream(f, s);
-  fclose(f);
+  std::vector<unsigned char> bytes = mapFileBytes(s);
   Map* m = new Map();
-  EXPECT_EQ(readMapBytes((unsigned char*)buf, n, m), MAP_READ_OK);
-  free(buf);
+  EXPECT_EQ(readMapBytes(bytes.data(), bytes.size(), m), MAP_READ_OK);
   m->filename = strdup(s->filename);
   return m;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "model/model.h"
+#include "net/address.h"
 #include "net/members.h"
 #include "net/netio.h"
 #include "net/sync.h"
@@ -20,9 +21,9 @@ uint32_t ip(const char* text) {
 }
 }  // namespace
 
-// Only addresses a peer could listen at, on our port, not linked already and
-// not tried a moment ago, are joined; anything else a hostile list holds is
-// passed over.
+// Only addresses a peer could listen at, on a port outside the system's, not
+// linked already and not tried a moment ago, are joined, at the port named;
+// anything else a hostile list holds is passed over.
 TEST(Members, ListsNameOnlyAddressesWorthAJoin) {
   netReset();
   membersReset();
@@ -31,28 +32,34 @@ TEST(Members, ListsNameOnlyAddressesWorthAJoin) {
   struct Case {
     const char* body;
     std::vector<const char*> joined;
+    std::vector<int> ports;
   };
   const Case cases[] = {
-      {"10.0.0.2:34567 10.0.0.3:34567", {"10.0.0.2", "10.0.0.3"}},
-      {"10.0.0.2:34567 10.0.0.2:34567", {"10.0.0.2"}},               // named twice
-      {"10.0.0.9:34567", {}},                                        // linked already
-      {"10.0.0.2:80 10.0.0.2 :34567 10.0.0.2:", {}},                  // other port, none
-      {"127.0.0.1:34567 0.0.0.0:34567 255.255.255.255:34567 224.0.0.1:34567", {}},
-      {"10.0.0.300:34567 host:34567 ../../x:34567", {}},
-      {"   ", {}},
-      {"10.0.0.4:34567aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 10.0.0.5:34567", {"10.0.0.5"}},
+      {"10.0.0.2:34567 10.0.0.3:34567", {"10.0.0.2", "10.0.0.3"}, {34567, 34567}},
+      {"10.0.0.2:34567 10.0.0.2:34567", {"10.0.0.2"}, {34567}},       // named twice
+      {"10.0.0.9:34567", {}, {}},                                     // linked already
+      {"10.0.0.2:40000", {"10.0.0.2"}, {40000}},                      // another port, taken
+      {"10.0.0.2:80 10.0.0.2:1023 10.0.0.2:65536 10.0.0.2:-1 10.0.0.2:3x", {}, {}},  // system or no port
+      {"10.0.0.2 :34567 10.0.0.2:", {}, {}},
+      {"127.0.0.1:34567 0.0.0.0:34567 255.255.255.255:34567 224.0.0.1:34567", {}, {}},
+      {"10.0.0.300:34567 host:34567 ../../x:34567 10.0.0.2:34567:1", {}, {}},  // never looked up
+      {"   ", {}, {}},
+      {"10.0.0.4:34567aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 10.0.0.5:34567", {"10.0.0.5"}, {34567}},
   };
   for (const Case& c : cases) {
-    uint32_t hosts[MEMBERS_MAX];
-    int n = membersToJoin(c.body, hosts, MEMBERS_MAX);
+    NetAddress got[MEMBERS_MAX];
+    int n = membersToJoin(c.body, got, MEMBERS_MAX);
     ASSERT_EQ(n, (int)c.joined.size()) << c.body;
-    for (int k = 0; k < n; k++) EXPECT_EQ(hosts[k], ip(c.joined[k])) << c.body;
+    for (int k = 0; k < n; k++) {
+      EXPECT_EQ(got[k].host, ip(c.joined[k])) << c.body;
+      EXPECT_EQ(got[k].port, c.ports[k]) << c.body;
+    }
   }
   // A long list is cut at the cap.
   std::string many;
   for (int k = 1; k <= 200; k++) many += "10.1." + std::to_string(k / 250) + "." + std::to_string(k % 250 + 1) + ":34567 ";
-  uint32_t hosts[MEMBERS_MAX];
-  EXPECT_EQ(membersToJoin(many.c_str(), hosts, MEMBERS_MAX), (int)MEMBERS_MAX);
+  NetAddress got[MEMBERS_MAX];
+  EXPECT_EQ(membersToJoin(many.c_str(), got, MEMBERS_MAX), (int)MEMBERS_MAX);
   netReset();
 }
 
@@ -123,4 +130,42 @@ TEST(Members, CellBlocksRoundTripRefuseHostileBodiesAndObeyStamps) {
   EXPECT_EQ(m->layer[0]->e[1], 7);
   netReset();
   syncReset();
+}
+
+// The join field takes a host name or an address, with a port or on ours;
+// anything else is refused before a connection is tried.
+TEST(Members, JoinFieldTakesHostAndPort) {
+  struct Case {
+    std::string text;
+    const char* host;  // null: refused
+    int port;
+  } cases[] = {
+      {"10.0.0.2", "10.0.0.2", 34567},
+      {"10.0.0.2:40000", "10.0.0.2", 40000},
+      {"localhost:1", "127.0.0.1", 1},
+      {"localhost", "127.0.0.1", 34567},
+      {"", nullptr, 0},
+      {":34567", nullptr, 0},
+      {"10.0.0.2:", nullptr, 0},
+      {"10.0.0.2:0", nullptr, 0},
+      {"10.0.0.2:65536", nullptr, 0},
+      {"10.0.0.2:+80", nullptr, 0},
+      {"10.0.0.2:80x", nullptr, 0},
+      {"10.0.0.2:34567:1", nullptr, 0},
+      {"no-such-host.invalid", nullptr, 0},
+      {std::string(300, 'a') + ":34567", nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    NetAddress a;
+    testing::internal::CaptureStdout();
+    bool ok = resolveAddress(c.text.c_str(), 34567, &a);
+    std::string log = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(ok, c.host != nullptr) << c.text;
+    if (ok) {
+      EXPECT_EQ(a.host, ip(c.host)) << c.text;
+      EXPECT_EQ(a.port, c.port) << c.text;
+    } else {
+      EXPECT_NE(log.find(c.text.substr(0, 20)), std::string::npos) << "the refusal names it: " << log;
+    }
+  }
 }

@@ -36,14 +36,7 @@ std::vector<unsigned char> mapFile(uint32_t w, uint32_t h, const std::vector<std
   Map m;
   m.layer = list.data(), m.layers = (uint16_t)list.size(), m.w = w, m.h = h;
   m.sysname = m.filename = (char*)"copy";
-  char* buf = nullptr;
-  size_t size = 0;
-  FILE* f = open_memstream(&buf, &size);
-  EXPECT_TRUE(writeMapStream(f, &m));
-  fclose(f);
-  std::vector<unsigned char> out(buf, buf + size);
-  free(buf);
-  return out;
+  return mapFileBytes(&m);
 }
 
 std::vector<unsigned char> zip(const std::vector<unsigned char>& raw) {

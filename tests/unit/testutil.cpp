@@ -15,6 +15,7 @@
 #include "model/model.h"
 #include "shell/shell.h"
 #include "toolkit/video.h"
+#include "model/mapfile.h"
 
 std::string appDir() {
   const char* a = getenv("MOSKA_APP");
@@ -120,4 +121,15 @@ void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
     for (int x = 0; x < w; x++) ((uint32_t*)s->pixels)[y * s->pitch / 4 + x] = (uint32_t)(x * 7 + y * 131);
   if (SDL_SaveBMP(s, (dir + "layers/" + name + ".png").c_str()) != 0) abort();
   SDL_FreeSurface(s);
+}
+
+std::vector<unsigned char> mapFileBytes(const Map* m) {
+  char* buf = nullptr;
+  size_t size = 0;
+  FILE* f = open_memstream(&buf, &size);
+  EXPECT_TRUE(f && writeMapStream(f, m));
+  if (f) fclose(f);
+  std::vector<unsigned char> out(buf, buf + size);
+  free(buf);
+  return out;
 }

@@ -35,6 +35,8 @@ void startVideo(int w = 640, int h = 480);
 // and an event.
 void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys = {},
                const SDL_Event* ev = nullptr);
+// A map record in the map file layout (written by the model's writer).
+std::vector<unsigned char> mapFileBytes(const Map* m);
 // Whole file content, or "" when it cannot be read.
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);

@@ -200,6 +200,7 @@ TEST_F(Widgets, ProjectBrowserShowsParentFirstAndTakesOnlyFoldersAndProjectFile)
   std::string dir = root + "maps";  // no final separator, as during selection
   snprintf(projectPath, sizeof projectPath, "%s", dir.c_str());
   mkdir((dir + "/sub").c_str(), 0755);
+  mkdir((dir + "/.moska").c_str(), 0755);  // the editor's state: never listed
   for (const char* n : {"/PROJECT.MSK", "/project.msk", "/a.txt"}) writeFile(dir + n, "x");
   auto projects = [](char* it) { return gxplorer(it, 1, 1, 8, 200); };
   EXPECT_EQ(rowsTaken(5, projects), (std::vector<std::string>{"..", "PROJECT.MSK", "-", "-", "sub"}));
