@@ -24,6 +24,8 @@ constexpr char IMAGE_EXT[] = "png";
 constexpr char PASS_DIR[] = "layerspc";  // pass conditions
 constexpr char PASS_EXT[] = "pss";
 constexpr char MODELS_DIR[] = "models";
+constexpr char MAPDATA_DIR[] = "mapdata";  // each map's sidecar: data the map file has no field for
+constexpr char MAPDATA_EXT[] = "json";
 // The tileset every new map starts with, in the program folder and copied
 // into each new project's layers.
 constexpr char DEFAULT_TILESET[] = "default";

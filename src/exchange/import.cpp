@@ -156,6 +156,7 @@ bool findTile(const Plan& p, uint32_t gid, int* set, int32_t* element) {
 void dropLayer(Layer* l) {
   free(l->e);
   free(l->layerGFX);
+  free(l->name);
   delete l;
 }
 

@@ -49,7 +49,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 4 };
+enum { EXTENSION_COUNT = 6 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -61,9 +61,17 @@ const unsigned EXT_LAYERS = 1u << 2;
 // ("MEMBERS host:port..."), and joins those it is not linked with, so every
 // editor of a session talks to every other whatever the order of joins.
 const unsigned EXT_MEMBERS = 1u << 3;
+// "NAMES": layer names ("LAYERNAME"), and with "SYNC" each map's sidecar
+// (model/sidecar.h) goes with its copy ("SYNCSIDECAR") and into its digest.
+const unsigned EXT_NAMES = 1u << 4;
+// "RESIZE": a map resized everywhere at once ("MAPRESIZE"); refused while a
+// peer lacking it is connected.
+const unsigned EXT_RESIZE = 1u << 5;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
+// Connected peers that lack some extension of `ext`.
+int peersLacking(unsigned ext);
 // Queues an action for the peers that announced every extension of `ext`
 // only, through their send queues like any action.
 void actionSendTo(unsigned ext, const char* header, const char* corps);
@@ -116,6 +124,13 @@ bool action_newMap(const char* smap, unsigned long w, unsigned long h);
 void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 void action_sendMapSysname(const char* filename, const char* sysname);
 void action_sendPC(const char* chipset);
+// Names layer `layer` of the open map in slot `map` here and on the peers
+// that announced "NAMES"; false (logged) when refused.
+bool action_setLayerName(long map, int layer, const char* name);
+// Resizes the open map in slot `map` here and on the peers that announced
+// "RESIZE"; false with the reason (for the panel) when a connected peer
+// lacks it or the model refuses the size.
+bool action_resizeMap(long map, unsigned long w, unsigned long h, char* why, size_t cap);
 void action_silentopen(const char* map);
 // Moves layer `from` of the open map in slot `map` to index `to` (the
 // layers between shift by one) here and on the peers that announced

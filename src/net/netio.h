@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/extras.h"
 #include "net/net.h"
 #include "net/syncstate.h"
 
@@ -33,6 +34,7 @@ struct Peer {
   unsigned gen = 0;              // bumped whenever the slot is freed
   // Each module's part of the peer, reset with the slot (resetPeer).
   PeerSync sync;                 // the project sync's (main thread only)
+  IncomingSidecar sidecar;       // a sidecar on its way (main thread only)
   int queued = 0;                // its received actions in the queue (queueLock); counts the
                                  // slot's events, so it outlives a reset
 };
