@@ -646,6 +646,7 @@ void historyLayerDeleting(Map* m, int layer) {
   snprintf(s.label, sizeof s.label, "delete layer %s", l->layerGFX ? l->layerGFX : "");
   s.layerUid = l->uid;
   s.tileset = l->layerGFX ? l->layerGFX : "";
+  s.title = l->name ? l->name : "";
   s.oldBg = {l->bg, l->x, l->y};
   s.from = layer;
   s.runs = layerRuns(m, l);
@@ -689,6 +690,7 @@ void historyRename(Map* m, const char* oldName, const char* newName) {
 }
 
 void historyLayerNamed(Map* m, const Layer* l, const char* oldName) {
+  historyOf(m, true);  // a reopened map's layers take back their identities first
   Step s;
   s.kind = STEP_LAYER_NAME;
   snprintf(s.label, sizeof s.label, "layer name");

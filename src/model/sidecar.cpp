@@ -125,10 +125,6 @@ static_assert(SIDECAR_MAX_BYTES == 32 << 20 && SIDECAR_MAX_DEPTH == 16 && SIDECA
 // Text into a JSON object, within the bounds; false with why.
 bool parseDoc(const char* text, size_t n, json* doc, std::string* why) {
   if (!withinBounds(text, n, why)) return false;
-  if (n == 0) {
-    *doc = json::object();  // a peer's empty sidecar: nothing to keep
-    return true;
-  }
   try {
     *doc = json::parse(text, text + n);
   } catch (const json::parse_error& e) {
@@ -313,7 +309,8 @@ bool sidecarTake(const char* name, const char* text, size_t n, char* why, size_t
   Map* m = openMapAt(getMap(name));
   char path[FILE_PATH_LEN];
   bool ok = pathOf(name, path, sizeof path) || (reason = "bad map name", false);
-  ok = ok && parseDoc(text, n, &doc, &reason) && checkDoc(m ? m : &none, doc, &reason);
+  if (ok && n == 0) doc = json::object();  // a peer's empty sidecar: nothing to keep
+  ok = ok && (n == 0 || parseDoc(text, n, &doc, &reason)) && checkDoc(m ? m : &none, doc, &reason);
   if (ok && m) {
     takeDoc(m, doc);
     m->dirty = true;  // written with the map
