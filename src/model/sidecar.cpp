@@ -19,6 +19,7 @@
 #include <map>
 
 #include "core/files.h"
+#include "model/mapfile.h"
 #include "model/sidecarsection.h"
 
 using nlohmann::json;
@@ -207,12 +208,34 @@ void notice(const char* text) {
   if (sidecarNoticeHook) sidecarNoticeHook(text);
 }
 
-// Digests of closed maps' files, read again only when a file changed.
-struct FileFold {
+// A closed map's file, parsed (no surfaces); false when it cannot be read.
+bool readClosedMap(const char* name, Map* m) {
+  std::vector<unsigned char> bytes;
+  if (!projectMapBytes(name, bytes)) return false;
+  MapRead r = readMapBytes(bytes.data(), bytes.size(), m);
+  return r == MAP_READ_OK || r == MAP_READ_BAD_END;
+}
+
+// A file's change stamp: modification time and size.
+struct Stamp {
   long long mtimeNs = -1, size = -1;
-  std::string text;
+  bool operator!=(const Stamp& o) const { return mtimeNs != o.mtimeNs || size != o.size; }
 };
-std::map<std::string, FileFold> closedFolds;
+Stamp stampOf(const char* path) {
+  struct stat st;
+  Stamp s;
+  if (stat(path, &st) == 0) s.mtimeNs = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, s.size = st.st_size;
+  return s;
+}
+
+// The sidecar text of closed maps, made again only when the sidecar or the
+// map file changed.
+struct ClosedText {
+  Stamp side, map;
+  std::string text;
+  bool broken = false;
+};
+std::map<std::string, ClosedText> closedTexts;
 }  // namespace
 
 // [SECTION] public
@@ -228,7 +251,7 @@ SidecarRead sidecarLoad(Map* m, const char* name, bool setAsideBroken, char* why
   if (r == FILE_UNREADABLE) reason = strerror(errno);
   if (r == FILE_READ && parseDoc(text.data(), text.size(), &doc, &reason) && checkDoc(m, doc, &reason)) {
     takeDoc(m, doc);
-    printf("Sidecar %s lu.\n", path);
+    if (setAsideBroken) printf("Sidecar %s lu.\n", path);  // a map opening
     return SIDECAR_OK;
   }
   char line[WHY_LEN], aside[FILE_PATH_LEN + 16];
@@ -274,31 +297,35 @@ bool sidecarTextOf(const char* name, std::string* out) {
     *out = sidecarText(m);
     return true;
   }
-  char path[FILE_PATH_LEN];
-  if (!pathOf(name, path, sizeof path)) return false;
-  json doc;
-  std::string why;
-  FileText r = readDoc(path, &doc, &why);
-  if (r == FILE_READ && !doc.empty()) *out = dumped(doc);
-  return r == FILE_READ || r == FILE_ABSENT;
+  // A closed map's file, taken onto its map's layers as opening it would:
+  // the text its copy would have open, so two editors compare alike.
+  char path[FILE_PATH_LEN], mapPath[FILE_PATH_LEN];
+  if (!pathOf(name, path, sizeof path) || !filePath(mapPath, sizeof mapPath, MAPS_DIR, name, MAP_EXT)) return false;
+  Stamp side = stampOf(path), map = stampOf(mapPath);
+  if (side.size < 0) return true;  // no file
+  ClosedText& c = closedTexts[name];
+  if (c.side != side || c.map != map) {
+    Map m;
+    json doc;
+    std::string why;
+    if (readClosedMap(name, &m)) {
+      SidecarRead r = sidecarLoad(&m, name, false, nullptr, 0);
+      c.broken = r != SIDECAR_OK && r != SIDECAR_NONE;
+      c.text = r == SIDECAR_OK ? sidecarText(&m) : "";
+    } else {
+      c.broken = readDoc(path, &doc, &why) != FILE_READ;
+      c.text = c.broken || doc.empty() ? "" : dumped(doc);
+    }
+    freeMapRecord(&m);
+    c.side = side, c.map = map;
+  }
+  *out = c.text;
+  return !c.broken;
 }
 
 void sidecarFold(const char* name, MapDigest* d) {
   std::string text;
-  char path[FILE_PATH_LEN];
-  struct stat st;
-  if (Map* m = openMapAt(getMap(name))) {
-    text = sidecarText(m);
-  } else if (pathOf(name, path, sizeof path) && stat(path, &st) == 0) {
-    long long mtime = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-    FileFold& f = closedFolds[name];
-    if (f.mtimeNs != mtime || f.size != (long long)st.st_size) {
-      sidecarTextOf(name, &f.text);  // broken: folds nothing, as no file
-      f.mtimeNs = mtime;
-      f.size = (long long)st.st_size;
-    }
-    text = f.text;
-  }
+  sidecarTextOf(name, &text);  // broken: folds nothing, as no file
   if (!text.empty()) *d = digestFold(*d, text.data(), text.size());
 }
 
@@ -322,6 +349,13 @@ bool sidecarTake(const char* name, const char* text, size_t n, char* why, size_t
     json old;
     char aside[FILE_PATH_LEN + 16];
     if (readDoc(path, &old, &reason) == FILE_UNREADABLE && !setAside(path, aside, sizeof aside)) ok = false;
+    // Written as the map's layers take it, as an open map would save it.
+    Map closed;
+    if (ok && readClosedMap(name, &closed)) {
+      takeDoc(&closed, doc);
+      doc = buildDoc(&closed);
+    }
+    freeMapRecord(&closed);
     ok = ok && writeDoc(path, doc, &reason);
   }
   if (!ok && why && cap) snprintf(why, cap, "%s", reason.c_str());

@@ -201,9 +201,13 @@ TEST(SidecarFiles, NamesFollowLayersThroughEditsUndoSavesAndChangesElsewhere) {
   std::string text = readFile(file);
   text.replace(text.rfind("\"default\""), 9, "\"rock\"");
   ASSERT_TRUE(writeFile(file, text));
+  // Compared closed as it would be open: editors holding it either way agree.
+  std::string closedText;
+  ASSERT_TRUE(sidecarTextOf("map0", &closedText));
   std::string log = logOf([] { reopen(); });
   EXPECT_EQ(names(cur()), (std::vector<std::string>{"Sky", "Ground", "default", "default"}));
   EXPECT_NE(log.find("1 sans layer correspondant"), std::string::npos);
+  EXPECT_EQ(sidecarText(cur()), closedText);
 }
 
 TEST(MapResize, BiggerSmallerRefusedAndUndoneAsOneStep) {
