@@ -31,6 +31,8 @@ constexpr char BASES_DIR[] = ".moska/bases";
 constexpr char BASE_EXT[] = "map.z";
 // Copies of maps replaced or merged by a sync, and the merge reports.
 constexpr char CONFLICTS_DIR[] = "conflicts";
+constexpr char MAPDATA_DIR[] = "mapdata";  // each map's sidecar: data the map file has no field for
+constexpr char MAPDATA_EXT[] = "json";
 // The tileset every new map starts with, in the program folder and copied
 // into each new project's layers.
 constexpr char DEFAULT_TILESET[] = "default";

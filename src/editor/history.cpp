@@ -6,8 +6,9 @@
 //   bookkeeping    historyOf, bounds (enforceBounds), commit
 //   recording      capture, onCellsWrite, onMapClosing
 //   applying       undoCells, removeLayer / restoreLayer, undoMove,
-//                  undoBackground, undoRename, apply, move
-//   public         historyInstall ... historySteps, paintRuns
+//                  undoBackground, undoRename, undoLayerName, cutCells,
+//                  undoResize, apply, move
+//   public         historyInstall ... historySteps
 #include "editor/history.h"
 
 #include <stdio.h>
@@ -23,6 +24,7 @@
 #include "editor/editor.h"
 #include "editor/menu.h"
 #include "model/model.h"
+#include "model/sidecar.h"
 #include "net/net.h"
 #include "core/core.h"
 
@@ -34,7 +36,15 @@ enum StepKind {
   STEP_DELETE_LAYER,
   STEP_MOVE_LAYER,
   STEP_BACKGROUND,
-  STEP_RENAME
+  STEP_RENAME,
+  STEP_LAYER_NAME,
+  STEP_RESIZE
+};
+
+// Cells of one layer, by its identity (a resize's cut-off cells).
+struct LayerCells {
+  uint32_t layerUid;
+  std::vector<CellRun> runs;
 };
 
 // Background fields of a layer.
@@ -52,13 +62,19 @@ struct Step {
   std::vector<CellRun> runs;   // cells; for a removed layer, its non-zero cells
   std::string tileset;         // added or deleted layer
   BgState oldBg{0, 1, 1}, newBg{0, 1, 1};  // background step; layer steps keep theirs in oldBg
-  std::string oldName, newName;
+  std::string oldName, newName;  // map or layer names
+  std::string title;             // a removed layer's name ("": its tileset's)
   // Layer steps: where the layer was (from) and where it is after the step
   // (to); a deleted layer comes back at `from`.
   int from = 0, to = 0;
+  // A resize: both sizes, and the non-zero cells the last undo or redo cut off.
+  uint32_t oldW = 0, oldH = 0, newW = 0, newH = 0;
+  std::vector<LayerCells> cut;
   size_t bytes() const {
-    return sizeof(Step) + runs.size() * sizeof(CellRun) + tileset.size() + oldName.size() +
-           newName.size();
+    size_t n = sizeof(Step) + runs.size() * sizeof(CellRun) + tileset.size() + oldName.size() +
+               newName.size() + title.size();
+    for (const LayerCells& c : cut) n += sizeof c + c.runs.size() * sizeof(CellRun);
+    return n;
   }
 };
 
@@ -332,11 +348,14 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
   const Layer* l = m->layer[li];
   Touched t = touchedSince(h, s);
   std::vector<CellRun> writes;
-  size_t kept = 0;
+  size_t kept = 0, outside = 0;
   for (const CellRun& r : s.runs) {
     int32_t from = undo ? r.after : r.before, to = undo ? r.before : r.after;
+    // A resize since may have cut the run off.
+    uint32_t end = r.y < m->h ? std::min(r.x + r.n, std::max(r.x, m->w)) : r.x;
+    outside += r.x + r.n - end;
     const int32_t* row = l->e + (size_t)r.y * m->w;
-    for (uint32_t x = r.x; x < r.x + r.n; x++) {
+    for (uint32_t x = r.x; x < end; x++) {
       if (row[x] != from || t.at(x, r.y)) {
         kept++;  // another editor's later work stays
         continue;
@@ -351,9 +370,12 @@ void undoCells(Map* m, const MapHistory& h, Step& s, bool undo) {
   size_t n = action_setCells(m, li, writes);
   printf("%s %s: %zu cellules, %zu laissees a un autre editeur.\n", undo ? "Annulation" : "Retablissement",
          s.label, n, kept);
-  if (kept) {
-    char what[64];
-    snprintf(what, sizeof what, "%zu cells another editor painted since were left as they are.", kept);
+  if (kept || outside) {
+    char what[96];
+    if (kept)
+      snprintf(what, sizeof what, "%zu cells another editor painted since were left as they are.", kept);
+    else
+      snprintf(what, sizeof what, "%zu cells are outside the map since it was resized.", outside);
     panelSays(s, what);
   }
 }
@@ -386,6 +408,7 @@ void removeLayer(Map* m, Step& s) {
   Layer* l = m->layer[li];
   s.runs = layerRuns(m, l);  // the caller counts the step's new size
   s.tileset = l->layerGFX ? l->layerGFX : "";
+  s.title = l->name ? l->name : "";
   s.oldBg = {l->bg, l->x, l->y};
   s.from = li;
   LocalEdit local;
@@ -416,6 +439,7 @@ void restoreLayer(Map* m, Step& s) {
   }
   // Added on top like any new layer, then moved down to where it was.
   if (s.from >= 0 && s.from < li && action_moveLayer(project.currentMap, li, s.from)) li = s.from;
+  if (!s.title.empty()) action_setLayerName(project.currentMap, li, s.title.c_str());
   project.currentLayer = li;
 }
 
@@ -458,7 +482,72 @@ void undoRename(Map* m, Step& s, bool undo) {
   action_sendMapSysname(m->filename, m->sysname);
 }
 
-void apply(Map* m, MapHistory& h, Step& s, bool undo) {
+void undoLayerName(Map* m, Step& s, bool undo) {
+  int li = layerIndex(m, s.layerUid);
+  const std::string& from = undo ? s.newName : s.oldName;
+  const std::string& to = undo ? s.oldName : s.newName;
+  if (li < 0 || from != layerName(m->layer[li])) {
+    printf("%s: layer supprime ou renomme depuis, laisse tel quel.\n", s.label);
+    panelSays(s, li < 0 ? "its layer is gone." : "another editor renamed the layer since; left as it is.");
+    return;
+  }
+  action_setLayerName(project.currentMap, li, to.c_str());
+}
+
+// The non-zero cells of every layer that a resize to w x h cuts off.
+std::vector<LayerCells> cutCells(const Map* m, uint32_t w, uint32_t h) {
+  std::vector<LayerCells> cut;
+  for (int i = 0; i < m->layers; i++) {
+    const Layer* l = m->layer[i];
+    LayerCells c{l->uid, {}};
+    for (uint32_t y = 0; y < m->h; y++) {
+      const int32_t* row = l->e + (size_t)y * m->w;
+      for (uint32_t x = y < h ? std::min(w, m->w) : 0; x < m->w; x++) {
+        if (!row[x]) continue;
+        CellRun* last = c.runs.empty() ? nullptr : &c.runs.back();
+        if (last && last->y == y && last->x + last->n == x && last->after == row[x])
+          last->n++;
+        else
+          c.runs.push_back({x, y, 1, row[x], row[x]});
+      }
+    }
+    if (!c.runs.empty()) cut.push_back(std::move(c));
+  }
+  return cut;
+}
+
+size_t cellsBytes(const std::vector<LayerCells>& cut) {
+  size_t n = 0;
+  for (const LayerCells& c : cut) n += c.runs.size() * sizeof(CellRun);
+  return n;
+}
+
+// The map goes back (or again) to the other size, if it still has the one
+// the step left; the cells the last resize cut off come back. False (the
+// step stays where it is) when a peer of an older version refuses it.
+bool undoResize(Map* m, Step& s, bool undo) {
+  uint32_t fromW = undo ? s.newW : s.oldW, fromH = undo ? s.newH : s.oldH;
+  uint32_t toW = undo ? s.oldW : s.newW, toH = undo ? s.oldH : s.newH;
+  if (m->w != fromW || m->h != fromH) {
+    printf("%s: map redimensionnee depuis, laissee telle quelle.\n", s.label);
+    panelSays(s, "the map was resized since; left as it is.");
+    return true;
+  }
+  std::vector<LayerCells> cut = cutCells(m, toW, toH);
+  char why[PANEL_MESSAGE_LEN];
+  if (!action_resizeMap(project.currentMap, toW, toH, why, sizeof why)) {
+    panelSays(s, why);
+    return false;
+  }
+  for (LayerCells& c : s.cut) {
+    int li = layerIndex(m, c.layerUid);
+    if (li >= 0) action_setCells(m, li, c.runs);
+  }
+  s.cut = std::move(cut);
+  return true;
+}
+
+bool apply(Map* m, MapHistory& h, Step& s, bool undo) {
   switch (s.kind) {
     case STEP_CELLS: undoCells(m, h, s, undo); break;
     case STEP_ADD_LAYER: undo ? removeLayer(m, s) : restoreLayer(m, s); break;
@@ -466,7 +555,10 @@ void apply(Map* m, MapHistory& h, Step& s, bool undo) {
     case STEP_MOVE_LAYER: undoMove(m, s, undo); break;
     case STEP_BACKGROUND: undoBackground(m, s, undo); break;
     case STEP_RENAME: undoRename(m, s, undo); break;
+    case STEP_LAYER_NAME: undoLayerName(m, s, undo); break;
+    case STEP_RESIZE: return undoResize(m, s, undo);
   }
+  return true;
 }
 
 bool move(bool undo) {
@@ -484,7 +576,12 @@ bool move(bool undo) {
   Step s = std::move(from->back());
   from->pop_back();
   totalBytes -= s.bytes();
-  apply(m, *h, s, undo);
+  if (!apply(m, *h, s, undo)) {
+    totalBytes += s.bytes();
+    from->push_back(std::move(s));  // not done: it stays to be tried again
+    setMenu(project.currentMenu);
+    return false;
+  }
   s.stamp = ++clockNow;
   totalBytes += s.bytes();
   (undo ? h->redo : h->undo).push_back(std::move(s));
@@ -591,6 +688,7 @@ void historyLayerDeleting(Map* m, int layer) {
   snprintf(s.label, sizeof s.label, "delete layer %s", l->layerGFX ? l->layerGFX : "");
   s.layerUid = l->uid;
   s.tileset = l->layerGFX ? l->layerGFX : "";
+  s.title = l->name ? l->name : "";
   s.oldBg = {l->bg, l->x, l->y};
   s.from = layer;
   s.runs = layerRuns(m, l);
@@ -631,6 +729,34 @@ void historyRename(Map* m, const char* oldName, const char* newName) {
   s.oldName = oldName ? oldName : "";
   s.newName = newName ? newName : "";
   commit(m, std::move(s));
+}
+
+void historyLayerNamed(Map* m, const Layer* l, const char* oldName) {
+  historyOf(m, true);  // a reopened map's layers take back their identities first
+  Step s;
+  s.kind = STEP_LAYER_NAME;
+  snprintf(s.label, sizeof s.label, "layer name");
+  s.layerUid = l->uid;
+  s.oldName = oldName ? oldName : "";
+  s.newName = layerName(l);
+  commit(m, std::move(s));
+}
+
+bool historyResize(Map* m, unsigned long w, unsigned long h, char* why, size_t cap) {
+  Step s;
+  s.kind = STEP_RESIZE;
+  snprintf(s.label, sizeof s.label, "resize");
+  s.oldW = m->w, s.oldH = m->h, s.newW = (uint32_t)w, s.newH = (uint32_t)h;
+  if (w >= 1 && h >= 1 && (unsigned long long)w * h <= (unsigned long long)MAX_LAYER_CELLS)
+    s.cut = cutCells(m, s.newW, s.newH);  // (a refused size cuts nothing)
+  if (!action_resizeMap(project.currentMap, w, h, why, cap)) return false;
+  if (cellsBytes(s.cut) > HISTORY_MAX_BYTES) {
+    printf("Redimensionnement trop grand pour l'historique: il ne pourra pas etre annule.\n");
+    if (MapHistory* hist = historyOf(m, false)) clearHistory(*hist);
+    return true;
+  }
+  commit(m, std::move(s));
+  return true;
 }
 
 bool historyUndo() { return move(true); }

@@ -45,6 +45,12 @@ void historyLayerDeleting(Map* m, int layer);  // before the layer goes
 void historyLayerMoved(Map* m, int from, int to);  // after the move, through action_moveLayer
 void historyBackground(Map* m, const Layer* l, char oldBg, int oldX, int oldY);  // after the change
 void historyRename(Map* m, const char* oldName, const char* newName);
+// After layer l was named (its old name as layerName gave it).
+void historyLayerNamed(Map* m, const Layer* l, const char* oldName);
+// Resizes the current map m to w x h here and on the peers
+// (action_resizeMap), one step that keeps the cells it cuts off; false with
+// the reason when it was refused.
+bool historyResize(Map* m, unsigned long w, unsigned long h, char* why, size_t cap);
 
 // Undo / redo the current map's last step; false when there is none.
 bool historyUndo();

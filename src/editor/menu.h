@@ -101,3 +101,7 @@ void action_newMap();
 // writes it; leave returns false (mode kept) when the file cannot be written.
 void enterPassConditions();
 bool leavePassConditions();
+// The map menu's field naming the current layer, and its map size fields
+// with *Resize* (mapfields.cpp); both hide while a tileset is being picked.
+void layerNameField(Map* m);
+void mapSizeFields(Map* m);

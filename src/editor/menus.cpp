@@ -211,6 +211,8 @@ void layerCommands(Map* m) {
   if (l) backgroundButtons(m, l);
   addLayerCommand(m);
   layerVisibilityCommand(m);
+  layerNameField(m);
+  mapSizeFields(m);
   wheelLayers(m);
   layerOrder(m);
 }

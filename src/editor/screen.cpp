@@ -7,6 +7,7 @@
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
+#include "model/sidecar.h"
 #include "net/auth.h"
 #include "net/net.h"
 #include "net/sync.h"
@@ -28,6 +29,7 @@ const int kSyncLineY = 130;   // "In sync with N editors", or what is being repa
 const int kMessageY = 420;    // refusals, under every command of the menus
 const int kMessageLine = 16;  // a message's second line, below its first
 const int kUndoLineRise = 34; // the undo line, above the version line
+const int kSizeLabelY = 336;  // "Map size" over its fields (mapfields.cpp)
 const char* const kPanelColours[] = {"red", "black", "blue"};  // by PanelKind
 char shownUndo[HISTORY_LABEL_LEN] = "";
 
@@ -58,10 +60,14 @@ void drawMapMenu() {
   Layer* l = currentLayerOrNull(m);
   blitButton(b_MapMenu, 120, 0, 2);
   char line[NAME_LEN + 64];
-  snprintf(line, sizeof line, "Layer %d/%d  %s%s", project.currentLayer + 1, m ? m->layers : 0,
-           l && l->layerGFX ? l->layerGFX : "", layerHidden(l) ? " (hidden)" : "");
+  snprintf(line, sizeof line, "Layer %d/%d  %s%s", project.currentLayer + 1, m ? m->layers : 0, layerName(l),
+           layerHidden(l) ? " (hidden)" : "");
   drawText(line, 0, 240, "blue", "", kTextSize, true);
   if (e_addlayer) blitButton(b_addlayer, 232, 270, 2);
+  if (m && !e_addlayer && !e_passconditions) {
+    drawText("Map size", 10, kSizeLabelY, "black", "", kSmallText, true);
+    drawText("x", 74, kSizeLabelY + 22, "black", "", kSmallText, true);
+  }
   if (!l) return;
   if (!l->bg) {
     // The pass buffer belongs to the tileset the mode was entered with: the

@@ -12,6 +12,7 @@
 
 #include "exchange/exchange.h"
 #include "exchange/internal.h"
+#include "model/sidecar.h"
 #include "model/mapfile.h"
 #include "core/core.h"
 #include "core/files.h"
@@ -158,7 +159,13 @@ bool useProject(const std::string& arg, std::string* error) {
 
 bool loadExportPlan(const std::string& map, const std::string& outDir, bool check,
                     ExportPlan* p, std::string* error) {
-  return readMapRecord(map, &p->map, error) && planTilesets(outDir, check, p, error);
+  if (!readMapRecord(map, &p->map, error)) return false;
+  // The layers' names from the map's sidecar; a broken one is left as it is
+  // (the export writes nothing into the project) and the tilesets' names go.
+  char why[NAME_LEN];
+  if (sidecarLoad(&p->map, map.c_str(), false, why, sizeof why) == SIDECAR_BROKEN)
+    fprintf(stderr, "warning: %s\n", why);
+  return planTilesets(outDir, check, p, error);
 }
 
 bool planTilesets(const std::string& outDir, bool check, ExportPlan* p, std::string* error) {

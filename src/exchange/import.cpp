@@ -16,6 +16,7 @@
 #include "exchange/exchange.h"
 #include "exchange/internal.h"
 #include "model/mapfile.h"
+#include "model/sidecar.h"
 #include "core/core.h"
 #include "toolkit/files.h"
 
@@ -156,6 +157,7 @@ bool findTile(const Plan& p, uint32_t gid, int* set, int32_t* element) {
 void dropLayer(Layer* l) {
   free(l->e);
   free(l->layerGFX);
+  free(l->name);
   delete l;
 }
 
@@ -197,6 +199,24 @@ std::string emptyLayerTileset(const Plan& p, const InLayer& l) {
   for (size_t i = 0; named != l.props.end() && i < p.images.size(); i++)
     if (p.images[i].name == named->second) return named->second;
   return p.sets.empty() ? DEFAULT_TILESET : p.images[p.setImage[0]].name;
+}
+
+// The Tiled layer's name on the layers made from it from index `first` on:
+// none when it is empty, their tileset's, or "<index> <tileset>" (what
+// earlier versions exported for a layer without a name).
+bool nameLayers(const InLayer& l, Plan* p, int first, std::string* error) {
+  const std::string& n = l.name;
+  for (int i = first; i < p->map.layers; i++) {
+    Layer* out = p->map.layer[i];
+    std::string tileset = out->layerGFX ? out->layerGFX : "";
+    size_t digits = n.find_first_not_of("0123456789");
+    bool oldDefault = digits > 0 && digits != std::string::npos && n.compare(digits, std::string::npos, " " + tileset) == 0;
+    if (n.empty() || n == tileset || oldDefault) continue;
+    const char* why = n.find('\0') != std::string::npos ? "it holds a control character" : layerNameRefusal(n.c_str());
+    if (why) return fail(error, where(l) + ": name refused, " + why);
+    out->name = strdup(n.c_str());
+  }
+  return true;
 }
 
 // A tile layer; one per tileset it draws from, in tileset order.
@@ -266,8 +286,11 @@ bool planMap(const InMap& m, const std::string& name, Plan* p, std::string* erro
   auto vx = m.props.find("viewX"), vy = m.props.find("viewY");
   if (vx != m.props.end() && parseLong(vx->second, &v)) p->map.viewX = (uint32_t)v;
   if (vy != m.props.end() && parseLong(vy->second, &v)) p->map.viewY = (uint32_t)v;
-  for (const InLayer& l : m.layers)
-    if (!(l.image ? planImageLayer(l, p, error) : planTileLayer(l, p, error))) return false;
+  for (const InLayer& l : m.layers) {
+    int first = p->map.layers;
+    if (!(l.image ? planImageLayer(l, p, error) : planTileLayer(l, p, error)) || !nameLayers(l, p, first, error))
+      return false;
+  }
   return true;
 }
 
@@ -286,8 +309,11 @@ bool checkCopies(const Plan& p, std::string* error) {
 bool saveMap(FILE* f, const void* map) { return writeMapStream(f, (const Map*)map); }
 
 // Copies the images, writes the pass conditions (from the collision
-// rectangles; a tileset without any keeps its file), then the map.
-bool commit(const Plan& p, const std::string& mapPath, std::string* error) {
+// rectangles; a tileset without any keeps its file), the layer names (the
+// map's sidecar), then the map; when the map cannot be written, the old
+// sidecar is put back.
+bool commit(const Plan& p, const std::string& name, const std::string& oldSide, const std::string& mapPath,
+            std::string* error) {
   for (const NeededImage& im : p.images) {
     std::string dst = layersFile(im.name, LAYERS_DIR, IMAGE_EXT), bytes, old;
     if (access(dst.c_str(), F_OK) != 0) {
@@ -300,7 +326,14 @@ bool commit(const Plan& p, const std::string& mapPath, std::string* error) {
     std::string pass(im.pass.begin(), im.pass.end());
     if (old != pass && !writeFileAtomically(pss, saveBytes, &pass, error)) return false;
   }
-  return writeFileAtomically(mapPath, saveMap, &p.map, error);
+  char why[NAME_LEN];
+  if (!sidecarSave(&p.map, name.c_str(), why, sizeof why))
+    return fail(error, "cannot write the layer names: " + std::string(why));
+  if (writeFileAtomically(mapPath, saveMap, &p.map, error)) return true;
+  Map none;  // no map file: its (empty) sidecar is removed
+  if (!sidecarTake(name.c_str(), oldSide.data(), oldSide.size(), why, sizeof why) && oldSide.empty())
+    sidecarSave(&none, name.c_str(), why, sizeof why);
+  return false;
 }
 }  // namespace
 
@@ -318,5 +351,8 @@ bool importMap(const std::string& in, const std::string& project, const std::str
   if (!(f == FORMAT_TMX ? readTmx(in, &m, error) : readJson(in, &m, error))) return false;
   Plan p;
   if (!planMap(m, map, &p, error) || !checkCopies(p, error)) return false;
-  return commit(p, mapPath, error);
+  std::string oldSide;  // a sidecar this editor cannot read is never written over
+  if (!sidecarTextOf(map.c_str(), &oldSide))
+    return fail(error, std::string(MAPDATA_DIR) + "/" + map + ".json cannot be read: move it away first");
+  return commit(p, map, oldSide, mapPath, error);
 }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "exchange/internal.h"
+#include "model/sidecar.h"
 
 using nlohmann::json;
 using nlohmann::ordered_json;
@@ -73,7 +74,7 @@ ordered_json layer(const ExportPlan& p, int i) {
   const OutTileset& t = p.sets[p.layerSet[i]];
   ordered_json props = ordered_json::array({property("tileset", "string", t.name),
                                             property("x", "int", l->x), property("y", "int", l->y)});
-  ordered_json j = {{"id", i + 1}, {"name", std::to_string(i) + " " + t.name}, {"opacity", 1},
+  ordered_json j = {{"id", i + 1}, {"name", layerName(l)}, {"opacity", 1},
                     {"visible", true}, {"x", 0}, {"y", 0}};
   if (l->bg) {
     // A background layer's cells are kept though not drawn.

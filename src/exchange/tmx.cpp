@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "exchange/internal.h"
+#include "model/sidecar.h"
 
 namespace {
 const char TILED_FORMAT_VERSION[] = "1.8";
@@ -62,7 +63,7 @@ void addLayer(pugi::xml_node root, const ExportPlan& p, int i) {
   const OutTileset& t = p.sets[p.layerSet[i]];
   pugi::xml_node n = root.append_child(l->bg ? "imagelayer" : "layer");
   n.append_attribute("id") = i + 1;
-  n.append_attribute("name") = (std::to_string(i) + " " + t.name).c_str();
+  n.append_attribute("name") = layerName(l);
   if (!l->bg) {
     n.append_attribute("width") = p.map.w;
     n.append_attribute("height") = p.map.h;

@@ -16,6 +16,7 @@
 
 #include "model/internal.h"
 #include "model/mapfile.h"
+#include "model/sidecar.h"
 #include "core/files.h"
 
 namespace {
@@ -136,6 +137,7 @@ void dropLayers(Map& old) {
 // Puts the content of `in` (parsed, no surfaces) into the open map m.
 void takeContent(Map* m, Map& in) {
   for (int i = 0; i < in.layers; i++) in.layer[i]->s = layersGFXLoad(in.layer[i]->layerGFX);
+  std::string side = sidecarText(m);  // taken back below onto the layers it still matches
   Map old;
   old.layer = m->layer;
   old.layers = m->layers;
@@ -154,6 +156,7 @@ void takeContent(Map* m, Map& in) {
   m->viewX = std::min<uint32_t>(m->viewX, m->w * 16);
   m->viewY = std::min<uint32_t>(m->viewY, m->h * 16);
   dropLayers(old);
+  if (!side.empty()) sidecarTake(m->filename, side.data(), side.size(), nullptr, 0);
   Map* current = currentMapOrNull();
   if (current == m && project.currentLayer >= m->layers) project.currentLayer = 0;
   m->dirty = true;
@@ -185,6 +188,18 @@ MapDigest mapDigest(const Map* m) {
   d.a = finish(h.a ^ h.b);
   d.b = finish(h.b + MUL_A);
   return d;
+}
+
+MapDigest digestFold(const MapDigest& d, const char* bytes, size_t n) {
+  Hasher h;
+  h.word(d.a);
+  h.word(d.b);
+  h.word(n);
+  for (size_t i = 0; i < n; i++) h.word((unsigned char)bytes[i]);
+  MapDigest out;
+  out.a = finish(h.a ^ h.b);
+  out.b = finish(h.b + MUL_A);
+  return out;
 }
 
 void digestHex(const MapDigest& d, char out[DIGEST_HEX + 1]) {

@@ -21,6 +21,9 @@ struct MapDigest {
   bool operator!=(const MapDigest& o) const { return !(*this == o); }
 };
 MapDigest mapDigest(const Map* m);
+// d with n more bytes folded in (a map's sidecar, between editors that both
+// keep one: model/sidecar.h).
+MapDigest digestFold(const MapDigest& d, const char* bytes, size_t n);
 void digestHex(const MapDigest& d, char out[DIGEST_HEX + 1]);
 bool parseDigestHex(const char* text, MapDigest* d);
 

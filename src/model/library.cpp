@@ -270,6 +270,7 @@ void deleteLayer(Map* map, long l) {
   }
   logMarker("3");
   free(gone->layerGFX);
+  free(gone->name);
   free(gone->e);
   delete gone;
   map->layers--;

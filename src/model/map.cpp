@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "model/mapfile.h"
 #include "model/model.h"
@@ -170,6 +171,45 @@ void setLayerBGXY(const char* map, int layer, char bg, int x, int y) {
   l->x = (int16_t)(uint16_t)x;  // the low 16 bits
   l->y = (int16_t)(uint16_t)y;
   m->dirty = true;
+}
+
+bool resizeMap(Map* m, unsigned long w, unsigned long h, char* why, size_t cap) {
+  unsigned long long layerCells = (unsigned long long)w * h;
+  unsigned long long all = layerCells * (m ? m->layers : 0);
+  if (!m || w < 1 || h < 1 || w > 0xFFFFFFFFul || h > 0xFFFFFFFFul ||
+      layerCells > (unsigned long long)MAX_LAYER_CELLS || all > (unsigned long long)PEER_MAP_CELLS) {
+    snprintf(why, cap, "%lux%lu: from 1 to %d cells a layer, %d in all", w, h, (int)MAX_LAYER_CELLS,
+             (int)PEER_MAP_CELLS);
+    printf("resizeMap(%s,%lu,%lu) refuse: taille hors limites!\n", m && m->filename ? m->filename : "", w, h);
+    return false;
+  }
+  // Every layer's new cells are taken before any layer changes: all or none.
+  std::vector<int32_t*> cells((size_t)m->layers, nullptr);
+  for (int i = 0; i < m->layers; i++) {
+    cells[i] = (int32_t*)calloc((size_t)layerCells, sizeof(int32_t));
+    if (cells[i]) continue;
+    for (int32_t* c : cells) free(c);
+    snprintf(why, cap, "not enough memory for %lux%lu cells", w, h);
+    printf("resizeMap(%s,%lu,%lu) refuse: memoire insuffisante!\n", m->filename ? m->filename : "", w, h);
+    return false;
+  }
+  uint32_t keepW = std::min<uint32_t>(m->w, (uint32_t)w), keepH = std::min<uint32_t>(m->h, (uint32_t)h);
+  for (int i = 0; i < m->layers; i++) {
+    Layer* l = m->layer[i];
+    for (uint32_t y = 0; l->e && y < keepH; y++)
+      memcpy(cells[i] + (size_t)y * w, l->e + (size_t)y * m->w, keepW * sizeof(int32_t));
+    free(l->e);
+    l->e = cells[i];
+  }
+  printf("Map %s redimensionnee: %lux%lu -> %lux%lu.\n", m->filename ? m->filename : "", (unsigned long)m->w,
+         (unsigned long)m->h, w, h);
+  m->w = (uint32_t)w;
+  m->h = (uint32_t)h;
+  // The view stays where the user had it, inside the new size.
+  m->viewX = std::min<uint32_t>(m->viewX, (uint32_t)((w - 1) * TILE));
+  m->viewY = std::min<uint32_t>(m->viewY, (uint32_t)((h - 1) * TILE));
+  m->dirty = true;
+  return true;
 }
 
 bool moveLayer(Map* m, int from, int to) {

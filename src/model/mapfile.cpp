@@ -17,6 +17,7 @@
 #include "model/internal.h"
 #include "model/mapfile.h"
 #include "model/model.h"
+#include "model/sidecar.h"
 #include "core/core.h"
 #include "core/files.h"
 
@@ -136,6 +137,7 @@ bool openMapi(int nmap, const char* smap, ModelError* why) {
   *m = read;
   m->filename = filename;
   m->dirty = r != MAP_READ_OK;  // a bad end marker is rewritten by the next save
+  sidecarLoad(m, smap, true, nullptr, 0);  // a broken one is set aside and reported
   for (int i = m->layers - 1; i >= 0; i--) m->layer[i]->s = layersGFXLoad(m->layer[i]->layerGFX);
   project.listeMaps[nmap] = m;
   *why = MODEL_OK;
@@ -158,7 +160,7 @@ bool closeMapi(int nmap, const char* smap) {
   // The whole file is written and in place before any layer is let go, so
   // a failed save keeps the map open with everything in it.
   printf("LAYERS:%d\n", m->layers);
-  if (!saveMapFile(smap, m)) return false;
+  if (!saveMapFile(smap, m) || !sidecarSave(m, smap, nullptr, 0)) return false;
   if (mapClosingHook) mapClosingHook(m);
   for (int i = m->layers - 1; i >= 0; i--) {
     printf("Sauvegarde du layer %d:%s...\n", i, m->layer[i]->layerGFX);
@@ -250,7 +252,7 @@ bool saveMap(int nmap) {
   backgroundSaveWait();
   Map* m = openMapAt(nmap);
   if (!m || !validName(m->filename)) return false;
-  if (!saveMapFile(m->filename, m)) return false;
+  if (!saveMapFile(m->filename, m) || !sidecarSave(m, m->filename, nullptr, 0)) return false;
   m->dirty = false;
   return true;
 }
@@ -313,12 +315,21 @@ int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells) {
   c->sysname = sysname;
   c->viewX = m->viewX;
   c->viewY = m->viewY;
+  bool ok = true;
   for (int i = 0; i < m->layers; i++) {
-    c->layer[i]->bg = m->layer[i]->bg;
-    c->layer[i]->x = m->layer[i]->x;
-    c->layer[i]->y = m->layer[i]->y;
+    Layer* l = c->layer[i];
+    l->bg = m->layer[i]->bg;
+    l->x = m->layer[i]->x;
+    l->y = m->layer[i]->y;
+    free(l->name);
+    l->name = m->layer[i]->name ? copyString(m->layer[i]->name) : nullptr;
+    ok = ok && (l->name || !m->layer[i]->name);
   }
-  return 1;
+  // The sidecar's own fields go with it (written with the copy).
+  free(c->sidecarKept);
+  c->sidecarKept = m->sidecarKept ? copyString(m->sidecarKept) : nullptr;
+  c->sidecarHeld = m->sidecarHeld;
+  return ok && (c->sidecarKept || !m->sidecarKept) ? 1 : -1;
 }
 
 void snapshotFree(Map* c) {
@@ -345,7 +356,7 @@ void writeBatch(std::vector<Map*> copies) {
   int saved = 0;
   std::vector<std::string> failed;
   for (Map* c : copies) {
-    if (saveMapFile(c->filename, c))
+    if (saveMapFile(c->filename, c) && sidecarSave(c, c->filename, nullptr, 0))
       saved++;
     else
       failed.push_back(c->filename);

@@ -220,11 +220,13 @@ void freeMapRecord(Map* m) {
       if (!l) continue;
       free(l->e);
       free(l->layerGFX);
+      free(l->name);
       delete l;
     }
     delete[] m->layer;
   }
   free(m->sysname);
   free(m->filename);
+  free(m->sidecarKept);
   *m = Map();
 }

@@ -35,6 +35,7 @@ struct Layer {
   SDL_Surface* s = nullptr;     // borrowed from the tileset library
   char bg = 0;                  // 1: background layer drawn as a whole image
   int16_t x = 0, y = 0;         // scroll settings of a background layer
+  char* name = nullptr;         // its name; null: its tileset's (kept in the sidecar, model/sidecar.h)
 };
 
 struct Map {
@@ -45,6 +46,10 @@ struct Map {
   uint32_t w = 0, h = 0;        // size in cells
   uint32_t viewX = 0, viewY = 0;  // view scroll in pixels, steps of 16
   bool dirty = false;           // changed since it was read or last saved
+  // The sidecar's sections this editor does not know, as JSON text, written
+  // back as they came (model/sidecar.h); null: none.
+  char* sidecarKept = nullptr;
+  bool sidecarHeld = false;     // its sidecar file could be neither read nor set aside: never written
 };
 typedef Map* pMap;
 
@@ -102,6 +107,11 @@ struct CellRun {
   int32_t before, after;
 };
 void changeMapSysname(const char* filename, const char* sysname);
+// Gives every layer of m w x h cells at once: the cells inside both sizes
+// are kept from the top-left, new cells are 0. False, nothing changed and
+// the reason in why, for a size outside 1..MAX_LAYER_CELLS cells a layer or
+// PEER_MAP_CELLS in all, or when memory runs out.
+bool resizeMap(Map* m, unsigned long w, unsigned long h, char* why, size_t cap);
 void setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 
 // Why an operation failed, where the caller (the shell at start-up) tells

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "core/core.h"
+#include "model/sidecar.h"
 #include "net/handlers.h"
 #include "net/netio.h"
 #include "net/syncstate.h"
@@ -46,7 +47,7 @@ bool currentMapDigest(const char* name, MapDigest* d) {
 namespace {
 void sendCheck(int slot, const char* name) {
   MapDigest d;
-  if (!projectMapDigest(name, &d)) return;
+  if (!peerMapDigest(slot, name, &d)) return;
   char hex[DIGEST_HEX + 1], body[SMALL_BODY];
   digestHex(d, hex);
   snprintf(body, sizeof body, "%" PRIu64 " %s %s", siteId(), hex, name);
@@ -71,6 +72,7 @@ void onSyncCheck(const char*, const char* corps, int slot) {
   // (nobody edits a map closed here); missing here, it is asked for.
   bool open = getMap(name) < project.nbreMaps;
   bool have = open ? projectMapDigest(name, &mine) : closedMapDigest(name, &mine);
+  if (have && peerHas(slot, EXT_NAMES)) sidecarFold(name, &mine);
   if (have && mine == theirs) return;
   if (have && open && siteId() < theirSite) return sendCheck(slot, name);
   printf("Synchro: map %s differente de celle de %s: reparation depuis sa copie.\n", name,

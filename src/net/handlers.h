@@ -2,6 +2,12 @@
 // runs on the main thread (netPump), checks its body and applies it.
 #pragma once
 
+// The open map of that name, its slot in listeMaps, or -1 (logged). A map
+// this editor has only as a file is opened for the edit (it stays open
+// until the peers leave it and is saved with the others), so an edit to a
+// map closed here is applied, never dropped.
+int openMapNamed(const char* header, const char* name);
+
 // Base protocol and layer edits (interpreter.cpp).
 void onPartThis(const char* header, const char* corps, int slot);
 void onDrawSquare(const char* header, const char* corps, int slot);
@@ -27,3 +33,7 @@ void onSyncCheck(const char* header, const char* corps, int slot);
 void onSyncWant(const char* header, const char* corps, int slot);
 // Presence (presence.cpp).
 void onPresence(const char* header, const char* corps, int slot);
+// Layer names, map sizes and sidecars (extras.cpp).
+void onLayerName(const char* header, const char* corps, int slot);
+void onMapResize(const char* header, const char* corps, int slot);
+void onSyncSidecar(const char* header, const char* corps, int slot);

@@ -31,10 +31,8 @@ void ignored(const char* header, const char* why) {
 
 bool fitsInt(long v) { return v >= INT_MIN && v <= INT_MAX; }
 
-// The open map of that name, its slot in listeMaps, or -1 (logged). A map
-// this editor has only as a file is opened for the edit (it stays open
-// until the peers leave it and is saved with the others), so an edit to a
-// map closed here is applied, never dropped.
+}  // namespace
+
 int openMapNamed(const char* header, const char* name) {
   int m = getMap(name);
   if (openMapAt(m)) return m;
@@ -48,6 +46,8 @@ int openMapNamed(const char* header, const char* name) {
   printf("Action %s ignoree: map %s non ouverte.\n", header, name);
   return -1;
 }
+
+namespace {
 
 bool roomForLayer(const Map* m) {
   return ((unsigned long long)m->layers + 1) * m->w * m->h <= (unsigned long long)PEER_MAP_CELLS;

@@ -52,7 +52,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 7 };
+enum { EXTENSION_COUNT = 9 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -73,9 +73,17 @@ const unsigned EXT_PRESENCE = 1u << 5;
 // "MERGE": the join's lists name each map's base (the state last shared), and
 // a map both sides changed since the same base is merged three-way on both.
 const unsigned EXT_MERGE = 1u << 6;
+// "NAMES": layer names ("LAYERNAME"), and with "SYNC" each map's sidecar
+// (model/sidecar.h) goes with its copy ("SYNCSIDECAR") and into its digest.
+const unsigned EXT_NAMES = 1u << 7;
+// "RESIZE": a map resized everywhere at once ("MAPRESIZE"); refused while a
+// peer lacking it is connected.
+const unsigned EXT_RESIZE = 1u << 8;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
+// Connected peers that lack some extension of `ext`.
+int peersLacking(unsigned ext);
 // Queues an action for the peers that announced every extension of `ext`
 // only, through their send queues like any action.
 void actionSendTo(unsigned ext, const char* header, const char* corps);
@@ -143,6 +151,13 @@ bool action_newMap(const char* smap, unsigned long w, unsigned long h);
 void action_setLayerBGXY(const char* map, int layer, char bg, int x, int y);
 void action_sendMapSysname(const char* filename, const char* sysname);
 void action_sendPC(const char* chipset);
+// Names layer `layer` of the open map in slot `map` here and on the peers
+// that announced "NAMES"; false (logged) when refused.
+bool action_setLayerName(long map, int layer, const char* name);
+// Resizes the open map in slot `map` here and on the peers that announced
+// "RESIZE"; false with the reason (for the panel) when a connected peer
+// lacks it or the model refuses the size.
+bool action_resizeMap(long map, unsigned long w, unsigned long h, char* why, size_t cap);
 void action_silentopen(const char* map);
 // Moves layer `from` of the open map in slot `map` to index `to` (the
 // layers between shift by one) here and on the peers that announced

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/extras.h"
 #include "net/net.h"
 #include "net/presencestate.h"
 #include "net/syncstate.h"
@@ -37,6 +38,7 @@ struct Peer {
   // Each module's part of the peer, reset with the slot (resetPeer).
   PeerSync sync;                 // the project sync's (main thread only)
   PeerPresence presence;         // where the peer is and what it wrote lately
+  IncomingSidecar sidecar;       // a sidecar on its way (main thread only)
   int queued = 0;                // its received actions in the queue (queueLock); counts the
                                  // slot's events, so it outlives a reset
 };

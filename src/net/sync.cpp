@@ -134,7 +134,7 @@ void sendList(int slot) {
     bool last = k == names.size();
     std::string entry;
     MapDigest d;
-    if (!last && projectMapDigest(names[k].c_str(), &d)) {
+    if (!last && peerMapDigest(slot, names[k].c_str(), &d)) {
       char hex[DIGEST_HEX + 1];
       digestHex(d, hex);
       entry = std::string(" ") + hex + " " + names[k];
@@ -167,7 +167,7 @@ void decide(int slot, PeerSync& st) {
   st.joiner = joiner;
   for (const std::string& n : mine) {
     MapDigest d;
-    if (!projectMapDigest(n.c_str(), &d)) continue;
+    if (!peerMapDigest(slot, n.c_str(), &d)) continue;
     const MapDigest* t = theirDigest(st, n);
     bool send = false, receive = false;
     if (t && *t != d && mergeDecide(st, n, d, *t, &send, &receive)) {
@@ -277,6 +277,7 @@ void sendMap(int slot, const std::string& name) {
     size_t n = std::min(DATA_CHUNK, (size_t)compLen - at);
     actionSendToPeer(slot, "SYNCDATA", base64Encode(comp.data() + at, n).c_str());
   }
+  if (peerHas(slot, EXT_NAMES)) syncSendSidecar(slot, name.c_str());  // its sidecar follows it
   printf("Synchro: map %s envoyee a %s: %zu octets, %lu compresses.\n", name.c_str(), nameOf(slot).c_str(),
          bytes.size(), (unsigned long)compLen);
 }

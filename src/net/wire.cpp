@@ -51,6 +51,13 @@ const WireWord kWords[] = {
     {"PRESENCE", EXT_PRESENCE, WIRE_NO_TRANSFER,
      "%s %d %d %c %d %d %d %d %d %d %d %d %06x: filename|/ px py -|b|s area(x y w h) view(x y w h) rrggbb",
      onPresence, true},
+    // "NAMES": layer names; with "SYNC", a map's sidecar after its copy.
+    {"LAYERNAME", EXT_NAMES, WIRE_NO_TRANSFER, "%s %d %s: filename layer name (the rest of the body)",
+     onLayerName},
+    {"SYNCSIDECAR", EXT_NAMES | EXT_SYNC, WIRE_NO_TRANSFER,
+     "%s %d %d %s: filename part parts, then a piece of the sidecar's JSON text", onSyncSidecar},
+    // "RESIZE": a map's new size, every layer at once.
+    {"MAPRESIZE", EXT_RESIZE, WIRE_NO_TRANSFER, "%s %lu %lu: filename width height", onMapResize},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr},
 };
 }  // namespace

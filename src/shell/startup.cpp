@@ -9,6 +9,7 @@
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
+#include "model/sidecar.h"
 #include "net/net.h"
 #include "net/sync.h"
 #include "platform/platform.h"
@@ -64,6 +65,7 @@ int SDL_main_body(int argc, char** argv) {
   historyInstall();
   projectSaveHook = saveProjectFile;
   syncNoticeHook = syncNotice;
+  sidecarNoticeHook = syncNotice;  // a broken sidecar set aside
   if (net) initNet();
   loadProject(argv);
   printf("Project loaded succesfully!\n");

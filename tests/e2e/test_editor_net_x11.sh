@@ -3,13 +3,15 @@
 # address field and Join. Her stroke, his cell over it, her rectangle; Ctrl+Z
 # twice and Ctrl+Y leave his cell his; fill, pick, eraser, rename, a layer and
 # its background values up to their limits, pass conditions, a deletion, a new
-# map and the map browser reach bob; view and palette stay local. Both
+# map and the map browser reach bob; view and palette stay local. A layer
+# name and a resize reach bob too (and his TMX export); with a base-protocol
+# peer joined, a resize is refused and it gets nothing of the names. Both
 # copies hold exactly the expected cells and files.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
-na=ne1$$ nb=ne2$$
-for n in 1 2; do moska_netns ne$n$$ 10.78.0.$n; done
+na=ne1$$ nb=ne2$$ nc=ne3$$
+for n in 1 2 3; do moska_netns ne$n$$ 10.78.0.$n; done
 a=$root/alice b=$root/bob
 moska_demo "$a" username=alice net=1 ipserver=10.78.0.9
 moska_demo "$b" username=bob net=1
@@ -86,18 +88,45 @@ applied "SILENTOPEN,map0"
 moska_wait_log "$b" "^Fermeture de la map inutilisee cave\.$"
 moska_has "$a" "^Map actuelle map0 utilisee en reseau$" &&
   moska_has "$a" "^Map a ouvrir map0 utilisee en reseau$" || fail "map0 not seen in use by bob"
+# Map tab: layer 0 named, map0 resized to 40x30 (the sidecar and the size reach bob).
+moska_menu map
+moska_field 100 280 "Old Road"; applied "LAYERNAME,map0 0 Old Road"
+moska_wait_log "$b" "^Map map0: layer 0 nomme Old Road\.$"
+moska_field 40 366 40; moska_field 116 366 30; moska_click 183 366
+applied "MAPRESIZE,map0 40 30"
+# A base-protocol peer joins alice: the resize is refused, and of the next
+# name only bob hears.
+ip netns exec $nc "$MOSKA_TOOL" 10.78.0.1 carol 0.24a join expect DISCONNECT! > "$root/carol.txt" 2>&1 &
+carol=$!
+moska_wait_log "$a" "^Connecte avec carol sur le tunnel [0-9]+ pour le serveur!$"
+moska_field 40 366 20; moska_click 183 366
+moska_wait_log "$a" "^Redimensionnement refuse: 1 connected editor of an older version would keep the old size\.$"
+moska_field 100 280 "Road"; applied "LAYERNAME,map0 0 Road"
 
 moska_quit "$a" key
 moska_quit "$b"
+wait $carol || fail "carol got no DISCONNECT!: $(cat "$root/carol.txt")"
+# Carol, of the base protocol, got the extension words and the disconnect alone.
+got=$(grep '|' "$root/carol.txt" | sed 's/^EXTENSIONS|AUTH SYNC\( [A-Z]*\)*$/EXTENSIONS|words/')
+[ "$got" = "EXTENSIONS|words
+DISCONNECT!|" ] || fail "carol received: $(cat "$root/carol.txt")"
+"$b/moska2" --export "$b/demo" map0 "$root/bob.tmx" > /dev/null || fail "bob's export"
+python3 - "$root/bob.tmx" "$a/demo/mapdata/map0.json" "$b/demo/mapdata/map0.json" <<'EOF' || fail "layer names"
+import sys, json, xml.etree.ElementTree as ET
+assert [l.get("name") for l in ET.parse(sys.argv[1]).getroot().findall("layer")] == ["Road", "dungeon"]
+for f in sys.argv[2:]:
+    assert json.load(open(f))["layerNames"] == [{"name": "Road", "tileset": "default"}, None], f
+EOF
 # Bob got alice's extensions and the map she shows, then only the shared
 # commands, in order (the sync actions between them aside).
 got=$(sed -n 's/^!\{0,1\}Action reseau: \([^,]*\),.*/\1/p' "$b/log.txt" | grep -vE '^!?(STAMP|SYNC)' | uniq | tr '\n' ' ')
-[[ $got =~ ^EXTENSIONS\ SILENTOPEN\ ((PARTTHIS!|DRAWSQUARE)\ )+SENDMAPSYSNAME\ ADDLAYER\ SETLAYERBGXY\ SENDPC\ LAYERDEL\ NEWMAP\ SILENTOPEN\ SENDMAPSYSNAME\ SILENTOPEN\ $ ]] ||
+[[ $got =~ ^EXTENSIONS\ SILENTOPEN\ ((PARTTHIS!|DRAWSQUARE|CELLS)\ )+SENDMAPSYSNAME\ ADDLAYER\ SETLAYERBGXY\ SENDPC\ LAYERDEL\ NEWMAP\ SILENTOPEN\ SENDMAPSYSNAME\ SILENTOPEN\ LAYERNAME\ MAPRESIZE\ LAYERNAME\ $ ]] ||
   fail "bob received: $got"
 moska_py "$MOSKA_DEMO" "$a/demo" "$b/demo" <<'EOF' || fail "the copies differ from what the actions make"
 demo, da, db = sys.argv[1:]
 m = read_map(demo + "/maps/map0.map")
 w, h, want = m["w"], m["h"], m["layers"][-1][1]
+W, H = 40, 30   # resized: the old cells kept from the top-left
 want[3 * w + 2] = 21; want[3 * w + 3] = 33
 old, stack = want[10 * w + 10], [(10, 10)]
 while stack:
@@ -107,6 +136,9 @@ while stack:
         stack += [(x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)]
 want[3 * w + 4] = 0
 ma, mb = (read_map(d + "/maps/map0.map") for d in (da, db))
+assert (ma["w"], ma["h"]) == (mb["w"], mb["h"]) == (W, H), (ma["w"], ma["h"], mb["w"], mb["h"])
+want = [want[y * w + x] for y in range(H) for x in range(W)]
+w, h = W, H
 la, lb = ma["layers"], mb["layers"]
 print(ma["name"], mb["name"], ma["view"], mb["view"], [l[0] for l in la], [l[0] for l in lb])
 assert ma["name"] == mb["name"] == "shared village" and ma["rest"] == mb["rest"] == b"$"

@@ -119,8 +119,8 @@ sleep 0.5
 moska_quit "$app"
 wait $tp || fail "peer 4 got no DISCONNECT!: $(cat "$root/peer4.txt")"
 # Its first action was the announcement of the editor's extensions (AUTH,
-# though no key is set, SYNC, LAYERS and MEMBERS), which a peer of the base
-# protocol passes over.
+# though no key is set, and the words of every later extension), which a
+# peer of the base protocol passes over.
 [ "$(grep -c "^EXTENSIONS|" "$root/peer4.txt")" = 1 ] && grep -qE "^EXTENSIONS\|AUTH SYNC( [A-Z]+)+$" "$root/peer4.txt" ||
   fail "no single EXTENSIONS action: $(cat "$root/peer4.txt")"
 moska_has "$app" "^Deconnexion du client 0:bob terminee\.$" || fail "disconnect log"

@@ -4,7 +4,8 @@
 # paint the same cells with different tiles at once; carol, stale too, joins
 # alice while they paint, then bob; all three paint one row at once; with
 # alice's link down, she and bob add different layers, then delete different
-# ones. All copies end alike; each replaced copy is kept in conflicts/.
+# ones. All copies end alike, layer names (bob's, in map sidecars) too; each
+# replaced copy is kept in conflicts/.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
@@ -22,6 +23,9 @@ open(p, "wb").write(b)
 EOF
 cp "$a/demo/maps/map1.map" "$a/demo/maps/alicemap.map"
 cp "$b/demo/maps/map1.map" "$b/demo/maps/bobmap.map"
+mkdir "$b/demo/mapdata"
+echo '{"layerNames":[{"name":"Meadow","tileset":"default"},{"name":"Hills","tileset":"default"}]}' > "$b/demo/mapdata/map0.json"
+echo '{"layerNames":[null,{"name":"Stones","tileset":"dungeon"}]}' > "$b/demo/mapdata/bobmap.json"
 # Types an address into DIR's join field and presses Join; its link is up.
 join() {
   local ok; ok=$(moska_count "$1" '^client ok$')
@@ -57,6 +61,7 @@ join "$a" 10.83.0.2
 moska_wait_log "$a" "^Synchro: map map0 recue de bob" 20
 moska_wait_log "$a" "^Synchro: map bobmap recue de bob" 20
 moska_wait_log "$b" "^Synchro: map alicemap recue de alice" 20
+moska_wait_log "$a" "^Synchro: sidecar de la map bobmap recu de bob" 20
 kept=$(ls "$a"/demo/conflicts/map0-*.map) || fail "alice's old map0 not kept"
 cmp -s "$kept" "$MOSKA_DEMO/maps/map0.map" || fail "the kept copy is not alice's old map0"
 moska_has "$a" "^Conflit: ancienne copie de la map map0 gardee dans .*conflicts/map0-" || fail "no conflict"
@@ -133,6 +138,18 @@ for name in ("map0", "map1", "alicemap", "bobmap"):
     print(name, [show(m) for m in c])
     assert all((m["w"], m["h"], m["layers"], m["rest"]) == (c[0]["w"], c[0]["h"], c[0]["layers"], b"$")
                for m in c), name + " copies differ"
+EOF
+# The layer names too, whatever the crossed layer edits left of map0's.
+python3 - "$a" "$b" "$c" <<'EOF' || fail "the layer names differ"
+import sys, json, os
+def names(d, m):
+    f = d + "/demo/mapdata/" + m + ".json"
+    return json.load(open(f)) if os.path.exists(f) else None
+for m in ("map0", "bobmap"):
+    c = [names(d, m) for d in sys.argv[1:]]
+    print(m, c)
+    assert c[0] == c[1] == c[2], m
+assert c[0]["layerNames"][1]["name"] == "Stones"
 EOF
 # The strokes really met: alice and bob sent different tiles for one cell of row 12.
 sent() { grep -oE '^!?[0-9]+->corps:[0-9]+!map0 0 [0-9]+ 12 [0-9]+!$' "$1/log.txt" | tr -d '!' | cut -d' ' -f3,5 | sort -u; }

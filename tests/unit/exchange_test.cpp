@@ -17,6 +17,7 @@
 #include "exchange/exchange.h"
 #include "model/mapfile.h"
 #include "model/model.h"
+#include "model/sidecar.h"
 #include "net/sync.h"
 #include "shell/shell.h"
 #include "testutil.h"
@@ -124,6 +125,10 @@ TEST(Exchange, ImportsHandWrittenMapsAndExportsThemBackToTheSameBytes) {
       EXPECT_EQ(m.layer[i]->x, want[i].x) << i;
       EXPECT_EQ(std::vector<int32_t>(m.layer[i]->e, m.layer[i]->e + 6), want[i].cells) << i;
     }
+    // The Tiled layers' names, in the map's sidecar.
+    EXPECT_EQ(sidecarLoad(&m, "hand", false, nullptr, 0), SIDECAR_OK);
+    const char* names[] = {"ground", "sky", "mixed", "mixed"};
+    for (int i = 0; i < 4; i++) EXPECT_STREQ(layerName(m.layer[i]), names[i]) << i;
     freeMapRecord(&m);
     for (const char* img : {"a", "b", "bg"})
       EXPECT_EQ(readFile(f.project + "layers/" + img + ".png"), readFile(f.in + img + ".png")) << img;
@@ -132,10 +137,12 @@ TEST(Exchange, ImportsHandWrittenMapsAndExportsThemBackToTheSameBytes) {
     EXPECT_EQ(readFile(f.project + "layerspc/bg.pss"), passBytes({}, 9));
 
     std::string first = readFile(f.project + "maps/hand.map"), out = tempDir();
+    std::string side = readFile(f.project + "mapdata/hand.json");
     for (const char* back : {"back.tmx", "back.json"}) {
       ASSERT_TRUE(exportMap(f.project, "hand", out + back, &error)) << error;
       ASSERT_TRUE(importMap(out + back, f.project, "hand", true, &error)) << error;
       EXPECT_EQ(readFile(f.project + "maps/hand.map"), first) << back;
+      EXPECT_EQ(readFile(f.project + "mapdata/hand.json"), side) << back;
     }
   }
 }

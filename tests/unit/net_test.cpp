@@ -13,7 +13,10 @@
 #include <algorithm>
 #include <functional>
 
+#include "model/digest.h"
+#include "model/sidecar.h"
 #include "net/auth.h"
+#include "net/extras.h"
 #include "net/net.h"
 #include "net/netio.h"
 #include "net/presence.h"
@@ -459,4 +462,70 @@ TEST(NetPeers, ReceivingLoopAndSlots) {
   int l = netListen(EDITOR_HOST, netPort, nullptr);
   EXPECT_GE(l, 0) << "the port is taken: something listens";
   close(l);
+}
+
+// Layer names, resizes and a map's sidecar go only to the peers that
+// announced them, and a connected base peer refuses a resize; received,
+// hostile bodies change nothing and a sidecar in parts names the layer.
+TEST(NetExtras, OnlyAnnouncingPeersGetNamesResizesAndSidecars) {
+  setUpProject();
+  int slot = openNewMap("map0", 4, 3), base = fakeOutbound(0), ext = fakeOutbound(1);
+  Map* m = project.listeMaps[slot];
+  locked([] { return peers[1].extensions = EXT_NAMES | EXT_RESIZE | EXT_SYNC; });
+  auto got = [](int s, const std::string& word, const std::string& body) {
+    return readBytes(s, HEADER_BLOCK + body.size() + 1) == action(word, body);
+  };
+  char why[128];
+  EXPECT_FALSE(action_resizeMap(slot, 6, 5, why, sizeof why));
+  EXPECT_STREQ(why, "1 connected editor of an older version would keep the old size");
+  EXPECT_EQ(m->w, 4u);
+  ASSERT_TRUE(action_setLayerName(slot, 0, "Grass"));
+  EXPECT_TRUE(got(ext, "LAYERNAME", "map0 0 Grass"));
+  MapDigest plain, folded;
+  ASSERT_TRUE(peerMapDigest(0, "map0", &plain) && peerMapDigest(1, "map0", &folded));
+  EXPECT_TRUE(plain == mapDigest(m) && folded != plain);  // a base sync peer compares the map alone
+  locked([] { return peers[0].clientReady = false; });
+  ASSERT_TRUE(action_resizeMap(slot, 6, 5, why, sizeof why));
+  EXPECT_TRUE(got(ext, "MAPRESIZE", "map0 6 5"));
+  syncSendSidecar(1, "map0");
+  EXPECT_TRUE(got(ext, "SYNCSIDECAR", "map0 0 1 " + sidecarText(m)));
+  EXPECT_TRUE(nothingPending(base));
+  // From the announcing peer: refused bodies, then good ones; the base peer's are ignored.
+  const std::string text = R"({"layerNames":[{"name":"Water","tileset":"default"}]})";
+  struct {
+    int from;
+    const char* word;
+    std::string body;
+    const char* name;
+    uint32_t w;
+  } received[] = {
+      {1, "LAYERNAME", "map0 7 X", "Grass", 6},
+      {1, "LAYERNAME", "map0 0 " + std::string(LAYER_NAME_MAX + 1, 'x'), "Grass", 6},
+      {1, "LAYERNAME", "map0 0 a\x01b", "Grass", 6},
+      {1, "LAYERNAME", "map0", "Grass", 6},
+      {1, "LAYERNAME", "map0 0x1 Y", "Grass", 6},
+      {1, "MAPRESIZE", "map0 0 5", "Grass", 6},
+      {1, "MAPRESIZE", "map0 99999 99999", "Grass", 6},
+      {1, "MAPRESIZE", "map0 -1 3", "Grass", 6},
+      {1, "SYNCSIDECAR", "map0 1 2 " + text, "Grass", 6},        // a part out of order
+      {1, "SYNCSIDECAR", R"(map0 0 1 {"layerNames":5})", "Grass", 6},
+      {1, "SYNCSIDECAR", "../map0 0 1 " + text, "Grass", 6},
+      {1, "SYNCSIDECAR", "map0 0 99999 " + text, "Grass", 6},
+      {1, "SYNCSIDECAR", "map0 0 2 " + text.substr(0, 20), "Grass", 6},
+      {1, "SYNCSIDECAR", "map1 1 2 " + text.substr(20), "Grass", 6},  // another map's part ends it
+      {0, "LAYERNAME", "map0 0 Evil", "Grass", 6},
+      {0, "MAPRESIZE", "map0 1 1", "Grass", 6},
+      {1, "SYNCSIDECAR", "map0 0 2 " + text.substr(0, 20), "Grass", 6},
+      {1, "SYNCSIDECAR", "map0 1 2 " + text.substr(20), "Water", 6},
+      {1, "LAYERNAME", "map0 0 ", "default", 6},
+      {1, "MAPRESIZE", "map0 2 2", "default", 2},
+  };
+  for (const auto& r : received) {
+    SCOPED_TRACE(r.body);
+    readActions(r.word, r.body.c_str(), r.from);
+    EXPECT_STREQ(layerName(m->layer[0]), r.name);
+    EXPECT_EQ(m->w, r.w);
+  }
+  netReset();
+  for (int s : {base, ext}) close(s);
 }
