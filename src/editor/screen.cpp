@@ -14,6 +14,7 @@
 #include "core/files.h"
 #include "toolkit/browser.h"
 #include "toolkit/video.h"
+#include "toolkit/widgets.h"
 
 char panelMessage[PANEL_MESSAGE_LEN] = "";
 char panelMessageMenu[16] = "";
@@ -24,6 +25,8 @@ const int kTextSize = 16;
 const int kSmallText = 14;
 const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixels
 const int kPeerLineStep = 18;
+const int kLeaveOutX = 298, kLeaveOutW = 22;  // the "x" at the end of each peer's line
+const int kViewOnlyX = 130;   // "view only", beside the "Clients" line
 const int kSyncLineY = 130;   // "In sync with N editors", or what is being repaired
 const int kMessageY = 420;    // refusals, under every command of the menus
 const int kUndoLineRise = 34; // the undo line, above the version line
@@ -48,13 +51,15 @@ void drawMainMenu() {
     PeerInfo peer;
     if (!peerInfo(i, &peer)) continue;
     k++;
-    snprintf(line, sizeof line, "%d- %.40s (%s)%s", i, peer.name, peer.map, peer.byKey ? " [key]" : "");
+    snprintf(line, sizeof line, "%d- %.40s (%s)%s%s", i, peer.name, peer.map, peer.byKey ? " [key]" : "",
+             peer.viewer ? " viewer" : "");
     drawText(line, 0, kPeerListY + kPeerLineStep * k, "black", "I", kTextSize, true);
   }
   syncStatus(line, sizeof line);
   if (line[0]) drawText(line, 0, kSyncLineY, "black", "", kSmallText, true);
   snprintf(line, sizeof line, "Clients: %d.", k);
   drawText(line, 0, kPeerListY, "black", "U", kTextSize, true);
+  if (netViewOnly()) drawText("view only", kViewOnlyX, kPeerListY, "red", "B", kTextSize, true);
   snprintf(line, sizeof line, "Current: %s.map", project.workingMap);
   drawText(line, 0, 74, "black", "B", kTextSize, true);
 }
@@ -85,6 +90,31 @@ void drawMapMenu() {
   drawText(line, 100, 162, "black", "", kSmallText, true);
 }
 }  // namespace
+
+void leaveOutButtons() {
+  int k = 0;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    PeerInfo peer;
+    if (!peerInfo(i, &peer)) continue;
+    k++;
+    if (!textButton("x", kLeaveOutX, kPeerListY + kPeerLineStep * k, kLeaveOutW)) continue;
+    char text[PANEL_MESSAGE_LEN];
+    bool left = leavePeerOut(i);
+    snprintf(text, sizeof text, left ? "%.40s left out for this session." : "%.40s is gone already.", peer.name);
+    setPanelMessage("main", text, left ? PANEL_INFO : PANEL_ERROR);
+    setMenu("main");
+    return;  // the list changed
+  }
+}
+
+bool viewOnlyRefused(bool editing) {
+  if (!editing || !netViewOnly()) return false;
+  logMarker("viewonly");
+  setPanelMessage(project.currentMenu, "view only: this editor was admitted as a viewer.");
+  setMenu(project.currentMenu);
+  printf("Modification refusee: lecture seule.\n");
+  return true;
+}
 
 void setPanelMessage(const char* menuName, const char* text, PanelKind kind) {
   panelMessageKind = kind;

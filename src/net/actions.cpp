@@ -186,7 +186,7 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
-const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", "CELLS", nullptr};
+const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", "CELLS", "ROLES", nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;

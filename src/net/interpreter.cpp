@@ -269,6 +269,7 @@ void onExtensions(const char*, const char* corps, int i) {
   if ((bits & EXT_SYNC) && shown && shown->filename) actionSendToPeer(i, "SILENTOPEN", shown->filename);
   syncPeerAnnounced(i);
   membersPeerAnnounced(i);
+  rolesPeerAnnounced(i);
 }
 
 void onMembers(const char*, const char* corps, int i) { membersReceived(i, corps); }
@@ -281,5 +282,7 @@ void readActions(const char* header, const char* corps, int i) {
   // has no effect beyond the log line.
   const WireWord* w = wireWord(header);
   if (!w || !w->apply || (w->ext && !peerHas(i, w->ext))) return;
+  // A viewer's edit is dropped, whatever its editor let through.
+  if (w->edits && peerIsViewer(i)) return ignored(header, "envoyee par un lecteur (lecture seule)");
   w->apply(header, corps, i);
 }

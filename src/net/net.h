@@ -50,7 +50,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 5 };
+enum { EXTENSION_COUNT = 6 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -65,6 +65,9 @@ const unsigned EXT_MEMBERS = 1u << 3;
 // "CELLS": a large edit (a paste, a cut) goes as blocks of cells of any
 // values ("CELLS"), instead of a rectangle per run of equal cells.
 const unsigned EXT_CELLS = 1u << 4;
+// "ROLES": a keyed editor may also prove a view key (the joined side's proof
+// of each key, net/auth.h), and a peer left out is told so ("LEFTOUT").
+const unsigned EXT_ROLES = 1u << 5;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
@@ -94,8 +97,19 @@ struct PeerInfo {
   char address[48];  // its address as text
   char map[256];     // the map it has open here ("" when none)
   bool byKey;        // admitted by the session key
+  bool viewer;       // admitted by the view key: nothing it sends changes the project
 };
 bool peerInfo(int i, PeerInfo* out);
+// Roles. The peer on `slot` proved only the view key: its edits are dropped.
+bool peerIsViewer(int slot);
+// Some connected peer admitted this editor by its view key: edits are refused here.
+bool netViewOnly();
+// Leaves the peer on `slot` out (main thread): it is told ("LEFTOUT"), its
+// connection closes, and its address is refused (or asked, with `allow ask`)
+// for the rest of this session. False when the slot holds no peer.
+bool leavePeerOut(int slot);
+// A peer left this editor out since the last call: its name (for the panel).
+bool takeLeftOutBy(char* out, size_t cap);
 // Applies, on the main thread, the actions received since the last call.
 void netPump();
 // Waits up to `micros` for received work to apply (returns at once when

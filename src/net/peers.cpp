@@ -323,6 +323,7 @@ int joinServer(const char* address) {
   }
   uint32_t host = ((sockaddr_in*)res->ai_addr)->sin_addr.s_addr;
   freeaddrinfo(res);
+  authTakeBack(host);  // joined by hand: no longer left out
   return client(host, true);
 }
 
@@ -450,8 +451,12 @@ LoopEnd receiveLoop(Served& c) {
     if (strcmp(command, "DISCONNECT!") == 0) break;
     bool ok = true;
     const WireWord* w = wireWord(command);
-    if (w && w->transfer == WIRE_TILESET) ok = receiveTileset(c.s, body.data());
-    if (w && w->transfer == WIRE_PASS) ok = receivePC(c.s, body.data());
+    if (w && w->edits && w->transfer != WIRE_NO_TRANSFER && peerIsViewer(c.slot))
+      ok = declineTransfer(c.s, w->transfer);  // a viewer's files are not written
+    else if (w && w->transfer == WIRE_TILESET)
+      ok = receiveTileset(c.s, body.data());
+    else if (w && w->transfer == WIRE_PASS)
+      ok = receivePC(c.s, body.data());
     if (!ok) return LOOP_TRANSFER;
     if (!netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, command, body.data()})) {
       printf("Trop d'actions en attente de %s sur le tunnel %d: connexion coupee!\n", c.name, c.slot);

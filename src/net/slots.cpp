@@ -100,6 +100,7 @@ bool peerInfo(int i, PeerInfo* out) {
   pMap used = usedMap[i];
   snprintf(out->map, sizeof out->map, "%s", used && used->filename ? used->filename : "");
   out->byKey = authByKey(i);
+  out->viewer = peerIsViewer(i);
   return true;
 }
 

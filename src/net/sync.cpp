@@ -160,13 +160,18 @@ void decide(int slot, PeerSync& st) {
   bool joiner = joinedPeer(slot);
   // Two joins that crossed (or none): the lower site is the reference.
   if (joiner == st.theirJoined) joiner = siteId() > st.theirSite;
+  // A viewer's copies are never taken: it follows ours, and we push none to an editor we view.
+  bool viewer = peerIsViewer(slot), viewing = viewingPeer(slot);
+  if (viewer || viewing) joiner = viewing;
   int give = 0, take = 0;
   std::vector<std::string> mine = projectMapNames();
   for (const std::string& n : mine) {
     MapDigest d;
     if (!projectMapDigest(n.c_str(), &d)) continue;
     const MapDigest* t = theirDigest(st, n);
-    if (!t || (!joiner && *t != d)) {
+    if (viewing) {
+      take += t && *t != d;
+    } else if (!t || (!joiner && *t != d)) {
       st.toSend.push_back(n);
       give++;
     } else if (*t != d) {
@@ -174,7 +179,7 @@ void decide(int slot, PeerSync& st) {
     }
   }
   for (const auto& e : st.theirs)
-    if (!std::binary_search(mine.begin(), mine.end(), e.first)) take++;
+    if (!viewer && !std::binary_search(mine.begin(), mine.end(), e.first)) take++;
   printf("Synchro avec %s (%s): %d maps a envoyer, %d a recevoir.\n", nameOf(slot).c_str(),
          joiner ? "reference" : "arrivant", give, take);
   st.theirs.clear();

@@ -25,7 +25,9 @@ struct WireWord {
   WireTransfer transfer;
   const char* body;        // the body's format, fields named (documentation and tests)
   WireApply apply;         // null: taken before the interpreter (handshake, key proof)
+  bool edits;              // changes the project: never applied from a viewer (WIRE_EDITS)
 };
+const bool WIRE_EDITS = true, WIRE_READS = false;
 
 // The entry of a command word, or null for a word this editor does not know.
 const WireWord* wireWord(const char* word);

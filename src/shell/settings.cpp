@@ -98,6 +98,7 @@ const OptionalPair kOptionalPairs[] = {
     {"autosave", readAutosave, false},
     {"allow", authReadAllow, false},
     {"key", authReadKey, true},
+    {"viewkey", authReadViewKey, true},
 };
 
 // Appends the rest of the line to a value, trailing blanks dropped.

@@ -121,7 +121,7 @@ wait $tp || fail "peer 4 got no DISCONNECT!: $(cat "$root/peer4.txt")"
 # Its first action was the announcement of the editor's extensions (AUTH,
 # though no key is set, SYNC, LAYERS and MEMBERS), which a peer of the base
 # protocol passes over.
-[ "$(grep -c "^EXTENSIONS|" "$root/peer4.txt")" = 1 ] && grep -q "^EXTENSIONS|AUTH SYNC LAYERS MEMBERS CELLS$" "$root/peer4.txt" ||
+[ "$(grep -c "^EXTENSIONS|" "$root/peer4.txt")" = 1 ] && grep -q "^EXTENSIONS|AUTH SYNC LAYERS MEMBERS CELLS ROLES$" "$root/peer4.txt" ||
   fail "no single EXTENSIONS action: $(cat "$root/peer4.txt")"
 moska_has "$app" "^Deconnexion du client 0:bob terminee\.$" || fail "disconnect log"
 grep -aq "Hall of the king" "$proj/maps/map0.map" && grep -aq "newtiles" "$proj/maps/map0.map" ||

@@ -42,7 +42,7 @@ moska_wait_log "$c" "^Membre de la session 10.79.0.2 \(annonce par le tunnel 0\)
 served "$c" "$b" 1 1 10.79.0.3
 for d in "$a" "$b" "$c"; do
   # One pair per peer, whoever joined; each announced its extensions once.
-  moska_wait_count "$d" "^Action reseau: EXTENSIONS,AUTH SYNC LAYERS MEMBERS CELLS!$" 2
+  moska_wait_count "$d" "^Action reseau: EXTENSIONS,AUTH SYNC LAYERS MEMBERS CELLS ROLES!$" 2
   [ "$(moska_count "$d" '^client ok$')" = 2 ] && [ "$(moska_count "$d" '^little serveur demarre!$')" = 2 ] ||
     fail "$d does not hold exactly one connection pair per peer"
 done
