@@ -14,8 +14,8 @@
 #include "net/netio.h"
 
 namespace {
+// Main thread only: set by the interpreter (netPump), taken by the panel.
 struct RolesState {
-  std::mutex lock;        // the notice below (main thread and tests only, kept simple)
   char leftOutBy[NAME_BLOCK] = "";
   bool leftOutNew = false;
 };
@@ -58,14 +58,12 @@ void onLeftOut(const char*, const char*, int slot) {
   char name[NAME_BLOCK] = "";
   peerName(slot, name, sizeof name);
   printf("%s nous laisse de cote (tunnel %d): connexion fermee.\n", name, slot);
-  std::lock_guard<std::mutex> g(roles.lock);
   snprintf(roles.leftOutBy, sizeof roles.leftOutBy, "%s", name);
   roles.leftOutNew = true;
   refreshMenu = true;
 }
 
 bool takeLeftOutBy(char* out, size_t cap) {
-  std::lock_guard<std::mutex> g(roles.lock);
   if (!roles.leftOutNew) return false;
   roles.leftOutNew = false;
   snprintf(out, cap, "%s", roles.leftOutBy);
