@@ -48,6 +48,8 @@ void setBrush(const char* b) {
 void shortcut(int k, unsigned mods) {
   bool ctrl = (mods & MOD_CTRL) || held(KEY_LCTRL, KEY_RCTRL);
   bool shift = (mods & MOD_SHIFT) || held(KEY_LSHIFT, KEY_RSHIFT);
+  bool edit = (ctrl && (k == KEY_Z || k == KEY_Y || k == KEY_X || k == KEY_V)) || (!ctrl && k == KEY_DELETE);
+  if (viewOnlyRefused(edit)) return;
   if (ctrl && k == KEY_Z && !shift) {
     if (historyUndo()) setMenu(project.currentMenu);
   } else if (ctrl && (k == KEY_Y || k == KEY_Z)) {
@@ -228,6 +230,11 @@ void paintStep() {
   if (hiddenLayerRefused((leftClic || rightClic) && inView)) return;
   if (leftClic && inView && held(KEY_LALT, KEY_RALT)) return pickTile(m);
   if (isSelect()) return selectStep(m);
+  if ((leftClic || rightClic) && inView && netViewOnly()) {  // told once a press
+    if (!brushState.refusedShown) viewOnlyRefused(true);
+    brushState.refusedShown = true;
+    return;
+  }
   if (isPen() && currentLayerExists(m)) penStroke(m);
   if (leftClic && inView) {
     if (isSquare()) {

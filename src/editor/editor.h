@@ -42,6 +42,11 @@ void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggl
 // True while a paint on the hidden current layer is refused (the panel says
 // so once per press); `painting`: a button is held over the view.
 bool hiddenLayerRefused(bool painting);
+// An edit asked for while a peer admitted this editor as a viewer: refused
+// with the panel's "view only" message (true). Nothing when `editing` is false.
+bool viewOnlyRefused(bool editing);
+// The "x" beside each peer of the "main" panel's list: leaves it out.
+void leaveOutButtons();
 // Scrolls the palette so that it shows `element` of the current layer.
 void paletteShow(int32_t element);
 

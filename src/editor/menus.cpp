@@ -85,7 +85,7 @@ void mapNameField(Map* m) {
   char* buffer = new char[n];
   memcpy(buffer, old, n);
   buffer = textArea(buffer, 20, 46, 200, SYSNAME_LIMIT, true);
-  if (strcmp(buffer, m->sysname ? m->sysname : "") != 0) {
+  if (strcmp(buffer, m->sysname ? m->sysname : "") != 0 && !viewOnlyRefused(true)) {
     std::string old = m->sysname ? m->sysname : "";
     changeMapSysname(m->filename, buffer);
     historyRename(m, old.c_str(), m->sysname);
@@ -101,6 +101,7 @@ void sendBG(Map* m, Layer* l) {
 }
 
 void setBG(Map* m, Layer* l, char bg, int x, int y) {
+  if (viewOnlyRefused(true)) return;
   char oldBg = l->bg;
   int oldX = l->x, oldY = l->y;
   setLayerBGXY(m->filename, project.currentLayer, bg, x, y);
@@ -136,7 +137,7 @@ void tilesetWarning(const Layer* l) {
 
 void addLayerCommand(Map* m) {
   if (!e_addlayer) {
-    if (m->layers < kMaxLayers && button(232, 270, b_addlayer)) {
+    if (m->layers < kMaxLayers && button(232, 270, b_addlayer) && !viewOnlyRefused(true)) {
       e_addlayer = true;
       setMenu("map");
     }
@@ -185,6 +186,7 @@ void wheelLayers(Map* m) {
 
 // The moved layer stays the current one, at its new place; one undo step.
 void moveCurrentLayer(Map* m, int from, int to) {
+  if (viewOnlyRefused(true)) return;
   if (action_moveLayer(project.currentMap, from, to)) {
     historyLayerMoved(m, from, to);
     project.currentLayer = to;
@@ -200,7 +202,7 @@ void layerOrder(Map* m) {
 }
 
 void layerCommands(Map* m) {
-  if (m->layers > 1 && button(232, 300, b_delete)) {
+  if (m->layers > 1 && button(232, 300, b_delete) && !viewOnlyRefused(true)) {
     historyLayerDeleting(m, project.currentLayer);
     action_deleteLayer(project.currentMap, project.currentLayer);
     project.elementIndex = 0;
@@ -315,8 +317,9 @@ void mainMenuCommands() {
   textArea(e_newmap, 216, 260, 100, NEWMAP_NAME_LIMIT, false);
   numberArea(e_newmapw, 216, 290, 100, NEWMAP_SIZE_LIMIT, false);
   numberArea(e_newmaph, 216, 310, 100, NEWMAP_SIZE_LIMIT, false);
-  if (button(240, 330, b_newmap)) action_newMap();
+  if (button(240, 330, b_newmap) && !viewOnlyRefused(true)) action_newMap();
   mapBrowser();
+  leaveOutButtons();
 }
 
 void mapMenuCommands() {
@@ -326,7 +329,7 @@ void mapMenuCommands() {
   brushSwitch();
   if (!e_passconditions) layerCommands(m);
   palette(currentLayerOrNull(m));
-  if (!e_passconditions && !e_addlayer && button(224, 380, b_passconditions))
+  if (!e_passconditions && !e_addlayer && button(224, 380, b_passconditions) && !viewOnlyRefused(true))
     enterPassConditions();
   else if (e_passconditions && button(236, 380, b_save))
     leavePassConditions();

@@ -15,6 +15,7 @@
 #include "core/files.h"
 #include "toolkit/browser.h"
 #include "toolkit/video.h"
+#include "toolkit/widgets.h"
 
 char panelMessage[PANEL_MESSAGE_LEN] = "";
 char panelMessageMenu[16] = "";
@@ -25,6 +26,8 @@ const int kTextSize = 16;
 const int kSmallText = 14;
 const int kPeerListY = 150;   // "Clients: %d." line; peers follow every 18 pixels
 const int kPeerLineStep = 18;
+const int kLeaveOutX = 298, kLeaveOutW = 22;  // the "x" at the end of each peer's line
+const int kViewOnlyX = 130;   // "view only", beside the "Clients" line
 const int kSyncLineY = 130;   // "In sync with N editors", or what is being repaired
 const int kMessageY = 420;    // refusals, under every command of the menus
 const int kMessageLine = 16;  // a message's second line, below its first
@@ -51,6 +54,7 @@ void drawMainMenu() {
   if (line[0]) drawText(line, 0, kSyncLineY, "black", "", kSmallText, true);
   snprintf(line, sizeof line, "Clients: %d.", k);
   drawText(line, 0, kPeerListY, "black", "U", kTextSize, true);
+  if (netViewOnly()) drawText("view only", kViewOnlyX, kPeerListY, "red", "B", kTextSize, true);
   snprintf(line, sizeof line, "Current: %s.map", project.workingMap);
   drawText(line, 0, 74, "black", "B", kTextSize, true);
 }
@@ -85,6 +89,31 @@ void drawMapMenu() {
   drawText(line, 100, 162, "black", "", kSmallText, true);
 }
 }  // namespace
+
+void leaveOutButtons() {
+  int k = 0;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    PeerInfo peer;
+    if (!peerInfo(i, &peer)) continue;
+    k++;
+    if (!textButton("x", kLeaveOutX, kPeerListY + kPeerLineStep * k, kLeaveOutW)) continue;
+    char text[PANEL_MESSAGE_LEN];
+    bool left = leavePeerOut(i);
+    snprintf(text, sizeof text, left ? "%.40s left out for this session." : "%.40s is gone already.", peer.name);
+    setPanelMessage("main", text, left ? PANEL_INFO : PANEL_ERROR);
+    setMenu("main");
+    return;  // the list changed
+  }
+}
+
+bool viewOnlyRefused(bool editing) {
+  if (!editing || !netViewOnly()) return false;
+  logMarker("viewonly");
+  setPanelMessage(project.currentMenu, "view only: this editor was admitted as a viewer.");
+  setMenu(project.currentMenu);
+  printf("Modification refusee: lecture seule.\n");
+  return true;
+}
 
 void setPanelMessage(const char* menuName, const char* text, PanelKind kind) {
   panelMessageKind = kind;

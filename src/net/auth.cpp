@@ -15,6 +15,7 @@
 #include <deque>
 #include <mutex>
 #include <vector>
+#include <algorithm>
 #include <array>
 
 #include "net/netio.h"
@@ -39,12 +40,14 @@ struct Pending {
   unsigned gen;
   char name[256];
   char address[ADDRESS_TEXT_LEN];
-  int answer;  // 0 none yet, 1 accepted, -1 refused
+  bool leftOut;
+  int answer;  // 0 none yet, else a JoinAnswer
 };
 std::deque<Pending> pending;
 std::condition_variable answered;
 char refusal[AUTH_TEXT_LEN] = "";
 bool refusalNew = false;
+std::vector<uint32_t> leftOut;  // addresses left out this session (authLock)
 
 long long nowMs() {
   using namespace std::chrono;
@@ -125,6 +128,21 @@ void authReadKey(const char* value) {
   authMasterKey(authSettings.key, authSettings.master);
 }
 
+void authReadViewKey(const char* value) {
+  size_t n = strlen(value);
+  if (n > 0 && n <= KEY_MAX) {
+    memcpy(authSettings.viewKey, value, n + 1);
+  } else {  // no viewer admitted rather than a guessable key
+    printf("Parametre viewkey incorrect (vide ou plus de %d caracteres): aucun lecteur ne sera admis.\n", KEY_MAX);
+    unsigned char r[NONCE_BYTES];
+    if (cryptoReady()) randombytes_buf(r, sizeof r);
+    authHex(r, authSettings.viewKey);
+  }
+  authMasterKey(authSettings.viewKey, authSettings.viewMaster);
+}
+
+const unsigned char* authViewMaster() { return authSettings.viewKey[0] ? authSettings.viewMaster : nullptr; }
+
 void authEchoSettings() {
   const AuthSettings& s = authSettings;
   if (s.allowGiven) {
@@ -139,6 +157,7 @@ void authEchoSettings() {
     printf("\n");
   }
   if (s.key[0]) printf("key: %zu caracteres\n", strlen(s.key));
+  if (s.viewKey[0]) printf("viewkey: %zu caracteres\n", strlen(s.viewKey));
 }
 
 void authHex(const unsigned char bin[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
@@ -247,8 +266,29 @@ bool authNonceLive(const unsigned char n[NONCE_BYTES]) {
   return live;
 }
 
+void authLeaveOut(uint32_t host) {
+  std::lock_guard<std::mutex> g(authLock);
+  if (std::find(leftOut.begin(), leftOut.end(), host) == leftOut.end()) leftOut.push_back(host);
+}
+
+bool authLeftOut(uint32_t host) {
+  std::lock_guard<std::mutex> g(authLock);
+  return std::find(leftOut.begin(), leftOut.end(), host) != leftOut.end();
+}
+
+void authTakeBack(uint32_t host) {
+  std::lock_guard<std::mutex> g(authLock);
+  leftOut.erase(std::remove(leftOut.begin(), leftOut.end(), host), leftOut.end());
+}
+
 bool authAddressAllowed(uint32_t host) {
   const AuthSettings& s = authSettings;
+  if (s.mode != ALLOW_ASK && authLeftOut(host)) {  // with `allow ask` the user is asked again
+    char a[ADDRESS_TEXT_LEN];
+    addressText(host, a);
+    printf("Connexion de %s refusee: pair laisse de cote pour cette session!\n", a);
+    return false;
+  }
   if (s.mode != ALLOW_LIST) return true;
   for (int k = 0; k < s.hostCount; k++)
     if (s.hosts[k] == host) return true;
@@ -261,7 +301,8 @@ bool authAddressAllowed(uint32_t host) {
 
 bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
              const std::atomic<bool>* quit) {
-  if (authSettings.mode != ALLOW_ASK || joinedHere(host)) return true;
+  bool left = authLeftOut(host);
+  if (authSettings.mode != ALLOW_ASK || (joinedHere(host) && !left)) return true;
   char a[ADDRESS_TEXT_LEN];
   addressText(host, a);
   std::unique_lock<std::mutex> g(authLock);
@@ -269,12 +310,13 @@ bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
     printf("Connexion de %s (%s) refusee: trop de demandes en attente!\n", name, a);
     return false;
   }
-  Pending p = {slot, gen, "", "", 0};
+  Pending p = {slot, gen, "", "", left, 0};
   snprintf(p.name, sizeof p.name, "%s", name);
   snprintf(p.address, sizeof p.address, "%s", a);
   pending.push_back(p);
   refreshMenu = true;
-  printf("%s at %s wants to join: Accept ou Refuse sur le panneau.\n", name, a);
+  printf("%s at %s wants to join%s: Accept ou Refuse sur le panneau.\n", name, a,
+         left ? " (laisse de cote dans cette session)" : "");
   long long deadline = nowMs() + ASK_MS;
   const char* outcome = nullptr;
   int answer = 0;
@@ -295,7 +337,10 @@ bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
     }
   refreshMenu = true;
   if (answer > 0) {
-    printf("Connexion de %s (%s) acceptee.\n", name, a);
+    printf("Connexion de %s (%s) acceptee%s.\n", name, a, answer == JOIN_VIEWER ? " en lecture seule" : "");
+    leftOut.erase(std::remove(leftOut.begin(), leftOut.end(), host), leftOut.end());
+    std::lock_guard<std::mutex> p(peersLock);  // taken inside authLock, as always
+    if (answer == JOIN_VIEWER && peers[slot].gen == gen) peers[slot].viewer = true;
     return true;
   }
   if (answer < 0) outcome = "refusee par l'utilisateur";
@@ -311,9 +356,11 @@ void authRefused(const char* name, int slot, const char* why) {
 }
 
 // Kept on the peer's record, so it goes with the slot.
-void authAdmitted(int slot, unsigned gen) {
+void authAdmitted(int slot, unsigned gen, const AuthGrant& grant) {
   std::lock_guard<std::mutex> g(peersLock);
-  if (peers[slot].gen == gen) peers[slot].byKey = true;
+  if (peers[slot].gen != gen) return;
+  peers[slot].byKey = true;
+  peers[slot].viewer = peers[slot].viewer || grant.peerViewer;
 }
 
 bool authByKey(int slot) {
@@ -341,15 +388,16 @@ bool authPendingRequest(JoinRequest* out) {
     out->gen = p.gen;
     snprintf(out->name, sizeof out->name, "%s", p.name);
     snprintf(out->address, sizeof out->address, "%s", p.address);
+    out->leftOut = p.leftOut;
     return true;
   }
   return false;
 }
 
-void authAnswer(int slot, unsigned gen, bool accept) {
+void authAnswer(int slot, unsigned gen, JoinAnswer answer) {
   std::lock_guard<std::mutex> g(authLock);
   for (Pending& p : pending)
-    if (p.slot == slot && p.gen == gen) p.answer = accept ? 1 : -1;
+    if (p.slot == slot && p.gen == gen) p.answer = answer;
   answered.notify_all();
 }
 
@@ -365,6 +413,7 @@ void authReset() {
   std::lock_guard<std::mutex> g(authLock);
   authSettings = AuthSettings();
   pending.clear();
+  leftOut.clear();
   refusalNew = false;
   std::lock_guard<std::mutex> n(nonceLock);
   liveNonces.clear();

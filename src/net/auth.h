@@ -22,6 +22,14 @@
 // listening side ask its user (`allow ask`) and open the reverse
 // connection, which proves the key the same way. A peer without proof
 // within AUTH_MS (a base-protocol editor included) is cut off.
+//
+// `viewkey <text>`: a second key. A peer that proves it instead of `key` is
+// a viewer: it receives everything and nothing it sends changes the project
+// here. To a joiner that announced "ROLES" the listening side proves both
+// keys ("AUTHPROOF <proof under key> <proof under viewkey>"); the joiner
+// proves the one of its keys that matched, so each side knows from the
+// proofs alone which role the other holds (nothing says it on the wire). An
+// editor whose `key` is another's `viewkey` is that editor's viewer.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -60,6 +68,8 @@ struct AuthSettings {
   bool allowGiven = false;          // the pair was in settings.ini (echoed)
   char key[KEY_MAX + 1] = "";       // empty: no key
   unsigned char master[AUTH_MASTER_BYTES] = {0};  // the key stretched (authMasterKey)
+  char viewKey[KEY_MAX + 1] = "";   // empty: no viewer admitted by key
+  unsigned char viewMaster[AUTH_MASTER_BYTES] = {0};
 };
 extern AuthSettings authSettings;
 
@@ -67,6 +77,9 @@ extern AuthSettings authSettings;
 // stranger, a bad key admits nobody (a random key nobody knows).
 void authReadAllow(const char* value);
 void authReadKey(const char* value);
+void authReadViewKey(const char* value);
+// The view key stretched, or null when none is set.
+const unsigned char* authViewMaster();
 void authEchoSettings();  // echo lines of the pairs given (the key's length only)
 
 // ---- the proof of one connection ----
@@ -106,22 +119,37 @@ bool authFromHex(const char* hex, unsigned char out[NONCE_BYTES]);
 // refused and logged, s is to be closed. The listening side also gives
 // the joiner's announcement (applied once the peer is served).
 // `master`: the stretched key (another one in tests).
+// What the proofs told: the peer proved only our view key (a viewer here),
+// and the peer took our proof under its view key (we are its viewer; known
+// on the joining side only, which every pair has in each direction).
+struct AuthGrant {
+  bool peerViewer = false;
+  bool selfViewer = false;
+};
 bool authJoin(int s, int slot, const char* shown, const std::string& transcript, char name[NAME_BLOCK],
-              const unsigned char* master = authSettings.master);
+              const unsigned char* master = authSettings.master, const unsigned char* viewMaster = authViewMaster(),
+              AuthGrant* grant = nullptr);
 bool authServe(int s, int slot, unsigned gen, const char* shown, const std::string& transcript,
-               char name[NAME_BLOCK], std::string* extensions, const unsigned char* master = authSettings.master);
+               char name[NAME_BLOCK], std::string* extensions, const unsigned char* master = authSettings.master,
+               const unsigned char* viewMaster = authViewMaster(), AuthGrant* grant = nullptr);
 // Why a peer whose name block reads peerName cannot be admitted: a keyed
 // editor and one without a key tell each other by it. Null: go on.
 const char* authKeyMismatch(const char* peerName);
 // Logs a refused peer and keeps the reason for the panel.
 void authRefused(const char* name, int slot, const char* why);
-// The peer on the slot proved the key (the client list marks it).
-void authAdmitted(int slot, unsigned gen);
+// The peer on the slot proved a key (the client list marks it), and what it showed.
+void authAdmitted(int slot, unsigned gen, const AuthGrant& grant);
 
 // ---- the connection side (network threads) ----
 // Listening thread, before the handshake: false (logged) for an address the
 // allow list leaves out.
 bool authAddressAllowed(uint32_t host);
+// Leaving a peer out: its address is refused (asked, with `allow ask`) for
+// the rest of this session, and not joined through the session's members.
+// An explicit join of that address takes it back.
+void authLeaveOut(uint32_t host);
+bool authLeftOut(uint32_t host);
+void authTakeBack(uint32_t host);
 // Receiving thread, after the handshake: with `allow ask` a stranger waits
 // for the user's answer (at most ASK_MS, or until *quit, `disco` or the
 // peer leaves); false (logged) when refused.
@@ -138,6 +166,7 @@ struct JoinRequest {
   unsigned gen;
   char name[256];
   char address[ADDRESS_TEXT_LEN];
+  bool leftOut;  // an address left out this session, back again
 };
 // A peer's name as the join prompt shows it: quoted, cut to PROMPT_NAME_MAX
 // characters ("..." after a cut), anything but printable ASCII and the
@@ -145,7 +174,8 @@ struct JoinRequest {
 void authPromptName(const char* name, char* out, size_t cap);
 // The oldest join prompt waiting for an answer.
 bool authPendingRequest(JoinRequest* out);
-void authAnswer(int slot, unsigned gen, bool accept);
+enum JoinAnswer { JOIN_REFUSE = -1, JOIN_EDITOR = 1, JOIN_VIEWER = 2 };
+void authAnswer(int slot, unsigned gen, JoinAnswer answer);
 // Why the last join was refused, once (for the panel).
 bool authTakeRefusal(char* out, size_t cap);
 // Resets the tables and settings (tests).

@@ -74,7 +74,12 @@ void onSyncCheck(const char*, const char* corps, int slot) {
   bool have = open ? projectMapDigest(name, &mine) : closedMapDigest(name, &mine);
   if (have && peerHas(slot, EXT_NAMES)) sidecarFold(name, &mine);
   if (have && mine == theirs) return;
-  if (have && open && siteId() < theirSite) return sendCheck(slot, name);
+  // A viewer's copy is never taken: it is answered, and asks for ours.
+  if (peerIsViewer(slot)) {
+    if (have) sendCheck(slot, name);
+    return;
+  }
+  if (have && open && siteId() < theirSite && !viewingPeer(slot)) return sendCheck(slot, name);
   printf("Synchro: map %s differente de celle de %s: reparation depuis sa copie.\n", name,
          nameOf(slot).c_str());
   st.repairing = name;

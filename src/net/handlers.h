@@ -23,6 +23,9 @@ void onLayerDelete(const char* header, const char* corps, int slot);
 void onLayerMove(const char* header, const char* corps, int slot);
 void onMembers(const char* header, const char* corps, int slot);
 void onCells(const char* header, const char* corps, int slot);
+// Roles (roles.cpp).
+void onViewOnly(const char* header, const char* corps, int slot);
+void onLeftOut(const char* header, const char* corps, int slot);
 // Project sync (sync.cpp).
 void onStamp(const char* header, const char* corps, int slot);
 void onSyncList(const char* header, const char* corps, int slot);

@@ -274,6 +274,7 @@ void onExtensions(const char*, const char* corps, int i) {
   syncPeerAnnounced(i);
   membersPeerAnnounced(i);
   presencePeerAnnounced(i);
+  rolesPeerAnnounced(i);
 }
 
 void onMembers(const char*, const char* corps, int i) { membersReceived(i, corps); }
@@ -287,5 +288,7 @@ void readActions(const char* header, const char* corps, int i) {
   // An unknown word, or one of an extension the peer did not announce,
   // has no effect beyond the log line.
   if (!w || !w->apply || (w->ext && !peerHas(i, w->ext))) return;
+  // A viewer's edit is dropped, whatever its editor let through.
+  if (w->edits && peerIsViewer(i)) return ignored(header, "envoyee par un lecteur (lecture seule)");
   w->apply(header, corps, i);
 }

@@ -109,7 +109,7 @@ int membersToJoin(const char* corps, NetAddress* out, int cap) {
       continue;
     auto t = state.tried.find(h);
     if (t != state.tried.end() && now - t->second < (uint32_t)MEMBER_RETRY_MS) continue;
-    if (linked(h)) continue;
+    if (linked(h) || authLeftOut(h)) continue;
     bool dup = false;
     for (int k = 0; k < n; k++) dup = dup || out[k].host == h;
     if (!dup) out[n++] = a;

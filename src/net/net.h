@@ -52,7 +52,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 9 };
+enum { EXTENSION_COUNT = 10 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -79,6 +79,9 @@ const unsigned EXT_NAMES = 1u << 7;
 // "RESIZE": a map resized everywhere at once ("MAPRESIZE"); refused while a
 // peer lacking it is connected.
 const unsigned EXT_RESIZE = 1u << 8;
+// "ROLES": a keyed editor may also prove a view key (the joined side's proof
+// of each key, net/auth.h), and a peer left out is told so ("LEFTOUT").
+const unsigned EXT_ROLES = 1u << 9;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);
@@ -113,9 +116,19 @@ struct PeerInfo {
   char map[256];     // the map it shows (its presence), else the one it has open here ("" none)
   bool byKey;        // admitted by the session key
   uint32_t colour;   // 0xRRGGBB: told by the peer, else from its name
-  bool viewer;       // joined as a viewer
+  bool viewer;       // admitted as a viewer: nothing it sends changes the project
 };
 bool peerInfo(int i, PeerInfo* out);
+// Roles. The peer on `slot` proved only the view key: its edits are dropped.
+bool peerIsViewer(int slot);
+// Some connected peer admitted this editor by its view key: edits are refused here.
+bool netViewOnly();
+// Leaves the peer on `slot` out (main thread): it is told ("LEFTOUT"), its
+// connection closes, and its address is refused (or asked, with `allow ask`)
+// for the rest of this session. False when the slot holds no peer.
+bool leavePeerOut(int slot);
+// A peer left this editor out since the last call: its name (for the panel).
+bool takeLeftOutBy(char* out, size_t cap);
 // Applies, on the main thread, the actions received since the last call.
 void netPump();
 // Waits up to `micros` for received work to apply (returns at once when

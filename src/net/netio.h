@@ -15,6 +15,7 @@
 #include "net/net.h"
 #include "net/presencestate.h"
 #include "net/syncstate.h"
+#include "net/wire.h"
 
 // One connection slot ("tunnel"): the peer's inbound and outbound
 // connections share the index; every module's per-peer state hangs on it.
@@ -35,6 +36,8 @@ struct Peer {
   bool joinedThere = false;      // this editor joined the peer (not the other way)
   unsigned gen = 0;              // bumped whenever the slot is freed
   bool byKey = false;            // proved the session key on its inbound connection
+  bool viewer = false;           // proved our view key (either connection): its edits are dropped
+  bool asViewer = false;         // admitted us by its view key: we edit nothing while linked
   // Each module's part of the peer, reset with the slot (resetPeer).
   PeerSync sync;                 // the project sync's (main thread only)
   PeerPresence presence;         // where the peer is and what it wrote lately
@@ -140,6 +143,9 @@ bool diskRoom(long long bytes);
 // Receiving sides, on a receiving thread; false: the connection is unusable.
 bool receiveTileset(int s, const char* corps);
 bool receivePC(int s, const char* corps);
+// A viewer's transfer, declined: a tileset offer answered "LEFTME", pushed
+// pass conditions read and dropped; false: the connection is unusable.
+bool declineTransfer(int s, WireTransfer t);
 
 // The receiving thread's hand-over to the main thread.
 enum NetEventKind { EV_ACTION, EV_SERVE, EV_END };
@@ -185,6 +191,10 @@ void releasePeerMap(int i);
 int clientOn(uint32_t host, bool repeat, int slot, int port = 0);
 // Starts slot i's send queue on its outbound socket (peersLock held).
 void startSender(int i);
+// The peer on `slot` admitted this editor as a viewer (roles.cpp).
+bool viewingPeer(int slot);
+// A peer announced its extensions: a viewer is told it is one (roles.cpp).
+void rolesPeerAnnounced(int slot);
 // Queues slot i's "EXTENSIONS" action (peersLock held).
 void announceExtensions(int i);
 // Ends a send queue's thread and frees it (main thread, peersLock not held):

@@ -320,6 +320,7 @@ int client(uint32_t host, bool repeat, int port) { return clientOn(host, repeat,
 int joinServer(const char* address) {
   NetAddress a;
   if (!resolveAddress(address, netPort, &a)) return -1;
+  authTakeBack(a.host);  // joined by hand: no longer left out
   return client(a.host, true, a.port);
 }
 
@@ -452,8 +453,12 @@ LoopEnd receiveLoop(Served& c) {
     }
     if (strcmp(command, "DISCONNECT!") == 0) break;
     bool ok = true;
-    if (w && w->transfer == WIRE_TILESET) ok = receiveTileset(c.s, body.data());
-    if (w && w->transfer == WIRE_PASS) ok = receivePC(c.s, body.data());
+    if (w && w->edits && w->transfer != WIRE_NO_TRANSFER && peerIsViewer(c.slot))
+      ok = declineTransfer(c.s, w->transfer);  // a viewer's files are not written
+    else if (w && w->transfer == WIRE_TILESET)
+      ok = receiveTileset(c.s, body.data());
+    else if (w && w->transfer == WIRE_PASS)
+      ok = receivePC(c.s, body.data());
     if (!ok) return LOOP_TRANSFER;
     if (!netQueue(NetEvent{EV_ACTION, c.slot, c.gen, false, command, body.data()})) {
       printf("Trop d'actions en attente de %s sur le tunnel %d: connexion coupee!\n", c.name, c.slot);

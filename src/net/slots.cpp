@@ -109,8 +109,8 @@ bool peerInfo(int i, PeerInfo* out) {
   PresenceView seen;
   if (!presenceOf(i, nullptr, &seen)) return false;
   out->colour = seen.colour;
-  out->viewer = seen.viewer;
   if (seen.known) snprintf(out->map, sizeof out->map, "%s", seen.shown.map);
+  out->viewer = peerIsViewer(i);
   return true;
 }
 

@@ -162,6 +162,9 @@ void decide(int slot, PeerSync& st) {
   bool joiner = joinedPeer(slot);
   // Two joins that crossed (or none): the lower site is the reference.
   if (joiner == st.theirJoined) joiner = siteId() > st.theirSite;
+  // A viewer's copies are never taken: it follows ours, and we push none to an editor we view.
+  bool viewer = peerIsViewer(slot), viewing = viewingPeer(slot);
+  if (viewer || viewing) joiner = viewing;
   int give = 0, take = 0;
   std::vector<std::string> mine = projectMapNames();
   st.joiner = joiner;
@@ -170,7 +173,9 @@ void decide(int slot, PeerSync& st) {
     if (!peerMapDigest(slot, n.c_str(), &d)) continue;
     const MapDigest* t = theirDigest(st, n);
     bool send = false, receive = false;
-    if (t && *t != d && mergeDecide(st, n, d, *t, &send, &receive)) {
+    if (viewing) {
+      receive = t && *t != d;  // an editor we view: its copies only, none of ours
+    } else if (!viewer && t && *t != d && mergeDecide(st, n, d, *t, &send, &receive)) {
       if (send && receive)
         printf("Synchro: map %s changee des deux cotes depuis la base commune: fusion.\n", n.c_str());
     } else if (!t || (!joiner && *t != d)) {
@@ -183,7 +188,7 @@ void decide(int slot, PeerSync& st) {
     take += receive;
   }
   for (const auto& e : st.theirs)
-    if (!std::binary_search(mine.begin(), mine.end(), e.first)) take++;
+    if (!viewer && !std::binary_search(mine.begin(), mine.end(), e.first)) take++;
   printf("Synchro avec %s (%s): %d maps a envoyer, %d a recevoir.\n", nameOf(slot).c_str(),
          joiner ? "reference" : "arrivant", give, take);
   st.theirs.clear();

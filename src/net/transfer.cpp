@@ -344,6 +344,13 @@ bool receiveTileset(int s, const char* corps) {
   return true;
 }
 
+bool declineTransfer(int s, WireTransfer t) {
+  if (t == WIRE_TILESET) return reply(s, "LEFTME");
+  long n = 0;
+  std::vector<unsigned char> pass;
+  return recvSize(s, PASS_MAX_BYTES, &n) && recvBytes(s, pass, n);
+}
+
 bool receivePC(int s, const char* corps) {
   long n = 0;
   std::vector<unsigned char> pass;

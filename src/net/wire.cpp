@@ -11,54 +11,59 @@
 namespace {
 // In the order the interpreter of the base protocol compared them, then the
 // extensions' words. Bodies: filename is a map's file name, numbers decimal.
+// WIRE_EDITS: the word changes the project (a cell, a layer, a name, a map,
+// pass conditions, a copy pushed), so a viewer's is dropped; WIRE_READS: anything else.
 const WireWord kWords[] = {
-    {"PARTTHIS!", 0, WIRE_NO_TRANSFER, "%s %d %ld %ld %ld: filename layer x y element", onPartThis},
-    {"ADDLAYER", 0, WIRE_TILESET, "%s %s %d: filename tileset bg", onAddLayer},
-    {"DELETELAYER", 0, WIRE_NO_TRANSFER, "%ld %ld: the sender's map slot, layer", onDeleteLayer},
-    {"SENDPC", 0, WIRE_PASS, "%s: tileset", onPassConditions},
-    {"SETLAYERBGXY", 0, WIRE_NO_TRANSFER, "%s %d %d %d %d: filename layer bg x y", onBackground},
-    {"SILENTOPEN", 0, WIRE_NO_TRANSFER, "%s: the filename the sender shows", onSilentOpen},
-    {"NEWMAP", 0, WIRE_NO_TRANSFER, "%s %ld %ld: filename width height", onNewMap},
+    {"PARTTHIS!", 0, WIRE_NO_TRANSFER, "%s %d %ld %ld %ld: filename layer x y element", onPartThis, WIRE_EDITS},
+    {"ADDLAYER", 0, WIRE_TILESET, "%s %s %d: filename tileset bg", onAddLayer, WIRE_EDITS},
+    {"DELETELAYER", 0, WIRE_NO_TRANSFER, "%ld %ld: the sender's map slot, layer", onDeleteLayer, WIRE_EDITS},
+    {"SENDPC", 0, WIRE_PASS, "%s: tileset", onPassConditions, WIRE_EDITS},
+    {"SETLAYERBGXY", 0, WIRE_NO_TRANSFER, "%s %d %d %d %d: filename layer bg x y", onBackground, WIRE_EDITS},
+    {"SILENTOPEN", 0, WIRE_NO_TRANSFER, "%s: the filename the sender shows", onSilentOpen, WIRE_READS},
+    {"NEWMAP", 0, WIRE_NO_TRANSFER, "%s %ld %ld: filename width height", onNewMap, WIRE_EDITS},
     {"DRAWSQUARE", 0, WIRE_NO_TRANSFER, "%s %d %ld %ld %ld %ld %ld: filename layer x1 y1 x2 y2 element",
-     onDrawSquare},
-    {"SENDMAPSYSNAME", 0, WIRE_NO_TRANSFER, "%s %s: filename, display name (the rest of the body)", onRename},
-    {"DISCONNECT!", 0, WIRE_NO_TRANSFER, "none: the header block alone", nullptr},
+     onDrawSquare, WIRE_EDITS},
+    {"SENDMAPSYSNAME", 0, WIRE_NO_TRANSFER, "%s %s: filename, display name (the rest of the body)", onRename, WIRE_EDITS},
+    {"DISCONNECT!", 0, WIRE_NO_TRANSFER, "none: the header block alone", nullptr, WIRE_READS},
     {"EXTENSIONS", 0, WIRE_NO_TRANSFER, "the extension words the sender speaks, blank-separated",
-     onExtensions},
+     onExtensions, WIRE_READS},
     // "AUTH": the key proof, run on each connection before anything else goes
     // on it (keyproof.cpp), never reaching the interpreter.
-    {"AUTHNONCE", EXT_AUTH, WIRE_NO_TRANSFER, "64 hex digits: the sender's nonce", nullptr},
+    {"AUTHNONCE", EXT_AUTH, WIRE_NO_TRANSFER, "64 hex digits: the sender's nonce", nullptr, WIRE_READS},
     {"AUTHPROOF", EXT_AUTH, WIRE_NO_TRANSFER,
-     "64 hex digits: HMAC of the role, the handshake blocks and both nonces", nullptr},
-    {"AUTHREFUSED", EXT_AUTH, WIRE_NO_TRANSFER, "why: the joiner's answer to a proof that failed", nullptr},
+     "64 hex digits: HMAC of the role, the handshake blocks and both nonces", nullptr, WIRE_READS},
+    {"AUTHREFUSED", EXT_AUTH, WIRE_NO_TRANSFER, "why: the joiner's answer to a proof that failed", nullptr, WIRE_READS},
     // "SYNC": copies compared and sent, stamped cell writes.
-    {"STAMP", EXT_SYNC, WIRE_NO_TRANSFER, "%llu %llu: clock site of the next cell write", onStamp},
-    {"SYNCLIST", EXT_SYNC, WIRE_NO_TRANSFER, "last site joined clock (digest filename)...", onSyncList},
-    {"SYNCTILESET", EXT_SYNC, WIRE_TILESET, "%s %s 0: filename tileset (a tileset offer)", onSyncTileset},
-    {"SYNCMAP", EXT_SYNC, WIRE_NO_TRANSFER, "%s %zu %lu %s: filename raw compressed digest", onSyncMap},
-    {"SYNCDATA", EXT_SYNC, WIRE_NO_TRANSFER, "base64 of the next piece of the zlib stream", onSyncData},
-    {"SYNCCHECK", EXT_SYNC, WIRE_NO_TRANSFER, "%llu %s %s: site digest filename", onSyncCheck},
-    {"SYNCWANT", EXT_SYNC, WIRE_NO_TRANSFER, "%s: filename", onSyncWant},
+    {"STAMP", EXT_SYNC, WIRE_NO_TRANSFER, "%llu %llu: clock site of the next cell write", onStamp, WIRE_EDITS},
+    {"SYNCLIST", EXT_SYNC, WIRE_NO_TRANSFER, "last site joined clock (digest filename)...", onSyncList, WIRE_READS},
+    {"SYNCTILESET", EXT_SYNC, WIRE_TILESET, "%s %s 0: filename tileset (a tileset offer)", onSyncTileset, WIRE_EDITS},
+    {"SYNCMAP", EXT_SYNC, WIRE_NO_TRANSFER, "%s %zu %lu %s: filename raw compressed digest", onSyncMap, WIRE_EDITS},
+    {"SYNCDATA", EXT_SYNC, WIRE_NO_TRANSFER, "base64 of the next piece of the zlib stream", onSyncData, WIRE_EDITS},
+    {"SYNCCHECK", EXT_SYNC, WIRE_NO_TRANSFER, "%llu %s %s: site digest filename", onSyncCheck, WIRE_READS},
+    {"SYNCWANT", EXT_SYNC, WIRE_NO_TRANSFER, "%s: filename", onSyncWant, WIRE_READS},
     // "LAYERS": layer edits that name their map.
-    {"LAYERDEL", EXT_LAYERS, WIRE_NO_TRANSFER, "%s %ld: filename layer", onLayerDelete},
-    {"LAYERMOVE", EXT_LAYERS, WIRE_NO_TRANSFER, "%s %d %d: filename from to", onLayerMove},
+    {"LAYERDEL", EXT_LAYERS, WIRE_NO_TRANSFER, "%s %ld: filename layer", onLayerDelete, WIRE_EDITS},
+    {"LAYERMOVE", EXT_LAYERS, WIRE_NO_TRANSFER, "%s %d %d: filename from to", onLayerMove, WIRE_EDITS},
     // "MEMBERS": the session's other editors.
-    {"MEMBERS", EXT_MEMBERS, WIRE_NO_TRANSFER, "host:port...", onMembers},
+    {"MEMBERS", EXT_MEMBERS, WIRE_NO_TRANSFER, "host:port...", onMembers, WIRE_READS},
     // "CELLS": a block of cells of different values in one body (a paste).
     {"CELLS", EXT_CELLS, WIRE_NO_TRANSFER, "%s %ld %ld %ld %ld %ld %s: filename layer x y w h, base64 of the "
-     "w*h cells (little-endian 32-bit, row by row)", onCells},
+     "w*h cells (little-endian 32-bit, row by row)", onCells, WIRE_EDITS},
     // "PRESENCE": where the sender's user is (net/presence.h).
     {"PRESENCE", EXT_PRESENCE, WIRE_NO_TRANSFER,
      "%s %d %d %c %d %d %d %d %d %d %d %d %06x: filename|/ px py -|b|s area(x y w h) view(x y w h) rrggbb",
-     onPresence, true},
+     onPresence, WIRE_READS, true},
     // "NAMES": layer names; with "SYNC", a map's sidecar after its copy.
     {"LAYERNAME", EXT_NAMES, WIRE_NO_TRANSFER, "%s %d %s: filename layer name (the rest of the body)",
-     onLayerName},
+     onLayerName, WIRE_EDITS},
     {"SYNCSIDECAR", EXT_NAMES | EXT_SYNC, WIRE_NO_TRANSFER,
-     "%s %d %d %s: filename part parts, then a piece of the sidecar's JSON text", onSyncSidecar},
+     "%s %d %d %s: filename part parts, then a piece of the sidecar's JSON text", onSyncSidecar, WIRE_EDITS},
     // "RESIZE": a map's new size, every layer at once.
-    {"MAPRESIZE", EXT_RESIZE, WIRE_NO_TRANSFER, "%s %lu %lu: filename width height", onMapResize},
-    {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr},
+    {"MAPRESIZE", EXT_RESIZE, WIRE_NO_TRANSFER, "%s %lu %lu: filename width height", onMapResize, WIRE_EDITS},
+    // "ROLES": what the sender decided about this editor, inside its connection.
+    {"VIEWONLY", EXT_ROLES, WIRE_NO_TRANSFER, "none: the sender admitted this editor as a viewer", onViewOnly, WIRE_READS},
+    {"LEFTOUT", EXT_ROLES, WIRE_NO_TRANSFER, "none: the sender leaves this editor out, then closes", onLeftOut, WIRE_READS},
+    {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr, WIRE_READS},
 };
 }  // namespace
 

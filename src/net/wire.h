@@ -25,10 +25,12 @@ struct WireWord {
   WireTransfer transfer;
   const char* body;        // the body's format, fields named (documentation and tests)
   WireApply apply;         // null: taken before the interpreter (handshake, key proof)
+  bool edits = false;      // changes the project: never applied from a viewer (WIRE_EDITS)
   // Frequent and short-lived (presence): no activity picture, no log line
   // and no panel redraw per action, nor a sign of editing for the sync.
   bool quiet = false;
 };
+const bool WIRE_EDITS = true, WIRE_READS = false;
 // Whether a received or sent word is quiet (false for an unknown word).
 bool wireQuiet(const char* word);
 

@@ -116,6 +116,7 @@ const OptionalPair kOptionalPairs[] = {
     {"allow", authReadAllow, false},
     {"key", authReadKey, true},
     {"colour", presenceReadColour, false},
+    {"viewkey", authReadViewKey, true},
 };
 
 // Appends the rest of the line to a value, trailing blanks dropped.

@@ -5,12 +5,15 @@
 # are refused; same keys join and replicate with nothing of the map in clear
 # on the wire, different keys refuse each other. `allow ask`: Accept and
 # Refuse clicked, no prompt for whom we joined. An allow list: other
-# addresses are closed before the handshake.
+# addresses are closed before the handshake. Roles: an editor whose key is
+# another's view key joins it as a viewer and its clicks change no copy; a
+# peer accepted as a viewer that sends edits anyway changes nothing and stays;
+# a peer left out is asked about again (`allow ask`) when it comes back.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
-na=nk1$$ nb=nk2$$ nc=nk3$$ nm=nk4$$ nn=nk5$$
-for n in 1 2 3 4 5; do moska_netns nk$n$$ 10.79.0.$n; done
+na=nk1$$ nb=nk2$$ nc=nk3$$ nm=nk4$$ nn=nk5$$ ne=nk6$$
+for n in 1 2 3 4 5 6; do moska_netns nk$n$$ 10.79.0.$n; done
 a=$root/alice b=$root/bob c=$root/carol
 editor() {  # DIR NAME EXTRA-SETTINGS-LINES
   moska_demo "$1" username="$2" net=1 ipserver=10.79.0.2
@@ -73,6 +76,31 @@ moska_has "$c" "Action reseau: PARTTHIS" && fail "carol applied alice's edit"
 for d in "$a" "$b" "$c"; do moska_quit "$d"; done
 cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map changed"
 
+# Alice's key is bob's view key: she joins him as a viewer, both know it, and
+# her paint and her undo are refused on her side; no copy changes.
+editor "$a" alice 'key other words\n'
+editor "$b" bob 'key s3cret words\nviewkey other words\n'
+moska_open $nb "$b"
+moska_has "$b" "^viewkey: 11 caracteres$" && ! moska_has "$b" "other words" || fail "viewkey echo"
+moska_window $na "$a"
+moska_click 186 112
+moska_wait_log "$b" "^Client alice admis par la cle de session sur le tunnel 0, en lecture seule\.$"
+moska_wait_log "$a" "^Admis en lecture seule par bob sur le tunnel 0\.$"
+moska_wait_log "$a" "^Synchro avec bob"
+moska_pick21
+moska_click 362 56
+moska_ctrl z
+moska_wait_count "$a" "^Modification refusee: lecture seule\.$" 2
+moska_has "$b" "Action reseau: (PARTTHIS|DRAWSQUARE|CELLS)" && fail "the viewer's paint reached bob"
+moska_quit "$a"
+moska_quit "$b"
+moska_py "$MOSKA_DEMO" "$a/demo" "$b/demo" <<'EOF' || fail "a viewer's click changed a copy"
+demo, *copies = sys.argv[1:]
+want = read_map(demo + "/maps/map0.map")
+for c in copies:
+    assert read_map(c + "/maps/map0.map") == want, c
+EOF
+
 # Alice with `allow ask`, bob without key allowing alice's address only: her
 # join to bob needs no prompt; mallory is closed by bob before the handshake.
 editor "$a" alice 'allow ask\n'
@@ -104,6 +132,31 @@ moska_click 216 158
 moska_wait_log "$a" "^Connexion de nick \(10\.79\.0\.5\) refusee par l'utilisateur!$"
 sleep 1
 moska_has "$a" "Reciprocite: 10\.79\.0\.5|setElementAbsolute\(0,0,6,6,9\)" && fail "refused nick got in"
+# Eve is accepted as a viewer, then sends edits anyway: each is dropped with
+# a log line and she stays connected. Left out with the "x" of her line
+# (bob's is the first), she is asked about again when she comes back.
+peer $ne 10.79.0.1 eve 0.24a join act PARTTHIS! "map0 0 7 7 9" act DRAWSQUARE "map0 0 1 1 4 4 9" \
+  act NEWMAP "evil 4 4" act SENDMAPSYSNAME "map0 pwned" sleep 5000 > "$root/e.txt" 2>&1 &
+te=$!
+moska_wait_log "$a" "^eve at 10\.79\.0\.6 wants to join: "
+sleep 0.5
+moska_click 140 188
+moska_wait_log "$a" "^Connexion de eve \(10\.79\.0\.6\) acceptee en lecture seule\.$"
+moska_wait_log "$a" "^Action SENDMAPSYSNAME ignoree: envoyee par un lecteur \(lecture seule\)\.$"
+for w in PARTTHIS! DRAWSQUARE NEWMAP; do
+  moska_has "$a" "^Action $w ignoree: envoyee par un lecteur" || fail "eve's $w not dropped"
+done
+moska_has "$a" "setElementAbsolute\(0,0,7,7,9\)|abandonne|Creation de la map evil" && fail "eve's edits applied or eve cut"
+moska_menu main
+moska_click 309 193
+moska_wait_log "$a" "^eve \(tunnel [0-9]+\) laisse de cote pour cette session\.$"
+wait $te  # her port free again
+peer $ne 10.79.0.1 eve 0.24a nowait join sleep 3000 > "$root/e2.txt" 2>&1 &
+moska_wait_log "$a" "^eve at 10\.79\.0\.6 wants to join \(laisse de cote dans cette session\): "
+sleep 0.5
+moska_click 216 158
+moska_wait_log "$a" "^Connexion de eve \(10\.79\.0\.6\) refusee par l'utilisateur!$"
+[ -e "$a/demo/maps/evil.map" ] && fail "eve's map was created"
 # Alice, without a key, joins carol, who has one: within 5 s both refuse
 # at the handshake and say why.
 editor "$c" carol 'key s3cret words\n'

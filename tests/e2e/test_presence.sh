@@ -18,7 +18,7 @@ moska_window -d $nb "$b"
 moska_window -d $na "$a"
 moska_has "$b" "^colour: #ff00ff$" || fail "bob's colour setting not read"
 moska_on "$a" moska_join "$a" 10.81.0.2
-for d in "$a" "$b"; do moska_wait_log "$d" "^Action reseau: EXTENSIONS,.* PRESENCE!$"; done
+for d in "$a" "$b"; do moska_wait_log "$d" "^Action reseau: EXTENSIONS,.* PRESENCE( [A-Z]+)*!$"; done
 
 # Bob's pointer over cell (5, 4) of map0: at alice's, an arrow from the
 # cell's middle (view x 322) and the cell's outline, in bob's colour.

@@ -262,6 +262,75 @@ TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
   authReset();
 }
 
+// Roles by proof: an editor with a key and a view key admits a joiner that
+// proves the view key as a viewer and one that proves the key as an editor,
+// refuses one that knows neither, and a joiner that knows only the view key
+// learns from the proofs that it is the viewer; an editor joining a viewer
+// (whose key is its view key) knows it too. A joiner announcing no roles
+// gets the key's proof alone, as before.
+TEST(NetAuth, ProofUnderViewKeyGivesViewerUnderKeyEditorUnderNeitherRefusal) {
+  Master edit("edit words"), view("view words"), other("other words");
+  struct Case {
+    const char* what;
+    const unsigned char *listenKey, *listenView, *joinKey, *joinView;
+    bool roles;  // the joiner announces "ROLES"
+    bool admitted, listenerSeesViewer, joinerSeesViewer, joinerIsViewer;
+  } cases[] = {
+      {"viewer joins editor", edit.k, view.k, view.k, nullptr, true, true, true, false, true},
+      {"editor joins editor", edit.k, view.k, edit.k, view.k, true, true, false, false, false},
+      {"editor without view key joins", edit.k, view.k, edit.k, nullptr, true, true, false, false, false},
+      {"stranger joins", edit.k, view.k, other.k, nullptr, true, false, false, false, false},
+      {"editor joins viewer", view.k, nullptr, edit.k, view.k, true, true, false, true, false},
+      {"view key without roles", edit.k, view.k, view.k, nullptr, false, false, false, false, false},
+  };
+  for (const Case& c : cases) {
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    netReset();
+    char nameJ[NAME_BLOCK] = "", nameL[NAME_BLOCK] = "";  // the names cross inside the channel
+    std::string ext;
+    AuthGrant served;
+    bool l = false;
+    int status = 0;
+    std::string log = logOf([&] {
+      std::thread listener([&] {
+        l = authServe(sv[1], 6, peers[6].gen, "shown", "blocks", nameL, &ext, c.listenKey, c.listenView, &served);
+      });
+      if (c.roles) {  // another process, as another editor: its nonces are not ours
+        fflush(stdout);
+        pid_t child = fork();
+        if (child == 0) {
+          AuthGrant g;
+          bool j = authJoin(sv[0], 7, "shown", "blocks", nameJ, c.joinKey, c.joinView, &g);
+          fflush(stdout);
+          _exit((j ? 1 : 0) | (g.peerViewer ? 2 : 0) | (g.selfViewer ? 4 : 0) | (viewingPeer(7) ? 8 : 0));
+        }
+        waitpid(child, &status, 0);
+      } else {  // an editor of the key proof before roles: its announcement and nonce, by hand
+        std::string hello = action("EXTENSIONS", "AUTH SYNC") + action("AUTHNONCE", std::string(64, 'b'));
+        EXPECT_TRUE(sendAll(sv[0], hello.data(), hello.size()));
+        std::string reply(2 * HEADER_BLOCK + 4 * NONCE_BYTES + 2, 0);
+        EXPECT_TRUE(recvAll(sv[0], &reply[0], reply.size(), 5000, 5000));
+        EXPECT_EQ(reply.substr(HEADER_BLOCK + 2 * NONCE_BYTES + 1, 9), "AUTHPROOF") << c.what;
+        EXPECT_EQ(reply.find(' ', 2 * HEADER_BLOCK + 2 * NONCE_BYTES + 1), std::string::npos) << c.what;
+        shutdown(sv[0], SHUT_RDWR);
+      }
+      listener.join();
+    });
+    EXPECT_EQ(l, c.admitted) << c.what << log;
+    EXPECT_EQ(served.peerViewer, c.listenerSeesViewer) << c.what << log;
+    EXPECT_EQ(peerIsViewer(6), c.listenerSeesViewer) << c.what;
+    if (c.roles) {
+      int want = (c.admitted ? 1 : 0) | (c.joinerSeesViewer ? 2 : 0) | (c.joinerIsViewer ? 12 : 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == want) << c.what << " " << status << log;
+    }
+    EXPECT_EQ(log.find("words"), std::string::npos) << c.what;  // no key in the log
+    netClose(sv[0]);
+    netClose(sv[1]);
+  }
+  netReset();
+}
+
 // The join prompt's name: quoted, cut, nothing but printable ASCII, so
 // "ed2 (10.0.0.2) OK." and its relatives cannot close the quote or
 // break the line the address stands on.
