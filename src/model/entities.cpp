@@ -224,31 +224,44 @@ bool entitiesCopy(const Map* from, Map* to) {
 
 // [SECTION] section
 namespace {
+// Whether e is an instance at all (its definition may still be missing).
+bool checkOne(const json& e, std::string* why) {
+  if (!e.is_object()) return *why = "not an object", false;
+  auto id = e.find("id"), model = e.find("model"), x = e.find("x"), y = e.find("y"), f = e.find("fields");
+  uint64_t n;
+  if (id == e.end() || !id->is_string() || !entityIdParse(id->get_ref<const std::string&>().c_str(), &n))
+    return *why = "id is not 16 hex digits", false;
+  if (model == e.end() || !model->is_string() || entityNameRefusal(model->get_ref<const std::string&>().c_str()))
+    return *why = "not a definition's name", false;
+  if (x == e.end() || y == e.end() || !x->is_number_integer() || !y->is_number_integer() ||
+      !inRange(x->get<int64_t>()) || !inRange(y->get<int64_t>()))
+    return *why = "position is not two pixels on a map", false;
+  if (f != e.end() && !f->is_object()) return *why = "fields is not an object", false;
+  if (f != e.end())
+    for (auto it = f->begin(); it != f->end(); ++it)
+      if (it.key().empty() || it.key().size() > ENTITY_NAME_MAX) return *why = "a field name is empty or too long", false;
+  return true;
+}
+
+Entity fromChecked(const json& j) {
+  Entity e;
+  entityIdParse(j["id"].get_ref<const std::string&>().c_str(), &e.id);
+  e.model = j["model"].get<std::string>();
+  e.x = (int32_t)j["x"].get<int64_t>();
+  e.y = (int32_t)j["y"].get<int64_t>();
+  if (auto f = j.find("fields"); f != j.end()) e.fields = *f;
+  e.misfit = entityMisfits(e);
+  return e;
+}
+
 bool checkEntities(const Map*, const json& v, std::string* why) {
   if (!v.is_array()) return *why = "entities is not an array", false;
   if (v.size() > ENTITY_INSTANCES_MAX) return *why = "more than 65536 entities", false;
   std::vector<uint64_t> ids;
   ids.reserve(v.size());
-  char at[48];
   for (size_t i = 0; i < v.size(); i++) {
-    const json& e = v[i];
-    snprintf(at, sizeof at, "entities[%zu]", i);
-    if (!e.is_object()) return *why = std::string(at) + " is not an object", false;
-    auto id = e.find("id"), model = e.find("model"), x = e.find("x"), y = e.find("y"), f = e.find("fields");
-    uint64_t n;
-    if (id == e.end() || !id->is_string() || !entityIdParse(id->get_ref<const std::string&>().c_str(), &n))
-      return *why = std::string(at) + ": id is not 16 hex digits", false;
-    ids.push_back(n);
-    if (model == e.end() || !model->is_string() || entityNameRefusal(model->get_ref<const std::string&>().c_str()))
-      return *why = std::string(at) + ": not a definition's name", false;
-    if (x == e.end() || y == e.end() || !x->is_number_integer() || !y->is_number_integer() ||
-        !inRange(x->get<int64_t>()) || !inRange(y->get<int64_t>()))
-      return *why = std::string(at) + ": position is not two pixels on a map", false;
-    if (f != e.end() && !f->is_object()) return *why = std::string(at) + ": fields is not an object", false;
-    if (f != e.end())
-      for (auto it = f->begin(); it != f->end(); ++it)
-        if (it.key().empty() || it.key().size() > ENTITY_NAME_MAX)
-          return *why = std::string(at) + ": a field name is empty or too long", false;
+    if (!checkOne(v[i], why)) return *why = "entities[" + std::to_string(i) + "]: " + *why, false;
+    entityIdParse(v[i]["id"].get_ref<const std::string&>().c_str(), &ids.emplace_back());
   }
   std::sort(ids.begin(), ids.end());
   if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) return *why = "two entities share an id", false;
@@ -264,28 +277,27 @@ void takeEntities(Map* m, const json& v) {
   if (!me) return;
   me->list.clear();
   me->list.reserve(v.size());
-  for (const json& j : v) {
-    Entity e;
-    entityIdParse(j["id"].get_ref<const std::string&>().c_str(), &e.id);
-    e.model = j["model"].get<std::string>();
-    e.x = (int32_t)j["x"].get<int64_t>();
-    e.y = (int32_t)j["y"].get<int64_t>();
-    if (auto f = j.find("fields"); f != j.end()) e.fields = *f;
-    e.misfit = entityMisfits(e);
-    me->list.push_back(std::move(e));
-  }
+  for (const json& j : v) me->list.push_back(fromChecked(j));
 }
 
 json writeEntities(const Map* m) {
   if (!m->entities || m->entities->list.empty()) return nullptr;
   json a = json::array();
-  for (const Entity& e : m->entities->list) {
-    json j = {{"id", entityIdText(e.id)}, {"model", e.model}, {"x", e.x}, {"y", e.y}};
-    if (!e.fields.empty()) j["fields"] = e.fields;
-    a.push_back(std::move(j));
-  }
+  for (const Entity& e : m->entities->list) a.push_back(entityToJson(e));
   return a;
 }
 }  // namespace
+
+json entityToJson(const Entity& e) {
+  json j = {{"id", entityIdText(e.id)}, {"model", e.model}, {"x", e.x}, {"y", e.y}};
+  if (!e.fields.empty()) j["fields"] = e.fields;
+  return j;
+}
+
+bool entityFromJson(const json& j, Entity* out, std::string* why) {
+  if (!checkOne(j, why)) return false;
+  *out = fromChecked(j);
+  return true;
+}
 
 const SidecarSection entitiesSection = {"entities", checkEntities, takeEntities, clearEntities, writeEntities};

@@ -138,4 +138,7 @@ bool entityRestore(Map* m, const Entity& e);
 // Removes every instance of a definition from the open maps; how many.
 int entitiesRemoveModel(const std::string& model);
 void entitiesFree(Map* m);
+// One instance as the sidecar writes it, and back (checked; false with why).
+nlohmann::json entityToJson(const Entity& e);
+bool entityFromJson(const nlohmann::json& j, Entity* out, std::string* why);
 bool entitiesCopy(const Map* from, Map* to);     // the background save's copy

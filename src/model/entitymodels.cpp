@@ -179,8 +179,7 @@ bool fieldFromJson(const json& j, EntityField* f, std::string* why) {
   auto name = j.find("name"), type = j.find("type");
   if (name == j.end() || !name->is_string()) return *why = "a field has no name", false;
   f->name = name->get<std::string>();
-  if (const char* r = layerNameRefusal(f->name.c_str())) return *why = "field name: " + std::string(r), false;
-  if (f->name.empty()) return *why = "a field's name is empty", false;
+  if (const char* r = entityNameRefusal(f->name.c_str())) return *why = "field name: " + std::string(r), false;
   if (type == j.end() || !type->is_string() || !fieldTypeOf(type->get_ref<const std::string&>().c_str(), &f->type))
     return *why = "field " + f->name + ": unknown type", false;
   if (auto c = j.find("choices"); c != j.end()) {

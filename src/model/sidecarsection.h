@@ -30,3 +30,5 @@ extern const SidecarSection entitiesSection;
 // values), before a parser builds anything; false with why. Definition
 // files are read with it too.
 bool sidecarParse(const char* text, size_t n, nlohmann::json* doc, std::string* why);
+// The same for any JSON value (a peer's field value).
+bool sidecarParseValue(const char* text, size_t n, nlohmann::json* v, std::string* why);

@@ -245,7 +245,7 @@ void stopSender(SendQueue* q, bool drain) {
 }
 
 const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH", "SYNC", "LAYERS", "MEMBERS", "NAMES",
-                                                              "RESIZE", nullptr};
+                                                              "RESIZE", "ENTITIES", nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;

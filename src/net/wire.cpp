@@ -47,6 +47,14 @@ const WireWord kWords[] = {
      "%s %d %d %s: filename part parts, then a piece of the sidecar's JSON text", onSyncSidecar},
     // "RESIZE": a map's new size, every layer at once.
     {"MAPRESIZE", EXT_RESIZE, WIRE_NO_TRANSFER, "%s %lu %lu: filename width height", onMapResize},
+    // "ENTITIES": one action per change of an instance or a definition.
+    {"ENTPLACE", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %llu %llu %s: filename clock site instance-JSON", onEntityPlace},
+    {"ENTMOVE", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s %d %d %llu %llu: filename id x y clock site", onEntityMove},
+    {"ENTFIELD", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s %llu %llu %s %s: filename id clock site field value-JSON",
+     onEntityField},
+    {"ENTDEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s: filename id", onEntityDelete},
+    {"ENTMODEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "definition-JSON", onEntityModel},
+    {"ENTMODELDEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s: name", onEntityModelDelete},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr},
 };
 }  // namespace
