@@ -51,6 +51,8 @@ void shortcutStep() {
     if (historyRedo()) setMenu(project.currentMenu);
   } else if (ctrl && k == KEY_S) {
     saveAllCommand();
+  } else if (k == KEY_DELETE && strcmp(project.currentMenu, "entities") == 0) {
+    entityDeleteSelected();
   } else if (!ctrl && k == KEY_F) {
     setBrush("FILL");
   } else if (!ctrl && k == KEY_R) {
@@ -105,6 +107,7 @@ void fillSquare(Map* m) {
 void paintStep() {
   Map* m = currentMapOrNull();
   bool inView = mouseX > PANEL_WIDTH;
+  if (entitiesMapStep()) return;  // the entities menu places and moves instead of painting
   if (!leftClic && !rightClic) {
     historyClose();  // a stroke or a rectangle ends with the release
     fillArmed = true;
@@ -204,6 +207,7 @@ void eventMenu() {
   bool prompt = joinPromptCommands();
   if (!prompt && strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
   if (!prompt && strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
+  if (!prompt && strcmp(project.currentMenu, "entities") == 0) entitiesMenuCommands();
   tabButtons();
   refreshUndoLine();
 }

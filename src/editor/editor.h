@@ -31,3 +31,17 @@ void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggl
 // True while a paint on the hidden current layer is refused (the panel says
 // so once per press); `painting`: a button is held over the view.
 bool hiddenLayerRefused(bool painting);
+
+// Entities (entitypanel.cpp, entityview.cpp). The view's conversion: a map
+// pixel p is at screen (p - origin) * scale / unit of the view surface.
+struct Map;
+struct EntityViewConv {
+  int64_t originX = 0, originY = 0;
+  int scale = 1, unit = 1;
+};
+void drawEntities(const Map* m, const EntityViewConv& c, uint64_t selected);
+void entitiesMenuCommands();
+// The map clicks of the "entities" menu; false when another menu is shown.
+bool entitiesMapStep();
+void entityDeleteSelected();
+uint64_t entitySelected();

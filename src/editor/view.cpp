@@ -207,4 +207,7 @@ void drawWindow() {
   bool dim = viewDimsOthers() && cur >= 0 && cur < m->layers;
   if (!(dim ? drawCurrentOverDimmed(m, plan, v, cur) : drawPlanned(m, plan, v))) return;
   drawBlockedOverlay(m, v.x0, v.y0, v.cols, v.rows);
+  EntityViewConv conv;
+  conv.originX = m->viewX, conv.originY = m->viewY;
+  drawEntities(m, conv, entitySelected());
 }

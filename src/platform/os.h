@@ -16,6 +16,7 @@ enum Key {
   KEY_S = 's',
   KEY_Y = 'y',
   KEY_Z = 'z',
+  KEY_DELETE = 127,
   KEY_UP = 273,
   KEY_DOWN = 274,
   KEY_RIGHT = 275,
