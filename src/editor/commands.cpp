@@ -56,6 +56,8 @@ void shortcut(int k, unsigned mods) {
     if (historyRedo()) setMenu(project.currentMenu);
   } else if (ctrl && k == KEY_S) {
     saveAllCommand();
+  } else if (!ctrl && k == KEY_DELETE && strcmp(project.currentMenu, "entities") == 0) {
+    entityDeleteSelected();
   } else if (ctrl && (k == KEY_C || k == KEY_X)) {
     copySelection(k == KEY_X);
   } else if (ctrl && k == KEY_V) {
@@ -222,6 +224,7 @@ void fillSquare(Map* m) {
 void paintStep() {
   Map* m = currentMapOrNull();
   bool inView = mouseX > PANEL_WIDTH;
+  if (entitiesMapStep()) return;  // the entities menu places and moves instead of painting
   if (!leftClic && !rightClic) {
     historyClose();  // a stroke or a rectangle ends with the release
     fillArmed = true;
@@ -332,6 +335,7 @@ void eventMenu() {
   bool prompt = joinPromptCommands();
   if (!prompt && strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
   if (!prompt && strcmp(project.currentMenu, "map") == 0) mapMenuCommands();
+  if (!prompt && strcmp(project.currentMenu, "entities") == 0) entitiesMenuCommands();
   tabButtons();
   presenceStep();
   refreshUndoLine();

@@ -58,3 +58,17 @@ void drawPeers();
 // (outside the view for cells not shown): every drawing at cells goes
 // through it.
 void viewCellOrigin(const Map* m, int64_t cx, int64_t cy, int64_t* x, int64_t* y);
+
+// Entities (entitypanel.cpp, entityview.cpp). The view's conversion: a map
+// pixel p is at screen (p - origin) * scale / unit of the view surface.
+struct Map;
+struct EntityViewConv {
+  int64_t originX = 0, originY = 0;
+  int scale = 1, unit = 1;
+};
+void drawEntities(const Map* m, const EntityViewConv& c, uint64_t selected);
+void entitiesMenuCommands();
+// The map clicks of the "entities" menu; false when another menu is shown.
+bool entitiesMapStep();
+void entityDeleteSelected();
+uint64_t entitySelected();

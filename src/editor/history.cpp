@@ -38,7 +38,8 @@ enum StepKind {
   STEP_BACKGROUND,
   STEP_RENAME,
   STEP_LAYER_NAME,
-  STEP_RESIZE
+  STEP_RESIZE,
+  STEP_ENTITY
 };
 
 // Cells of one layer, by its identity (a resize's cut-off cells).
@@ -70,9 +71,10 @@ struct Step {
   // A resize: both sizes, and the non-zero cells the last undo or redo cut off.
   uint32_t oldW = 0, oldH = 0, newW = 0, newH = 0;
   std::vector<LayerCells> cut;
+  std::string oldEntity, newEntity;  // an instance before and after (JSON; "": absent)
   size_t bytes() const {
     size_t n = sizeof(Step) + runs.size() * sizeof(CellRun) + tileset.size() + oldName.size() +
-               newName.size() + title.size();
+               newName.size() + title.size() + oldEntity.size() + newEntity.size();
     for (const LayerCells& c : cut) n += sizeof c + c.runs.size() * sizeof(CellRun);
     return n;
   }
@@ -557,6 +559,7 @@ bool apply(Map* m, MapHistory& h, Step& s, bool undo) {
     case STEP_RENAME: undoRename(m, s, undo); break;
     case STEP_LAYER_NAME: undoLayerName(m, s, undo); break;
     case STEP_RESIZE: return undoResize(m, s, undo);
+    case STEP_ENTITY: return entityStepHook && entityStepHook(m, undo ? s.newEntity : s.oldEntity, undo ? s.oldEntity : s.newEntity);
   }
   return true;
 }
@@ -757,6 +760,16 @@ bool historyResize(Map* m, unsigned long w, unsigned long h, char* why, size_t c
   }
   commit(m, std::move(s));
   return true;
+}
+
+bool (*entityStepHook)(Map*, const std::string&, const std::string&) = nullptr;
+
+void historyEntity(Map* m, const char* label, std::string before, std::string after) {
+  Step s;
+  s.kind = STEP_ENTITY;
+  snprintf(s.label, sizeof s.label, "%s", label);
+  s.oldEntity = std::move(before), s.newEntity = std::move(after);
+  commit(m, std::move(s));
 }
 
 bool historyUndo() { return move(true); }

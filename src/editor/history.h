@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 #include "model/model.h"
@@ -53,6 +54,10 @@ void historyLayerNamed(Map* m, const Layer* l, const char* oldName);
 bool historyResize(Map* m, unsigned long w, unsigned long h, char* why, size_t cap);
 
 // Undo / redo the current map's last step; false when there is none.
+// An entity change (editor/entitypanel.cpp): the instance before and after
+// as JSON text ("" : absent); undo and redo call entityStepHook(m, from, to).
+void historyEntity(Map* m, const char* label, std::string before, std::string after);
+extern bool (*entityStepHook)(Map* m, const std::string& from, const std::string& to);
 bool historyUndo();
 bool historyRedo();
 // What Ctrl+Z would undo on the current map; "" when nothing.

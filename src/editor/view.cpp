@@ -233,5 +233,8 @@ void drawMap() {
   if (!(dim ? drawCurrentOverDimmed(m, plan, v, cur) : drawPlanned(m, plan, v))) return;
   drawBlockedOverlay(m, v.x0, v.y0, v.cols, v.rows);
   drawConflictOverlay(m, v.x0, v.y0, v.cols, v.rows);
+  EntityViewConv conv;
+  conv.originX = m->viewX, conv.originY = m->viewY;
+  drawEntities(m, conv, entitySelected());
 }
 }  // namespace

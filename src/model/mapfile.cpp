@@ -11,6 +11,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+
+#include "model/entities.h"
 #include <thread>
 #include <vector>
 
@@ -329,6 +331,7 @@ int snapshotContinue(const Map* m, Map* c, size_t* cursor, size_t maxCells) {
   free(c->sidecarKept);
   c->sidecarKept = m->sidecarKept ? copyString(m->sidecarKept) : nullptr;
   c->sidecarHeld = m->sidecarHeld;
+  ok = ok && entitiesCopy(m, c);
   return ok && (c->sidecarKept || !m->sidecarKept) ? 1 : -1;
 }
 

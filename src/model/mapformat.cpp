@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "model/entities.h"
 #include "model/mapfile.h"
 
 namespace {
@@ -228,5 +229,6 @@ void freeMapRecord(Map* m) {
   free(m->sysname);
   free(m->filename);
   free(m->sidecarKept);
+  entitiesFree(m);
   *m = Map();
 }

@@ -12,6 +12,7 @@
 #include "core/files.h"
 
 struct SDL_Surface;
+struct MapEntities;
 
 enum {
   LIBRARY_SLOTS = 1000,         // tilesets loaded at once
@@ -50,6 +51,7 @@ struct Map {
   // back as they came (model/sidecar.h); null: none.
   char* sidecarKept = nullptr;
   bool sidecarHeld = false;     // its sidecar file could be neither read nor set aside: never written
+  MapEntities* entities = nullptr;  // its instances (model/entities.h); null: none yet
 };
 typedef Map* pMap;
 

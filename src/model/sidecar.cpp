@@ -29,7 +29,7 @@ void (*sidecarNoticeHook)(const char*) = nullptr;
 // [SECTION] table
 namespace {
 // Every section this editor knows, one row each.
-const SidecarSection* const kSections[] = {&layerNamesSection};
+const SidecarSection* const kSections[] = {&layerNamesSection, &entitiesSection};
 
 const SidecarSection* sectionOf(const std::string& key) {
   for (const SidecarSection* s : kSections)
@@ -239,6 +239,14 @@ std::map<std::string, ClosedText> closedTexts;
 }  // namespace
 
 // [SECTION] public
+bool sidecarParse(const char* text, size_t n, json* doc, std::string* why) { return parseDoc(text, n, doc, why); }
+
+bool sidecarParseValue(const char* text, size_t n, json* v, std::string* why) {
+  if (!withinBounds(text, n, why)) return false;
+  *v = json::parse(text, text + n, nullptr, false);
+  return !v->is_discarded() || (*why = "not valid JSON", false);
+}
+
 SidecarRead sidecarLoad(Map* m, const char* name, bool setAsideBroken, char* why, size_t cap) {
   char path[FILE_PATH_LEN];
   if (why && cap) why[0] = 0;

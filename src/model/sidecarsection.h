@@ -22,5 +22,13 @@ struct SidecarSection {
   nlohmann::json (*write)(const Map* m);
 };
 
-// The layer names' section (layernames.cpp).
+// The layer names' section (layernames.cpp) and the instances' (entities.cpp).
 extern const SidecarSection layerNamesSection;
+extern const SidecarSection entitiesSection;
+
+// JSON text into an object within the sidecar's bounds (size, nesting,
+// values), before a parser builds anything; false with why. Definition
+// files are read with it too.
+bool sidecarParse(const char* text, size_t n, nlohmann::json* doc, std::string* why);
+// The same for any JSON value (a peer's field value).
+bool sidecarParseValue(const char* text, size_t n, nlohmann::json* v, std::string* why);

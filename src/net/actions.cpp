@@ -201,8 +201,8 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
-const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH",     "SYNC",  "LAYERS", "MEMBERS", "CELLS",
-                                                         "PRESENCE", "MERGE", "NAMES",  "RESIZE",  "ROLES", nullptr};
+const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH",     "SYNC",  "LAYERS", "MEMBERS", "CELLS",    "PRESENCE",
+                                                         "MERGE",    "NAMES", "RESIZE", "ROLES",   "ENTITIES", nullptr};
 
 unsigned parseExtensions(const char* body, const char* const* table) {
   unsigned bits = 0;

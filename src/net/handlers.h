@@ -39,4 +39,11 @@ void onPresence(const char* header, const char* corps, int slot);
 // Layer names, map sizes and sidecars (extras.cpp).
 void onLayerName(const char* header, const char* corps, int slot);
 void onMapResize(const char* header, const char* corps, int slot);
+// Entities (entitynet.cpp).
+void onEntityPlace(const char* header, const char* corps, int slot);
+void onEntityMove(const char* header, const char* corps, int slot);
+void onEntityField(const char* header, const char* corps, int slot);
+void onEntityDelete(const char* header, const char* corps, int slot);
+void onEntityModel(const char* header, const char* corps, int slot);
+void onEntityModelDelete(const char* header, const char* corps, int slot);
 void onSyncSidecar(const char* header, const char* corps, int slot);

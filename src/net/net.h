@@ -52,7 +52,7 @@ extern uint32_t netListenHost;  // network byte order
 // of the base protocol logs it and ignores it like any unknown word. Bit k
 // stands for extensionWords[k]; anything new on the wire goes only to peers
 // that announced its word.
-enum { EXTENSION_COUNT = 10 };
+enum { EXTENSION_COUNT = 11 };
 extern const char* const extensionWords[EXTENSION_COUNT + 1];  // null-terminated
 const unsigned EXT_AUTH = 1u << 0;  // "AUTH": session-key exchange (net/auth.h)
 // "SYNC": maps compared and sent on join and after a quiet second, stamped cell writes.
@@ -82,6 +82,9 @@ const unsigned EXT_RESIZE = 1u << 8;
 // "ROLES": a keyed editor may also prove a view key (the joined side's proof
 // of each key, net/auth.h), and a peer left out is told so ("LEFTOUT").
 const unsigned EXT_ROLES = 1u << 9;
+// "ENTITIES": entity definitions and instances, one action per change
+// (net/entitynet.h); instances go with the sidecar of "NAMES".
+const unsigned EXT_ENTITIES = 1u << 10;
 const unsigned LOCAL_EXTENSIONS = (1u << EXTENSION_COUNT) - 1;  // all of them
 // The peer on `slot` announced every extension of `ext`.
 bool peerHas(int slot, unsigned ext);

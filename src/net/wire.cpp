@@ -63,6 +63,14 @@ const WireWord kWords[] = {
     // "ROLES": what the sender decided about this editor, inside its connection.
     {"VIEWONLY", EXT_ROLES, WIRE_NO_TRANSFER, "none: the sender admitted this editor as a viewer", onViewOnly, WIRE_READS},
     {"LEFTOUT", EXT_ROLES, WIRE_NO_TRANSFER, "none: the sender leaves this editor out, then closes", onLeftOut, WIRE_READS},
+    // "ENTITIES": one action per change of an instance or a definition.
+    {"ENTPLACE", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %llu %llu %s: filename clock site instance-JSON", onEntityPlace, WIRE_EDITS},
+    {"ENTMOVE", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s %d %d %llu %llu: filename id x y clock site", onEntityMove, WIRE_EDITS},
+    {"ENTFIELD", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s %llu %llu %s %s: filename id clock site field value-JSON",
+     onEntityField, WIRE_EDITS},
+    {"ENTDEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s: filename id", onEntityDelete, WIRE_EDITS},
+    {"ENTMODEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "definition-JSON", onEntityModel, WIRE_EDITS},
+    {"ENTMODELDEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s: name", onEntityModelDelete, WIRE_EDITS},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr, WIRE_READS},
 };
 }  // namespace

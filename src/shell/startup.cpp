@@ -8,6 +8,7 @@
 #include "editor/editor.h"
 #include "editor/history.h"
 #include "editor/menu.h"
+#include "model/entities.h"
 #include "model/model.h"
 #include "model/sidecar.h"
 #include "net/net.h"
@@ -47,6 +48,15 @@ static void mainLoop() {
 }
 
 namespace {
+// The project's entity definitions; broken files are told on the panel.
+void loadEntityModels() {
+  std::string why;
+  char text[200];
+  int broken = entityModelsLoad(&why);
+  snprintf(text, sizeof text, "%d entity definition%s not read: %.140s", broken, broken == 1 ? "" : "s", why.c_str());
+  if (broken) setPanelMessage(project.currentMenu, text);
+}
+
 // A replaced map's note goes under the commands of the menu in view.
 void syncNotice(const char* text) { setPanelMessage(project.currentMenu, text); }
 }  // namespace
@@ -69,6 +79,7 @@ int SDL_main_body(int argc, char** argv) {
   if (net) initNet();
   loadProject(argv);
   printf("Project loaded succesfully!\n");
+  loadEntityModels();
   setMenu(project.currentMenu);
   mainLoop();
   return exitSequence();

@@ -141,7 +141,7 @@ TEST(SidecarFiles, NamesFollowLayersThroughEditsUndoSavesAndChangesElsewhere) {
   std::string dir = freshMap0(), file = dir + "mapdata/map0.json";
   historyInstall();
   const std::string tooLong(LAYER_NAME_MAX + 1, 'x');
-  ASSERT_TRUE(writeFile(file, R"({"entities":[{"kind":"door","x":2}],"layerNames":[null,{"name":"Trees","tileset":"default"}]})"));
+  ASSERT_TRUE(writeFile(file, R"({"notes":[{"kind":"door","x":2}],"layerNames":[null,{"name":"Trees","tileset":"default"}]})"));
   reopen();
   // A: add layer; N: name layer (one undo step); M: move from -> to; D: delete
   // (history first); U: undo; Y: redo; S: save, close and reopen. Then the

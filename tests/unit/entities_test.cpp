@@ -1,0 +1,238 @@
+// Entities: definition files and the sidecar's instances against broken,
+// truncated and hostile text; instances kept (marked) whatever their
+// definition says; the merge rules giving every copy the same result
+// whatever order the changes arrive in.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "model/entities.h"
+#include "model/mapfile.h"
+#include "model/sidecar.h"
+#include "testutil.h"
+
+using nlohmann::json;
+
+namespace {
+std::string repeated(const std::string& s, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; i++) out += (i ? "," : "") + s;
+  return out;
+}
+}  // namespace
+
+TEST(EntityModels, DefinitionFilesBrokenTruncatedAndHostile) {
+  const std::string ok =
+      R"({"name":"Door","size":[1,2],"colour":"#e08020","tile":{"tileset":"default","element":3},)"
+      R"("limit":2,"fields":[{"name":"hp","type":"integer","min":0,"max":9,"default":5},)"
+      R"({"name":"kind","type":"choice","choices":["wood","iron"]},{"name":"to","type":"reference"}]})";
+  struct Case {
+    const char* what;
+    std::string text;
+    bool taken;
+  } cases[] = {
+      {"valid", ok, true},
+      {"name alone: the defaults", R"({"name":"Start"})", true},
+      {"truncated", ok.substr(0, 60), false},
+      {"empty", "", false},
+      {"not an object", "[]", false},
+      {"path-like name", R"({"name":"../../etc/passwd"})", false},
+      {"name with a blank", R"({"name":"a b"})", false},
+      {"name a number", R"({"name":7})", false},
+      {"size zero", R"({"name":"A","size":[0,1]})", false},
+      {"size huge", R"({"name":"A","size":[1,100000]})", false},
+      {"size of the wrong type", R"({"name":"A","size":"1x1"})", false},
+      {"colour not hex", R"({"name":"A","colour":"red"})", false},
+      {"tile leaving the project", R"({"name":"A","tile":{"tileset":"../x","element":1}})", false},
+      {"negative limit", R"({"name":"A","limit":-1})", false},
+      {"unknown field type", R"({"name":"A","fields":[{"name":"f","type":"blob"}]})", false},
+      {"default out of range", R"({"name":"A","fields":[{"name":"f","type":"integer","max":3,"default":4}]})", false},
+      {"min above max", R"({"name":"A","fields":[{"name":"f","type":"number","min":3,"max":1}]})", false},
+      {"choice without choices", R"({"name":"A","fields":[{"name":"f","type":"choice"}]})", false},
+      {"two fields of one name", R"({"name":"A","fields":[{"name":"f","type":"text"},{"name":"f","type":"text"}]})", false},
+      {"too many fields", R"({"name":"A","fields":[)" + repeated(R"({"name":"f","type":"text"})", 65) + "]}", false},
+      {"huge array", R"({"name":"A","x":[)" + repeated("0", 300000) + "]}", false},
+      {"deep nesting", std::string(100000, '['), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EntityModel m;
+    std::string why;
+    EXPECT_EQ(entityModelParse(c.text.data(), c.text.size(), &m, &why), c.taken) << why;
+    if (!c.taken) {
+      EXPECT_FALSE(why.empty());
+    }
+  }
+  // What is written is read back the same.
+  EntityModel m, back;
+  std::string why;
+  ASSERT_TRUE(entityModelParse(ok.data(), ok.size(), &m, &why));
+  std::string text = entityModelToJson(m).dump();
+  ASSERT_TRUE(entityModelParse(text.data(), text.size(), &back, &why)) << why;
+  EXPECT_EQ(entityModelToJson(back), entityModelToJson(m));
+  EXPECT_EQ(m.h, 2);
+  EXPECT_EQ(m.fields[0].def, 5);
+}
+
+TEST(EntityModels, FieldValuesCheckedAgainstTypeAndRange) {
+  std::string why;
+  EntityModel m;
+  const std::string def = R"({"name":"A","fields":[{"name":"i","type":"integer","min":-2,"max":10},)"
+                          R"({"name":"n","type":"number","max":1.5},{"name":"b","type":"boolean"},)"
+                          R"({"name":"c","type":"choice","choices":["x","y"]},{"name":"k","type":"colour"},)"
+                          R"({"name":"p","type":"point"},{"name":"r","type":"reference"}]})";
+  ASSERT_TRUE(entityModelParse(def.data(), def.size(), &m, &why)) << why;
+  struct Case {
+    int field;
+    const char* typed;
+    bool fits;
+  } cases[] = {
+      {0, "10", true},      {0, "11", false},    {0, "-3", false},    {0, "1.5", false}, {0, "", false},
+      {0, "99999999999999999999", false},        {1, "1.5", true},    {1, "1.6", false}, {1, "nan", false},
+      {2, "true", true},    {2, "maybe", false}, {3, "y", true},      {3, "z", false},   {4, "#a0b0c0", true},
+      {4, "#12345", false}, {5, "3 4", true},    {5, "3", false},     {5, "-1 2", false},
+      {6, "00000000000000ff", true},             {6, "../x", false},  {6, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(m.fields[c.field].name) + "=" + c.typed);
+    json v;
+    const char* refusal = nullptr;
+    EXPECT_EQ(entityValueParse(m.fields[c.field], c.typed, &v, &refusal), c.fits);
+    EXPECT_EQ(refusal == nullptr, c.fits);
+  }
+}
+
+TEST(EntityInstances, SidecarKeepsMisfitsAndRefusesHostileFiles) {
+  std::string dir = makeEditingProject();
+  newMapFile("map0", 4, 3);
+  mkdir((dir + "mapdata").c_str(), 0777);
+  EntityModel door;
+  door.name = "Door";
+  door.fields.push_back({"hp", FIELD_INTEGER, json(), {}, true, true, 0, 9});
+  std::string why;
+  ASSERT_TRUE(entityModelStore(door, &why)) << why;
+  const std::string file = dir + "mapdata/map0.json";
+  const std::string one = R"({"id":"00000000000000a1","model":"Door","x":16,"y":32,"fields":{"hp":3}})";
+  struct Case {
+    const char* what;
+    std::string text;
+    int kept;       // instances taken; -1: the file is set aside
+    int misfits;
+  } cases[] = {
+      {"valid", R"({"entities":[)" + one + "]}", 1, 0},
+      {"missing definition kept, marked", R"({"entities":[{"id":"00000000000000a2","model":"Gone","x":0,"y":0}]})", 1, 1},
+      {"field out of range kept, marked",
+       R"({"entities":[{"id":"00000000000000a3","model":"Door","x":0,"y":0,"fields":{"hp":"lots"}}]})", 1, 1},
+      {"unknown field kept, marked",
+       R"({"entities":[{"id":"00000000000000a4","model":"Door","x":0,"y":0,"fields":{"zz":1}}]})", 1, 1},
+      {"truncated", R"({"entities":[)" + one.substr(0, 40), -1, 0},
+      {"duplicate ids", R"({"entities":[)" + one + "," + one + "]}", -1, 0},
+      {"id not hex", R"({"entities":[{"id":"zz","model":"Door","x":0,"y":0}]})", -1, 0},
+      {"path-like definition", R"({"entities":[{"id":"00000000000000a5","model":"../../x","x":0,"y":0}]})", -1, 0},
+      {"negative position", R"({"entities":[{"id":"00000000000000a6","model":"Door","x":-5,"y":0}]})", -1, 0},
+      {"position of the wrong type", R"({"entities":[{"id":"00000000000000a7","model":"Door","x":"0","y":0}]})", -1, 0},
+      {"fields not an object", R"({"entities":[{"id":"00000000000000a8","model":"Door","x":0,"y":0,"fields":[1]}]})", -1, 0},
+      {"not an array", R"({"entities":{"a":1}})", -1, 0},
+      {"huge array", R"({"entities":[)" + repeated("{}", 300000) + "]}", -1, 0},
+      {"deep nesting", R"({"entities":[{"id":"00000000000000a9","model":"Door","x":0,"y":0,"fields":{"f":)" +
+                           std::string(40, '[') + std::string(40, ']') + "}}]}", -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(writeFile(file, c.text));
+    int slot = openMapInFreeSlot("map0");
+    ASSERT_GE(slot, 0);
+    Map* m = openMapAt(slot);
+    const MapEntities* me = entitiesOfConst(m);
+    int kept = me ? (int)me->list.size() : 0, misfits = 0;
+    if (me)
+      for (const Entity& e : me->list) misfits += e.misfit;
+    if (c.kept < 0) {
+      EXPECT_EQ(kept, 0);
+      EXPECT_EQ(readFile(file + ".broken"), c.text);
+      ASSERT_EQ(unlink((file + ".broken").c_str()), 0);
+    } else {
+      EXPECT_EQ(kept, c.kept);
+      EXPECT_EQ(misfits, c.misfits);
+    }
+    // Saved and read back: the instances, misfits too, come back as they were.
+    std::string before = sidecarText(m);
+    m->dirty = true;
+    ASSERT_TRUE(closeMapi(slot, "map0"));
+    slot = openMapInFreeSlot("map0");
+    EXPECT_EQ(sidecarText(openMapAt(slot)), before);
+    ASSERT_TRUE(closeMapi(slot, "map0"));
+    unlink(file.c_str());
+  }
+}
+
+// Two copies take the same changes in two orders; every field of every
+// instance ends alike, and a deletion wins over what it overlapped.
+TEST(EntityMerge, CopiesConvergeWhateverTheOrder) {
+  makeEditingProject();
+  EntityModel d;
+  d.name = "Chest";
+  d.fields.push_back({"gold", FIELD_INTEGER, json(), {}, false, false, 0, 0});
+  d.fields.push_back({"label", FIELD_TEXT, json(), {}, false, false, 0, 0});
+  std::string why;
+  ASSERT_TRUE(entityModelStore(d, &why));
+  enum Op { MOVE, FIELD, DELETE };
+  struct Change {
+    Op op;
+    EntityStamp s;
+    int x;
+    const char* field;
+    int value;
+  };
+  const uint64_t A = 1, B = 2;
+  struct Case {
+    const char* what;
+    std::vector<Change> changes;
+    bool present;
+    int x;
+    json gold, label;
+  } cases[] = {
+      {"concurrent move and field both kept", {{MOVE, {5, A}, 48, "", 0}, {FIELD, {5, B}, 0, "gold", 7}}, true, 48, 7, nullptr},
+      {"same field, two writers: the greater site at one clock",
+       {{FIELD, {5, A}, 0, "gold", 1}, {FIELD, {5, B}, 0, "gold", 2}}, true, 16, 2, nullptr},
+      {"same field: the later clock", {{FIELD, {9, A}, 0, "gold", 1}, {FIELD, {5, B}, 0, "gold", 2}}, true, 16, 1, nullptr},
+      {"two moves", {{MOVE, {3, B}, 32, "", 0}, {MOVE, {4, A}, 64, "", 0}}, true, 64, nullptr, nullptr},
+      {"delete wins over a concurrent move", {{DELETE, {5, A}, 0, "", 0}, {MOVE, {6, B}, 80, "", 0}}, false, 0, nullptr, nullptr},
+      {"delete wins over a concurrent field", {{FIELD, {7, B}, 0, "label", 3}, {DELETE, {5, A}, 0, "", 0}}, false, 0, nullptr, nullptr},
+      {"fields apart both kept", {{FIELD, {2, A}, 0, "gold", 4}, {FIELD, {2, B}, 0, "label", 5}}, true, 16, 4, "5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> texts;
+    for (int order = 0; order < 2; order++) {
+      int slot = openNewMap(order ? "copy1" : "copy0", 8, 8);
+      Map* m = openMapAt(slot);
+      Entity e;
+      e.id = 0xabc;
+      e.model = "Chest";
+      e.x = 16;
+      ASSERT_TRUE(entityPlace(m, e, nullptr));
+      std::vector<Change> ch = c.changes;
+      if (order) std::reverse(ch.begin(), ch.end());
+      for (const Change& k : ch) {
+        if (k.op == MOVE) entityMove(m, e.id, k.x, 0, k.s);
+        if (k.op == FIELD)
+          entitySetField(m, e.id, k.field, std::string(k.field) == "label" ? json(std::to_string(k.value)) : json(k.value), k.s);
+        if (k.op == DELETE) entityDelete(m, e.id);
+      }
+      Entity* got = entityFind(m, e.id);
+      EXPECT_EQ(got != nullptr, c.present);
+      if (got) {
+        EXPECT_EQ(got->x, c.x);
+        EXPECT_EQ(got->fields.value("gold", json()), c.gold);
+        EXPECT_EQ(got->fields.value("label", json()), c.label);
+      }
+      texts.push_back(sidecarText(m));
+    }
+    EXPECT_EQ(texts[0], texts[1]);
+  }
+}
