@@ -210,7 +210,7 @@ int entitiesRemoveModel(const std::string& model) {
 }
 
 void entitiesFree(Map* m) {
-  delete m->entities;
+  delete m->entities;  // as freeMapRecord does
   m->entities = nullptr;
 }
 

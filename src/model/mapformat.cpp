@@ -229,6 +229,6 @@ void freeMapRecord(Map* m) {
   free(m->sysname);
   free(m->filename);
   free(m->sidecarKept);
-  entitiesFree(m);
+  delete m->entities;  // the record's own: the reader alone (the fuzzer) frees it too
   *m = Map();
 }

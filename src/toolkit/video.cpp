@@ -159,6 +159,13 @@ VideoInit videoInit() {
   screen = SDL_SetVideoMode(video_x, video_y, 32, flags);
   if (!screen) return VIDEO_NO_MODE;
   SDL_EnableUNICODE(1);  // key presses carry the typed character (text fields)
+  // A second start (tests, a new mode) replaces what the first one made.
+  SDL_FreeSurface(menu);
+  SDL_FreeSurface(window);
+  for (const InterfaceImage& im : kImages) {
+    SDL_FreeSurface(*im.global);
+    *im.global = nullptr;
+  }
   menu = SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   window = SDL_CreateRGBSurface(SDL_HWSURFACE, screen->w - PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
   if (!menu || !window) return VIDEO_NO_SURFACE;
