@@ -40,6 +40,9 @@ SDL_Surface* solidImage(int w, int h, int r, int g, int b) {
 
 // A current map whose current layer uses `sheet`, and the palette's images.
 void setUp(SDL_Surface* sheet) {
+  static SDL_Surface* last = nullptr;  // the sheet of the previous set-up: its map is dropped here
+  if (last && last != sheet) SDL_FreeSurface(last);
+  last = sheet;
   makeProject();
   startVideo();
   project = Project();
