@@ -40,13 +40,23 @@ SDL_Surface* solidImage(int w, int h, int r, int g, int b) {
 
 // A current map whose current layer uses `sheet`, and the palette's images.
 void setUp(SDL_Surface* sheet) {
-  static SDL_Surface* last = nullptr;  // the sheet of the previous set-up: its map is dropped here
+  static SDL_Surface* last = nullptr;  // the previous set-up's sheet and map, dropped here
+  static Map* shownBefore = nullptr;
   if (last && last != sheet) SDL_FreeSurface(last);
   last = sheet;
+  if (shownBefore) {  // as showNewMap made it
+    for (int i = 0; i < shownBefore->layers; i++) {
+      delete[] shownBefore->layer[i]->e;
+      delete shownBefore->layer[i];
+    }
+    delete[] shownBefore->layer;
+    delete shownBefore;
+    delete[] project.listeMaps;
+  }
   makeProject();
   startVideo();
   project = Project();
-  showNewMap(4, 4, {sheet});
+  shownBefore = showNewMap(4, 4, {sheet});
   SDL_FreeSurface(b_up);  // the ones videoInit loaded
   SDL_FreeSurface(b_down);
   SDL_FreeSurface(passnot);
