@@ -124,6 +124,12 @@ void endNet() {
 // disconnect is under way and does it itself.
 int ended(int i, unsigned gen, bool release) {
   if (stop || disco) return 0;
+  {
+    // Gone from now on: the same host may join again before the main
+    // thread frees the slot.
+    std::lock_guard<std::mutex> g(peersLock);
+    if (peers[i].gen == gen) peers[i].dropping = true;
+  }
   NetEvent e{EV_END, i, gen, release, "", ""};
   netQueue(e);
   return 0;
@@ -182,6 +188,7 @@ bool outTaken(const Peer& p) { return p.clientSocket >= 0 || p.clientPending; }
 int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
   for (int k = 0; k < MAX_PEERS; k++) {
     const Peer& p = peers[k];
+    if (p.dropping) continue;  // ending: its host is free to join again
     bool joined = outTaken(p) && p.outHost == host;
     if (repeat && (joined || (p.connectedSocket >= 0 && p.inHost == host))) {
       printf("DEJA CONNECTE A CETTE ADRESSE IP!\n");
