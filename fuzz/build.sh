@@ -18,7 +18,15 @@ case "$target" in
     libs="$(pkg-config --cflags --libs sdl SDL_image SDL_ttf libsodium) -lpthread -lz" ;;
   *) echo "usage: build.sh mapfile|net OUTPUT_DIR" >&2; exit 2 ;;
 esac
+flags="-std=c++17 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -I$src"
+# One object per source, compiled side by side, then linked with the
+# fuzzer's main.
+objects=$out/obj-$target
+rm -rf "$objects" && mkdir -p "$objects"
 # shellcheck disable=SC2086
-"$CXX" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$src" "$here/${target}_fuzz.cpp" $sources $libs -o "$out/${target}_fuzz"
+printf '%s\n' "$here/${target}_fuzz.cpp" $sources | CXX=$CXX FLAGS="$flags" CFLAGS_SDL="$(pkg-config --cflags sdl 2>/dev/null)" \
+  OBJ=$objects xargs -P "$(nproc)" -I{} sh -c '
+    $CXX $FLAGS $CFLAGS_SDL -c "{}" -o "$OBJ/$(echo "{}" | tr / _).o"' || exit 1
+# shellcheck disable=SC2086
+"$CXX" -fsanitize=fuzzer,address,undefined "$objects"/*.o $libs -o "$out/${target}_fuzz"
 echo "$out/${target}_fuzz"
