@@ -6,6 +6,8 @@
 #include "editor/editor.h"
 #include "editor/history.h"
 #include "editor/menu.h"
+#include "editor/navigate.h"
+#include "editor/zoom.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "platform/os.h"
@@ -27,7 +29,6 @@ bool isSquare() { return strcmp(brush, "SQUARE") == 0; }
 bool isFill() { return strcmp(brush, "FILL") == 0; }
 bool fillArmed = true;  // one fill per press
 
-bool keyDown(int key) { return inputKeyIs(key); }
 
 bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
 
@@ -130,30 +131,19 @@ void paintStep() {
   }
 }
 
-void scrollStep() {
-  Map* m = currentMapOrNull();
-  if (!m || !window) return;
-  uint32_t cols = (uint32_t)surfaceWidth(window) / TILE;
-  uint32_t rows = (uint32_t)surfaceHeight(window) / TILE;
-  if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(KEY_RIGHT)))
-    m->viewX += force;
-  if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(KEY_LEFT))) m->viewX -= force;
-  if (m->viewY / TILE + rows < m->h && ((uint32_t)mouseY == video_y - 1 || keyDown(KEY_DOWN)))
-    m->viewY += force;
-  if (m->viewY >= (uint32_t)force && (mouseY == 0 || keyDown(KEY_UP))) m->viewY -= force;
-}
 }  // namespace
 
+// Cells left of or above the map come out past its end, and are dropped as such.
 unsigned long getElementX() {
-  Map* m = currentMapOrNull();
-  long viewCol = m ? (long)(m->viewX / TILE) : 0;
-  return (unsigned long)((mouseX - PANEL_WIDTH) / TILE + viewCol);
+  int64_t col, row;
+  screenToCell(currentMapOrNull(), mouseX, mouseY, &col, &row);
+  return (unsigned long)col;
 }
 
 unsigned long getElementY() {
-  Map* m = currentMapOrNull();
-  long viewRow = m ? (long)(m->viewY / TILE) : 0;
-  return (unsigned long)(mouseY / TILE + viewRow);
+  int64_t col, row;
+  screenToCell(currentMapOrNull(), mouseX, mouseY, &col, &row);
+  return (unsigned long)row;
 }
 
 void setElementRelative(int element) {
@@ -167,10 +157,9 @@ void setElementRelative(int element) {
 }
 
 void brushSwitch() {
-  if (middleClic) {
+  if (navigate.middleClicked) {  // a middle click without motion (a drag moves the view)
     brush_square_state = false;
     snprintf(brush, sizeof brush, "%s", isPen() ? "SQUARE" : "PEN");
-    platformDelay(BRUSH_SWITCH_MS);
     printf("%s\n", brush);
   }
   // The picture shows the brush the button switches to; the fill brush shows
@@ -197,8 +186,7 @@ void eventMenu() {
   }
   shortcutStep();
   savingStep();
-  paintStep();
-  scrollStep();
+  if (!navigateStep()) paintStep();  // a drag of the view or a press on the overview paints nothing
   bool prompt = joinPromptCommands();
   if (!prompt && strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
   if (!prompt && strcmp(project.currentMenu, "map") == 0) mapMenuCommands();

@@ -8,12 +8,22 @@
 // Key codes (the values of the keys in the platform's key table).
 enum Key {
   KEY_ESCAPE = 27,
+  KEY_SPACE = ' ',
+  KEY_PLUS = '+',
+  KEY_MINUS = '-',
+  KEY_0 = '0',
+  KEY_EQUALS = '=',
   KEY_B = 'b',
   KEY_F = 'f',
+  KEY_G = 'g',
+  KEY_M = 'm',
   KEY_R = 'r',
   KEY_S = 's',
   KEY_Y = 'y',
   KEY_Z = 'z',
+  KEY_KP0 = 256,
+  KEY_KP_MINUS = 269,
+  KEY_KP_PLUS = 270,
   KEY_UP = 273,
   KEY_DOWN = 274,
   KEY_RIGHT = 275,
@@ -42,6 +52,9 @@ bool inputKeyIs(int key);
 bool inputKeyHeld(int key);
 // True when the last event asks to quit (window closed, Escape pressed).
 bool inputQuitAsked();
+// True while the pointer is over the window (its last position is not
+// where it is when it has left).
+bool inputPointerInside();
 
 // Takes one pending event, if any (the last one stays otherwise), and the
 // mouse state.

@@ -12,6 +12,7 @@
 #include "shell/project.h"
 #include "shell/shell.h"
 #include "core/files.h"
+#include "toolkit/video.h"
 
 static SDL_Thread* processorThread = nullptr;
 // Counts the raises of synchronisation, so a frame is drawn once per period
@@ -80,6 +81,13 @@ bool boucle() {
   // No received action is applied here: boucle also runs inside modal waits
   // (a held button, text entry), where a command holds map and layer state.
   platformPumpInput();
+  // A resize seen by any loop that takes events is made here, the one
+  // place every loop passes through; the panel is drawn again next turn.
+  int w, h;
+  if (platformTakeResize(&w, &h) && videoResize(w, h)) {
+    printf("Fenetre %dx%d.\n", surfaceWidth(screen), surfaceHeight(screen));
+    refreshMenu = true;
+  }
   // The last event stays while none is pending: the quit path runs once.
   if (!stop && inputQuitAsked()) stopNow();
   return stop;

@@ -242,15 +242,17 @@ bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
   return ok;
 }
 
-// The sheet's blit mapping now points at a scratch surface about to be
-// freed; changing its key and back makes the library map it afresh.
-void remapSheet(SDL_Surface* sheet) {
+}  // namespace
+
+void tileSheetRemap(SDL_Surface* sheet) {
   Uint32 flags = sheet->flags & (SDL_SRCCOLORKEY | SDL_RLEACCELOK);
   Uint32 f = (flags & SDL_SRCCOLORKEY) | ((flags & SDL_RLEACCELOK) ? SDL_RLEACCEL : 0);
   Uint32 key = sheet->format->colorkey;
   SDL_SetColorKey(sheet, f ^ SDL_SRCCOLORKEY, key);
   SDL_SetColorKey(sheet, f, key);
 }
+
+namespace {
 
 bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
   int perRow = sheet->w / kTile, rows = (sheet->h + kTile - 1) / kTile;
@@ -262,7 +264,7 @@ bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
   c.masks.assign(count * kTilePixels, 0);
   c.rowKind.assign(count * kTile, ROW_NONE);
   bool ok = recordTiles(c, target, perRow, rows);
-  remapSheet(sheet);
+  tileSheetRemap(sheet);
   if (!ok) freeTiles(c);
   return ok;
 }

@@ -96,6 +96,10 @@ inline uint32_t tileBlendPixel(uint32_t s, uint32_t a, uint32_t d) {
   return (uint32_t)(dr + (tr >> 8)) << 16 | (uint32_t)(dg + (tg >> 8)) << 8 | (uint32_t)(db + (tb >> 8)) |
          (tb < 0 ? 1u << 24 : 0u);
 }
+// After blits of `sheet` onto scratch surfaces about to be freed: its blit
+// mapping points at one of them; changing its key and back makes the
+// library map it afresh.
+void tileSheetRemap(SDL_Surface* sheet);
 // Forgets the tiles of `sheet` (before the sheet is freed).
 void tileCacheDrop(SDL_Surface* sheet);
 void tileCacheClear();

@@ -1,0 +1,114 @@
+// The view's scale and place, and the conversions between screen pixels and
+// map cells that everything else uses.
+#include "editor/zoom.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include "core/core.h"
+#include "model/model.h"
+#include "toolkit/video.h"
+
+ZoomState zoom;
+
+namespace {
+struct Scale {
+  int cell;          // screen pixels a cell side
+  int mip;           // tile cache mip level drawn (0: none)
+  int factor;        // pixels repeated (1: none)
+  const char* name;
+};
+const Scale kScales[ZOOM_LEVELS] = {
+    {2, 3, 1, "1/8"}, {4, 2, 1, "1/4"}, {8, 1, 1, "1/2"}, {16, 0, 1, "1"},
+    {32, 0, 2, "2"},  {48, 0, 3, "3"},  {64, 0, 4, "4"},
+};
+// Screen pixels of black the view may show past the map's right and bottom
+// edges: there the map's outline is always in reach.
+const int64_t kFarMargin = TILE;
+
+const Scale& scaleOf(int level) {
+  return kScales[level < 0 ? 0 : level >= ZOOM_LEVELS ? ZOOM_LEVELS - 1 : level];
+}
+
+int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// The largest view position (map pixels) along one axis: the map's far
+// edge kFarMargin pixels inside a view `view` pixels long, or 0.
+uint32_t farthest(uint32_t cells, int view, int cell) {
+  int64_t screenPixels = (int64_t)cells * cell + kFarMargin - view;
+  if (screenPixels <= 0) return 0;
+  int64_t mapPixels = screenPixels * TILE / cell;
+  return mapPixels > UINT32_MAX ? UINT32_MAX : (uint32_t)mapPixels;
+}
+
+uint32_t toView(double mapPixels) {
+  if (!(mapPixels > 0)) return 0;
+  return mapPixels >= (double)UINT32_MAX ? UINT32_MAX : (uint32_t)llround(mapPixels);
+}
+}  // namespace
+
+int zoomCellPixels(int level) { return scaleOf(level).cell; }
+int zoomMipLevel(int level) { return scaleOf(level).mip; }
+int zoomFactor(int level) { return scaleOf(level).factor; }
+const char* zoomName(int level) { return scaleOf(level).name; }
+
+ViewPlace viewPlace(const Map* m) {
+  ViewPlace p;
+  p.cell = zoomCellPixels(zoom.level);
+  p.ox = m ? (int64_t)m->viewX * p.cell / TILE : 0;
+  p.oy = m ? (int64_t)m->viewY * p.cell / TILE : 0;
+  return p;
+}
+
+void screenToCell(const Map* m, int sx, int sy, int64_t* col, int64_t* row) {
+  ViewPlace p = viewPlace(m);
+  *col = floorDiv(p.ox + sx - PANEL_WIDTH, p.cell);
+  *row = floorDiv(p.oy + sy, p.cell);
+}
+
+void cellToScreen(const Map* m, int64_t col, int64_t row, int64_t* sx, int64_t* sy) {
+  ViewPlace p = viewPlace(m);
+  *sx = PANEL_WIDTH + col * p.cell - p.ox;
+  *sy = row * p.cell - p.oy;
+}
+
+int viewWidth() { return surfaceWidth(window); }
+int viewHeight() { return surfaceHeight(window); }
+
+void viewClamp(Map* m) {
+  if (!m) return;
+  int cell = zoomCellPixels(zoom.level);
+  uint32_t maxX = farthest(m->w, viewWidth(), cell), maxY = farthest(m->h, viewHeight(), cell);
+  if (m->viewX > maxX) m->viewX = maxX;
+  if (m->viewY > maxY) m->viewY = maxY;
+}
+
+void viewScrollBy(Map* m, int64_t dx, int64_t dy) {
+  if (!m) return;
+  int cell = zoomCellPixels(zoom.level);
+  m->viewX = toView(m->viewX + (double)dx * TILE / cell);
+  m->viewY = toView(m->viewY + (double)dy * TILE / cell);
+  viewClamp(m);
+}
+
+bool zoomTo(Map* m, int level, int sx, int sy) {
+  if (level < 0 || level >= ZOOM_LEVELS || level == zoom.level) return false;
+  ViewPlace before = viewPlace(m);
+  int after = zoomCellPixels(level);
+  // The map point (in map pixels) at the centre of the pointer's pixel.
+  double vx = sx - PANEL_WIDTH + 0.5, vy = sy + 0.5;
+  double px = (before.ox + vx) * TILE / before.cell, py = (before.oy + vy) * TILE / before.cell;
+  zoom.level = level;
+  if (m) {
+    m->viewX = toView(px - vx * TILE / after);
+    m->viewY = toView(py - vy * TILE / after);
+    viewClamp(m);
+  }
+  printf("Zoom %s\n", zoomName(level));
+  return true;
+}
+
+void viewCentre(int* sx, int* sy) {
+  *sx = PANEL_WIDTH + viewWidth() / 2;
+  *sy = viewHeight() / 2;
+}

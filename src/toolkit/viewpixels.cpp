@@ -1,0 +1,66 @@
+#include "toolkit/viewpixels.h"
+
+#include <SDL/SDL.h>
+#include <string.h>
+
+namespace {
+SDL_Surface* kept = nullptr;
+
+Uint32* row32(SDL_Surface* s, int y) { return (Uint32*)((Uint8*)s->pixels + y * s->pitch); }
+
+bool plain32(SDL_Surface* s) { return s && s->format->BytesPerPixel == 4 && !SDL_MUSTLOCK(s); }
+
+// The part of a w x h rectangle at (x, y) inside s; false when none is.
+bool clip(SDL_Surface* s, int* x, int* y, int* w, int* h, int* skipX, int* skipY) {
+  *skipX = *x < 0 ? -*x : 0;
+  *skipY = *y < 0 ? -*y : 0;
+  int right = *x + *w < s->w ? *x + *w : s->w, bottom = *y + *h < s->h ? *y + *h : s->h;
+  *x += *skipX;
+  *y += *skipY;
+  *w = right - *x;
+  *h = bottom - *y;
+  return *w > 0 && *h > 0;
+}
+}  // namespace
+
+SDL_Surface* viewScratch(SDL_Surface* like, int w, int h) {
+  if (!like || w <= 0 || h <= 0) return nullptr;
+  const SDL_PixelFormat* f = like->format;
+  if (kept && kept->w == w && kept->h == h && kept->format->BitsPerPixel == f->BitsPerPixel &&
+      kept->format->Rmask == f->Rmask && kept->format->Gmask == f->Gmask && kept->format->Bmask == f->Bmask &&
+      kept->format->Amask == f->Amask)
+    return kept;
+  if (kept) SDL_FreeSurface(kept);
+  kept = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, f->BitsPerPixel, f->Rmask, f->Gmask, f->Bmask, f->Amask);
+  return kept;
+}
+
+void scaleNearest(SDL_Surface* src, SDL_Surface* dst, int factor) {
+  if (!plain32(src) || !plain32(dst) || factor < 1 || (dst->w + factor - 1) / factor > src->w ||
+      (dst->h + factor - 1) / factor > src->h)
+    return;
+  for (int y = 0; y < dst->h; y += factor) {
+    const Uint32* s = row32(src, y / factor);
+    Uint32* d = row32(dst, y);
+    for (int x = 0; x < dst->w; x++) d[x] = s[x / factor];
+    // The row's copies below it.
+    for (int k = 1; k < factor && y + k < dst->h; k++) memcpy(row32(dst, y + k), d, (size_t)dst->w * 4);
+  }
+}
+
+void shadeRect(SDL_Surface* s, int x, int y, int w, int h) {
+  int sx, sy;
+  if (!plain32(s) || !clip(s, &x, &y, &w, &h, &sx, &sy)) return;
+  Uint32 grey = SDL_MapRGB(s->format, 128, 128, 128);
+  for (int r = 0; r < h; r++) {
+    Uint32* d = row32(s, y + r) + x;
+    // Each byte halfway to grey's: (a + b) / 2 without carries between bytes.
+    for (int c = 0; c < w; c++) d[c] = (d[c] & grey) + (((d[c] ^ grey) & 0xFEFEFEFEu) >> 1);
+  }
+}
+
+void putPixels(SDL_Surface* s, int x, int y, int w, int h, const uint32_t* px) {
+  int sx, sy, rowLength = w;
+  if (!plain32(s) || !px || !clip(s, &x, &y, &w, &h, &sx, &sy)) return;
+  for (int r = 0; r < h; r++) memcpy(row32(s, y + r) + x, px + (size_t)(sy + r) * rowLength + sx, (size_t)w * 4);
+}
