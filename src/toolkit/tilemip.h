@@ -27,9 +27,10 @@ struct TileMip {
   int level = 0, side = 0;  // side = 16 >> level
   // side * side pixels a tile, row by row: the colour premultiplied by the
   // coverage in the target's three colour bytes, the coverage (0 to 255) in
-  // the top byte. No colour byte exceeds the coverage.
+  // the top byte. No colour byte exceeds the coverage. One tile more than
+  // the sheet has, empty: numbers past the sheet are drawn as it.
   std::vector<uint32_t> pixels;
-  std::vector<uint8_t> kind;  // MipKind of each tile number
+  std::vector<uint8_t> kind;  // MipKind of each tile number, and of the empty last one
   // The whole sheet at this level, partial tiles included (background
   // layers are drawn whole): imageW x imageH pixels as above.
   int imageW = 0, imageH = 0;
@@ -68,8 +69,7 @@ inline uint32_t tileMipOver(uint32_t under, uint32_t px) {
 // Draws one row of `count` cells at level m->level: cell c's tiles are
 // cells[i][c] of mips[i], i from 0 (bottom) to layers - 1, drawn at
 // (x + c * side, y) of dst, clipped to it. A null mip draws nothing. With
-// `fromBlack` the cells start black, else from what dst holds; a cell starts
-// at its highest opaque tile either way.
+// `fromBlack` the cells start black, else from what dst holds.
 void tileMipDrawRow(const TileMip* const* mips, const int32_t* const* cells, int layers, int count,
                     SDL_Surface* dst, int x, int y, bool fromBlack);
 // The whole sheet at the mip's level, its top-left corner at (x, y) of dst.
@@ -77,3 +77,6 @@ void tileMipDrawImage(const TileMip* m, SDL_Surface* dst, int x, int y);
 
 void tileMipDrop(SDL_Surface* sheet);  // before the sheet is freed
 void tileMipClear();
+// Draws rows with AVX2 when `on` and the processor has it (the default),
+// else four pixels a vector; returns whether AVX2 is used (tests).
+bool tileMipUseWide(bool on);

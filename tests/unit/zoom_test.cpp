@@ -88,22 +88,26 @@ TEST_P(ZoomPixels, EveryScaleMatchesAPictureWorkedOutFromTheSheets) {
       v.width = window->w, v.height = window->h, v.cell = cell;
       v.viewX = m->viewX, v.viewY = m->viewY, v.mapW = m->w, v.mapH = m->h;
       std::vector<uint32_t> want = referenceView(v, layers);
-      SDL_FillRect(window, nullptr, SDL_MapRGB(window->format, 1, 2, 3));  // every pixel must be drawn
-      drawWindow();
-      int wrong = 0, worst = 0, lit = 0;
-      for (int y = 0; y < window->h; y++)
-        for (int x = 0; x < window->w; x++) {
-          uint32_t got = getpixel(window, x, y), w = want[(size_t)y * window->w + x];
-          int d = channelDistance(got, w);
-          wrong += d > kTolerance;
-          worst = std::max(worst, d);
-          lit += w != 0;
-        }
-      EXPECT_EQ(wrong, 0) << "scale " << zoomName(level) << " at " << at.first << "," << at.second
-                          << ": worst channel off by " << worst;
-      EXPECT_GT(lit, window->w * window->h / 20) << zoomName(level);  // something was drawn
+      for (bool wide : {true, false}) {  // AVX2 rows (where the processor has them) and the baseline ones
+        tileMipUseWide(wide);
+        SDL_FillRect(window, nullptr, SDL_MapRGB(window->format, 1, 2, 3));  // every pixel must be drawn
+        drawWindow();
+        int wrong = 0, worst = 0, lit = 0;
+        for (int y = 0; y < window->h; y++)
+          for (int x = 0; x < window->w; x++) {
+            uint32_t got = getpixel(window, x, y), w = want[(size_t)y * window->w + x];
+            int d = channelDistance(got, w);
+            wrong += d > kTolerance;
+            worst = std::max(worst, d);
+            lit += w != 0;
+          }
+        EXPECT_EQ(wrong, 0) << "scale " << zoomName(level) << " at " << at.first << "," << at.second
+                            << (wide ? " (wide)" : "") << ": worst channel off by " << worst;
+        EXPECT_GT(lit, window->w * window->h / 20) << zoomName(level);  // something was drawn
+      }
     }
   }
+  tileMipUseWide(true);
   zoom.level = ZOOM_ONE;
   tileCacheClear();
 }
