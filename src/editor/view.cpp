@@ -132,8 +132,22 @@ void drawCells(const Map* m, const std::vector<LayerPlan>& plan, SDL_Surface* ds
                int* first, int from, int to) {
   uint64_t rowAt = (v.y0 + r) * m->w + v.x0;
   uint32_t black = mapRGB(dst, 0, 0, 0);
+  int W = surfaceWidth(dst), H = surfaceHeight(dst);
   for (int c = 0; c < v.cols; c++) {
     int x = c * TILE - v.ox, y = r * TILE - v.oy;
+    // A cell cut by the picture's edges is drawn whole on a cell of its
+    // own, over what the picture holds there, and its visible part copied
+    // back: the tiles' fast whole rows instead of pixel by pixel.
+    SDL_Surface* on = dst;
+    int cx = x, cy = y, vx = x < 0 ? -x : 0, vy = y < 0 ? -y : 0;
+    int vw = (x + TILE < W ? TILE : W - x) - vx, vh = (y + TILE < H ? TILE : H - y) - vy;
+    bool cut = vw < TILE || vh < TILE;
+    if (cut && (on = viewScratch(SCRATCH_CELL, dst, TILE, TILE))) {
+      copyPixels(dst, x + vx, y + vy, vw, vh, on, vx, vy);
+      cx = cy = 0;
+    } else {
+      on = dst;
+    }
     int i = first[c] > from ? first[c] : from;
     const uint32_t* under = nullptr;
     if (first[c] < 0) {
@@ -141,9 +155,10 @@ void drawCells(const Map* m, const std::vector<LayerPlan>& plan, SDL_Surface* ds
       if (to > 0 && plan[0].tiled && plan[0].cache)
         under = &black;
       else
-        fillCellBlack(dst, x, y);
+        fillCellBlack(on, cx, cy);
     }
-    drawCellLayers(plan, dst, rowAt + c, i, to, x, y, under);
+    drawCellLayers(plan, on, rowAt + c, i, to, cx, cy, under);
+    if (on != dst) copyPixels(on, vx, vy, vw, vh, dst, x + vx, y + vy);
   }
 }
 
@@ -170,7 +185,7 @@ bool drawLayers(const Map* m, const std::vector<LayerPlan>& plan, SDL_Surface* d
 // the cells land where cellToScreen puts them).
 bool drawEnlarged(const Map* m, int factor) {
   int w = (surfaceWidth(window) + factor - 1) / factor, h = (surfaceHeight(window) + factor - 1) / factor;
-  SDL_Surface* small = viewScratch(window, w, h);
+  SDL_Surface* small = viewScratch(SCRATCH_ENLARGED, window, w, h);
   if (!small) {
     fillBlack(window, 0, 0, surfaceWidth(window), surfaceHeight(window));
     return true;

@@ -4,7 +4,7 @@
 #include <string.h>
 
 namespace {
-SDL_Surface* kept = nullptr;
+SDL_Surface* kept[SCRATCH_SLOTS] = {nullptr, nullptr};
 
 Uint32* row32(SDL_Surface* s, int y) { return (Uint32*)((Uint8*)s->pixels + y * s->pitch); }
 
@@ -23,16 +23,23 @@ bool clip(SDL_Surface* s, int* x, int* y, int* w, int* h, int* skipX, int* skipY
 }
 }  // namespace
 
-SDL_Surface* viewScratch(SDL_Surface* like, int w, int h) {
-  if (!like || w <= 0 || h <= 0) return nullptr;
+SDL_Surface* viewScratch(ScratchSlot slot, SDL_Surface* like, int w, int h) {
+  if (!like || w <= 0 || h <= 0 || slot < 0 || slot >= SCRATCH_SLOTS) return nullptr;
   const SDL_PixelFormat* f = like->format;
-  if (kept && kept->w == w && kept->h == h && kept->format->BitsPerPixel == f->BitsPerPixel &&
-      kept->format->Rmask == f->Rmask && kept->format->Gmask == f->Gmask && kept->format->Bmask == f->Bmask &&
-      kept->format->Amask == f->Amask)
-    return kept;
-  if (kept) SDL_FreeSurface(kept);
-  kept = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, f->BitsPerPixel, f->Rmask, f->Gmask, f->Bmask, f->Amask);
-  return kept;
+  SDL_Surface*& s = kept[slot];
+  if (s && s->w == w && s->h == h && s->format->BitsPerPixel == f->BitsPerPixel && s->format->Rmask == f->Rmask &&
+      s->format->Gmask == f->Gmask && s->format->Bmask == f->Bmask && s->format->Amask == f->Amask)
+    return s;
+  if (s) SDL_FreeSurface(s);
+  s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, f->BitsPerPixel, f->Rmask, f->Gmask, f->Bmask, f->Amask);
+  return s;
+}
+
+void copyPixels(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst, int x, int y) {
+  if (!plain32(src) || !plain32(dst) || w <= 0 || h <= 0 || sx < 0 || sy < 0 || x < 0 || y < 0 ||
+      sx + w > src->w || sy + h > src->h || x + w > dst->w || y + h > dst->h)
+    return;
+  for (int r = 0; r < h; r++) memcpy(row32(dst, y + r) + x, row32(src, sy + r) + sx, (size_t)w * 4);
 }
 
 void scaleNearest(SDL_Surface* src, SDL_Surface* dst, int factor) {

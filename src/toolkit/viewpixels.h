@@ -6,9 +6,14 @@
 
 struct SDL_Surface;
 
-// A w x h surface in the format of `like`, kept and reused while the size
-// and format hold (one at a time). Null when it cannot be made.
-SDL_Surface* viewScratch(SDL_Surface* like, int w, int h);
+// A w x h surface in the format of `like`, kept in its slot and reused
+// while the size and format hold. Null when it cannot be made.
+enum ScratchSlot { SCRATCH_ENLARGED, SCRATCH_CELL, SCRATCH_SLOTS };
+SDL_Surface* viewScratch(ScratchSlot slot, SDL_Surface* like, int w, int h);
+// The w x h pixels at (sx, sy) of src copied to (x, y) of dst, both 32 bits
+// a pixel, the rectangles inside them (a cell of the view: rows copied
+// straight, without the library's blit set-up).
+void copyPixels(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst, int x, int y);
 // Every pixel (x, y) of dst becomes pixel (x / factor, y / factor) of src
 // (both 32 bits a pixel; src covers dst).
 void scaleNearest(SDL_Surface* src, SDL_Surface* dst, int factor);
