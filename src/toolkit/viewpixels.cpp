@@ -58,11 +58,16 @@ void scaleNearest(SDL_Surface* src, SDL_Surface* dst, int factor) {
 void shadeRect(SDL_Surface* s, int x, int y, int w, int h) {
   int sx, sy;
   if (!plain32(s) || !clip(s, &x, &y, &w, &h, &sx, &sy)) return;
-  Uint32 grey = SDL_MapRGB(s->format, 128, 128, 128);
+  const SDL_PixelFormat* f = s->format;
+  Uint32 colour = f->Rmask | f->Gmask | f->Bmask, white = colour;
   for (int r = 0; r < h; r++) {
     Uint32* d = row32(s, y + r) + x;
-    // Each byte halfway to grey's: (a + b) / 2 without carries between bytes.
-    for (int c = 0; c < w; c++) d[c] = (d[c] & grey) + (((d[c] ^ grey) & 0xFEFEFEFEu) >> 1);
+    for (int c = 0; c < w; c++) {
+      Uint32 p = d[c] & colour, half = (p >> 1) & 0x7F7F7F7Fu & colour;
+      // Every byte halved, or halfway to white where the pixel is dark.
+      int sum = (int)(p & 0xFF) + (int)(p >> 8 & 0xFF) + (int)(p >> 16 & 0xFF) + (int)(p >> 24 & 0xFF);
+      d[c] = sum > 3 * 128 ? half : half + (((white >> 1) & 0x7F7F7F7Fu) & colour);
+    }
   }
 }
 

@@ -17,7 +17,8 @@ void copyPixels(SDL_Surface* src, int sx, int sy, int w, int h, SDL_Surface* dst
 // Every pixel (x, y) of dst becomes pixel (x / factor, y / factor) of src
 // (both 32 bits a pixel; src covers dst).
 void scaleNearest(SDL_Surface* src, SDL_Surface* dst, int factor);
-// The pixels of a rectangle, clipped, taken halfway to mid grey.
+// The pixels of a rectangle, clipped, made darker where they are light and
+// lighter where they are dark (lines seen on any picture).
 void shadeRect(SDL_Surface* s, int x, int y, int w, int h);
 // Pixel values `px` (w x h, row by row, in s's format) copied to (x, y), clipped.
 void putPixels(SDL_Surface* s, int x, int y, int w, int h, const uint32_t* px);
