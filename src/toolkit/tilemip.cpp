@@ -31,42 +31,24 @@ const int kTile = TILE;
 const size_t kMaxTiles = 1 << 16;           // a 4096 x 4096 sheet; larger ones are not drawn zoomed out
 const size_t kBandPixels = 2048 * 2048;     // scratch pixels blitted at once
 const Uint32 kColour = 0xFFFFFFu;           // the three colour bytes of the targets mips are made for
-const Uint32 kStateFlags = SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK;
 
-// Every level of one sheet, built together.
+// Every level of one sheet, built together, and what they were made from:
+// the sheet, and the order of the colour bytes of the surfaces drawn on.
 struct MipSet {
   TileMip level[TILE_MIP_LEVELS];
+  SheetSignature signature;
+  uint32_t targetMasks[3] = {0, 0, 0};
   bool usable = false;
+  bool madeFor(const SheetSignature& s, const SDL_Surface* target) const {
+    const SDL_PixelFormat* f = target->format;
+    return signature == s && targetMasks[0] == f->Rmask && targetMasks[1] == f->Gmask && targetMasks[2] == f->Bmask;
+  }
 };
 std::map<SDL_Surface*, MipSet> sets;
 
 bool targetFits(const SDL_Surface* t) {
   const SDL_PixelFormat* f = t->format;
   return f->BytesPerPixel == 4 && f->Amask == 0 && (f->Rmask | f->Gmask | f->Bmask) == kColour;
-}
-
-void takeSignature(TileMip& m, SDL_Surface* s, SDL_Surface* target) {
-  m.w = s->w;
-  m.h = s->h;
-  m.bpp = s->format->BitsPerPixel;
-  m.flags = s->flags & kStateFlags;
-  m.colorkey = s->format->colorkey;
-  m.alpha = s->format->alpha;
-  const Uint32 masks[4] = {s->format->Rmask, s->format->Gmask, s->format->Bmask, s->format->Amask};
-  for (int i = 0; i < 4; i++) m.masks[i] = masks[i];
-  m.targetMasks[0] = target->format->Rmask;
-  m.targetMasks[1] = target->format->Gmask;
-  m.targetMasks[2] = target->format->Bmask;
-}
-
-bool sameSignature(const TileMip& m, SDL_Surface* s, SDL_Surface* target) {
-  TileMip now;
-  takeSignature(now, s, target);
-  bool same = now.w == m.w && now.h == m.h && now.bpp == m.bpp && now.flags == m.flags &&
-              now.colorkey == m.colorkey && now.alpha == m.alpha;
-  for (int i = 0; i < 4; i++) same = same && now.masks[i] == m.masks[i];
-  for (int i = 0; i < 3; i++) same = same && now.targetMasks[i] == m.targetMasks[i];
-  return same;
 }
 
 SDL_Surface* scratch(int w, int h, const SDL_PixelFormat* f) {
@@ -503,18 +485,18 @@ const TileMip* tileMipGet(SDL_Surface* sheet, SDL_Surface* target, int level) {
       !targetFits(target))
     return nullptr;
   auto it = sets.find(sheet);
-  if (it != sets.end() && sameSignature(it->second.level[0], sheet, target))
+  SheetSignature now = sheetSignature(sheet);
+  if (it != sets.end() && it->second.madeFor(now, target))
     return it->second.usable ? &it->second.level[level - 1] : nullptr;
   MipSet& set = sets[sheet];
   set = MipSet();
-  // The signature first: a sheet that cannot be scaled is not retried on every frame.
-  takeSignature(set.level[0], sheet, target);
+  set.signature = now;  // a sheet that cannot be scaled is not retried on every frame
+  set.targetMasks[0] = target->format->Rmask;
+  set.targetMasks[1] = target->format->Gmask;
+  set.targetMasks[2] = target->format->Bmask;
   set.usable = build(set, sheet, target);
   if (!set.usable) {
-    MipSet failed;
-    failed.level[0] = set.level[0];
-    failed.level[0].image.clear();
-    set = failed;
+    for (TileMip& m : set.level) m = TileMip();
     return nullptr;
   }
   return &set.level[level - 1];

@@ -35,10 +35,6 @@ struct TileMip {
   // layers are drawn whole): imageW x imageH pixels as above.
   int imageW = 0, imageH = 0;
   std::vector<uint32_t> image;
-  // What it was made from; a change means a rebuild.
-  int w = 0, h = 0, bpp = 0;
-  uint32_t flags = 0, colorkey = 0, masks[4] = {0, 0, 0, 0}, targetMasks[3] = {0, 0, 0};
-  uint8_t alpha = 0;
 };
 
 // Level `level` of `sheet` for drawing onto surfaces in `target`'s layout,

@@ -14,6 +14,8 @@
 
 #include "model/model.h"
 #include "shell/shell.h"
+#include "tilesheet.h"
+#include "toolkit/tileset.h"
 #include "toolkit/video.h"
 
 std::string appDir() {
@@ -120,4 +122,11 @@ void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
     for (int x = 0; x < w; x++) ((uint32_t*)s->pixels)[y * s->pitch / 4 + x] = (uint32_t)(x * 7 + y * 131);
   if (SDL_SaveBMP(s, (dir + "layers/" + name + ".png").c_str()) != 0) abort();
   SDL_FreeSurface(s);
+}
+
+SDL_Surface* loadTestSheet(const std::string& project, const char* name, const SheetImage& im) {
+  EXPECT_TRUE(writeSheetPng(project + "layers/" + name + ".png", im));
+  SDL_Surface* s = tilesetLoad(name);
+  EXPECT_NE(s, nullptr);
+  return s;
 }

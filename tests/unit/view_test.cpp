@@ -94,10 +94,7 @@ int differences(Map* m) {
 }
 
 SDL_Surface* loadSheet(const std::string& project, const char* name, SheetKind kind, int w, int h) {
-  EXPECT_TRUE(writeSheetPng(project + "layers/" + name + ".png", makeSheet(kind, w, h)));
-  SDL_Surface* s = tilesetLoad(name);
-  EXPECT_NE(s, nullptr);
-  return s;
+  return loadTestSheet(project, name, makeSheet(kind, w, h));
 }
 
 // A sheet in the view's own format: the one the library run-length encodes.

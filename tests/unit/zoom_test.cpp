@@ -37,13 +37,6 @@ int channelDistance(uint32_t a, uint32_t b) {
   return most;
 }
 
-SDL_Surface* loadSheet(const std::string& project, const char* name, const SheetImage& im) {
-  EXPECT_TRUE(writeSheetPng(project + "layers/" + name + ".png", im));
-  SDL_Surface* s = tilesetLoad(name);
-  EXPECT_NE(s, nullptr);
-  return s;
-}
-
 }  // namespace
 
 class ZoomPixels : public ::testing::TestWithParam<SheetKind> {};
@@ -60,8 +53,8 @@ TEST_P(ZoomPixels, EveryScaleMatchesAPictureWorkedOutFromTheSheets) {
   SheetImage own = makeSheet(GetParam(), 256, 256), odd = makeSheet(GetParam(), 200, 120),
              rgba = makeSheet(SHEET_RGBA, 128, 192), back = makeSheet(SHEET_RGB, 200, 120);
   std::vector<const SheetImage*> images = {&own, &odd, &back, &rgba, &own};
-  std::vector<SDL_Surface*> sheets = {loadSheet(p, "own", own), loadSheet(p, "odd", odd), loadSheet(p, "back", back),
-                                      loadSheet(p, "rgba", rgba), nullptr};
+  std::vector<SDL_Surface*> sheets = {loadTestSheet(p, "own", own), loadTestSheet(p, "odd", odd), loadTestSheet(p, "back", back),
+                                      loadTestSheet(p, "rgba", rgba), nullptr};
   sheets[4] = sheets[0];
   Map* m = showNewMap(70, 50, sheets);
   m->layer[2]->bg = 1;
