@@ -322,6 +322,10 @@ SheetImage imageOf(SDL_Surface* s) {
   return im;
 }
 
+// Units a channel of a zoomed-out pixel may lie from the reference: eight
+// layers laid in turn, each rounded to a byte.
+const int kZoomTolerance = 6;
+
 // Zoomed: a frame of a 2048x2048 map of 8 layers at 1920x1080 at `scale`,
 // the view in the map's middle, against a memcpy of the frame's bytes (the
 // least any drawing of the frame costs); the picture is first checked
@@ -355,7 +359,7 @@ void zoomRow(Map* m, SDL_Surface* sheet, const SheetImage& image, const char* sc
         uint32_t a = getpixel(window, x, y), b = want[(size_t)y * window->w + x];
         for (int sh = 0; sh < 24; sh += 8) {
           int d = (int)(a >> sh & 0xFF) - (int)(b >> sh & 0xFF);
-          if (d > 4 || d < -4) {
+          if (d > kZoomTolerance || d < -kZoomTolerance) {
             wrong++;
             break;
           }
