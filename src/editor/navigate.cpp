@@ -18,7 +18,6 @@ namespace {
 const int kEdgeZone = 16;  // the pointer this close to the view's edges scrolls it
 const int kDragStart = 3;  // pixels a middle press moves before it is a drag, not a click
 const int kLeft = 1, kMiddle = 2;
-bool leftBefore = false;   // the left button was held last turn (a press is a new hold)
 
 bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
 
@@ -82,7 +81,7 @@ bool dragStep(Map* m) {
     }
     return true;
   }
-  bool spaceDrag = leftClic && !leftBefore && !overPanel() && inputKeyHeld(KEY_SPACE);
+  bool spaceDrag = leftClic && !navigate.leftBefore && !overPanel() && inputKeyHeld(KEY_SPACE);
   if (!middleClic && !spaceDrag) return false;
   n.dragButton = middleClic ? kMiddle : kLeft;
   n.dragX = mouseX;
@@ -97,7 +96,7 @@ bool dragStep(Map* m) {
 // while the button is held.
 bool overviewStep(Map* m) {
   if (navigate.overviewHeld && !leftClic) navigate.overviewHeld = false;
-  if (!navigate.overviewHeld && leftClic && !leftBefore && overOverview(m)) navigate.overviewHeld = true;
+  if (!navigate.overviewHeld && leftClic && !navigate.leftBefore && overOverview(m)) navigate.overviewHeld = true;
   if (!navigate.overviewHeld) return false;
   overviewMoveView(m, mouseX, mouseY);
   return true;
@@ -132,6 +131,6 @@ bool navigateStep() {
   viewClamp(m);  // also after the view's size changed
   bool taken = navigate.dragButton ? dragStep(m) : overviewStep(m) || dragStep(m);
   if (!taken && m) scrollStep(m);
-  leftBefore = leftClic;
+  navigate.leftBefore = leftClic;
   return taken;
 }

@@ -18,6 +18,7 @@ struct NavigateState {
   bool dragMoved = false;        // the pointer left its start: a drag, not a click
   bool middleClicked = false;    // a middle click without motion ended this turn
   bool overviewHeld = false;     // the left button went down on the overview and is held
+  bool leftBefore = false;       // the left button was held last turn (a press is a new hold)
 };
 extern NavigateState navigate;
 
