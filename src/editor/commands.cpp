@@ -7,7 +7,6 @@
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "editor/navigate.h"
-#include "editor/zoom.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "platform/os.h"
@@ -133,16 +132,15 @@ void paintStep() {
 
 }  // namespace
 
-// Cells left of or above the map come out past its end, and are dropped as such.
 unsigned long getElementX() {
-  int64_t col, row;
-  screenToCell(currentMapOrNull(), mouseX, mouseY, &col, &row);
+  long col, row;
+  viewToCell(mouseX, mouseY, &col, &row);
   return (unsigned long)col;
 }
 
 unsigned long getElementY() {
-  int64_t col, row;
-  screenToCell(currentMapOrNull(), mouseX, mouseY, &col, &row);
+  long col, row;
+  viewToCell(mouseX, mouseY, &col, &row);
   return (unsigned long)row;
 }
 

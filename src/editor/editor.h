@@ -4,6 +4,12 @@
 struct SDL_Surface;
 
 void drawWindow();           // redraws the map view surface
+// Screen pixel to map cell of the current map (rounded toward minus
+// infinity: it may lie outside the map) and map cell to the view surface's
+// pixel (its top-left corner), at the view's scale and place: every pointer
+// position goes through these two.
+void viewToCell(int screenX, int screenY, long* col, long* row);
+void cellToView(long col, long row, int* x, int* y);
 void refresh();              // one frame: commands, panel, map view, flip
 void setMenu(const char* m); // selects a menu screen and redraws the panel
 void refreshUndoLine();      // redraws the panel when what Ctrl+Z would undo changed

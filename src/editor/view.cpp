@@ -182,7 +182,7 @@ bool drawLayers(const Map* m, const std::vector<LayerPlan>& plan, SDL_Surface* d
 
 // Zoomed in: the map at 1:1 into a picture `factor` times smaller than the
 // view, whose pixels are repeated (the scale's first pixel is viewX's, so
-// the cells land where cellToScreen puts them).
+// the cells land where cellToView puts them).
 bool drawEnlarged(const Map* m, int factor) {
   int w = (surfaceWidth(window) + factor - 1) / factor, h = (surfaceHeight(window) + factor - 1) / factor;
   SDL_Surface* small = viewScratch(SCRATCH_ENLARGED, window, w, h);

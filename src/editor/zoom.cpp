@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "core/core.h"
+#include "editor/editor.h"
 #include "model/model.h"
 #include "toolkit/video.h"
 
@@ -41,6 +42,9 @@ uint32_t farthest(uint32_t cells, int view, int cell) {
   return mapPixels > UINT32_MAX ? UINT32_MAX : (uint32_t)mapPixels;
 }
 
+// Far past any view, either way: a cell's corner that still fits an int.
+int toInt(int64_t v) { return v < -(1 << 30) ? -(1 << 30) : v > (1 << 30) ? (1 << 30) : (int)v; }
+
 uint32_t toView(double mapPixels) {
   if (!(mapPixels > 0)) return 0;
   return mapPixels >= (double)UINT32_MAX ? UINT32_MAX : (uint32_t)llround(mapPixels);
@@ -60,17 +64,19 @@ ViewPlace viewPlace(const Map* m) {
   return p;
 }
 
-void screenToCell(const Map* m, int sx, int sy, int64_t* col, int64_t* row) {
-  ViewPlace p = viewPlace(m);
-  *col = floorDiv(p.ox + sx - PANEL_WIDTH, p.cell);
-  *row = floorDiv(p.oy + sy, p.cell);
+void viewToCell(int screenX, int screenY, long* col, long* row) {
+  ViewPlace p = viewPlace(currentMapOrNull());
+  *col = (long)floorDiv(p.ox + screenX - PANEL_WIDTH, p.cell);
+  *row = (long)floorDiv(p.oy + screenY, p.cell);
 }
 
-void cellToScreen(const Map* m, int64_t col, int64_t row, int64_t* sx, int64_t* sy) {
-  ViewPlace p = viewPlace(m);
-  *sx = PANEL_WIDTH + col * p.cell - p.ox;
-  *sy = row * p.cell - p.oy;
+void cellToView(long col, long row, int* x, int* y) {
+  ViewPlace p = viewPlace(currentMapOrNull());
+  *x = toInt((int64_t)col * p.cell - p.ox);
+  *y = toInt((int64_t)row * p.cell - p.oy);
 }
+
+int viewCellSide() { return zoomCellPixels(zoom.level); }
 
 int viewWidth() { return surfaceWidth(window); }
 int viewHeight() { return surfaceHeight(window); }

@@ -1,6 +1,6 @@
 // The map view's scale and place: which cell of the current map lies under
 // which pixel of the screen. Every conversion between the two goes through
-// screenToCell and cellToScreen, so painting, picking, the rectangle brush,
+// viewToCell and cellToView (editor.h), so painting, picking, the brushes,
 // the overview and the drawing agree at every scale.
 #pragma once
 #include <stdint.h>
@@ -34,11 +34,8 @@ struct ViewPlace {
 };
 ViewPlace viewPlace(const Map* m);
 
-// The cell of m under screen pixel (sx, sy) (the panel's width included),
-// rounded toward minus infinity: it may lie outside the map.
-void screenToCell(const Map* m, int sx, int sy, int64_t* col, int64_t* row);
-// The screen pixel of the top-left corner of cell (col, row) of m.
-void cellToScreen(const Map* m, int64_t col, int64_t row, int64_t* sx, int64_t* sy);
+// Screen pixels a cell side at the current scale (the cells cellToView places).
+int viewCellSide();
 
 // The view's size in screen pixels (the view surface's).
 int viewWidth();

@@ -136,15 +136,22 @@ TEST(ZoomGeometry, ScreenPixelsToCellsAndBackAtEveryScale) {
     m.w = m.h = 4096;
     m.viewX = c.viewX;
     m.viewY = c.viewY;
-    int64_t col, row, x, y;
-    screenToCell(&m, c.sx, c.sy, &col, &row);
+    pMap open[1] = {&m};
+    project.listeMaps = open;
+    project.nbreMaps = 1;
+    project.currentMap = 0;
+    long col, row;
+    int x, y;
+    viewToCell(c.sx, c.sy, &col, &row);
     EXPECT_EQ(col, c.col) << c.scale << " view " << c.viewX << "," << c.viewY << " at " << c.sx << "," << c.sy;
     EXPECT_EQ(row, c.row) << c.scale << " view " << c.viewX << "," << c.viewY << " at " << c.sx << "," << c.sy;
-    // The cell's square holds the pixel.
-    cellToScreen(&m, col, row, &x, &y);
-    int side = zoomCellPixels(zoom.level);
-    EXPECT_TRUE(x <= c.sx && c.sx < x + side && y <= c.sy && c.sy < y + side) << c.scale << " cell " << col;
+    // The cell's square on the view holds the pixel.
+    cellToView(col, row, &x, &y);
+    int side = viewCellSide(), vx = c.sx - PANEL_WIDTH;
+    EXPECT_TRUE(x <= vx && vx < x + side && y <= c.sy && c.sy < y + side) << c.scale << " cell " << col;
   }
+  project.listeMaps = nullptr;
+  project.nbreMaps = 0;
   zoom.level = ZOOM_ONE;
 }
 
@@ -270,12 +277,12 @@ TEST_F(ZoomEditor, CtrlWheelZoomsAtThePointerAndTheKeysAtTheCentre) {
   SDL_Event up = buttonEvent(SDL_BUTTON_WHEELUP), down = buttonEvent(SDL_BUTTON_WHEELDOWN), notchUp = up;
   notchUp.type = SDL_MOUSEBUTTONUP;
   int x = 322 + 100 + 8, y = 200 + 8;  // the centre of cell (26, 43) at 1:1
-  int64_t col, row;
+  long col, row;
   const int levels[] = {4, 5, 6, 6, 5, 4, 3, 2, 1, 0, 0};
   for (int i = 0; i < 11; i++) {
     turn(x, y, 0, {KEY_LCTRL}, i < 4 ? &up : &down);
     EXPECT_EQ(zoom.level, levels[i]) << i;
-    screenToCell(cur(), x, y, &col, &row);
+    viewToCell(x, y, &col, &row);
     if (zoom.level >= 2) {  // where the map is wider than the view: it stays in place
       EXPECT_EQ(col, 26) << zoomName(zoom.level);
       EXPECT_EQ(row, 43) << zoomName(zoom.level);
@@ -296,13 +303,13 @@ TEST_F(ZoomEditor, CtrlWheelZoomsAtThePointerAndTheKeysAtTheCentre) {
   cur()->viewX = cur()->viewY = 640;
   for (auto& k : keys) {
     int cx = 322 + 159, cy = 240;
-    int64_t c0, r0;
-    screenToCell(cur(), cx, cy, &c0, &r0);
+    long c0, r0;
+    viewToCell(cx, cy, &c0, &r0);
     SDL_Event e = keyEvent(k.key, k.mod);
     turn(100, 100, 0, {}, &e);
     turn(100, 100);  // the key-down stays the last event: no second step
     EXPECT_EQ(zoom.level, k.level) << k.key;
-    screenToCell(cur(), cx, cy, &col, &row);
+    viewToCell(cx, cy, &col, &row);
     EXPECT_LE(abs((int)(col - c0)) + abs((int)(row - r0)), 1) << k.key;  // the centre stays
   }
 }
