@@ -246,6 +246,7 @@ struct LayerTiles {
   const Uint32* tiles;
   const uint8_t* kind;
   Uint32 nothing;
+  bool first;  // the row's first layer: laid on nothing, whole words of tiles are copies
   Uint32 tile(int c) const { return (Uint32)e[c] < nothing ? (Uint32)e[c] : nothing; }
 };
 
@@ -312,12 +313,15 @@ struct PairCovered {
 const PairCovered pairCovered;
 
 // Cells ca and cb laid together: bit 0 set when ca is covered, bit 1 when cb is.
+template <bool First>
 __attribute__((target("avx2"))) inline uint64_t pairUnder(Uint32* acc, const LayerTiles& l, int ca, int cb) {
   Uint32 *pa = acc + (size_t)ca * 4, *pb = acc + (size_t)cb * 4;
-  __m256i a = _mm256_loadu2_m128i((const __m128i*)pb, (const __m128i*)pa);
-  __m256i t = _mm256_loadu2_m128i((const __m128i*)(l.tiles + (size_t)l.tile(cb) * 4),
+  __m256i a = _mm256_loadu2_m128i((const __m128i*)(l.tiles + (size_t)l.tile(cb) * 4),
                                   (const __m128i*)(l.tiles + (size_t)l.tile(ca) * 4));
-  a = _mm256_add_epi8(a, scaleByWide(t, a));
+  if (!First) {
+    __m256i laid = _mm256_loadu2_m128i((const __m128i*)pb, (const __m128i*)pa);
+    a = _mm256_add_epi8(laid, scaleByWide(a, laid));
+  }
   _mm256_storeu2_m128i((__m128i*)pb, (__m128i*)pa, a);
   return pairCovered.of[coveredBits(a)];
 }
@@ -332,7 +336,10 @@ __attribute__((target("avx2"))) int layerPassWide(Uint32* acc, int n, uint64_t* 
     int base = w * 64;
     __builtin_prefetch(l.e + base + 64);
     if (P == 4 && bits == ~0ull) {  // a whole word of cells: in pairs, in order
-      for (int j = 0; j < 64; j += 2) gone |= pairUnder(acc, l, base + j, base + j + 1) << j;
+      if (l.first)
+        for (int j = 0; j < 64; j += 2) gone |= pairUnder<true>(acc, l, base + j, base + j + 1) << j;
+      else
+        for (int j = 0; j < 64; j += 2) gone |= pairUnder<false>(acc, l, base + j, base + j + 1) << j;
     } else if (P == 4) {
       while (bits) {
         int ja = __builtin_ctzll(bits);
@@ -344,7 +351,7 @@ __attribute__((target("avx2"))) int layerPassWide(Uint32* acc, int n, uint64_t* 
         }
         int jb = __builtin_ctzll(bits);
         bits &= bits - 1;
-        uint64_t both = pairUnder(acc, l, base + ja, base + jb);
+        uint64_t both = pairUnder<false>(acc, l, base + ja, base + jb);
         gone |= (both & 1) << ja | (both >> 1) << jb;
       }
     } else {
@@ -389,8 +396,9 @@ bool wide = processorHasAvx2();
 #endif
 
 template <int P>
-inline int layerPass(Uint32* acc, int n, uint64_t* uncovered, const int32_t* e, const TileMip* m, RowWork& work) {
-  LayerTiles l = {e, m->pixels.data(), m->kind.data(), (Uint32)m->kind.size() - 1};
+inline int layerPass(Uint32* acc, int n, uint64_t* uncovered, const int32_t* e, const TileMip* m, bool first,
+                     RowWork& work) {
+  LayerTiles l = {e, m->pixels.data(), m->kind.data(), (Uint32)m->kind.size() - 1, first};
   const uint64_t* nonzero = nullptr;
   if (l.kind[0] == MIP_EMPTY) {  // cells holding 0 are skipped by their bit
 #ifdef MIP_WIDE
@@ -473,9 +481,12 @@ void drawRowOf(const TileMip* const* mips, const int32_t* const* cells, int laye
   if (n % 64) work.uncovered[words - 1] = (1ull << (n % 64)) - 1;
   work.nonzero.resize(words);
   Uint32* acc = work.acc.data();
-  int live = n;
+  int live = n, top = layers - 1;
+  while (top >= 0 && !mips[top]) top--;
   for (int i = layers - 1; i >= 0 && live; i--)
-    if (mips[i]) live -= layerPass<P>(acc, n, work.uncovered.data(), cells[i] + c0, mips[i], work);
+    if (mips[i]) {
+      live -= layerPass<P>(acc, n, work.uncovered.data(), cells[i] + c0, mips[i], i == top, work);
+    }
   storeRow<S>(acc, n, dst, x + c0 * S, y, y0, y1, fromBlack);
 }
 }  // namespace
