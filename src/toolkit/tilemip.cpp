@@ -6,10 +6,18 @@
 // format. Blocks of those are summed, every level from the one below, and
 // divided once: each level is the exact average of the sheet's pixels.
 //
-// Drawing takes a row of cells one layer at a time, every cell blended
-// whether its tile is empty, partly covered or opaque (an opaque tile's
-// blend is a copy): at a few pixels a cell, a branch a cell and layer
-// costs more than the blend, which is done four pixels at a time.
+// Drawing takes a row of cells one layer at a time from the top, each tile
+// laid under what is there (front to back): a cell leaves the work once it
+// is fully covered, and cells holding tile 0 are skipped by a bit each. At
+// a few pixels a cell the work is bookkeeping as much as blending: no
+// branch a cell where a mask does, two cells a vector with AVX2.
+//
+// [SECTION] index
+//   building    MipSet, pixel sums (Lanes), firstLevelSums, halve, cutTiles, build
+//   laying      RowWork, layUnder (four pixels), layerPassOf
+//   wide        the AVX2 layer pass: pairUnder, layerPassWide, nonzeroBitsWide
+//   rows        layerPass, storeRow, drawRowOf
+//   public      tileMipGet ... tileMipUseWide
 #include "toolkit/tilemip.h"
 
 #include <SDL/SDL.h>
@@ -26,6 +34,7 @@
 #include "core/core.h"
 #include "toolkit/tilecache.h"
 
+// [SECTION] building
 namespace {
 const int kTile = TILE;
 const size_t kMaxTiles = 1 << 16;           // a 4096 x 4096 sheet; larger ones are not drawn zoomed out
@@ -170,6 +179,7 @@ bool build(MipSet& set, SDL_Surface* sheet, SDL_Surface* target) {
   return true;
 }
 
+// [SECTION] laying
 // What a row of cells is drawn with: each cell's pixels, the cells not yet
 // fully covered, and those of the layer being laid that do not hold tile 0.
 struct RowWork {
@@ -273,6 +283,7 @@ int layerPassOf(Uint32* acc, int n, uint64_t* uncovered, const uint64_t* nonzero
   return covered;
 }
 
+// [SECTION] wide
 #ifdef MIP_WIDE
 // The same with AVX2, eight pixels a vector: two cells at a time at four
 // pixels a cell, a cell a vector or more above that.
@@ -395,6 +406,7 @@ bool processorHasAvx2() {
 bool wide = processorHasAvx2();
 #endif
 
+// [SECTION] rows
 template <int P>
 inline int layerPass(Uint32* acc, int n, uint64_t* uncovered, const int32_t* e, const TileMip* m, bool first,
                      RowWork& work) {
@@ -491,6 +503,7 @@ void drawRowOf(const TileMip* const* mips, const int32_t* const* cells, int laye
 }
 }  // namespace
 
+// [SECTION] public
 const TileMip* tileMipGet(SDL_Surface* sheet, SDL_Surface* target, int level) {
   if (!sheet || !target || level < 1 || level > TILE_MIP_LEVELS || sheet->w < kTile || sheet->h <= 0 ||
       !targetFits(target))
