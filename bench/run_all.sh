@@ -78,6 +78,19 @@ grep -E '^1920x1080' view.txt | while IFS='|' read -r what ours blit mem r1 r2 b
   case $check in *DIFFERS*) row "  picture of $what" "DIFFERS from the reference" "-" "MISSED" ;; esac
 done
 
+# Zoomed view: 1/8 at most 8 ms a frame.
+grep -E '^zoom ' view.txt | while IFS='|' read -r what ours base r build check; do
+  what=$(echo "$what" | sed 's/^zoom //; s/ 1920x1080 8 layers 2048x2048 map,/ 2048x2048x8 1920x1080,/; s/ *$//')
+  o=$(echo "$ours" | num 'ours') m=$(echo "$base" | num 'memcpy of the frame')
+  case $what in
+    1/8*) row "view zoomed $what" "$o ms" "memcpy of the frame $m ms" "$(goal "$(ratio "$o" "$m") (<= 8 ms)" "$(le "$o" 8)")" ;;
+    *) row "view zoomed $what" "$o ms" "memcpy of the frame $m ms" "$(ratio "$o" "$m")" ;;
+  esac
+  case $check in *DIFFERS*) row "  picture of zoomed $what" "DIFFERS from the reference" "-" "MISSED" ;; esac
+done
+l=$(grep -E '^zoom 1/8 .*RGB 1024' view.txt | head -n 1) &&
+  row "mip levels built, 1024x1024 tileset" "$(echo "$l" | num 'built in') ms" "-" "-"
+
 # Map files and painting.
 if l=$(field mapfile.txt '^save '); then
   row "map save, 2048x2048 x 8 layers (128 MiB)" "$(echo "$l" | sed -n 's/.*: *\([0-9.]*\) ms   fwrite.*/\1/p') ms" \

@@ -17,11 +17,14 @@
 #include <vector>
 
 #include "../tests/unit/tilesheet.h"
+#include "../tests/unit/viewref.h"
 #include "editor/editor.h"
+#include "editor/zoom.h"
 #include "model/mapfile.h"
 #include "model/model.h"
 #include "shell/shell.h"
 #include "toolkit/tilecache.h"
+#include "toolkit/tilemip.h"
 #include "toolkit/tileset.h"
 #include "toolkit/video.h"
 
@@ -72,11 +75,16 @@ Map* makeMap(SDL_Surface* sheet, int layers, uint32_t w, uint32_t h, MapKind kin
   return m;
 }
 
+// Cells the view shows at 1:1 from its corner, those cut by its right and
+// bottom edges included.
+int viewCols() { return (window->w + 15) / 16; }
+int viewRows() { return (window->h + 15) / 16; }
+
 void straightforward(const Map* m) {
   fillRect(window, 0, 0, window->w, window->h, 0, 0, 0);
   for (int i = 0; i < m->layers; i++)
-    for (int r = 0; r < window->h / 16; r++)
-      for (int c = 0; c < window->w / 16; c++)
+    for (int r = 0; r < viewRows(); r++)
+      for (int c = 0; c < viewCols(); c++)
         blitElement(m->layer[i]->s, c * 16, r * 16, m->layer[i]->e[(size_t)r * m->w + c]);
 }
 
@@ -85,12 +93,13 @@ void straightforward(const Map* m) {
 void memcpyFrame(const Map* m, SDL_Surface* flat) {
   int perRow = flat->w / 16;
   for (int i = 0; i < m->layers; i++)
-    for (int r = 0; r < window->h / 16; r++)
-      for (int c = 0; c < window->w / 16; c++) {
+    for (int r = 0; r < viewRows(); r++)
+      for (int c = 0; c < viewCols(); c++) {
         int n = m->layer[i]->e[(size_t)r * m->w + c];
+        int w = std::min(16, window->w - c * 16), h = std::min(16, window->h - r * 16);
         const Uint8* src = (const Uint8*)flat->pixels + (n / perRow * 16) * flat->pitch + n % perRow * 64;
         Uint8* dst = (Uint8*)window->pixels + r * 16 * window->pitch + c * 64;
-        for (int y = 0; y < 16; y++) memcpy(dst + y * window->pitch, src + y * flat->pitch, 64);
+        for (int y = 0; y < h; y++) memcpy(dst + y * window->pitch, src + y * flat->pitch, (size_t)w * 4);
       }
 }
 
@@ -178,8 +187,8 @@ std::vector<SDL_Surface*> tileSurfaces(SDL_Surface* sheet) {
 void perTileSurfaces(const Map* m, const std::vector<SDL_Surface*>& tiles) {
   fillRect(window, 0, 0, window->w, window->h, 0, 0, 0);
   for (int i = 0; i < m->layers; i++)
-    for (int r = 0; r < window->h / 16; r++)
-      for (int c = 0; c < window->w / 16; c++) {
+    for (int r = 0; r < viewRows(); r++)
+      for (int c = 0; c < viewCols(); c++) {
         int n = m->layer[i]->e[(size_t)r * m->w + c];
         if (n <= 0 || n >= (int)tiles.size()) continue;
         SDL_Rect d = {(Sint16)(c * 16), (Sint16)(r * 16), 0, 0};
@@ -231,41 +240,56 @@ void row(const std::string& dir, int vw, int vh, int layers, int kind, int size,
   tilesetFree(sheet);
   SDL_FreeSurface(flat);
 }
+// The village's ground layer (every cell an opaque tile) and object layer
+// repeated over m, and its other layers made from the object layer shifted,
+// the higher the emptier.
+void villageLayers(Map* m, const Map& village) {
+  for (int i = 0; i < m->layers; i++)
+    for (uint32_t y = 0; y < m->h; y++)
+      for (uint32_t x = 0; x < m->w; x++) {
+        const Layer* src = village.layer[i == 0 ? 0 : 1];
+        uint32_t vx = (x + 7 * (i > 1 ? i : 0)) % village.w, vy = (y + 5 * (i > 1 ? i : 0)) % village.h;
+        int e = src->e[vy * village.w + vx];
+        if (i > 1 && (vx + vy) % i) e = 0;
+        m->layer[i]->e[(size_t)y * m->w + x] = e;
+      }
+}
+
+// The example village's tileset and map (false when missing).
+bool loadVillage(const std::string& demo, SDL_Surface** sheet, Map* village) {
+  snprintf(projectPath, sizeof projectPath, "%s", demo.c_str());
+  *sheet = tilesetLoad("default");
+  std::string bytes;
+  FILE* f = fopen((demo + "maps/map0.map").c_str(), "rb");
+  for (int ch; f && (ch = fgetc(f)) != EOF;) bytes += (char)ch;
+  if (f) fclose(f);
+  if (*sheet && readMapBytes((const unsigned char*)bytes.data(), bytes.size(), village) == MAP_READ_OK &&
+      village->layers >= 2)
+    return true;
+  printf("realistic map: the example project is missing (%s)\n", demo.c_str());
+  return false;
+}
+
 // The example village's tileset and map, repeated to fill the view: its
 // ground layer (every cell an opaque tile) and its object layer, and two
 // thinner decoration layers made from the object layer shifted.
 void realistic(const std::string& demo) {
   video_x = 1920, video_y = 1080;
   videoInit();
-  snprintf(projectPath, sizeof projectPath, "%s", demo.c_str());
-  SDL_Surface* sheet = tilesetLoad("default");
-  std::string bytes;
-  FILE* f = fopen((demo + "maps/map0.map").c_str(), "rb");
-  for (int ch; f && (ch = fgetc(f)) != EOF;) bytes += (char)ch;
-  if (f) fclose(f);
+  SDL_Surface* sheet;
   Map village;
-  if (!sheet || readMapBytes((const unsigned char*)bytes.data(), bytes.size(), &village) != MAP_READ_OK ||
-      village.layers < 2) {
-    printf("realistic map: the example project is missing (%s)\n", demo.c_str());
-    return;
-  }
+  if (!loadVillage(demo, &sheet, &village)) return;
   tileCacheClear();
   double t0 = nowMs();
   tileCacheGet(sheet, window);
   double build = nowMs() - t0;
   uint32_t w = window->w / 16 + 1, h = window->h / 16 + 1;
   Map* m = makeMap(sheet, 4, w, h, MAP_ANY);
+  villageLayers(m, village);
   long drawn = 0;
   for (int i = 0; i < 4; i++)
-    for (uint32_t y = 0; y < h; y++)
-      for (uint32_t x = 0; x < w; x++) {
-        const Layer* src = village.layer[i == 0 ? 0 : 1];
-        uint32_t vx = (x + 7 * (i > 1 ? i : 0)) % village.w, vy = (y + 5 * (i > 1 ? i : 0)) % village.h;
-        int e = src->e[vy * village.w + vx];
-        if (i > 1 && (vx + vy) % i) e = 0;  // the higher, the emptier
-        m->layer[i]->e[y * w + x] = e;
-        drawn += e > 0 && x < (uint32_t)window->w / 16 && y < (uint32_t)window->h / 16;
-      }
+    for (uint32_t y = 0; y < (uint32_t)window->h / 16; y++)
+      for (uint32_t x = 0; x < (uint32_t)window->w / 16; x++) drawn += m->layer[i]->e[y * w + x] > 0;
   project.listeMaps = new pMap[1]{m};
   project.nbreMaps = 1;
   project.currentMap = 0;
@@ -282,11 +306,132 @@ void realistic(const std::string& demo) {
   tilesetFree(sheet);
   freeMapRecord(&village);
 }
+
+// The sheet's pixels as an image the reference reads: its colours, and
+// its key colour (pixel (0, 0)) where the sheet holds it.
+SheetImage imageOf(SDL_Surface* s) {
+  SheetImage im;
+  im.kind = SHEET_RGB;
+  im.w = s->w, im.h = s->h;
+  im.pixels.resize((size_t)s->w * s->h * 3);
+  for (int y = 0; y < s->h; y++)
+    for (int x = 0; x < s->w; x++) {
+      Uint8* p = &im.pixels[((size_t)y * s->w + x) * 3];
+      SDL_GetRGB(getpixel(s, x, y), s->format, &p[0], &p[1], &p[2]);
+    }
+  return im;
+}
+
+// Units a channel of a zoomed-out pixel may lie from the reference: eight
+// layers laid in turn, each rounded to a byte.
+const int kZoomTolerance = 6;
+
+// Zoomed: a frame of a 2048x2048 map of 8 layers at 1920x1080 at `scale`,
+// the view in the map's middle, against a memcpy of the frame's bytes (the
+// least any drawing of the frame costs); the picture is first checked
+// against the reference worked out from the sheet's pixels (viewref.h).
+void zoomRow(Map* m, SDL_Surface* sheet, const SheetImage& image, const char* scale, const char* what) {
+  project.listeMaps = new pMap[1]{m};
+  project.nbreMaps = 1;
+  project.currentMap = 0;
+  tileCacheClear();
+  tileMipClear();
+  for (zoom.level = 0; strcmp(zoomName(zoom.level), scale) != 0; zoom.level++) {
+  }
+  int cell = zoomCellPixels(zoom.level);
+  m->viewX = (uint32_t)((int64_t)m->w * cell / 2 - window->w / 2) * 16 / cell;
+  m->viewY = (uint32_t)((int64_t)m->h * cell / 2 - window->h / 2) * 16 / cell;
+  double t0 = nowMs();
+  int mip = zoomMipLevel(zoom.level);
+  if (mip) tileMipGet(sheet, window, mip);
+  double build = nowMs() - t0;
+  long wrong = 0;
+  if (!quick) {
+    drawWindow();
+    RefView v;
+    v.width = window->w, v.height = window->h, v.cell = cell, v.viewX = m->viewX, v.viewY = m->viewY;
+    v.mapW = m->w, v.mapH = m->h;
+    std::vector<RefLayer> layers;
+    for (int i = 0; i < m->layers; i++) layers.push_back({&image, m->layer[i]->e, false});
+    std::vector<uint32_t> want = referenceView(v, layers);
+    for (int y = 0; y < window->h; y++)
+      for (int x = 0; x < window->w; x++) {
+        uint32_t a = getpixel(window, x, y), b = want[(size_t)y * window->w + x];
+        for (int sh = 0; sh < 24; sh += 8) {
+          int d = (int)(a >> sh & 0xFF) - (int)(b >> sh & 0xFF);
+          if (d > kZoomTolerance || d < -kZoomTolerance) {
+            wrong++;
+            break;
+          }
+        }
+      }
+  }
+  std::vector<Uint32> frameCopy((size_t)window->w * window->h, 0x123456);
+  auto copy = [&] {
+    for (int y = 0; y < window->h; y++)
+      memcpy((Uint8*)window->pixels + y * window->pitch, &frameCopy[(size_t)y * window->w], (size_t)window->w * 4);
+  };
+  double ours = 0, base = 0;
+  perFramePair(drawWindow, copy, 20, &ours, &base);
+  printf("zoom %-3s 1920x1080 %d layers %ux%u map, %-34s | ours %7.2f ms | memcpy of the frame %6.2f ms"
+         " | ours/memcpy %5.2f | mip levels built in %6.1f ms | %s\n",
+         scale, m->layers, m->w, m->h, what, ours, base, ours / base, build,
+         quick ? "picture not checked (quick)" : wrong ? "PICTURE DIFFERS" : "picture checked");
+  fflush(stdout);
+  zoom.level = ZOOM_ONE;
+  delete[] project.listeMaps;
+  project.listeMaps = nullptr;
+}
+
+void freeMap(Map* m) {
+  for (int i = 0; i < m->layers; i++) {
+    delete[] m->layer[i]->e;
+    delete m->layer[i];
+  }
+  delete[] m->layer;
+  delete m;
+}
+
+// The example village repeated over 2048x2048 cells in 8 layers (a ground,
+// objects, and decorations the higher the emptier), then the synthetic
+// tiles of a 1024x1024 sheet (RGB, run-length keyed in the view's format).
+void zoomRows(const std::string& dir, const std::string& demo) {
+  printf("Zoomed (memcpy baseline: the frame's bytes copied once):\n");
+  video_x = 1920, video_y = 1080;
+  videoInit();
+  const uint32_t kSide = 2048;
+  const int kLayers = 8, kSize = 1024;
+  SDL_Surface* sheet;
+  Map village;
+  if (loadVillage(demo, &sheet, &village)) {
+    SheetImage image = imageOf(sheet);
+    Map* m = makeMap(sheet, kLayers, kSide, kSide, MAP_ANY);
+    villageLayers(m, village);
+    for (const char* scale : {"1/8", "1/4", "1/2"}) zoomRow(m, sheet, image, scale, "village tileset, ground + 7 layers");
+    freeMap(m);
+    tilesetFree(sheet);
+    freeMapRecord(&village);
+  }
+  snprintf(projectPath, sizeof projectPath, "%s", dir.c_str());
+  SheetImage image = makeSheet(SHEET_RGB, kSize, kSize);
+  sheet = sheetOf(dir, 3, kSize);
+  if (!sheet) return;
+  for (MapKind map : {MAP_ANY, MAP_GROUND, MAP_NO_OPAQUE}) {
+    Map* m = makeMap(sheet, kLayers, kSide, kSide, map);
+    std::string what = std::string("RGB 1024x1024 sheet, ") + mapName(map);
+    for (const char* scale : {"1/8", "1/4", "1/2", "2", "4"})
+      if (map == MAP_ANY || strcmp(scale, "1/8") == 0) zoomRow(m, sheet, image, scale, what.c_str());
+    freeMap(m);
+  }
+  tilesetFree(sheet);
+}
+
 }  // namespace
 
-// view_bench [quick] [EXAMPLE_PROJECT_DIR/]
+// view_bench [quick | zoom] [EXAMPLE_PROJECT_DIR/]   ("zoom": the zoomed rows only, quick)
 int main(int argc, char** argv) {
-  quick = argc > 1 && strcmp(argv[1], "quick") == 0;
+  bool zoomOnly = argc > 1 && strcmp(argv[1], "zoom") == 0;
+  quick = zoomOnly || (argc > 1 && strcmp(argv[1], "quick") == 0);
   std::string demo = argc > 1 + quick ? std::string(argv[1 + quick]) + "/" : "examples/demo/";
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   if (SDL_Init(SDL_INIT_VIDEO) < 0) return 1;
@@ -298,6 +443,10 @@ int main(int argc, char** argv) {
   snprintf(programPath, sizeof programPath, "%s", dir.c_str());
   printf("Map view, processor time per frame (view = screen less the 322-pixel panel), median of %d rounds\n",
          kRounds);
+  if (zoomOnly) {
+    zoomRows(dir, demo);
+    return 0;
+  }
   realistic(demo);
   snprintf(projectPath, sizeof projectPath, "%s", dir.c_str());
   printf("Synthetic maps, every cell non-empty:\n");
@@ -314,6 +463,7 @@ int main(int argc, char** argv) {
     for (MapKind map : {MAP_GROUND, MAP_NO_OPAQUE}) row(dir, 1920, 1080, 8, kRle, size, map);
   printf("Tilesets as loaded from PNG files:\n");
   for (int kind = 0; kind < 3; kind++) row(dir, 1920, 1080, 8, kind, 1024);
+  zoomRows(dir, demo);
   if (system(("rm -rf " + dir).c_str()) != 0) return 1;
   return 0;
 }

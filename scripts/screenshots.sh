@@ -43,6 +43,16 @@ moska_key Escape  # drops the stamp and the selection
 moska_click 260 390
 shot passconditions
 moska_click 260 390
+# The window made larger, the map at 1/2 with its grid and the overview.
+xdotool windowsize "$MOSKA_WINDOW" 900 600
+moska_wait_log "$root/app" "^Fenetre 900x600\.$" || exit 1  # in a test: set -e would stop at its first look
+moska_move 600 300
+moska_key minus
+moska_key g
+moska_key m
+moska_move 500 560
+sleep 0.6
+import -window root -crop 900x600+0+0 "$out/zoom.png"
 moska_key Escape
 moska_wait_exit 20
 echo "screenshots in $out"

@@ -9,6 +9,7 @@
 #include "editor/editor.h"
 #include "editor/history.h"
 #include "editor/menu.h"
+#include "editor/navigate.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "platform/os.h"
@@ -30,10 +31,6 @@ bool isSquare() { return strcmp(brush, "SQUARE") == 0; }
 bool isFill() { return strcmp(brush, "FILL") == 0; }
 bool isSelect() { return strcmp(brush, "SELECT") == 0; }
 bool fillArmed = true;  // one fill per press
-
-// An arrow pressed during this frame, or still the last event taken (a held
-// key scrolls a cell a turn until another event comes).
-bool keyDown(int key) { return inputFramePressed(key) || inputKeyIs(key); }
 
 bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
 
@@ -258,18 +255,6 @@ void paintStep() {
   }
 }
 
-void scrollStep() {
-  Map* m = currentMapOrNull();
-  if (!m || !window) return;
-  uint32_t cols = (uint32_t)surfaceWidth(window) / TILE;
-  uint32_t rows = (uint32_t)surfaceHeight(window) / TILE;
-  if (m->viewX / TILE + cols < m->w && ((uint32_t)mouseX == video_x - 1 || keyDown(KEY_RIGHT)))
-    m->viewX += force;
-  if (m->viewX >= (uint32_t)force && (mouseX == 0 || keyDown(KEY_LEFT))) m->viewX -= force;
-  if (m->viewY / TILE + rows < m->h && ((uint32_t)mouseY == video_y - 1 || keyDown(KEY_DOWN)))
-    m->viewY += force;
-  if (m->viewY >= (uint32_t)force && (mouseY == 0 || keyDown(KEY_UP))) m->viewY -= force;
-}
 }  // namespace
 
 unsigned long getElementX() {
@@ -295,10 +280,9 @@ void setElementRelative(int element) {
 }
 
 void brushSwitch() {
-  if (middleClic) {
+  if (navigate.middleClicked) {  // a middle click without motion (a drag moves the view)
     brush_square_state = false;
     snprintf(brush, sizeof brush, "%s", isPen() ? "SQUARE" : "PEN");
-    platformDelay(BRUSH_SWITCH_MS);
     printf("%s\n", brush);
   }
   // The picture shows the brush in use; a click switches the pen to the
@@ -330,8 +314,7 @@ void eventMenu() {
   shortcutStep();
   viewKeysStep();
   savingStep();
-  paintStep();
-  scrollStep();
+  if (!navigateStep()) paintStep();  // a drag of the view or a press on the overview paints nothing
   bool prompt = joinPromptCommands();
   if (!prompt && strcmp(project.currentMenu, "main") == 0) mainMenuCommands();
   if (!prompt && strcmp(project.currentMenu, "map") == 0) mapMenuCommands();

@@ -7,9 +7,10 @@ struct Map;
 struct Layer;
 
 void drawWindow();           // redraws the map view surface, then the brush's outlines
-// Screen pixel to map cell of the current map and map cell to the view
-// surface's pixel (its top-left corner): every pointer position goes through
-// these two.
+// Screen pixel to map cell of the current map (rounded toward minus
+// infinity: it may lie outside the map) and map cell to the view surface's
+// pixel (its top-left corner), at the view's scale and place: every pointer
+// position goes through these two.
 void viewToCell(int screenX, int screenY, long* col, long* row);
 void cellToView(long col, long row, int* x, int* y);
 // Escape: drops the selection and the stamp; false when neither was there
@@ -31,13 +32,13 @@ void drawSelectedElement(int x, int y);
 bool layerHidden(const Layer* l);      // hidden from the view (the map menu's toggle)
 bool viewDimsOthers();                 // H: every layer but the current one dimmed
 void viewKeysStep();                   // H, P and K, once per key press
-void dimView();                        // darkens everything drawn in the view so far
+void dimView(SDL_Surface* dst);        // darkens everything drawn in the picture so far
 // P: every visible layer's blocked quarters in translucent red over the
-// view's cols x rows cells from cell (x0, y0).
-void drawBlockedOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows);
+// cells the view shows, at its scale.
+void drawBlockedOverlay(const Map* m);
 // K: the cells a merge on join found in conflict, framed, over the same
 // cells (shown by itself after such a merge; Shift+K clears the marks).
-void drawConflictOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows);
+void drawConflictOverlay(const Map* m);
 void layerVisibilityCommand(Map* m);   // the map menu's Hide / Show layer toggle
 // True while a paint on the hidden current layer is refused (the panel says
 // so once per press); `painting`: a button is held over the view.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "editor/editor.h"
+#include "editor/zoom.h"
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/entities.h"
@@ -170,7 +171,9 @@ bool entitiesMapStep() {
   Map* m = currentMapOrNull();
   bool down = leftClic && mouseX > PANEL_WIDTH;
   if (!m) return true;
-  int32_t px = mouseX - PANEL_WIDTH + (int32_t)m->viewX, py = mouseY + (int32_t)m->viewY;
+  int64_t mapX, mapY;
+  viewToMapPixel(mouseX, mouseY, &mapX, &mapY);
+  int32_t px = (int32_t)(mapX > INT32_MAX ? INT32_MAX : mapX), py = (int32_t)(mapY > INT32_MAX ? INT32_MAX : mapY);
   if (down && !st.wasDown) {
     if (Entity* e = entityAt(m, px, py)) {
       st.selected = e->id, st.dragging = true, st.dragBefore = textOf(e);

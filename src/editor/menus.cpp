@@ -9,6 +9,7 @@
 #include "editor/editor.h"
 #include "editor/history.h"
 #include "editor/menu.h"
+#include "editor/navigate.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "core/core.h"
@@ -172,6 +173,7 @@ void addLayerCommand(Map* m) {
 }
 
 void wheelLayers(Map* m) {
+  if (ctrlHeld()) return;  // Ctrl+wheel zooms
   if (wheelDown && project.currentLayer > 0) {
     project.currentLayer--;
     project.elementIndex = 0;

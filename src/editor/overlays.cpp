@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "editor/editor.h"
+#include "editor/zoom.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/sync.h"
@@ -24,7 +25,6 @@
 namespace {
 const int kDimAlpha = 170;      // H: how far the other layers go toward black
 const int kBlockedAlpha = 120;  // P: the red laid over a blocked quarter
-const int kQuarter = TILE / 2;  // pass conditions hold one byte per 8x8 quarter
 const int kQuarters = 4;
 const int kToggleX = 10, kToggleY = 300, kToggleW = 110;  // the map menu's hide toggle
 const int kMarkAlpha = 90;      // K: the tint inside a conflicting cell
@@ -91,10 +91,9 @@ bool layerHidden(const Layer* l) { return l && view.hidden.count(l->uid) > 0; }
 
 bool viewDimsOthers() { return view.dimOthers; }
 
-void viewKeysStep() {
-  int k;
-  unsigned mods;
-  if (!freshEvent || !inputKeyPressed(&k, &mods) || (mods & MOD_CTRL)) return;
+namespace {
+void viewKey(int k, unsigned mods) {
+  if (mods & MOD_CTRL) return;
   if (k == KEY_H) {
     view.dimOthers = !view.dimOthers;
     printf("Vue: %s.\n", view.dimOthers ? "layers autres que le courant attenues" : "tous les layers");
@@ -110,39 +109,54 @@ void viewKeysStep() {
     printf("Vue: conflits %s.\n", view.showConflicts ? "montres" : "caches");
   }
 }
+}  // namespace
 
-void dimView() { tintRect(window, 0, 0, surfaceWidth(window), surfaceHeight(window), 0, 0, 0, kDimAlpha); }
+void viewKeysStep() {
+  for (int i = 0; i < inputFrame.keyCount; i++) viewKey(inputFrame.keys[i].key, inputFrame.keys[i].mods);
+}
 
-void drawBlockedOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows) {
+void dimView(SDL_Surface* dst) { tintRect(dst, 0, 0, surfaceWidth(dst), surfaceHeight(dst), 0, 0, 0, kDimAlpha); }
+
+void drawBlockedOverlay(const Map* m) {
+  ViewRange v = viewRange(m);
+  uint64_t x0 = v.x0, y0 = v.y0;
+  int cols = v.cols, rows = v.rows;
   if (!view.showBlocked || !window || !m || cols <= 0 || rows <= 0) return;
   std::vector<uint8_t> bits((size_t)cols * rows, 0);
   for (int i = 0; i < m->layers; i++) {
     const Layer* l = m->layer[i];
     if (l && !l->bg && l->e && l->layerGFX && !layerHidden(l)) blockedOf(m, l, x0, y0, cols, rows, bits);
   }
+  int half = viewCellSide() / 2;  // a quarter's side on screen
   for (int r = 0; r < rows; r++)
-    for (int c = 0; c < cols; c++)
+    for (int c = 0; c < cols; c++) {
+      int x, y;
+      cellToView((long)(x0 + c), (long)(y0 + r), &x, &y);
       for (int q = 0; q < kQuarters; q++)
         if (bits[(size_t)r * cols + c] & (1 << q))
-          tintRect(window, c * TILE + (q % 2) * kQuarter, r * TILE + (q / 2) * kQuarter, kQuarter,
-                   kQuarter, 255, 0, 0, kBlockedAlpha);
+          tintRect(window, x + (q % 2) * half, y + (q / 2) * half, half, half, 255, 0, 0, kBlockedAlpha);
+    }
 }
 
-void drawConflictOverlay(const Map* m, uint64_t x0, uint64_t y0, int cols, int rows) {
+void drawConflictOverlay(const Map* m) {
   if (syncConflictGeneration() != view.conflictsSeen) {  // a merge found new ones: shown
     view.conflictsSeen = syncConflictGeneration();
     view.showConflicts = true;
   }
   const std::vector<MergeMarkCell>* marks = m ? syncConflictMarks(m->filename) : nullptr;
   if (!view.showConflicts || !window || !marks) return;
+  ViewRange v = viewRange(m);
+  int side = viewCellSide(), edge = kMarkEdge < side / 4 ? kMarkEdge : side / 4;
   for (const MergeMarkCell& c : *marks) {
-    if (c.x < x0 || c.y < y0 || c.x - x0 >= (uint64_t)cols || c.y - y0 >= (uint64_t)rows) continue;
-    int x = (int)(c.x - x0) * TILE, y = (int)(c.y - y0) * TILE;
-    tintRect(window, x, y, TILE, TILE, 255, 0, 255, kMarkAlpha);
-    tintRect(window, x, y, TILE, kMarkEdge, 255, 0, 255, 255);
-    tintRect(window, x, y + TILE - kMarkEdge, TILE, kMarkEdge, 255, 0, 255, 255);
-    tintRect(window, x, y + kMarkEdge, kMarkEdge, TILE - 2 * kMarkEdge, 255, 0, 255, 255);
-    tintRect(window, x + TILE - kMarkEdge, y + kMarkEdge, kMarkEdge, TILE - 2 * kMarkEdge, 255, 0, 255, 255);
+    if (c.x < v.x0 || c.y < v.y0 || c.x - v.x0 >= (uint64_t)v.cols || c.y - v.y0 >= (uint64_t)v.rows) continue;
+    int x, y;
+    cellToView((long)c.x, (long)c.y, &x, &y);
+    tintRect(window, x, y, side, side, 255, 0, 255, kMarkAlpha);
+    if (edge <= 0) continue;  // too small for a frame
+    tintRect(window, x, y, side, edge, 255, 0, 255, 255);
+    tintRect(window, x, y + side - edge, side, edge, 255, 0, 255, 255);
+    tintRect(window, x, y + edge, edge, side - 2 * edge, 255, 0, 255, 255);
+    tintRect(window, x + side - edge, y + edge, edge, side - 2 * edge, 255, 0, 255, 255);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "editor/editor.h"
+#include "editor/zoom.h"
 #include "model/model.h"
 #include "net/net.h"
 #include "net/presence.h"
@@ -69,7 +70,7 @@ void outline(const Map* m, const PresenceRect& cells, uint32_t rgb, int alpha) {
   if (!r.w) return;
   int64_t x, y;
   viewCellOrigin(m, r.x, r.y, &x, &y);
-  int64_t w = (int64_t)r.w * TILE, h = (int64_t)r.h * TILE;
+  int64_t side = viewCellSide(), w = (int64_t)r.w * side, h = (int64_t)r.h * side;
   blendView(x, y, w, kOutline, rgb, alpha);
   blendView(x, y + h - kOutline, w, kOutline, rgb, alpha);
   blendView(x, y + kOutline, kOutline, h - 2 * kOutline, rgb, alpha);
@@ -121,15 +122,11 @@ void pointer(const Map* m, int slot, const PresenceView& p, int alpha) {
     return;
   int64_t x, y;
   viewCellOrigin(m, p.shown.px, p.shown.py, &x, &y);
-  if (x + TILE <= 0 || y + TILE <= 0 || x >= surfaceWidth(window) || y >= surfaceHeight(window)) return;
-  blitFaded(pictureOf(slot, p.name, p.colour), window, (int)x + TILE / 2, (int)y + TILE / 2, alpha);
+  int side = viewCellSide();
+  if (x + side <= 0 || y + side <= 0 || x >= surfaceWidth(window) || y >= surfaceHeight(window)) return;
+  blitFaded(pictureOf(slot, p.name, p.colour), window, (int)x + side / 2, (int)y + side / 2, alpha);
 }
 }  // namespace
-
-void viewCellOrigin(const Map* m, int64_t cx, int64_t cy, int64_t* x, int64_t* y) {
-  *x = (cx - (int64_t)(m->viewX / TILE)) * TILE;
-  *y = (cy - (int64_t)(m->viewY / TILE)) * TILE;
-}
 
 void drawPeers() {
   Map* m = currentMapOrNull();
@@ -148,7 +145,7 @@ void drawPeers() {
       int64_t x, y;
       viewCellOrigin(m, r.x, r.y, &x, &y);
       int alpha = kFlashAlpha * (int)(PRESENCE_FLASH_MS - p.writtenAgeMs[k]) / PRESENCE_FLASH_MS;
-      flashBudget -= blendView(x, y, (int64_t)r.w * TILE, (int64_t)r.h * TILE, p.colour, alpha);
+      flashBudget -= blendView(x, y, (int64_t)r.w * viewCellSide(), (int64_t)r.h * viewCellSide(), p.colour, alpha);
     }
   }
   for (int i = 0; i < MAX_PEERS; i++) {

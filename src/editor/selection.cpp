@@ -6,6 +6,7 @@
 
 #include "editor/brush.h"
 #include "editor/editor.h"
+#include "editor/zoom.h"
 #include "editor/history.h"
 #include "editor/menu.h"
 #include "model/model.h"
@@ -51,7 +52,7 @@ void outline(int x, int y, int w, int h, int r, int g, int b) {
 void outlineCells(long x1, long y1, long x2, long y2, int r, int g, int b) {
   int px, py;
   cellToView(x1, y1, &px, &py);
-  long w = (x2 - x1 + 1) * TILE, h = (y2 - y1 + 1) * TILE;
+  long w = (x2 - x1 + 1) * viewCellSide(), h = (y2 - y1 + 1) * viewCellSide();
   if (w > INT32_MAX / 2 || h > INT32_MAX / 2) return;
   outline(px, py, (int)w, (int)h, r, g, b);
   outline(px + 1, py + 1, (int)w - 2, (int)h - 2, 0, 0, 0);  // seen on light and dark tiles
@@ -65,14 +66,17 @@ void drawStampPreview(const Map* m) {
   if (s.cells.size() != (size_t)s.w * s.h) return;
   long col, row;
   viewToCell(mouseX, mouseY, &col, &row);
-  int vw = surfaceWidth(window), vh = surfaceHeight(window);
+  int vw = surfaceWidth(window), vh = surfaceHeight(window), side = viewCellSide();
   for (uint32_t r = 0; r < s.h; r++)
     for (uint32_t c = 0; c < s.w; c++) {
       if (col + (long)c >= (long)m->w || row + (long)r >= (long)m->h) continue;
       int x, y;
       cellToView(col + (long)c, row + (long)r, &x, &y);
       if (x >= vw || y >= vh) continue;
-      blitTileTranslucent(l->s, s.cells[(size_t)r * s.w + c], window, x, y, kPreviewAlpha);
+      if (side == TILE)
+        blitTileTranslucent(l->s, s.cells[(size_t)r * s.w + c], window, x, y, kPreviewAlpha);
+      else  // zoomed: the cells it covers, lightened
+        tintRect(window, x, y, side, side, 255, 255, 255, kPreviewAlpha / 2);
     }
   outlineCells(col, row, col + (long)s.w - 1, row + (long)s.h - 1, 255, 255, 255);
 }

@@ -45,7 +45,7 @@ struct Map {
   char* sysname = nullptr;      // display name
   char* filename = nullptr;     // file name in "maps" without extension: the identity
   uint32_t w = 0, h = 0;        // size in cells
-  uint32_t viewX = 0, viewY = 0;  // view scroll in pixels, steps of 16
+  uint32_t viewX = 0, viewY = 0;  // the map pixel at the view's top-left corner
   bool dirty = false;           // changed since it was read or last saved
   // The sidecar's sections this editor does not know, as JSON text, written
   // back as they came (model/sidecar.h); null: none.

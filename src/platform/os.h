@@ -9,11 +9,18 @@
 enum Key {
   KEY_ESCAPE = 27,
   KEY_DELETE = 127,
+  KEY_SPACE = ' ',
+  KEY_PLUS = '+',
+  KEY_MINUS = '-',
+  KEY_0 = '0',
+  KEY_EQUALS = '=',
   KEY_B = 'b',
   KEY_C = 'c',
   KEY_F = 'f',
+  KEY_G = 'g',
   KEY_H = 'h',
   KEY_K = 'k',
+  KEY_M = 'm',
   KEY_P = 'p',
   KEY_R = 'r',
   KEY_S = 's',
@@ -21,6 +28,9 @@ enum Key {
   KEY_X = 'x',
   KEY_Y = 'y',
   KEY_Z = 'z',
+  KEY_KP0 = 256,
+  KEY_KP_MINUS = 269,
+  KEY_KP_PLUS = 270,
   KEY_UP = 273,
   KEY_DOWN = 274,
   KEY_RIGHT = 275,
@@ -76,6 +86,9 @@ bool inputKeyHeld(int key);
 bool inputQuitAsked();
 // True when the frame's keys hold a press of `key`.
 bool inputFramePressed(int key);
+// True while the pointer is over the window (its last position is not
+// where it is when it has left).
+bool inputPointerInside();
 
 // Takes one pending event, if any (the last one stays otherwise), and the
 // mouse state: the pump of modal waits, which read `event` (text entry).

@@ -21,6 +21,9 @@ constexpr bool sameKeys(std::initializer_list<std::pair<int, int>> pairs) {
   return true;
 }
 static_assert(sameKeys({{KEY_TABLE_SIZE, SDLK_LAST}, {KEY_Z, SDLK_z}, {KEY_B, SDLK_b}, {KEY_UP, SDLK_UP},
+                        {KEY_SPACE, SDLK_SPACE}, {KEY_PLUS, SDLK_PLUS}, {KEY_MINUS, SDLK_MINUS}, {KEY_0, SDLK_0},
+                        {KEY_EQUALS, SDLK_EQUALS}, {KEY_G, SDLK_g}, {KEY_M, SDLK_m}, {KEY_KP0, SDLK_KP0},
+                        {KEY_KP_MINUS, SDLK_KP_MINUS}, {KEY_KP_PLUS, SDLK_KP_PLUS},
                         {KEY_LEFT, SDLK_LEFT}, {KEY_LALT, SDLK_LALT}, {KEY_RSHIFT, SDLK_RSHIFT},
                         {KEY_LCTRL, SDLK_LCTRL}, {KEY_ESCAPE, SDLK_ESCAPE},
                         {MOD_SHIFT, KMOD_SHIFT}, {MOD_CTRL, KMOD_CTRL}}),
@@ -35,6 +38,8 @@ InputFrame inputFrame;
 
 namespace {
 bool scripted = false;
+bool resized = false;
+int resizedW = 0, resizedH = 0;
 std::deque<ScriptFrame> script;
 ScriptFrame current;
 uint8_t scriptKeys[KEY_TABLE_SIZE];
@@ -50,7 +55,9 @@ void applyFrame(const ScriptFrame& f) {
 }
 }  // namespace
 
-int platformPollEvent(SDL_Event* ev) {
+namespace {
+// The next event, real or scripted.
+int takeEvent(SDL_Event* ev) {
   if (!scripted) return SDL_PollEvent(ev);
   if (script.empty()) {
     if (++pollsPastEnd > kMaxPollsPastEnd) {
@@ -65,6 +72,25 @@ int platformPollEvent(SDL_Event* ev) {
   if (!f.hasEvent) return 0;
   *ev = f.ev;
   return 1;
+}
+}  // namespace
+
+int platformPollEvent(SDL_Event* ev) {
+  int got = takeEvent(ev);
+  if (got == 1 && ev->type == SDL_VIDEORESIZE) {
+    resized = true;
+    resizedW = ev->resize.w;
+    resizedH = ev->resize.h;
+  }
+  return got;
+}
+
+bool platformTakeResize(int* w, int* h) {
+  if (!resized) return false;
+  resized = false;
+  *w = resizedW;
+  *h = resizedH;
+  return true;
 }
 
 uint8_t platformGetMouseState(int* x, int* y) {
@@ -251,10 +277,13 @@ bool inputKeyHeld(int key) {
 
 bool inputQuitAsked() { return event.type == SDL_QUIT || inputKeyIs(KEY_ESCAPE); }
 
+bool inputPointerInside() { return scripted || (SDL_GetAppState() & SDL_APPMOUSEFOCUS) != 0; }
+
 void platformInputReset() {
   memset(&event, 0, sizeof event);
   mouseX = mouseY = 0;
   leftClic = middleClic = rightClic = wheelUp = wheelDown = freshEvent = false;
   inputFrame = InputFrame();
   heldButtons = 0;
+  resized = false;
 }

@@ -13,6 +13,9 @@
 extern SDL_Event event;
 
 int platformPollEvent(SDL_Event* ev);          // 1 when an event was taken
+// The size the window was last resized to since the previous call, if it
+// was (every event taken is looked at, by whichever loop takes it).
+bool platformTakeResize(int* w, int* h);
 uint8_t platformGetMouseState(int* x, int* y);  // SDL_BUTTON() mask
 const uint8_t* platformGetKeyState();           // indexed by key code
 

@@ -12,6 +12,7 @@
 #include "shell/project.h"
 #include "shell/shell.h"
 #include "core/files.h"
+#include "toolkit/video.h"
 
 static SDL_Thread* processorThread = nullptr;
 // Counts the raises of synchronisation, so a frame is drawn once per period
@@ -82,6 +83,13 @@ namespace {
 // taken by this pump count, so a held-over event never acts twice.
 bool quitStep() {
   if (stop) return stop;
+  // A resize seen by any loop that takes events is made here, the one
+  // place every loop passes through; the panel is drawn again next turn.
+  int w, h;
+  if (platformTakeResize(&w, &h) && videoResize(w, h)) {
+    printf("Fenetre %dx%d.\n", surfaceWidth(screen), surfaceHeight(screen));
+    refreshMenu = true;
+  }
   if (inputFrame.quit) {
     stopNow();
     return stop;

@@ -11,10 +11,9 @@
 #include "net/net.h"
 #include "shell/shell.h"
 #include "core/files.h"
+#include "toolkit/video.h"
 
 namespace {
-const int kMinWidth = PANEL_WIDTH + TILE;  // the panel plus one map cell
-const int kMinHeight = TILE;
 const int kMaxSide = 16384;
 const double kMaxAutosaveMinutes = 24 * 60;
 
@@ -55,13 +54,13 @@ void readSettingsFile(FILE* f) {
   long v;
   if (readInt(f, &v, "fullscreen")) fullscreen = v != 0;
   if (readInt(f, &v, "video_x")) {
-    if (v < kMinWidth || v > kMaxSide)
+    if (v < VIDEO_MIN_WIDTH || v > kMaxSide)
       printf("Parametre video_x incorrect (%ld), valeur par defaut conservee.\n", v);
     else
       video_x = (uint32_t)v;
   }
   if (readInt(f, &v, "video_y")) {
-    if (v < kMinHeight || v > kMaxSide)
+    if (v < VIDEO_MIN_HEIGHT || v > kMaxSide)
       printf("Parametre video_y incorrect (%ld), valeur par defaut conservee.\n", v);
     else
       video_y = (uint32_t)v;

@@ -41,29 +41,14 @@ void freeTiles(TileCache& c) {
   c.rowKind.clear();
 }
 
-const Uint32 kStateFlags = SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK;
-
 void takeSignature(TileCache& c, SDL_Surface* s, SDL_Surface* target) {
   c.sheet = s;
-  c.w = s->w;
-  c.h = s->h;
-  c.bpp = s->format->BitsPerPixel;
-  c.flags = s->flags & kStateFlags;
-  c.colorkey = s->format->colorkey;
-  c.sheetAlpha = s->format->alpha;
-  c.sheetMasks[0] = s->format->Rmask;
-  c.sheetMasks[1] = s->format->Gmask;
-  c.sheetMasks[2] = s->format->Bmask;
-  c.sheetMasks[3] = s->format->Amask;
+  c.signature = sheetSignature(s);
   c.target = target->format;
 }
 
 bool sameSignature(const TileCache& c, SDL_Surface* s, SDL_Surface* target) {
-  const SDL_PixelFormat* f = s->format;
-  return c.w == s->w && c.h == s->h && c.bpp == f->BitsPerPixel &&
-         c.flags == (s->flags & kStateFlags) && c.colorkey == f->colorkey &&
-         c.sheetAlpha == f->alpha && c.sheetMasks[0] == f->Rmask && c.sheetMasks[1] == f->Gmask &&
-         c.sheetMasks[2] == f->Bmask && c.sheetMasks[3] == f->Amask && c.target == target->format;
+  return c.signature == sheetSignature(s) && c.target == target->format;
 }
 
 SDL_Surface* newSurface(int w, int h, const SDL_PixelFormat* f) {
@@ -242,15 +227,31 @@ bool recordTiles(TileCache& c, SDL_Surface* target, int perRow, int rows) {
   return ok;
 }
 
-// The sheet's blit mapping now points at a scratch surface about to be
-// freed; changing its key and back makes the library map it afresh.
-void remapSheet(SDL_Surface* sheet) {
+}  // namespace
+
+SheetSignature sheetSignature(const SDL_Surface* s) {
+  const Uint32 kStateFlags = SDL_SRCCOLORKEY | SDL_SRCALPHA | SDL_RLEACCELOK;
+  const SDL_PixelFormat* f = s->format;
+  SheetSignature g;
+  g.w = s->w;
+  g.h = s->h;
+  g.bpp = f->BitsPerPixel;
+  g.flags = s->flags & kStateFlags;
+  g.colorkey = f->colorkey;
+  g.alpha = f->alpha;
+  g.masks[0] = f->Rmask, g.masks[1] = f->Gmask, g.masks[2] = f->Bmask, g.masks[3] = f->Amask;
+  return g;
+}
+
+void tileSheetRemap(SDL_Surface* sheet) {
   Uint32 flags = sheet->flags & (SDL_SRCCOLORKEY | SDL_RLEACCELOK);
   Uint32 f = (flags & SDL_SRCCOLORKEY) | ((flags & SDL_RLEACCELOK) ? SDL_RLEACCEL : 0);
   Uint32 key = sheet->format->colorkey;
   SDL_SetColorKey(sheet, f ^ SDL_SRCCOLORKEY, key);
   SDL_SetColorKey(sheet, f, key);
 }
+
+namespace {
 
 bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
   int perRow = sheet->w / kTile, rows = (sheet->h + kTile - 1) / kTile;
@@ -262,7 +263,7 @@ bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
   c.masks.assign(count * kTilePixels, 0);
   c.rowKind.assign(count * kTile, ROW_NONE);
   bool ok = recordTiles(c, target, perRow, rows);
-  remapSheet(sheet);
+  tileSheetRemap(sheet);
   if (!ok) freeTiles(c);
   return ok;
 }

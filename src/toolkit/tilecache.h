@@ -35,6 +35,20 @@ enum TileRow : uint8_t {
 // vector blend reads them.
 enum : uint32_t { TILE_FIXED = 0xFFFFFFFFu, TILE_BLEND = 1, TILE_SIGNED = 0x808080 };
 
+// What anything made from a sheet depends on: its size, pixel format, key
+// and alpha. A change (or a sheet at a reused address) means a rebuild.
+struct SheetSignature {
+  int w = 0, h = 0, bpp = 0;
+  uint32_t flags = 0, colorkey = 0, masks[4] = {0, 0, 0, 0};
+  uint8_t alpha = 0;
+  bool operator==(const SheetSignature& o) const {
+    return w == o.w && h == o.h && bpp == o.bpp && flags == o.flags && colorkey == o.colorkey &&
+           masks[0] == o.masks[0] && masks[1] == o.masks[1] && masks[2] == o.masks[2] && masks[3] == o.masks[3] &&
+           alpha == o.alpha;
+  }
+};
+SheetSignature sheetSignature(const SDL_Surface* sheet);
+
 struct TileCache {
   SDL_Surface* sheet = nullptr;       // the tileset surface it was cut from
   std::vector<uint8_t> kind;            // TileKind of each tile number
@@ -48,9 +62,7 @@ struct TileCache {
   uint32_t hole = 0;
   std::vector<uint8_t> rowKind;         // TileRow, 16 per tile
   // What the tiles depend on; a change (or a reused address) means a rebuild.
-  int w = 0, h = 0, bpp = 0;
-  uint32_t flags = 0, colorkey = 0, sheetMasks[4] = {0, 0, 0, 0};
-  uint8_t sheetAlpha = 0;
+  SheetSignature signature;
   SDL_PixelFormat* target = nullptr;  // format of the surface the tiles are made for
 };
 
@@ -96,6 +108,10 @@ inline uint32_t tileBlendPixel(uint32_t s, uint32_t a, uint32_t d) {
   return (uint32_t)(dr + (tr >> 8)) << 16 | (uint32_t)(dg + (tg >> 8)) << 8 | (uint32_t)(db + (tb >> 8)) |
          (tb < 0 ? 1u << 24 : 0u);
 }
+// After blits of `sheet` onto scratch surfaces about to be freed: its blit
+// mapping points at one of them; changing its key and back makes the
+// library map it afresh.
+void tileSheetRemap(SDL_Surface* sheet);
 // Forgets the tiles of `sheet` (before the sheet is freed).
 void tileCacheDrop(SDL_Surface* sheet);
 void tileCacheClear();

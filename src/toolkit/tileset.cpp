@@ -5,6 +5,7 @@
 
 #include "toolkit/files.h"
 #include "toolkit/tilecache.h"
+#include "toolkit/tilemip.h"
 #include "toolkit/video.h"
 
 SDL_Surface* tilesetLoad(const char* name) {
@@ -19,6 +20,7 @@ SDL_Surface* tilesetLoad(const char* name) {
 
 void tilesetFree(SDL_Surface* s) {
   tileCacheDrop(s);  // the address may come back for another tileset
+  tileMipDrop(s);
   if (s) SDL_FreeSurface(s);
 }
 

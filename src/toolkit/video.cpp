@@ -10,6 +10,7 @@
 
 #include "core/core.h"
 #include "toolkit/files.h"
+#include "toolkit/tilecache.h"
 
 SDL_Surface* screen = nullptr;
 SDL_Surface* menu = nullptr;
@@ -154,9 +155,18 @@ SDL_Cursor* makeCursor(const char* const* rows, int count) {
 }
 }  // namespace
 
+namespace {
+// A window can be resized; full screen keeps its mode.
+Uint32 videoFlags() {
+  return SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : SDL_RESIZABLE);
+}
+
+SDL_Surface* newPanel(int h) { return SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, h, 32, 0, 0, 0, 0); }
+SDL_Surface* newView(int w, int h) { return SDL_CreateRGBSurface(SDL_HWSURFACE, w - PANEL_WIDTH, h, 32, 0, 0, 0, 0); }
+}  // namespace
+
 VideoInit videoInit() {
-  Uint32 flags = SDL_HWSURFACE | SDL_DOUBLEBUF | (fullscreen ? SDL_FULLSCREEN : 0);
-  screen = SDL_SetVideoMode(video_x, video_y, 32, flags);
+  screen = SDL_SetVideoMode(video_x, video_y, 32, videoFlags());
   if (!screen) return VIDEO_NO_MODE;
   SDL_EnableUNICODE(1);  // key presses carry the typed character (text fields)
   // A second start (tests, a new mode) replaces what the first one made.
@@ -166,12 +176,39 @@ VideoInit videoInit() {
     SDL_FreeSurface(*im.global);
     *im.global = nullptr;
   }
-  menu = SDL_CreateRGBSurface(SDL_HWSURFACE, PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
-  window = SDL_CreateRGBSurface(SDL_HWSURFACE, screen->w - PANEL_WIDTH, screen->h, 32, 0, 0, 0, 0);
+  menu = newPanel(screen->h);
+  window = newView(screen->w, screen->h);
   if (!menu || !window) return VIDEO_NO_SURFACE;
   for (const InterfaceImage& im : kImages)
     *im.global = im.keyed ? loadImageT("", im.file) : loadImage("", im.file);
   return VIDEO_OK;
+}
+
+bool videoResize(int w, int h) {
+  if (fullscreen || !screen || !menu || !window) return false;
+  if (w < VIDEO_MIN_WIDTH) w = VIDEO_MIN_WIDTH;
+  if (h < VIDEO_MIN_HEIGHT) h = VIDEO_MIN_HEIGHT;
+  if (w == screen->w && h == screen->h) return false;
+  SDL_Surface* panel = newPanel(h);
+  SDL_Surface* view = newView(w, h);
+  SDL_Surface* mode = panel && view ? SDL_SetVideoMode(w, h, 32, videoFlags()) : nullptr;
+  if (!mode) {  // the old mode stays (SDL keeps it when the new one is refused)
+    if (panel) SDL_FreeSurface(panel);
+    if (view) SDL_FreeSurface(view);
+    return false;
+  }
+  screen = mode;
+  SDL_FillRect(panel, nullptr, 0);
+  SDL_BlitSurface(menu, nullptr, panel, nullptr);  // the panel as it was until it is drawn again
+  SDL_FreeSurface(menu);
+  SDL_FreeSurface(window);
+  menu = panel;
+  window = view;
+  // The tile cache knows the view by its format's address, which went with it.
+  tileCacheClear();
+  video_x = (uint32_t)w;
+  video_y = (uint32_t)h;
+  return true;
 }
 
 void initCursor() {

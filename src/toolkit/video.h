@@ -2,6 +2,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "core/core.h"
+
 // Surfaces are opaque here: callers outside the toolkit use these calls.
 struct SDL_Surface;
 struct SDL_Color;
@@ -28,6 +30,13 @@ int surfaceHeight(const SDL_Surface* s);
 // which step failed (the shell ends with its status).
 enum VideoInit { VIDEO_OK, VIDEO_NO_MODE, VIDEO_NO_SURFACE };
 VideoInit videoInit();
+// The window resized to w x h (at least the panel and one cell by one
+// cell): the screen, panel and view surfaces made again at that size, the
+// panel's picture kept, video_x and video_y set to it. False (nothing
+// changed) in full screen, for the current size, or when the new surfaces
+// or mode cannot be had.
+const int VIDEO_MIN_WIDTH = PANEL_WIDTH + TILE, VIDEO_MIN_HEIGHT = TILE;
+bool videoResize(int w, int h);
 void initCursor();
 
 void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b);

@@ -123,12 +123,14 @@ TEST_F(Editor, ViewScrollsOneCellPerTurnWithinTheMap) {
   EXPECT_EQ(cur()->viewX, 16u);
   turn(100, 300);  // the key-down stays the last event: one more cell
   EXPECT_EQ(cur()->viewX, 32u);
-  for (int i = 0; i < 200; i++) turn(639, 300);  // the right screen edge
-  EXPECT_EQ(cur()->viewX, 1744u);                // first column 109 of 128, view 19 wide
+  for (int i = 0; i < 200; i++) turn(639, 300);  // the view's right edge
+  EXPECT_EQ(cur()->viewX, 1746u);  // the map's right edge 16 pixels inside the 318-pixel view
   for (int i = 0; i < 200; i++) turn(100, 479, 0, i == 0 ? &down : nullptr);
-  EXPECT_EQ(cur()->viewY, 1568u);  // first row 98, view 30 high
-  turn(0, 300);
-  EXPECT_EQ(cur()->viewX, 1728u);
+  EXPECT_EQ(cur()->viewY, 1584u);  // and its bottom edge in the 480-pixel view
+  turn(322 + 15, 300);  // within 16 pixels of the view's left edge
+  EXPECT_EQ(cur()->viewX, 1730u);
+  turn(0, 300);  // the screen's left edge is the panel's
+  EXPECT_EQ(cur()->viewX, 1730u);
   for (int i = 0; i < 200; i++) turn(100, 0, 0, i == 0 ? &up : nullptr);
   EXPECT_EQ(cur()->viewY, 0u);
   // A map narrower than the view never scrolls sideways.

@@ -14,6 +14,8 @@
 
 #include "model/model.h"
 #include "shell/shell.h"
+#include "tilesheet.h"
+#include "toolkit/tileset.h"
 #include "toolkit/video.h"
 #include "model/mapfile.h"
 
@@ -132,4 +134,11 @@ std::vector<unsigned char> mapFileBytes(const Map* m) {
   std::vector<unsigned char> out(buf, buf + size);
   free(buf);
   return out;
+}
+
+SDL_Surface* loadTestSheet(const std::string& project, const char* name, const SheetImage& im) {
+  EXPECT_TRUE(writeSheetPng(project + "layers/" + name + ".png", im));
+  SDL_Surface* s = tilesetLoad(name);
+  EXPECT_NE(s, nullptr);
+  return s;
 }

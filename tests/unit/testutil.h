@@ -53,6 +53,10 @@ inline int lineCount(const std::string& log) {
   for (char c : log) n += c == '\n';
   return n;
 }
+// The image written as "<name>.png" in the project's "layers" folder and
+// loaded as a tileset (the test fails when either step does).
+struct SheetImage;
+SDL_Surface* loadTestSheet(const std::string& project, const char* name, const SheetImage& im);
 // A w x h 32-bit tileset image in dir's "layers" folder (BMP bytes under the
 // ".png" name: the loader goes by content); pixel (x, y) is x * 7 + y * 131.
 void writeBmpTileset(const std::string& dir, const char* name, int w, int h);
