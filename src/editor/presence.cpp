@@ -6,6 +6,7 @@
 
 #include "editor/brush.h"
 #include "editor/editor.h"
+#include "editor/zoom.h"
 #include "editor/menu.h"
 #include "model/model.h"
 #include "net/net.h"
@@ -54,8 +55,9 @@ Presence ownPresence() {
   PresenceRect whole, shown;
   whole.w = (int32_t)(m->w > INT32_MAX ? INT32_MAX : m->w);
   whole.h = (int32_t)(m->h > INT32_MAX ? INT32_MAX : m->h);
+  // The whole cells in view at its scale (a follower centres on them).
   shown.x = (int32_t)(m->viewX / TILE), shown.y = (int32_t)(m->viewY / TILE);
-  shown.w = surfaceWidth(window) / TILE, shown.h = surfaceHeight(window) / TILE;
+  shown.w = viewWidth() / viewCellSide(), shown.h = viewHeight() / viewCellSide();
   p.view = presenceClip(shown, whole);
   unsigned long x = getElementX(), y = getElementY();
   bool inView = mouseX > PANEL_WIDTH && mouseY >= 0 && (uint32_t)mouseX < video_x && (uint32_t)mouseY < video_y;
@@ -152,14 +154,13 @@ void followStep() {
       return;
     }
   }
-  int64_t cols = surfaceWidth(window) / TILE, rows = surfaceHeight(window) / TILE;
+  // Whole cells of this view at its own scale, kept within the map as any move is.
+  int64_t cols = viewWidth() / viewCellSide(), rows = viewHeight() / viewCellSide();
   int64_t x = (int64_t)p.shown.view.x + p.shown.view.w / 2 - cols / 2;
   int64_t y = (int64_t)p.shown.view.y + p.shown.view.h / 2 - rows / 2;
-  int64_t maxX = (int64_t)m->w - cols, maxY = (int64_t)m->h - rows;
-  x = x > maxX ? maxX : x;
-  y = y > maxY ? maxY : y;
-  m->viewX = (uint32_t)(x < 0 ? 0 : x) * TILE;
-  m->viewY = (uint32_t)(y < 0 ? 0 : y) * TILE;
+  m->viewX = (uint32_t)(x < 0 ? 0 : x > (int64_t)m->w ? (int64_t)m->w : x) * TILE;
+  m->viewY = (uint32_t)(y < 0 ? 0 : y > (int64_t)m->h ? (int64_t)m->h : y) * TILE;
+  viewClamp(m);
   f.map = m;
   f.viewX = m->viewX;
   f.viewY = m->viewY;

@@ -247,7 +247,7 @@ void platformPumpFrame() {
       pressed |= takeEvent(current.extra[k]);
     }
   } else {
-    while (SDL_PollEvent(&ev) == 1) {
+    while (platformPollEvent(&ev) == 1) {  // a resize is noted there
       freshEvent = true;
       pressed |= takeEvent(ev);
     }
