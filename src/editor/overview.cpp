@@ -3,8 +3,10 @@
 // tiles, from the tilesets' one-pixel mip level), with the part the view
 // shows framed. Its picture is kept, and a band of it is computed again
 // every frame, so edits (one's own and the peers') show within a few
-// frames without the cost of the whole picture at once.
+// frames without the cost of the whole picture at once. The peers' views on
+// this map are framed in their colours.
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "editor/viewdraw.h"
 #include "editor/zoom.h"
 #include "model/model.h"
+#include "net/presence.h"
 #include "toolkit/tilemip.h"
 #include "toolkit/video.h"
 #include "toolkit/viewpixels.h"
@@ -33,6 +36,7 @@ struct Picture {
   std::vector<uint32_t> pixels;
 };
 Picture picture;
+PresenceView peersSeen[MAX_PEERS];  // a few KiB each: kept, not on the stack
 
 bool pictureSize(const Map* m, int* width, int* height) {
   int box = std::min({kLongestSide, viewWidth() / kViewShare, viewHeight() / kViewShare});
@@ -129,4 +133,16 @@ void drawOverview(const Map* m) {
   int fw = std::max(2, (int)(c1 * perCellX) - (int)(c0 * perCellX)),
       fh = std::max(2, (int)(r1 * perCellY) - (int)(r0 * perCellY));
   frame(fx, fy, fw, fh, x, y, w, h, kSeen);
+  // Where each peer on this map looks, framed in its colour.
+  if (!m->filename) return;
+  for (int i = 0; i < MAX_PEERS; i++) {
+    PresenceView& pv = peersSeen[i];
+    if (!presenceOf(i, nullptr, &pv) || !pv.known || strcmp(pv.shown.map, m->filename) != 0) continue;
+    const PresenceRect& r = pv.shown.view;
+    if (r.w <= 0 || r.h <= 0) continue;
+    int rgb[3] = {(int)(pv.colour >> 16 & 255), (int)(pv.colour >> 8 & 255), (int)(pv.colour & 255)};
+    int px = x + (int)(r.x * perCellX), py = y + (int)(r.y * perCellY);
+    frame(px, py, std::max(2, (int)((r.x + r.w) * perCellX) - (int)(r.x * perCellX)),
+          std::max(2, (int)((r.y + r.h) * perCellY) - (int)(r.y * perCellY)), x, y, w, h, rgb);
+  }
 }

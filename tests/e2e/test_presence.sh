@@ -2,7 +2,8 @@
 # Presence between two editors in namespaces, each on its own display: bob's
 # pointer over a cell shows on alice's screen at that cell in bob's colour
 # and goes when he leaves the map; alice's client list names his map;
-# clicking his name makes her view follow his, until she scrolls.
+# clicking his name makes her view follow his, until she scrolls; her
+# overview frames his view.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
@@ -64,6 +65,19 @@ done
 # Alice scrolls: following ends.
 moska_on "$a" moska_key Left
 moska_wait_log "$a" "^Fin du suivi de bob\.$"
+# Alice's overview (M) frames bob's view in his colour.
+moska_on "$a" moska_key m
+moska_wait_log "$a" "^Apercu de la map en [0-9]+x[0-9]+ \([0-9]+x[0-9]+\)\.$"
+read -r ox oy ow oh < <(grep -a "^Apercu de la map en" "$a/log.txt" | tail -n 1 | tr -c '0-9\n' ' ')
+seen=""
+for ((i = 0; i < 30; i++)); do
+  moska_on "$a" moska_screenshot "$a/over.png"
+  n=$(convert "$a/over.png" -crop "${ow}x${oh}+${ox}+${oy}" +repage -fill black +opaque "#$magenta" \
+    -format "%[fx:int(mean*w*h*3+0.5)]" info:)
+  [ "$n" -gt 20 ] && { seen=1; break; }
+  sleep 0.1
+done
+[ -n "$seen" ] || fail "alice's overview does not frame bob's view ($n magenta pixels)"
 
 moska_quit "$b"
 moska_quit "$a"
