@@ -25,14 +25,15 @@ int main() {
   net = false;
   historyInstall();
   int saved = benchLogAway();
-  newMap();  // 512 x 512, one layer
+  newMap(SIDE, SIDE);  // one layer
   project.currentMap = 0;
   long before = benchResidentKiB();
   for (int s = 0; s < STEPS; s++) {
     historyOpen("pen stroke");
     LocalEdit local;
     for (int c = 0; c < CELLS; c++)
-      action_SetElementAbsolute(project.listeMaps[0]->filename, 0, (s * 7 + c) % SIDE, s % SIDE, s + 1);
+      // Tiles 1 to 3, in every tileset; a row painted again gets another.
+      action_SetElementAbsolute(project.listeMaps[0]->filename, 0, (s * 7 + c) % SIDE, s % SIDE, 1 + s % 3);
     historyClose();
   }
   long after = benchResidentKiB();

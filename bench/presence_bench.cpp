@@ -81,10 +81,15 @@ void paintTraffic(int rate) {
   double start = benchNow();
   for (int f = 0; f <= frames; f++) {
     waitFrame();
-    // The input a held button gives (set here, not pumped: SDL's dummy driver has none).
+    // The input of a frame with the left button held, as the frame pump
+    // leaves it (set here: SDL's dummy driver has no input of its own, and
+    // scripted input would not wait for the frames).
     mouseX = PANEL_WIDTH + TILE / 2 + TILE * (f % cols);
     mouseY = TILE / 2 + TILE * ((f / cols) % 20);
     leftClic = true;
+    inputFrame = InputFrame();
+    inputFrame.path[0] = InputPoint{mouseX, mouseY, BUTTON_LEFT};
+    inputFrame.pathLen = 1;
     refresh();
   }
   double seconds = benchNow() - start;

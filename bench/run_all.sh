@@ -31,6 +31,7 @@ name=latency8; run "edit latency, 8 peers" bash "$here/edit_latency.sh" "$build"
 name=latency60; FPS=60 run "edit latency, 1 peer, 60 fps" bash "$here/edit_latency.sh" "$build" 1 "$edits"
 name=paste;    run "paste" "$build/bench/paste_bench"
 name=pastenet; run "paste to a base peer" bash "$here/paste_net.sh" "$build"
+name=pastepeers; run "paste to 8 peers" bash "$here/paste_peers.sh" "$build" 8 5
 name=synclocal; run "sync bookkeeping" "$build/bench/sync_bench"
 name=sync;     run "join sync" bash "$here/sync_bench.sh" "$build"
 name=fill;     run "fill brush" "$build/bench/fill_bench"
@@ -173,6 +174,12 @@ sed -n 's/^paste of \([0-9]*\) actions to a base peer, \([a-z0-9 ]*\): \(.*\)/\1
     ok=0; [[ $pace == unpaced || $what != *cut\ by* ]] && ok=1
     row "  $n actions to a real editor, $pace" "$what" "-" "$(goal "$([ "$pace" = unpaced ] && echo "(why the pace)" || echo "not cut")" "$ok")"
   done
+
+if l=$(field pastepeers.txt '^paste 256x256 on'); then
+  p99=$(echo "$l" | num 'p99')
+  row "paste 256x256 on 8 peers' maps (CELLS), p50 / p99" "$(echo "$l" | num 'p50') / $p99 ms" "-" \
+    "$(goal "p99 <= 50 ms" "$(le "$p99" 50)")"
+fi
 
 # Project sync.
 sed -n 's/^join sync, 16 MiB project, \([a-z ]*\) (.*): \([0-9]*\) ms, \([0-9]*\) bytes sent.*/\1|\2|\3/p' sync.txt |

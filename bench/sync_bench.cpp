@@ -66,7 +66,7 @@ int main() {
   int saved = benchLogAway();
   std::vector<Map*> maps;
   for (int k = 0; k < MAPS; k++) {
-    newMap();
+    newMap(SIDE, SIDE);
     Map* m = project.listeMaps[k];
     while (m->layers < LAYERS) addLayer(m, "default", false);
     fill(m, 7 + k);

@@ -18,6 +18,8 @@
 //     W x H empty cells in LAYERS layers, each naming a tileset nobody has
 //   zeros MAP RAW MIB: announces a copy of RAW bytes, sends a zlib stream of
 //     MIB mebibytes of zeros and stops one byte short (send "EXTENSIONS SYNC" first)
+//   paste MAP W H ROUNDS GAP: announces "CELLS", then ROUNDS pastes of W x H
+//     cells of noise in "CELLS" blocks, GAP ms apart
 // Attacks on an editor with a session key (the peer has no key; it speaks as
 // a keyed editor would, name block "(cle de session)"); each prints what the
 // editors answered and fails (1) if any admitted it:
@@ -350,6 +352,36 @@ bool flood(long n, long rate) {
   return true;
 }
 
+// ROUNDS pastes of W x H cells of noise at the top-left corner of layer 0
+// of MAP, GAP ms apart, as an editor with the "CELLS" extension sends one:
+// blocks of whole rows, at most CELLS_MAX cells each. "paste K start" is
+// printed as the K-th begins.
+bool paste(const char* map, int w, int h, int rounds, int gapMs) {
+  const int CELLS_MAX = 4096;
+  if (w <= 0 || h <= 0 || w > CELLS_MAX || !action("EXTENSIONS", "CELLS")) return false;
+  int rowsPerBlock = CELLS_MAX / w;
+  uint32_t seed = 12345;
+  for (int k = 0; k < rounds; k++) {
+    printf("paste %d start\n", k);
+    for (int y = 0; y < h; y += rowsPerBlock) {
+      int rows = std::min(rowsPerBlock, h - y);
+      std::vector<unsigned char> bytes((size_t)rows * w * 4);
+      for (size_t c = 0; c < bytes.size(); c += 4) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[c] = (unsigned char)(1 + (seed >> 16) % 255);  // a value 1..255, little-endian
+      }
+      std::string text(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), 0);
+      sodium_bin2base64(&text[0], text.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+      char head[300];
+      snprintf(head, sizeof head, "%s 0 0 %d %d %d ", map, y, w, rows);
+      if (!action("CELLS", (head + std::string(text.c_str())).c_str())) return false;
+    }
+    printf("paste %d sent\n", k);
+    usleep(1000 * gapMs);
+  }
+  return true;
+}
+
 // The editor logs "setElementAbsolute(map,layer,x,y,element);" on its main
 // thread as it applies a received pen action. Each round writes a value not
 // used before and waits, woken by inotify, until the log holds its line.
@@ -431,6 +463,9 @@ int main(int argc, char** argv) {
     } else if (s == "zeros" && i + 3 < argc) {
       ok = zeros(argv[i + 1], (size_t)atoll(argv[i + 2]), atoi(argv[i + 3]));
       i += 3;
+    } else if (s == "paste" && i + 5 < argc) {
+      ok = paste(argv[i + 1], atoi(argv[i + 2]), atoi(argv[i + 3]), atoi(argv[i + 4]), atoi(argv[i + 5]));
+      i += 5;
     } else if (s == "relay" && i + 1 < argc) {
       ok = relay(argv[++i]);
     } else if (s == "flush" && i + 1 < argc) {

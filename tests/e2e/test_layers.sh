@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
-# Layers and the panel under Xvfb, real input, one editor on the example:
-# a new layer gets the strokes (the ground keeps its own), a moved layer
-# stays current and gets them, undo of a move and of a deletion brings the
-# layers back to their indexes (bytes of the saved map); P shows blocked
+# Layers and the panel under Xvfb, real input, an editor on the example
+# joined by a headless one: a new layer gets the strokes (the ground keeps
+# its own), a moved layer stays current and gets them, undo of a move and of
+# a deletion brings the layers back to their indexes (bytes of the saved
+# map, and the joined editor's copy the same); P shows blocked
 # quarters in red; a hidden layer is absent from the view, refuses paint and
 # is still exported; Join with networking off says so once; "Forest_Gate"
 # typed with Shift names the new map's file and its display name.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
-app=$root/app
-moska_demo "$app"
+app=$root/app bob=$root/bob carol=$root/carol
+na=nl1$$ nb=nl2$$
+moska_netns $na 10.84.0.1
+moska_netns $nb 10.84.0.2
+moska_demo "$app" net=1 ipserver=10.84.0.2
+moska_demo "$bob" username=bob net=1 ipserver=10.84.0.1
 sed -i 's/^CURRENTELEMENT .*/CURRENTELEMENT 17/' "$app/demo/PROJECT.MSK"  # a tile with blocked quarters
 moska_xvfb_start
-moska_window - "$app"
+moska_open $nb "$bob"
+moska_window $na "$app"
+moska_join "$app" 10.84.0.2
+for d in "$app" "$bob"; do moska_wait_log "$d" "^Action reseau: EXTENSIONS,.* LAYERS( [A-Z]+)*!$"; done
 cell() { echo $((322 + 16 * $1 + 8)) $((16 * $2 + 8)); }                  # X Y: screen point of a cell
 crop() { moska_screenshot "$root/s.png"; convert "$root/s.png" -crop 16x16+$((322 + 16 * $1))+$((16 * $2)) +repage "$3"; }
 same() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = 0 ]; }
@@ -35,12 +43,15 @@ xdotool mousemove 100 440 click 5 sleep 0.5
 moska_click 250 310; moska_wait_log "$app" "^OK\.$"
 moska_ctrl z; moska_wait_count "$app" "^Layer 2 de map0 deplace en 1\.$" 2
 moska_ctrl s; moska_wait_log "$app" "^Saved 1 map$"
-moska_py "$MOSKA_DEMO/maps/map0.map" "$app/demo/maps/map0.map" <<'EOF' || fail "map0 after the undos"
-d, m = read_map(sys.argv[1]), read_map(sys.argv[2])
+moska_wait_count "$bob" "^Action reseau: LAYERMOVE," 3   # the move, its undo, the deletion's undo
+moska_quit "$bob"
+moska_py "$MOSKA_DEMO/maps/map0.map" "$app/demo/maps/map0.map" "$bob/demo/maps/map0.map" <<'EOF' || fail "map0 after the undos"
+d, m, b = read_map(sys.argv[1]), read_map(sys.argv[2]), read_map(sys.argv[3])
 w, h = d["w"], d["h"]
 new = [0] * (w * h); new[2 * w + 3] = 17
 assert m["layers"][1:] == d["layers"], "the example's layers, in their order"   # stored top-down
 assert m["layers"][0] == ["default", new, 0, 1, 1], m["layers"][0][2:]
+assert b["layers"] == m["layers"], "the joined editor's layers differ"
 EOF
 
 # P: blocked quarters of tile 17 in red over the cell, then off again.
@@ -69,15 +80,19 @@ top = [int(v) for v in layers[-1].find("data").text.replace("\n", "").split(",")
 assert len(layers) == 3 and top[2 * 64 + 3] != 0 and top.count(0) == 64 * 48 - 1
 EOF
 
-# Main menu: Join with networking off, then the new map "Forest_Gate".
+moska_quit "$app" key
+
+# Another editor, networking off: Join says so; then the new map "Forest_Gate".
+moska_demo "$carol"
+moska_window - "$carol"
 moska_menu main
 moska_click 150 108
-moska_wait_log "$app" "^Networking is off: set net 1 in settings\.ini$"
-moska_has "$app" "^Tentative de connexion" && fail "a join was tried with networking off"
+moska_wait_log "$carol" "^Networking is off: set net 1 in settings\.ini$"
+moska_has "$carol" "^Tentative de connexion" && fail "a join was tried with networking off"
 moska_field 260 270 Forest_Gate
-moska_click 280 342; moska_wait_log "$app" "^Fin de la creation de map\.$"
-moska_quit "$app" key
-moska_py "$app/demo/maps/Forest_Gate.map" <<'EOF' || fail "maps/Forest_Gate.map"
+moska_click 280 342; moska_wait_log "$carol" "^Fin de la creation de map\.$"
+moska_quit "$carol" key
+moska_py "$carol/demo/maps/Forest_Gate.map" <<'EOF' || fail "maps/Forest_Gate.map"
 assert read_map(sys.argv[1])["name"] == "Forest_Gate"
 EOF
 echo "layers: ok"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Presence between two editors in namespaces, each on its own display: bob's
-# pointer over a cell shows on alice's screen at that cell in bob's colour
-# and goes when he leaves the map; alice's client list names his map;
+# Presence between three editors in namespaces, each on its own display:
+# bob's pointer over a cell shows on alice's screen at that cell in bob's
+# colour and goes when he leaves the map; carol joins alice only, and her
+# pointer shows on both others' screens (the session links her to bob);
+# alice's client list names bob's map;
 # clicking his name makes her view follow his, until she scrolls; her
 # overview frames his view.
 set -u
@@ -30,8 +32,19 @@ moska_wait_pixel "$a" 406 64 $magenta
 moska_on "$b" xdotool mousemove 490 200   # cell (10, 12)
 moska_wait_pixel "$a" 411 77 "!$magenta"
 moska_wait_pixel "$a" 491 205 $magenta
+# Carol joins alice; the session links her to bob, who sees her pointer too.
+c=$root/carol nc=n53$$ cyan=00FFFF
+moska_netns $nc 10.81.0.3
+moska_demo "$c" username=carol net=1 ipserver=10.81.0.1
+echo "COLOUR #00ffff" >> "$c/settings.ini"
+moska_window -d $nc "$c"
+moska_on "$c" moska_join "$c" 10.81.0.1
+moska_wait_log "$b" "^Connecte avec carol sur le tunnel [0-9]+ pour le serveur!$"
+moska_on "$c" moska_menu map
+moska_on "$c" xdotool mousemove 570 136   # cell (15, 8)
+for d in "$a" "$b"; do moska_wait_pixel "$d" 571 141 $cyan; done
 # No presence line in the logs, no activity picture: nothing for it either way.
-for d in "$a" "$b"; do [ "$(grep -a PRESENCE "$d/log.txt" | grep -vc EXTENSIONS)" = 0 ] || fail "$d logs presence actions"; done
+for d in "$a" "$b" "$c"; do [ "$(grep -a PRESENCE "$d/log.txt" | grep -vc EXTENSIONS)" = 0 ] || fail "$d logs presence actions"; done
 
 # Bob opens map1: his pointer leaves alice's map0, her list names map1.
 moska_on "$b" moska_menu main
@@ -79,6 +92,5 @@ for ((i = 0; i < 30; i++)); do
 done
 [ -n "$seen" ] || fail "alice's overview does not frame bob's view ($n magenta pixels)"
 
-moska_quit "$b"
-moska_quit "$a"
+for d in "$c" "$b" "$a"; do moska_quit "$d"; done
 echo "presence: ok"
