@@ -10,10 +10,12 @@
 #                                 on its screen after the write
 #   input -> alice's screen       the click to the first frame alice puts on
 #                                 her screen after her own write
-#   [FPS=30] bench/edit_latency.sh [BUILD_DIR] [PEERS] [EDITS]      (root: namespaces)
+# With MOTION=S, each click comes right after S seconds of the pointer moving
+# without a pause over the view (the motion events a real hand gives).
+#   [FPS=30] [MOTION=S] bench/edit_latency.sh [BUILD_DIR] [PEERS] [EDITS]      (root: namespaces)
 set -u
 build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
-peers=${2:-1} edits=${3:-500} fps=${FPS:-30}
+peers=${2:-1} edits=${3:-500} fps=${FPS:-30} motion=${MOTION:-0}
 export MOSKA_APP=$build/app
 source "$(dirname "$0")/../tests/e2e/lib.sh"
 trap moska_cleanup EXIT
@@ -59,6 +61,12 @@ sleep 0.5
 # Cells 1..18 of rows 1..28 of the view, away from the edges that scroll it.
 for ((e = 0; e < edits; e++)); do
   c=$((1 + e % 18)) r=$((1 + (e / 18) % 28))
+  if [ "$motion" != 0 ]; then
+    # Circles of 40 pixels across the view's middle, a step every 5 ms.
+    end=$((motion * 200))
+    for ((k = 0; k < end; k++)); do echo "mousemove $((480 + (k * 7) % 40)) $((200 + (k * 11) % 40)) sleep 0.005"; done |
+      xdotool -
+  fi
   xdotool mousemove $((322 + 16 * c + 8)) $((16 * r + 8))
   xdotool mousedown 1
   echo "click $e $c $r" >> "$root/clicks.txt"
