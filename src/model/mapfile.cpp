@@ -1,5 +1,11 @@
 // Map files in the project's "maps" folder and the life of a map in the
 // open-map list: open, save and close, new file, new map in memory.
+// Index:
+//   [SECTION] writing a map
+//   [SECTION] opening, closing and new maps
+//   [SECTION] saving
+//   [SECTION] snapshots
+//   [SECTION] saving in the background
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +29,7 @@
 #include "core/core.h"
 #include "core/files.h"
 
+// [SECTION] writing a map
 namespace {
 const char TEMP_SUFFIX[] = ".tmp";  // the project file's too
 const char UNSAVED_SUFFIX[] = ".unsaved";
@@ -90,6 +97,7 @@ int appendSlot() {
 
 bool writeMapFile(const char* smap, const Map* m) { return saveMapFile(smap, m); }
 
+// [SECTION] opening, closing and new maps
 bool openMapi(int nmap, const char* smap, ModelError* why) {
   ModelError unused;
   if (!why) why = &unused;
@@ -250,6 +258,7 @@ int openMapInFreeSlot(const char* smap, ModelError* why) {
   return openMapi(slot, smap, why) ? slot : -1;
 }
 
+// [SECTION] saving
 bool saveMap(int nmap) {
   backgroundSaveWait();
   Map* m = openMapAt(nmap);
@@ -272,6 +281,7 @@ bool mapFileExists(const char* name) {
   return filePath(path, sizeof path, MAPS_DIR, name, MAP_EXT) && access(path, R_OK) == 0;
 }
 
+// [SECTION] snapshots
 Map* snapshotBegin(const Map* m) {
   Map* c = new (std::nothrow) Map();
   if (!c) return nullptr;
@@ -341,6 +351,7 @@ void snapshotFree(Map* c) {
   delete c;
 }
 
+// [SECTION] saving in the background
 namespace {
 // The background writer's state, shared with its thread under saveLock.
 struct SaveBatch {

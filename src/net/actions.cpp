@@ -1,5 +1,10 @@
 // The action senders and actionSend: one send thread per peer, each writing
 // the header block, the body and any file transfer on its own connection.
+// Index:
+//   [SECTION] send queues
+//   [SECTION] extensions
+//   [SECTION] senders
+//   [SECTION] typed actions
 #include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
@@ -21,6 +26,7 @@
 #include "core/core.h"
 #include "core/files.h"
 
+// [SECTION] send queues
 namespace {
 std::atomic<int> pending{0};  // jobs in every queue, the one being sent included
 
@@ -201,6 +207,7 @@ void stopSender(SendQueue* q, bool drain) {
   delete q;
 }
 
+// [SECTION] extensions
 const char* const extensionWords[EXTENSION_COUNT + 1] = {"AUTH",     "SYNC",  "LAYERS", "MEMBERS", "CELLS",    "PRESENCE",
                                                          "MERGE",    "NAMES", "RESIZE", "ROLES",   "ENTITIES", nullptr};
 
@@ -233,6 +240,7 @@ bool peerHas(int slot, unsigned ext) {
   return peers[slot].clientReady && (peers[slot].extensions & ext) == ext;
 }
 
+// [SECTION] senders
 namespace {
 // Queues an action for the peers that announced every extension of `need`
 // and none of `without`, or for `only` alone; `stamp`, when given, goes
@@ -350,6 +358,7 @@ void action_SetElementSquare(const char* map, int layer, unsigned long x1, unsig
   setElementSquare(map, layer, x1, y1, x2, y2, element);
 }
 
+// [SECTION] typed actions
 void action_addLayer(long map, const char* chipset, bool bg) {
   pMap m = openMapAt(map);
   if (!m) {

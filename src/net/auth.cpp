@@ -1,6 +1,11 @@
 // The allow list, the join prompt, and the session key's proofs and
 // derived keys. Crypto is libsodium's: Argon2id stretching, random nonces,
 // BLAKE2b, HMAC-SHA-256, key derivation, constant-time comparison.
+// Index:
+//   [SECTION] settings
+//   [SECTION] keys, proofs and nonces
+//   [SECTION] who may join
+//   [SECTION] admissions and prompts
 #include "net/auth.h"
 
 #include <arpa/inet.h>
@@ -23,6 +28,7 @@
 AuthSettings authSettings;
 const char AUTH_HIDDEN_NAME[] = "(cle de session)";
 
+// [SECTION] settings
 namespace {
 // Fixed inputs that tie each derived value to its one use.
 const unsigned char kSalt[crypto_pwhash_SALTBYTES] = {'M', 'O', 'S', 'K', 'A', '2', ' ', 'k',
@@ -160,6 +166,7 @@ void authEchoSettings() {
   if (s.viewKey[0]) printf("viewkey: %zu caracteres\n", strlen(s.viewKey));
 }
 
+// [SECTION] keys, proofs and nonces
 void authHex(const unsigned char bin[NONCE_BYTES], char hex[AUTH_HEX_LEN]) {
   sodium_bin2hex(hex, AUTH_HEX_LEN, bin, NONCE_BYTES);
 }
@@ -266,6 +273,7 @@ bool authNonceLive(const unsigned char n[NONCE_BYTES]) {
   return live;
 }
 
+// [SECTION] who may join
 void authLeaveOut(uint32_t host) {
   std::lock_guard<std::mutex> g(authLock);
   if (std::find(leftOut.begin(), leftOut.end(), host) == leftOut.end()) leftOut.push_back(host);
@@ -350,6 +358,7 @@ bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
 
 bool authKeyRequired() { return authSettings.key[0] != 0; }
 
+// [SECTION] admissions and prompts
 void authRefused(const char* name, int slot, const char* why) {
   printf("Cle de session: %s refuse sur le tunnel %d: %s!\n", name, slot, why);
   noteRefusal(name, why);

@@ -1,6 +1,11 @@
 // Peer connections: the listening thread, the handshake on both sides and
 // the receiving loop of each peer. The slots are in slots.cpp, the queue
 // to the main thread in queue.cpp.
+// Index:
+//   [SECTION] the listening thread, slots and handshake blocks
+//   [SECTION] start and stop
+//   [SECTION] joining
+//   [SECTION] serving a peer
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <signal.h>
@@ -27,6 +32,7 @@ std::atomic<bool> refreshMenu{false};
 int netPort = NET_PORT;
 uint32_t netListenHost = 0;
 
+// [SECTION] the listening thread, slots and handshake blocks
 namespace {
 std::atomic<std::thread*> serverThread{nullptr};
 std::atomic<int> serverSocket{-1};
@@ -217,6 +223,7 @@ int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
 }
 }  // namespace
 
+// [SECTION] start and stop
 void startServer() {
   int bound = 0;
   int ls = netListen(netListenHost, netPort, &bound);
@@ -246,6 +253,7 @@ void initNet() {
   startServer();
 }
 
+// [SECTION] joining
 int clientOn(uint32_t host, bool repeat, int slot, int port) {
   if (port <= 0) port = netPort;
   int i;
@@ -331,6 +339,7 @@ int joinServer(const char* address) {
   return client(a.host, true, a.port);
 }
 
+// [SECTION] serving a peer
 namespace {
 // One inbound connection as its receiving thread serves it.
 struct Served {

@@ -1,5 +1,13 @@
 // The join sync: both lists of digests, then the maps that differ or are
 // missing, each as its tilesets and a zlib stream in text bodies (sync.h).
+// Index:
+//   [SECTION] state
+//   [SECTION] the list of maps
+//   [SECTION] copies sent
+//   [SECTION] copies received
+//   [SECTION] ticks and status
+//   [SECTION] base64
+//   [SECTION] tests
 #include "net/sync.h"
 
 #include <fcntl.h>
@@ -25,6 +33,7 @@
 #include "net/syncstate.h"
 #include "net/wire.h"
 
+// [SECTION] state
 namespace {
 const size_t LIST_BODY_MAX = 30000;      // a "SYNCLIST" body, within the receive limit
 const size_t DATA_CHUNK = 24000;         // bytes per "SYNCDATA": 32000 base64 characters
@@ -97,6 +106,7 @@ void abortIncoming(PeerSync& st, const char* why) {
   in = Incoming();  // the buffer goes with it
 }
 
+// [SECTION] the list of maps
 namespace {
 
 // A copy from the peer on `slot` refused: the log line and the panel's.
@@ -227,6 +237,7 @@ void onSyncList(const char*, const char* corps, int slot) {
   if (last) decide(slot, st);
 }
 
+// [SECTION] copies sent
 namespace {
 
 // The digest and tileset names of a map in the file layout; false when it
@@ -289,6 +300,7 @@ void sendMap(int slot, const std::string& name) {
 
 }  // namespace
 
+// [SECTION] copies received
 void onSyncMap(const char*, const char* corps, int slot) {
   PeerSync& st = peers[slot].sync;
   abortIncoming(st, "une autre arrive");
@@ -408,6 +420,7 @@ void syncPeerAnnounced(int slot) {
   sendList(slot);
 }
 
+// [SECTION] ticks and status
 void onSyncTileset(const char*, const char* corps, int) {
   printf("Synchro: tileset de %s pret.\n", corps);  // the transfer ran with the action
 }
@@ -487,6 +500,7 @@ size_t syncIncomingBytes() {
   return n;
 }
 
+// [SECTION] base64
 std::string base64Encode(const unsigned char* p, size_t n) {
   static const char abc[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -527,6 +541,8 @@ bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out)
   return true;
 }
 void syncSlotEnded(PeerSync& st) { abortIncoming(st, "editeur parti"); }
+
+// [SECTION] tests
 void syncReset() {
   for (Peer& p : peers) {
     abortIncoming(p.sync, "remise a zero");

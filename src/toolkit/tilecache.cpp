@@ -7,6 +7,12 @@
 // library blends it, when that formula gives every scratch result; a tile
 // with a pixel the formula does not explain is cut in the sheet's own format
 // and flags instead, so it blends exactly as the sheet does.
+// Index:
+//   [SECTION] building a cache
+//   [SECTION] the caches of the sheets
+//   [SECTION] drawing rows
+//   [SECTION] drawing tiles
+//   [SECTION] dropping caches
 #include "toolkit/tilecache.h"
 
 #include <SDL/SDL.h>
@@ -19,6 +25,7 @@
 
 #include <unordered_map>
 
+// [SECTION] building a cache
 namespace {
 const int kTile = TILE;
 const int kTilePixels = TILE * TILE;
@@ -269,6 +276,7 @@ bool build(TileCache& c, SDL_Surface* sheet, SDL_Surface* target) {
 }
 }  // namespace
 
+// [SECTION] the caches of the sheets
 const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target) {
   if (!sheet || !target || sheet->w < kTile || sheet->h <= 0) return nullptr;
   auto it = caches.find(sheet);
@@ -285,6 +293,7 @@ const TileCache* tileCacheGet(SDL_Surface* sheet, SDL_Surface* target) {
   return &c;
 }
 
+// [SECTION] drawing rows
 namespace {
 bool sameLayout(const SDL_PixelFormat* a, const SDL_PixelFormat* b) {
   return a == b || (a->BytesPerPixel == 4 && b->BytesPerPixel == 4 && a->Rmask == b->Rmask &&
@@ -642,6 +651,7 @@ inline bool wholeInside(const TileCache* c, int element, SDL_Surface* dst, int x
 }
 }  // namespace
 
+// [SECTION] drawing tiles
 void tileCacheBlit(const TileCache* c, int element, SDL_Surface* dst, int x, int y) {
   if (!drawable(c, element, dst)) return;
   int k = c->kind[element];
@@ -679,6 +689,7 @@ void tileCacheDrawCell(const TileCache* const* caches, const int* elements, int 
     drawCellOf<Narrow>(caches, elements, count, dst, x, y, d, under);
 }
 
+// [SECTION] dropping caches
 void tileCacheDrop(SDL_Surface* sheet) {
   auto it = caches.find(sheet);
   if (it == caches.end()) return;

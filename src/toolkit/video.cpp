@@ -1,3 +1,9 @@
+// Index:
+//   [SECTION] fonts and text
+//   [SECTION] cursors
+//   [SECTION] the window
+//   [SECTION] pixels and blits
+//   [SECTION] labels and pictures
 #include "toolkit/video.h"
 
 #include <SDL/SDL.h>
@@ -23,6 +29,7 @@ SDL_Surface *menubg, *antenneWifiGFX, *moska, *brushpen, *brushsquare, *brushfil
     *b_MapMenu, *b_EntitiesMenu, *b_join, *b_disconnect, *b_down, *b_up, *b_newmap, *b_addlayer,
     *b_delete, *b_tobg, *b_tolayer, *b_passconditions, *b_save, *b_new, *b_accept, *b_refuse;
 
+// [SECTION] fonts and text
 namespace {
 // Fonts stay open by path, size and style: opening the font file and hinting
 // its glyphs again for every label cost more than the rest of a frame, and
@@ -113,6 +120,7 @@ int fontStyle(const char* style) {
 }
 }  // namespace
 
+// [SECTION] cursors
 namespace {
 // The arrow pointer, 32 x 32 from its hot spot at the top-left corner: 'X'
 // black, '.' white, anything else transparent; rows and columns not given
@@ -155,6 +163,7 @@ SDL_Cursor* makeCursor(const char* const* rows, int count) {
 }
 }  // namespace
 
+// [SECTION] the window
 namespace {
 // A window can be resized; full screen keeps its mode.
 Uint32 videoFlags() {
@@ -217,6 +226,7 @@ void initCursor() {
   if (c) SDL_SetCursor(c);
 }
 
+// [SECTION] pixels and blits
 void setPixel(SDL_Surface* s, int x, int y, int r, int g, int b) {
   if (!s || x < 0 || y < 0 || x >= s->w || y >= s->h || s->format->BytesPerPixel != 4) return;
   Uint32 pixel = SDL_MapRGB(menu ? menu->format : s->format, r & 0xff, g & 0xff, b & 0xff);
@@ -377,6 +387,7 @@ void tintRect(SDL_Surface* s, int x, int y, int w, int h, int r, int g, int b, i
 int surfaceWidth(const SDL_Surface* s) { return s ? s->w : 0; }
 int surfaceHeight(const SDL_Surface* s) { return s ? s->h : 0; }
 
+// [SECTION] labels and pictures
 namespace {
 // 32-bit pixels whose red and blue are either side of green in the low
 // three bytes: two multiplications blend one (red and blue together).
