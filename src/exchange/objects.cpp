@@ -339,7 +339,8 @@ bool planEntities(const InMap& in, Map* m, std::vector<EntityModel>* models, std
     chosen[i] = im.idOf(o);
     if (!chosen[i]) return *error = "no random numbers for the entities' ids", false;
     im.taken.insert(chosen[i]);
-    if (!im.ids.emplace(o.id, chosen[i]).second) im.dropped.add(o, "its id repeats an earlier object's; references go to the first");
+    if (o.id && !im.ids.emplace(o.id, chosen[i]).second)  // 0: no id (Tiled before 0.11)
+      im.dropped.add(o, "its id repeats an earlier object's; references go to the first");
   }
   for (size_t i = 0; i < in.objects.size(); i++) {
     const InObject& o = in.objects[i];

@@ -263,12 +263,14 @@ bool readObjects(const json& group, InMap* m, std::string* error) {
     o.rotation = number(j, "rotation", &o);
     double gid = number(j, "gid", &o);
     o.gid = gid >= 0 && gid <= 0xFFFFFFFFu ? (uint32_t)gid : 0;
-    const struct { const char* key; InShape shape; } kShapes[] = {
-        {"ellipse", SHAPE_ELLIPSE}, {"point", SHAPE_POINT}, {"polygon", SHAPE_POLYGON},
-        {"polyline", SHAPE_POLYLINE}, {"text", SHAPE_TEXT}};
+    // As Tiled tells them: flags true, point lists, a text's object.
+    const struct { const char* key; InShape shape; json::value_t kind; } kShapes[] = {
+        {"ellipse", SHAPE_ELLIPSE, json::value_t::boolean}, {"point", SHAPE_POINT, json::value_t::boolean},
+        {"polygon", SHAPE_POLYGON, json::value_t::array}, {"polyline", SHAPE_POLYLINE, json::value_t::array},
+        {"text", SHAPE_TEXT, json::value_t::object}};
     for (const auto& k : kShapes) {
       auto it = j.find(k.key);
-      if (it != j.end() && !(it->is_boolean() && !it->get<bool>())) o.shape = k.shape;
+      if (it != j.end() && it->type() == k.kind && *it != false) o.shape = k.shape;
     }
     auto props = j.find("properties");
     if (props != j.end() && props->is_array())
