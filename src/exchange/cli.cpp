@@ -9,7 +9,12 @@
 #include "core/core.h"
 
 namespace {
-enum { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+enum {
+  EXIT_OK = 0,
+  EXIT_FAILED = 1,
+  EXIT_USAGE = 2,
+  EXIT_DROPPED = 3,  // --import: some of the objects cannot come over (listed); nothing written
+};
 
 const char USAGE[] =
     "Usage: moska2 [PROJECT | ?]\n"
@@ -26,11 +31,17 @@ const char HELP[] =
     "\n"
     "  --export PROJECT MAP OUT   write map MAP (its name in maps/, without .map)\n"
     "                             to OUT: .tmx (Tiled XML), .tmj or .json (Tiled\n"
-    "                             JSON), .png (every layer, 16 pixels a cell)\n"
+    "                             JSON), .png (every layer, 16 pixels a cell);\n"
+    "                             entities go to the object group \"entities\"\n"
     "  --import IN PROJECT MAP    read the Tiled map IN (.tmx, .tmj, .json) into the\n"
     "                             new map MAP, copying its tileset images into\n"
-    "                             layers/ and writing their pass conditions\n"
-    "  --force                    let --import replace an existing map\n"
+    "                             layers/ and writing their pass conditions; its\n"
+    "                             objects become entities (definitions made in\n"
+    "                             models/ when missing). What of them cannot come\n"
+    "                             over is listed on standard error, and nothing is\n"
+    "                             imported (exit 3) unless --force is given\n"
+    "  --force                    let --import replace an existing map and leave\n"
+    "                             out what cannot come over\n"
     "  --merge BASE OURS THEIRS [PATH]\n"
     "                             git merge driver (%O %A %B %P): merges the maps\n"
     "                             OURS and THEIRS cell by cell against BASE into\n"
@@ -75,7 +86,13 @@ int runImport(int argc, char** argv) {
   bool force = argc == 6 && strcmp(argv[5], "--force") == 0;
   if (argc != 5 && !force) return usageError("--import takes IN PROJECT MAP [--force]");
   std::string error;
-  if (!importMap(argv[2], argv[3], argv[4], force, &error)) return failed("import", error);
+  std::vector<std::string> dropped;
+  bool ok = importMap(argv[2], argv[3], argv[4], force, &error, &dropped);
+  for (const std::string& line : dropped) fprintf(stderr, "moska2: import: %s\n", line.c_str());
+  if (!ok) {
+    failed("import", error);
+    return dropped.empty() || force ? EXIT_FAILED : EXIT_DROPPED;  // without --force, drops refuse alone
+  }
   printf("%s imported as map %s\n", argv[2], argv[4]);
   return EXIT_OK;
 }

@@ -160,11 +160,13 @@ bool useProject(const std::string& arg, std::string* error) {
 bool loadExportPlan(const std::string& map, const std::string& outDir, bool check,
                     ExportPlan* p, std::string* error) {
   if (!readMapRecord(map, &p->map, error)) return false;
-  // The layers' names from the map's sidecar; a broken one is left as it is
-  // (the export writes nothing into the project) and the tilesets' names go.
+  // The layers' names and the instances from the map's sidecar; a broken one
+  // is left as it is (the export writes nothing into the project) and the
+  // tilesets' names go, and no instance.
   char why[NAME_LEN];
   if (sidecarLoad(&p->map, map.c_str(), false, why, sizeof why) == SIDECAR_BROKEN)
     fprintf(stderr, "warning: %s\n", why);
+  planObjects(p);
   return planTilesets(outDir, check, p, error);
 }
 

@@ -3,6 +3,7 @@
 // Runs without a display: nothing here opens a window.
 #pragma once
 #include <string>
+#include <vector>
 
 enum ExchangeFormat { FORMAT_NONE, FORMAT_TMX, FORMAT_JSON, FORMAT_PNG };
 
@@ -17,10 +18,14 @@ bool exportMap(const std::string& project, const std::string& map, const std::st
 
 // Reads the TMX or JSON map `in` into the new map `map` of `project`,
 // copying the tileset images it needs into layers/ and writing their pass
-// conditions. An existing map is replaced only with `force`. False with the
+// conditions. Its objects become the map's entities, with the definitions
+// they name created in models/ when missing. What of the objects cannot be
+// brought over (a shape, a rotation, a property of no field type...) is one
+// line each in *dropped (may be null). `force` lets an existing map be
+// replaced and the import go on without what is dropped. False with the
 // first problem in *error, and the project unchanged.
 bool importMap(const std::string& in, const std::string& project, const std::string& map,
-               bool force, std::string* error);
+               bool force, std::string* error, std::vector<std::string>* dropped = nullptr);
 
 // The command line without a window: --export, --import, --help,
 // --version. Returns the exit status, or -1 when argv asks for the editor.

@@ -35,6 +35,7 @@ struct NeededImage {
 
 struct Plan {
   Map map;
+  std::vector<EntityModel> models;     // definitions the objects need, made here
   std::vector<NeededImage> images;
   std::vector<const InTileset*> sets;  // by firstgid
   std::vector<int> setImage;           // per set: index in images
@@ -273,7 +274,8 @@ bool planImageLayer(const InLayer& l, Plan* p, std::string* error) {
   return addLayerTo(p, out, error);
 }
 
-bool planMap(const InMap& m, const std::string& name, Plan* p, std::string* error) {
+bool planMap(const InMap& m, const std::string& name, Plan* p, std::vector<std::string>* dropped,
+             std::string* error) {
   if (!checkMap(m, error) || !planSets(m, p, error)) return false;
   p->map.w = (uint32_t)m.w;
   p->map.h = (uint32_t)m.h;
@@ -291,7 +293,7 @@ bool planMap(const InMap& m, const std::string& name, Plan* p, std::string* erro
     if (!(l.image ? planImageLayer(l, p, error) : planTileLayer(l, p, error)) || !nameLayers(l, p, first, error))
       return false;
   }
-  return true;
+  return planEntities(m, &p->map, &p->models, dropped, error);
 }
 
 // A layers/ file that exists must hold the very bytes to be copied.
@@ -309,8 +311,9 @@ bool checkCopies(const Plan& p, std::string* error) {
 bool saveMap(FILE* f, const void* map) { return writeMapStream(f, (const Map*)map); }
 
 // Copies the images, writes the pass conditions (from the collision
-// rectangles; a tileset without any keeps its file), the layer names (the
-// map's sidecar), then the map; when the map cannot be written, the old
+// rectangles; a tileset without any keeps its file), the definitions the
+// objects need, the layer names and instances (the map's sidecar), then the
+// map; when the map cannot be written, the old
 // sidecar is put back.
 bool commit(const Plan& p, const std::string& name, const std::string& oldSide, const std::string& mapPath,
             std::string* error) {
@@ -326,9 +329,10 @@ bool commit(const Plan& p, const std::string& name, const std::string& oldSide, 
     std::string pass(im.pass.begin(), im.pass.end());
     if (old != pass && !writeFileAtomically(pss, saveBytes, &pass, error)) return false;
   }
+  if (!storeModels(p.models, error)) return false;
   char why[NAME_LEN];
   if (!sidecarSave(&p.map, name.c_str(), why, sizeof why))
-    return fail(error, "cannot write the layer names: " + std::string(why));
+    return fail(error, "cannot write the layer names and entities: " + std::string(why));
   if (writeFileAtomically(mapPath, saveMap, &p.map, error)) return true;
   Map none;  // no map file: its (empty) sidecar is removed
   if (!sidecarTake(name.c_str(), oldSide.data(), oldSide.size(), why, sizeof why) && oldSide.empty())
@@ -338,7 +342,10 @@ bool commit(const Plan& p, const std::string& name, const std::string& oldSide, 
 }  // namespace
 
 bool importMap(const std::string& in, const std::string& project, const std::string& map, bool force,
-               std::string* error) {
+               std::string* error, std::vector<std::string>* dropped) {
+  std::vector<std::string> none;
+  if (!dropped) dropped = &none;
+  dropped->clear();
   ExchangeFormat f = exchangeFormatOf(in);
   if (f != FORMAT_TMX && f != FORMAT_JSON) return fail(error, "unknown input format for " + in + " (use .tmx, .tmj or .json)");
   if (!useProject(project, error)) return false;
@@ -350,7 +357,11 @@ bool importMap(const std::string& in, const std::string& project, const std::str
   InMap m;
   if (!(f == FORMAT_TMX ? readTmx(in, &m, error) : readJson(in, &m, error))) return false;
   Plan p;
-  if (!planMap(m, map, &p, error) || !checkCopies(p, error)) return false;
+  if (!planMap(m, map, &p, dropped, error)) return false;
+  if (!dropped->empty() && !force)
+    return fail(error, "some of the objects cannot be brought over (listed); nothing imported "
+                       "(--force imports without them)");
+  if (!checkCopies(p, error)) return false;
   std::string oldSide;  // a sidecar this editor cannot read is never written over
   if (!sidecarTextOf(map.c_str(), &oldSide))
     return fail(error, std::string(MAPDATA_DIR) + "/" + map + ".json cannot be read: move it away first");

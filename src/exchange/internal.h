@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/entities.h"
 #include "model/model.h"
 
 struct SDL_Surface;
@@ -32,11 +33,28 @@ struct OutTileset {
   std::string image;                // the image path as the output names it
 };
 
+// A typed custom property of an exported object: type is Tiled's ("string",
+// "int", "float", "bool", "color", "object"); an "object" value is the index
+// of the referenced object in ExportPlan::objects, -1 for none.
+struct OutProperty {
+  std::string name, type;
+  nlohmann::json value;
+};
+
+// One instance as a rectangle object of the "entities" object group; its
+// TMX id is the first free object id plus its index.
+struct OutObject {
+  std::string cls;                  // its definition
+  int x = 0, y = 0, w = 0, h = 0;   // pixels
+  std::vector<OutProperty> props;   // moska_id first, then the fields
+};
+
 // The map to export, its layers bottom-up, each tiled layer's tileset.
 struct ExportPlan {
   Map map;                          // owned
   std::vector<OutTileset> sets;     // one per tileset image used, tiled or background
   std::vector<int> layerSet;        // per layer: index in sets
+  std::vector<OutObject> objects;   // the map's instances, in the order they were placed
   const std::vector<uint8_t>* marked = nullptr;  // PNG: w*h cells drawn highlighted (1)
   ExportPlan() = default;
   ExportPlan(const ExportPlan&) = delete;
@@ -91,6 +109,25 @@ struct InLayer {
   Properties props;
 };
 
+// A custom property as the file types it: type "" is a string; the value
+// as text (numbers as written, booleans "true" / "false").
+struct InProperty {
+  std::string name, type, value;
+};
+
+// An object of an object group, as the file has it.
+enum InShape { SHAPE_RECTANGLE, SHAPE_ELLIPSE, SHAPE_POINT, SHAPE_POLYGON, SHAPE_POLYLINE, SHAPE_TEXT };
+struct InObject {
+  long id = 0;                      // the file's object id
+  std::string layer, name, cls;     // cls: its class, else its type
+  std::string templ;                // the template it is made from
+  double x = 0, y = 0, w = 0, h = 0, rotation = 0;
+  bool badNumber = false;           // a position or size that is not a number
+  uint32_t gid = 0;                 // a tile object's tile, with Tiled's flip bits
+  InShape shape = SHAPE_RECTANGLE;
+  std::vector<InProperty> props;
+};
+
 struct InMap {
   std::string orientation;
   long w = 0, h = 0, tileW = 0, tileH = 0;
@@ -98,7 +135,23 @@ struct InMap {
   Properties props;
   std::vector<InTileset> sets;
   std::vector<InLayer> layers;      // bottom-up, groups flattened
+  std::vector<InObject> objects;    // every object group's, in file order
 };
+
+// Entities through object groups (objects.cpp). The export's objects from
+// the map's instances and the project's definitions; the import's
+// instances into m from the file's objects, the definitions to create in
+// *models, and one line in *dropped per thing that cannot come over. False
+// (with error) only for input no map can take (too many objects).
+const char OBJECT_GROUP_NAME[] = "entities";
+const char ID_PROPERTY[] = "moska_id";   // our 64-bit id: TMX object ids are small numbers
+void planObjects(ExportPlan* p);
+bool planEntities(const InMap& in, Map* m, std::vector<EntityModel>* models,
+                  std::vector<std::string>* dropped, std::string* error);
+// Writes the definitions planEntities made, before the map; false with error.
+bool storeModels(const std::vector<EntityModel>& models, std::string* error);
+// The readers' bound: objects of one file (a map holds at most this many).
+bool objectRoom(const InMap& m, std::string* error);
 
 // Readers: false with the first problem (unreadable file, unknown encoding).
 bool readTmx(const std::string& path, InMap* m, std::string* error);

@@ -1,4 +1,5 @@
 // Tiled's JSON formats: maps written and read, tilesets (.tsj) read.
+#include <math.h>
 #include <stdio.h>
 
 #include <fstream>
@@ -90,6 +91,28 @@ ordered_json layer(const ExportPlan& p, int i) {
   }
   j["properties"] = props;
   return j;
+}
+
+// The instances as the object group "entities", over the layers; object
+// ids from firstId on.
+ordered_json objectGroup(const ExportPlan& p, int firstId) {
+  ordered_json objects = ordered_json::array();
+  for (size_t i = 0; i < p.objects.size(); i++) {
+    const OutObject& o = p.objects[i];
+    ordered_json props = ordered_json::array();
+    for (const OutProperty& q : o.props) {
+      bool ref = q.type == "object";
+      props.push_back(property(q.name.c_str(), q.type.c_str(),
+                               ref ? ordered_json(q.value.get<int>() < 0 ? 0 : firstId + q.value.get<int>()) : ordered_json(q.value)));
+    }
+    // "type" for Tiled 1.8 and earlier; 1.9 and later read "class" first.
+    objects.push_back({{"id", firstId + (int)i}, {"name", o.cls}, {"type", o.cls}, {"class", o.cls},
+                       {"x", o.x}, {"y", o.y}, {"width", o.w}, {"height", o.h}, {"rotation", 0},
+                       {"visible", true}, {"properties", props}});
+  }
+  return {{"id", p.map.layers + 1}, {"name", OBJECT_GROUP_NAME}, {"type", "objectgroup"},
+          {"draworder", "topdown"}, {"opacity", 1}, {"visible", true}, {"x", 0}, {"y", 0},
+          {"objects", objects}};
 }
 
 bool saveText(FILE* f, const void* text) {
@@ -199,6 +222,65 @@ bool readData(const json& l, std::vector<uint32_t>* gids, std::string* error) {
   return true;
 }
 
+// A number member; absent is 0, anything else but a number marks the object.
+double number(const json& o, const char* key, InObject* in) {
+  auto it = o.find(key);
+  if (it == o.end()) return 0;
+  if (!it->is_number()) in->badNumber = true;
+  return it->is_number() ? it->get<double>() : 0;
+}
+
+std::string text(const json& v) {
+  if (v.is_string()) return v.get<std::string>();
+  if (v.is_boolean()) return v.get<bool>() ? "true" : "false";
+  return v.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+bool readObjects(const json& group, InMap* m, std::string* error) {
+  auto list = group.find("objects");
+  if (list == group.end()) return true;
+  if (!list->is_array()) return *error = "object group '" + str(group, "name") + "': objects is not a list", false;
+  double dx = real(group, "offsetx"), dy = real(group, "offsety");
+  for (const json& j : *list) {
+    if (!objectRoom(*m, error)) return false;
+    InObject o;
+    o.layer = str(group, "name");
+    if (!j.is_object()) {
+      o.badNumber = true;  // listed: not an object at all
+      m->objects.push_back(std::move(o));
+      continue;
+    }
+    double id = number(j, "id", &o);
+    o.id = fabs(id) < 1e15 ? (long)id : 0;
+    o.name = str(j, "name");
+    o.cls = str(j, "class");
+    if (o.cls.empty()) o.cls = str(j, "type");
+    o.templ = str(j, "template");
+    o.x = number(j, "x", &o) + dx;
+    o.y = number(j, "y", &o) + dy;
+    o.w = number(j, "width", &o);
+    o.h = number(j, "height", &o);
+    o.rotation = number(j, "rotation", &o);
+    double gid = number(j, "gid", &o);
+    o.gid = gid >= 0 && gid <= 0xFFFFFFFFu ? (uint32_t)gid : 0;
+    // As Tiled tells them: flags true, point lists, a text's object.
+    const struct { const char* key; InShape shape; json::value_t kind; } kShapes[] = {
+        {"ellipse", SHAPE_ELLIPSE, json::value_t::boolean}, {"point", SHAPE_POINT, json::value_t::boolean},
+        {"polygon", SHAPE_POLYGON, json::value_t::array}, {"polyline", SHAPE_POLYLINE, json::value_t::array},
+        {"text", SHAPE_TEXT, json::value_t::object}};
+    for (const auto& k : kShapes) {
+      auto it = j.find(k.key);
+      if (it != j.end() && it->type() == k.kind && *it != false) o.shape = k.shape;
+    }
+    auto props = j.find("properties");
+    if (props != j.end() && props->is_array())
+      for (const json& q : *props)
+        if (q.is_object()) o.props.push_back({str(q, "name"), str(q, "type"), q.contains("value") ? text(q["value"]) : ""});
+    m->objects.push_back(std::move(o));
+  }
+  return true;
+}
+
 bool readLayers(const json& list, const std::string& file, InMap* m, std::string* error) {
   if (!list.is_array()) return true;
   for (const json& l : list) {
@@ -208,7 +290,8 @@ bool readLayers(const json& list, const std::string& file, InMap* m, std::string
       if (l.contains("layers") && !readLayers(l["layers"], file, m, error)) return false;
       continue;
     }
-    if (type != "tilelayer" && type != "imagelayer") continue;  // object layers have no tiles
+    if (type == "objectgroup" && !readObjects(l, m, error)) return false;
+    if (type != "tilelayer" && type != "imagelayer") continue;
     InLayer in;
     in.name = str(l, "name");
     readProperties(l, &in.props);
@@ -233,11 +316,14 @@ bool exportJson(const ExportPlan& p, const std::string& out, std::string* error)
     if (t.firstgid) sets.push_back(tileset(t, &nextObject));
   ordered_json layers = ordered_json::array();
   for (int i = 0; i < p.map.layers; i++) layers.push_back(layer(p, i));
+  int firstObject = nextObject;
+  if (!p.objects.empty()) layers.push_back(objectGroup(p, firstObject));
+  nextObject += (int)p.objects.size();
   ordered_json map = {
       {"type", "map"}, {"version", TILED_FORMAT_VERSION}, {"orientation", "orthogonal"},
       {"renderorder", "right-down"}, {"width", p.map.w}, {"height", p.map.h},
       {"tilewidth", TILE}, {"tileheight", TILE}, {"infinite", false},
-      {"nextlayerid", p.map.layers + 1}, {"nextobjectid", nextObject},
+      {"nextlayerid", p.map.layers + (p.objects.empty() ? 1 : 2)}, {"nextobjectid", nextObject},
       {"properties", {property("name", "string", p.map.sysname ? p.map.sysname : ""),
                       property("viewX", "int", p.map.viewX), property("viewY", "int", p.map.viewY)}},
       {"tilesets", sets}, {"layers", layers}};

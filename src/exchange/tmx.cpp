@@ -1,6 +1,7 @@
 // Tiled's XML formats: TMX maps written and read, TSX tilesets read.
 #include <pugixml.hpp>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "exchange/internal.h"
@@ -81,6 +82,39 @@ void addLayer(pugi::xml_node root, const ExportPlan& p, int i) {
   pugi::xml_node data = n.append_child("data");
   data.append_attribute("encoding") = "csv";
   data.append_child(pugi::node_pcdata).set_value(cellsCsv(p, i, true).c_str());
+}
+
+// The instances as the object group "entities", over the layers; object
+// ids from firstId on.
+void addObjects(pugi::xml_node root, const ExportPlan& p, int firstId) {
+  pugi::xml_node g = root.append_child("objectgroup");
+  g.append_attribute("id") = p.map.layers + 1;
+  g.append_attribute("name") = OBJECT_GROUP_NAME;
+  for (size_t i = 0; i < p.objects.size(); i++) {
+    const OutObject& o = p.objects[i];
+    pugi::xml_node n = g.append_child("object");
+    n.append_attribute("id") = firstId + (int)i;
+    n.append_attribute("name") = o.cls.c_str();
+    n.append_attribute("type") = o.cls.c_str();   // Tiled 1.8 and earlier; 1.9 and later read class first
+    n.append_attribute("class") = o.cls.c_str();
+    n.append_attribute("x") = o.x;
+    n.append_attribute("y") = o.y;
+    n.append_attribute("width") = o.w;
+    n.append_attribute("height") = o.h;
+    pugi::xml_node props = n.append_child("properties");
+    for (const OutProperty& q : o.props) {
+      bool ref = q.type == "object";
+      std::string v = ref ? std::to_string(q.value.get<int>() < 0 ? 0 : firstId + q.value.get<int>())
+                          : q.value.is_string() ? q.value.get<std::string>() : q.value.dump();
+      if (v.find_first_of("\n\r\t") == std::string::npos) {
+        addProperty(props, q.name.c_str(), q.type == "string" ? nullptr : q.type.c_str(), v);
+        continue;
+      }
+      pugi::xml_node e = props.append_child("property");  // several lines: as Tiled writes them (an attribute's are blanks when read)
+      e.append_attribute("name") = q.name.c_str();
+      e.append_child(pugi::node_pcdata).set_value(v.c_str());
+    }
+  }
 }
 
 bool saveDoc(FILE* f, const void* doc) {
@@ -170,6 +204,46 @@ bool readData(pugi::xml_node data, std::vector<uint32_t>* gids, std::string* err
   return true;
 }
 
+// A number attribute; absent is 0, anything else but a number marks the object.
+double number(pugi::xml_node n, const char* name, InObject* o) {
+  pugi::xml_attribute a = n.attribute(name);
+  if (!a) return 0;
+  char* end;
+  double v = strtod(a.value(), &end);
+  if (end == a.value() || *end) o->badNumber = true;
+  return v;
+}
+
+bool readObjects(pugi::xml_node group, InMap* m, std::string* error) {
+  const char* layer = group.attribute("name").as_string();
+  double dx = group.attribute("offsetx").as_double(), dy = group.attribute("offsety").as_double();
+  for (pugi::xml_node n : group.children("object")) {
+    if (!objectRoom(*m, error)) return false;
+    InObject o;
+    o.id = n.attribute("id").as_llong(0);
+    o.layer = layer;
+    o.name = n.attribute("name").as_string();
+    o.cls = n.attribute("class").as_string();
+    if (o.cls.empty()) o.cls = n.attribute("type").as_string();
+    o.templ = n.attribute("template").as_string();
+    o.x = number(n, "x", &o) + dx;
+    o.y = number(n, "y", &o) + dy;
+    o.w = number(n, "width", &o);
+    o.h = number(n, "height", &o);
+    o.rotation = number(n, "rotation", &o);
+    o.gid = (uint32_t)n.attribute("gid").as_ullong(0);
+    const struct { const char* tag; InShape shape; } kShapes[] = {
+        {"ellipse", SHAPE_ELLIPSE}, {"point", SHAPE_POINT}, {"polygon", SHAPE_POLYGON},
+        {"polyline", SHAPE_POLYLINE}, {"text", SHAPE_TEXT}};
+    for (const auto& k : kShapes)
+      if (n.child(k.tag)) o.shape = k.shape;
+    for (pugi::xml_node q : n.child("properties").children("property"))
+      o.props.push_back({q.attribute("name").as_string(), q.attribute("type").as_string(), propertyValue(q)});
+    m->objects.push_back(std::move(o));
+  }
+  return true;
+}
+
 bool readLayers(pugi::xml_node parent, const std::string& file, InMap* m, std::string* error) {
   for (pugi::xml_node n : parent.children()) {
     std::string kind = n.name();
@@ -177,7 +251,8 @@ bool readLayers(pugi::xml_node parent, const std::string& file, InMap* m, std::s
       if (!readLayers(n, file, m, error)) return false;
       continue;
     }
-    if (kind != "layer" && kind != "imagelayer") continue;  // object layers have no tiles
+    if (kind == "objectgroup" && !readObjects(n, m, error)) return false;
+    if (kind != "layer" && kind != "imagelayer") continue;
     InLayer l;
     l.name = n.attribute("name").as_string();
     readProperties(n, &l.props);
@@ -209,7 +284,8 @@ bool exportTmx(const ExportPlan& p, const std::string& out, std::string* error) 
   root.append_attribute("tilewidth") = TILE;
   root.append_attribute("tileheight") = TILE;
   root.append_attribute("infinite") = 0;
-  root.append_attribute("nextlayerid") = p.map.layers + 1;
+  pugi::xml_attribute nextLayerAttr = root.append_attribute("nextlayerid");
+  nextLayerAttr = p.map.layers + 1;
   pugi::xml_attribute nextObjectAttr = root.append_attribute("nextobjectid");
   pugi::xml_node props = root.append_child("properties");
   addProperty(props, "name", nullptr, p.map.sysname ? p.map.sysname : "");
@@ -228,8 +304,12 @@ bool exportTmx(const ExportPlan& p, const std::string& out, std::string* error) 
     addImage(ts, t);
     addCollisions(ts, t, &nextObject);
   }
-  nextObjectAttr = nextObject;
   for (int i = 0; i < p.map.layers; i++) addLayer(root, p, i);
+  if (!p.objects.empty()) {
+    addObjects(root, p, nextObject);
+    nextLayerAttr = p.map.layers + 2;
+  }
+  nextObjectAttr = nextObject + (int)p.objects.size();
   return writeFileAtomically(out, saveDoc, &doc, error);
 }
 

@@ -3,7 +3,8 @@
 # independent map file reader: the example maps and one with a background
 # layer exported to TMX, JSON and PNG; Tiled's picture equals the PNG, Tiled
 # reads our cells, tilesets and pass conditions; every file, ours or re-saved
-# by Tiled, imports back to the same bytes. Command-line failures; installing.
+# by Tiled, imports back to the same bytes; entities as typed objects.
+# Command-line failures; installing.
 set -u
 source "$(dirname "$0")/lib.sh"
 root=$(mktemp -d /tmp/moska-exchange-XXXXXX)
@@ -87,6 +88,58 @@ for map in map0 map1 layered; do
   done
 done
 cmp -s "$root/map0.orig" "$MOSKA_DEMO/maps/map0.map" || fail "map0 changed by its round trips"
+
+# Entities: a definition with a field of every type and two instances on
+# map1, exported; Tiled and Python's XML reader see every object and every
+# property with its type; an import losing an ellipse says so (status 3)
+# and goes on with --force, the ids kept.
+mkdir -p "$root/demo/mapdata"
+cat > "$root/demo/models/Door.json" <<'J'
+{"name": "Door", "size": [1, 2], "fields": [{"name": "hp", "type": "integer"}, {"name": "speed", "type": "number"},
+ {"name": "open", "type": "boolean"}, {"name": "label", "type": "text"},
+ {"name": "kind", "type": "choice", "choices": ["wood", "iron"]}, {"name": "tint", "type": "colour"},
+ {"name": "target", "type": "point"}, {"name": "to", "type": "reference"}]}
+J
+cat > "$root/demo/mapdata/map1.json" <<'J'
+{"entities": [{"id": "00000000000000a1", "model": "Door", "x": 16, "y": 32},
+ {"id": "fedcba9876543210", "model": "Door", "x": 48, "y": 0, "fields": {"hp": 7, "speed": 2.5, "open": true,
+  "label": "hi", "kind": "iron", "tint": "#102030", "target": [3, 4], "to": "00000000000000a1"}}]}
+J
+for ext in tmx json; do
+  "$app" --export "$root/demo" map1 "$root/ent.$ext" > /dev/null || fail "export of entities to .$ext"
+  tiled --export-map json "$root/ent.$ext" "$root/ent-$ext-tiled.json" 2>/dev/null || fail "Tiled cannot read ent.$ext"
+done
+python3 - "$root" <<'PY' || fail "the entities as Tiled and Python's XML reader see them"
+import json, sys, xml.etree.ElementTree as ET
+root = sys.argv[1]
+want = {'moska_id': ('string', 'fedcba9876543210'), 'hp': ('int', 7), 'speed': ('float', 2.5),
+        'open': ('bool', True), 'label': ('string', 'hi'), 'kind': ('string', 'iron'),
+        'tint': ('color', '#ff102030'), 'target': ('string', '3,4'), 'to': ('object', 'A')}
+def check(objects):  # [(id, class, x, y, w, h, {name: (type, value)})]
+    assert [o[1:6] for o in objects] == [('Door', 16, 32, 16, 32), ('Door', 48, 0, 16, 32)], objects
+    got = objects[1][6]
+    assert got['to'][1] == objects[0][0], 'reference'
+    assert got == dict(want, to=('object', objects[0][0])), got
+    assert objects[0][6]['moska_id'] == ('string', '00000000000000a1')
+for ext in ('tmx', 'json'):
+    layer = [l for l in json.load(open('%s/ent-%s-tiled.json' % (root, ext)))['layers'] if l['name'] == 'entities'][0]
+    check([(o['id'], o.get('class') or o['type'], o['x'], o['y'], o['width'], o['height'],
+            {p['name']: (p['type'], p['value']) for p in o['properties']}) for o in layer['objects']])
+cast = {'int': int, 'float': float, 'bool': lambda v: v == 'true', 'object': int}
+group = [g for g in ET.parse(root + '/ent.tmx').getroot().iter('objectgroup') if g.get('name') == 'entities'][0]
+check([(int(o.get('id')), o.get('class'), *(int(o.get(k)) for k in ('x', 'y', 'width', 'height')),
+        {p.get('name'): (p.get('type', 'string'), cast.get(p.get('type'), str)(p.get('value')))
+         for p in o.iter('property')}) for o in group.iter('object')])
+PY
+sed 's|<objectgroup id="[0-9]*" name="entities">|&<object id="90" type="Door" x="0" y="0" width="16" height="32"><ellipse/></object>|' \
+  "$root/ent.tmx" > "$root/lossy.tmx"
+"$app" --import "$root/lossy.tmx" "$root/demo" map2 > /dev/null 2> "$root/err"
+[ $? = 3 ] && grep -q "object 90 (layer 'entities'): an ellipse" "$root/err" && [ ! -e "$root/demo/maps/map2.map" ] ||
+  fail "an import losing an ellipse: $(cat "$root/err")"
+"$app" --import "$root/lossy.tmx" "$root/demo" map2 --force > /dev/null 2>&1 || fail "import of the ellipse with --force"
+python3 -c 'import json, sys; e = json.load(open(sys.argv[1]))["entities"]
+assert {"00000000000000a1", "fedcba9876543210"} < {x["id"] for x in e} and len(e) == 3, e' \
+  "$root/demo/mapdata/map2.json" || fail "the imported entities"
 
 # Failures: status 1, one line on standard error, no output file left behind.
 expect_failure() {  # WHAT OUTPUT ARGS...

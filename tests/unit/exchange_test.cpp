@@ -1,12 +1,15 @@
 // Tiled maps written by hand (several tilesets, an external one, an empty
 // cell, a layer mixing tilesets, a background image, collision rectangles,
 // compressed data) imported; exports of the result imported back to the
-// same bytes; each refusal leaving the project as it was; the PNG export
-// equal to the map view's drawing.
+// same bytes; each refusal leaving the project as it was; entities through
+// object groups and back, what an import of objects leaves out listed; the
+// PNG export equal to the map view's drawing.
 #include <SDL/SDL.h>
 #include <SDL/SDL_image.h>
 #include <gtest/gtest.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +18,7 @@
 
 #include "editor/editor.h"
 #include "exchange/exchange.h"
+#include "model/entities.h"
 #include "model/mapfile.h"
 #include "model/model.h"
 #include "model/sidecar.h"
@@ -23,6 +27,8 @@
 #include "testutil.h"
 #include "tilesheet.h"
 #include "toolkit/video.h"
+
+using nlohmann::json;
 
 namespace {
 
@@ -240,6 +246,140 @@ TEST(Exchange, PngEqualsTheMapViewsDrawing) {
   SDL_FreeSurface(got);
   SDL_FreeSurface(window);
   window = view;
+}
+
+// [entities] Door has a field of every type; three instances, one referring
+// to another, written in the map's sidecar.
+EntityModel door() {
+  EntityModel d;
+  d.name = "Door";
+  d.h = 2;
+  const FieldType types[] = {FIELD_INTEGER, FIELD_NUMBER, FIELD_BOOLEAN, FIELD_TEXT,
+                             FIELD_CHOICE,  FIELD_COLOUR, FIELD_POINT,   FIELD_REFERENCE};
+  const char* names[] = {"hp", "speed", "open", "label", "kind", "tint", "target", "to"};
+  for (int i = 0; i < 8; i++) d.fields.push_back({names[i], types[i], json(), {}, false, false, 0, 0});
+  d.fields[4].choices = {"wood", "iron"};
+  return d;
+}
+
+const json FIELDS = {{"hp", 7}, {"speed", 2.5}, {"open", true}, {"label", "two\nlines <&\""},
+                     {"kind", "iron"}, {"tint", "#102030"}, {"target", {3, 4}}, {"to", "00000000000000a1"}};
+
+void placeEntities(const Fixture& f) {
+  std::string why;
+  ASSERT_TRUE(entityModelStore(door(), &why)) << why;
+  EntityModel start;
+  start.name = "Start";
+  ASSERT_TRUE(entityModelStore(start, &why)) << why;
+  Map m = readMap(f.project + "maps/hand.map");
+  ASSERT_EQ(sidecarLoad(&m, "hand", false, nullptr, 0), SIDECAR_OK);
+  Entity a, b, c;
+  a.id = 0xa1, a.model = "Door", a.x = 16, a.y = 5, a.fields = {{"hp", 1}};
+  b.id = 0xfedcba9876543210ull, b.model = "Door", b.x = 40, b.y = 0, b.fields = FIELDS;
+  c.id = 0xc3, c.model = "Start";
+  entitiesOf(&m)->list = {a, b, c};
+  char err[256];
+  ASSERT_TRUE(sidecarSave(&m, "hand", err, sizeof err)) << err;
+  freeMapRecord(&m);
+}
+
+TEST(Exchange, EntitiesGoOutAsTypedObjectsAndComeBackWhole) {
+  Fixture f = setUp();
+  std::string error, out = tempDir();
+  ASSERT_TRUE(importMap(f.in + "hand.tmx", f.project, "hand", false, &error)) << error;
+  placeEntities(f);
+  const std::string side = readFile(f.project + "mapdata/hand.json"), model = readFile(f.project + "models/Door.json");
+  for (const char* back : {"back.tmx", "back.json"}) {
+    SCOPED_TRACE(back);
+    std::vector<std::string> dropped;
+    ASSERT_TRUE(exportMap(f.project, "hand", out + back, &error)) << error;
+    ASSERT_TRUE(importMap(out + back, f.project, "hand", true, &error, &dropped)) << error;
+    EXPECT_TRUE(dropped.empty()) << dropped[0];
+    EXPECT_EQ(readFile(f.project + "mapdata/hand.json"), side);
+    EXPECT_EQ(readFile(f.project + "models/Door.json"), model);
+    // Into a project without the definitions: made from the property types.
+    Fixture g = setUp();
+    ASSERT_TRUE(importMap(out + back, g.project, "hand", false, &error, &dropped)) << error;
+    EntityModel made;
+    std::string text = readFile(g.project + "models/Door.json"), why;
+    ASSERT_TRUE(entityModelParse(text.data(), text.size(), &made, &why)) << why;
+    EXPECT_EQ(made.h, 2);
+    const FieldType want[] = {FIELD_INTEGER, FIELD_NUMBER, FIELD_BOOLEAN, FIELD_TEXT,
+                              FIELD_TEXT,    FIELD_COLOUR, FIELD_TEXT,    FIELD_REFERENCE};
+    ASSERT_EQ(made.fields.size(), 8u);
+    for (int i = 0; i < 8; i++) EXPECT_EQ(made.fields[i].type, want[i]) << made.fields[i].name;
+    Map m = readMap(g.project + "maps/hand.map");
+    ASSERT_EQ(sidecarLoad(&m, "hand", false, nullptr, 0), SIDECAR_OK);
+    ASSERT_EQ(entitiesOfConst(&m)->list.size(), 3u);
+    const Entity& b = entitiesOfConst(&m)->list[1];
+    EXPECT_EQ(b.id, 0xfedcba9876543210ull);
+    json typed = FIELDS;
+    typed["target"] = "3,4";  // a point is a string to Tiled
+    EXPECT_EQ(b.fields, typed);
+    freeMapRecord(&m);
+  }
+}
+
+TEST(Exchange, ImportListsWhatObjectsLoseAndWritesNothingWithoutForce) {
+  struct Case { const char* file; std::string object; const char* line; size_t kept; };
+  const std::string door = R"(<object id="1" type="Door" x="0" y="0" width="16" height="16")";
+  const std::string jdoor = R"({"id":1,"type":"Door","x":0,"y":0,"width":16,"height":16)";
+  const Case cases[] = {
+      {"hand.tmx", door + "><ellipse/></object>", "an ellipse, imported as a rectangle", 1},
+      {"hand.tmx", door + "><polygon points=\"0,0 5,5\"/></object>", "a polygon, not imported", 0},
+      {"hand.tmx", door + "><text>hi</text></object>", "a text, not imported", 0},
+      {"hand.tmx", door + " rotation=\"45\"/>", "rotation of 45 degrees is dropped", 1},
+      {"hand.tmx", R"(<object id="1" type="Door" x="0" y="16" width="16" height="16" gid="2147483649"/>)",
+       "its tile's flip is dropped", 1},
+      {"hand.tmx", door + "><properties><property name=\"f\" type=\"file\" value=\"a.png\"/></properties></object>",
+       "property 'f': not a field of Door (no file fields here)", 1},
+      {"hand.tmx", door + "><properties><property name=\"to\" type=\"object\" value=\"99\"/></properties></object>",
+       "refers to object 99, which is not imported", 1},
+      {"hand.tmx", door + "><properties><property name=\"moska_id\" value=\"../zz\"/></properties></object>",
+       "is not a free id: a new one given", 1},
+      {"hand.tmx", R"(<object id="1" class="../../x" x="0" y="0"/>)", "class '../../x' is not a definition's name", 0},
+      {"hand.tmx", R"(<object id="1" name="tree" x="0" y="0"/>)", "object 1 'tree' (layer 'things'): no class", 0},
+      {"hand.tmx", R"(<object id="1" type="Door" x="-5" y="0"/>)", "position off any map", 0},
+      {"hand.tmx", R"(<object id="1" type="Door" x="1e300" y="0"/>)", "position off any map", 0},
+      {"hand.tmx", R"(<object id="1" type="Door" x="abc" y="0"/>)", "not a number", 0},
+      {"hand.tmx", R"(<object id="1" type="Door" x="0" y="0" width="9e9" height="16"/>)", "differs from Door's 4096x16", 1},
+      {"hand.json", jdoor + R"(,"polyline":[{"x":0,"y":0}]})", "a polyline, not imported", 0},
+      {"hand.json", R"({"id":1,"type":"Door","x":"12","y":0})", "not a number", 0},
+      {"hand.json", R"(7)", "not a number", 0},
+      {"hand.json", jdoor + R"(,"properties":[{"name":"hp","type":"int","value":1},{"name":"hp","type":"int","value":2},)"
+                            R"({"name":"c","type":"color","value":"#80ff0000"}]})", "a second property of that name", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Fixture f = setUp();
+    std::string path = f.in + c.file, error;
+    bool tmx = strstr(c.file, ".tmx");
+    writeFile(path, tmx ? replaced(readFile(path), "<objectgroup name=\"ignored\"/>",
+                                   "<objectgroup name=\"things\">" + c.object + "</objectgroup>")
+                        : replaced(readFile(path), R"({"type":"tilelayer","name":"ground")",
+                                   R"({"type":"objectgroup","name":"things","objects":[)" + c.object +
+                                       R"(]},{"type":"tilelayer","name":"ground")"));
+    std::vector<std::string> before = listing(f.project), dropped;
+    EXPECT_FALSE(importMap(path, f.project, "hand", false, &error, &dropped));
+    EXPECT_NE(error.find("--force"), std::string::npos) << error;
+    EXPECT_EQ(listing(f.project), before);
+    ASSERT_FALSE(dropped.empty());
+    EXPECT_NE(dropped[0].find(c.line), std::string::npos) << dropped[0];
+    ASSERT_TRUE(importMap(path, f.project, "hand", true, &error, &dropped)) << error;
+    Map m = readMap(f.project + "maps/hand.map");
+    sidecarLoad(&m, "hand", false, nullptr, 0);
+    EXPECT_EQ(entitiesOfConst(&m) ? entitiesOfConst(&m)->list.size() : 0, c.kept);
+    freeMapRecord(&m);
+    EXPECT_NE(access((f.project + "../x.json").c_str(), F_OK), 0);  // models/../../x.json
+  }
+  // More objects than a map holds: refused whole.
+  Fixture f = setUp();
+  std::string many, error;
+  for (int i = 0; i <= ENTITY_INSTANCES_MAX; i++) many += "<object type=\"A\"/>";
+  writeFile(f.in + "hand.tmx", replaced(readFile(f.in + "hand.tmx"), "<objectgroup name=\"ignored\"/>",
+                                        "<objectgroup>" + many + "</objectgroup>"));
+  EXPECT_FALSE(importMap(f.in + "hand.tmx", f.project, "hand", true, &error));
+  EXPECT_NE(error.find("more than 65536 objects"), std::string::npos) << error;
 }
 
 }  // namespace
