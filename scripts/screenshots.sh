@@ -55,4 +55,28 @@ sleep 0.6
 import -window root -crop 900x600+0+0 "$out/zoom.png"
 moska_key Escape
 moska_wait_exit 20
+
+# Presence: bob, in a namespace of his own with a display of his own, joins
+# alice and points at a cell; her screen shows his pointer and name in his
+# colour, and her overview frames the part of the map he is looking at.
+a=$root/alice b=$root/bob
+moska_netns nsa$$ 10.88.0.1
+moska_netns nsb$$ 10.88.0.2
+moska_demo "$a" username=alice net=1 ipserver=10.88.0.2
+moska_demo "$b" username=bob net=1 ipserver=10.88.0.1
+echo "COLOUR #ff00ff" >> "$b/settings.ini"
+moska_window -d nsb$$ "$b"
+moska_window -d nsa$$ "$a"
+moska_on "$b" moska_join "$b" 10.88.0.1 || exit 1  # (set -e would stop inside it at its first look)
+moska_wait_log "$a" "^Client bob sur la map map0\.$" || true
+moska_on "$b" moska_menu map
+moska_on "$b" moska_key Right
+moska_on "$b" moska_key Down
+moska_on "$b" xdotool mousemove 430 170
+moska_on "$a" moska_menu map
+moska_on "$a" moska_key m
+moska_on "$a" xdotool mousemove 100 460
+sleep 1
+moska_on "$a" import -window root -crop 640x480+0+0 "$out/presence.png"
+set +e  # the clean-up kills what is left, some of it gone already
 echo "screenshots in $out"
