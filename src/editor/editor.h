@@ -73,3 +73,6 @@ void entitiesMenuCommands();
 bool entitiesMapStep();
 void entityDeleteSelected();
 uint64_t entitySelected();
+// Escape while a point or reference field waits for its click: given up
+// (the panel says so); false when none was waiting.
+bool entityPickCancel();

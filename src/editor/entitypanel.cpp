@@ -2,7 +2,10 @@
 // New / Delete (asked twice, with the count of instances it removes), the
 // selected definition's size, and the selected instance's fields; on the map
 // a click places (Shift: at the exact pixel) or selects, a drag moves, Delete
-// removes. Every instance change is one undo step (STEP_ENTITY).
+// removes. A point or reference field is set on the map: a click on its
+// name, then on the point (Shift: the exact pixel) or on the instance it
+// refers to; Escape gives up. Every instance change is one undo step
+// (STEP_ENTITY).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -35,6 +38,8 @@ struct PanelState {
   std::string sizeOf;
   char values[kFieldRows][ENTITY_TEXT_MAX + 1] = {};
   uint64_t valuesOf = 0;
+  std::string picking;       // a point or reference field waiting for its click on the map
+  uint64_t pickingOf = 0;    // the instance whose field it is
 } st;
 
 std::string textOf(const Entity* e) { return e ? entityToJson(*e).dump() : ""; }
@@ -106,7 +111,13 @@ void fieldEditors(Map* m) {
     std::string shown = entityValueText(v != e->fields.end() ? *v : entityFieldDefault(f));
     if (fresh) snprintf(st.values[i], sizeof st.values[i], "%s", shown.c_str());
     int y = kFieldsY + (int)i * kRowH;
-    textButton(f.name.c_str(), kListX, y, kFieldW);
+    bool onMap = f.type == FIELD_POINT || f.type == FIELD_REFERENCE;
+    if (textButton(f.name.c_str(), kListX, y, kFieldW) && onMap) {
+      st.picking = f.name, st.pickingOf = e->id;
+      std::string text = "Click " + std::string(f.type == FIELD_POINT ? "the point" : "the instance") + " for " +
+                         f.name + " on the map (Escape: no change).";
+      return say(text.c_str(), PANEL_INFO);
+    }
     textAreaNew(st.values[i], kValueX, y, 170, ENTITY_NAME_MAX);
     if (shown == st.values[i]) continue;
     nlohmann::json value;
@@ -122,6 +133,34 @@ void fieldEditors(Map* m) {
     setMenu("entities");
   }
   st.valuesOf = e->id;
+}
+
+// The click that sets the field being picked: a point (the cell's corner,
+// Shift: the pixel), or the instance under the pointer. One undo step.
+void pickOnMap(Map* m, int32_t px, int32_t py, bool exact) {
+  Entity* e = entityFind(m, st.pickingOf);
+  const EntityModel* d = e ? entityModelFind(e->model) : nullptr;
+  const EntityField* f = nullptr;
+  for (size_t i = 0; d && i < d->fields.size() && !f; i++)
+    if (d->fields[i].name == st.picking) f = &d->fields[i];
+  std::string field = st.picking;
+  st.picking.clear();
+  if (!f) return say(("The field " + field + " is gone: nothing set.").c_str());
+  nlohmann::json value;
+  if (f->type == FIELD_POINT) {
+    value = nlohmann::json::array({exact ? px : px / TILE * TILE, exact ? py : py / TILE * TILE});
+  } else {
+    Entity* to = entityAt(m, px, py);
+    if (!to || to->id == e->id) return say(("No other instance there: " + field + " not set.").c_str());
+    value = entityIdText(to->id);
+  }
+  const char* why = entityValueRefusal(*f, value);
+  std::string before = textOf(e);
+  if (why || !action_entitySetField(m, e->id, f->name, value))
+    return say((field + " refused: " + (why ? why : "not set") + ".").c_str());
+  historyEntity(m, "entity field", before, textOf(entityFind(m, e->id)));
+  st.valuesOf = 0;  // the panel shows the new value
+  say((field + " set.").c_str(), PANEL_INFO);
 }
 
 // Makes the instance of m match `to` (absent: removed), sending each change.
@@ -174,7 +213,9 @@ bool entitiesMapStep() {
   int64_t mapX, mapY;
   viewToMapPixel(mouseX, mouseY, &mapX, &mapY);
   int32_t px = (int32_t)(mapX > INT32_MAX ? INT32_MAX : mapX), py = (int32_t)(mapY > INT32_MAX ? INT32_MAX : mapY);
-  if (down && !st.wasDown) {
+  if (down && !st.wasDown && !st.picking.empty()) {
+    pickOnMap(m, px, py, inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT));
+  } else if (down && !st.wasDown) {
     if (Entity* e = entityAt(m, px, py)) {
       st.selected = e->id, st.dragging = true, st.dragBefore = textOf(e);
       st.grabDX = px - e->x, st.grabDY = py - e->y;
@@ -218,3 +259,10 @@ void entityDeleteSelected() {
 }
 
 uint64_t entitySelected() { return st.selected; }
+
+bool entityPickCancel() {
+  if (st.picking.empty()) return false;
+  say(("No change to " + st.picking + ".").c_str(), PANEL_INFO);
+  st.picking.clear();
+  return true;
+}

@@ -125,6 +125,7 @@ void pasteClipboard() {
 }
 
 bool editorEscape() {
+  if (entityPickCancel()) return true;  // a field's click on the map given up
   bool held = brushState.hasSelection || brushState.selecting || stampActive();
   if (!held) return false;
   brushState.hasSelection = brushState.selecting = false;

@@ -22,26 +22,6 @@
 namespace {
 const uint8_t LEFT = SDL_BUTTON(1), RIGHT = SDL_BUTTON(3);
 
-// One turn of the main loop: the event pump, then the command handler.
-void turn(int x, int y, uint8_t buttons = 0, const SDL_Event* ev = nullptr) {
-  pushFrame(x, y, buttons, {}, ev);
-  boucle();
-  eventMenu();
-}
-
-// A click on a button: pressed in one turn, released in the button's wait.
-void click(int x, int y) {
-  pushFrame(x, y, LEFT);
-  pushFrame(x, y, 0);
-  boucle();
-  eventMenu();
-  // Without a button there, nothing took the release: it makes its own turn.
-  while (platformScriptRemaining() > 0) {
-    boucle();
-    eventMenu();
-  }
-}
-
 SDL_Event keyEvent(SDLKey k) {
   SDL_Event e{};
   e.type = SDL_KEYDOWN;

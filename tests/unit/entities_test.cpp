@@ -1,7 +1,7 @@
 // Entities: definition files and the sidecar's instances against broken,
 // truncated and hostile text; instances kept (marked) whatever their
 // definition says; the merge rules giving every copy the same result
-// whatever order the changes arrive in.
+// whatever order the changes arrive in; fields set by clicks on the map.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,9 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
+#include "editor/editor.h"
+#include "editor/history.h"
 #include "model/entities.h"
 #include "model/mapfile.h"
 #include "model/sidecar.h"
+#include "net/entitynet.h"
+#include "platform/platform.h"
 #include "testutil.h"
 
 using nlohmann::json;
@@ -235,4 +240,51 @@ TEST(EntityMerge, CopiesConvergeWhateverTheOrder) {
     }
     EXPECT_EQ(texts[0], texts[1]);
   }
+}
+
+// A point and a reference set by clicks on the map in the Entities tab,
+// each one undo step; a click on the instance itself is no reference;
+// Escape gives a waiting click up, and Escape is not a quit then.
+TEST(EntityPanel, PointAndReferenceFieldsAreSetByClicksOnTheMap) {
+  makeEditingProject();
+  historyInstall();
+  platformScriptStart();
+  project.currentMap = openNewMap("map0", 64, 48);
+  EntityModel d;
+  d.name = "Guard";
+  d.fields.push_back({"patrol", FIELD_POINT, json(), {}, false, false, 0, 0});
+  d.fields.push_back({"door", FIELD_REFERENCE, json(), {}, false, false, 0, 0});
+  std::string why;
+  ASSERT_TRUE(entityModelStore(d, &why)) << why;
+  Map* m = openMapAt(project.currentMap);
+  Entity a, b;
+  a.id = 0xA1, a.model = b.model = "Guard", a.x = 32, a.y = 32;
+  b.id = 0xB2, b.x = 160, b.y = 64;
+  ASSERT_TRUE(action_entityPlace(m, a, nullptr) && action_entityPlace(m, b, nullptr));
+  setMenu("entities");
+  auto onMap = [](int px, int py) { click(PANEL_WIDTH + px, py); };
+  auto field = [&](const char* name) { return entityFind(m, a.id)->fields.value(name, json()); };
+  const int patrolY = 245, doorY = 267;  // the selected instance's field rows, name buttons at x 10..130
+  onMap(40, 40);  // selects a
+  ASSERT_EQ(entitySelected(), a.id);
+  click(20, doorY), onMap(40, 40);  // a itself: refused, nothing set
+  EXPECT_TRUE(field("door").is_null());
+  click(20, doorY), onMap(170, 70);
+  EXPECT_EQ(field("door"), entityIdText(b.id));
+  click(20, patrolY), onMap(5 * 16 + 7, 3 * 16 + 2);  // the cell's corner
+  EXPECT_EQ(field("patrol"), json::array({80, 48}));
+  size_t count = entitiesOfConst(m)->list.size();
+  click(20, patrolY);
+  SDL_Event esc{};
+  esc.type = SDL_KEYDOWN, esc.key.keysym.sym = SDLK_ESCAPE;
+  turn(100, 100, 0, &esc);
+  EXPECT_FALSE(stop);
+  onMap(300, 300);  // no pick waiting: a new instance
+  EXPECT_EQ(field("patrol"), json::array({80, 48}));
+  EXPECT_EQ(entitiesOfConst(m)->list.size(), count + 1);
+  EXPECT_TRUE(historyUndo());  // the placement
+  EXPECT_TRUE(historyUndo());
+  EXPECT_TRUE(field("patrol").is_null());
+  EXPECT_TRUE(historyUndo());
+  EXPECT_TRUE(field("door").is_null());
 }

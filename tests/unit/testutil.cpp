@@ -18,6 +18,8 @@
 #include "toolkit/tileset.h"
 #include "toolkit/video.h"
 #include "model/mapfile.h"
+#include "editor/menu.h"
+#include "platform/platform.h"
 
 std::string appDir() {
   const char* a = getenv("MOSKA_APP");
@@ -123,6 +125,23 @@ void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
     for (int x = 0; x < w; x++) ((uint32_t*)s->pixels)[y * s->pitch / 4 + x] = (uint32_t)(x * 7 + y * 131);
   if (SDL_SaveBMP(s, (dir + "layers/" + name + ".png").c_str()) != 0) abort();
   SDL_FreeSurface(s);
+}
+
+void turn(int x, int y, uint8_t buttons, const SDL_Event* ev) {
+  pushFrame(x, y, buttons, {}, ev);
+  boucle();
+  eventMenu();
+}
+
+void click(int x, int y) {
+  pushFrame(x, y, SDL_BUTTON(1));
+  pushFrame(x, y, 0);
+  boucle();
+  eventMenu();
+  while (platformScriptRemaining() > 0) {
+    boucle();
+    eventMenu();
+  }
 }
 
 std::vector<unsigned char> mapFileBytes(const Map* m) {

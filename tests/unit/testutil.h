@@ -36,6 +36,12 @@ void startVideo(int w = 640, int h = 480);
 void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys = {},
                const SDL_Event* ev = nullptr);
 // A map record in the map file layout (written by the model's writer).
+// One turn of the main loop (scripted input): the event pump, then the
+// command handler.
+void turn(int x, int y, uint8_t buttons = 0, const SDL_Event* ev = nullptr);
+// A left click: pressed in one turn, released in the button's wait (or in a
+// turn of its own where no button took it).
+void click(int x, int y);
 std::vector<unsigned char> mapFileBytes(const Map* m);
 // Whole file content, or "" when it cannot be read.
 std::string readFile(const std::string& path);
