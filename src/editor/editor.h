@@ -73,6 +73,7 @@ void entitiesMenuCommands();
 bool entitiesMapStep();
 void entityDeleteSelected();
 uint64_t entitySelected();
-// Escape while a point or reference field waits for its click: given up
-// (the panel says so); false when none was waiting.
-bool entityPickCancel();
+// Escape in the Entities tab: a point or reference field waiting for its
+// click is given up (the panel says so), else the selected instance is let
+// go; false when neither was there.
+bool entityEscape();

@@ -2,7 +2,10 @@
 // New / Delete (asked twice, with the count of instances it removes), the
 // selected definition's size, and the selected instance's fields; on the map
 // a click places (Shift: at the exact pixel) or selects, a drag moves, Delete
-// removes. A point or reference field is set on the map: a click on its
+// removes, Escape lets it go. The definition's colour is typed beside its
+// size, and a field is added with a name and a type; with no instance
+// selected the rows below list the definition's fields, each with its type
+// (a click changes it) and a button that removes it. A point or reference field is set on the map: a click on its
 // name, then on the point (Shift: the exact pixel) or on the instance it
 // refers to; Escape gives up. Every instance change is one undo step
 // (STEP_ENTITY).
@@ -25,6 +28,7 @@ namespace {
 const int kListX = 10, kListY = 40, kRowH = 22, kListW = 140, kListRows = 8;
 const int kNewX = 170, kDeleteX = 170, kDeleteY = 70, kSizeY = 100, kFieldsY = 240, kFieldW = 120;
 const int kValueX = 140, kFieldRows = 7;
+const int kColourY = 152, kAddY = 178, kAddTypeY = 204, kTypeW = 70, kRemoveW = 30;
 
 struct PanelState {
   std::string chosen;        // the definition to place
@@ -38,6 +42,10 @@ struct PanelState {
   std::string sizeOf;
   char values[kFieldRows][ENTITY_TEXT_MAX + 1] = {};
   uint64_t valuesOf = 0;
+  char colour[8] = "";        // "#rrggbb" as typed
+  std::string colourOf;      // the definition the colour field shows
+  char newField[ENTITY_NAME_MAX + 1] = "";
+  FieldType newType = FIELD_INTEGER;
   std::string picking;       // a point or reference field waiting for its click on the map
   uint64_t pickingOf = 0;    // the instance whose field it is
 } st;
@@ -100,10 +108,84 @@ void sizeFields() {
   say("Size changed.", PANEL_INFO);
 }
 
+// A change of the chosen definition, sent; the panel says what happened.
+void storeModel(const EntityModel& c, const std::string& done) {
+  std::string why;
+  if (!action_entityModel(c, &why)) return say(("Definition refused: " + why).c_str());
+  say(done.c_str(), PANEL_INFO);
+}
+
+// The colour beside the size, and a new field's name, type and Add.
+void definitionFields() {
+  const EntityModel* d = entityModelFind(st.chosen);
+  if (!d) return;
+  if (st.colourOf != d->name) {
+    snprintf(st.colour, sizeof st.colour, "#%06x", (unsigned)(d->colour & 0xFFFFFF));
+    st.colourOf = d->name;
+  }
+  textAreaNew(st.colour, kNewX, kColourY, 80, 7);
+  char shown[8];
+  snprintf(shown, sizeof shown, "#%06x", (unsigned)(d->colour & 0xFFFFFF));
+  if (strcmp(shown, st.colour) != 0) {
+    unsigned rgb = 0;
+    int used = 0;
+    if (sscanf(st.colour, "#%6x%n", &rgb, &used) != 1 || used != 7) {
+      snprintf(st.colour, sizeof st.colour, "%s", shown);
+      return say("Colour refused: type #rrggbb.");
+    }
+    EntityModel c = *d;
+    c.colour = rgb;
+    return storeModel(c, "Colour changed.");
+  }
+  textAreaNew(st.newField, kNewX, kAddY, 140, ENTITY_NAME_MAX);
+  if (textButton(fieldTypeName(st.newType), kNewX, kAddTypeY, kTypeW)) {
+    st.newType = (FieldType)((st.newType + 1) % FIELD_TYPES);
+    setMenu("entities");
+  }
+  if (!textButton("Add field", kNewX + kTypeW + 5, kAddTypeY, 65)) return;
+  std::string name = st.newField;
+  const char* why = entityNameRefusal(name.c_str());
+  for (const EntityField& f : d->fields)
+    if (f.name == name) why = "the definition has a field of that name";
+  if (!why && d->fields.size() >= (size_t)ENTITY_FIELDS_MAX) why = "too many fields";
+  if (why) return say(("Field refused: " + std::string(why) + ".").c_str());
+  EntityModel c = *d;
+  EntityField f;
+  f.name = name, f.type = st.newType;
+  if (f.type == FIELD_CHOICE) f.choices = {"a", "b"};  // a list to edit in the file
+  c.fields.push_back(f);
+  st.newField[0] = 0;
+  storeModel(c, "Field " + name + " added.");
+}
+
+// With no instance selected: the definition's fields, each with its type
+// (a click gives the next type) and a button that removes it.
+void definitionFieldRows() {
+  const EntityModel* d = entityModelFind(st.chosen);
+  for (size_t i = 0; d && i < d->fields.size() && i < (size_t)kFieldRows; i++) {
+    const EntityField& f = d->fields[i];
+    int y = kFieldsY + (int)i * kRowH;
+    textButton(f.name.c_str(), kListX, y, kFieldW);
+    if (textButton(fieldTypeName(f.type), kValueX, y, kTypeW)) {
+      EntityModel c = *d;
+      c.fields[i].type = (FieldType)((f.type + 1) % FIELD_TYPES);
+      c.fields[i].def = nullptr;  // the old default may not fit the new type
+      if (c.fields[i].type == FIELD_CHOICE && c.fields[i].choices.empty()) c.fields[i].choices = {"a", "b"};
+      return storeModel(c, "Field " + f.name + " is now " + fieldTypeName(c.fields[i].type) + ".");
+    }
+    if (textButton("x", kValueX + kTypeW + 5, y, kRemoveW)) {
+      EntityModel c = *d;
+      c.fields.erase(c.fields.begin() + (long)i);
+      return storeModel(c, "Field " + f.name + " removed (instances keep their values).");
+    }
+  }
+}
+
 void fieldEditors(Map* m) {
   Entity* e = entityFind(m, st.selected);
   const EntityModel* d = e ? entityModelFind(e->model) : nullptr;
-  if (!e || !d) return;
+  if (!e) return definitionFieldRows();
+  if (!d) return;
   bool fresh = st.valuesOf != e->id;
   for (size_t i = 0; i < d->fields.size() && i < (size_t)kFieldRows; i++) {
     const EntityField& f = d->fields[i];
@@ -202,7 +284,9 @@ void entitiesMenuCommands() {
   if (textButton("New", kNewX, kListY, 110)) newModel();
   if (!st.chosen.empty() && textButton("Delete", kDeleteX, kDeleteY, 110)) deleteModel();
   sizeFields();
+  definitionFields();
   if (Map* m = currentMapOrNull()) fieldEditors(m);
+  else definitionFieldRows();
 }
 
 bool entitiesMapStep() {
@@ -260,9 +344,14 @@ void entityDeleteSelected() {
 
 uint64_t entitySelected() { return st.selected; }
 
-bool entityPickCancel() {
-  if (st.picking.empty()) return false;
-  say(("No change to " + st.picking + ".").c_str(), PANEL_INFO);
-  st.picking.clear();
+bool entityEscape() {
+  if (!st.picking.empty()) {
+    say(("No change to " + st.picking + ".").c_str(), PANEL_INFO);
+    st.picking.clear();
+    return true;
+  }
+  if (!st.selected || strcmp(project.currentMenu, "entities") != 0) return false;
+  st.selected = 0;  // the rows show the definition's fields again
+  setMenu("entities");
   return true;
 }

@@ -125,7 +125,7 @@ void pasteClipboard() {
 }
 
 bool editorEscape() {
-  if (entityPickCancel()) return true;  // a field's click on the map given up
+  if (entityEscape()) return true;  // a field's click given up, or an instance let go
   bool held = brushState.hasSelection || brushState.selecting || stampActive();
   if (!held) return false;
   brushState.hasSelection = brushState.selecting = false;

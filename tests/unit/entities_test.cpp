@@ -13,6 +13,8 @@
 #include "core/core.h"
 #include "editor/editor.h"
 #include "editor/history.h"
+#include "editor/menu.h"
+#include "shell/shell.h"
 #include "model/entities.h"
 #include "model/mapfile.h"
 #include "model/sidecar.h"
@@ -287,4 +289,56 @@ TEST(EntityPanel, PointAndReferenceFieldsAreSetByClicksOnTheMap) {
   EXPECT_TRUE(field("patrol").is_null());
   EXPECT_TRUE(historyUndo());
   EXPECT_TRUE(field("door").is_null());
+}
+
+// Types `text` into the panel field at (x, y) as a user does: a click on
+// it, Delete (the field emptied), the keys, Enter.
+void typeInto(int x, int y, const std::string& text) {
+  pushFrame(x, y, SDL_BUTTON(1));
+  pushFrame(x, y, 0);
+  for (char c : "\x7f" + text + "\r") {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = c == '\r' ? SDLK_RETURN : c == 0x7f ? SDLK_DELETE : (SDLKey)tolower((unsigned char)c);
+    e.key.keysym.unicode = (Uint16)c;
+    pushFrame(x, y, 0, {}, &e);
+  }
+  while (platformScriptRemaining() > 0) {
+    boucle();
+    eventMenu();
+  }
+}
+
+// The chosen definition edited on the panel: its colour typed (a wrong one
+// refused), a field added by name and type (a second of that name
+// refused), then retyped and removed from its row.
+TEST(EntityPanel, DefinitionColourAndFieldsEditedOnThePanel) {
+  makeEditingProject();
+  historyInstall();
+  platformScriptStart();
+  project.currentMap = openNewMap("map0", 64, 48);
+  EntityModel d;
+  d.name = "Lamp";
+  std::string why;
+  ASSERT_TRUE(entityModelStore(d, &why)) << why;
+  auto lamp = [] { return *entityModelFind("Lamp"); };
+  setMenu("entities");
+  turn(100, 100);
+  const int right = 175, colourY = 157, nameY = 183, typeY = 209, addX = 250, rowY = 245;
+  typeInto(right, colourY, "#112233");
+  EXPECT_EQ(lamp().colour, 0x112233u);
+  typeInto(right, colourY, "#blue");
+  EXPECT_EQ(lamp().colour, 0x112233u);
+  for (int k = 0; k < 2; k++) {
+    typeInto(right, nameY, "lit");
+    click(right, typeY), click(right, typeY);  // integer, number, boolean
+    click(addX, typeY);
+  }
+  ASSERT_EQ(lamp().fields.size(), 1u);
+  EXPECT_EQ(lamp().fields[0].name, "lit");
+  EXPECT_EQ(lamp().fields[0].type, FIELD_BOOLEAN);
+  click(145, rowY);  // the row's type: the next one
+  EXPECT_EQ(lamp().fields[0].type, FIELD_TEXT);
+  click(225, rowY);  // x
+  EXPECT_TRUE(lamp().fields.empty());
 }
