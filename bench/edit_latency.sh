@@ -10,17 +10,13 @@
 #                                 on its screen after the write
 #   input -> alice's screen       the click to the first frame alice puts on
 #                                 her screen after her own write
-# With KIND=entity, alice places one instance in the Entities tab and each
-# edit drags it to the next cell instead: send -> all peers' maps is then
-# alice's first "ENTMOVE" send line to the slowest peer's received one
-# (logged on its main thread as the move is applied), input -> peer's map
-# the pointer's move to each peer's.
-#   [FPS=30] [KIND=cell|entity] bench/edit_latency.sh [BUILD_DIR] [PEERS] [EDITS]      (root: namespaces)
+#   [FPS=30] bench/edit_latency.sh [BUILD_DIR] [PEERS] [EDITS]      (root: namespaces)
 set -u
 build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
-peers=${2:-1} edits=${3:-500} fps=${FPS:-30} kind=${KIND:-cell}
+peers=${2:-1} edits=${3:-500} fps=${FPS:-30}
 export MOSKA_APP=$build/app
 source "$(dirname "$0")/../tests/e2e/lib.sh"
+kind=${KIND:-cell}  # KIND=entity: instance moves, see below
 trap moska_cleanup EXIT
 demo=$(cd "$(dirname "$0")/../examples/demo" && pwd)
 root=$(mktemp -d /tmp/moska-latency-XXXXXX)
@@ -65,27 +61,31 @@ moska_click 150 10  # the map menu: the view takes the clicks
 stamp=$!
 sleep 0.5
 # Cells 1..18 of rows 1..28 of the view, away from the edges that scroll it.
+# With KIND=entity, alice places one instance in the Entities tab and each
+# edit drags it from cell e to cell e + 1 instead: send -> all peers' maps is
+# then alice's first "ENTMOVE" send line to the slowest peer's received one
+# (logged on its main thread as the move is applied), input -> peer's map
+# the pointer's move to each peer's.
 cellX() { echo $((322 + 16 * (1 + $1 % 18) + 8)); }
 cellY() { echo $((16 * (1 + ($1 / 18) % 28) + 8)); }
+dragEntity() {
+  xdotool mousemove "$(cellX "$1")" "$(cellY "$1")"
+  xdotool mousedown 1
+  sleep 0.08  # held past two frames: the grab is seen where the instance is
+  xdotool mousemove "$(cellX $(($1 + 1)))" "$(cellY $(($1 + 1)))"
+  echo "click $1 $((1 + ($1 + 1) % 18)) $((1 + (($1 + 1) / 18) % 28))" >> "$root/clicks.txt"
+  sleep 0.08
+  xdotool mouseup 1
+  sleep 0.02
+}
 if [ "$kind" = entity ]; then
   moska_click 260 12  # the Entities tab: its first definition, Crate, is placed
   moska_click "$(cellX 0)" "$(cellY 0)"
   sleep 0.5
 fi
 for ((e = 0; e < edits; e++)); do
+  [ "$kind" = entity ] && { dragEntity "$e"; continue; }
   c=$((1 + e % 18)) r=$((1 + (e / 18) % 28))
-  if [ "$kind" = entity ]; then  # the instance dragged from cell e to cell e + 1
-    xdotool mousemove "$(cellX $e)" "$(cellY $e)"
-    xdotool mousedown 1
-    sleep 0.08  # held past two frames: the grab is seen where the instance is
-    c=$((1 + (e + 1) % 18)) r=$((1 + ((e + 1) / 18) % 28))
-    xdotool mousemove "$(cellX $((e + 1)))" "$(cellY $((e + 1)))"
-    echo "click $e $c $r" >> "$root/clicks.txt"
-    sleep 0.08
-    xdotool mouseup 1
-    sleep 0.02
-    continue
-  fi
   xdotool mousemove $((322 + 16 * c + 8)) $((16 * r + 8))
   xdotool mousedown 1
   echo "click $e $c $r" >> "$root/clicks.txt"

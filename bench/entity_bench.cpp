@@ -25,8 +25,6 @@
 #include "model/entities.h"
 #include "model/mapfile.h"
 #include "model/sidecar.h"
-#include "shell/shell.h"
-#include "toolkit/video.h"
 
 namespace {
 const uint32_t kSide = 256;         // cells a side of the map
@@ -147,19 +145,11 @@ void fileRows(Map* m, const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchStartSdl(argc, argv);
-  std::string folder = benchProject();
-  std::string copy = "cp '" + std::string(programPath) + "default.png' '" + folder + "layers/'";
-  if (system(copy.c_str()) != 0) return 1;
-  video_x = kViewW + PANEL_WIDTH, video_y = kViewH;
-  int saved = benchLogAway();
-  if (videoInit() != VIDEO_OK) return 1;
-  shellInstallHooks();
+  int saved;
+  Map* m = benchViewMap(argc, argv, kViewW + PANEL_WIDTH, kViewH, kSide, &saved);
+  if (!m) return 1;
+  std::string folder = projectPath;
   net = false;
-  newMapFile("map0", kSide, kSide);
-  project.currentMap = openMapInFreeSlot("map0");
-  if (project.currentMap < 0) return 1;
-  Map* m = openMapAt(project.currentMap);
   uint32_t seed = 5;
   for (size_t c = 0; c < (size_t)kSide * kSide; c++) {  // a ground of the tileset's first tiles
     seed = seed * 1664525u + 1013904223u;
