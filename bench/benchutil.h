@@ -19,6 +19,8 @@
 #include "model/model.h"
 #include "net/net.h"
 #include "platform/os.h"
+#include "shell/shell.h"
+#include "toolkit/video.h"
 
 inline double benchClock(clockid_t id) {
   timespec t;
@@ -95,4 +97,24 @@ inline void benchStartSdl(int argc, char** argv) {
     snprintf(programPath, sizeof programPath, "%s/", argv[1]);
   else
     platformProgramFolder(programPath, sizeof programPath);
+}
+
+// The set-up of the view benchmarks: headless video at w x h with the
+// shell's hooks, a scratch project (projectPath) with the program's default
+// tileset, and a side x side map "map0" of it, open and current; the log
+// away until benchLogBack(*saved). Null (the log back) on failure.
+inline Map* benchViewMap(int argc, char** argv, int w, int h, uint32_t side, int* saved) {
+  benchStartSdl(argc, argv);
+  std::string folder = benchProject();
+  std::string copy = "cp '" + std::string(programPath) + "default.png' '" + folder + "layers/'";
+  *saved = benchLogAway();
+  video_x = w, video_y = h;
+  if (system(copy.c_str()) == 0 && videoInit() == VIDEO_OK) {
+    shellInstallHooks();
+    newMapFile("map0", side, side);
+    project.currentMap = openMapInFreeSlot("map0");
+    if (project.currentMap >= 0) return openMapAt(project.currentMap);
+  }
+  benchLogBack(*saved);
+  return nullptr;
 }

@@ -18,6 +18,7 @@ build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
 peers=${2:-1} edits=${3:-500} fps=${FPS:-30} motion=${MOTION:-0}
 export MOSKA_APP=$build/app
 source "$(dirname "$0")/../tests/e2e/lib.sh"
+kind=${KIND:-cell}  # KIND=entity: instance moves, see below
 trap moska_cleanup EXIT
 demo=$(cd "$(dirname "$0")/../examples/demo" && pwd)
 root=$(mktemp -d /tmp/moska-latency-XXXXXX)
@@ -29,11 +30,14 @@ trap cleanup_latency EXIT
 moska_netns "nla$$" 10.82.0.1
 moska_app "$root/alice" username=alice net=1 fps=$fps ipserver=10.82.0.99
 cp -r "$demo" "$root/alice/demo"
+crate() { [ "$kind" = entity ] && printf '{"name":"Crate"}' > "$1/demo/models/Crate.json"; true; }
+crate "$root/alice"
 logs=("$root/alice/log.txt")
 for ((k = 1; k <= peers; k++)); do
   moska_netns "nl$k$$" "10.82.0.$((k + 1))"
   moska_app "$root/p$k" username="p$k" net=1 fps=$fps ipserver=10.82.0.99
   cp -r "$demo" "$root/p$k/demo"
+  crate "$root/p$k"
   MOSKA_FRAME_LOG=1 SDL_VIDEODRIVER=dummy moska_start_ns "nl$k$$" "$root/p$k" "$root/p$k/demo/PROJECT.MSK"
   logs+=("$root/p$k/log.txt")
 done
@@ -59,7 +63,30 @@ moska_click 150 10  # the map menu: the view takes the clicks
 stamp=$!
 sleep 0.5
 # Cells 1..18 of rows 1..28 of the view, away from the edges that scroll it.
+# With KIND=entity, alice places one instance in the Entities tab and each
+# edit drags it from cell e to cell e + 1 instead: send -> all peers' maps is
+# then alice's first "ENTMOVE" send line to the slowest peer's received one
+# (logged on its main thread as the move is applied), input -> peer's map
+# the pointer's move to each peer's.
+cellX() { echo $((322 + 16 * (1 + $1 % 18) + 8)); }
+cellY() { echo $((16 * (1 + ($1 / 18) % 28) + 8)); }
+dragEntity() {
+  xdotool mousemove "$(cellX "$1")" "$(cellY "$1")"
+  xdotool mousedown 1
+  sleep 0.08  # held past two frames: the grab is seen where the instance is
+  xdotool mousemove "$(cellX $(($1 + 1)))" "$(cellY $(($1 + 1)))"
+  echo "click $1 $((1 + ($1 + 1) % 18)) $((1 + (($1 + 1) / 18) % 28))" >> "$root/clicks.txt"
+  sleep 0.08
+  xdotool mouseup 1
+  sleep 0.02
+}
+if [ "$kind" = entity ]; then
+  moska_click 260 12  # the Entities tab: its first definition, Crate, is placed
+  moska_click "$(cellX 0)" "$(cellY 0)"
+  sleep 0.5
+fi
 for ((e = 0; e < edits; e++)); do
+  [ "$kind" = entity ] && { dragEntity "$e"; continue; }
   c=$((1 + e % 18)) r=$((1 + (e / 18) % 28))
   if [ "$motion" != 0 ]; then
     # Circles of 40 pixels across the view's middle, a step every 5 ms.
@@ -80,7 +107,7 @@ kill "$stamp"; wait "$stamp" 2>/dev/null; stamp=""
 # Files in stamps.txt: 0 clicks, 1 alice, 1 + k peer k. Cells are told
 # apart by their coordinates (each edit paints its own cell); the view's
 # offset comes from the first click and alice's first write.
-awk -v peers="$peers" -v edits="$edits" -v fps="$fps" '
+awk -v peers="$peers" -v edits="$edits" -v fps="$fps" -v kind="$kind" '
   function pct(a, n, p,   i, j, t) {  # p-th percentile of a[1..n]
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j > 0 && a[j] > t; j--) a[j + 1] = a[j]; a[j + 1] = t }
     return n ? a[int((n - 1) * p / 100) + 1] : -1
@@ -88,6 +115,14 @@ awk -v peers="$peers" -v edits="$edits" -v fps="$fps" '
   # A line may start with the "!" a send line leaves for whatever comes next.
   { t = $1; f = $2; $1 = ""; $2 = ""; line = substr($0, 3); sub(/^!/, "", line) }
   f == 0 && line ~ /^click / { split(line, w, " "); n++; clickT[n] = t; clickC[n] = w[3]; clickR[n] = w[4]; next }
+  # An entity move, "...ENTMOVE...map id x y clock site": cells by its pixels.
+  kind == "entity" && line ~ /ENTMOVE/ {
+    k = split(line, w, " ")
+    xy = int(w[k - 3] / 16) " " int(w[k - 2] / 16)
+    if (f == 1 && line ~ /^Action reseau -> /) { if (!(xy in sent)) sent[xy] = t; if (!firstXY) firstXY = xy }
+    if (f >= 2 && line ~ /^Action reseau: / && !((f, xy) in wrote)) wrote[f, xy] = t
+    next
+  }
   # A cell write: "setElementAbsolute(map,layer,x,y,e);"
   match(line, /^setElementAbsolute\([0-9-]+,[0-9-]+,[0-9]+,[0-9]+,/) {
     split(substr(line, 20, RLENGTH - 20), m, ",")
@@ -121,6 +156,12 @@ awk -v peers="$peers" -v edits="$edits" -v fps="$fps" '
         if ((f, xy) in shown) a4[++n4] = (shown[f, xy] - clickT[e]) / 1000
       }
       if (all && (xy in sent)) a2[++n2] = (slow - sent[xy]) / 1000
+    }
+    if (kind == "entity") {
+      printf "entity move latency end to end, %d peer(s), %d drags, %d reached every peer\n", peers, edits, n2
+      printf "send -> all %d peers maps: p50 %.2f ms, p99 %.2f ms\n", peers, pct(a2, n2, 50), pct(a2, n2, 99)
+      printf "input -> peer map: p50 %.2f ms, p99 %.2f ms\n", pct(a3, n3, 50), pct(a3, n3, 99)
+      exit
     }
     printf "edit latency end to end, %d peer(s), %d edits, %d seen by alice, %d reached every peer\n", peers, edits, n1, n2
     printf "input -> alice map: p50 %.2f ms, p99 %.2f ms\n", pct(a1, n1, 50), pct(a1, n1, 99)

@@ -165,18 +165,9 @@ void drawCost() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchStartSdl(argc, argv);
-  std::string folder = benchProject();
-  std::string copy = "cp '" + std::string(programPath) + "default.png' '" + folder + "layers/'";
-  if (system(copy.c_str()) != 0) return 1;
-  video_x = 1920, video_y = 1080;
-  int saved = benchLogAway();
-  if (videoInit() != VIDEO_OK) return 1;
-  shellInstallHooks();
-  newMapFile("map0", kMapSide, kMapSide);
-  project.currentMap = openMapInFreeSlot("map0");
+  int saved;
+  if (!benchViewMap(argc, argv, 1920, 1080, kMapSide, &saved)) return 1;
   benchLogBack(saved);
-  if (project.currentMap < 0) return 1;
   snprintf(project.workingMap, sizeof project.workingMap, "map0");
   snprintf(project.currentMenu, sizeof project.currentMenu, "map");
   snprintf(username, sizeof username, "painter");

@@ -41,6 +41,8 @@ name=history;  run "undo history memory" "$build/bench/history_bench"
 name=autosave; run "autosave frame" "$build/bench/autosave_bench"
 name=export;   run "export" "$build/bench/exchange_bench" 3
 name=gitmerge; run "git merge and diff" "$build/bench/merge_bench" 3
+name=entities; run "entities drawn, saved and loaded" "$build/bench/entity_bench" "$build/app"
+name=entitymove8; KIND=entity run "entity move, 8 peers" bash "$here/edit_latency.sh" "$build" 8 "$edits"
 
 row() { printf '| %-50s | %-24s | %-34s | %-18s |\n' "$1" "$2" "$3" "$4"; }
 # ratio A B: A / B to two places.
@@ -248,6 +250,26 @@ if l=$(field gitmerge.txt '^moska2 --diff'); then
   a=$(echo "$l" | num 'describe):') b=$(echo "$l" | num 'two files')
   row "moska2 --diff of the same maps (text)" "$a ms" "reading the two files $b ms" \
     "$(goal "$(ratio "$a" "$b") (<= 1000 ms)" "$(le "$a" 1000)")"
+fi
+
+# Entities: 10,000 instances on a map.
+grep -E '^entities drawn at' entities.txt 2>/dev/null | while IFS='|' read -r what with without added; do
+  scale=$(echo "$what" | sed -n 's/^entities drawn at \([^ ]*\) .*/\1/p')
+  n=$(echo "$what" | sed -n 's/.*: \([0-9]*\) of .*/\1/p') a=$(echo "$added" | num 'added')
+  w=$(echo "$with" | num 'with them') wo=$(echo "$without" | num 'without')
+  row "10000 entities, 1080p view at $scale ($n shown)" "+$a ms" "frame without them $wo ms" \
+    "$(goal "$(ratio "$w" "$wo") (<= +2 ms)" "$(le "$a" 2)")"
+done
+for what in save load; do
+  l=$(field entities.txt "^sidecar $what of") || continue
+  a=$(echo "$l" | sed -n 's/^[^|]*: \([0-9.]*\) ms |.*/\1/p') b=$(echo "$l" | num 'alone')
+  if [ "$what" = save ]; then base="bytes written crash-safe $b ms"; else base="read + JSON parse $b ms"; fi
+  row "sidecar $what, 10000 entities" "$a ms" "$base" "$(goal "$(ratio "$a" "$b") (<= 50 ms)" "$(le "$a" 50)")"
+done
+if l=$(field entitymove8.txt '^send -> all'); then
+  p99=$(echo "$l" | num 'p99')
+  row "entity move, send -> all 8 peers' maps, p50 / p99" "$(echo "$l" | num 'p50') / $p99 ms" "-" "$(goal "p99 <= 10 ms" "$(le "$p99" 10)")"
+  l=$(field entitymove8.txt '^entity move latency') && row "  ($(echo "$l" | sed 's/.*peer(s), //'))" "" "" ""
 fi
 
 # Start-up and pacing.

@@ -67,7 +67,12 @@ struct EntityViewConv {
   int64_t originX = 0, originY = 0;
   int scale = 1, unit = 1;
 };
-void drawEntities(const Map* m, const EntityViewConv& c, uint64_t selected);
+// Draws m's instances that are in the view; returns how many it drew.
+int drawEntities(const Map* m, const EntityViewConv& c, uint64_t selected);
+// Name labels the entities' drawing keeps: at most ENTITY_LABELS_KEPT (a
+// project has a few dozen definitions; more names start the cache over).
+const int ENTITY_LABELS_KEPT = 256;
+int entityLabelsKept();
 void entitiesMenuCommands();
 // The map clicks of the "entities" menu; false when another menu is shown.
 bool entitiesMapStep();

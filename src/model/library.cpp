@@ -176,6 +176,11 @@ bool tilesetSizeOnDisk(const char* chipset, int* w, int* h) {
   return validName(chipset) && tilesetMeasure(chipset, w, h);
 }
 
+SDL_Surface* libraryFind(const char* chipset) {
+  int slot = chipset ? librarySlotOf(chipset) : -1;
+  return slot >= 0 ? layersGFX[slot] : nullptr;
+}
+
 SDL_Surface* layersGFXLoad(const char* chipset) {
   if (!validName(chipset)) return nullptr;
   int slot = librarySlotOf(chipset);

@@ -129,6 +129,9 @@ enum ModelError {
 // that names it; null when the image does not load (the name keeps its
 // slot) or when the library is full (logged, nothing taken).
 SDL_Surface* layersGFXLoad(const char* chipset);
+// The library's surface of that tileset when it holds one loaded; null
+// otherwise (nothing loaded: the entities' drawing only looks).
+SDL_Surface* libraryFind(const char* chipset);
 void addLayer(Map* map, const char* chipset, bool bg);
 void deleteLayer(Map* map, long l);
 // Moves layer `from` to index `to`, the layers between shifting by one

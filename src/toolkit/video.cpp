@@ -402,8 +402,9 @@ inline Uint32 blendPlain(Uint32 v, Uint32 a, Uint32 rbTimesA, Uint32 gTimesA) {
          ((((v & 0xff00) * (256 - a) + gTimesA) >> 8) & 0xff00);
 }
 
-// A keyed picture copied or blended onto a surface of the same plain
-// format, clipped; SDL's keyed blend would take several times as long.
+// A picture copied or blended onto a surface of the same plain format,
+// clipped, its key colour left out when keyed; SDL's keyed blend would take
+// several times as long, and its set-up alone more than a small copy.
 void copyKeyedPlain(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha) {
   int sx = x < 0 ? -x : 0, sy = y < 0 ? -y : 0;
   int w = src->w - sx, h = src->h - sy;
@@ -411,13 +412,18 @@ void copyKeyedPlain(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha)
   if (w > dst->w - x) w = dst->w - x;
   if (h > dst->h - y) h = dst->h - y;
   if (w <= 0 || h <= 0) return;
+  const bool keyed = src->flags & SDL_SRCCOLORKEY;
   const Uint32 key = src->format->colorkey & 0xffffff, a = (Uint32)alpha;
   for (int row = 0; row < h; row++) {
     const Uint32* from = (const Uint32*)((const Uint8*)src->pixels + (sy + row) * src->pitch) + sx;
     Uint32* to = (Uint32*)((Uint8*)dst->pixels + (y + row) * dst->pitch) + x;
+    if (!keyed && alpha >= 255) {
+      memcpy(to, from, (size_t)w * 4);
+      continue;
+    }
     for (int c = 0; c < w; c++) {
       Uint32 v = from[c];
-      if ((v & 0xffffff) == key) continue;
+      if (keyed && (v & 0xffffff) == key) continue;
       to[c] = alpha >= 255 ? v : blendPlain(to[c], a, (v & 0xff00ff) * a, (v & 0xff00) * a);
     }
   }
@@ -454,7 +460,8 @@ void freeSurface(SDL_Surface* s) {
 
 void blitFaded(SDL_Surface* src, SDL_Surface* dst, int x, int y, int alpha) {
   if (!src || !dst || alpha <= 0) return;
-  if ((src->flags & SDL_SRCCOLORKEY) && plainRGB32(src->format) && plainRGB32(dst->format) &&
+  if (((src->flags & SDL_SRCCOLORKEY) || (alpha >= 255 && !(src->flags & SDL_SRCALPHA))) &&
+      plainRGB32(src->format) && plainRGB32(dst->format) &&
       src->format->Rmask == dst->format->Rmask && !SDL_MUSTLOCK(src) && !SDL_MUSTLOCK(dst)) {
     copyKeyedPlain(src, dst, x, y, alpha);
     return;

@@ -76,3 +76,33 @@ void putPixels(SDL_Surface* s, int x, int y, int w, int h, const uint32_t* px) {
   if (!plain32(s) || !px || !clip(s, &x, &y, &w, &h, &sx, &sy)) return;
   for (int r = 0; r < h; r++) memcpy(row32(s, y + r) + x, px + (size_t)(sy + r) * rowLength + sx, (size_t)w * 4);
 }
+
+void drawLine(SDL_Surface* s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t rgb) {
+  if (!plain32(s)) return;
+  // Liang-Barsky: the part of the segment inside [0, w - 1] x [0, h - 1].
+  double t0 = 0, t1 = 1, dx = (double)(x1 - x0), dy = (double)(y1 - y0);
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {(double)x0, (double)(s->w - 1 - x0), (double)y0, (double)(s->h - 1 - y0)};
+  for (int k = 0; k < 4; k++) {
+    if (p[k] == 0) {
+      if (q[k] < 0) return;
+      continue;
+    }
+    double t = q[k] / p[k];
+    if (p[k] < 0 && t > t0) t0 = t;
+    if (p[k] > 0 && t < t1) t1 = t;
+    if (t0 > t1) return;
+  }
+  int ax = (int)(x0 + t0 * dx + 0.5), ay = (int)(y0 + t0 * dy + 0.5);
+  int bx = (int)(x0 + t1 * dx + 0.5), by = (int)(y0 + t1 * dy + 0.5);
+  Uint32 pixel = SDL_MapRGB(s->format, (Uint8)(rgb >> 16), (Uint8)(rgb >> 8), (Uint8)rgb);
+  int sx = ax < bx ? 1 : -1, sy = ay < by ? 1 : -1;
+  int ex = ax < bx ? bx - ax : ax - bx, ey = ay < by ? ay - by : by - ay, err = ex + ey;
+  for (;;) {  // Bresenham, every point inside s after the clip (rounding kept in range below)
+    if (ax >= 0 && ay >= 0 && ax < s->w && ay < s->h) row32(s, ay)[ax] = pixel;
+    if (ax == bx && ay == by) return;
+    int e2 = 2 * err;
+    if (e2 >= ey) err += ey, ax += sx;
+    if (e2 <= ex) err += ex, ay += sy;
+  }
+}

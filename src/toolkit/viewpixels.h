@@ -1,6 +1,7 @@
 // Pixel work of the zoomed map view: a scratch surface in the view's
 // format, pixels repeated to enlarge a picture, shaded lines (the grid) and
-// blocks of pixel values copied in (the overview).
+// blocks of pixel values copied in (the overview), lines (the entities'
+// reference arrows).
 #pragma once
 #include <stdint.h>
 
@@ -22,3 +23,6 @@ void scaleNearest(SDL_Surface* src, SDL_Surface* dst, int factor);
 void shadeRect(SDL_Surface* s, int x, int y, int w, int h);
 // Pixel values `px` (w x h, row by row, in s's format) copied to (x, y), clipped.
 void putPixels(SDL_Surface* s, int x, int y, int w, int h, const uint32_t* px);
+// A one-pixel line in colour 0xRRGGBB from (x0, y0) to (x1, y1), clipped to
+// s first (its ends may lie anywhere: only the visible part costs).
+void drawLine(SDL_Surface* s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t rgb);
