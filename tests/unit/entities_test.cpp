@@ -244,26 +244,35 @@ TEST(EntityMerge, CopiesConvergeWhateverTheOrder) {
   }
 }
 
-// A point and a reference set by clicks on the map in the Entities tab,
-// each one undo step; a click on the instance itself is no reference;
-// Escape gives a waiting click up, and Escape is not a quit then.
-TEST(EntityPanel, PointAndReferenceFieldsAreSetByClicksOnTheMap) {
+namespace {
+// A project with map0 shown in the Entities tab, scripted input, and the
+// definition d.
+void panelProject(const EntityModel& d) {
   makeEditingProject();
   historyInstall();
   platformScriptStart();
   project.currentMap = openNewMap("map0", 64, 48);
+  std::string why;
+  ASSERT_TRUE(entityModelStore(d, &why)) << why;
+  setMenu("entities");
+}
+}  // namespace
+
+// A point and a reference set by clicks on the map in the Entities tab,
+// each one undo step; a click on the instance itself is no reference;
+// Escape gives a waiting click up, and Escape is not a quit then.
+TEST(EntityPanel, PointAndReferenceFieldsAreSetByClicksOnTheMap) {
   EntityModel d;
   d.name = "Guard";
   d.fields.push_back({"patrol", FIELD_POINT, json(), {}, false, false, 0, 0});
   d.fields.push_back({"door", FIELD_REFERENCE, json(), {}, false, false, 0, 0});
-  std::string why;
-  ASSERT_TRUE(entityModelStore(d, &why)) << why;
+  panelProject(d);
   Map* m = openMapAt(project.currentMap);
   Entity a, b;
   a.id = 0xA1, a.model = b.model = "Guard", a.x = 32, a.y = 32;
   b.id = 0xB2, b.x = 160, b.y = 64;
   ASSERT_TRUE(action_entityPlace(m, a, nullptr) && action_entityPlace(m, b, nullptr));
-  setMenu("entities");
+  setMenu("entities");  // drawn with them
   auto onMap = [](int px, int py) { click(PANEL_WIDTH + px, py); };
   auto field = [&](const char* name) { return entityFind(m, a.id)->fields.value(name, json()); };
   const int patrolY = 245, doorY = 267;  // the selected instance's field rows, name buttons at x 10..130
@@ -291,6 +300,7 @@ TEST(EntityPanel, PointAndReferenceFieldsAreSetByClicksOnTheMap) {
   EXPECT_TRUE(field("door").is_null());
 }
 
+namespace {
 // Types `text` into the panel field at (x, y) as a user does: a click on
 // it, Delete (the field emptied), the keys, Enter.
 void typeInto(int x, int y, const std::string& text) {
@@ -308,21 +318,16 @@ void typeInto(int x, int y, const std::string& text) {
     eventMenu();
   }
 }
+}  // namespace
 
 // The chosen definition edited on the panel: its colour typed (a wrong one
 // refused), a field added by name and type (a second of that name
 // refused), then retyped and removed from its row.
 TEST(EntityPanel, DefinitionColourAndFieldsEditedOnThePanel) {
-  makeEditingProject();
-  historyInstall();
-  platformScriptStart();
-  project.currentMap = openNewMap("map0", 64, 48);
   EntityModel d;
   d.name = "Lamp";
-  std::string why;
-  ASSERT_TRUE(entityModelStore(d, &why)) << why;
+  panelProject(d);
   auto lamp = [] { return *entityModelFind("Lamp"); };
-  setMenu("entities");
   turn(100, 100);
   const int right = 175, colourY = 157, nameY = 183, typeY = 209, addX = 250, rowY = 245;
   typeInto(right, colourY, "#112233");
