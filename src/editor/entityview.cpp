@@ -94,7 +94,11 @@ struct EntityViewState {
   unsigned indexedAt = 0;
   std::unordered_map<uint64_t, uint32_t> ids;
   std::vector<Shown> shown;  // this frame's instances in view
-} st;
+};
+// Never destroyed: its pictures stay reachable to the process's end (a
+// static record's containers would drop them first, and the leak checker
+// would call them lost).
+EntityViewState& st = *new EntityViewState;
 
 // [SECTION] caches
 // Caches start over between frames only, never while a frame holds their pictures.

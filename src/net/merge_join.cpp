@@ -165,6 +165,10 @@ bool mergeInstall(int slot, PeerSync& st, const std::string& name, const std::ve
     return replaceProjectMapWith(map, &c.theirs, false, kept, sizeof kept, why, whyCap);
   }
   if (theirs == base) return true;  // nothing new there: ours is the merge (it was not sent)
+  // Our own copy, if it has not gone yet, goes before the merge changes it:
+  // the peer must merge what we changed, or it would see no conflict.
+  if (!syncSendOwnCopyNow(slot, st, name))
+    printf("Fusion: map %s: file d'envoi pleine, la copie fusionnee partira a la place.\n", map);
   MapDigest got;
   if (!readBase(map, &c.base, &got) || got != base) return mergeFailed(st, name, c, "base perdue", why, whyCap);
   const Map* own = openMapAt(getMap(map));

@@ -300,6 +300,15 @@ void sendMap(int slot, const std::string& name) {
 
 }  // namespace
 
+bool syncSendOwnCopyNow(int slot, PeerSync& st, const std::string& name) {
+  auto at = std::find(st.toSend.begin(), st.toSend.end(), name);
+  if (at == st.toSend.end()) return true;
+  if (sendQueuedFor(slot) >= SEND_ROOM) return false;
+  st.toSend.erase(at);
+  sendMap(slot, name);
+  return true;
+}
+
 // [SECTION] copies received
 void onSyncMap(const char*, const char* corps, int slot) {
   PeerSync& st = peers[slot].sync;

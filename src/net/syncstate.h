@@ -132,3 +132,7 @@ bool mergeInstall(int slot, PeerSync& st, const std::string& name, const std::ve
 // After each turn of the sync: the join's sync with the peer on `slot` is
 // complete, and its bases are written.
 void mergeSyncComplete(int slot, PeerSync& st);
+// sync.cpp: our copy of `name`, still waiting in st.toSend, goes out now
+// when the peer's queue has room (a merge is about to change it: the peer
+// merges our own copy, not our merge); false when it still waits.
+bool syncSendOwnCopyNow(int slot, PeerSync& st, const std::string& name);

@@ -157,7 +157,8 @@ TEST(MergeBases, SessionEndWritesTheChangedMapsOnly) {
 // The join's decision for a map both editors hold, and what each ends
 // with: merged three-way when both lists name the same base (ours changed
 // (1,1), theirs (2,2), both (4,4) alike and (3,3) differently: the joined
-// editor's value wins), else the joined editor's copy as before.
+// editor's value wins), else the joined editor's copy as before. Their
+// copy arrives before ours is sent, as it does when the other side is quick.
 TEST(MergeJoin, MergesOnACommonBaseOnly) {
   startVideo();
   std::string p = makeEditingProject();
@@ -226,6 +227,11 @@ TEST(MergeJoin, MergesOnACommonBaseOnly) {
     bool merged = c.send && c.take;
     EXPECT_EQ(log.find("1 conflict (1 cell)") != std::string::npos, merged) << c.what << "\n" << log;
     if (merged) {
+      // Their copy came before ours went: ours goes out first, unmerged,
+      // or the peer would merge our merge and see no conflict.
+      size_t sent = log.find("Synchro: map m envoyee a bob"), fused = log.find("fusionnee");
+      EXPECT_TRUE(sent != std::string::npos && sent < fused) << c.what << "\n" << log;
+      EXPECT_TRUE(st.toSend.empty()) << c.what;
       const std::vector<MergeMarkCell>* marks = syncConflictMarks(MAP);
       ASSERT_NE(marks, nullptr) << c.what;
       ASSERT_EQ(marks->size(), 1u) << c.what;

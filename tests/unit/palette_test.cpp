@@ -46,7 +46,7 @@ void setUp(SDL_Surface* sheet) {
   last = sheet;
   if (shownBefore) {  // as showNewMap made it
     for (int i = 0; i < shownBefore->layers; i++) {
-      delete[] shownBefore->layer[i]->e;
+      free(shownBefore->layer[i]->e);
       delete shownBefore->layer[i];
     }
     delete[] shownBefore->layer;

@@ -64,7 +64,7 @@ Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets)
   m->layer = new Layer*[sheets.size()];
   for (size_t i = 0; i < sheets.size(); i++) {
     m->layer[i] = new Layer;
-    m->layer[i]->e = new int32_t[(size_t)w * h]();
+    m->layer[i]->e = (int32_t*)calloc((size_t)w * h, sizeof(int32_t));  // as the model frees cells
     m->layer[i]->s = sheets[i];
   }
   project.listeMaps = new pMap[1]{m};

@@ -24,7 +24,7 @@ std::string makeEditingProject();
 // returns the slot.
 int openNewMap(const char* name, unsigned long w, unsigned long h);
 // A w x h map of empty cells, one layer per sheet (bottom first), made the
-// only open map and the current one.
+// only open map and the current one (modelReset frees it).
 Map* showNewMap(uint32_t w, uint32_t h, const std::vector<SDL_Surface*>& sheets);
 // Number of entries in a folder (0 when it cannot be read).
 size_t filesIn(const std::string& dir);
