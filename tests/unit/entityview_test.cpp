@@ -103,6 +103,7 @@ TEST(EntityView, DrawnOnItsCellsAtEveryScaleAndNowhereElse) {
   zoom.level = ZOOM_ONE;
   entityModels.list.clear();
   modelReset();
+  SDL_FreeSurface(sheet);  // the layer's, loaded here: no library holds it
 }
 
 // More definitions than names are kept, all in view, drawn frame after frame;
