@@ -32,7 +32,6 @@ bool isFill() { return strcmp(brush, "FILL") == 0; }
 bool isSelect() { return strcmp(brush, "SELECT") == 0; }
 bool fillArmed = true;  // one fill per press
 
-bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
 
 void setBrush(const char* b) {
   brush_square_state = false;
@@ -43,8 +42,8 @@ void setBrush(const char* b) {
 
 // Keys act once per press: each key-down event of the frame once.
 void shortcut(int k, unsigned mods) {
-  bool ctrl = (mods & MOD_CTRL) || held(KEY_LCTRL, KEY_RCTRL);
-  bool shift = (mods & MOD_SHIFT) || held(KEY_LSHIFT, KEY_RSHIFT);
+  bool ctrl = (mods & MOD_CTRL) || inputCtrlHeld();
+  bool shift = (mods & MOD_SHIFT) || inputShiftHeld();
   bool edit = (ctrl && (k == KEY_Z || k == KEY_Y || k == KEY_X || k == KEY_V)) || (!ctrl && k == KEY_DELETE);
   if (viewOnlyRefused(edit)) return;
   if (ctrl && k == KEY_Z && !shift) {
@@ -228,7 +227,7 @@ void paintStep() {
     brushState.stroke = brushState.refusedShown = brushState.squareFilled = false;
   }
   if (hiddenLayerRefused((leftClic || rightClic) && inView)) return;
-  if (leftClic && inView && held(KEY_LALT, KEY_RALT)) return pickTile(m);
+  if (leftClic && inView && inputAltHeld()) return pickTile(m);
   if (isSelect()) return selectStep(m);
   if ((leftClic || rightClic) && inView && netViewOnly()) {  // told once a press
     if (!brushState.refusedShown) viewOnlyRefused(true);

@@ -297,15 +297,15 @@ bool entitiesMapStep() {
   int64_t mapX, mapY;
   viewToMapPixel(mouseX, mouseY, &mapX, &mapY);
   int32_t px = (int32_t)(mapX > INT32_MAX ? INT32_MAX : mapX), py = (int32_t)(mapY > INT32_MAX ? INT32_MAX : mapY);
+  bool exact = inputShiftHeld();  // the pixel, not the cell
   if (down && !st.wasDown && !st.picking.empty()) {
-    pickOnMap(m, px, py, inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT));
+    pickOnMap(m, px, py, exact);
   } else if (down && !st.wasDown) {
     if (Entity* e = entityAt(m, px, py)) {
       st.selected = e->id, st.dragging = true, st.dragBefore = textOf(e);
       st.grabDX = px - e->x, st.grabDY = py - e->y;
       setMenu("entities");
     } else if (!st.chosen.empty()) {
-      bool exact = inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT);
       Entity e;
       e.id = entityNewId();
       e.model = st.chosen;
@@ -322,7 +322,7 @@ bool entitiesMapStep() {
   } else if (down && st.dragging) {
     Entity* e = entityFind(m, st.selected);
     int32_t x = (px - st.grabDX) / TILE * TILE, y = (py - st.grabDY) / TILE * TILE;
-    if (inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT)) x = px - st.grabDX, y = py - st.grabDY;
+    if (exact) x = px - st.grabDX, y = py - st.grabDY;
     if (e && x >= 0 && y >= 0 && (x != e->x || y != e->y)) action_entityMove(m, e->id, x, y);
   } else if (!down && st.dragging) {
     st.dragging = false;

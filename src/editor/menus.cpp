@@ -173,7 +173,7 @@ void addLayerCommand(Map* m) {
 }
 
 void wheelLayers(Map* m) {
-  if (ctrlHeld()) return;  // Ctrl+wheel zooms
+  if (inputCtrlHeld()) return;  // Ctrl+wheel zooms
   if (wheelDown && project.currentLayer > 0) {
     project.currentLayer--;
     project.elementIndex = 0;

@@ -19,8 +19,6 @@ const int kEdgeZone = 16;  // the pointer this close to the view's edges scrolls
 const int kDragStart = 3;  // pixels a middle press moves before it is a drag, not a click
 const int kLeft = 1, kMiddle = 2;
 
-bool held(int a, int b) { return inputKeyHeld(a) || inputKeyHeld(b); }
-
 bool overPanel() { return mouseX < PANEL_WIDTH; }
 
 bool overOverview(const Map* m) {
@@ -37,7 +35,7 @@ void zoomBy(Map* m, int levels, bool atPointer) {
 
 // Keys act once per press, on the turn that takes their key-down event.
 void viewKey(Map* m, int k, unsigned mods) {
-  bool shift = (mods & MOD_SHIFT) || held(KEY_LSHIFT, KEY_RSHIFT);
+  bool shift = (mods & MOD_SHIFT) || inputShiftHeld();
   switch (k) {
     case KEY_PLUS: case KEY_EQUALS: case KEY_KP_PLUS: zoomBy(m, 1, false); break;
     case KEY_MINUS: case KEY_KP_MINUS: zoomBy(m, -1, false); break;
@@ -129,13 +127,11 @@ void scrollStep(Map* m) {
 }
 }  // namespace
 
-bool ctrlHeld() { return held(KEY_LCTRL, KEY_RCTRL); }
-
 bool navigateStep() {
   Map* m = currentMapOrNull();
   navigate.middleClicked = false;
   viewKeys(m);
-  if ((wheelUp || wheelDown) && ctrlHeld()) zoomBy(m, wheelUp ? 1 : -1, true);
+  if ((wheelUp || wheelDown) && inputCtrlHeld()) zoomBy(m, wheelUp ? 1 : -1, true);
   viewClamp(m);  // also after the view's size changed
   bool taken = navigate.dragButton ? dragStep(m) : overviewStep(m) || dragStep(m);
   if (!taken && m) scrollStep(m);

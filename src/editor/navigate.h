@@ -25,8 +25,6 @@ extern NavigateState navigate;
 // One turn of navigation input. True while the pointer's buttons belong to
 // it (a drag, a press on the overview): the map is then not painted.
 bool navigateStep();
-// True when Ctrl is held (Ctrl+wheel zooms instead of changing the layer).
-bool ctrlHeld();
 
 // The overview's place on the screen for map m: false when it is hidden.
 bool overviewRect(const Map* m, int* x, int* y, int* w, int* h);

@@ -105,7 +105,7 @@ void drawFrame(int x, int y, int wd, int h) {
 // Up and down by one tileset row while a button is held, and with Shift
 // held left and right by one column; only while the sheet has more there.
 void scrollButtons(int bx, int y, int wd, int h, long long perRow, long long cellLimit) {
-  bool sideways = inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT);
+  bool sideways = inputShiftHeld();
   long long rows = rowsOf(perRow, cellLimit);
   bool back = buttonList(bx, y, b_up);
   bool on = buttonList(bx, y + TILE * h - kScrollButtonRise, b_down);

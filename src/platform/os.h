@@ -82,6 +82,10 @@ bool inputKeyPressed(int* key, unsigned* mods);
 bool inputKeyIs(int key);
 // True while `key` is held (the live key table).
 bool inputKeyHeld(int key);
+// Either Shift, Ctrl or Alt key held (the live key table).
+bool inputShiftHeld();
+bool inputCtrlHeld();
+bool inputAltHeld();
 // True when the last event asks to quit (window closed, Escape pressed).
 bool inputQuitAsked();
 // True when the frame's keys hold a press of `key`.

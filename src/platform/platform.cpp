@@ -275,6 +275,10 @@ bool inputKeyHeld(int key) {
   return keys && key > 0 && key < KEY_TABLE_SIZE && keys[key];
 }
 
+bool inputShiftHeld() { return inputKeyHeld(KEY_LSHIFT) || inputKeyHeld(KEY_RSHIFT); }
+bool inputCtrlHeld() { return inputKeyHeld(KEY_LCTRL) || inputKeyHeld(KEY_RCTRL); }
+bool inputAltHeld() { return inputKeyHeld(KEY_LALT) || inputKeyHeld(KEY_RALT); }
+
 bool inputQuitAsked() { return event.type == SDL_QUIT || inputKeyIs(KEY_ESCAPE); }
 
 bool inputPointerInside() { return scripted || (SDL_GetAppState() & SDL_APPMOUSEFOCUS) != 0; }
