@@ -62,10 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string body;
   size_t at = 1;
   int slot = size ? data[0] % MAX_PEERS : 0;
-  // The top bit: a peer that announced SYNC, whose sync actions count.
+  // The top bit: a peer that announced SYNC and ENTITIES, whose actions of them count.
   syncReset();
   peers[slot].clientReady = size && (data[0] & 0x80);
-  peers[slot].extensions = peers[slot].clientReady ? EXT_SYNC : 0;
+  peers[slot].extensions = peers[slot].clientReady ? EXT_SYNC | EXT_ENTITIES : 0;
   while (at + HEADER_BLOCK <= size) {
     char head[HEADER_BLOCK], command[HEADER_BLOCK];
     memcpy(head, data + at, HEADER_BLOCK);

@@ -120,7 +120,9 @@ const char* mapName(const Map* m) { return m && m->filename ? m->filename : ""; 
 bool inRange(int64_t v) { return v >= 0 && v < ENTITY_COORD_MAX; }
 }  // namespace
 
-bool entityPlace(Map* m, const Entity& e, const char** why) {
+bool entityPlace(Map* m, const Entity& given, const char** why) {
+  Entity e = given;
+  e.model = entityModelNow(given.model);  // a peer's or an undo's instance of a definition renamed since
   const char* refusal = nullptr;
   MapEntities* me = entitiesOf(m);
   const EntityModel* d = entityModelFind(e.model);

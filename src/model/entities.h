@@ -77,10 +77,18 @@ struct MapEntities {
   std::set<uint64_t> deleted;         // ids removed this session: a late move or field for them is refused
 };
 
+// A definition renamed this session: what it is called now, and the stamp
+// of the rename (of two renames of one name, the greater wins everywhere).
+struct EntityRenamed {
+  std::string to;
+  EntityStamp stamp;
+};
+
 // The definitions of the open project.
 struct EntityModels {
   std::vector<EntityModel> list;      // sorted by name
   std::string folder;                 // where they were read ("" : the project's)
+  std::map<std::string, EntityRenamed> renamed;  // old name -> new: a late instance follows it
 };
 extern EntityModels entityModels;
 
@@ -101,6 +109,17 @@ const EntityModel* entityModelFind(const std::string& name);
 bool entityModelStore(const EntityModel& m, std::string* why);
 // Removes a definition's file and record (its instances stay, marked).
 bool entityModelRemove(const std::string& name, std::string* why);
+// [renames] entityrename.cpp
+// Renames definition `from` to `to.name` (stored as `to`), stamped: the old
+// file goes, and every instance of it on every map of the project follows
+// (open maps in memory, closed ones in their sidecar files); how many in
+// moved. A rename of `from` whose stamp is below one already made of it is
+// refused (why says so), so two editors renaming one definition at once end
+// with the same name. False with why.
+bool entityModelRename(const std::string& from, const EntityModel& to, EntityStamp s, int* moved, std::string* why);
+// The name a definition goes by now (its renames followed).
+std::string entityModelNow(const std::string& name);
+
 // Why a value is refused for a field, in the user's words; null when it fits.
 const char* entityValueRefusal(const EntityField& f, const nlohmann::json& v);
 // The field's default (its own, else the type's).

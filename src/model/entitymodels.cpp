@@ -290,6 +290,7 @@ void keep(const EntityModel& m) {
 
 int entityModelsLoad(std::string* why) {
   entityModels.list.clear();
+  entityModels.renamed.clear();
   char dirPath[FILE_PATH_LEN];
   if (!filePath(dirPath, sizeof dirPath, MODELS_DIR, "x", MAPDATA_EXT)) return 0;
   *strrchr(dirPath, '/') = 0;

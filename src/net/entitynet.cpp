@@ -4,6 +4,7 @@
 //   ENTFIELD filename id clock site field value   (value: JSON, null = the default)
 //   ENTDEL filename id
 //   ENTMODEL {definition}  /  ENTMODELDEL name
+//   ENTMODELREN old clock site {definition under its new name}
 // Every value of every instance takes the greatest (clock, site) that wrote
 // it; a deletion wins over a concurrent move or field change (the instance's
 // id stays deleted for the session). A base peer sees none of it; the join
@@ -103,6 +104,14 @@ bool action_entityModelDelete(const std::string& name, int* removed, std::string
   return true;
 }
 
+bool action_entityModelRename(const std::string& from, const EntityModel& to, int* moved, std::string* why) {
+  EntityStamp s = entityStampNext();
+  if (!entityModelRename(from, to, s, moved, why)) return false;
+  send("ENTMODELREN", from + " " + std::to_string(s.clock) + " " + std::to_string(s.site) + " " +
+                          entityModelToJson(to).dump(-1, ' ', false, json::error_handler_t::replace));
+  return true;
+}
+
 void onEntityPlace(const char* header, const char* corps, int) {
   char name[NAME_WORD];
   unsigned long long c = 0, site = 0;
@@ -162,4 +171,20 @@ void onEntityModelDelete(const char* header, const char* corps, int) {
   std::string why;
   if (!entityModelRemove(corps, &why)) printf("Action %s ignoree: %s.\n", header, why.c_str());
   else entitiesRemoveModel(corps);
+}
+
+void onEntityModelRename(const char* header, const char* corps, int) {
+  char from[ENTITY_NAME_MAX + 1];
+  unsigned long long c = 0, site = 0;
+  int used = 0;
+  EntityModel d;
+  std::string why;
+  if (sscanf(corps, "%64s %llu %llu %n", from, &c, &site, &used) != 3 || !used || !takeClock(c) ||
+      !entityModelParse(corps + used, strlen(corps + used), &d, &why))
+    return malformed(header);
+  int moved = 0;
+  if (!entityModelRename(from, d, EntityStamp{c, site}, &moved, &why))
+    printf("Action %s ignoree: %s.\n", header, why.c_str());
+  else
+    printf("Definition %s renommee en %s (%d instance%s).\n", from, d.name.c_str(), moved, moved == 1 ? "" : "s");
 }

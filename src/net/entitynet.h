@@ -15,4 +15,6 @@ bool action_entitySetField(Map* m, uint64_t id, const std::string& field, const 
 bool action_entityDelete(Map* m, uint64_t id);
 // A definition written (and sent), or removed with its instances on every open map.
 bool action_entityModel(const EntityModel& d, std::string* why);
+// A definition renamed: its instances on every map follow (how many in moved).
+bool action_entityModelRename(const std::string& from, const EntityModel& to, int* moved, std::string* why);
 bool action_entityModelDelete(const std::string& name, int* removed, std::string* why);

@@ -46,4 +46,5 @@ void onEntityField(const char* header, const char* corps, int slot);
 void onEntityDelete(const char* header, const char* corps, int slot);
 void onEntityModel(const char* header, const char* corps, int slot);
 void onEntityModelDelete(const char* header, const char* corps, int slot);
+void onEntityModelRename(const char* header, const char* corps, int slot);
 void onSyncSidecar(const char* header, const char* corps, int slot);

@@ -71,6 +71,8 @@ const WireWord kWords[] = {
     {"ENTDEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %s: filename id", onEntityDelete, WIRE_EDITS},
     {"ENTMODEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "definition-JSON", onEntityModel, WIRE_EDITS},
     {"ENTMODELDEL", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s: name", onEntityModelDelete, WIRE_EDITS},
+    {"ENTMODELREN", EXT_ENTITIES, WIRE_NO_TRANSFER, "%s %llu %llu %s: old-name clock site definition-JSON",
+     onEntityModelRename, WIRE_EDITS},
     {nullptr, 0, WIRE_NO_TRANSFER, nullptr, nullptr, WIRE_READS},
 };
 }  // namespace

@@ -256,6 +256,12 @@ void panelProject(const EntityModel& d) {
   ASSERT_TRUE(entityModelStore(d, &why)) << why;
   setMenu("entities");
 }
+
+void escapeKey() {
+  SDL_Event esc{};
+  esc.type = SDL_KEYDOWN, esc.key.keysym.sym = SDLK_ESCAPE;
+  turn(100, 100, 0, &esc);
+}
 }  // namespace
 
 // A point and a reference set by clicks on the map in the Entities tab,
@@ -286,9 +292,7 @@ TEST(EntityPanel, PointAndReferenceFieldsAreSetByClicksOnTheMap) {
   EXPECT_EQ(field("patrol"), json::array({80, 48}));
   size_t count = entitiesOfConst(m)->list.size();
   click(20, patrolY);
-  SDL_Event esc{};
-  esc.type = SDL_KEYDOWN, esc.key.keysym.sym = SDLK_ESCAPE;
-  turn(100, 100, 0, &esc);
+  escapeKey();
   EXPECT_FALSE(stop);
   onMap(300, 300);  // no pick waiting: a new instance
   EXPECT_EQ(field("patrol"), json::array({80, 48}));
@@ -346,4 +350,104 @@ TEST(EntityPanel, DefinitionColourAndFieldsEditedOnThePanel) {
   EXPECT_EQ(lamp().fields[0].type, FIELD_TEXT);
   click(225, rowY);  // x
   EXPECT_TRUE(lamp().fields.empty());
+}
+
+// The chosen definition renamed on the panel (a taken or bad name refused):
+// its instances follow on the open map and in a closed map's sidecar, and
+// an undone placement comes back under the new name. Its tile is the
+// brush's; a field's choices, range and default are typed under the rows,
+// a default that does not fit refused.
+TEST(EntityPanel, DefinitionRenamedTiledAndItsFieldsDetailed) {
+  EntityModel d, door;
+  d.name = "Lamp", door.name = "Door";
+  d.fields.push_back({"kind", FIELD_CHOICE, json(), {"a", "b"}, false, false, 0, 0});
+  d.fields.push_back({"hp", FIELD_INTEGER, json(), {}, false, false, 0, 0});
+  panelProject(d);
+  std::string why;
+  ASSERT_TRUE(entityModelStore(door, &why));
+  int other = openNewMap("map1", 8, 8);
+  Entity far;
+  far.id = 0xF1, far.model = "Lamp";
+  ASSERT_TRUE(entityPlace(openMapAt(other), far, nullptr));
+  ASSERT_TRUE(closeMapi(other, "map1"));
+  setMenu("entities");
+  click(30, 67);  // the list's second row: Lamp (Door is first)
+  click(PANEL_WIDTH + 40, 40);  // placed on map0
+  Map* m = openMapAt(project.currentMap);
+  ASSERT_EQ(entityCount(m, "Lamp"), 1);
+  escapeKey();    // let it go: the rows show the definition's fields
+  const int nameX = 175, nameY = 75;
+  for (const char* refused : {"Door", "../x", ""}) {
+    typeInto(nameX, nameY, refused);
+    EXPECT_TRUE(entityModelFind("Lamp")) << refused;
+  }
+  typeInto(nameX, nameY, "Torch");
+  EXPECT_FALSE(entityModelFind("Lamp"));
+  ASSERT_TRUE(entityModelFind("Torch"));
+  EXPECT_EQ(entityCount(m, "Torch"), 1);
+  std::string closed;
+  ASSERT_TRUE(sidecarTextOf("map1", &closed));
+  EXPECT_NE(closed.find("\"Torch\""), std::string::npos) << closed;
+  EXPECT_EQ(closed.find("Lamp"), std::string::npos) << closed;
+  EXPECT_TRUE(historyUndo() && historyRedo());  // the placement, made under the old name
+  EXPECT_EQ(entityCount(m, "Torch"), 1);
+  EXPECT_EQ(entityCount(m, "Lamp"), 0);
+
+  project.currentElement = 7;
+  click(260, 157);  // Tile
+  EXPECT_EQ(entityModelFind("Torch")->tileset, "default");
+  EXPECT_EQ(entityModelFind("Torch")->element, 7);
+  click(260, 157);  // No tile
+  EXPECT_TRUE(entityModelFind("Torch")->tileset.empty());
+
+  auto field = [](int i) { return entityModelFind("Torch")->fields[i]; };
+  const int rowY = 245, detailY = 403, defX = 15, listX = 145;
+  click(20, rowY);  // kind: its default and choices under the rows
+  typeInto(listX, detailY, "red,  green ,blue,");
+  EXPECT_EQ(field(0).choices, (std::vector<std::string>{"red", "green", "blue"}));
+  typeInto(defX, detailY, "green");
+  EXPECT_EQ(field(0).def, "green");
+  typeInto(defX, detailY, "pink");  // no choice of it
+  typeInto(listX, detailY, " , ");
+  EXPECT_EQ(field(0).choices.size(), 3u);
+  EXPECT_EQ(field(0).def, "green");
+  typeInto(listX, detailY, "red, blue");  // green is gone: so is the default
+  EXPECT_TRUE(field(0).def.is_null());
+  click(20, rowY + 22);  // hp: its range
+  typeInto(listX, detailY, "0 99");
+  EXPECT_TRUE(field(1).hasMin && field(1).hasMax && field(1).max == 99);
+  for (const char* refused : {"5 1", "x 3", "1 2 3"}) typeInto(listX, detailY, refused);
+  typeInto(defX, detailY, "120");  // out of range
+  EXPECT_TRUE(field(1).def.is_null());
+  typeInto(listX, detailY, "- 10");
+  EXPECT_TRUE(!field(1).hasMin && field(1).max == 10);
+}
+
+// Two editors rename one definition at once: whichever order the renames
+// arrive in, the greater stamp's name is the definition's and its
+// instances', and a placement still on its way under the first name follows.
+TEST(EntityRename, ConcurrentRenamesEndAlikeInEitherOrder) {
+  for (bool swapped : {false, true}) {
+    EntityModel lamp;
+    lamp.name = "Lamp";
+    panelProject(lamp);
+    Map* m = openMapAt(project.currentMap);
+    Entity e;
+    e.id = 0xE1, e.model = "Lamp";
+    ASSERT_TRUE(entityPlace(m, e, nullptr));
+    EntityModel torch = lamp, candle = lamp;
+    torch.name = "Torch", candle.name = "Candle";
+    std::pair<EntityModel, EntityStamp> first{torch, {5, 1}}, second{candle, {5, 2}};
+    if (swapped) std::swap(first, second);
+    std::string why;
+    EXPECT_TRUE(entityModelRename("Lamp", first.first, first.second, nullptr, &why)) << why;
+    EXPECT_EQ(entityModelRename("Lamp", second.first, second.second, nullptr, &why), !swapped) << why;
+    Entity late;
+    late.id = 0xE2, late.model = "Lamp";
+    ASSERT_TRUE(entityPlace(m, late, nullptr));
+    EXPECT_EQ(entityCount(m, "Candle"), 2) << swapped;
+    std::vector<std::string> names;
+    for (const EntityModel& x : entityModels.list) names.push_back(x.name);
+    EXPECT_EQ(names, std::vector<std::string>{"Candle"}) << swapped;
+  }
 }

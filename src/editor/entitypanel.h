@@ -1,0 +1,54 @@
+// The entities menu's state and layout, shared by its two files: the
+// definition column (entitydefs.cpp) and the instances and the map
+// (entitypanel.cpp). Editor-internal.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+
+#include "editor/menu.h"
+#include "model/entities.h"
+
+namespace entitypanel {
+const int kListX = 10, kListY = 40, kRowH = 22, kListW = 140, kListRows = 8;
+const int kNewX = 170, kNewW = 65, kDeleteX = 240, kDeleteW = 70, kNameY = 70, kNameW = 140;
+const int kSizeY = 100, kFieldsY = 240, kFieldW = 120;
+const int kValueX = 140, kFieldRows = 7, kDetailY = kFieldsY + kFieldRows * kRowH + 4;  // above the message line
+const int kColourY = 152, kColourW = 80, kTileX = kNewX + 85, kTileW = 55;
+const int kAddY = 178, kAddTypeY = 204, kTypeW = 70, kRemoveW = 30;
+const int kListText = 1024;  // characters of a field's choices as typed ("a, b, c")
+
+struct PanelState {
+  std::string chosen;        // the definition to place
+  uint64_t selected = 0;     // the selected instance of the current map
+  std::string askedDelete;   // a definition whose deletion waits for a second click
+  bool dragging = false;
+  int32_t dragX = 0, dragY = 0, grabDX = 0, grabDY = 0;
+  std::string dragBefore;
+  bool wasDown = false;
+  char w[8] = "", h[8] = "";
+  std::string sizeOf;
+  char values[kFieldRows][ENTITY_TEXT_MAX + 1] = {};
+  uint64_t valuesOf = 0;
+  char colour[8] = "";        // "#rrggbb" as typed
+  std::string colourOf;      // the definition the colour field shows
+  char newField[ENTITY_NAME_MAX + 1] = "";
+  FieldType newType = FIELD_INTEGER;
+  char name[ENTITY_NAME_MAX + 1] = "";  // the chosen definition's name as typed
+  std::string nameOf;
+  std::string field;         // the field whose default and choices or range show under the rows
+  std::string detailOf;      // "definition/field" the detail fields were filled from
+  char def[ENTITY_TEXT_MAX + 1] = "";
+  char list[kListText + 1] = "";
+  std::string picking;       // a point or reference field waiting for its click on the map
+  uint64_t pickingOf = 0;    // the instance whose field it is
+};
+extern PanelState st;
+
+// A message on the panel, the menu shown again.
+void say(const char* text, PanelKind kind = PANEL_ERROR);
+// New, Delete, the name, size, colour and tile, and a new field.
+void definitionColumn();
+// With no instance selected: the chosen definition's fields, and the one clicked.
+void definitionFieldRows();
+}  // namespace entitypanel
