@@ -67,11 +67,18 @@ MapEntities* entitiesOf(Map* m) {
 
 const MapEntities* entitiesOfConst(const Map* m) { return m ? m->entities : nullptr; }
 
+namespace {
+// The list is kept in id order: every copy writes the same sidecar and draws
+// the same instance on top, whatever order the placements arrived in.
+std::vector<Entity>::iterator byId(std::vector<Entity>& list, uint64_t id) {
+  return std::lower_bound(list.begin(), list.end(), id, [](const Entity& e, uint64_t n) { return e.id < n; });
+}
+}  // namespace
+
 Entity* entityFind(Map* m, uint64_t id) {
   if (!m || !m->entities) return nullptr;
-  for (Entity& e : m->entities->list)
-    if (e.id == id) return &e;
-  return nullptr;
+  auto it = byId(m->entities->list, id);
+  return it != m->entities->list.end() && it->id == id ? &*it : nullptr;
 }
 
 int entityCount(const Map* m, const std::string& model) {
@@ -138,8 +145,8 @@ bool entityPlace(Map* m, const Entity& given, const char** why) {
     printf("Entite %s sur %s refusee: %s.\n", entityIdText(e.id).c_str(), mapName(m), refusal);
     return false;
   }
-  me->list.push_back(e);
-  me->list.back().misfit = entityMisfits(e);
+  auto at = me->list.insert(byId(me->list, e.id), e);
+  at->misfit = entityMisfits(e);
   m->dirty = true;
   return true;
 }
@@ -182,8 +189,8 @@ bool entityDelete(Map* m, uint64_t id) {
   MapEntities* me = entitiesOf(m);
   if (!me) return false;
   me->deleted.insert(id);  // a deletion wins over any change of it still on its way
-  auto it = std::find_if(me->list.begin(), me->list.end(), [&](const Entity& e) { return e.id == id; });
-  if (it == me->list.end()) return false;
+  auto it = byId(me->list, id);
+  if (it == me->list.end() || it->id != id) return false;
   me->list.erase(it);
   m->dirty = true;
   return true;
@@ -280,6 +287,7 @@ void takeEntities(Map* m, const json& v) {
   me->list.clear();
   me->list.reserve(v.size());
   for (const json& j : v) me->list.push_back(fromChecked(j));
+  std::sort(me->list.begin(), me->list.end(), [](const Entity& a, const Entity& b) { return a.id < b.id; });
 }
 
 json writeEntities(const Map* m) {

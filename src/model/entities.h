@@ -73,7 +73,7 @@ struct Entity {
 
 // A map's instances (Map::entities).
 struct MapEntities {
-  std::vector<Entity> list;
+  std::vector<Entity> list;           // in id order (the same on every copy)
   std::set<uint64_t> deleted;         // ids removed this session: a late move or field for them is refused
 };
 

@@ -277,7 +277,7 @@ void placeEntities(const Fixture& f) {
   a.id = 0xa1, a.model = "Door", a.x = 16, a.y = 5, a.fields = {{"hp", 1}};
   b.id = 0xfedcba9876543210ull, b.model = "Door", b.x = 40, b.y = 0, b.fields = FIELDS;
   c.id = 0xc3, c.model = "Start";
-  entitiesOf(&m)->list = {a, b, c};
+  entitiesOf(&m)->list = {a, c, b};  // in id order, as the model keeps them
   char err[256];
   ASSERT_TRUE(sidecarSave(&m, "hand", err, sizeof err)) << err;
   freeMapRecord(&m);
@@ -311,7 +311,7 @@ TEST(Exchange, EntitiesGoOutAsTypedObjectsAndComeBackWhole) {
     Map m = readMap(g.project + "maps/hand.map");
     ASSERT_EQ(sidecarLoad(&m, "hand", false, nullptr, 0), SIDECAR_OK);
     ASSERT_EQ(entitiesOfConst(&m)->list.size(), 3u);
-    const Entity& b = entitiesOfConst(&m)->list[1];
+    const Entity& b = entitiesOfConst(&m)->list[2];
     EXPECT_EQ(b.id, 0xfedcba9876543210ull);
     json typed = FIELDS;
     typed["target"] = "3,4";  // a point is a string to Tiled
