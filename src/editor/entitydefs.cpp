@@ -56,19 +56,19 @@ void deleteModel() {
 void renameField() {
   const EntityModel* d = entityModelFind(st.chosen);
   if (!d) return;
-  if (st.nameOf != d->name) snprintf(st.name, sizeof st.name, "%s", d->name.c_str()), st.nameOf = d->name;
-  textAreaNew(st.name, kNewX, kNameY, kNameW, ENTITY_NAME_MAX);
-  if (d->name == st.name) return;
+  st.name.follow(d->name, st.nameOf != d->name);
+  st.nameOf = d->name;
+  textAreaNew(st.name.text, kNewX, kNameY, kNameW, ENTITY_NAME_MAX);
+  if (!st.name.edited()) return;
   EntityModel c = *d;
-  c.name = st.name;
+  c.name = st.name.text;
   std::string why, from = d->name;
   int moved = 0;
   if (entityModelFind(c.name)) why = "a definition has that name";
-  if (!why.empty() || !action_entityModelRename(from, c, &moved, &why)) {
-    snprintf(st.name, sizeof st.name, "%s", from.c_str());
+  st.nameOf.clear();  // shown again from the list
+  if (!why.empty() || !action_entityModelRename(from, c, &moved, &why))
     return say(("Rename refused: " + why + ".").c_str());
-  }
-  st.chosen = st.nameOf = c.name;
+  st.chosen = c.name;
   char text[PANEL_MESSAGE_LEN];
   snprintf(text, sizeof text, "%.30s renamed %.30s (%d instance%s).", from.c_str(), c.name.c_str(), moved,
            moved == 1 ? "" : "s");
@@ -78,17 +78,17 @@ void renameField() {
 void sizeFields() {
   const EntityModel* d = entityModelFind(st.chosen);
   if (!d) return;
-  if (st.sizeOf != d->name) {
-    snprintf(st.w, sizeof st.w, "%d", d->w), snprintf(st.h, sizeof st.h, "%d", d->h);
-    st.sizeOf = d->name;
-  }
-  numberAreaNew(st.w, kNewX, kSizeY, 50, 4);
-  numberAreaNew(st.h, kNewX + 60, kSizeY, 50, 4);
-  int w = atoi(st.w), h = atoi(st.h);
+  bool fresh = st.sizeOf != d->name;
+  st.w.follow(std::to_string(d->w), fresh), st.h.follow(std::to_string(d->h), fresh);
+  st.sizeOf = d->name;
+  numberAreaNew(st.w.text, kNewX, kSizeY, 50, 4);
+  numberAreaNew(st.h.text, kNewX + 60, kSizeY, 50, 4);
+  int w = atoi(st.w.text), h = atoi(st.h.text);
   if ((w == d->w && h == d->h) || !textButton("Size", kNewX, kSizeY + 26, 110)) return;
   EntityModel c = *d;
   c.w = w, c.h = h;
   std::string why = "size 1..256 cells";
+  st.sizeOf.clear();  // shown again from the definition
   if (w < 1 || h < 1 || w > ENTITY_SIZE_MAX || h > ENTITY_SIZE_MAX || !action_entityModel(c, &why))
     return say(("Size refused: " + why).c_str());
   say("Size changed.", PANEL_INFO);
@@ -123,21 +123,17 @@ void tileButton(const EntityModel& d) {
 void definitionFields() {
   const EntityModel* d = entityModelFind(st.chosen);
   if (!d) return;
-  if (st.colourOf != d->name) {
-    snprintf(st.colour, sizeof st.colour, "#%06x", (unsigned)(d->colour & 0xFFFFFF));
-    st.colourOf = d->name;
-  }
-  textAreaNew(st.colour, kNewX, kColourY, kColourW, 7);
-  if (textButton(d->tileset.empty() ? "Tile" : "No tile", kTileX, kColourY, kTileW)) return tileButton(*d);
   char shown[8];
   snprintf(shown, sizeof shown, "#%06x", (unsigned)(d->colour & 0xFFFFFF));
-  if (strcmp(shown, st.colour) != 0) {
+  st.colour.follow(shown, st.colourOf != d->name);
+  st.colourOf = d->name;
+  textAreaNew(st.colour.text, kNewX, kColourY, kColourW, 7);
+  if (textButton(d->tileset.empty() ? "Tile" : "No tile", kTileX, kColourY, kTileW)) return tileButton(*d);
+  if (st.colour.edited()) {
     unsigned rgb = 0;
     int used = 0;
-    if (sscanf(st.colour, "#%6x%n", &rgb, &used) != 1 || used != 7) {
-      snprintf(st.colour, sizeof st.colour, "%s", shown);
-      return say("Colour refused: type #rrggbb.");
-    }
+    st.colourOf.clear();  // shown again from the definition
+    if (sscanf(st.colour.text, "#%6x%n", &rgb, &used) != 1 || used != 7) return say("Colour refused: type #rrggbb.");
     EntityModel c = *d;
     c.colour = rgb;
     return storeModel(c, "Colour changed.");
@@ -221,22 +217,19 @@ void fieldDetail(const EntityModel& d) {
   std::string def = f.def.is_null() ? "" : entityValueText(f.def);
   std::string list = f.type == FIELD_CHOICE ? joined(f.choices) : rangeText(f);
   std::string key = d.name + "/" + f.name + "/" + fieldTypeName(f.type);
-  if (st.detailOf != key) {
-    snprintf(st.def, sizeof st.def, "%s", def.c_str());
-    snprintf(st.list, sizeof st.list, "%s", list.c_str());
-    st.detailOf = key;
-  }
-  textAreaNew(st.def, kListX, kDetailY, kFieldW, ENTITY_NAME_MAX);
-  if (listed) textAreaNew(st.list, kValueX, kDetailY, 175, kListText);
-  if (def == st.def && (!listed || list == st.list)) return;
+  st.def.follow(def, st.detailOf != key), st.list.follow(list, st.detailOf != key);
+  st.detailOf = key;
+  textAreaNew(st.def.text, kListX, kDetailY, kFieldW, ENTITY_NAME_MAX);
+  if (listed) textAreaNew(st.list.text, kValueX, kDetailY, 175, kListText);
+  if (!st.def.edited() && (!listed || !st.list.edited())) return;
   EntityModel c = d;
   EntityField& g = c.fields[i];
   std::string why;
   const char* refusal = nullptr;
-  bool ok = list == st.list || takeList(&g, st.list, &why);
-  if (ok && def != st.def) {
-    ok = !st.def[0] || entityValueParse(g, st.def, &g.def, &refusal);
-    if (!st.def[0]) g.def = nullptr;  // the type's own
+  bool ok = !st.list.edited() || takeList(&g, st.list.text, &why);
+  if (ok && st.def.edited()) {
+    ok = !st.def.text[0] || entityValueParse(g, st.def.text, &g.def, &refusal);
+    if (!st.def.text[0]) g.def = nullptr;  // the type's own
     if (!ok) why = refusal;
   } else if (ok && !g.def.is_null() && entityValueRefusal(g, g.def)) {
     g.def = nullptr;  // the old default is no longer a choice or in range

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ void fieldEditors(Map* m) {
     const EntityField& f = d->fields[i];
     auto v = e->fields.find(f.name);
     std::string shown = entityValueText(v != e->fields.end() ? *v : entityFieldDefault(f));
-    if (fresh) snprintf(st.values[i], sizeof st.values[i], "%s", shown.c_str());
+    st.values[i].follow(shown, fresh);
     int y = kFieldsY + (int)i * kRowH;
     bool onMap = f.type == FIELD_POINT || f.type == FIELD_REFERENCE;
     if (textButton(f.name.c_str(), kListX, y, kFieldW) && onMap) {
@@ -56,18 +57,19 @@ void fieldEditors(Map* m) {
                          f.name + " on the map (Escape: no change).";
       return say(text.c_str(), PANEL_INFO);
     }
-    textAreaNew(st.values[i], kValueX, y, 170, ENTITY_NAME_MAX);
-    if (shown == st.values[i]) continue;
+    textAreaNew(st.values[i].text, kValueX, y, 170, ENTITY_NAME_MAX);
+    if (!st.values[i].edited()) continue;
     nlohmann::json value;
     const char* why = nullptr;
-    if (!entityValueParse(f, st.values[i], &value, &why)) {
-      snprintf(st.values[i], sizeof st.values[i], "%s", shown.c_str());
+    if (!entityValueParse(f, st.values[i].text, &value, &why)) {
+      st.values[i].reset();
       char text[PANEL_MESSAGE_LEN];
       snprintf(text, sizeof text, "%.30s refused: %.80s.", f.name.c_str(), why);
       return say(text);
     }
     std::string before = textOf(e);
     if (action_entitySetField(m, e->id, f.name, value)) historyEntity(m, "entity field", before, textOf(entityFind(m, e->id)));
+    st.values[i].follow(entityValueText(value), true);  // as the value is kept ("07" shows 7)
     setMenu("entities");
   }
   st.valuesOf = e->id;
@@ -101,24 +103,41 @@ void pickOnMap(Map* m, int32_t px, int32_t py, bool exact) {
   say((field + " set.").c_str(), PANEL_INFO);
 }
 
-// Makes the instance of m match `to` (absent: removed), sending each change.
+// Takes an instance step back or again: the instance goes from the state
+// `from` (what the step left) to `to` (absent: removed), sending each
+// change. Only what the step changed and nobody changed since goes back: a
+// value another editor wrote after it stays (logged), as cells do.
 bool applyState(Map* m, const std::string& from, const std::string& to) {
-  Entity want;
+  Entity want, made;
   std::string why;
   nlohmann::json j = nlohmann::json::parse(to.empty() ? from : to, nullptr, false);
   if (j.is_discarded() || !entityFromJson(j, &want, &why)) return false;
   if (to.empty()) return action_entityDelete(m, want.id);
   Entity* have = entityFind(m, want.id);
-  if (!have) {
+  nlohmann::json was = from.empty() ? nlohmann::json() : nlohmann::json::parse(from, nullptr, false);
+  if (!have || was.is_null() || was.is_discarded() || !entityFromJson(was, &made, &why)) {
+    if (have) return false;
     if (MapEntities* me = entitiesOf(m)) me->deleted.erase(want.id);
     return action_entityPlace(m, want, nullptr);
   }
-  if (have->x != want.x || have->y != want.y) action_entityMove(m, want.id, want.x, want.y);
-  nlohmann::json old = have->fields;
-  for (auto it = want.fields.begin(); it != want.fields.end(); ++it)
-    if (!old.contains(it.key()) || old[it.key()] != it.value()) action_entitySetField(m, want.id, it.key(), it.value());
-  for (auto it = old.begin(); it != old.end(); ++it)
-    if (!want.fields.contains(it.key())) action_entitySetField(m, want.id, it.key(), nullptr);
+  int kept = 0;
+  if (made.x != want.x || made.y != want.y) {
+    if (have->x == made.x && have->y == made.y) action_entityMove(m, want.id, want.x, want.y);
+    else kept++;
+  }
+  std::set<std::string> keys;
+  for (const nlohmann::json* f : {&want.fields, &made.fields, &have->fields})
+    for (auto it = f->begin(); it != f->end(); ++it) keys.insert(it.key());
+  auto value = [](const nlohmann::json& f, const std::string& k) { return f.contains(k) ? f[k] : nlohmann::json(); };
+  for (const std::string& k : keys) {
+    nlohmann::json target = value(want.fields, k), left = value(made.fields, k);
+    if (target == left) continue;  // the step did not touch it
+    if (value(have->fields, k) != left) kept++;
+    else action_entitySetField(m, want.id, k, target);
+    have = entityFind(m, want.id);
+  }
+  if (kept) printf("Entite %s: %d valeur%s changee%s depuis par un autre editeur, laissee%s.\n", entityIdText(want.id).c_str(),
+                   kept, kept == 1 ? "" : "s", kept == 1 ? "" : "s", kept == 1 ? "" : "s");
   st.valuesOf = 0;
   return true;
 }

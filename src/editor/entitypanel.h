@@ -3,6 +3,7 @@
 // (entitypanel.cpp). Editor-internal.
 #pragma once
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -18,6 +19,23 @@ const int kColourY = 152, kColourW = 80, kTileX = kNewX + 85, kTileW = 55;
 const int kAddY = 178, kAddTypeY = 204, kTypeW = 70, kRemoveW = 30;
 const int kListText = 1024;  // characters of a field's choices as typed ("a, b, c")
 
+// A panel field over a value that peers change too: it follows the value
+// until the user types in it, and only what the user typed is an edit (a
+// peer's change is never taken for one and sent back over it).
+template <size_t N>
+struct Followed {
+  char text[N] = "";
+  std::string shown;  // what it showed last
+  // Shows v: always when fresh (another definition, field or instance), else while nothing is typed.
+  void follow(const std::string& v, bool fresh) {
+    if (!fresh && (shown != text || v == shown)) return;
+    snprintf(text, N, "%s", v.c_str());
+    shown = text;
+  }
+  bool edited() const { return shown != text; }
+  void reset() { snprintf(text, N, "%s", shown.c_str()); }  // what was typed is refused
+};
+
 struct PanelState {
   std::string chosen;        // the definition to place
   uint64_t selected = 0;     // the selected instance of the current map
@@ -26,20 +44,20 @@ struct PanelState {
   int32_t dragX = 0, dragY = 0, grabDX = 0, grabDY = 0;
   std::string dragBefore;
   bool wasDown = false;
-  char w[8] = "", h[8] = "";
+  Followed<8> w, h;
   std::string sizeOf;
-  char values[kFieldRows][ENTITY_TEXT_MAX + 1] = {};
+  Followed<ENTITY_TEXT_MAX + 1> values[kFieldRows];
   uint64_t valuesOf = 0;
-  char colour[8] = "";        // "#rrggbb" as typed
+  Followed<8> colour;        // "#rrggbb"
   std::string colourOf;      // the definition the colour field shows
   char newField[ENTITY_NAME_MAX + 1] = "";
   FieldType newType = FIELD_INTEGER;
-  char name[ENTITY_NAME_MAX + 1] = "";  // the chosen definition's name as typed
+  Followed<ENTITY_NAME_MAX + 1> name;  // the chosen definition's name
   std::string nameOf;
   std::string field;         // the field whose default and choices or range show under the rows
   std::string detailOf;      // "definition/field" the detail fields were filled from
-  char def[ENTITY_TEXT_MAX + 1] = "";
-  char list[kListText + 1] = "";
+  Followed<ENTITY_TEXT_MAX + 1> def;
+  Followed<kListText + 1> list;
   std::string picking;       // a point or reference field waiting for its click on the map
   uint64_t pickingOf = 0;    // the instance whose field it is
 };

@@ -451,3 +451,31 @@ TEST(EntityRename, ConcurrentRenamesEndAlikeInEitherOrder) {
     EXPECT_EQ(names, std::vector<std::string>{"Candle"}) << swapped;
   }
 }
+
+// What a peer changes under the panel's fields (the selected instance's
+// value, the definition's colour, a field's choices) is shown there and
+// never taken for the user's edit and written back over the peer's.
+TEST(EntityPanel, PeersChangesShownNotWrittenBack) {
+  EntityModel d;
+  d.name = "Chest";
+  d.fields.push_back({"gold", FIELD_INTEGER, json(), {}, false, false, 0, 0});
+  d.fields.push_back({"kind", FIELD_CHOICE, json(), {"a", "b"}, false, false, 0, 0});
+  panelProject(d);
+  Map* m = openMapAt(project.currentMap);
+  turn(100, 100);  // the panel drawn: Chest chosen
+  click(PANEL_WIDTH + 40, 40);  // placed and selected: its rows show
+  ASSERT_TRUE(entitiesOfConst(m) && entitiesOfConst(m)->list.size() == 1u);
+  uint64_t id = entitiesOfConst(m)->list[0].id;
+  std::string why;
+  ASSERT_TRUE(entitySetField(m, id, "gold", 9, EntityStamp{1000, 1}));
+  for (int i = 0; i < 3; i++) turn(100, 100);
+  EXPECT_EQ(entityFind(m, id)->fields.value("gold", json()), 9);
+  escapeKey();  // the definition's rows
+  click(20, 267);  // kind: its choices under the rows
+  EntityModel changed = *entityModelFind("Chest");
+  changed.colour = 0x123456, changed.fields[1].choices = {"x", "y", "z"};
+  ASSERT_TRUE(entityModelStore(changed, &why));
+  for (int i = 0; i < 3; i++) turn(100, 100);
+  EXPECT_EQ(entityModelFind("Chest")->colour, 0x123456u);
+  EXPECT_EQ(entityModelFind("Chest")->fields[1].choices.size(), 3u);
+}
