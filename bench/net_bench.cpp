@@ -73,10 +73,10 @@ int32_t& cell(int x) { return project.listeMaps[0]->layer[0]->e[x]; }
 // every second one is also written to a file in 1 MiB writes, as a received
 // tileset is (the part of a tileset's time that is the disk's).
 void rawServer() {
-  int ls = netListen(0, RAW_PORT, nullptr);
+  int ls = netListen(NetHost(), RAW_PORT, nullptr);
   std::vector<char> buf(1 << 20);
   for (int round = 0; round < 2 * TRANSFERS; round++) {
-    int s = netAccept(ls, 60000, nullptr, nullptr);
+    int s = netAccept(ls, 60000, nullptr);
     bool toFile = round % 2;
     std::string path = std::string(projectPath) + "raw.bin";
     FILE* f = toFile ? fopen(path.c_str(), "wb") : nullptr;
@@ -143,14 +143,15 @@ int drive(const char* peer, const char* key) {
   // which answers once the layer is added; raw TCP answered by a byte.
   std::string img(TILESET, 0);
   for (size_t i = 0; i < img.size(); i++) img[i] = (char)(i * 2654435761u >> 24);
-  uint32_t host;
-  inet_pton(AF_INET, peer, &host);
+  NetAddress raw;
+  parseHost(peer, &raw.host);
+  raw.port = RAW_PORT;
   std::vector<double> tileUs, rawUs;
   std::vector<double> fileUs;
   for (int round = 0; round < TRANSFERS; round++) {
     for (std::vector<double>* to : {&rawUs, &fileUs}) {
       double t0 = nowUs();
-      int s = netConnect(host, RAW_PORT, 5000);
+      int s = netConnect(raw, 5000);
       sendAll(s, img.data(), img.size());
       char c;
       recvAll(s, &c, 1, 30000);

@@ -10,7 +10,7 @@
 // Fixed buffer sizes of the text values.
 enum {
   VERSION_LEN = 16,
-  ADDRESS_LEN = 32,
+  ADDRESS_LEN = 64,  // "host:port", or the longest "[IPv6]:port" (53 characters)
   NAME_LEN = 256,
   PATH_LEN = 512,
 };

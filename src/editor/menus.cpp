@@ -60,9 +60,9 @@ void joinCommand() {
   } else {
     int joined = joinServer(ipServer);
     if (joined < 0)
-      snprintf(text, sizeof text, "Could not join %.32s: unknown host, or not host or host:port.", ipServer);
+      snprintf(text, sizeof text, "Could not join %.54s: unknown host, or not host, host:port or [IPv6]:port.", ipServer);
     else if (joined == 0)
-      snprintf(text, sizeof text, "Could not join %.32s: no editor of this version answered there.", ipServer);
+      snprintf(text, sizeof text, "Could not join %.54s: no editor of this version answered there.", ipServer);
     if (joined <= 0) setPanelMessage("main", text);
   }
   setMenu("main");

@@ -5,7 +5,6 @@
 //   [SECTION] extensions
 //   [SECTION] senders
 //   [SECTION] typed actions
-#include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <stdarg.h>
@@ -37,21 +36,23 @@ void jobsDone(int n) {
 
 // Writes one action, and the transfer that follows it, on the outbound socket.
 bool clientSend(int slot, int s, const SendJob& job) {
-  uint32_t host;
+  NetHost host;
   uint16_t port;
   {
     // The inbound connection may have come after this one.
     std::lock_guard<std::mutex> g(peersLock);
-    host = peers[slot].inHost ? peers[slot].inHost : peers[slot].outHost;
+    host = hostIsSet(peers[slot].inHost) ? peers[slot].inHost : peers[slot].outHost;
     port = peers[slot].inPort;
   }
   int n = (int)job.body.size() + 1;
   char head[HEADER_BLOCK];
   formatHeader(head, job.header.c_str(), job.bare ? 0 : n);
   if (job.bare) return sendAll(s, head, HEADER_BLOCK, SEND_STALL_MS);
-  if (!job.quiet)
-    printf("Action reseau -> X.X.X.%d:%d : %s,%.*s\n!", (int)(ntohl(host) & 0xFF), port, head,
-           LOGGED_BODY_MAX, job.body.c_str());
+  if (!job.quiet) {
+    char hidden[ADDRESS_TEXT_LEN];
+    formatHidden(host, false, hidden, sizeof hidden);
+    printf("Action reseau -> %s:%d : %s,%.*s\n!", hidden, port, head, LOGGED_BODY_MAX, job.body.c_str());
+  }
   // Header block and body in one write: one frame on a keyed connection.
   std::string action(head, HEADER_BLOCK);
   action.append(job.body.c_str(), (size_t)n);

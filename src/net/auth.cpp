@@ -53,7 +53,7 @@ std::deque<Pending> pending;
 std::condition_variable answered;
 char refusal[AUTH_TEXT_LEN] = "";
 bool refusalNew = false;
-std::vector<uint32_t> leftOut;  // addresses left out this session (authLock)
+std::vector<NetHost> leftOut;  // addresses left out this session (authLock)
 
 long long nowMs() {
   using namespace std::chrono;
@@ -65,12 +65,6 @@ bool cryptoReady() {
   return ready;
 }
 
-void addressText(uint32_t host, char out[ADDRESS_TEXT_LEN]) {
-  in_addr a;
-  a.s_addr = host;
-  if (!inet_ntop(AF_INET, &a, out, ADDRESS_TEXT_LEN)) snprintf(out, ADDRESS_TEXT_LEN, "?");
-}
-
 void noteRefusal(const char* name, const char* why) {
   std::lock_guard<std::mutex> g(authLock);
   snprintf(refusal, sizeof refusal, "%.40s refuse: %s.", name, why);
@@ -79,7 +73,7 @@ void noteRefusal(const char* name, const char* why) {
 }
 
 // The stranger is an editor this one joined: some slot holds our connection to it.
-bool joinedHere(uint32_t host) {
+bool joinedHere(const NetHost& host) {
   std::lock_guard<std::mutex> g(peersLock);
   for (const Peer& p : peers)
     if ((p.clientSocket >= 0 || p.clientPending) && p.outHost == host) return true;
@@ -108,14 +102,13 @@ void authReadAllow(const char* value) {
   char word[ADDRESS_TEXT_LEN];
   for (const char* p = value; *p;) {
     size_t n = strcspn(p, ",");
-    in_addr a;
     if (n == 0 || n >= sizeof word || s.hostCount >= ALLOW_MAX ||
-        (memcpy(word, p, n), word[n] = 0, inet_pton(AF_INET, word, &a) != 1)) {
+        (memcpy(word, p, n), word[n] = 0, !parseHost(word, &s.hosts[s.hostCount]))) {
       s.hostCount = 0;  // closed to every stranger rather than open by mistake
       printf("Parametre allow incorrect (%s): aucune connexion entrante admise.\n", value);
       return;
     }
-    s.hosts[s.hostCount++] = a.s_addr;
+    s.hostCount++;
     p += n;
     if (*p == ',') p++;
   }
@@ -157,7 +150,7 @@ void authEchoSettings() {
     if (s.mode == ALLOW_ASK) printf("ask");
     for (int k = 0; s.mode == ALLOW_LIST && k < s.hostCount; k++) {
       char a[ADDRESS_TEXT_LEN];
-      addressText(s.hosts[k], a);
+      formatHost(s.hosts[k], a, sizeof a);
       printf(k ? ",%s" : "%s", a);
     }
     printf("\n");
@@ -274,26 +267,26 @@ bool authNonceLive(const unsigned char n[NONCE_BYTES]) {
 }
 
 // [SECTION] who may join
-void authLeaveOut(uint32_t host) {
+void authLeaveOut(const NetHost& host) {
   std::lock_guard<std::mutex> g(authLock);
   if (std::find(leftOut.begin(), leftOut.end(), host) == leftOut.end()) leftOut.push_back(host);
 }
 
-bool authLeftOut(uint32_t host) {
+bool authLeftOut(const NetHost& host) {
   std::lock_guard<std::mutex> g(authLock);
   return std::find(leftOut.begin(), leftOut.end(), host) != leftOut.end();
 }
 
-void authTakeBack(uint32_t host) {
+void authTakeBack(const NetHost& host) {
   std::lock_guard<std::mutex> g(authLock);
   leftOut.erase(std::remove(leftOut.begin(), leftOut.end(), host), leftOut.end());
 }
 
-bool authAddressAllowed(uint32_t host) {
+bool authAddressAllowed(const NetHost& host) {
   const AuthSettings& s = authSettings;
   if (s.mode != ALLOW_ASK && authLeftOut(host)) {  // with `allow ask` the user is asked again
     char a[ADDRESS_TEXT_LEN];
-    addressText(host, a);
+    formatHost(host, a, sizeof a);
     printf("Connexion de %s refusee: pair laisse de cote pour cette session!\n", a);
     return false;
   }
@@ -302,17 +295,17 @@ bool authAddressAllowed(uint32_t host) {
     if (s.hosts[k] == host) return true;
   if (joinedHere(host)) return true;  // the reverse connection of our own join
   char a[ADDRESS_TEXT_LEN];
-  addressText(host, a);
+  formatHost(host, a, sizeof a);
   printf("Connexion de %s refusee: adresse absente de la liste allow!\n", a);
   return false;
 }
 
-bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
+bool authAsk(int slot, unsigned gen, const char* name, const NetHost& host, int sock,
              const std::atomic<bool>* quit) {
   bool left = authLeftOut(host);
   if (authSettings.mode != ALLOW_ASK || (joinedHere(host) && !left)) return true;
   char a[ADDRESS_TEXT_LEN];
-  addressText(host, a);
+  formatHost(host, a, sizeof a);
   std::unique_lock<std::mutex> g(authLock);
   if ((int)pending.size() >= ASK_PENDING_MAX) {
     printf("Connexion de %s (%s) refusee: trop de demandes en attente!\n", name, a);

@@ -55,7 +55,6 @@ enum {
   AUTH_MASTER_BYTES = 32,  // the stretched key, and each key derived from it
   AUTH_HEX_LEN = 2 * NONCE_BYTES + 1,
   AUTH_TEXT_LEN = 160,     // a refusal reason shown on the panel
-  ADDRESS_TEXT_LEN = 16,   // "255.255.255.255"
   PROMPT_NAME_MAX = 24,    // characters of a peer's name in the join prompt (the panel's width)
 };
 
@@ -63,7 +62,7 @@ enum AllowMode { ALLOW_ALL, ALLOW_ASK, ALLOW_LIST };
 
 struct AuthSettings {
   AllowMode mode = ALLOW_ALL;
-  uint32_t hosts[ALLOW_MAX] = {0};  // network order
+  NetHost hosts[ALLOW_MAX];
   int hostCount = 0;
   bool allowGiven = false;          // the pair was in settings.ini (echoed)
   char key[KEY_MAX + 1] = "";       // empty: no key
@@ -143,17 +142,17 @@ void authAdmitted(int slot, unsigned gen, const AuthGrant& grant);
 // ---- the connection side (network threads) ----
 // Listening thread, before the handshake: false (logged) for an address the
 // allow list leaves out.
-bool authAddressAllowed(uint32_t host);
+bool authAddressAllowed(const NetHost& host);
 // Leaving a peer out: its address is refused (asked, with `allow ask`) for
 // the rest of this session, and not joined through the session's members.
 // An explicit join of that address takes it back.
-void authLeaveOut(uint32_t host);
-bool authLeftOut(uint32_t host);
-void authTakeBack(uint32_t host);
+void authLeaveOut(const NetHost& host);
+bool authLeftOut(const NetHost& host);
+void authTakeBack(const NetHost& host);
 // Receiving thread, after the handshake: with `allow ask` a stranger waits
 // for the user's answer (at most ASK_MS, or until *quit, `disco` or the
 // peer leaves); false (logged) when refused.
-bool authAsk(int slot, unsigned gen, const char* name, uint32_t host, int sock,
+bool authAsk(int slot, unsigned gen, const char* name, const NetHost& host, int sock,
              const std::atomic<bool>* quit);
 // A session key is set: every connection proves it and is encrypted.
 bool authKeyRequired();

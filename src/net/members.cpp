@@ -1,7 +1,6 @@
 // Session members: who is told what, and the joins they lead to (members.h).
 #include "net/members.h"
 
-#include <arpa/inet.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -26,21 +25,22 @@ struct MemberJoin {
 // (a member that cannot be reached is not tried again at every list).
 struct MembersState {
   std::vector<MemberJoin> joins;       // main thread only
-  std::map<uint32_t, uint32_t> tried;  // host (network order) -> coreMillis
+  std::map<NetHost, uint32_t> tried;   // host -> coreMillis
 } state;
 
 // The address a peer listens at: the one we joined, else its address on
-// the session's port (a peer that joined us is joined back there); host 0
+// the session's port (a peer that joined us is joined back there); no host
 // while it is not admitted.
 NetAddress memberAddress(const Peer& p) {
   NetAddress a;
   if (!p.clientReady || p.dropping || p.connectedSocket < 0) return a;
-  a.host = p.outHost ? p.outHost : p.inHost;
-  a.port = p.outHost && p.outPort ? p.outPort : netPort;
+  bool out = hostIsSet(p.outHost);
+  a.host = out ? p.outHost : p.inHost;
+  a.port = out && p.outPort ? p.outPort : netPort;
   return a;
 }
 
-bool linked(uint32_t host) {
+bool linked(const NetHost& host) {
   std::lock_guard<std::mutex> g(peersLock);
   for (const Peer& p : peers)
     if ((p.outHost == host && (p.clientSocket >= 0 || p.clientPending)) ||
@@ -70,7 +70,7 @@ void membersPeerAnnounced(int slot) {
     std::lock_guard<std::mutex> g(peersLock);
     for (int k = 0; k < MAX_PEERS; k++) {
       NetAddress a = memberAddress(peers[k]);
-      if (k == slot || !a.host || a.host == memberAddress(peers[slot]).host) continue;
+      if (k == slot || !hostIsSet(a.host) || a.host == memberAddress(peers[slot]).host) continue;
       char word[ADDRESS_WORD_LEN];
       formatAddress(a, true, word, sizeof word);
       if (!body.empty()) body += " ";
@@ -102,11 +102,8 @@ int membersToJoin(const char* corps, NetAddress* out, int cap) {
     p += len;
     NetAddress a;
     if (!parseMember(word, &a)) continue;
-    uint32_t h = a.host;
-    uint32_t hostOrder = ntohl(h);
-    // Nowhere a peer could be: any, broadcast, loopback, multicast.
-    if (hostOrder == 0 || hostOrder == 0xFFFFFFFFu || (hostOrder >> 24) == 127 || (hostOrder >> 28) == 0xE)
-      continue;
+    const NetHost& h = a.host;
+    if (!hostCouldListen(h)) continue;
     auto t = state.tried.find(h);
     if (t != state.tried.end() && now - t->second < (uint32_t)MEMBER_RETRY_MS) continue;
     if (linked(h) || authLeftOut(h)) continue;
@@ -131,7 +128,7 @@ void membersReceived(int slot, const char* corps) {
     auto done = j.done;
     NetAddress to = members[k];
     j.thread = std::thread([to, done] {
-      client(to.host, true, to.port);
+      client(to, true);
       *done = true;
     });
     state.joins.push_back(std::move(j));

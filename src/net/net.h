@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "net/address.h"
 
 // Sizes the wire fixes.
 enum {
@@ -40,10 +41,10 @@ extern std::atomic<bool> refreshMenu;  // the panel is to be redrawn
 
 // The port listened on, and joined when the join names none (the settings'
 // `port`, tests may change it before initNet), and the local address the
-// listening socket binds (0: any). The editor joined connects back to its
+// listening socket binds (none: any, both families). The editor joined connects back to its
 // joiner on its own port: the editors of a session listen on one port.
 extern int netPort;
-extern uint32_t netListenHost;  // network byte order
+extern NetHost netListenHost;
 
 
 // Protocol extensions. Right after its handshake each side announces the
@@ -102,10 +103,10 @@ int sendQueuedFor(int slot);
 
 void initNet();
 void disconnect(bool retour);
-// Joins the editor at `host` (network order) on `port` (0: netPort); 1 when joined.
-int client(uint32_t host, bool repeat, int port = 0);
+// Joins the editor at `to` (port 0: netPort); 1 when joined.
+int client(const NetAddress& to, bool repeat);
 // Join command: resolves `ipServer` ("host" or "host:port", a name or an
-// address; netPort without a port), refuses an address already served.
+// address, "v6" or "[v6]:port"; netPort without a port), refuses an address already served.
 // 1 joined, 0 no editor answered or refused, -1 the text names no address.
 int joinServer(const char* address);
 int connectedPeers();
@@ -115,7 +116,7 @@ bool peerName(int i, char* out, int cap);
 // it is up; false otherwise.
 struct PeerInfo {
   char name[256];
-  char address[48];  // its address as text
+  char address[ADDRESS_TEXT_LEN];  // its address as text
   char map[256];     // the map it shows (its presence), else the one it has open here ("" none)
   bool byKey;        // admitted by the session key
   uint32_t colour;   // 0xRRGGBB: told by the peer, else from its name

@@ -25,9 +25,9 @@ struct Peer {
   bool clientReady = false;      // outbound handshake done: actions go there
   bool clientPending = false;    // outbound being opened
   char clientNames[256] = {0};   // user name of the peer served on the slot
-  uint32_t inHost = 0;           // inbound peer address, network order
+  NetHost inHost;                // inbound peer address (none: not set)
   uint16_t inPort = 0;
-  uint32_t outHost = 0;          // outbound target, network order
+  NetHost outHost;               // outbound target
   uint16_t outPort = 0;          // and its port
   std::thread* littleServerThread = nullptr;  // the receiving loop
   struct SendQueue* out = nullptr;     // the outbound socket's send queue and thread
@@ -108,9 +108,11 @@ bool recvAll(int s, void* p, size_t n, int firstMs, int stallMs = STALL_MS,
 long peekSome(int s, void* p, size_t cap, int ms, const std::atomic<bool>* quit);
 // Takes n bytes that peekSome showed off the socket (p: room for them).
 bool takePeeked(int s, void* p, size_t n);
-int netListen(uint32_t host, int port, int* bound);
-int netAccept(int listener, int waitMs, uint32_t* host, uint16_t* port);
-int netConnect(uint32_t host, int port, int timeoutMs);
+// Listens on `host` (none: every address of both families, where the
+// system has IPv6; else IPv4 only), on `port` (0: any, *bound tells).
+int netListen(const NetHost& host, int port, int* bound);
+int netAccept(int listener, int waitMs, NetAddress* from);
+int netConnect(const NetAddress& to, int timeoutMs);
 void netShutdown(int s);
 void netClose(int s);
 
@@ -187,8 +189,10 @@ void releasePeerMap(int i);
 // The joining side. A join (repeat) takes the lowest free slot and is
 // refused when that host is served or joined already; the reverse
 // connection goes on `slot`, the slot of its own inbound peer, or nowhere.
-// 1 joined, 0 failed, -1 the reverse connection is refused.
-int clientOn(uint32_t host, bool repeat, int slot, int port = 0);
+// The targets are addresses of one editor (one name's), tried in turn at
+// each attempt; a port 0 is netPort. 1 joined, 0 failed, -1 the reverse
+// connection is refused.
+int clientOn(const NetAddress* to, int count, bool repeat, int slot);
 // Starts slot i's send queue on its outbound socket (peersLock held).
 void startSender(int i);
 // The peer on `slot` admitted this editor as a viewer (roles.cpp).

@@ -30,7 +30,7 @@ std::atomic<bool> disco{false};
 std::atomic<bool> antenneWifi{false};
 std::atomic<bool> refreshMenu{false};
 int netPort = NET_PORT;
-uint32_t netListenHost = 0;
+NetHost netListenHost;
 
 // [SECTION] the listening thread, slots and handshake blocks
 namespace {
@@ -45,17 +45,21 @@ int leftMs(long long deadline) {
   return l > 1 ? (int)l : 1;
 }
 
-int octet(uint32_t host, int k) { return (int)((const unsigned char*)&host)[k]; }
+// The host as the log shows it (address.h): its last part, with keepFirst its first too.
+struct Hidden {
+  char text[ADDRESS_TEXT_LEN];
+  Hidden(const NetHost& h, bool keepFirst = false) { formatHidden(h, keepFirst, text, sizeof text); }
+};
 
 // Slot for an accepted connection: the slot of our own join to that host
 // when this is its reverse connection, else the lowest wholly free slot, so
 // both connections with one peer share the index. -1 when all are taken.
-int takeInboundSlot(int s, uint32_t host, uint16_t port) {
+int takeInboundSlot(int s, const NetAddress& from) {
   int slot = -1;
   for (int i = 0; i < MAX_PEERS && slot < 0; i++) {
     Peer& p = peers[i];
     if (p.connectedSocket < 0 && !p.littleServerThread && (p.clientSocket >= 0 || p.clientPending) &&
-        p.outHost == host)
+        p.outHost == from.host)
       slot = i;
   }
   for (int i = 0; i < MAX_PEERS && slot < 0; i++) {
@@ -65,8 +69,8 @@ int takeInboundSlot(int s, uint32_t host, uint16_t port) {
   }
   if (slot >= 0) {
     peers[slot].connectedSocket = s;
-    peers[slot].inHost = host;
-    peers[slot].inPort = port;
+    peers[slot].inHost = from.host;
+    peers[slot].inPort = (uint16_t)from.port;
   }
   return slot;
 }
@@ -74,18 +78,17 @@ int takeInboundSlot(int s, uint32_t host, uint16_t port) {
 int server(void*) {
   int ls = serverSocket;
   while (!stop && !disco) {
-    uint32_t host = 0;
-    uint16_t port = 0;
-    int s = netAccept(ls, POLL_MS, &host, &port);
+    NetAddress from;
+    int s = netAccept(ls, POLL_MS, &from);
     if (s < 0) continue;
-    if (!authAddressAllowed(host)) {
+    if (!authAddressAllowed(from.host)) {
       netClose(s);
       continue;
     }
     std::lock_guard<std::mutex> g(peersLock);
-    int slot = takeInboundSlot(s, host, port);
+    int slot = takeInboundSlot(s, from);
     if (slot < 0) {
-      printf("Plus de tunnel libre: connexion de X.X.X.%d refusee!\n", octet(host, 3));
+      printf("Plus de tunnel libre: connexion de %s refusee!\n", Hidden(from.host).text);
       netClose(s);
       continue;
     }
@@ -141,18 +144,24 @@ int ended(int i, unsigned gen, bool release) {
   return 0;
 }
 
-// Opens the outbound connection: attempts spaced over JOIN_MS, each logged.
-int glOpen(uint32_t host, int port) {
+// Opens the outbound connection: attempts spaced over JOIN_MS, each logged,
+// each trying the targets in turn; *which tells the one that answered.
+int glOpen(const NetAddress* to, int count, int* which) {
   uint32_t start = coreMillis();
   for (;;) {
-    if (stop || disco) return -1;
-    int s = netConnect(host, port, CONNECT_TRY_MS);
-    if (s >= 0) return s;
-    printf("Impossible de joindre %d.X.X.%d, d'ouvrir le port %d!\n", octet(host, 0), octet(host, 3), port);
+    for (int k = 0; k < count; k++) {
+      if (stop || disco) return -1;
+      int s = netConnect(to[k], CONNECT_TRY_MS);
+      if (s >= 0) {
+        *which = k;
+        return s;
+      }
+      printf("Impossible de joindre %s, d'ouvrir le port %d!\n", Hidden(to[k].host, true).text, to[k].port);
+    }
     if (coreMillis() - start >= (uint32_t)JOIN_MS) break;
     for (int w = 0; w < JOIN_SPACING_MS && !stop && !disco; w += POLL_MS) coreSleepMs(POLL_MS);
   }
-  printf("Abandon: %d.X.X.%d ne repond pas.\n", octet(host, 0), octet(host, 3));
+  printf("Abandon: %s ne repond pas.\n", Hidden(to[0].host, true).text);
   return -1;
 }
 
@@ -178,34 +187,39 @@ bool sendText(int s, const char* text, int size, long long deadline, std::string
 const char* shownName() { return authKeyRequired() ? AUTH_HIDDEN_NAME : username; }
 
 // Who a refusal names: the peer's name, or its address when it hid it.
-const char* refusedName(const char* name, uint32_t host, char out[ADDRESS_TEXT_LEN]) {
+const char* refusedName(const char* name, const NetHost& host, char out[ADDRESS_TEXT_LEN]) {
   if (strcmp(name, AUTH_HIDDEN_NAME) != 0) return name;
-  snprintf(out, ADDRESS_TEXT_LEN, "%d.%d.%d.%d", octet(host, 0), octet(host, 1), octet(host, 2), octet(host, 3));
+  formatHost(host, out, ADDRESS_TEXT_LEN);
   return out;
 }
 
 bool outTaken(const Peer& p) { return p.clientSocket >= 0 || p.clientPending; }
 
 // Slot for a connection this editor opens (peersLock held), or -1 (logged).
-// A join is refused when that host is served or joined already, so two
-// editors joining each other at once end with one pair. The reverse
-// connection goes on the slot of its own inbound peer: none when the pair
-// is complete already, and a refusal (-2) rather than crossing two slots.
-int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
+// A join is refused when that host (any of a name's) is served or joined
+// already, so two editors joining each other at once end with one pair. The
+// reverse connection goes on the slot of its own inbound peer: none when
+// the pair is complete already, and a refusal (-2) rather than crossing two slots.
+int takeOutboundSlot(const NetAddress* to, int count, bool repeat, int slot) {
+  const NetHost& host = to[0].host;
   for (int k = 0; k < MAX_PEERS; k++) {
     const Peer& p = peers[k];
     if (p.dropping) continue;  // ending: its host is free to join again
-    bool joined = outTaken(p) && p.outHost == host;
-    if (repeat && (joined || (p.connectedSocket >= 0 && p.inHost == host))) {
+    bool joined = false, served = false;
+    for (int t = 0; t < count; t++) {
+      joined = joined || (outTaken(p) && p.outHost == to[t].host);
+      served = served || (p.connectedSocket >= 0 && p.inHost == to[t].host);
+    }
+    if (repeat && (joined || served)) {
       printf("DEJA CONNECTE A CETTE ADRESSE IP!\n");
       return -1;
     }
     if (!repeat && joined) {
       if (k == slot) {
-        printf("Tunnel %d deja relie a X.X.X.%d: pas de seconde connexion.\n", k, octet(host, 3));
+        printf("Tunnel %d deja relie a %s: pas de seconde connexion.\n", k, Hidden(host).text);
         return -1;
       }
-      printf("X.X.X.%d deja relie sur le tunnel %d: tunnel %d refuse!\n", octet(host, 3), k, slot);
+      printf("%s deja relie sur le tunnel %d: tunnel %d refuse!\n", Hidden(host).text, k, slot);
       return -2;
     }
   }
@@ -218,7 +232,7 @@ int takeOutboundSlot(uint32_t host, bool repeat, int slot) {
   }
   for (int k = 0; k < MAX_PEERS; k++)
     if (!outTaken(peers[k]) && peers[k].connectedSocket < 0 && !peers[k].littleServerThread) return k;
-  printf("Plus de tunnel libre: connexion a X.X.X.%d refusee!\n", octet(host, 3));
+  printf("Plus de tunnel libre: connexion a %s refusee!\n", Hidden(host).text);
   return -1;
 }
 }  // namespace
@@ -254,26 +268,34 @@ void initNet() {
 }
 
 // [SECTION] joining
-int clientOn(uint32_t host, bool repeat, int slot, int port) {
-  if (port <= 0) port = netPort;
+int clientOn(const NetAddress* targets, int count, bool repeat, int slot) {
+  NetAddress to[RESOLVED_MAX];
+  if (count < 1) return 0;
+  if (count > RESOLVED_MAX) count = RESOLVED_MAX;
+  for (int k = 0; k < count; k++) {
+    to[k] = targets[k];
+    if (to[k].port <= 0) to[k].port = netPort;
+  }
   int i;
   {
     std::lock_guard<std::mutex> g(peersLock);
-    i = takeOutboundSlot(host, repeat, slot);
+    i = takeOutboundSlot(to, count, repeat, slot);
     if (i < 0) return i == -2 ? -1 : 0;
     peers[i].clientPending = true;
-    peers[i].outHost = host;
-    peers[i].outPort = (uint16_t)port;
+    peers[i].outHost = to[0].host;
+    peers[i].outPort = (uint16_t)to[0].port;
   }
-  printf("Tentative de connexion a X.X.X.%d:%d/%d...\n", octet(host, 3), port, i);
-  int s = glOpen(host, port);
+  printf("Tentative de connexion a %s:%d/%d...\n", Hidden(to[0].host).text, to[0].port, i);
+  int which = 0;
+  int s = glOpen(to, count, &which);
+  const NetHost host = to[which].host;
   auto fail = [&](bool clearName) {
     netClose(s);
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientSocket = -1;
     peers[i].clientPending = false;
     peers[i].clientReady = false;
-    peers[i].outHost = 0;
+    peers[i].outHost = NetHost();
     peers[i].outPort = 0;
     if (clearName && peers[i].connectedSocket < 0) peers[i].clientNames[0] = 0;
     return 0;
@@ -282,13 +304,15 @@ int clientOn(uint32_t host, bool repeat, int slot, int port) {
   {
     std::lock_guard<std::mutex> g(peersLock);
     peers[i].clientSocket = s;
+    peers[i].outHost = host;  // the one of a name's addresses that answered
+    peers[i].outPort = (uint16_t)to[which].port;
   }
   long long deadline = nowMs() + HANDSHAKE_MS;
   char name[NAME_BLOCK], peerVersion[VERSION_BLOCK];
   std::string transcript;
   if (!sendText(s, shownName(), NAME_BLOCK, deadline, &transcript) ||
       !recvText(s, name, NAME_BLOCK, deadline, &transcript)) {
-    printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
+    printf("Poignee de main interrompue avec %s!\n", Hidden(host).text);
     return fail(false);
   }
   logMarker("A%s!", name);
@@ -299,7 +323,7 @@ int clientOn(uint32_t host, bool repeat, int slot, int port) {
   if (!sendText(s, version, VERSION_BLOCK, deadline, &transcript)) return fail(false);
   logMarker("B");
   if (!recvText(s, peerVersion, VERSION_BLOCK, deadline, &transcript)) {
-    printf("Poignee de main interrompue avec X.X.X.%d!\n", octet(host, 3));
+    printf("Poignee de main interrompue avec %s!\n", Hidden(host).text);
     return fail(false);
   }
   logMarker("C%s,", peerVersion);
@@ -330,13 +354,14 @@ int clientOn(uint32_t host, bool repeat, int slot, int port) {
   return 1;
 }
 
-int client(uint32_t host, bool repeat, int port) { return clientOn(host, repeat, -1, port) == 1 ? 1 : 0; }
+int client(const NetAddress& to, bool repeat) { return clientOn(&to, 1, repeat, -1) == 1 ? 1 : 0; }
 
 int joinServer(const char* address) {
-  NetAddress a;
-  if (!resolveAddress(address, netPort, &a)) return -1;
-  authTakeBack(a.host);  // joined by hand: no longer left out
-  return client(a.host, true, a.port);
+  NetAddress to[RESOLVED_MAX];
+  int n = resolveAddress(address, netPort, to, RESOLVED_MAX);
+  if (n == 0) return -1;
+  for (int k = 0; k < n; k++) authTakeBack(to[k].host);  // joined by hand: no longer left out
+  return clientOn(to, n, true, -1) == 1 ? 1 : 0;
 }
 
 // [SECTION] serving a peer
@@ -346,7 +371,7 @@ struct Served {
   int slot;
   unsigned gen;
   int s;
-  uint32_t host;
+  NetHost host;
   uint16_t port;
   char name[NAME_BLOCK];
 };
@@ -383,7 +408,7 @@ void setName(Served& c, const char* name) {
 // handshake has HANDSHAKE_MS and the proof AUTH_MS: a connection that never
 // speaks cannot hold a slot.
 bool serveHandshake(Served& c) {
-  printf("Tentative de servir une connexion a X.X.X.%d:%d...\n", octet(c.host, 3), c.port);
+  printf("Tentative de servir une connexion a %s:%d...\n", Hidden(c.host).text, c.port);
   long long deadline = nowMs() + HANDSHAKE_MS;
   char peerVersion[VERSION_BLOCK], token[TOKEN_BLOCK], name[NAME_BLOCK];
   std::string transcript;
@@ -420,11 +445,12 @@ bool serveHandshake(Served& c) {
   }
   if (!authAsk(c.slot, c.gen, c.name, c.host, c.s, &stop)) return false;
   if (strcmp(token, "REPEAT!") == 0) {
-    char text[32];
-    snprintf(text, sizeof text, "%d.%d.%d.%d", octet(c.host, 0), octet(c.host, 1), octet(c.host, 2),
-             octet(c.host, 3));
-    printf("Reciprocite: %s:%d\n", text, netPort);
-    if (clientOn(c.host, false, c.slot) < 0) return false;
+    // Back to the address the connection came from, whatever its family.
+    NetAddress back{c.host, netPort};
+    char text[ADDRESS_TEXT_LEN];
+    formatAddress(back, true, text, sizeof text);
+    printf("Reciprocite: %s\n", text);
+    if (clientOn(&back, 1, false, c.slot) < 0) return false;
   }
   printf("...\n");
   netQueue(NetEvent{EV_SERVE, c.slot, c.gen, false, "", ""});

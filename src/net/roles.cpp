@@ -72,14 +72,14 @@ bool takeLeftOutBy(char* out, size_t cap) {
 
 bool leavePeerOut(int slot) {
   if (slot < 0 || slot >= MAX_PEERS) return false;
-  uint32_t host;
+  NetHost host;
   unsigned gen;
   std::string name;
   {
     std::lock_guard<std::mutex> g(peersLock);
     const Peer& p = peers[slot];
     if (!p.clientReady || p.dropping) return false;
-    host = p.inHost ? p.inHost : p.outHost;
+    host = hostIsSet(p.inHost) ? p.inHost : p.outHost;
     gen = p.gen;
     name = p.clientNames;
   }

@@ -1,6 +1,5 @@
 // The peer slots: one record per connection (netio.h), reset in one place;
 // dropping a peer, freeing its slot, the orderly disconnect.
-#include <arpa/inet.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -92,17 +91,15 @@ int connectedPeers() {
 
 bool peerInfo(int i, PeerInfo* out) {
   if (i < 0 || i >= MAX_PEERS) return false;
-  uint32_t host;
+  NetHost host;
   {
     std::lock_guard<std::mutex> g(peersLock);
     const Peer& p = peers[i];
     if (!p.clientReady) return false;
     snprintf(out->name, sizeof out->name, "%s", p.clientNames);
-    host = p.inHost ? p.inHost : p.outHost;
+    host = hostIsSet(p.inHost) ? p.inHost : p.outHost;
   }
-  in_addr a;
-  a.s_addr = host;
-  if (!inet_ntop(AF_INET, &a, out->address, sizeof out->address)) out->address[0] = 0;
+  formatHost(host, out->address, sizeof out->address);
   pMap used = usedMap[i];
   snprintf(out->map, sizeof out->map, "%s", used && used->filename ? used->filename : "");
   out->byKey = authByKey(i);

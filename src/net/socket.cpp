@@ -172,45 +172,64 @@ bool takePeeked(int s, void* p, size_t n) {
   return true;
 }
 
-int netListen(uint32_t host, int port, int* bound) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+namespace {
+// A listening socket on `a`, or -1; with dualStack an IPv6 socket that takes
+// IPv4 peers too.
+int listenOn(const NetAddress& a, bool dualStack) {
+  sockaddr_storage sa;
+  socklen_t len = toSockaddr(a, &sa);
+  int s = socket(sa.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;
-  int yes = 1;
+  int yes = 1, no = 0;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = host;
-  a.sin_port = htons((uint16_t)port);
-  if (bind(s, (sockaddr*)&a, sizeof a) < 0 || listen(s, 16) < 0) {
+  if (dualStack && setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no) < 0) {
     close(s);
     return -1;
   }
-  socklen_t len = sizeof a;
-  getsockname(s, (sockaddr*)&a, &len);
-  if (bound) *bound = ntohs(a.sin_port);
+  if (bind(s, (sockaddr*)&sa, len) < 0 || listen(s, 16) < 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+}  // namespace
+
+int netListen(const NetHost& host, int port, int* bound) {
+  int s;
+  if (hostIsSet(host)) {
+    s = listenOn(NetAddress{host, port}, false);
+  } else {  // any address: both families where the system has IPv6, else IPv4
+    s = listenOn(NetAddress{NetHost(), port}, true);
+    if (s < 0) {
+      s = listenOn(NetAddress{hostV4(htonl(INADDR_ANY)), port}, false);
+      if (s >= 0) printf("Pas d'IPv6 ici: ecoute en IPv4 seulement.\n");
+    }
+  }
+  if (s < 0) return -1;
+  sockaddr_storage sa = {};
+  socklen_t len = sizeof sa;
+  getsockname(s, (sockaddr*)&sa, &len);
+  if (bound) *bound = fromSockaddr(sa).port;
   return s;
 }
 
-int netAccept(int listener, int waitMs, uint32_t* host, uint16_t* port) {
+int netAccept(int listener, int waitMs, NetAddress* from) {
   if (waitFor(listener, POLLIN, waitMs, nullptr) <= 0) return -1;
-  sockaddr_in a = {};
-  socklen_t len = sizeof a;
-  int s = accept4(listener, (sockaddr*)&a, &len, SOCK_CLOEXEC);
+  sockaddr_storage sa = {};
+  socklen_t len = sizeof sa;
+  int s = accept4(listener, (sockaddr*)&sa, &len, SOCK_CLOEXEC);
   if (s < 0) return -1;
   tune(s);
-  if (host) *host = a.sin_addr.s_addr;
-  if (port) *port = ntohs(a.sin_port);
+  if (from) *from = fromSockaddr(sa);
   return s;
 }
 
-int netConnect(uint32_t host, int port, int timeoutMs) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+int netConnect(const NetAddress& to, int timeoutMs) {
+  sockaddr_storage sa;
+  socklen_t salen = toSockaddr(to, &sa);
+  int s = socket(sa.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) return -1;
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = host;
-  a.sin_port = htons((uint16_t)port);
-  int r = connect(s, (sockaddr*)&a, sizeof a);
+  int r = connect(s, (sockaddr*)&sa, salen);
   if (r < 0 && errno == EINPROGRESS) {
     int err = 0;
     socklen_t len = sizeof err;

@@ -154,7 +154,7 @@ moska_type() {
       [A-Z]) moska_shifted "${c,,}"; continue ;;
       "_") moska_shifted minus; continue ;;
       ":") moska_shifted semicolon; continue ;;
-      " ") c=space ;; ".") c=period ;; "-") c=minus ;; "/") c=slash ;;
+      " ") c=space ;; ".") c=period ;; "-") c=minus ;; "/") c=slash ;; "[") c=bracketleft ;; "]") c=bracketright ;;
     esac
     moska_key "$c"
   done
@@ -195,11 +195,20 @@ moska_wait_pixel() {  # DIR X Y [!]RRGGBB [SECS]
   fail "pixel ($2, $3) of $1 is $c, expected $4 within ${secs}s"
 }
 
-# Fails when the attempt does not show: a key or the click was lost.
-moska_join() {  # DIR ADDR[:PORT], from the main menu
-  local host=${2%%:*} port=34567 n re
+# Fails when the attempt does not show: a key or the click was lost. The
+# log hides all but the address's last part ("X.X.X.4", "[X::4]").
+moska_join() {  # DIR ADDR[:PORT] | V6 | [V6][:PORT], from the main menu
+  local host=${2%%:*} port=34567 n re hidden
   [[ $2 == *:* ]] && port=${2##*:}
-  re="^Tentative de connexion a X.X.X.${host##*.}:$port/"
+  hidden="X.X.X.${host##*.}"
+  if [[ $2 == \[* ]]; then
+    host=${2#[}; host=${host%%]*}; port=34567
+    [[ $2 == *\]:* ]] && port=${2##*:}
+  elif [[ $2 == *:*:* ]]; then
+    host=$2 port=34567
+  fi
+  [[ $host == *:* ]] && hidden="\\[X::${host##*:}\\]"
+  re="^Tentative de connexion a $hidden:$port/"
   n=$(moska_count "$1" "$re")
   moska_menu main
   moska_field 70 110 "$2"
@@ -207,14 +216,14 @@ moska_join() {  # DIR ADDR[:PORT], from the main menu
   moska_wait_count "$1" "$re" +$((n + 1))
 }
 
-moska_netns() {  # NS IP: a veth pair from the test bridge into NS, eth0 there
+moska_netns() {  # NS IP: a veth pair from the test bridge into NS, eth0 there (IPv4 /24, IPv6 /64)
   local ns=$1 ip=$2 veth=v${1:0:6}$$
   ip link show "$MOSKA_BRIDGE" >/dev/null 2>&1 || { ip link add "$MOSKA_BRIDGE" type bridge && ip link set "$MOSKA_BRIDGE" up; }
   ip netns add "$ns"
   MOSKA_NS+=("$ns")
   ip link add "${veth}a" type veth peer name eth0 netns "$ns"
   ip link set "${veth}a" master "$MOSKA_BRIDGE" up
-  ip -n "$ns" addr add "$ip/24" dev eth0
+  if [[ $ip == *:* ]]; then ip -n "$ns" addr add "$ip/64" dev eth0 nodad; else ip -n "$ns" addr add "$ip/24" dev eth0; fi
   ip -n "$ns" link set eth0 up
   ip -n "$ns" link set lo up
 }

@@ -116,14 +116,15 @@ TEST(Settings, SevenValuesAndOptionalPairs) {
        "username: alice\nipserver:10.0.0.2\nfps: 30\nnet: 1\n", false},
       // Narrower than the panel plus a tile, over-long words, fps 0: the
       // seventh value is still read after the long words.
-      {"A 0 B 100 C 480 D " + std::string(300, 'n') + " E " + std::string(40, '1') + " F 0 G 0\n", 640, "?",
+      {"A 0 B 100 C 480 D " + std::string(300, 'n') + " E " + std::string(80, '1') + " F 0 G 0\n", 640, "?",
        false, 2, "fps incorrect", false},
       {seven + "autosave -3", 640, "u", true, 2, "autosave incorrect", false},
       {seven + "shade red autosave 0", 640, "u", true, 0, "shade inconnu", true},
       {seven + "colour red colour #00FF00", 640, "u", true, 2, "colour incorrect (red)", false},
-      {seven + "allow 10.0.0.1,10.0.0.7 key s3cret  words \nautosave 1", 640, "u", true, 1,
-       "autosave: 1\nallow: 10.0.0.1,10.0.0.7\nkey: 13 caracteres\n", true},
+      {seven + "allow 10.0.0.1,FD79:0::7 key s3cret  words \nautosave 1", 640, "u", true, 1,
+       "autosave: 1\nallow: 10.0.0.1,fd79::7\nkey: 13 caracteres\n", true},
       {seven + "allow 10.0.0.1,10.0.0.300", 640, "u", true, 2, "aucune connexion entrante admise.\n", false},
+      {seven + "allow fe80::1%eth0", 640, "u", true, 2, "aucune connexion entrante admise.\n", false},
       {seven + "key", 640, "u", true, 2, "aucun pair ne sera admis.\n", false}};
   for (auto c : cases) {
     shellReset();

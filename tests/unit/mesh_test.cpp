@@ -14,10 +14,10 @@
 #include "testutil.h"
 
 namespace {
-uint32_t ip(const char* text) {
-  in_addr a;
-  inet_pton(AF_INET, text, &a);
-  return a.s_addr;
+NetHost ip(const char* text) {
+  NetHost h;
+  EXPECT_TRUE(parseHost(text, &h)) << text;
+  return h;
 }
 }  // namespace
 
@@ -45,6 +45,12 @@ TEST(Members, ListsNameOnlyAddressesWorthAJoin) {
       {"10.0.0.300:34567 host:34567 ../../x:34567 10.0.0.2:34567:1", {}, {}},  // never looked up
       {"   ", {}, {}},
       {"10.0.0.4:34567aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 10.0.0.5:34567", {"10.0.0.5"}, {34567}},
+      // IPv6 members in brackets with their port; the IPv4-mapped form is the IPv4 member.
+      {"[fd79::2]:34567 [FD79:0::2]:34567 [::ffff:10.0.0.9]:34567 [::ffff:10.0.0.6]:40000",
+       {"fd79::2", "10.0.0.6"}, {34567, 40000}},
+      {"fd79::2 fd79::2:34567 [fd79::2] [fd79::2]: [fd79::2]:80 [fd79::2:34567 fd79::2]:34567", {}, {}},
+      {"[::1]:34567 [::]:34567 [ff02::1]:34567 [fe80::1]:34567 [fe80::1%eth0]:34567 [host]:34567", {}, {}},
+      {"[10.0.0.2]:34567 [fd79::2]x:34567 [fd79::2]:34567:1 [fd79:::2]:34567", {}, {}},
   };
   for (const Case& c : cases) {
     NetAddress got[MEMBERS_MAX];
@@ -132,8 +138,9 @@ TEST(Members, CellBlocksRoundTripRefuseHostileBodiesAndObeyStamps) {
   syncReset();
 }
 
-// The join field takes a host name or an address, with a port or on ours;
-// anything else is refused before a connection is tried.
+// The join field takes a host name or an address of either family, with a
+// port or on ours; anything else is refused before a connection is tried.
+// Addresses are written back as they were typed, IPv4 as plain IPv4.
 TEST(Members, JoinFieldTakesHostAndPort) {
   struct Case {
     std::string text;
@@ -144,6 +151,30 @@ TEST(Members, JoinFieldTakesHostAndPort) {
       {"10.0.0.2:40000", "10.0.0.2", 40000},
       {"localhost:1", "127.0.0.1", 1},
       {"localhost", "127.0.0.1", 34567},
+      {"::1", "::1", 34567},
+      {"fd00::2", "fd00::2", 34567},
+      {"[fd00::2]", "fd00::2", 34567},
+      {"[fd00::2]:40000", "fd00::2", 40000},
+      {"[::ffff:10.0.0.2]:40000", "10.0.0.2", 40000},
+      {"fd00::2:4000", "fd00::2:4000", 34567},  // bare: every colon is the address's
+      {"fd00::2:40000", nullptr, 0},
+      {"[fd00::2", nullptr, 0},
+      {"fd00::2]:40000", nullptr, 0},
+      {"[fd00::2]40000", nullptr, 0},
+      {"[fd00::2]:", nullptr, 0},
+      {"[fd00::2]:65536", nullptr, 0},
+      {"[fd00::2]:0x10", nullptr, 0},
+      {"[]:34567", nullptr, 0},
+      {"[10.0.0.2]", nullptr, 0},
+      {"[localhost]:34567", nullptr, 0},
+      {"fe80::1%eth0", nullptr, 0},
+      {"[fe80::1%eth0]:34567", nullptr, 0},
+      {"[fe80::1%25eth0]", nullptr, 0},
+      {"fd00:::2", nullptr, 0},
+      {"[" + std::string(300, '1') + "::2]:34567", nullptr, 0},
+      {"host%eth0", nullptr, 0},
+      {"a/b:34567", nullptr, 0},
+      {"host name", nullptr, 0},
       {"", nullptr, 0},
       {":34567", nullptr, 0},
       {"10.0.0.2:", nullptr, 0},
@@ -156,16 +187,36 @@ TEST(Members, JoinFieldTakesHostAndPort) {
       {std::string(300, 'a') + ":34567", nullptr, 0},
   };
   for (const Case& c : cases) {
-    NetAddress a;
+    NetAddress a[RESOLVED_MAX];
     testing::internal::CaptureStdout();
-    bool ok = resolveAddress(c.text.c_str(), 34567, &a);
+    int n = resolveAddress(c.text.c_str(), 34567, a, RESOLVED_MAX);
     std::string log = testing::internal::GetCapturedStdout();
-    ASSERT_EQ(ok, c.host != nullptr) << c.text;
-    if (ok) {
-      EXPECT_EQ(a.host, ip(c.host)) << c.text;
-      EXPECT_EQ(a.port, c.port) << c.text;
+    ASSERT_EQ(n > 0, c.host != nullptr) << c.text;
+    if (n > 0) {
+      int k = 0;
+      while (k < n - 1 && a[k].host != ip(c.host)) k++;  // a name may give the other family first
+      EXPECT_EQ(a[k].host, ip(c.host)) << c.text;
+      EXPECT_EQ(a[k].port, c.port) << c.text;
+      char back[ADDRESS_TEXT_LEN];
+      formatHost(a[k].host, back, sizeof back);
+      EXPECT_STREQ(back, c.host) << c.text;
     } else {
       EXPECT_NE(log.find(c.text.substr(0, 20)), std::string::npos) << "the refusal names it: " << log;
     }
+  }
+  // A member word reads back as it was written; the log hides all but the ends.
+  const char* words[][3] = {{"10.0.0.2:34567", "X.X.X.2", "10.X.X.2"},
+                            {"[fd79::a2]:40000", "[X::a2]", "[fd79:X::a2]"},
+                            {"[ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff]:65535", "[X::ffff]", "[ffff:X::ffff]"}};
+  for (const auto& w : words) {
+    NetAddress a;
+    char back[ADDRESS_TEXT_LEN], hidden[ADDRESS_TEXT_LEN], first[ADDRESS_TEXT_LEN];
+    ASSERT_TRUE(parseMember(w[0], &a)) << w[0];
+    formatAddress(a, true, back, sizeof back);
+    formatHidden(a.host, false, hidden, sizeof hidden);
+    formatHidden(a.host, true, first, sizeof first);
+    EXPECT_STREQ(back, w[0]);
+    EXPECT_STREQ(hidden, w[1]);
+    EXPECT_STREQ(first, w[2]);
   }
 }

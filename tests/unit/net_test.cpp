@@ -375,7 +375,7 @@ void startEditor() {
   projectLoaded = true;
   net = true;
   netPort = 20000 + (int)(getpid() % 20000);
-  netListenHost = EDITOR_HOST;
+  netListenHost = hostV4(EDITOR_HOST);
   initNet();
   ASSERT_FALSE(stop);
 }
@@ -459,7 +459,7 @@ TEST(NetPeers, ReceivingLoopAndSlots) {
   disconnect(false);
   net = false;
   disconnect(true);  // the quit path
-  int l = netListen(EDITOR_HOST, netPort, nullptr);
+  int l = netListen(hostV4(EDITOR_HOST), netPort, nullptr);
   EXPECT_GE(l, 0) << "the port is taken: something listens";
   close(l);
 }
