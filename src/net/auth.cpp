@@ -295,6 +295,7 @@ bool authAddressAllowed(uint32_t host) {
     char a[ADDRESS_TEXT_LEN];
     addressText(host, a);
     printf("Connexion de %s refusee: pair laisse de cote pour cette session!\n", a);
+    noteRefusal(a, "laisse de cote pour cette session");
     return false;
   }
   if (s.mode != ALLOW_LIST) return true;
