@@ -106,7 +106,9 @@ void disconnect(bool retour);
 int client(uint32_t host, bool repeat, int port = 0);
 // Join command: resolves `ipServer` ("host" or "host:port", a name or an
 // address; netPort without a port), refuses an address already served.
-// 1 joined, 0 no editor answered or refused, -1 the text names no address.
+// 1 joined, 0 no editor answered or refused, -1 the text names no address,
+// JOIN_LEFT_OUT refused by an editor that left this one out this session.
+enum { JOIN_LEFT_OUT = -2 };
 int joinServer(const char* address);
 int connectedPeers();
 // Copies the name of the peer on slot i (for the peer list); false when free.

@@ -336,7 +336,10 @@ int joinServer(const char* address) {
   NetAddress a;
   if (!resolveAddress(address, netPort, &a)) return -1;
   authTakeBack(a.host);  // joined by hand: no longer left out
-  return client(a.host, true, a.port);
+  if (client(a.host, true, a.port)) return 1;
+  if (!rolesLeftUsOut(a.host)) return 0;
+  printf("%s nous a laisse de cote pour sa session: connexion refusee.\n", address);
+  return JOIN_LEFT_OUT;
 }
 
 // [SECTION] serving a peer

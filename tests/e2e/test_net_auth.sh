@@ -9,7 +9,7 @@
 # another's view key joins it as a viewer and its clicks change no copy; a
 # peer that proves the view key, or is accepted as a viewer, and sends edits
 # anyway changes nothing and stays; a peer left out is refused when it comes
-# back, or asked about again with `allow ask`.
+# back (and says why when it is an editor), or asked about again with `allow ask`.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
@@ -81,7 +81,9 @@ cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map 
 # her paint and her undo are refused on her side; no copy changes.
 editor "$a" alice 'key other words\n'
 editor "$b" bob 'key s3cret words\nviewkey other words\n'
-moska_open $nb "$b"
+da=$DISPLAY
+moska_window -d $nb "$b"  # on a display of its own
+DISPLAY=$da
 moska_has "$b" "^viewkey: 11 caracteres$" && ! moska_has "$b" "other words" || fail "viewkey echo"
 moska_window $na "$a"
 moska_click 186 112
@@ -125,6 +127,13 @@ moska_wait_log "$a" "^mallory \(tunnel 1\) laisse de cote pour cette session\.$"
 wait $tl || fail "mallory not told she was left out: $(cat "$root/l1.txt")"
 peer $nm 10.79.0.1 mallory 0.24a key "other words" join > "$root/l2.txt" 2>&1 && fail "mallory came back"
 moska_wait_log "$a" "^Connexion de 10\.79\.0\.4 refusee: pair laisse de cote pour cette session!$"
+# Bob leaves alice out: both say so, and her join again is refused and says why.
+moska_on "$b" moska_click 309 175
+moska_wait_log "$b" "^alice \(tunnel 0\) laisse de cote pour cette session\.$"
+moska_wait_log "$a" "^bob nous laisse de cote \(tunnel 0\): connexion fermee\.$"
+moska_join "$a" 10.79.0.2
+moska_wait_log "$b" "^Connexion de 10\.79\.0\.1 refusee: pair laisse de cote pour cette session!$"
+moska_wait_log "$a" "^10\.79\.0\.2 nous a laisse de cote pour sa session: connexion refusee\.$"
 moska_quit "$a"
 peer $nm 10.79.0.2 mallory 0.24a key "s3cret words" join act PARTTHIS! "map0 0 9 9 21" sleep 300 bye \
   > "$root/v2.txt" 2>&1 || fail "mallory with the key: $(cat "$root/v2.txt")"
