@@ -22,9 +22,10 @@
 //     MIB mebibytes of zeros and stops one byte short (send "EXTENSIONS SYNC" first)
 //   paste MAP W H ROUNDS GAP: announces "CELLS", then ROUNDS pastes of W x H
 //     cells of noise in "CELLS" blocks, GAP ms apart
-// Attacks on an editor with a session key (the peer has no key, whatever `key`
-// says; it speaks as a keyed editor would, name block "(cle de session)"); each prints what the
-// editors answered and fails (1) if any admitted it:
+// Attacks on an editor with a session key (the peer has no key, whatever
+// `key` says; it speaks as a keyed editor would, name block "(cle de
+// session)"); each prints what the editors answered and fails (1) if any
+// admitted it:
 //   relay IP2: joins the editor and the one at IP2, hands each one's nonce
 //     and proof to the other, then sends an edit on both
 //   flush N: N quick proofs left unfinished, then offers the first one's
