@@ -59,7 +59,9 @@ void joinCommand() {
     setPanelMessage("main", text);
   } else {
     int joined = joinServer(ipServer);
-    if (joined < 0)
+    if (joined == JOIN_LEFT_OUT)
+      snprintf(text, sizeof text, "Could not join %.54s: that editor left this one out for its session.", ipServer);
+    else if (joined < 0)
       snprintf(text, sizeof text, "Could not join %.54s: unknown host, or not host, host:port or [IPv6]:port.", ipServer);
     else if (joined == 0)
       snprintf(text, sizeof text, "Could not join %.54s: no editor of this version answered there.", ipServer);

@@ -288,6 +288,7 @@ bool authAddressAllowed(const NetHost& host) {
     char a[ADDRESS_TEXT_LEN];
     formatHost(host, a, sizeof a);
     printf("Connexion de %s refusee: pair laisse de cote pour cette session!\n", a);
+    noteRefusal(a, "laisse de cote pour cette session");
     return false;
   }
   if (s.mode != ALLOW_LIST) return true;

@@ -107,7 +107,9 @@ void disconnect(bool retour);
 int client(const NetAddress& to, bool repeat);
 // Join command: resolves `ipServer` ("host" or "host:port", a name or an
 // address, "v6" or "[v6]:port"; netPort without a port), refuses an address already served.
-// 1 joined, 0 no editor answered or refused, -1 the text names no address.
+// 1 joined, 0 no editor answered or refused, -1 the text names no address,
+// JOIN_LEFT_OUT refused by an editor that left this one out this session.
+enum { JOIN_LEFT_OUT = -2 };
 int joinServer(const char* address);
 int connectedPeers();
 // Copies the name of the peer on slot i (for the peer list); false when free.

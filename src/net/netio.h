@@ -199,6 +199,9 @@ void startSender(int i);
 bool viewingPeer(int slot);
 // A peer announced its extensions: a viewer is told it is one (roles.cpp).
 void rolesPeerAnnounced(int slot);
+// The editor at host left this one out this session (main thread, roles.cpp):
+// it refuses our joins, and a failed join says so.
+bool rolesLeftUsOut(const NetHost& host);
 // Queues slot i's "EXTENSIONS" action (peersLock held).
 void announceExtensions(int i);
 // Ends a send queue's thread and frees it (main thread, peersLock not held):

@@ -361,7 +361,13 @@ int joinServer(const char* address) {
   int n = resolveAddress(address, netPort, to, RESOLVED_MAX);
   if (n == 0) return -1;
   for (int k = 0; k < n; k++) authTakeBack(to[k].host);  // joined by hand: no longer left out
-  return clientOn(to, n, true, -1) == 1 ? 1 : 0;
+  if (clientOn(to, n, true, -1) == 1) return 1;
+  for (int k = 0; k < n; k++)
+    if (rolesLeftUsOut(to[k].host)) {
+      printf("%s nous a laisse de cote pour sa session: connexion refusee.\n", address);
+      return JOIN_LEFT_OUT;
+    }
+  return 0;
 }
 
 // [SECTION] serving a peer

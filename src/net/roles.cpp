@@ -6,8 +6,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/auth.h"
 #include "net/handlers.h"
@@ -18,6 +20,7 @@ namespace {
 struct RolesState {
   char leftOutBy[NAME_BLOCK] = "";
   bool leftOutNew = false;
+  std::vector<NetHost> leftUsOut;  // hosts of the editors that left us out
 };
 RolesState roles;
 }  // namespace
@@ -57,10 +60,20 @@ void onViewOnly(const char*, const char*, int slot) {
 void onLeftOut(const char*, const char*, int slot) {
   char name[NAME_BLOCK] = "";
   peerName(slot, name, sizeof name);
+  NetHost host;
+  {
+    std::lock_guard<std::mutex> g(peersLock);
+    host = hostIsSet(peers[slot].outHost) ? peers[slot].outHost : peers[slot].inHost;
+  }
+  if (!rolesLeftUsOut(host)) roles.leftUsOut.push_back(host);
   printf("%s nous laisse de cote (tunnel %d): connexion fermee.\n", name, slot);
   snprintf(roles.leftOutBy, sizeof roles.leftOutBy, "%s", name);
   roles.leftOutNew = true;
   refreshMenu = true;
+}
+
+bool rolesLeftUsOut(const NetHost& host) {
+  return std::find(roles.leftUsOut.begin(), roles.leftUsOut.end(), host) != roles.leftUsOut.end();
 }
 
 bool takeLeftOutBy(char* out, size_t cap) {

@@ -4,7 +4,9 @@
 //   peer_tool EDITOR_IP NAME VERSION STEP...
 //   join: connect, handshake, accept the reverse connection (on another version
 //     close without a token, as a joiner does); before it, tiny: a few KiB of
-//     receive buffer on the reverse connection; nowait: end without its token
+//     receive buffer on the reverse connection; nowait: end without its token;
+//     key TEXT: TEXT is the session key, proven on both connections by the
+//     editor's own code (net/auth.h), everything after goes in its channel
 //   act HEADER BODY, sendpc TILESET PSS, sleep MS, bye ("DISCONNECT! 0")
 //   addlayer MAP TILESET PNG PSS [cut]: send "ADDLAYER", serve the offer ("cut":
 //     die after half of the first chunk)
@@ -20,9 +22,10 @@
 //     MIB mebibytes of zeros and stops one byte short (send "EXTENSIONS SYNC" first)
 //   paste MAP W H ROUNDS GAP: announces "CELLS", then ROUNDS pastes of W x H
 //     cells of noise in "CELLS" blocks, GAP ms apart
-// Attacks on an editor with a session key (the peer has no key; it speaks as
-// a keyed editor would, name block "(cle de session)"); each prints what the
-// editors answered and fails (1) if any admitted it:
+// Attacks on an editor with a session key (the peer has no key, whatever
+// `key` says; it speaks as a keyed editor would, name block "(cle de
+// session)"); each prints what the editors answered and fails (1) if any
+// admitted it:
 //   relay IP2: joins the editor and the one at IP2, hands each one's nonce
 //     and proof to the other, then sends an edit on both
 //   flush N: N quick proofs left unfinished, then offers the first one's
@@ -48,6 +51,11 @@
 #include <string>
 #include <vector>
 
+#include "core/core.h"
+#include "net/auth.h"
+#include "net/netio.h"
+#include "net/secure.h"
+
 namespace {
 const int PORT = 34567;
 int out = -1, back = -1, lsock = -1;
@@ -55,9 +63,13 @@ bool tinyBuffer = false, noReverse = false;
 const int TINY_RCVBUF = 2048;
 const size_t CHUNK = 16384;
 const char *editorIp, *myName, *myVersion;
+bool keyed = false;
+unsigned char master[AUTH_MASTER_BYTES];  // the key stretched, when keyed
 
 // Sends or receives all n bytes; a receive waits at most ms for each part.
+// Once the key is proven, through the connection's session channel.
 bool allBytes(int s, const void* p, size_t n, bool receive = false, int ms = 10000) {
+  if (secureOf(s)) return receive ? ::recvAll(s, (void*)p, n, ms, ms) : ::sendAll(s, p, n);
   for (char* c = (char*)p; n;) {
     pollfd f = {s, POLLIN, 0};
     ssize_t k = !receive ? send(s, c, n, MSG_NOSIGNAL) : poll(&f, 1, ms) > 0 ? recv(s, c, n, 0) : 0;
@@ -119,10 +131,17 @@ int join() {
   inet_pton(AF_INET, editorIp, &a.sin_addr);
   if (connect(out, (sockaddr*)&a, sizeof a) < 0) return 1;
   char name[256], ver[16];
-  if (!sendBlock(out, myName, 256) || !recvAll(out, name, 256) || !sendBlock(out, myVersion, 16) ||
+  const char* shown = keyed ? AUTH_HIDDEN_NAME : myName;
+  if (!sendBlock(out, shown, 256) || !recvAll(out, name, 256) || !sendBlock(out, myVersion, 16) ||
       !recvAll(out, ver, 16))
     return 1;
   ver[15] = name[255] = 0;
+  // What the key proof binds: the handshake blocks in wire order.
+  auto block = [](const char* text, size_t size) {
+    std::string b(size, 0);
+    return b.replace(0, std::min(strlen(text), size - 1), text);
+  };
+  std::string transcript = block(shown, 256) + block(name, 256) + block(myVersion, 16) + block(ver, 16);
   printf("editor %s version %s\n", name, ver);
   if (strcmp(ver, myVersion) != 0) {
     // A joiner closes without a token; the editor frees the slot at once.
@@ -131,21 +150,26 @@ int join() {
     return 2;
   }
   if (!sendBlock(out, "REPEAT!", 8)) return 1;
+  char proven[NAME_BLOCK];
+  if (keyed && !authJoin(out, 0, editorIp, transcript + block("REPEAT!", 8), proven, master, nullptr)) return 1;
   if (noReverse) return 0;
   pollfd f = {lsock, POLLIN, 0};
   if (poll(&f, 1, 10000) != 1) return 1;
   back = accept(lsock, nullptr, nullptr);
   char token[8];
-  if (!recvAll(back, name, 256) || !sendBlock(back, myName, 256) || !recvAll(back, ver, 16) ||
+  if (!recvAll(back, name, 256) || !sendBlock(back, shown, 256) || !recvAll(back, ver, 16) ||
       !sendBlock(back, myVersion, 16) || !recvAll(back, token, 8))
     return 1;
-  token[7] = 0;
+  token[7] = ver[15] = name[255] = 0;
   printf("reverse token %s\n", token);
+  std::string announced;
+  transcript = block(name, 256) + block(shown, 256) + block(ver, 16) + block(myVersion, 16) + block(token, 8);
+  if (keyed && !authServe(back, 0, 0, editorIp, transcript, proven, &announced, master, nullptr)) return 1;
   return strcmp(token, "THANKS!") == 0 ? 0 : 1;
 }
 
 // ---- attacks on a keyed editor ----
-const char kHidden[] = "(cle de session)";
+const char* const kHidden = AUTH_HIDDEN_NAME;
 
 // A keyed joiner's opening on a new connection to ip: the base handshake
 // with the hidden name, then "EXTENSIONS" and "AUTHNONCE nonce"; the
@@ -430,11 +454,15 @@ int main(int argc, char** argv) {
   editorIp = argv[1];
   myName = argv[2];
   myVersion = argv[3];
+  snprintf(username, sizeof username, "%s", myName);  // what the session channel names us
   for (int i = 4; i < argc; i++) {
     std::string s = argv[i];
     bool ok = true;
     if (s == "tiny" || s == "nowait") {
       (s == "tiny" ? tinyBuffer : noReverse) = true;
+    } else if (s == "key" && i + 1 < argc) {
+      authMasterKey(argv[++i], master);
+      keyed = true;
     } else if (s == "join") {
       if (int r = join()) return r;
     } else if (s == "act" && i + 2 < argc) {

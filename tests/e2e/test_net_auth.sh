@@ -7,8 +7,9 @@
 # Refuse clicked, no prompt for whom we joined. An allow list: other
 # addresses are closed before the handshake. Roles: an editor whose key is
 # another's view key joins it as a viewer and its clicks change no copy; a
-# peer accepted as a viewer that sends edits anyway changes nothing and stays;
-# a peer left out is asked about again (`allow ask`) when it comes back.
+# peer that proves the view key, or is accepted as a viewer, and sends edits
+# anyway changes nothing and stays; a peer left out is refused when it comes
+# back (and says why when it is an editor), or asked about again with `allow ask`.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
@@ -80,7 +81,9 @@ cmp -s "$MOSKA_DEMO/maps/map0.map" "$c/demo/maps/map0.map" || fail "carol's map 
 # her paint and her undo are refused on her side; no copy changes.
 editor "$a" alice 'key other words\n'
 editor "$b" bob 'key s3cret words\nviewkey other words\n'
-moska_open $nb "$b"
+da=$DISPLAY
+moska_window -d $nb "$b"  # on a display of its own
+DISPLAY=$da
 moska_has "$b" "^viewkey: 11 caracteres$" && ! moska_has "$b" "other words" || fail "viewkey echo"
 moska_window $na "$a"
 moska_click 186 112
@@ -92,13 +95,73 @@ moska_click 362 56
 moska_ctrl z
 moska_wait_count "$a" "^Modification refusee: lecture seule\.$" 2
 moska_has "$b" "Action reseau: (PARTTHIS|DRAWSQUARE|CELLS)" && fail "the viewer's paint reached bob"
+# A hostile viewer: mallory proves bob's view key (the editors' own proof and
+# channel), is told so, then sends an edit of every kind: each is dropped and
+# she stays. With bob's key (alice gone) she is an editor and her cell lands;
+# with neither key she is cut.
+d=$MOSKA_DEMO
+peer $nm 10.79.0.2 mallory 0.24a key "other words" join collect VIEWONLY act PARTTHIS! "map0 0 7 7 9" \
+  act DRAWSQUARE "map0 0 1 1 4 4 9" act CELLS "map0 0 0 0 1 1 AQAAAA==" act NEWMAP "evil 4 4" \
+  act SENDMAPSYSNAME "map0 pwned" act DELETELAYER "0 0" act LAYERDEL "map0 0" act LAYERMOVE "map0 0 1" \
+  act LAYERNAME "map0 0 pwned" act MAPRESIZE "map0 8 8" act SETLAYERBGXY "map0 0 1 3 3" \
+  act ENTPLACE 'map0 1 1 {"id":"1","model":"m","x":1,"y":1}' sendpc default "$d/layerspc/dungeon.pss" \
+  addlayer map0 dungeon "$d/layers/dungeon.png" "$d/layerspc/dungeon.pss" act ENTMODELDEL m sleep 300 bye \
+  > "$root/v1.txt" 2>&1 || fail "hostile viewer: $(cat "$root/v1.txt")"
+grep -q "^Admis en lecture seule par bob sur le tunnel 0\.$" "$root/v1.txt" || fail "mallory not told: $(cat "$root/v1.txt")"
+moska_has "$b" "^Client mallory admis par la cle de session sur le tunnel [0-9]+, en lecture seule\.$" || fail "view key"
+moska_wait_log "$b" "^Action ENTMODELDEL ignoree: envoyee par un lecteur"
+for w in PARTTHIS! DRAWSQUARE CELLS NEWMAP SENDMAPSYSNAME DELETELAYER LAYERDEL LAYERMOVE LAYERNAME MAPRESIZE \
+  SETLAYERBGXY ENTPLACE SENDPC ADDLAYER; do
+  moska_has "$b" "^Action $w ignoree: envoyee par un lecteur \(lecture seule\)\.$" || fail "mallory's $w not dropped"
+done
+grep -q "^reply LEFTME$" "$root/v1.txt" || fail "tileset offer: $(cat "$root/v1.txt")"
+moska_has "$b" "abandonne|Connexion perdue avec mallory|coupee" && fail "mallory the viewer was cut"
+# Left out without `allow ask`: mallory is told, then refused at once when
+# she comes back.
+peer $nm 10.79.0.1 mallory 0.24a key "other words" join collect LEFTOUT > "$root/l1.txt" 2>&1 &
+tl=$!
+moska_wait_log "$a" "^Client mallory admis par la cle de session sur le tunnel 1\.$"
+moska_menu main
+moska_click 309 193
+moska_wait_log "$a" "^mallory \(tunnel 1\) laisse de cote pour cette session\.$"
+wait $tl || fail "mallory not told she was left out: $(cat "$root/l1.txt")"
+peer $nm 10.79.0.1 mallory 0.24a key "other words" join > "$root/l2.txt" 2>&1 && fail "mallory came back"
+moska_wait_log "$a" "^Connexion de 10\.79\.0\.4 refusee: pair laisse de cote pour cette session!$"
+# Bob leaves alice out: both say so, and her join again is refused and says why.
+moska_on "$b" moska_click 309 175
+moska_wait_log "$b" "^alice \(tunnel 0\) laisse de cote pour cette session\.$"
+moska_wait_log "$a" "^bob nous laisse de cote \(tunnel 0\): connexion fermee\.$"
+moska_join "$a" 10.79.0.2
+moska_wait_log "$b" "^Connexion de 10\.79\.0\.1 refusee: pair laisse de cote pour cette session!$"
+moska_wait_log "$a" "^10\.79\.0\.2 nous a laisse de cote pour sa session: connexion refusee\.$"
 moska_quit "$a"
+peer $nm 10.79.0.2 mallory 0.24a key "s3cret words" join act PARTTHIS! "map0 0 9 9 21" sleep 300 bye \
+  > "$root/v2.txt" 2>&1 || fail "mallory with the key: $(cat "$root/v2.txt")"
+moska_wait_log "$b" "^setElementAbsolute\(0,0,9,9,21\);$"
+moska_has "$b" "^Client mallory admis par la cle de session sur le tunnel [0-9]+\.$" || fail "key"
+peer $nm 10.79.0.2 mallory 0.24a key "guessed words" join act PARTTHIS! "map0 0 9 9 22" > "$root/v3.txt" 2>&1 &&
+  fail "a guessed key was admitted: $(cat "$root/v3.txt")"
+moska_wait_log "$b" "^Cle de session: 10\.79\.0\.4 refuse sur le tunnel [0-9]+: cle de session differente!$"
 moska_quit "$b"
-moska_py "$MOSKA_DEMO" "$a/demo" "$b/demo" <<'EOF' || fail "a viewer's click changed a copy"
+# No copy changed but for mallory's one cell on bob's: not a file more, not a
+# byte elsewhere.
+moska_py "$MOSKA_DEMO" "$a/demo" "$b/demo" <<'EOF' || fail "a viewer changed a copy"
+import os
+def files(d):
+    return sorted(os.path.relpath(os.path.join(r, f), d) for r, _, fs in os.walk(d) for f in fs
+                  if not os.path.relpath(r, d).startswith("."))
 demo, *copies = sys.argv[1:]
-want = read_map(demo + "/maps/map0.map")
 for c in copies:
-    assert read_map(c + "/maps/map0.map") == want, c
+    assert files(c) == files(demo), (c, files(c))
+    for f in files(demo):
+        if f != "maps/map0.map" or c != copies[1]:
+            assert open(c + "/" + f, "rb").read() == open(demo + "/" + f, "rb").read(), (c, f)
+want, got = read_map(demo + "/maps/map0.map"), read_map(copies[1] + "/maps/map0.map")
+changed = [(k, v) for g, w in zip(got["layers"], want["layers"]) for k, (v, u) in enumerate(zip(g[1], w[1])) if v != u]
+assert changed == [(9 * want["w"] + 9, 21)], changed
+for g in got["layers"] + want["layers"]:
+    g[1] = None
+assert got == want
 EOF
 
 # Alice with `allow ask`, bob without key allowing alice's address only: her
