@@ -232,9 +232,14 @@ bool mergeSidecarArrived(int slot, PeerSync& st, const std::string& name, const 
   return true;
 }
 
-void mergeSlotEnded(PeerSync& st) {
-  for (auto& e : st.sidecarWaits) sidecarUnmerged(st, e.first, e.second, nullptr, "?");
-  st.sidecarWaits.clear();
+void mergeLeaving(int slot) {
+  for (int i = 0; i < MAX_PEERS; i++) {
+    PeerSync& st = peers[i].sync;
+    if ((slot >= 0 && i != slot) || st.sidecarWaits.empty()) continue;
+    std::string peer = nameOf(i);
+    for (auto& e : st.sidecarWaits) sidecarUnmerged(st, e.first, e.second, nullptr, peer);
+    st.sidecarWaits.clear();
+  }
 }
 
 // [SECTION] list
@@ -396,6 +401,7 @@ void syncWriteBases(const char* why) {
 }
 
 void syncLeaving(int slot) {
+  mergeLeaving(slot);  // before the bases: they keep our sidecars then
   bool merging = false;
   {
     std::lock_guard<std::mutex> g(peersLock);

@@ -553,10 +553,7 @@ bool base64Decode(const char* text, size_t len, std::vector<unsigned char>& out)
   }
   return true;
 }
-void syncSlotEnded(PeerSync& st) {
-  abortIncoming(st, "editeur parti");
-  mergeSlotEnded(st);
-}
+void syncSlotEnded(PeerSync& st) { abortIncoming(st, "editeur parti"); }
 
 // [SECTION] tests
 void syncReset() {

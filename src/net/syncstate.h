@@ -151,8 +151,9 @@ bool mergeInstall(int slot, PeerSync& st, const std::string& name, const std::ve
 // A peer's sidecar for a map merged here: merged with ours and taken; false
 // when the map waits for none (the caller takes it as any sidecar).
 bool mergeSidecarArrived(int slot, PeerSync& st, const std::string& name, const std::string& text);
-// The peer's slot ends: sidecars still awaited are not (ours stays).
-void mergeSlotEnded(PeerSync& st);
+// The peer on `slot` (-1: every peer) leaves: sidecars still awaited from
+// it are not (ours stays), and their maps' reports go out.
+void mergeLeaving(int slot);
 // After each turn of the sync: the join's sync with the peer on `slot` is
 // complete, and its bases are written.
 void mergeSyncComplete(int slot, PeerSync& st);
