@@ -67,6 +67,34 @@ void sendCopy(const std::vector<unsigned char>& raw) {
   readActions("SYNCMAP", head.c_str(), PEER);
   readActions("SYNCDATA", base64Encode(z.data(), n).c_str(), PEER);
 }
+
+// A project with map MAP open (the base copy in `base`), ready to join.
+struct Joining {
+  std::string p;
+  int k = -1;
+  Map* m = nullptr;
+  std::vector<unsigned char> base;
+};
+Joining joining() {
+  startVideo();
+  Joining j;
+  j.p = makeEditingProject();
+  projectLoaded = true;
+  j.k = openNewMap(MAP, SIDE, SIDE);
+  EXPECT_GE(j.k, 0);
+  j.m = j.k >= 0 ? project.listeMaps[j.k] : nullptr;
+  EXPECT_TRUE(projectMapBytes(MAP, j.base));
+  return j;
+}
+
+// Bob, on slot PEER, with these extensions.
+void meetBob(unsigned ext, bool weJoined) {
+  peers[PEER] = Peer();
+  peers[PEER].clientReady = true;
+  peers[PEER].extensions = ext;
+  peers[PEER].joinedThere = weJoined;
+  snprintf(peers[PEER].clientNames, sizeof peers[PEER].clientNames, "bob");
+}
 }  // namespace
 
 // A base reads back only whole and as its header says; every other file
@@ -162,14 +190,12 @@ TEST(MergeBases, SessionEndWritesTheChangedMapsOnly) {
 // editor's value wins), else the joined editor's copy as before. Their
 // copy arrives before ours is sent, as it does when the other side is quick.
 TEST(MergeJoin, MergesOnACommonBaseOnly) {
-  startVideo();
-  std::string p = makeEditingProject();
-  projectLoaded = true;
-  int k = openNewMap(MAP, SIDE, SIDE);
-  ASSERT_GE(k, 0);
-  Map* m = project.listeMaps[k];
-  std::vector<unsigned char> base;
-  ASSERT_TRUE(projectMapBytes(MAP, base));
+  Joining j = joining();
+  ASSERT_NE(j.m, nullptr);
+  const std::string& p = j.p;
+  const int k = j.k;
+  Map* m = j.m;
+  const std::vector<unsigned char>& base = j.base;
   const std::string baseHex = hexOf(digestOf(base));
   const std::vector<Cell> ours = {{1, 1, 5}, {4, 4, 9}, {3, 3, 7}};
   const std::vector<unsigned char> theirs = withCells(base, {{2, 2, 6}, {4, 4, 9}, {3, 3, 8}});
@@ -203,11 +229,7 @@ TEST(MergeJoin, MergesOnACommonBaseOnly) {
     if (c.weChanged)
       for (const Cell& x : ours) setElementAbsolute(k, 0, x.x, x.y, x.v);
     system(("rm -rf '" + p + "conflicts'").c_str());
-    peers[PEER] = Peer();
-    peers[PEER].clientReady = true;
-    peers[PEER].extensions = c.ext;
-    peers[PEER].joinedThere = c.weJoined;
-    snprintf(peers[PEER].clientNames, sizeof peers[PEER].clientNames, "bob");
+    meetBob(c.ext, c.weJoined);
     std::string log = logOf([&] {
       readActions("EXTENSIONS", c.ext & EXT_MERGE ? "SYNC MERGE" : "SYNC", PEER);
       std::string list = "1 99 " + std::string(c.weJoined ? "0" : "1") + " 5 " + hexOf(digestOf(*c.copy)) + " " + MAP;
@@ -301,16 +323,10 @@ TEST(MergeBases, SidecarBaseReadBackOnlyBesideItsMapBase) {
 // its conflict counted in the map's report, from this editor's side; with
 // no sidecar base the joined editor's names stay on both.
 TEST(MergeJoin, MergesTheSidecarThatFollowsTheCopy) {
-  startVideo();
-  std::string p = makeEditingProject();
-  projectLoaded = true;
-  int k = openNewMap(MAP, SIDE, SIDE);
-  ASSERT_GE(k, 0);
-  Map* m = project.listeMaps[k];
-  std::vector<unsigned char> base;
-  ASSERT_TRUE(projectMapBytes(MAP, base));
-  const std::vector<unsigned char> theirs = withCells(base, {{3, 3, 8}});
-  const std::string tileset = m->layer[0]->layerGFX;
+  Joining j = joining();
+  ASSERT_NE(j.m, nullptr);
+  const std::vector<unsigned char> theirs = withCells(j.base, {{3, 3, 8}});
+  const std::string tileset = j.m->layer[0]->layerGFX;
   const std::string theirText = "{\"layerNames\":[{\"name\":\"South\",\"tileset\":\"" + tileset + "\"}]}";
   const std::string theirHex = hexOf(digestFold(digestOf(theirs), theirText.data(), theirText.size()));
   struct Case {
@@ -327,31 +343,27 @@ TEST(MergeJoin, MergesTheSidecarThatFollowsTheCopy) {
   for (const Case& c : cases) {
     syncReset();
     char kept[FILE_PATH_LEN];
-    ASSERT_TRUE(replaceProjectMap(MAP, base.data(), base.size(), kept, sizeof kept));
-    ASSERT_TRUE(writeBase(MAP, base, digestOf(base), ""));
-    if (!c.sidecarBase) remove((p + BASES_DIR + "/" + MAP + "." + BASE_SIDECAR_EXT).c_str());
-    setElementAbsolute(k, 0, 3, 3, 7);
-    ASSERT_TRUE(setLayerName(m, 0, "North"));
-    system(("rm -rf '" + p + "conflicts'").c_str());
-    peers[PEER] = Peer();
-    peers[PEER].clientReady = true;
-    peers[PEER].extensions = EXT_SYNC | EXT_MERGE | EXT_NAMES;
-    peers[PEER].joinedThere = c.weJoined;
-    snprintf(peers[PEER].clientNames, sizeof peers[PEER].clientNames, "bob");
+    ASSERT_TRUE(replaceProjectMap(MAP, j.base.data(), j.base.size(), kept, sizeof kept));
+    ASSERT_TRUE(writeBase(MAP, j.base, digestOf(j.base), ""));
+    if (!c.sidecarBase) remove((j.p + BASES_DIR + "/" + MAP + "." + BASE_SIDECAR_EXT).c_str());
+    setElementAbsolute(j.k, 0, 3, 3, 7);
+    ASSERT_TRUE(setLayerName(j.m, 0, "North"));
+    system(("rm -rf '" + j.p + "conflicts'").c_str());
+    meetBob(EXT_SYNC | EXT_MERGE | EXT_NAMES, c.weJoined);
     std::string log = logOf([&] {
       readActions("EXTENSIONS", "SYNC MERGE NAMES", PEER);
       std::string list = "1 99 " + std::string(c.weJoined ? "0" : "1") + " 5 " + theirHex + " " + MAP + " " +
-                         hexOf(digestOf(base));
+                         hexOf(digestOf(j.base));
       readActions("SYNCLIST", list.c_str(), PEER);
       sendCopy(theirs);
       readActions("SYNCSIDECAR", (std::string(MAP) + " 0 1 " + theirText).c_str(), PEER);
     });
-    EXPECT_STREQ(layerName(m->layer[0]), c.name) << c.what << "\n" << log;
+    EXPECT_STREQ(layerName(j.m->layer[0]), c.name) << c.what << "\n" << log;
     EXPECT_NE(log.find(std::string("fusionnee avec la copie de bob: ") + c.counted), std::string::npos) << c.what << "\n" << log;
     std::string report;
-    if (DIR* d = opendir((p + "conflicts").c_str())) {
+    if (DIR* d = opendir((j.p + "conflicts").c_str())) {
       while (dirent* e = readdir(d))
-        if (strstr(e->d_name, ".txt")) report = readFile(p + "conflicts/" + e->d_name);
+        if (strstr(e->d_name, ".txt")) report = readFile(j.p + "conflicts/" + e->d_name);
       closedir(d);
     }
     EXPECT_EQ(report.find("m layer 0 name: base -, ours \"North\", theirs \"South\"\n") != std::string::npos,
