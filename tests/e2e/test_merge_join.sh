@@ -78,6 +78,9 @@ moska_on "$a" moska_key k
 magenta hidden.png && fail "K does not hide the marks"
 for d in "$a" "$b"; do moska_quit "$d" key; done
 cmp -s "$a/demo/mapdata/map0.json" "$b/demo/mapdata/map0.json" || fail "the sidecars differ after the merge"
+for d in "$a" "$b"; do  # the digests, sidecars folded in, agreed at every quiet check
+  moska_has "$d" "^Synchro: map map0 differente de celle de" && fail "$(basename "$d") repaired map0 after the merge"
+done
 python3 -c 'import json, sys; n = json.load(open(sys.argv[1]))["layerNames"]
 assert [e["name"] for e in n] == ["North", "East"], n' "$a/demo/mapdata/map0.json" || fail "a layer name was lost"
 
