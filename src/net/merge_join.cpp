@@ -182,7 +182,7 @@ void takeSidecar(const std::string& name, const std::string& text, const char* w
 void sidecarUnmerged(PeerSync& st, const std::string& name, SidecarWait& w, const std::string* theirs,
                      const std::string& peer) {
   if (st.joiner && theirs) takeSidecar(name, *theirs, "de l'editeur rejoint");
-  else takeSidecar(name, w.own, "le notre");  // the map merge left our layers unnamed
+  else takeSidecar(name, w.own, "le notre");  // onto the layers the map merge left
   if (w.mapMerged) announce(name, peer, w.map, reportText(name, peer, st.joiner, w.map, w.lines));
 }
 
