@@ -29,6 +29,7 @@ constexpr char MODELS_DIR[] = "models";
 constexpr char STATE_DIR[] = ".moska";
 constexpr char BASES_DIR[] = ".moska/bases";
 constexpr char BASE_EXT[] = "map.z";
+constexpr char BASE_SIDECAR_EXT[] = "json.z";  // the sidecar of a map's base, beside it
 // Copies of maps replaced or merged by a sync, and the merge reports.
 constexpr char CONFLICTS_DIR[] = "conflicts";
 constexpr char MAPDATA_DIR[] = "mapdata";  // each map's sidecar: data the map file has no field for

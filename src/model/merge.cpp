@@ -61,6 +61,7 @@ struct Merger {
   Map* out;
   MergeReport* r;
   Map* donor;  // ours, when its cell arrays may become the merge's (else null)
+  MergeLayerOrigin next;  // where the next layer made comes from
 
   void note(MergeConflictKind kind, int layer, uint32_t x, uint32_t y, int64_t b, int64_t o, int64_t t) {
     r->total++;
@@ -74,6 +75,7 @@ struct Merger {
     Layer* l = new (std::nothrow) Layer();
     if (!l) return nullptr;
     out->layer[out->layers++] = l;
+    r->origins.push_back(next);
     l->layerGFX = copyText(like->layerGFX);
     l->e = cells ? cells : allocCells((size_t)out->w * out->h);
     l->bg = like->bg;
@@ -189,8 +191,9 @@ struct Merger {
     return true;
   }
 
-  bool added(const Map* from, const Layer* l) {
+  bool added(const Map* from, const Layer* l, int index) {
     r->layersAdded++;
+    next = {-1, from == ours ? index : -1, from == ours ? -1 : index};
     return copyLayer(from, l);
   }
 
@@ -232,10 +235,11 @@ struct Merger {
       // Layers a side added below this base layer (or on top, at the end).
       int oEnd = b == base->layers ? ours->layers : bo[b] >= 0 ? bo[b] : oi;
       int tEnd = b == base->layers ? theirs->layers : bt[b] >= 0 ? bt[b] : ti;
-      for (; ok && oi < oEnd; oi++) ok = mo[oi] >= 0 || added(ours, ours->layer[oi]);
-      for (; ok && ti < tEnd; ti++) ok = mt[ti] >= 0 || added(theirs, theirs->layer[ti]);
+      for (; ok && oi < oEnd; oi++) ok = mo[oi] >= 0 || added(ours, ours->layer[oi], oi);
+      for (; ok && ti < tEnd; ti++) ok = mt[ti] >= 0 || added(theirs, theirs->layer[ti], ti);
       if (!ok || b == base->layers) break;
       const Layer* lb = base->layer[b];
+      next = {b, bo[b], bt[b]};
       if (bo[b] >= 0 && bt[b] >= 0) ok = bothKept(lb, bo[b], theirs->layer[bt[b]]);
       else if (bo[b] >= 0) ok = oneDeleted(lb, ours, ours->layer[bo[b]], true);
       else if (bt[b] >= 0) ok = oneDeleted(lb, theirs, theirs->layer[bt[b]], false);
@@ -296,7 +300,7 @@ MergeResult merge(const Map* base, const Map* ours, const Map* theirs, MergeSide
                   MergeReport* report, Map* donor) {
   *out = Map();
   *report = MergeReport();
-  Merger g = {base, ours, theirs, winner, out, report, donor};
+  Merger g = {base, ours, theirs, winner, out, report, donor, {-1, -1, -1}};
   MergeResult r;
   try {
     r = g.run();

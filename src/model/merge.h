@@ -42,8 +42,16 @@ enum {
   MERGE_LIST_MAX = 1 << 20,  // conflicts listed one by one (24 MiB); the rest only counted
 };
 
+// Where a layer of the merge comes from: its index in the base and in each
+// copy, -1 where that copy has no such layer (added on one side, or
+// deleted). What the layers' sidecar data (their names) is merged along.
+struct MergeLayerOrigin {
+  int base, ours, theirs;
+};
+
 struct MergeReport {
   std::vector<MergeConflict> conflicts;  // the first MERGE_LIST_MAX, in merged order
+  std::vector<MergeLayerOrigin> origins;  // one per layer of the merge
   size_t total = 0;                      // every conflict, listed or not
   size_t cells = 0;                      // of which cell conflicts (cut cells included)
   int layersAdded = 0, layersDeleted = 0, layersKept = 0;

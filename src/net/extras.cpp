@@ -102,6 +102,7 @@ void onSyncSidecar(const char* header, const char* corps, int slot) {
   if (++in.next < in.parts) return;
   IncomingSidecar done = std::move(in);
   in = IncomingSidecar();
+  if (mergeSidecarArrived(slot, peers[slot].sync, done.map, done.text)) return;
   char why[NOTICE_LEN];
   if (sidecarTake(done.map.c_str(), done.text.data(), done.text.size(), why, sizeof why)) {
     printf("Synchro: sidecar de la map %s recu de %s (%zu octets).\n", done.map.c_str(), nameOf(slot).c_str(),
@@ -115,20 +116,21 @@ void onSyncSidecar(const char* header, const char* corps, int slot) {
   if (syncNoticeHook) syncNoticeHook(text);
 }
 
-void syncSendSidecar(int slot, const char* name) {
+std::string syncSendSidecar(int slot, const char* name) {
   std::string text;
   // A broken file here counts as none: the digest folds nothing for it either.
   if (!sidecarTextOf(name, &text)) text.clear();
   size_t parts = std::max<size_t>(1, (text.size() + SIDECAR_PIECE - 1) / SIDECAR_PIECE);
   if (sendQueuedFor(slot) + (int)parts > SEND_QUEUE_MAX) {
     printf("Synchro: sidecar de la map %s non envoye: file d'envoi pleine.\n", name);
-    return;
+    return text;
   }
   for (size_t k = 0; k < parts; k++) {
     std::string body = std::string(name) + " " + std::to_string(k) + " " + std::to_string(parts) + " " +
                        text.substr(k * SIDECAR_PIECE, SIDECAR_PIECE);
     actionSendToPeer(slot, "SYNCSIDECAR", body.c_str());
   }
+  return text;
 }
 
 bool peerMapDigest(int slot, const char* name, MapDigest* d) {

@@ -14,7 +14,7 @@ struct IncomingSidecar {
 };
 
 // After a map's copy to the peer on `slot`: its sidecar, in parts.
-void syncSendSidecar(int slot, const char* name);
+std::string syncSendSidecar(int slot, const char* name);  // the text sent
 // The digest of map `name` as the peer on `slot` compares it: with the
 // map's sidecar folded in when the peer keeps sidecars too.
 bool peerMapDigest(int slot, const char* name, MapDigest* d);

@@ -148,7 +148,7 @@ void sendList(int slot) {
       char hex[DIGEST_HEX + 1];
       digestHex(d, hex);
       entry = std::string(" ") + hex + " " + names[k];
-      if (st.mergeTalk) entry += mergeListBase(st, names[k]);
+      if (st.mergeTalk) entry += mergeListBase(st, names[k], peerHas(slot, EXT_NAMES));
       sent++;
     }
     if (last || body.size() + entry.size() > LIST_BODY_MAX) {
@@ -293,7 +293,11 @@ void sendMap(int slot, const std::string& name) {
     size_t n = std::min(DATA_CHUNK, (size_t)compLen - at);
     actionSendToPeer(slot, "SYNCDATA", base64Encode(comp.data() + at, n).c_str());
   }
-  if (peerHas(slot, EXT_NAMES)) syncSendSidecar(slot, name.c_str());  // its sidecar follows it
+  if (peerHas(slot, EXT_NAMES)) {
+    std::string sent = syncSendSidecar(slot, name.c_str());  // its sidecar follows it
+    PeerSync& st = peers[slot].sync;
+    if (st.merging.count(name)) st.sentSidecars[name] = std::move(sent);  // what the peer merges with
+  }
   printf("Synchro: map %s envoyee a %s: %zu octets, %lu compresses.\n", name.c_str(), nameOf(slot).c_str(),
          bytes.size(), (unsigned long)compLen);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/digest.h"
+#include "model/sidecarmerge.h"
 #include "net/sync.h"
 
 // Numbers the sync's wire and bounds fix.
@@ -32,6 +33,19 @@ struct Incoming {
   std::vector<unsigned char> data;
 };
 
+// A map merged on join whose sidecar from the peer is still to come
+// (merge_join.cpp): what merging it then takes.
+struct SidecarWait {
+  bool merge = false;     // false: no common base, the joined editor's sidecar stays on both
+  MapDigest base;         // the map's base, whose sidecar base is the common one
+  SidecarLayers layers;   // "ours": the joined editor's copy, "theirs": the joiner's
+  std::string own;        // our sidecar as the peer got it, before the merge
+  bool mapMerged = false;  // the map itself was merged: its report waits for this one
+  MergeReport map;        // its counts (the conflicts already in `lines`)
+  std::string lines;      // its report's lines
+  uint32_t since = 0;
+};
+
 // The sync's part of a peer's record (Peer::sync): reset with the slot.
 struct PeerSync {
   std::map<std::string, MapDigest> theirs;  // the list being received
@@ -49,7 +63,10 @@ struct PeerSync {
   // maps whose copy from the peer is merged rather than taken, our role.
   bool mergeTalk = false;                       // the lists carry bases
   std::map<std::string, MapDigest> theirBases;  // while their list is read
-  std::map<std::string, MapDigest> ourBases;    // as our list named them
+  std::map<std::string, MapDigest> ourBases;    // our map bases (without their sidecars)
+  std::map<std::string, MapDigest> ourListed;   // as our list named them (sidecars folded in)
+  std::map<std::string, std::string> sentSidecars;  // ours as sent with a copy the peer merges
+  std::map<std::string, SidecarWait> sidecarWaits;
   std::set<std::string> merging;
   bool joiner = false;    // we joined: the peer's copy wins a conflict
   bool basesDue = false;  // the bases are written when this join's sync is complete
@@ -115,8 +132,10 @@ void quietCheck(const bool sync[], int n);
 bool currentMapDigest(const char* name, MapDigest* d);
 
 // merge_join.cpp: the maps both sides changed since one base, merged.
-// Our list entry's base field for a map (" <digest>" or " -"), recorded in st.ourBases.
-std::string mergeListBase(PeerSync& st, const std::string& name);
+// Our list entry's base field for a map (" <digest>" or " -"), recorded in
+// st.ourBases and st.ourListed; `names`: the peer keeps sidecars (their
+// bases are folded in, as its digests fold them).
+std::string mergeListBase(PeerSync& st, const std::string& name, bool names);
 // Reads the base field of their list entry for `name` at *p (a word that is
 // no digest names no base); false when the list ends before it.
 bool mergeReadListBase(const char** p, PeerSync& st, const std::string& name);
@@ -129,6 +148,12 @@ bool mergeDecide(PeerSync& st, const std::string& name, const MapDigest& mine, c
 // base, installed, reported; as replaceProjectMap, false with why when refused.
 bool mergeInstall(int slot, PeerSync& st, const std::string& name, const std::vector<unsigned char>& data,
                   char* why, size_t whyCap);
+// A peer's sidecar for a map merged here: merged with ours and taken; false
+// when the map waits for none (the caller takes it as any sidecar).
+bool mergeSidecarArrived(int slot, PeerSync& st, const std::string& name, const std::string& text);
+// The peer on `slot` (-1: every peer) leaves: sidecars still awaited from
+// it are not (ours stays), and their maps' reports go out.
+void mergeLeaving(int slot);
 // After each turn of the sync: the join's sync with the peer on `slot` is
 // complete, and its bases are written.
 void mergeSyncComplete(int slot, PeerSync& st);

@@ -5,6 +5,8 @@
 # the same map: every cell either changed, the alike cell, and bob's (the
 # editor joined) value in the one conflict, reported on both sides, kept in
 # conflicts/ with alice's old copy, and framed on the map until K hides it.
+# Apart, alice also names layer 0 and bob layer 1 (their sidecars): after
+# the join both sidecars are the same and hold both names.
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
@@ -43,6 +45,12 @@ paint "$a" 57 25 7 7
 paint "$b" 89 22 0 3
 paint "$b" 121 25 5 5
 paint "$b" 89 25 7 7
+# Names in the map tab: alice's current layer (0), bob's next one up (the wheel).
+moska_on "$a" moska_field 100 280 North
+moska_on "$b" xdotool mousemove 100 200 click 4 sleep 0.3
+moska_on "$b" moska_field 100 280 East
+moska_wait_log "$a" "^Map map0: layer 0 nomme North\.$"
+moska_wait_log "$b" "^Map map0: layer 1 nomme East\.$"
 for d in "$a" "$b"; do
   moska_on "$d" moska_ctrl s
   moska_wait_log "$d" "^Saved 1 map$"
@@ -52,6 +60,7 @@ join_bob
 for d in "$a" "$b"; do
   moska_wait_log "$d" "^Fusion: map map0 fusionnee avec la copie de .*: 1 conflict \(1 cell\)\.$"
   moska_wait_log "$d" "^Conflit: 1 conflit\(s\) sur la map map0, rapport dans .*/conflicts/map0-[-0-9]*\.txt\.$"
+  moska_has "$d" "^Fusion: sidecar de la map map0 fusionne avec celui de .*: 0 conflit\(s\)\.$" || fail "sidecar not merged"
 done
 moska_has "$b" "^Conflit: ancienne copie" && fail "bob, the editor joined, kept an old copy"
 cmp -s "$(ls "$a"/demo/conflicts/map0-*.map)" "$root/alice.map" || fail "alice's old map0 not kept"
@@ -68,6 +77,12 @@ magenta marked.png || fail "the conflict is not marked"
 moska_on "$a" moska_key k
 magenta hidden.png && fail "K does not hide the marks"
 for d in "$a" "$b"; do moska_quit "$d" key; done
+cmp -s "$a/demo/mapdata/map0.json" "$b/demo/mapdata/map0.json" || fail "the sidecars differ after the merge"
+for d in "$a" "$b"; do  # the digests, sidecars folded in, agreed at every quiet check
+  moska_has "$d" "^Synchro: map map0 differente de celle de" && fail "$(basename "$d") repaired map0 after the merge"
+done
+python3 -c 'import json, sys; n = json.load(open(sys.argv[1]))["layerNames"]
+assert [e["name"] for e in n] == ["North", "East"], n' "$a/demo/mapdata/map0.json" || fail "a layer name was lost"
 
 moska_py "$MOSKA_DEMO/maps/map0.map" "$root/alice.map" "$root/bob.map" "$a" "$b" <<'EOF' || fail "merge"
 import glob

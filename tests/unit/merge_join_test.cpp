@@ -1,5 +1,6 @@
 // Merge on join: bases kept in the project's state folder, and the join's
 // decision between a three-way merge and the joined editor's copy.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -14,6 +15,7 @@
 #include "model/bases.h"
 #include "model/digest.h"
 #include "model/mapfile.h"
+#include "model/sidecar.h"
 #include "net/netio.h"
 #include "net/sync.h"
 #include "testutil.h"
@@ -65,6 +67,34 @@ void sendCopy(const std::vector<unsigned char>& raw) {
   readActions("SYNCMAP", head.c_str(), PEER);
   readActions("SYNCDATA", base64Encode(z.data(), n).c_str(), PEER);
 }
+
+// A project with map MAP open (the base copy in `base`), ready to join.
+struct Joining {
+  std::string p;
+  int k = -1;
+  Map* m = nullptr;
+  std::vector<unsigned char> base;
+};
+Joining joining() {
+  startVideo();
+  Joining j;
+  j.p = makeEditingProject();
+  projectLoaded = true;
+  j.k = openNewMap(MAP, SIDE, SIDE);
+  EXPECT_GE(j.k, 0);
+  j.m = j.k >= 0 ? project.listeMaps[j.k] : nullptr;
+  EXPECT_TRUE(projectMapBytes(MAP, j.base));
+  return j;
+}
+
+// Bob, on slot PEER, with these extensions.
+void meetBob(unsigned ext, bool weJoined) {
+  peers[PEER] = Peer();
+  peers[PEER].clientReady = true;
+  peers[PEER].extensions = ext;
+  peers[PEER].joinedThere = weJoined;
+  snprintf(peers[PEER].clientNames, sizeof peers[PEER].clientNames, "bob");
+}
 }  // namespace
 
 // A base reads back only whole and as its header says; every other file
@@ -78,7 +108,7 @@ TEST(MergeBases, WrittenReadBackAndRefusedWhenDamaged) {
   const MapDigest d = digestOf(bytes);
   MapDigest got;
   EXPECT_FALSE(baseDigest(MAP, &got));  // none yet
-  ASSERT_TRUE(writeBase(MAP, bytes, d));
+  ASSERT_TRUE(writeBase(MAP, bytes, d, ""));
   const std::string good = readFile(basePath(p, MAP));
   ASSERT_FALSE(good.empty());
   size_t header = good.find('\n') + 1;
@@ -118,13 +148,13 @@ TEST(MergeBases, WrittenReadBackAndRefusedWhenDamaged) {
     }
     freeMapRecord(&m);
   }
-  EXPECT_FALSE(writeBase("../evil", bytes, d));
+  EXPECT_FALSE(writeBase("../evil", bytes, d, ""));
   // A map deleted: its base goes, and so do leftovers of a crashed write.
-  ASSERT_TRUE(writeBase("gone", bytes, d));
+  ASSERT_TRUE(writeBase("gone", bytes, d, ""));
   ASSERT_TRUE(writeFile(basePath(p, MAP) + ".Ab12Cd", "half"));
-  ASSERT_TRUE(writeBase(MAP, bytes, d));
-  EXPECT_EQ(pruneBases({MAP}), 2);
-  EXPECT_EQ(filesIn(p + BASES_DIR), 1u);
+  ASSERT_TRUE(writeBase(MAP, bytes, d, ""));
+  EXPECT_EQ(pruneBases({MAP}), 3);              // gone's map and sidecar bases, the leftover
+  EXPECT_EQ(filesIn(p + BASES_DIR), 2u);
   EXPECT_TRUE(baseDigest(MAP, &got));
 }
 
@@ -160,14 +190,12 @@ TEST(MergeBases, SessionEndWritesTheChangedMapsOnly) {
 // editor's value wins), else the joined editor's copy as before. Their
 // copy arrives before ours is sent, as it does when the other side is quick.
 TEST(MergeJoin, MergesOnACommonBaseOnly) {
-  startVideo();
-  std::string p = makeEditingProject();
-  projectLoaded = true;
-  int k = openNewMap(MAP, SIDE, SIDE);
-  ASSERT_GE(k, 0);
-  Map* m = project.listeMaps[k];
-  std::vector<unsigned char> base;
-  ASSERT_TRUE(projectMapBytes(MAP, base));
+  Joining j = joining();
+  ASSERT_NE(j.m, nullptr);
+  const std::string& p = j.p;
+  const int k = j.k;
+  Map* m = j.m;
+  const std::vector<unsigned char>& base = j.base;
   const std::string baseHex = hexOf(digestOf(base));
   const std::vector<Cell> ours = {{1, 1, 5}, {4, 4, 9}, {3, 3, 7}};
   const std::vector<unsigned char> theirs = withCells(base, {{2, 2, 6}, {4, 4, 9}, {3, 3, 8}});
@@ -197,15 +225,11 @@ TEST(MergeJoin, MergesOnACommonBaseOnly) {
     syncReset();
     char kept[FILE_PATH_LEN];
     ASSERT_TRUE(replaceProjectMap(MAP, base.data(), base.size(), kept, sizeof kept));
-    ASSERT_TRUE(writeBase(MAP, base, digestOf(base)));
+    ASSERT_TRUE(writeBase(MAP, base, digestOf(base), ""));
     if (c.weChanged)
       for (const Cell& x : ours) setElementAbsolute(k, 0, x.x, x.y, x.v);
     system(("rm -rf '" + p + "conflicts'").c_str());
-    peers[PEER] = Peer();
-    peers[PEER].clientReady = true;
-    peers[PEER].extensions = c.ext;
-    peers[PEER].joinedThere = c.weJoined;
-    snprintf(peers[PEER].clientNames, sizeof peers[PEER].clientNames, "bob");
+    meetBob(c.ext, c.weJoined);
     std::string log = logOf([&] {
       readActions("EXTENSIONS", c.ext & EXT_MERGE ? "SYNC MERGE" : "SYNC", PEER);
       std::string list = "1 99 " + std::string(c.weJoined ? "0" : "1") + " 5 " + hexOf(digestOf(*c.copy)) + " " + MAP;
@@ -238,6 +262,113 @@ TEST(MergeJoin, MergesOnACommonBaseOnly) {
       EXPECT_EQ((*marks)[0].x, 3u);
       EXPECT_EQ((*marks)[0].y, 3u);
     }
+  }
+  syncReset();
+  peers[PEER] = Peer();
+  projectLoaded = false;
+}
+
+// The sidecar kept beside a base: read back only whole and only beside the
+// map base it was written with; without one the base lists its map's digest.
+TEST(MergeBases, SidecarBaseReadBackOnlyBesideItsMapBase) {
+  std::string p = makeEditingProject();
+  ASSERT_GE(openNewMap(MAP, SIDE, SIDE), 0);
+  std::vector<unsigned char> bytes, other;
+  ASSERT_TRUE(projectMapBytes(MAP, bytes));
+  other = withCells(bytes, {{1, 1, 4}});
+  const MapDigest d = digestOf(bytes);
+  const std::string text = "{\"layerNames\":[{\"name\":\"Road\",\"tileset\":\"t\"}]}";
+  const std::string side = p + BASES_DIR + "/" + MAP + "." + BASE_SIDECAR_EXT;
+  std::string got;
+  MapDigest listed;
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+    bool whole;
+    bool folded;  // listed with the sidecar folded in (its header alone is read then)
+  } cases[] = {
+      {"whole", [] {}, true, true},
+      {"missing", [&] { remove(side.c_str()); }, false, false},
+      {"cut short", [&] { writeFile(side, readFile(side).substr(0, readFile(side).size() - 3)); }, false, true},
+      {"bytes after it", [&] { writeFile(side, readFile(side) + "x"); }, false, true},
+      {"a hostile size", [&] {
+         std::string s = readFile(side);
+         size_t end = s.find('\n'), at = s.rfind(' ', end) + 1;
+         writeFile(side, s.replace(at, end - at, "99999999999"));
+       }, false, false},
+      {"of another map base", [&] {
+         ASSERT_TRUE(writeBase(MAP, other, digestOf(other), text));
+         writeFile(basePath(p, MAP), readFile(basePath(p, MAP) + ".keep"));  // the map base as it was
+       }, false, false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(writeBase(MAP, bytes, d, text)) << c.what;
+    writeFile(basePath(p, MAP) + ".keep", readFile(basePath(p, MAP)));
+    c.damage();
+    EXPECT_EQ(readBaseSidecar(MAP, d, &got), c.whole) << c.what;
+    EXPECT_EQ(got, c.whole ? text : "") << c.what;
+    ASSERT_TRUE(baseFoldedDigest(MAP, &listed)) << c.what;
+    EXPECT_EQ(listed != d, c.folded) << c.what;
+  }
+  // An empty sidecar: a base of its own, folding nothing.
+  ASSERT_TRUE(writeBase(MAP, bytes, d, ""));
+  EXPECT_TRUE(readBaseSidecar(MAP, d, &got));
+  EXPECT_EQ(got, "");
+  ASSERT_TRUE(baseFoldedDigest(MAP, &listed));
+  EXPECT_EQ(listed, d);
+}
+
+// A map both sides changed, its layer named differently on each side: the
+// peer's sidecar, coming after its copy, is merged against the base's and
+// its conflict counted in the map's report, from this editor's side; with
+// no sidecar base the joined editor's names stay on both.
+TEST(MergeJoin, MergesTheSidecarThatFollowsTheCopy) {
+  Joining j = joining();
+  ASSERT_NE(j.m, nullptr);
+  const std::vector<unsigned char> theirs = withCells(j.base, {{3, 3, 8}});
+  const std::string tileset = j.m->layer[0]->layerGFX;
+  const std::string theirText = "{\"layerNames\":[{\"name\":\"South\",\"tileset\":\"" + tileset + "\"}]}";
+  const std::string theirHex = hexOf(digestFold(digestOf(theirs), theirText.data(), theirText.size()));
+  struct Case {
+    const char* what;
+    bool weJoined, sidecarBase;
+    const char* name;     // layer 0's once merged
+    const char* counted;  // in the log and the report
+  } cases[] = {
+      {"we joined", true, true, "South", "2 conflicts (1 cell)"},
+      {"they joined", false, true, "North", "2 conflicts (1 cell)"},
+      {"no sidecar base, we joined", true, false, "South", "1 conflict (1 cell)"},
+      {"no sidecar base, they joined", false, false, "North", "1 conflict (1 cell)"},
+  };
+  for (const Case& c : cases) {
+    syncReset();
+    char kept[FILE_PATH_LEN];
+    ASSERT_TRUE(replaceProjectMap(MAP, j.base.data(), j.base.size(), kept, sizeof kept));
+    ASSERT_TRUE(writeBase(MAP, j.base, digestOf(j.base), ""));
+    if (!c.sidecarBase) remove((j.p + BASES_DIR + "/" + MAP + "." + BASE_SIDECAR_EXT).c_str());
+    setElementAbsolute(j.k, 0, 3, 3, 7);
+    ASSERT_TRUE(setLayerName(j.m, 0, "North"));
+    system(("rm -rf '" + j.p + "conflicts'").c_str());
+    meetBob(EXT_SYNC | EXT_MERGE | EXT_NAMES, c.weJoined);
+    std::string log = logOf([&] {
+      readActions("EXTENSIONS", "SYNC MERGE NAMES", PEER);
+      std::string list = "1 99 " + std::string(c.weJoined ? "0" : "1") + " 5 " + theirHex + " " + MAP + " " +
+                         hexOf(digestOf(j.base));
+      readActions("SYNCLIST", list.c_str(), PEER);
+      sendCopy(theirs);
+      readActions("SYNCSIDECAR", (std::string(MAP) + " 0 1 " + theirText).c_str(), PEER);
+    });
+    EXPECT_STREQ(layerName(j.m->layer[0]), c.name) << c.what << "\n" << log;
+    EXPECT_NE(log.find(std::string("fusionnee avec la copie de bob: ") + c.counted), std::string::npos) << c.what << "\n" << log;
+    std::string report;
+    if (DIR* d = opendir((j.p + "conflicts").c_str())) {
+      while (dirent* e = readdir(d))
+        if (strstr(e->d_name, ".txt")) report = readFile(j.p + "conflicts/" + e->d_name);
+      closedir(d);
+    }
+    EXPECT_EQ(report.find("m layer 0 name: base -, ours \"North\", theirs \"South\"\n") != std::string::npos,
+              c.sidecarBase) << c.what << "\n" << report;
+    EXPECT_TRUE(peers[PEER].sync.sidecarWaits.empty()) << c.what;
   }
   syncReset();
   peers[PEER] = Peer();
