@@ -89,11 +89,14 @@ TEST(SidecarMerge, FollowsTheThreeWayRuleByIdAndFieldAndLayer) {
     ASSERT_TRUE(mergeSidecars(c.base, c.ours, c.theirs, c.layers, c.winner, &out, &r, &why)) << c.what << ": " << why;
     EXPECT_EQ(out.empty() ? json() : json::parse(out), c.want.empty() ? json() : json::parse(c.want)) << c.what;
     EXPECT_EQ(r.total, c.conflicts) << c.what;
-    if (c.line[0] && !r.conflicts.empty()) EXPECT_EQ(sidecarConflictText("m", r.conflicts[0]), c.line) << c.what;
+    if (c.line[0] && !r.conflicts.empty()) {
+      EXPECT_EQ(sidecarConflictText("m", r.conflicts[0]), c.line) << c.what;
+    }
     // One side as the base: the merge is the other side, order included.
     ASSERT_TRUE(mergeSidecars(c.base, c.base, c.theirs, c.layers, c.winner, &out, &r, &why));
-    if (!c.layers.merged.size() || c.layers.merged.size() == c.layers.theirs.size())
+    if (!c.layers.merged.size() || c.layers.merged.size() == c.layers.theirs.size()) {
       EXPECT_EQ(out.empty() ? json() : json::parse(out), c.theirs.empty() ? json() : json::parse(c.theirs)) << c.what;
+    }
   }
 }
 
