@@ -33,8 +33,7 @@ void newModel() {
 }
 
 void deleteModel() {
-  int n = 0;
-  for (int i = 0; i < project.nbreMaps; i++) n += entityCount(openMapAt(i), st.chosen);
+  int n = entitiesCountModel(st.chosen);
   if (st.askedDelete != st.chosen) {
     st.askedDelete = st.chosen;
     char text[PANEL_MESSAGE_LEN];

@@ -8,7 +8,7 @@
 // [SECTION] index
 //   ids        entityNewId, entityIdText, entityIdParse
 //   lookup     entitiesOf ... entitySize
-//   changes    entityPlace ... entitiesRemoveModel
+//   changes    entityPlace ... entityRestore
 //   section    the sidecar section's check, take, clear and write
 #include <stdio.h>
 #include <string.h>
@@ -201,21 +201,6 @@ bool entityRestore(Map* m, const Entity& e) {
   if (!me) return false;
   me->deleted.erase(e.id);
   return entityPlace(m, e, nullptr);
-}
-
-int entitiesRemoveModel(const std::string& model) {
-  int n = 0;
-  for (int i = 0; i < project.nbreMaps; i++) {
-    Map* m = openMapAt(i);
-    if (!m || !m->entities) continue;
-    auto& list = m->entities->list;
-    for (const Entity& e : list)
-      if (e.model == model) m->entities->deleted.insert(e.id), n++;
-    size_t before = list.size();
-    list.erase(std::remove_if(list.begin(), list.end(), [&](const Entity& e) { return e.model == model; }), list.end());
-    if (list.size() != before) m->dirty = true;
-  }
-  return n;
 }
 
 void entitiesFree(Map* m) {

@@ -109,7 +109,11 @@ const EntityModel* entityModelFind(const std::string& name);
 bool entityModelStore(const EntityModel& m, std::string* why);
 // Removes a definition's file and record (its instances stay, marked).
 bool entityModelRemove(const std::string& name, std::string* why);
-// [renames] entityrename.cpp
+// [across the project] entitymaps.cpp
+// A definition's instances on every map of the project (open, and closed in
+// their sidecar files): counted, or removed (how many).
+int entitiesCountModel(const std::string& model);
+int entitiesRemoveModel(const std::string& model);
 // Renames definition `from` to `to.name` (stored as `to`), stamped: the old
 // file goes, and every instance of it on every map of the project follows
 // (open maps in memory, closed ones in their sidecar files); how many in
@@ -154,8 +158,6 @@ bool entitySetField(Map* m, uint64_t id, const std::string& field, const nlohman
 bool entityDelete(Map* m, uint64_t id);
 // Puts a deleted instance back (undo): its id leaves the deleted set.
 bool entityRestore(Map* m, const Entity& e);
-// Removes every instance of a definition from the open maps; how many.
-int entitiesRemoveModel(const std::string& model);
 void entitiesFree(Map* m);
 // One instance as the sidecar writes it, and back (checked; false with why).
 nlohmann::json entityToJson(const Entity& e);

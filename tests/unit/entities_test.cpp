@@ -356,7 +356,8 @@ TEST(EntityPanel, DefinitionColourAndFieldsEditedOnThePanel) {
 // its instances follow on the open map and in a closed map's sidecar, and
 // an undone placement comes back under the new name. Its tile is the
 // brush's; a field's choices, range and default are typed under the rows,
-// a default that does not fit refused.
+// a default that does not fit refused. Its deletion takes the instances of
+// the closed map too.
 TEST(EntityPanel, DefinitionRenamedTiledAndItsFieldsDetailed) {
   EntityModel d, door;
   d.name = "Lamp", door.name = "Door";
@@ -421,6 +422,15 @@ TEST(EntityPanel, DefinitionRenamedTiledAndItsFieldsDetailed) {
   EXPECT_TRUE(field(1).def.is_null());
   typeInto(listX, detailY, "- 10");
   EXPECT_TRUE(!field(1).hasMin && field(1).max == 10);
+
+  // Deleted: asked first with the count on every map, the closed one's too.
+  click(260, 45);
+  EXPECT_NE(std::string(panelMessage).find("its 2 instances?"), std::string::npos) << panelMessage;
+  click(260, 45);
+  EXPECT_FALSE(entityModelFind("Torch"));
+  EXPECT_EQ(entityCount(m, "Torch"), 0);
+  ASSERT_TRUE(sidecarTextOf("map1", &closed));
+  EXPECT_EQ(closed.find("Torch"), std::string::npos) << closed;
 }
 
 // Two editors rename one definition at once: whichever order the renames
