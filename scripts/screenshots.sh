@@ -56,6 +56,41 @@ import -window root -crop 900x600+0+0 "$out/zoom.png"
 moska_key Escape
 moska_wait_exit 20
 
+# Entities: three definitions (a door drawn with a tile, with a reference
+# to another door), instances on map0, a chest selected: its fields on the
+# panel.
+e=$root/ent
+cp -r examples/demo "$e"
+mkdir -p "$e/models" "$e/mapdata"
+cat > "$e/models/Door.json" <<'JSON'
+{"name": "Door", "size": [1, 2], "colour": "#8040c0", "tile": {"tileset": "default", "element": 52},
+ "fields": [{"name": "to", "type": "reference"}, {"name": "locked", "type": "boolean"}]}
+JSON
+cat > "$e/models/Chest.json" <<'JSON'
+{"name": "Chest", "colour": "#e0a020", "fields": [{"name": "gold", "type": "integer", "min": 0, "max": 999},
+ {"name": "kind", "type": "choice", "choices": ["wood", "iron", "gold"]}, {"name": "label", "type": "text"}]}
+JSON
+cat > "$e/models/PlayerStart.json" <<'JSON'
+{"name": "PlayerStart", "colour": "#20c040", "limit": 1, "fields": [{"name": "facing", "type": "choice", "choices": ["north", "south"]}]}
+JSON
+cat > "$e/mapdata/map0.json" <<'JSON'
+{"entities": [
+ {"id": "1a2b3c4d5e6f7081", "model": "Door", "x": 64, "y": 96, "fields": {"to": "9a8b7c6d5e4f3021"}},
+ {"id": "9a8b7c6d5e4f3021", "model": "Door", "x": 224, "y": 48},
+ {"id": "2b3c4d5e6f708192", "model": "Chest", "x": 144, "y": 160, "fields": {"gold": 120, "kind": "iron", "label": "key room"}},
+ {"id": "3c4d5e6f70819203", "model": "PlayerStart", "x": 32, "y": 224}]}
+JSON
+moska_start "$root/app" "$e/PROJECT.MSK"
+moska_wait_window
+moska_wait_log "$root/app" "Project loaded succesfully!"
+moska_click 250 10
+moska_click $((322 + 144 + 8)) $((160 + 8))
+moska_move 600 400
+shot entities
+moska_key Escape
+moska_key Escape
+moska_wait_exit 20
+
 # Presence: bob, in a namespace of his own with a display of his own, joins
 # alice and points at a cell; her screen shows his pointer and name in his
 # colour, and her overview frames the part of the map he is looking at.

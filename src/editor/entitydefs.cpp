@@ -142,7 +142,7 @@ void definitionFields() {
     st.newType = (FieldType)((st.newType + 1) % FIELD_TYPES);
     setMenu("entities");
   }
-  if (!textButton("Add field", kNewX + kTypeW + 5, kAddTypeY, 65)) return;
+  if (!textButton("Add field", kAddX, kAddTypeY, kAddW)) return;
   std::string name = st.newField;
   const char* why = entityNameRefusal(name.c_str());
   for (const EntityField& f : d->fields)

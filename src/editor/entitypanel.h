@@ -17,6 +17,7 @@ const int kSizeY = 100, kFieldsY = 240, kFieldW = 120;
 const int kValueX = 140, kFieldRows = 7, kDetailY = kFieldsY + kFieldRows * kRowH + 4;  // above the message line
 const int kColourY = 152, kColourW = 80, kTileX = kNewX + 85, kTileW = 55;
 const int kAddY = 178, kAddTypeY = 204, kTypeW = 70, kRemoveW = 30;
+const int kAddX = kNewX + kTypeW + 2, kAddW = 78;  // "Add field" whole, inside the panel
 const int kListText = 1024;  // characters of a field's choices as typed ("a, b, c")
 
 // A panel field over a value that peers change too: it follows the value
