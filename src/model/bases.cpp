@@ -143,7 +143,7 @@ bool writeCompressed(const char* path, const std::string& header, const unsigned
   if (n && compress2(comp.data(), &c, bytes, (uLong)n, Z_BEST_SPEED) != Z_OK) return false;
   FILE* f = replacingOpen(path, nullptr, temp, sizeof temp);
   int err = errno;
-  bool ok = f && fputs(header.c_str(), f) >= 0 && fwrite(comp.data(), 1, c, f) == c;
+  bool ok = f && fputs(header.c_str(), f) >= 0 && (c == 0 || fwrite(comp.data(), 1, c, f) == c);  // an empty sidecar: no bytes (and no buffer)
   if (f && !replacingCommit(f, temp, path, ok, &err)) ok = false;
   if (!ok) printf("ERREUR: %s de la map %s impossible a ecrire (%s)!\n", what, name, strerror(err));
   return ok;
