@@ -28,12 +28,6 @@ AuthSession randomSession() {
   randombytes_buf(s.listening, NONCE_BYTES);
   return s;
 }
-
-std::string blockOf(const std::string& text, size_t size) { return (text + std::string(size, 0)).substr(0, size); }
-
-std::string action(const std::string& word, const std::string& body) {
-  return blockOf(word + " " + std::to_string(body.size() + 1), HEADER_BLOCK) + body + '\0';
-}
 }  // namespace
 
 // A proof checks out only for the prover's role, this session's transcript,

@@ -22,13 +22,6 @@
 namespace {
 const uint8_t LEFT = SDL_BUTTON(1), RIGHT = SDL_BUTTON(3);
 
-SDL_Event keyEvent(SDLKey k) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = k;
-  return e;
-}
-
 class Editor : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -282,12 +275,6 @@ SDL_Event mouseEvent(Uint8 type, int x, int y, Uint8 state) {
   return e;
 }
 
-SDL_Event ctrlKey(SDLKey k) {
-  SDL_Event e = keyEvent(k);
-  e.key.keysym.mod = KMOD_LCTRL;
-  return e;
-}
-
 // Screen position of the middle of cell (x, y) with the view at the origin.
 int sx(int x) { return 322 + 16 * x + 8; }
 int sy(int y) { return 16 * y + 8; }
@@ -381,7 +368,8 @@ TEST_F(Editor, SelectionCopiesCutsDeletesAndPastes) {
   int32_t* e = cur()->layer[0]->e;
   for (int y = 1; y <= 2; y++)
     for (int x = 1; x <= 3; x++) e[y * 128 + x] = 10 * y + x;
-  SDL_Event s = keyEvent(SDLK_s), c = ctrlKey(SDLK_c), v = ctrlKey(SDLK_v), x = ctrlKey(SDLK_x),
+  SDL_Event s = keyEvent(SDLK_s), c = keyEvent(SDLK_c, KMOD_LCTRL), v = keyEvent(SDLK_v, KMOD_LCTRL),
+            x = keyEvent(SDLK_x, KMOD_LCTRL),
             del = keyEvent(SDLK_DELETE);
   turn(100, 100, 0, &s);
   turn(sx(1), sy(1), LEFT);
