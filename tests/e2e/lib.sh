@@ -166,6 +166,17 @@ moska_move() { xdotool mousemove "$1" "$2"; sleep 0.1; }
 moska_menu() { if [ "$1" = main ]; then moska_click 20 10; else moska_click 150 10; fi; sleep 0.3; }
 moska_pick21() { moska_menu map; moska_click 89 94; sleep 0.3; }  # palette row 1, column 5 (16-column sheet)
 
+# Screen centre of map cell (X, Y), the view at the origin at 1:1.
+moska_cell() { echo $((322 + 16 * $1 + 8)) $((16 * $2 + 8)); }
+MOSKA_HIT="mousedown 1 sleep 0.15 mouseup 1"  # a click the editor's polling sees
+# xdotool arguments: the palette element at PX picked (map menu), then a
+# stroke along row Y from column X1 to X2.
+moska_stroke_args() {  # PX Y X1 X2
+  local x args=(mousemove 150 10 $MOSKA_HIT sleep 0.3 mousemove "$1" 94 $MOSKA_HIT sleep 0.3)
+  args+=(mousemove $((322 + 16 * $3 + 8)) $((16 * $2 + 8)) mousedown 1)
+  for ((x = $3; x <= $4; x++)); do args+=(mousemove $((322 + 16 * x + 8)) $((16 * $2 + 8)) sleep 0.04); done
+  echo "${args[@]}" mouseup 1
+}
 moska_click() { xdotool mousemove "$1" "$2" sleep 0.1 mousedown "${3:-1}" sleep 0.15 mouseup "${3:-1}" sleep 0.15; }
 
 moska_screenshot() { import -window root "$1"; }

@@ -14,14 +14,8 @@ na=nmA$$ nb=nmB$$ a=$root/alice b=$root/bob
 moska_netns $na 10.86.0.1
 moska_netns $nb 10.86.0.2
 for d in "$a" "$b"; do moska_demo "$d" username="$(basename "$d")" net=1; done
-hit="mousedown 1 sleep 0.15 mouseup 1"
 # Picks the palette tile at PX, then paints row Y from column X1 to X2.
-paint() {  # DIR PX Y X1 X2
-  local args=(mousemove 150 10 $hit sleep 0.3 mousemove "$2" 94 $hit sleep 0.3)
-  args+=(mousemove $((322 + 16 * $4 + 8)) $((16 * $3 + 8)) mousedown 1)
-  for ((x = $4; x <= $5; x++)); do args+=(mousemove $((322 + 16 * x + 8)) $((16 * $3 + 8)) sleep 0.04); done
-  moska_on "$1" xdotool "${args[@]}" mouseup 1 sleep 0.2
-}
+paint() { moska_on "$1" xdotool $(moska_stroke_args "${@:2}") sleep 0.2; }  # DIR PX Y X1 X2
 join_bob() {
   moska_on "$a" moska_join "$a" 10.86.0.2
   for d in "$a" "$b"; do moska_wait_log "$d" "^Bases: [0-9]+ map\(s\) mise\(s\) a jour \(synchro avec" 20; done

@@ -32,14 +32,6 @@ join() {
   moska_on "$1" moska_join "$1" "$2"
   moska_wait_count "$1" '^client ok$' +$((ok + 1)) 20
 }
-hit="mousedown 1 sleep 0.15 mouseup 1"  # a click the editor's polling sees
-# A stroke along row Y from column X1 to X2 with the palette element at PX.
-stroke_args() {  # PX Y X1 X2
-  local args=(mousemove 150 10 $hit sleep 0.3 mousemove "$1" 94 $hit sleep 0.3)
-  args+=(mousemove $((322 + 16 * $3 + 8)) $((16 * $2 + 8)) mousedown 1)
-  for ((x = $3; x <= $4; x++)); do args+=(mousemove $((322 + 16 * x + 8)) $((16 * $2 + 8)) sleep 0.04); done
-  echo "${args[@]}" mouseup 1
-}
 # Waits until no editor logged a sync line for three seconds: a quiet
 # second, the digest checks, and any repair they start, are over.
 settle() {
@@ -68,7 +60,7 @@ moska_has "$a" "^Conflit: ancienne copie de la map map0 gardee dans .*conflicts/
 [ -z "$(ls "$b/demo/conflicts" 2>/dev/null)" ] || fail "bob, the reference, replaced something"
 
 # Both paint row 12 with different tiles at the same moment.
-moska_together "$a $(stroke_args 57 12 0 20)" "$b $(stroke_args 89 12 0 20)"
+moska_together "$a $(moska_stroke_args 57 12 0 20)" "$b $(moska_stroke_args 89 12 0 20)"
 settle
 
 # Carol (stale) shows map1 and joins alice only, while alice and bob paint:
@@ -78,7 +70,7 @@ moska_window -d $nc "$c"
 moska_on "$c" moska_menu main
 moska_on "$c" moska_click 50 280             # row 1 of the map browser: map1.map
 moska_wait_log "$c" "^Map map1 ouverte avec succes\.$"
-(sleep 0.5; moska_together "$a $(stroke_args 57 14 0 30)" "$b $(stroke_args 89 15 0 30)") &
+(sleep 0.5; moska_together "$a $(moska_stroke_args 57 14 0 30)" "$b $(moska_stroke_args 89 15 0 30)") &
 painter=$!
 join "$c" 10.83.0.1
 moska_wait_log "$c" "^Synchro: map map0 recue de alice" 20
@@ -88,12 +80,12 @@ moska_wait_log "$c" "^Synchro avec bob" 20
 settle
 ls "$c"/demo/conflicts/map0-*.map > /dev/null || fail "carol's old map0 not kept"
 # All three paint row 16 at once, carol on map1.
-moska_together "$a $(stroke_args 57 16 0 25)" "$b $(stroke_args 89 16 0 25)" \
-  "$c $(stroke_args 121 16 0 25)"
+moska_together "$a $(moska_stroke_args 57 16 0 25)" "$b $(moska_stroke_args 89 16 0 25)" \
+  "$c $(moska_stroke_args 121 16 0 25)"
 settle
 # While carol still shows map1 (her slot 0), alice moves map0's bottom layer
 # up and deletes one: carol applies both to her map0, named, not to map1.
-moska_on "$a" xdotool mousemove 270 245 $hit sleep 0.3 mousemove 250 310 $hit
+moska_on "$a" xdotool mousemove 270 245 $MOSKA_HIT sleep 0.3 mousemove 250 310 $MOSKA_HIT
 for d in "$b" "$c"; do
   moska_wait_log "$d" "^Action reseau: LAYERMOVE,map0 0 1!$" 20
   moska_wait_log "$d" "^Action reseau: LAYERDEL,map0 " 20
@@ -103,8 +95,8 @@ moska_on "$c" moska_menu main
 moska_on "$c" moska_click 50 294             # row 2 (after alicemap, bobmap): map0.map
 moska_wait_log "$c" "^Map map0 ouverte avec succes\.$"
 for row in 18 19; do
-  moska_together "$a $(stroke_args 57 $row 0 25)" "$b $(stroke_args 89 $row 0 25)" \
-    "$c $(stroke_args 121 $row 0 25)"
+  moska_together "$a $(moska_stroke_args 57 $row 0 25)" "$b $(moska_stroke_args 89 $row 0 25)" \
+    "$c $(moska_stroke_args 121 $row 0 25)"
 done
 settle
 
@@ -113,8 +105,8 @@ settle
 apart() { ip -n $na link set eth0 down; moska_together "$@"; sleep 0.3; ip -n $na link set eth0 up; }
 repairs() { cat "$a/log.txt" "$b/log.txt" "$c/log.txt" | grep -c "^!\{0,1\}Synchro: map map0 differente"; }
 before=$(repairs)
-apart "$a mousemove 150 10 $hit sleep 0.3 mousemove 260 280 $hit sleep 0.5 mousemove 50 310 $hit" \
-      "$b mousemove 150 10 $hit sleep 0.3 mousemove 260 280 $hit sleep 0.5 mousemove 50 292 $hit"
+apart "$a mousemove 150 10 $MOSKA_HIT sleep 0.3 mousemove 260 280 $MOSKA_HIT sleep 0.5 mousemove 50 310 $MOSKA_HIT" \
+      "$b mousemove 150 10 $MOSKA_HIT sleep 0.3 mousemove 260 280 $MOSKA_HIT sleep 0.5 mousemove 50 292 $MOSKA_HIT"
 moska_wait_log "$a" "^Action reseau: ADDLAYER,map0 default 0!$" 20
 moska_wait_log "$b" "^Action reseau: ADDLAYER,map0 dungeon 0!$" 20
 settle
@@ -122,7 +114,7 @@ settle
 before=$(repairs)
 moska_on "$a" xdotool mousemove 100 440 click 4
 sleep 0.5
-apart "$a mousemove 250 310 $hit" "$b mousemove 250 310 $hit"
+apart "$a mousemove 250 310 $MOSKA_HIT" "$b mousemove 250 310 $MOSKA_HIT"
 moska_wait_log "$a" "^Action reseau: LAYERDEL,map0 " 20
 moska_wait_log "$b" "^Action reseau: LAYERDEL,map0 " 20
 settle

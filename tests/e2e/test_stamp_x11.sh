@@ -14,7 +14,6 @@ for n in 1 2 3; do moska_netns ns$n$$ 10.79.0.$n; done
 a=$root/alice b=$root/bob
 moska_demo "$a" username=alice net=1 video_x=900 video_y=600
 moska_demo "$b" username=bob net=1
-cell() { echo $((322 + 16 * $1 + 8)) $((16 * $2 + 8)); }  # screen centre of cell (X, Y)
 
 moska_xvfb_start
 moska_window $na "$a"
@@ -30,22 +29,22 @@ moska_wait_log "$a" "^Connecte avec carol sur le tunnel [0-9]+ pour le serveur!$
 moska_menu map
 xdotool mousemove 41 94 sleep 0.1 mousedown 1 sleep 0.15 mousemove 50 100 sleep 0.1 mousemove 57 110 sleep 0.15 mouseup 1
 moska_wait_log "$a" "^Tampon 2x2 depuis l'element 18\.$"
-moska_click $(cell 10 20)
+moska_click $(moska_cell 10 20)
 moska_wait_log "$b" "^Action reseau: CELLS,map0 0 10 20 2 2 "   # one block to an editor that takes them
 moska_key Escape
 moska_wait_log "$a" "^Selection et tampon abandonnes\.$"
 # Element 21 and a stroke from (2, 25) to (31, 25) in a few milliseconds.
 moska_pick21
-read x0 y <<< "$(cell 2 25)"; read x1 _ <<< "$(cell 31 25)"
+read x0 y <<< "$(moska_cell 2 25)"; read x1 _ <<< "$(moska_cell 31 25)"
 xdotool mousemove $x0 $y sleep 0.1 mousedown 1 mousemove 420 $y mousemove 600 $y mousemove $x1 $y mouseup 1
 moska_wait_log "$a" "^setElementAbsolute\(0,0,31,25,21\);$"
 # Cells (9, 20) to (13, 25) selected, copied and pasted at (30, 3).
 moska_key s
-read x0 y0 <<< "$(cell 9 20)"; read x1 y1 <<< "$(cell 13 25)"
+read x0 y0 <<< "$(moska_cell 9 20)"; read x1 y1 <<< "$(moska_cell 13 25)"
 xdotool mousemove $x0 $y0 sleep 0.1 mousedown 1 sleep 0.15 mousemove $x1 $y1 sleep 0.2 mouseup 1
 moska_ctrl c; moska_wait_log "$a" "^Copie 5x6 cellules en 9x20\.$"
 moska_ctrl v; moska_wait_log "$a" "^Collage: tampon 5x6\.$"
-moska_click $(cell 30 3)
+moska_click $(moska_cell 30 3)
 moska_key Escape
 moska_field 100 56 "done"
 moska_wait_log "$b" "^Action reseau: SENDMAPSYSNAME,map0 done!$"

@@ -28,12 +28,6 @@ AuthSession randomSession() {
   randombytes_buf(s.listening, NONCE_BYTES);
   return s;
 }
-
-std::string blockOf(const std::string& text, size_t size) { return (text + std::string(size, 0)).substr(0, size); }
-
-std::string action(const std::string& word, const std::string& body) {
-  return blockOf(word + " " + std::to_string(body.size() + 1), HEADER_BLOCK) + body + '\0';
-}
 }  // namespace
 
 // A proof checks out only for the prover's role, this session's transcript,
@@ -158,8 +152,9 @@ TEST(NetAuth, ChannelRefusesForgedReplayedReorderedCutAndForeignFrames) {
 // same key each proves it to the other, the names cross inside the channel,
 // an action and a tileset image then travel sealed (nothing of them in
 // clear) and arrive whole both ways, and a frame injected beside the
-// channel ends the connection; with another key both refuse and say why;
-// an attacker that offers back a nonce of a proof under way is refused.
+// channel ends the connection; with another key both refuse and say why.
+// (A nonce of a proof under way offered back: the who-may-join end-to-end
+// run, over real TCP.)
 TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
   startVideo();
   std::string proj = makeProject();
@@ -235,30 +230,6 @@ TEST(NetAuth, KeyedConnectionProvesThenCarriesOnlySealedBytes) {
     netClose(sv[0]);
     netClose(sv[1]);
   }
-  // The attacker joins twice at once and offers the editor's live nonce back.
-  int a[2], b[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, a), 0);
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, b), 0);
-  char nameA[NAME_BLOCK], nameB[NAME_BLOCK];
-  std::string extA, extB;
-  bool first = true, second = true;
-  std::string log = logOf([&] {
-    std::thread la([&] { first = authServe(a[1], 4, 0, "mallory", "blocks", nameA, &extA); });
-    std::string hello = action("EXTENSIONS", "AUTH SYNC") + action("AUTHNONCE", std::string(64, 'a'));
-    EXPECT_TRUE(sendAll(a[0], hello.data(), hello.size()));
-    std::string reply(HEADER_BLOCK + 2 * NONCE_BYTES + 1, 0);
-    EXPECT_TRUE(recvAll(a[0], &reply[0], reply.size(), 2000, 2000));
-    std::string nonce = reply.substr(HEADER_BLOCK, 2 * NONCE_BYTES);
-    std::thread lb([&] { second = authServe(b[1], 5, 0, "mallory", "blocks", nameB, &extB); });
-    hello = action("EXTENSIONS", "AUTH SYNC") + action("AUTHNONCE", nonce);
-    EXPECT_TRUE(sendAll(b[0], hello.data(), hello.size()));
-    lb.join();
-    close(a[0]);
-    la.join();
-  });
-  EXPECT_FALSE(first || second);
-  EXPECT_NE(log.find("mallory refuse sur le tunnel 5: nonce de cet editeur renvoye!"), std::string::npos) << log;
-  for (int s : {a[1], b[0], b[1]}) close(s);
   authReset();
 }
 

@@ -59,13 +59,11 @@ std::string hexOf(const MapDigest& d) {
 
 // The peer's copy as a sender cuts it: "SYNCMAP" then one "SYNCDATA".
 void sendCopy(const std::vector<unsigned char>& raw) {
-  uLongf n = compressBound((uLong)raw.size());
-  std::vector<unsigned char> z(n);
-  ASSERT_EQ(compress2(z.data(), &n, raw.data(), (uLong)raw.size(), Z_BEST_SPEED), Z_OK);
-  std::string head = std::string(MAP) + " " + std::to_string(raw.size()) + " " + std::to_string(n) + " " +
+  std::vector<unsigned char> z = zipped(raw);
+  std::string head = std::string(MAP) + " " + std::to_string(raw.size()) + " " + std::to_string(z.size()) + " " +
                      hexOf(digestOf(raw));
   readActions("SYNCMAP", head.c_str(), PEER);
-  readActions("SYNCDATA", base64Encode(z.data(), n).c_str(), PEER);
+  readActions("SYNCDATA", base64Encode(z.data(), z.size()).c_str(), PEER);
 }
 
 // A project with map MAP open (the base copy in `base`), ready to join.
@@ -90,10 +88,8 @@ Joining joining() {
 // Bob, on slot PEER, with these extensions.
 void meetBob(unsigned ext, bool weJoined) {
   peers[PEER] = Peer();
-  peers[PEER].clientReady = true;
-  peers[PEER].extensions = ext;
+  readyPeer(PEER, ext);
   peers[PEER].joinedThere = weJoined;
-  snprintf(peers[PEER].clientNames, sizeof peers[PEER].clientNames, "bob");
 }
 }  // namespace
 

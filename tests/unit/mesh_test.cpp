@@ -82,8 +82,7 @@ TEST(Members, LayerActionsNameTheirMapAndReachClosedMaps) {
   addLayer(m0, "default", false);
   addLayer(m0, "default", false);
   Layer* bottom = m0->layer[0];
-  peers[1].clientReady = true;
-  peers[1].extensions = EXT_SYNC | EXT_LAYERS;
+  readyPeer(1, EXT_SYNC | EXT_LAYERS);
   readActions("LAYERMOVE", "map0 0 2", 1);
   EXPECT_EQ(m0->layer[2], bottom);
   for (const char* bad : {"map0 0 9", "map0 -1 0", "map0", "../x 0 1", "nomap 0 1"}) readActions("LAYERMOVE", bad, 1);
@@ -110,8 +109,7 @@ TEST(Members, CellBlocksRoundTripRefuseHostileBodiesAndObeyStamps) {
   int k = openNewMap("map0", 8, 8);
   ASSERT_GE(k, 0);
   Map* m = project.listeMaps[k];
-  peers[1].clientReady = true;
-  peers[1].extensions = EXT_SYNC | EXT_CELLS;
+  readyPeer(1, EXT_SYNC | EXT_CELLS);
   int32_t cells[6] = {1, 2, 3, 4, 5, 6};
   std::string body;
   ASSERT_TRUE(wireFormatBlock("map0", 0, 6, 6, 3, 2, cells, body));  // runs past the map's edge

@@ -13,12 +13,6 @@
 #include "testutil.h"
 
 namespace {
-int librarySlot(const char* name) {
-  for (int i = 0; i < LIBRARY_SLOTS; i++)
-    if (layersGFXnames[i] && strcmp(layersGFXnames[i], name) == 0) return i;
-  return -1;
-}
-
 std::vector<int32_t> cells(const Map* m) {
   return std::vector<int32_t>(m->layer[0]->e, m->layer[0]->e + m->w * m->h);
 }

@@ -87,16 +87,7 @@ bool slotFree(int i) {
 
 void sendStr(int s, const std::string& bytes) { ASSERT_TRUE(sendAll(s, bytes.data(), bytes.size())); }
 
-std::string blockOf(const std::string& text, size_t size) {
-  return (text + std::string(size, 0)).substr(0, size);
-}
-
 std::string sizeBlock(long n) { return blockOf(std::to_string(n), SIZE_BLOCK); }
-
-// An action as it travels: the header block "WORD SIZE", the body and its NUL.
-std::string action(const std::string& word, const std::string& body) {
-  return blockOf(word + " " + std::to_string(body.size() + 1), HEADER_BLOCK) + body + '\0';
-}
 }  // namespace
 
 TEST(NetFraming, HeaderBlocksAndSizeBlocks) {
@@ -231,8 +222,7 @@ TEST(NetInterpreter, ActionsApplyAndHostileValuesChangeNothing) {
   for (const auto& c : hostile) readActions(c.header, c.body, c.slot);
   EXPECT_EQ(project.listeMaps[m]->layers, 1);
   EXPECT_EQ(std::vector<int32_t>(cells(m), cells(m) + 16), before);
-  for (int i = 0; i < LIBRARY_SLOTS; i++)
-    EXPECT_FALSE(layersGFXnames[i] && !strcmp(layersGFXnames[i], "nosuchtiles"));
+  EXPECT_EQ(librarySlot("nosuchtiles"), -1);
   EXPECT_EQ(readFile(proj + "maps/alpha.map"), alpha);
   for (const char* f : {"evil.map", "maps/huge.map", "maps/neg.map"}) EXPECT_EQ(readFile(proj + f), "") << f;
   EXPECT_TRUE(project.listeMaps[b]->sysname == sys && getMap("beta") < project.nbreMaps);

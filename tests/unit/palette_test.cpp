@@ -97,14 +97,9 @@ int select(int k, int j) {
   return project.currentElement;
 }
 
-void pressDown() {
-  clickAt(PX + 16 * COLS + 1 + 8, PY + 16 * ROWS - 32 + 8, true);
-  drawElements(PX, PY, COLS, ROWS);
-  leftClic = false;
-}
-
-void pressUp() {
-  clickAt(PX + 16 * COLS + 1 + 8, PY + 8, true);
+// The scroll buttons: down (or up) a row.
+void pressScroll(bool down) {
+  clickAt(PX + 16 * COLS + 1 + 8, down ? PY + 16 * ROWS - 32 + 8 : PY + 8, true);
   drawElements(PX, PY, COLS, ROWS);
   leftClic = false;
 }
@@ -140,7 +135,7 @@ TEST(Palette, ShowsTheSheetInItsOwnColumnsAndScrollsBothWays) {
     SCOPED_TRACE(testing::Message() << k.w << "x" << k.h);
     setUp(solidSheet(k.w, k.h));
     int R = k.w / 16, tiles = R * (k.h / 16);
-    for (int i = 0; i < k.downs; i++) pressDown();
+    for (int i = 0; i < k.downs; i++) pressScroll(true);
     for (int i = 0; i < k.rights; i++) pressSideways(true);
     EXPECT_EQ(project.elementIndex, k.row);
     std::vector<Uint32> v = shown();
@@ -156,7 +151,7 @@ TEST(Palette, ShowsTheSheetInItsOwnColumnsAndScrollsBothWays) {
         }
       }
     for (int i = 0; i < k.rights + 1; i++) pressSideways(false);
-    for (int i = 0; i < k.downs + 1; i++) pressUp();
+    for (int i = 0; i < k.downs + 1; i++) pressScroll(false);
     v = shown();
     EXPECT_EQ(v[1], tileColour(1));  // back at the top-left: cell (c, r) is r * R + c
     EXPECT_EQ(v[COLS], tileColour(R));

@@ -25,10 +25,8 @@ int peer(int slot, unsigned ext, bool linked = false) {
   if (linked) {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
   }
+  readyPeer(slot, ext);
   std::lock_guard<std::mutex> g(peersLock);
-  peers[slot].clientReady = true;
-  peers[slot].extensions = ext;
-  snprintf(peers[slot].clientNames, sizeof peers[slot].clientNames, "bob");
   if (linked) {
     peers[slot].clientSocket = sv[0];
     startSender(slot);

@@ -39,15 +39,6 @@ std::vector<unsigned char> mapFile(uint32_t w, uint32_t h, const std::vector<std
   return mapFileBytes(&m);
 }
 
-std::vector<unsigned char> zip(const std::vector<unsigned char>& raw) {
-  uLongf n = compressBound((uLong)raw.size());
-  std::vector<unsigned char> out(n);
-  EXPECT_EQ(compress2(out.data(), &n, raw.data(), (uLong)raw.size(), Z_BEST_SPEED), Z_OK);
-  out.resize(n);
-  out.shrink_to_fit();
-  return out;
-}
-
 // "SYNCMAP" announcing raw and comp bytes, then `data` in "SYNCDATA" chunks.
 void sendCopy(int slot, const char* name, size_t raw, size_t comp, const std::vector<unsigned char>& data) {
   char head[256];
@@ -55,12 +46,6 @@ void sendCopy(int slot, const char* name, size_t raw, size_t comp, const std::ve
   readActions("SYNCMAP", head, slot);
   for (size_t at = 0; at < data.size(); at += CHUNK)
     readActions("SYNCDATA", base64Encode(data.data() + at, std::min(CHUNK, data.size() - at)).c_str(), slot);
-}
-
-void connectPeer(int slot, const char* name) {
-  peers[slot].clientReady = true;
-  peers[slot].extensions = EXT_SYNC;
-  snprintf(peers[slot].clientNames, sizeof peers[slot].clientNames, "%s", name);
 }
 
 std::vector<std::string> names(const char* prefix, int n) {
@@ -92,9 +77,9 @@ TEST(SyncBounds, HostileCopiesAreRefusedBeforeAnythingChanges) {
   Map* m = project.listeMaps[getMap("map0")];
   const MapDigest before = mapDigest(m);
   syncNoticeHook = [](const char* t) { notices += std::string(t) + "\n"; };
-  connectPeer(MALLORY, "mallory");
+  readyPeer(MALLORY, EXT_SYNC, "mallory");
   const std::vector<unsigned char> good = mapFile(4, 3, {"default", "rock"});
-  const std::vector<unsigned char> goodZip = zip(good);
+  const std::vector<unsigned char> goodZip = zipped(good);
   struct Case {
     const char* what;
     std::function<void()> send;
@@ -103,7 +88,7 @@ TEST(SyncBounds, HostileCopiesAreRefusedBeforeAnythingChanges) {
       {"1000 layers of missing tilesets",
        [] {
          std::vector<unsigned char> raw = mapFile(2, 2, names("missing", 1000));
-         std::vector<unsigned char> c = zip(raw);
+         std::vector<unsigned char> c = zipped(raw);
          sendCopy(MALLORY, "map0", raw.size(), c.size(), c);
        },
        "refusee: tileset missing0 absent ici (1000 tilesets nommes)"},
@@ -112,7 +97,7 @@ TEST(SyncBounds, HostileCopiesAreRefusedBeforeAnythingChanges) {
          for (int i = 0; i < LIBRARY_SLOTS - 1; i++)
            if (!layersGFXnames[i]) layersGFXnames[i] = strdup(("filler" + std::to_string(i)).c_str());
          std::vector<unsigned char> raw = mapFile(4, 3, {"rock", "sand"});
-         std::vector<unsigned char> c = zip(raw);
+         std::vector<unsigned char> c = zipped(raw);
          sendCopy(MALLORY, "map0", raw.size(), c.size(), c);
          for (int i = 0; i < LIBRARY_SLOTS; i++)
            if (layersGFXnames[i] && strncmp(layersGFXnames[i], "filler", 6) == 0) {
@@ -196,12 +181,12 @@ TEST(SyncBounds, BytesInFlightAreBoundedAndFreedWhenThePeerLeaves) {
   startVideo();
   makeEditingProject();
   ASSERT_GE(openNewMap("map0", 4, 3), 0);
-  connectPeer(MALLORY, "mallory");
-  connectPeer(TRENT, "trent");
+  readyPeer(MALLORY, EXT_SYNC, "mallory");
+  readyPeer(TRENT, EXT_SYNC, "trent");
   // A 2048x2048 map of 8 layers, the largest a fresh project must take.
   std::vector<unsigned char> legit = mapFile(2048, 2048, std::vector<std::string>(8, "default"));
   ASSERT_GT(legit.size(), 128 * MIB);
-  std::vector<unsigned char> legitZip = zip(legit);
+  std::vector<unsigned char> legitZip = zipped(legit);
   std::vector<unsigned char> half(legitZip.begin(), legitZip.begin() + legitZip.size() / 2);
   logOf([&] { sendCopy(MALLORY, "huge", legit.size(), legitZip.size(), half); });
   size_t held = syncIncomingBytes();

@@ -127,10 +127,7 @@ TEST(SyncStamps, StampedPeerWritesResolveTheSameWayInAnyOrder) {
   Map* m = openNew("map0", 8, 8);
   ASSERT_NE(m, nullptr);
   // Two stamping peers on slots 1 and 2 (no send queue: nothing is sent).
-  for (int s : {1, 2}) {
-    peers[s].clientReady = true;
-    peers[s].extensions = EXT_SYNC;
-  }
+  for (int s : {1, 2}) readyPeer(s, EXT_SYNC);
   struct Write {
     int slot;
     const char* stamp;

@@ -20,6 +20,8 @@
 #include "model/mapfile.h"
 #include "editor/menu.h"
 #include "platform/platform.h"
+#include "net/netio.h"
+#include <zlib.h>
 
 std::string appDir() {
   const char* a = getenv("MOSKA_APP");
@@ -127,10 +129,47 @@ void writeBmpTileset(const std::string& dir, const char* name, int w, int h) {
   SDL_FreeSurface(s);
 }
 
-void turn(int x, int y, uint8_t buttons, const SDL_Event* ev) {
-  pushFrame(x, y, buttons, {}, ev);
+void turn(int x, int y, uint8_t buttons, const SDL_Event* ev) { turn(x, y, buttons, {}, ev); }
+
+void turn(int x, int y, uint8_t buttons, std::initializer_list<int> keys, const SDL_Event* ev) {
+  pushFrame(x, y, buttons, keys, ev);
   boucle();
   eventMenu();
+}
+
+std::string blockOf(const std::string& text, size_t size) { return (text + std::string(size, 0)).substr(0, size); }
+
+std::string action(const std::string& word, const std::string& body) {
+  return blockOf(word + " " + std::to_string(body.size() + 1), HEADER_BLOCK) + body + '\0';
+}
+
+SDL_Event keyEvent(SDLKey k, SDLMod mod) {
+  SDL_Event e{};
+  e.type = SDL_KEYDOWN;
+  e.key.keysym.sym = k;
+  e.key.keysym.mod = mod;
+  return e;
+}
+
+void readyPeer(int slot, unsigned ext, const char* name) {
+  std::lock_guard<std::mutex> g(peersLock);
+  peers[slot].clientReady = true;
+  peers[slot].extensions = ext;
+  snprintf(peers[slot].clientNames, sizeof peers[slot].clientNames, "%s", name);
+}
+
+std::vector<unsigned char> zipped(const std::vector<unsigned char>& raw) {
+  uLongf n = compressBound((uLong)raw.size());
+  std::vector<unsigned char> out(n);
+  EXPECT_EQ(compress2(out.data(), &n, raw.data(), (uLong)raw.size(), Z_BEST_SPEED), Z_OK);
+  out.resize(n);
+  return out;
+}
+
+int librarySlot(const char* name) {
+  for (int i = 0; i < LIBRARY_SLOTS; i++)
+    if (layersGFXnames[i] && strcmp(layersGFXnames[i], name) == 0) return i;
+  return -1;
 }
 
 void click(int x, int y) {

@@ -39,6 +39,20 @@ void pushFrame(int x, int y, uint8_t buttons, std::initializer_list<int> keys = 
 // One turn of the main loop (scripted input): the event pump, then the
 // command handler.
 void turn(int x, int y, uint8_t buttons = 0, const SDL_Event* ev = nullptr);
+// The same with these keys held.
+void turn(int x, int y, uint8_t buttons, std::initializer_list<int> keys, const SDL_Event* ev = nullptr);
+// text in a block of size bytes, NUL-padded (cut when longer).
+std::string blockOf(const std::string& text, size_t size);
+// An action as it travels: the header block "WORD SIZE", the body and its NUL.
+std::string action(const std::string& word, const std::string& body);
+// A key-down event of key k with modifiers mod.
+SDL_Event keyEvent(SDLKey k, SDLMod mod = KMOD_NONE);
+// A ready peer in slot that announced ext, named name (no link: nothing is sent to it).
+void readyPeer(int slot, unsigned ext, const char* name = "bob");
+// raw compressed as a sender compresses a map copy (zlib, fastest level).
+std::vector<unsigned char> zipped(const std::vector<unsigned char>& raw);
+// The tileset library's slot holding name, or -1.
+int librarySlot(const char* name);
 // A left click: pressed in one turn, released in the button's wait (or in a
 // turn of its own where no button took it).
 void click(int x, int y);

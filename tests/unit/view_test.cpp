@@ -277,9 +277,7 @@ TEST(ViewSettings, HiddenLayersAndDimmingShowWhatTheySay) {
     layerVisibilityCommand(m);
   };
   auto pressH = [] {
-    SDL_Event e{};
-    e.type = SDL_KEYDOWN;
-    e.key.keysym.sym = SDLK_h;
+    SDL_Event e = keyEvent(SDLK_h);
     pushFrame(0, 0, 0, {}, &e);
     platformPumpInput();
     viewKeysStep();

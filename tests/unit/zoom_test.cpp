@@ -156,14 +156,6 @@ TEST(ZoomGeometry, ScreenPixelsToCellsAndBackAtEveryScale) {
 }
 
 namespace {
-SDL_Event keyEvent(SDLKey k, SDLMod mod = KMOD_NONE) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.sym = k;
-  e.key.keysym.mod = mod;
-  return e;
-}
-
 SDL_Event buttonEvent(int button) {
   SDL_Event e{};
   e.type = SDL_MOUSEBUTTONDOWN;
@@ -195,12 +187,6 @@ class ZoomEditor : public ::testing::Test {
   }
   void clear() {
     for (uint32_t i = 0; i < cur()->w * cur()->h; i++) cur()->layer[0]->e[i] = 0;
-  }
-  // One turn: the event pump, then the command handler.
-  void turn(int x, int y, uint8_t buttons = 0, std::initializer_list<int> keys = {}, const SDL_Event* ev = nullptr) {
-    pushFrame(x, y, buttons, keys, ev);
-    boucle();
-    eventMenu();
   }
   void release(int x, int y) {
     turn(x, y);
