@@ -25,7 +25,7 @@ const int kListText = 1024;  // characters of a field's choices as typed ("a, b,
 // peer's change is never taken for one and sent back over it).
 template <size_t N>
 struct Followed {
-  char text[N] = "";
+  char text[N] = {};
   std::string shown;  // what it showed last
   // Shows v: always when fresh (another definition, field or instance), else while nothing is typed.
   void follow(const std::string& v, bool fresh) {
