@@ -86,6 +86,8 @@ moska_wait_count() {  # DIR REGEX N [SECS]
     if [[ $3 == +* ]]; then ((n >= ${3#+})) && return 0; else ((n == $3)) && return 0; fi
     sleep 0.1
   done
+  echo "--- links in the log of $1 ---" >&2
+  grep -aE "Connecte|Connexion|contact|Membre|refus|SYNCLIST|Synchro avec|Bases:" "$1/log.txt" | head -n 40 >&2
   echo "--- log of $1 ---" >&2; tail -n 40 "$1/log.txt" >&2
   fail "$1 shows '$2' ${n:-0} times within ${secs}s, not $3"
 }
@@ -237,6 +239,15 @@ moska_netns() {  # NS IP: a veth pair from the test bridge into NS, eth0 there (
   if [[ $ip == *:* ]]; then ip -n "$ns" addr add "$ip/64" dev eth0 nodad; else ip -n "$ns" addr add "$ip/24" dev eth0; fi
   ip -n "$ns" link set eth0 up
   ip -n "$ns" link set lo up
+}
+# Alice and bob, each in a namespace of their own ($na, $nb: NET.1 and
+# NET.2), with the demo project, each the other's address to join ($a, $b).
+moska_pair() {  # NET
+  na=pa$$ nb=pb$$ a=$root/alice b=$root/bob
+  moska_netns $na $1.1
+  moska_netns $nb $1.2
+  moska_demo "$a" username=alice net=1 ipserver=$1.2
+  moska_demo "$b" username=bob net=1 ipserver=$1.1
 }
 
 # The map file read on its own: read_map(path) gives name, w, h, view x and

@@ -9,12 +9,7 @@
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
-na=nx1$$ nb=nx2$$
-moska_netns $na 10.84.0.1
-moska_netns $nb 10.84.0.2
-a=$root/alice b=$root/bob
-moska_demo "$a" username=alice net=1 ipserver=10.84.0.2
-moska_demo "$b" username=bob net=1 ipserver=10.84.0.1
+moska_pair 10.84.0
 cell() { echo $((322 + 16 * $1 + 8)) $((16 * $2 + 8)); }  # screen centre of map0's cell (X, Y)
 press() { echo "mousemove $1 $2 sleep 0.1 mousedown 1 sleep 0.15 mouseup 1 sleep 0.1"; }
 moska_window -d $nb "$b"

@@ -9,12 +9,7 @@
 set -u
 source "$(dirname "$0")/lib.sh"
 moska_root
-na=n51$$ nb=n52$$
-moska_netns $na 10.81.0.1
-moska_netns $nb 10.81.0.2
-a=$root/alice b=$root/bob
-moska_demo "$a" username=alice net=1 ipserver=10.81.0.2
-moska_demo "$b" username=bob net=1 ipserver=10.81.0.1
+moska_pair 10.81.0
 magenta=FF00FF
 echo "COLOUR #ff00ff" >> "$b/settings.ini"
 moska_window -d $nb "$b"
