@@ -55,8 +55,7 @@ void deleteModel() {
 void renameField() {
   const EntityModel* d = entityModelFind(st.chosen);
   if (!d) return;
-  st.name.follow(d->name, st.nameOf != d->name);
-  st.nameOf = d->name;
+  st.name.follow(d->name, st.columnOf != d->name);
   textAreaNew(st.name.text, kNewX, kNameY, kNameW, ENTITY_NAME_MAX);
   if (!st.name.edited()) return;
   EntityModel c = *d;
@@ -64,7 +63,7 @@ void renameField() {
   std::string why, from = d->name;
   int moved = 0;
   if (entityModelFind(c.name)) why = "a definition has that name";
-  st.nameOf.clear();  // shown again from the list
+  st.name.drop();
   if (!why.empty() || !action_entityModelRename(from, c, &moved, &why))
     return say(("Rename refused: " + why + ".").c_str());
   st.chosen = c.name;
@@ -77,9 +76,8 @@ void renameField() {
 void sizeFields() {
   const EntityModel* d = entityModelFind(st.chosen);
   if (!d) return;
-  bool fresh = st.sizeOf != d->name;
+  bool fresh = st.columnOf != d->name;
   st.w.follow(std::to_string(d->w), fresh), st.h.follow(std::to_string(d->h), fresh);
-  st.sizeOf = d->name;
   numberAreaNew(st.w.text, kNewX, kSizeY, 50, 4);
   numberAreaNew(st.h.text, kNewX + 60, kSizeY, 50, 4);
   int w = atoi(st.w.text), h = atoi(st.h.text);
@@ -87,7 +85,7 @@ void sizeFields() {
   EntityModel c = *d;
   c.w = w, c.h = h;
   std::string why = "size 1..256 cells";
-  st.sizeOf.clear();  // shown again from the definition
+  st.w.drop(), st.h.drop();
   if (w < 1 || h < 1 || w > ENTITY_SIZE_MAX || h > ENTITY_SIZE_MAX || !action_entityModel(c, &why))
     return say(("Size refused: " + why).c_str());
   say("Size changed.", PANEL_INFO);
@@ -124,15 +122,15 @@ void definitionFields() {
   if (!d) return;
   char shown[8];
   snprintf(shown, sizeof shown, "#%06x", (unsigned)(d->colour & 0xFFFFFF));
-  st.colour.follow(shown, st.colourOf != d->name);
-  st.colourOf = d->name;
+  st.colour.follow(shown, st.columnOf != d->name);
   textAreaNew(st.colour.text, kNewX, kColourY, kColourW, 7);
   if (textButton(d->tileset.empty() ? "Tile" : "No tile", kTileX, kColourY, kTileW)) return tileButton(*d);
   if (st.colour.edited()) {
     unsigned rgb = 0;
     int used = 0;
-    st.colourOf.clear();  // shown again from the definition
-    if (sscanf(st.colour.text, "#%6x%n", &rgb, &used) != 1 || used != 7) return say("Colour refused: type #rrggbb.");
+    bool typed = sscanf(st.colour.text, "#%6x%n", &rgb, &used) == 1 && used == 7;
+    st.colour.drop();
+    if (!typed) return say("Colour refused: type #rrggbb.");
     EntityModel c = *d;
     c.colour = rgb;
     return storeModel(c, "Colour changed.");
@@ -235,7 +233,7 @@ void fieldDetail(const EntityModel& d) {
   }
   EntityModel checked;
   if (ok && !entityModelFromJson(entityModelToJson(c), &checked, &why)) ok = false;
-  st.detailOf.clear();  // shown again from what the definition holds
+  st.def.drop(), st.list.drop();
   if (!ok) return say(("Field " + f.name + " refused: " + why + ".").c_str());
   storeModel(checked, "Field " + f.name + " changed.");
 }
@@ -281,5 +279,6 @@ void definitionColumn() {
   renameField();
   sizeFields();
   definitionFields();
+  if (const EntityModel* d = entityModelFind(st.chosen)) st.columnOf = d->name;
 }
 }  // namespace entitypanel

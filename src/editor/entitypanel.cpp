@@ -61,15 +61,15 @@ void fieldEditors(Map* m) {
     if (!st.values[i].edited()) continue;
     nlohmann::json value;
     const char* why = nullptr;
-    if (!entityValueParse(f, st.values[i].text, &value, &why)) {
-      st.values[i].reset();
+    bool parsed = entityValueParse(f, st.values[i].text, &value, &why);
+    st.values[i].drop();  // shown again from the instance
+    if (!parsed) {
       char text[PANEL_MESSAGE_LEN];
       snprintf(text, sizeof text, "%.30s refused: %.80s.", f.name.c_str(), why);
       return say(text);
     }
     std::string before = textOf(e);
     if (action_entitySetField(m, e->id, f.name, value)) historyEntity(m, "entity field", before, textOf(entityFind(m, e->id)));
-    st.values[i].follow(entityValueText(value), true);  // as the value is kept ("07" shows 7)
     setMenu("entities");
   }
   st.valuesOf = e->id;
@@ -99,7 +99,6 @@ void pickOnMap(Map* m, int32_t px, int32_t py, bool exact) {
   if (why || !action_entitySetField(m, e->id, f->name, value))
     return say((field + " refused: " + (why ? why : "not set") + ".").c_str());
   historyEntity(m, "entity field", before, textOf(entityFind(m, e->id)));
-  st.valuesOf = 0;  // the panel shows the new value
   say((field + " set.").c_str(), PANEL_INFO);
 }
 
@@ -138,7 +137,6 @@ bool applyState(Map* m, const std::string& from, const std::string& to) {
   }
   if (kept) printf("Entite %s: %d valeur%s changee%s depuis par un autre editeur, laissee%s.\n", entityIdText(want.id).c_str(),
                    kept, kept == 1 ? "" : "s", kept == 1 ? "" : "s", kept == 1 ? "" : "s");
-  st.valuesOf = 0;
   return true;
 }
 }  // namespace

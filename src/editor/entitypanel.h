@@ -34,7 +34,8 @@ struct Followed {
     shown = text;
   }
   bool edited() const { return shown != text; }
-  void reset() { snprintf(text, N, "%s", shown.c_str()); }  // what was typed is refused
+  // After an edit, taken or refused: the field shows the value again.
+  void drop() { text[0] = 0, shown.clear(); }
 };
 
 struct PanelState {
@@ -42,19 +43,17 @@ struct PanelState {
   uint64_t selected = 0;     // the selected instance of the current map
   std::string askedDelete;   // a definition whose deletion waits for a second click
   bool dragging = false;
-  int32_t dragX = 0, dragY = 0, grabDX = 0, grabDY = 0;
+  int32_t grabDX = 0, grabDY = 0;
   std::string dragBefore;
   bool wasDown = false;
+  std::string columnOf;      // the definition the name, size and colour fields show
   Followed<8> w, h;
-  std::string sizeOf;
   Followed<ENTITY_TEXT_MAX + 1> values[kFieldRows];
   uint64_t valuesOf = 0;
   Followed<8> colour;        // "#rrggbb"
-  std::string colourOf;      // the definition the colour field shows
   char newField[ENTITY_NAME_MAX + 1] = "";
   FieldType newType = FIELD_INTEGER;
   Followed<ENTITY_NAME_MAX + 1> name;  // the chosen definition's name
-  std::string nameOf;
   std::string field;         // the field whose default and choices or range show under the rows
   std::string detailOf;      // "definition/field" the detail fields were filled from
   Followed<ENTITY_TEXT_MAX + 1> def;

@@ -56,7 +56,7 @@ int passFile(const std::string& map, const Pass& p) {
     for (json& e : *list)
       if (hit(e)) e["model"] = p.to;
   }
-  std::string out = doc.empty() ? "" : doc.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::string out = doc.empty() ? "" : sidecarValueText(doc);
   char err[160];
   if (!sidecarTake(map.c_str(), out.data(), out.size(), err, sizeof err)) {
     printf("Entites de la map fermee %s non changees: %s\n", map.c_str(), err);

@@ -241,6 +241,8 @@ std::map<std::string, ClosedText> closedTexts;
 // [SECTION] public
 bool sidecarParse(const char* text, size_t n, json* doc, std::string* why) { return parseDoc(text, n, doc, why); }
 
+std::string sidecarValueText(const json& v) { return dumped(v); }
+
 bool sidecarParseValue(const char* text, size_t n, json* v, std::string* why) {
   if (!withinBounds(text, n, why)) return false;
   *v = json::parse(text, text + n, nullptr, false);

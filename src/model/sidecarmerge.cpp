@@ -21,7 +21,7 @@ namespace {
 // [SECTION] values
 std::string shown(const json& v) {
   if (v.is_null()) return "-";  // absent
-  std::string s = v.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::string s = sidecarValueText(v);
   if (s.size() > SIDECAR_VALUE_SHOWN) s = s.substr(0, SIDECAR_VALUE_SHOWN) + "...";
   return s;
 }
@@ -210,7 +210,7 @@ bool mergeSidecars(const std::string& base, const std::string& ours, const std::
     const json& kept = g.pick(member(b, k.c_str()), member(o, k.c_str()), member(t, k.c_str()), "section " + k);
     if (!kept.is_null()) doc[k] = kept;
   }
-  if (!doc.empty()) *out = doc.dump(-1, ' ', false, json::error_handler_t::replace);
+  if (!doc.empty()) *out = sidecarValueText(doc);
   return true;
 }
 

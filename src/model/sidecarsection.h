@@ -32,3 +32,6 @@ extern const SidecarSection entitiesSection;
 bool sidecarParse(const char* text, size_t n, nlohmann::json* doc, std::string* why);
 // The same for any JSON value (a peer's field value).
 bool sidecarParseValue(const char* text, size_t n, nlohmann::json* v, std::string* why);
+// A value as one line of JSON text (bad UTF-8 replaced): what goes into a
+// peer's action or a closed map's sidecar, read back by the two above.
+std::string sidecarValueText(const nlohmann::json& v);

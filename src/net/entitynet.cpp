@@ -61,7 +61,7 @@ bool action_entityPlace(Map* m, const Entity& e, const char** why) {
   if (!entityPlace(m, e, why)) return false;
   EntityStamp s = entityStampNext();
   send("ENTPLACE", std::string(mapOf(m)) + " " + std::to_string(s.clock) + " " + std::to_string(s.site) + " " +
-                       entityToJson(e).dump(-1, ' ', false, json::error_handler_t::replace));
+                       sidecarValueText(entityToJson(e)));
   return true;
 }
 
@@ -80,7 +80,7 @@ bool action_entitySetField(Map* m, uint64_t id, const std::string& field, const 
   if (!entitySetField(m, id, field, v, s)) return false;
   send("ENTFIELD", std::string(mapOf(m)) + " " + entityIdText(id) + " " + std::to_string(s.clock) + " " +
                        std::to_string(s.site) + " " + field + " " +
-                       v.dump(-1, ' ', false, json::error_handler_t::replace));
+                       sidecarValueText(v));
   return true;
 }
 
@@ -92,7 +92,7 @@ bool action_entityDelete(Map* m, uint64_t id) {
 
 bool action_entityModel(const EntityModel& d, std::string* why) {
   if (!entityModelStore(d, why)) return false;
-  send("ENTMODEL", entityModelToJson(d).dump(-1, ' ', false, json::error_handler_t::replace));
+  send("ENTMODEL", sidecarValueText(entityModelToJson(d)));
   return true;
 }
 
@@ -108,7 +108,7 @@ bool action_entityModelRename(const std::string& from, const EntityModel& to, in
   EntityStamp s = entityStampNext();
   if (!entityModelRename(from, to, s, moved, why)) return false;
   send("ENTMODELREN", from + " " + std::to_string(s.clock) + " " + std::to_string(s.site) + " " +
-                          entityModelToJson(to).dump(-1, ' ', false, json::error_handler_t::replace));
+                          sidecarValueText(entityModelToJson(to)));
   return true;
 }
 
